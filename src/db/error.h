@@ -1,0 +1,44 @@
+// The one exception hierarchy of the system: every failure that ends in an error document is a
+// ComError carrying an HRESULT-style number, a description and the source that raised it.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+namespace rembiz {
+
+class ComError : public std::runtime_error {
+ public:
+  ComError(int32_t number, std::string description, std::string source = {})
+      : std::runtime_error(description),
+        number_(number),
+        description_(std::move(description)),
+        source_(std::move(source)) {}
+
+  int32_t Number() const { return number_; }
+  const std::string& Description() const { return description_; }
+  const std::string& Source() const { return source_; }
+
+ private:
+  int32_t number_;
+  std::string description_;
+  std::string source_;
+};
+
+namespace db {
+
+// HRESULTs the data layer reports, as the classes expect them from the database provider.
+inline constexpr int32_t kErrConstraint = static_cast<int32_t>(0x80040E2F);
+inline constexpr int32_t kErrTimeout = static_cast<int32_t>(0x80040E31);
+inline constexpr int32_t kErrStatement = static_cast<int32_t>(0x80040E14);
+inline constexpr int32_t kErrConnection = static_cast<int32_t>(0x80004005);
+
+class DbError : public ComError {
+ public:
+  DbError(int32_t number, std::string description)
+      : ComError(number, std::move(description), "Rembiz.Data") {}
+};
+
+}  // namespace db
+}  // namespace rembiz

@@ -1,0 +1,41 @@
+// Seams that tests and benchmarks use to watch and disturb the data layer: a count of the
+// statements this thread executed, a fault that makes the Nth statement fail, and a recorder of
+// the statements as they were sent to SQLite.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "db/error.h"
+
+namespace rembiz::db {
+
+// Statements executed on this thread since it started (every translated statement counts).
+int64_t ThreadStatementCount();
+
+// From now on, the `nth` statement executed on this thread (1 = the next one) fails with
+// `error` instead of running. One fault at a time; it disarms when it fires.
+void InjectFault(int64_t nth, DbError error);
+void ClearFault();
+
+// While alive, records every statement this thread sends to SQLite, as translated.
+class StatementRecorder {
+ public:
+  StatementRecorder();
+  ~StatementRecorder();
+  StatementRecorder(const StatementRecorder&) = delete;
+  StatementRecorder& operator=(const StatementRecorder&) = delete;
+  const std::vector<std::string>& Statements() const { return statements_; }
+
+ private:
+  friend void NoteStatement(const std::string& sql);
+  std::vector<std::string> statements_;
+  StatementRecorder* previous_;
+};
+
+// Called by the driver before each statement: counts it, records it, and throws an armed fault.
+void NoteStatement(const std::string& sql);
+
+}  // namespace rembiz::db

@@ -1,0 +1,138 @@
+#include "db/connection.h"
+
+#include <gtest/gtest.h>
+
+#include "db/persist.h"
+#include "db/test_seams.h"
+#include "support/demo_fixture.h"
+
+namespace rembiz::db {
+namespace {
+
+class ConnectionTest : public testing::DemoTest {
+ protected:
+  // A claim head straight into the table, as the claim save writes one.
+  void InsertClaim(const std::string& guid, const std::string& number, const std::string& type) {
+    Cn().Execute(
+        "insert into EC_ExpenVouch (GUID, strTypeCode, strVouchID, dtLoanDate, dblMoney) values "
+        "(N'" +
+        guid + "', N'" + type + "', N'" + number + "', '2004-03-05', 10)");
+  }
+  std::string ErrorOf(const std::string& sql) {
+    try {
+      Cn().Execute(sql);
+    } catch (const DbError& e) {
+      EXPECT_EQ(e.Number(), kErrConstraint) << e.Description();
+      return e.Description();
+    }
+    return "no error";
+  }
+};
+
+TEST_F(ConnectionTest, RowVersionsChangeOnEveryInsertAndUpdate) {
+  const std::string guid = "{11111111-2222-3333-4444-555555555555}";
+  InsertClaim(guid, "0001", "201");
+  std::string ts1 =
+      Scalar("select Cast(ts As money) from EC_ExpenVouch where GUID=N'" + guid + "'");
+  ASSERT_NE(ts1, "0");
+  int64_t affected = -1;
+  Cn().Execute("update EC_ExpenVouch set dblMoney=20 where GUID=N'" + guid +
+                   "' and Cast(ts As money)=" + ts1,
+               &affected);
+  EXPECT_EQ(affected, 1);
+  std::string ts2 = Scalar("select ts from EC_ExpenVouch where GUID=N'" + guid + "'");
+  EXPECT_GT(std::stoll(ts2), std::stoll(ts1));
+  // A stale version matches no row.
+  Cn().Execute("update EC_ExpenVouch set dblMoney=30 where GUID=N'" + guid +
+                   "' and Cast(ts As money)=" + ts1,
+               &affected);
+  EXPECT_EQ(affected, 0);
+  // Keys the insert leaves out come from the schema.
+  Cn().Execute(
+      "insert into EC_ExpenVouch (strTypeCode, strVouchID, dtLoanDate) values (N'201', N'0002', "
+      "'2004-03-05')");
+  std::string generated = Scalar("select GUID from EC_ExpenVouch where strVouchID=N'0002'");
+  EXPECT_EQ(generated.size(), 38u);
+  EXPECT_EQ(generated.front(), '{');
+}
+
+TEST_F(ConnectionTest, ConstraintErrorsNameTheirIndexAndKey) {
+  const std::string guid = "{11111111-2222-3333-4444-555555555555}";
+  InsertClaim(guid, "0001", "201");
+  EXPECT_NE(ErrorOf("insert into EC_ExpenVouch (strTypeCode, strVouchID, dtLoanDate) values "
+                    "(N'202', N'0001', '2004-03-05')")
+                .find("IX_EC_ExpenVouch"),
+            std::string::npos);
+  // The same number in the other family is allowed.
+  EXPECT_NO_THROW(InsertClaim("{11111111-2222-3333-4444-555555555556}", "0001", "101"));
+
+  const std::string loan = "{00000000-0000-0000-0000-0000000000A1}";
+  const std::string loan_row = "{00000000-0000-0000-0000-0000000000B1}";
+  Cn().Execute("insert into EC_LoanVouch (GUID, strTypeCode, strVouchID, dtLoanDate) values (N'" +
+               loan + "', N'301', N'L1', '2004-03-01')");
+  Cn().Execute("insert into EC_LoanVouch_Sub (GUID, MGuid, dblMoney) values (N'" + loan_row +
+               "', N'" + loan + "', 100)");
+  Cn().Execute("insert into EC_ExpenLoanInfo (LoanSubguid, Expenguid, dblJE) values (N'" +
+               loan_row + "', N'" + guid + "', 5)");
+  EXPECT_NE(ErrorOf("delete from EC_ExpenVouch where GUID=N'" + guid + "'")
+                .find("FK_EC_ExpenLoanInfo_EC_ExpenVouch"),
+            std::string::npos);
+  EXPECT_EQ(Scalar("select count(*) from EC_ExpenVouch where GUID=N'" + guid + "'"), "1");
+}
+
+TEST_F(ConnectionTest, FaultsCountsAndEmptyResults) {
+  Cn().Execute("select 0");
+  int64_t before = ThreadStatementCount();
+  Cn().Execute("select 1");
+  EXPECT_EQ(ThreadStatementCount(), before + 1);
+
+  InjectFault(2, DbError(kErrTimeout, "Timeout expired"));
+  EXPECT_NO_THROW(Cn().Execute("select 1"));
+  try {
+    Cn().Execute("select 2");
+    FAIL() << "the fault did not fire";
+  } catch (const DbError& e) {
+    EXPECT_EQ(e.Number(), kErrTimeout);
+  }
+  EXPECT_NO_THROW(Cn().Execute("select 3"));  // disarmed after firing
+
+  Recordset empty = Cn().Execute("select strVouchID, dblMoney from EC_ExpenVouch where 1=2");
+  EXPECT_TRUE(empty.IsOpen());
+  EXPECT_TRUE(empty.Eof() && empty.Bof());
+  std::string xml = SaveXml(empty);
+  EXPECT_NE(xml.find("name='strVouchID'"), std::string::npos);
+  EXPECT_NE(xml.find("rs:dbtype='currency'"), std::string::npos);
+
+  EXPECT_EQ(Cn().Execute("select strVouchID from EC_ExpenVouch").Field(0).type, kAdVarChar);
+  EXPECT_EQ(Cn().Execute("select dtLoanDate from EC_ExpenVouch").Field(0).type, kAdDbTimeStamp);
+}
+
+TEST_F(ConnectionTest, BadConnectionsAndStatementsFailCleanly) {
+  Connection cn;
+  EXPECT_THROW(cn.Open("Provider=SQLite;Data Source=/no/such/dir/x.db"), DbError);
+  EXPECT_FALSE(cn.IsOpen());
+  EXPECT_THROW(cn.Execute("select 1"), DbError);
+  try {
+    Cn().Execute("select nosuch from nowhere");
+    FAIL();
+  } catch (const DbError& e) {
+    EXPECT_EQ(e.Number(), kErrStatement);
+  }
+  // A writer waiting for another writer's lock gives up with the timeout code.
+  Connection other;
+  other.Open(Session().ConnectionString());
+  other.BeginTrans();
+  Connection waiting;
+  waiting.SetCommandTimeout(0);
+  waiting.Open(Session().ConnectionString());
+  try {
+    waiting.BeginTrans();
+    FAIL() << "the second writer was not blocked";
+  } catch (const DbError& e) {
+    EXPECT_EQ(e.Number(), kErrTimeout);
+  }
+  other.RollbackTrans();
+}
+
+}  // namespace
+}  // namespace rembiz::db

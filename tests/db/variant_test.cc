@@ -1,0 +1,56 @@
+#include "db/variant.h"
+
+#include <gtest/gtest.h>
+
+#include "db/connection_string.h"
+#include "db/error.h"
+#include "db/persist.h"
+#include "db/recordset.h"
+
+namespace rembiz::db {
+namespace {
+
+TEST(VariantTest, TextFormIsFixed) {
+  EXPECT_EQ(Variant(350.0).ToText(), "350");
+  EXPECT_EQ(Variant(0.1).ToText(), "0.1");
+  EXPECT_EQ(Variant(-12.25).ToText(), "-12.25");
+  EXPECT_EQ(Variant(int64_t{42}).ToText(), "42");
+  EXPECT_EQ(Variant::Bool(true).ToText(), "True");
+  EXPECT_EQ(Variant::Date("2004-3-5").ToText(), "2004-03-05");
+  EXPECT_EQ(Variant::Date("2004-03-05T08:09:10").ToText(), "2004-03-05 08:09:10");
+  EXPECT_TRUE(Variant::Date("2004-02-30").IsNull());
+  EXPECT_EQ(Variant().ToText(), "");
+}
+
+TEST(ConnectionStringTest, ParsesQuotedValuesAndRefusesUnknownKeys) {
+  ConnectionOptions o = ParseConnectionString(
+      "provider=SQLite; Data Source=N'/a b/acc.db';System Database=\"/x;y.db\";Temp "
+      "Database=:memory:");
+  EXPECT_EQ(o.data_source, "/a b/acc.db");
+  EXPECT_EQ(o.system_database, "/x;y.db");
+  EXPECT_EQ(ParseConnectionString(FormatConnectionString(o)), o);
+  EXPECT_THROW(ParseConnectionString("Provider=SQLite;Data Source=a.db;Colour=red"), DbError);
+  EXPECT_THROW(ParseConnectionString("Data Source=a.db"), DbError);
+  EXPECT_THROW(ParseConnectionString("Provider=SQLite"), DbError);
+  EXPECT_THROW(ParseConnectionString("Provider=SQLite;Data Source='a.db"), DbError);
+}
+
+TEST(PersistTest, EmptyRecordsetKeepsItsSchemaAndNullsAreOmitted) {
+  FieldInfo id = FieldInfoFromDeclType("AutoID", "int");
+  FieldInfo name = FieldInfoFromDeclType("cName", "nvarchar(20)");
+  FieldInfo date = FieldInfoFromDeclType("dDate", "datetime");
+  Recordset empty({id, name}, {});
+  std::string xml = SaveXml(empty);
+  EXPECT_NE(xml.find("<s:AttributeType name='AutoID' rs:number='1'"), std::string::npos);
+  EXPECT_NE(xml.find("dt:type='string'"), std::string::npos);
+  EXPECT_NE(xml.find("<rs:data></rs:data>"), std::string::npos);
+
+  Recordset rows({id, name, date}, {{Variant(1), Variant(), Variant::Date("2004-03-05")},
+                                    {Variant(2), Variant("a'b<"), Variant()}});
+  xml = SaveXml(rows);
+  EXPECT_NE(xml.find("<z:row AutoID='1' dDate='2004-03-05T00:00:00'/>"), std::string::npos);
+  EXPECT_NE(xml.find("<z:row AutoID='2' cName='a&apos;b&lt;'/>"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace rembiz::db
