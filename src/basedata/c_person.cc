@@ -1,0 +1,22 @@
+// CPerson: registered with its frame; its operations are added with the subsystem.
+#include "frame/frame.h"
+#include "frame/registry.h"
+
+namespace rembiz::basedata {
+namespace {
+
+constexpr frame::FrameVariant kVariant{
+    .class_name = "CPerson",
+    .task_code = "EC0105",
+    .entry_task = frame::EntryTask::kAfterConnect,
+    .transactions = frame::Transactions::kWholeRequest,
+    .error_form = frame::ErrorForm::kStandard,
+    .busy_message = false,
+};
+
+const frame::ClassRegistrar kRegistrar("Rembiz.CPerson", [] {
+  return std::make_unique<frame::EmptyClass>(kVariant);
+});
+
+}  // namespace
+}  // namespace rembiz::basedata

@@ -1,0 +1,223 @@
+#include "frame/convert.h"
+
+#include <algorithm>
+#include <cctype>
+#include <vector>
+
+#include "host/messages.h"
+
+namespace rembiz::frame {
+namespace {
+
+std::string Trim(std::string_view text) {
+  size_t b = 0, e = text.size();
+  while (b < e && std::isspace(static_cast<unsigned char>(text[b]))) ++b;
+  while (e > b && std::isspace(static_cast<unsigned char>(text[e - 1]))) --e;
+  return std::string(text.substr(b, e - b));
+}
+
+std::string Lower(std::string_view text) {
+  std::string out(text);
+  std::transform(out.begin(), out.end(), out.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return out;
+}
+
+// Replaces every case-insensitive occurrence of `from` by `to`.
+std::string ReplaceNoCase(std::string_view text, std::string_view from, std::string_view to) {
+  std::string lower = Lower(text);
+  std::string needle = Lower(from);
+  std::string out;
+  size_t pos = 0;
+  for (size_t at = lower.find(needle); at != std::string::npos; at = lower.find(needle, pos)) {
+    out.append(text.substr(pos, at - pos));
+    out.append(to);
+    pos = at + needle.size();
+  }
+  out.append(text.substr(pos));
+  return out;
+}
+
+std::string ReplaceAll(std::string text, std::string_view from, std::string_view to) {
+  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+    text.replace(at, from.size(), to);
+  }
+  return text;
+}
+
+std::vector<std::string> Split(std::string_view text, std::string_view sep) {
+  std::vector<std::string> out;
+  size_t pos = 0;
+  for (size_t at = text.find(sep); at != std::string::npos; at = text.find(sep, pos)) {
+    out.emplace_back(text.substr(pos, at - pos));
+    pos = at + sep.size();
+  }
+  out.emplace_back(text.substr(pos));
+  return out;
+}
+
+}  // namespace
+
+std::string NullToStr(const Variant& value) { return value.ToText(); }
+
+std::string SqlEscape(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + 2);
+  for (char c : text) {
+    if (c == '\'') out += '\'';
+    out += c;
+  }
+  return out;
+}
+
+std::string SqlValue(const Variant& value) {
+  std::string text = value.ToText();
+  if (value.IsNull() || text.empty()) return "null";
+  return "'" + SqlEscape(text) + "'";
+}
+
+bool IsNumeric(const Variant& value) {
+  if (value.IsNumber()) return true;
+  if (value.kind() != Variant::Kind::kText) return false;
+  return db::ParseNumber(value.ToText()).has_value();
+}
+
+double NumValue(const Variant& value) {
+  if (value.IsNumber()) return value.ToDouble();
+  if (value.kind() != Variant::Kind::kText) return 0;
+  return db::ParseNumber(value.ToText()).value_or(0);
+}
+
+std::string SqlNumber(const Variant& value) {
+  if (!IsNumeric(value)) return "null";
+  if (value.IsNumber()) return value.ToText();
+  return db::DoubleText(*db::ParseNumber(value.ToText()));
+}
+
+bool ToBool(const Variant& value) {
+  if (value.IsNull() || value.ToText().empty()) return false;
+  return value.ToBool();
+}
+
+std::string SqlBool(const Variant& value) {
+  if (value.IsNull() || value.ToText().empty()) return "null";
+  return value.ToBool() ? "1" : "0";
+}
+
+std::string DateText(const Variant& value, std::string_view separator) {
+  if (value.IsNull()) return "";
+  auto normal = db::NormalizeDate(value.ToText());
+  if (!normal) return "";
+  int y = std::stoi(normal->substr(0, 4));
+  int m = std::stoi(normal->substr(5, 2));
+  int d = std::stoi(normal->substr(8, 2));
+  std::string sep(separator);
+  return std::to_string(y) + sep + std::to_string(m) + sep + std::to_string(d);
+}
+
+std::string NodeAttr(const xml::Node& node, std::string_view name, std::string_view path) {
+  if (node.IsNull()) return "";
+  xml::Node target = node;
+  if (target.Raw().type() == pugi::node_document) target = target.FirstChild();
+  std::string p = Trim(path);
+  if (!p.empty()) target = target.SelectSingleNode(p);
+  return target.Attr(name);
+}
+
+std::string NodeAttr(const xml::Document& doc, std::string_view name, std::string_view path) {
+  return NodeAttr(doc.DocumentElement(), name, path);
+}
+
+std::string NormalizeSql(std::string_view sql) {
+  std::vector<std::string> pieces = Split(sql, "'");
+  std::string out;
+  out.reserve(sql.size() + pieces.size());
+  for (size_t i = 0; i < pieces.size(); ++i) {
+    out += pieces[i];
+    if (i + 1 == pieces.size()) break;
+    if (i % 2 == 0 && !pieces[i].empty() && pieces[i].back() != 'N') {
+      out += "N'";
+    } else {
+      out += "'";
+    }
+  }
+  if (Lower(host::CurrentLanguage()) == "en-us") return BracketAliases(out);
+  return out;
+}
+
+bool NoParens(std::string_view text) {
+  return text.find('(') == std::string_view::npos && text.find(')') == std::string_view::npos;
+}
+
+std::string BracketAliases(std::string_view sql) {
+  std::string text = ReplaceNoCase(sql, " AS ", " as ");
+  text = ReplaceNoCase(text, ")as ", ") as ");
+  text = ReplaceNoCase(text, " From ", " from ");
+  text = ReplaceNoCase(text, " Into ", " into ");
+  text = ReplaceNoCase(text, " Union ", " union ");
+  std::vector<std::string> pieces = Split(text, " as ");
+  std::string out = pieces[0];
+  for (size_t i = 1; i < pieces.size(); ++i) {
+    const std::string& piece = pieces[i];
+    size_t cut = std::string::npos;
+    for (std::string_view delim : {",", " from", " into", " union"}) {
+      size_t at = piece.find(delim);
+      if (at != std::string::npos && (cut == std::string::npos || at < cut)) cut = at;
+    }
+    std::string alias = cut == std::string::npos ? piece : piece.substr(0, cut);
+    std::string rest = cut == std::string::npos ? "" : piece.substr(cut);
+    if (NoParens(alias)) {
+      out += " as [" + alias + "]" + rest;
+    } else {
+      out += " as " + piece;
+    }
+  }
+  std::string previous;
+  do {
+    previous = out;
+    out = ReplaceAll(out, "[ ", "[");
+    out = ReplaceAll(out, " ]", "]");
+  } while (out != previous);
+  out = ReplaceAll(out, "[[", "[");
+  out = ReplaceAll(out, "]]", "]");
+  out = ReplaceAll(out, "[N'", "N'");
+  out = ReplaceAll(out, "']", "'");
+  return out;
+}
+
+std::string RowXml(db::Recordset& recordset) {
+  if (!recordset.IsOpen() || (recordset.Bof() && recordset.Eof())) return "";
+  std::string out;
+  const auto& fields = recordset.Fields();
+  for (recordset.MoveFirst(); !recordset.Eof(); recordset.MoveNext()) {
+    out += "<row";
+    for (int i = 0; i < recordset.FieldCount(); ++i) {
+      std::string text = XmlEscape(recordset.Value(i).ToText());
+      out += " ";
+      out += fields[static_cast<size_t>(i)].name;
+      if (fields[static_cast<size_t>(i)].type == db::kAdVarChar && text == "1900-01-01") {
+        out += "=''";
+      } else {
+        out += "='" + text + "'";
+      }
+    }
+    out += "/>\r\n";
+  }
+  return out;
+}
+
+std::string HeadXml(db::Recordset& recordset) {
+  if (!recordset.IsOpen() || (recordset.Bof() && recordset.Eof())) return "";
+  int value_index = recordset.FieldIndex("strValue");
+  std::string out = "<head";
+  for (recordset.MoveFirst(); !recordset.Eof(); recordset.MoveNext()) {
+    std::string value = recordset.Value("strValue").ToText();
+    if (recordset.Field(value_index).type == db::kAdVarChar && value == "1900-01-01") value = "";
+    // Values are escaped: a name or remark with a quote or "<" must not break the element.
+    out += " " + recordset.Value("strName").ToText() + "='" + XmlEscape(value) + "'";
+  }
+  out += "/>\r\n";
+  return out;
+}
+
+}  // namespace rembiz::frame

@@ -1,0 +1,120 @@
+// The myHandle frame shared by every business class: session check, current language, function
+// tasks, the connection, dispatch of each `func` by its exact name, answers under `out`,
+// transactions, and the error documents. A class declares its variant and its operation table
+// once; the frame does the rest.
+#pragma once
+
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "db/connection.h"
+#include "frame/business_object.h"
+#include "host/session.h"
+#include "xml/document.h"
+
+namespace rembiz::frame {
+
+// When the class applies for its function task.
+enum class EntryTask { kNone, kBeforeConnect, kAfterConnect, kPerOperation };
+// Who owns the transaction.
+enum class Transactions { kNone, kWholeRequest, kLazy };
+// The shape of the class's error documents.
+enum class ErrorForm { kStandard, kPubMsg, kQueryReport };
+
+struct FrameVariant {
+  std::string_view class_name;  // "CLoan"
+  std::string_view task_code;   // entry task; empty without one
+  EntryTask entry_task = EntryTask::kNone;
+  Transactions transactions = Transactions::kNone;
+  ErrorForm error_form = ErrorForm::kStandard;
+  bool busy_message = false;  // database busy codes answer "Q7.Rembiz.0159"
+  bool connect = true;        // false: the class never opens a connection
+};
+
+enum OperationFlags : unsigned {
+  kCheckHostLock = 1,     // CheckHostLock before the procedure
+  kOpensTransaction = 2,  // opens the lazy transaction
+  kOwnTransaction = 4,    // runs in its own transaction: committed on true, rolled back on false
+};
+
+// Every operation procedure has this shape: session, open connection, its `func` element and the
+// answer document; true = success.
+using Procedure = bool (*)(BusinessObject& self, host::Session& session, db::Connection& cn,
+                           xml::Node& func, xml::Document& answer);
+
+struct OperationEntry {
+  std::string_view name;  // matched exactly, case-sensitively
+  Procedure procedure;
+  unsigned flags = 0;
+  std::string_view task_code = {};  // per-operation task
+};
+
+template <class T>
+struct MemberOf;
+template <class C, class R, class... A>
+struct MemberOf<R (C::*)(A...)> {
+  using type = C;
+};
+
+template <auto Proc>
+bool InvokeMember(BusinessObject& self, host::Session& session, db::Connection& cn, xml::Node& func,
+                  xml::Document& answer) {
+  using C = typename MemberOf<decltype(Proc)>::type;
+  return (static_cast<C&>(self).*Proc)(session, cn, func, answer);
+}
+
+// An operation table entry for a member procedure: Op<&CLoan::SaveVouch>("savevouch", flags).
+template <auto Proc>
+constexpr OperationEntry Op(std::string_view name, unsigned flags = 0,
+                            std::string_view task_code = {}) {
+  return OperationEntry{name, &InvokeMember<Proc>, flags, task_code};
+}
+
+// Runs one request through the frame.
+void RunFrame(const FrameVariant& variant, std::span<const OperationEntry> operations,
+              BusinessObject& self, host::Session* session, xml::Document& request);
+
+// The error document a procedure loads as its own answer.
+std::string ProcedureErrorXml(std::string_view class_name, std::string_view procedure,
+                              int32_t number, std::string_view description);
+
+// Base of the business classes: myHandle runs the frame with the class's variant and table.
+class FramedClass : public BusinessObject {
+ public:
+  void myHandle(host::Session* ologin, xml::Document& oXml) override;
+  const std::string& ClassName() const override;
+  bool InvokePublic(std::string_view procedure, host::Session& session, db::Connection& cn,
+                    xml::Node& node, xml::Document& answer) override;
+
+ protected:
+  virtual const FrameVariant& Variant() const = 0;
+  virtual std::span<const OperationEntry> Operations() const = 0;
+  // Public procedures other classes call by name (entries' names are the procedure names).
+  virtual std::span<const OperationEntry> PublicProcedures() const { return {}; }
+
+ private:
+  mutable std::string class_name_;
+};
+
+// A class whose operations are not built yet: every name is unknown and ignored.
+class EmptyClass : public FramedClass {
+ public:
+  explicit EmptyClass(const FrameVariant& variant) : variant_(variant) {}
+
+ protected:
+  const FrameVariant& Variant() const override { return variant_; }
+  std::span<const OperationEntry> Operations() const override { return {}; }
+
+ private:
+  const FrameVariant& variant_;
+};
+
+// Called by RunFrame before the first operation; classes with per-request state reset it here.
+class RequestState {
+ public:
+  virtual ~RequestState() = default;
+  virtual void ResetRequestState() = 0;
+};
+
+}  // namespace rembiz::frame

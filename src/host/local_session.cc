@@ -1,0 +1,197 @@
+#include "host/local_session.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <map>
+#include <mutex>
+
+#include "db/connection.h"
+#include "host/errors.h"
+#include "host/messages.h"
+#include "host/passwords.h"
+
+namespace rembiz::host {
+namespace {
+
+std::string Quote(std::string_view text) {
+  std::string out = "'";
+  for (char c : text) {
+    if (c == '\'') out += '\'';
+    out += c;
+  }
+  return out + "'";
+}
+
+std::string SystemConnectionString(const DataDir& dir) {
+  db::ConnectionOptions options;
+  options.provider = "SQLite";
+  options.data_source = dir.SystemDatabase().string();
+  return db::FormatConnectionString(options);
+}
+
+[[noreturn]] void Refuse(const std::string& text) {
+  throw ComError(static_cast<int32_t>(0x80004005), text, "Rembiz.Login");
+}
+
+// Function tasks in use in this process, per account and year: which user runs which task.
+// Exclusive tasks are refused while another operator holds their counterpart.
+struct RunningTasks {
+  std::mutex mutex;
+  std::multimap<std::string, std::string> by_task;  // "acc|year|task" -> user
+};
+
+RunningTasks& Running() {
+  static RunningTasks* tasks = new RunningTasks();
+  return *tasks;
+}
+
+}  // namespace
+
+std::unique_ptr<LocalSession> LocalSession::Login(const DataDir& dir, const SessionRequest& request,
+                                                  std::string_view password) {
+  db::Connection cn;
+  cn.Open(SystemConnectionString(dir));
+  db::Recordset rs =
+      cn.Execute("select cPassword from UA_User where cUser_Id = " + Quote(request.user) +
+                 " and bDisabled = 0");
+  // One refusal text for an unknown user and a wrong password.
+  if (rs.Eof() || !VerifyPassword(password, rs.Text("cPassword"))) {
+    Refuse(MessageText("Rembiz.Host.LoginRefused", request.language));
+  }
+  return Open(dir, request);
+}
+
+std::unique_ptr<LocalSession> LocalSession::Open(const DataDir& dir,
+                                                 const SessionRequest& request) {
+  std::unique_ptr<LocalSession> s(new LocalSession());
+  s->account_ = request.account;
+  s->year_ = request.year.empty() ? CurrentYearText() : request.year;
+  s->language_ = request.language.empty() ? "zh-CN" : request.language;
+  s->user_id_ = request.user;
+  s->system_db_ = dir.SystemDatabase().string();
+  if (s->year_.size() != 4 || !std::all_of(s->year_.begin(), s->year_.end(), ::isdigit)) {
+    Refuse("The fiscal year '" + s->year_ + "' is not a year.");
+  }
+
+  db::Connection cn;
+  cn.Open(SystemConnectionString(dir));
+  db::Recordset user =
+      cn.Execute("select cUser_Name, bAdmin from UA_User where cUser_Id = " + Quote(request.user) +
+                 " and bDisabled = 0");
+  if (user.Eof()) Refuse("The operator '" + request.user + "' does not exist.");
+  s->user_name_ = user.Text("cUser_Name");
+  s->admin_ = user.Value("bAdmin").ToBool();
+
+  db::Recordset account = cn.Execute(
+      "select a.cAcc_Name, a.bGroup from UA_Account a inner join UA_AccountYear y on "
+      "y.cAcc_Id = a.cAcc_Id where a.cAcc_Id = " +
+      Quote(s->account_) + " and y.iYear = " + s->year_);
+  if (account.Eof()) {
+    Refuse("The account '" + s->account_ + "' has no year " + s->year_ + ".");
+  }
+  s->account_name_ = account.Text("cAcc_Name");
+  s->group_ = account.Value("bGroup").ToBool();
+
+  db::Recordset rights =
+      cn.Execute("select h.cAuth_Id from UA_HoldAuth h where h.cAcc_Id = " + Quote(s->account_) +
+                 " and h.iYear = " + s->year_ +
+                 " and ((h.iIsUser = 1 and h.cUser_Id = " + Quote(request.user) +
+                 ") or (h.iIsUser = 0 and h.cUser_Id in (select cGroup_Id from "
+                 "UA_Role where cUser_Id = " +
+                 Quote(request.user) + ")))");
+  for (rights.MoveFirst(); !rights.Eof(); rights.MoveNext()) {
+    s->rights_.insert(rights.Text("cAuth_Id"));
+  }
+  if (s->rights_.count("ADMIN")) s->admin_ = true;
+  if (!s->admin_ && s->rights_.empty()) {
+    Refuse("The operator '" + request.user + "' holds no right in account " + s->account_ +
+           ", year " + s->year_ + ".");
+  }
+
+  db::Recordset exclusions = cn.Execute("select cAuth_Id, cExclusive_Id from UA_TaskExclusion");
+  for (exclusions.MoveFirst(); !exclusions.Eof(); exclusions.MoveNext()) {
+    s->exclusions_.emplace_back(exclusions.Text("cAuth_Id"), exclusions.Text("cExclusive_Id"));
+  }
+
+  // The business date stays inside the fiscal year.
+  std::string today = request.login_date.empty() ? TodayText() : request.login_date;
+  if (today.substr(0, 4) < s->year_) today = s->year_ + "-01-01";
+  if (today.substr(0, 4) > s->year_) today = s->year_ + "-12-31";
+  s->login_date_ = today;
+  db::Recordset period =
+      cn.Execute("select iId from UA_Period where cAcc_Id = " + Quote(s->account_) +
+                 " and iYear = " + s->year_ + " and substr(dBegin, 1, 10) <= " + Quote(today) +
+                 " and substr(dEnd, 1, 10) >= " + Quote(today));
+  s->period_ = period.Eof() ? 1 : static_cast<int>(period.Value("iId").ToInt());
+
+  s->connection_string_ = dir.ConnectionString(s->account_, s->year_);
+  return s;
+}
+
+std::string LocalSession::MachineName() const {
+  char name[256] = {0};
+  if (gethostname(name, sizeof name - 1) != 0) return "localhost";
+  return name;
+}
+
+bool LocalSession::HoldsRight(std::string_view task_code) const {
+  if (admin_) return true;
+  // A right on a branch ("EC02") covers every task below it ("EC020101").
+  for (const std::string& right : rights_) {
+    if (task_code.substr(0, right.size()) == right) return true;
+  }
+  return false;
+}
+
+bool LocalSession::TaskExec(const std::string& task_code, int mode, int year) {
+  std::string key_prefix = account_ + "|" + std::to_string(year) + "|";
+  RunningTasks& running = Running();
+  if (mode == 0) {
+    std::lock_guard lock(running.mutex);
+    auto range = running.by_task.equal_range(key_prefix + task_code);
+    for (auto it = range.first; it != range.second; ++it) {
+      if (it->second == user_id_) {
+        running.by_task.erase(it);
+        break;
+      }
+    }
+    auto held = std::find(held_tasks_.begin(), held_tasks_.end(), task_code);
+    if (held != held_tasks_.end()) held_tasks_.erase(held);
+    return true;
+  }
+  if (!HoldsRight(task_code)) {
+    last_error_ = MessageText("Rembiz.Host.NoRight", language_, user_id_, task_code);
+    return false;
+  }
+  std::lock_guard lock(running.mutex);
+  for (const auto& [a, b] : exclusions_) {
+    const std::string* other = a == task_code ? &b : (b == task_code ? &a : nullptr);
+    if (!other) continue;
+    auto range = running.by_task.equal_range(key_prefix + *other);
+    for (auto it = range.first; it != range.second; ++it) {
+      if (it->second != user_id_) {
+        last_error_ = MessageText("Rembiz.Host.TaskInUse", language_, *other, it->second);
+        return false;
+      }
+    }
+  }
+  running.by_task.emplace(key_prefix + task_code, user_id_);
+  held_tasks_.push_back(task_code);
+  return true;
+}
+
+bool LocalSession::QueryState(int code, const std::string& system_id, int year) {
+  db::Connection cn;
+  db::ConnectionOptions options;
+  options.provider = "SQLite";
+  options.data_source = system_db_;
+  cn.Open(db::FormatConnectionString(options));
+  db::Recordset rs =
+      cn.Execute("select bFlag from UA_LockState where cAcc_Id = " + Quote(account_) +
+                 " and iYear = " + std::to_string(year) + " and cSub_Id = " + Quote(system_id) +
+                 " and iCode = " + std::to_string(code));
+  return !rs.Eof() && rs.Value("bFlag").ToBool();
+}
+
+}  // namespace rembiz::host

@@ -1,0 +1,22 @@
+// Message texts of the "Q7.Rembiz.NNNN" keys in zh-CN and en-US, loaded once per process, and
+// the current language, which every request sets for its own thread.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace rembiz::host {
+
+void SetCurrentLanguage(std::string_view language);
+const std::string& CurrentLanguage();
+
+// The key's text in `language` (empty = the current language; unknown languages fall back to
+// zh-CN) with {1}..{3} replaced by the parameters. An unknown key resolves to itself.
+std::string MessageText(std::string_view key, std::string_view language = "",
+                        std::string_view p1 = "", std::string_view p2 = "",
+                        std::string_view p3 = "");
+
+// True when the key has a text in both languages.
+bool HasMessageText(std::string_view key);
+
+}  // namespace rembiz::host

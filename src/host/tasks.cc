@@ -1,0 +1,48 @@
+#include "host/tasks.h"
+
+#include <cstdlib>
+#include <string>
+
+#include "host/errors.h"
+#include "host/messages.h"
+#include "xml/escape.h"
+
+namespace rembiz::host {
+namespace {
+
+bool RunTask(Session* session, std::string_view task_code, int mode, std::string_view missing_key,
+             xml::Document& doc) {
+  try {
+    if (!session) Raise(kErrBusiness, missing_key);
+    session->ClearError();
+    int year = std::atoi(session->FiscalYear().c_str());
+    if (!session->TaskExec(std::string(task_code), mode, year)) {
+      std::string error = session->LastError();
+      if (error.empty()) Raise(kErrBusiness, "Q7.Rembiz.0025");
+      throw ComError(kErrBusiness, error, "Rembiz");
+    }
+    return true;
+  } catch (const ComError& e) {
+    doc.LoadXml("<?xml version='1.0' encoding='utf-8'?><error><id>Rembiz:MSG:ApplyTask:" +
+                std::to_string(e.Number()) + "</id><text>" + xml::XmlEscape(e.Description()) +
+                "</text></error>");
+    return false;
+  }
+}
+
+}  // namespace
+
+bool ApplyTask(Session* session, std::string_view task_code, xml::Document& doc) {
+  return RunTask(session, task_code, -1, "Q7.Rembiz.0026", doc);
+}
+
+bool ReleaseTask(Session* session, std::string_view task_code, xml::Document& doc) {
+  return RunTask(session, task_code, 0, "Q7.Rembiz.0369", doc);
+}
+
+void CheckHostLock(Session& session) {
+  bool blocked = session.QueryState(204, "EC", std::atoi(session.FiscalYear().c_str()));
+  if (blocked) Raise(kErrBusiness, "Q7.Rembiz.0039");
+}
+
+}  // namespace rembiz::host

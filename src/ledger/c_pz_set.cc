@@ -1,0 +1,22 @@
+// CPzSet: registered with its frame; its operations are added with the subsystem.
+#include "frame/frame.h"
+#include "frame/registry.h"
+
+namespace rembiz::ledger {
+namespace {
+
+constexpr frame::FrameVariant kVariant{
+    .class_name = "CPzSet",
+    .task_code = "EC0108",
+    .entry_task = frame::EntryTask::kAfterConnect,
+    .transactions = frame::Transactions::kWholeRequest,
+    .error_form = frame::ErrorForm::kStandard,
+    .busy_message = false,
+};
+
+const frame::ClassRegistrar kRegistrar("Rembiz.CPzSet", [] {
+  return std::make_unique<frame::EmptyClass>(kVariant);
+});
+
+}  // namespace
+}  // namespace rembiz::ledger

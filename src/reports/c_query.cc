@@ -1,0 +1,22 @@
+// CQuery: registered with its frame; its operations are added with the subsystem.
+#include "frame/frame.h"
+#include "frame/registry.h"
+
+namespace rembiz::reports {
+namespace {
+
+constexpr frame::FrameVariant kVariant{
+    .class_name = "CQuery",
+    .task_code = "",
+    .entry_task = frame::EntryTask::kPerOperation,
+    .transactions = frame::Transactions::kNone,
+    .error_form = frame::ErrorForm::kQueryReport,
+    .busy_message = false,
+};
+
+const frame::ClassRegistrar kRegistrar("Rembiz.CQuery", [] {
+  return std::make_unique<frame::EmptyClass>(kVariant);
+});
+
+}  // namespace
+}  // namespace rembiz::reports

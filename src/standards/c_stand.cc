@@ -1,0 +1,22 @@
+// CStand: registered with its frame; its operations are added with the subsystem.
+#include "frame/frame.h"
+#include "frame/registry.h"
+
+namespace rembiz::standards {
+namespace {
+
+constexpr frame::FrameVariant kVariant{
+    .class_name = "CStand",
+    .task_code = "EC0104",
+    .entry_task = frame::EntryTask::kAfterConnect,
+    .transactions = frame::Transactions::kWholeRequest,
+    .error_form = frame::ErrorForm::kStandard,
+    .busy_message = false,
+};
+
+const frame::ClassRegistrar kRegistrar("Rembiz.CStand", [] {
+  return std::make_unique<frame::EmptyClass>(kVariant);
+});
+
+}  // namespace
+}  // namespace rembiz::standards

@@ -1,0 +1,50 @@
+// Test fixtures: the demo data directory is built once per test binary; each test works on its
+// own copy, so tests are independent and may write freely.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "db/connection.h"
+#include "host/database_setup.h"
+#include "host/local_session.h"
+#include "xml/document.h"
+
+namespace rembiz::testing {
+
+// A fresh scratch directory under the test binary's temporary root.
+std::filesystem::path ScratchDir(std::string_view name);
+
+class DemoTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  const host::DataDir& Data() const { return *data_; }
+  // A session of `user` (default demo) on the demo account in the current year.
+  std::unique_ptr<host::LocalSession> SessionFor(const std::string& user = "demo",
+                                                 const std::string& language = "zh-CN") const;
+  host::LocalSession& Session();
+  // An open connection to the demo account database.
+  db::Connection& Cn();
+
+  // Runs `request` through Rembiz.<class_name> with the default session and returns the result.
+  xml::Document Call(std::string_view class_name, std::string_view request);
+  xml::Document Call(std::string_view class_name, std::string_view request, host::Session* session);
+
+  // Every row of a table in a fixed order, as text: to compare a table before and after.
+  std::string Dump(std::string_view table);
+  // A single value of a query ("" when there is no row).
+  std::string Scalar(std::string_view sql);
+
+ private:
+  std::unique_ptr<host::DataDir> data_;
+  std::unique_ptr<host::LocalSession> session_;
+  std::unique_ptr<db::Connection> cn_;
+};
+
+}  // namespace rembiz::testing
