@@ -1,0 +1,56 @@
+#include "host/system_login.h"
+
+#include "db/connection_string.h"
+#include "db/error.h"
+#include "host/passwords.h"
+
+namespace rembiz::host {
+namespace {
+
+constexpr std::string_view kSystemKey = "CONNECTSTRINGQ7SOFTPASS";
+
+std::string Trim(std::string_view text) {
+  size_t b = text.find_first_not_of(" \t\r\n");
+  if (b == std::string_view::npos) return "";
+  size_t e = text.find_last_not_of(" \t\r\n");
+  return std::string(text.substr(b, e - b + 1));
+}
+
+class LocalSystemLogin : public SystemLogin {
+ public:
+  explicit LocalSystemLogin(std::string account_connection)
+      : account_connection_(std::move(account_connection)) {}
+
+  std::string GetConnectString(std::string_view key) override {
+    if (key != kSystemKey) return "failed: no connection is stored under " + std::string(key);
+    db::ConnectionOptions account;
+    try {
+      account = db::ParseConnectionString(account_connection_);
+    } catch (const ComError& e) {
+      return "failed: " + e.Description();
+    }
+    if (account.system_database.empty()) return "failed: the installation has no system database";
+    db::ConnectionOptions system;
+    system.provider = account.provider;
+    system.data_source = account.system_database;
+    return db::FormatConnectionString(system);
+  }
+
+  bool PasswordMatches(const db::Variant& stored, std::string_view given) override {
+    std::string hash = stored.ToText();
+    std::string password = Trim(given);
+    if (hash.empty()) return password.empty();
+    return VerifyPassword(password, hash);
+  }
+
+ private:
+  std::string account_connection_;
+};
+
+}  // namespace
+
+std::unique_ptr<SystemLogin> CreateSystemLogin(const Session& session) {
+  return std::make_unique<LocalSystemLogin>(session.ConnectionString());
+}
+
+}  // namespace rembiz::host
