@@ -1,0 +1,472 @@
+#include "host/approval_flow.h"
+
+#include <optional>
+#include <vector>
+
+#include "db/variant.h"
+#include "host/messages.h"
+#include "host/service_sql.h"
+#include "xml/document.h"
+#include "xml/escape.h"
+
+namespace rembiz::host {
+namespace {
+
+constexpr std::string_view kInstanceKind = "11";
+
+// Instance states (Host_FlowInstance.iState) and action effects (Host_FlowAction.iEffect).
+constexpr int kRunning = 0;
+constexpr int kEnded = 1;
+constexpr int kPass = 1;
+constexpr int kReject = 2;
+constexpr int kTakeBack = 3;
+
+// Actions that count as an approver's decision on a step (not take-backs).
+constexpr const char* kDecisions =
+    "EAAID in (select EAAID from Host_FlowAction where iEffect in (1, 2))";
+constexpr const char* kPasses = "EAAID in (select EAAID from Host_FlowAction where iEffect = 1)";
+
+bool EndsWith(std::string_view text, std::string_view suffix) {
+  return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
+}
+
+std::string Attr(std::string_view name, std::string_view value) {
+  return " " + std::string(name) + "='" + xml::XmlEscape(value) + "'";
+}
+
+struct Instance {
+  int64_t id = 0;
+  int64_t flow = 0;
+  int64_t step = 0;
+  int64_t state = 0;
+  int64_t round = 1;
+};
+
+// The routing values a voucher description carries.
+struct Routing {
+  double amount = 0;
+  std::string department;
+  std::string type;
+  std::string auth;
+};
+
+class TableApprovalFlow : public ApprovalFlow {
+ public:
+  std::string LastErrorText() const override { return error_; }
+  bool FlowEnded() const override { return flow_ended_; }
+
+  void Init(Session& session, db::Connection& cn) override {
+    session_ = &session;
+    cn_ = &cn;
+    error_.clear();
+    flow_ended_ = false;
+  }
+
+  bool GetFlowRecords(std::string_view card, std::string_view guid, std::string_view code,
+                      db::Recordset* records) override {
+    return Guard([&] {
+      std::optional<Instance> instance = Existing(*cn_, card, guid, code);
+      if (!instance) return false;
+      bool english = Lower(CurrentLanguage()) == "en-us";
+      *records = cn_->Execute(
+          std::string("select r.cUser_Name, ") +
+          (english ? "isnull(a.EAA_NameEn, a.EAA_Name)" : "a.EAA_Name") +
+          " as EAA_Name, r.remark, r.EA_time from Host_FlowRecord r left join Host_FlowAction a "
+          "on a.EAAID = r.EAAID where r.iInstanceId = " +
+          std::to_string(instance->id) + " order by r.AutoID");
+      return true;
+    });
+  }
+
+  bool DoTask(std::string_view card, std::string_view guid, std::string_view task_xml) override {
+    return Guard([&] {
+      flow_ended_ = false;
+      xml::Document task_doc;
+      xml::Node task;
+      if (task_doc.LoadXml(task_xml)) task = task_doc.SelectSingleNode("//EASTdata/task");
+      std::string action = task.Attr("EAAID");
+      db::Recordset effect_rs =
+          cn_->Execute("select iEffect from Host_FlowAction where EAAID = " + SqlText(action));
+      if (!task || effect_rs.Eof()) return Fail("Rembiz.Host.FlowBadTask");
+      int64_t effect = effect_rs.Value("iEffect").ToInt();
+      if (effect == kTakeBack) return TakeBack(card, guid);
+
+      std::optional<Instance> instance = Find(*cn_, card, guid);
+      if (!instance) return Fail("Rembiz.Host.FlowNoInstance");
+      if (instance->state != kRunning) return Fail("Rembiz.Host.FlowNotRunning");
+      std::string user = session_->UserId();
+      if (!IsApprover(*instance, user)) {
+        return Fail("Rembiz.Host.FlowNotApprover", session_->UserName(), StepName(*instance));
+      }
+      db::Recordset done = cn_->Execute(
+          "select count(*) as n from Host_FlowRecord where iInstanceId = " +
+          std::to_string(instance->id) + " and iRound = " + std::to_string(instance->round) +
+          " and iStep = " + std::to_string(instance->step) +
+          " and bUndone = 0 and cUser_Id = " + SqlText(user) + " and " + kDecisions);
+      if (done.Value("n").ToInt() > 0) return Fail("Rembiz.Host.FlowAlreadyDone");
+
+      AddRecord(*instance, instance->step, action, task.Attr("remark"));
+      std::string where = " where iInstanceId = " + std::to_string(instance->id);
+      if (effect == kReject) {
+        cn_->Execute("update Host_FlowInstance set iState = 2, dEndTime = getdate()" + where);
+        return true;
+      }
+      if (effect != kPass || !StepPassed(*instance)) return true;
+      std::optional<int64_t> next = NextStep(instance->flow, instance->step);
+      if (next) {
+        cn_->Execute("update Host_FlowInstance set iCurStep = " + std::to_string(*next) + where);
+      } else {
+        cn_->Execute("update Host_FlowInstance set iState = 1, dEndTime = getdate()" + where);
+        flow_ended_ = true;
+      }
+      return true;
+    });
+  }
+
+  bool UndoTask(std::string_view card, std::string_view guid, std::string_view code) override {
+    return Guard([&] {
+      flow_ended_ = false;
+      if (!KnownKind(code)) return false;
+      return TakeBack(card, guid);
+    });
+  }
+
+  bool GetFlowInfo(std::string_view card, std::string_view guid, std::string_view code,
+                   std::string* xml) override {
+    return Guard([&] {
+      std::optional<Instance> instance = Existing(*cn_, card, guid, code);
+      if (!instance) return false;
+      std::string flow_id = std::to_string(instance->flow);
+      db::Recordset flow =
+          cn_->Execute("select cFlowName from Host_Flow where iFlowId = " + flow_id);
+      db::Recordset head = cn_->Execute(
+          "select cVouchCode, dStartTime, dEndTime from Host_FlowInstance where iInstanceId = " +
+          std::to_string(instance->id));
+      std::string out = "<flow" + Attr("card", card) + Attr("id", flow_id) +
+                        Attr("name", flow.Eof() ? "" : flow.Text("cFlowName")) +
+                        Attr("vouchcode", head.Text("cVouchCode")) +
+                        Attr("state", std::to_string(instance->state)) +
+                        Attr("step", std::to_string(instance->step)) +
+                        Attr("round", std::to_string(instance->round)) +
+                        Attr("start", head.Text("dStartTime")) +
+                        Attr("end", head.Text("dEndTime")) + ">";
+      db::Recordset steps = cn_->Execute(
+          "select iStep, cStepName, iPassMode from Host_FlowStep where iFlowId = " + flow_id +
+          " order by iStep");
+      db::Recordset approvers = cn_->Execute(
+          "select iStep, iIsUser, cApprover_Id from Host_FlowApprover where iFlowId = " + flow_id +
+          " order by iStep, iIsUser desc, cApprover_Id");
+      for (; !steps.Eof(); steps.MoveNext()) {
+        int64_t step = steps.Value("iStep").ToInt();
+        out += "<step" + Attr("no", std::to_string(step)) + Attr("name", steps.Text("cStepName")) +
+               Attr("passmode", steps.Text("iPassMode")) +
+               Attr("current", step == instance->step && instance->state == kRunning ? "1" : "0") +
+               ">";
+        for (const auto& row : approvers.Rows()) {
+          if (row[0].ToInt() != step) continue;
+          out += "<approver" + Attr("id", row[2].ToText()) + Attr("user", row[1].ToText()) + "/>";
+        }
+        out += "</step>";
+      }
+      db::Recordset records = cn_->Execute(
+          "select r.iRound, r.iStep, r.cUser_Id, r.cUser_Name, r.EAAID, a.EAA_Name, r.remark, "
+          "r.EA_time, r.bUndone from Host_FlowRecord r left join Host_FlowAction a on "
+          "a.EAAID = r.EAAID where r.iInstanceId = " +
+          std::to_string(instance->id) + " order by r.AutoID");
+      for (; !records.Eof(); records.MoveNext()) {
+        out += "<record" + Attr("round", records.Text("iRound")) +
+               Attr("step", records.Text("iStep")) + Attr("user", records.Text("cUser_Id")) +
+               Attr("username", records.Text("cUser_Name")) +
+               Attr("action", records.Text("EAAID")) +
+               Attr("actionname", records.Text("EAA_Name")) +
+               Attr("remark", records.Text("remark")) + Attr("time", records.Text("EA_time")) +
+               Attr("undone", records.Value("bUndone").ToBool() ? "1" : "0") + "/>";
+      }
+      *xml = out + "</flow>";
+      return true;
+    });
+  }
+
+  bool DropInstance(db::Connection& cn, std::string_view card, std::string_view guid,
+                    std::string_view code) override {
+    return Guard([&] {
+      std::optional<Instance> instance = Existing(cn, card, guid, code);
+      if (!instance) return false;
+      // The records go with the instance (trigger).
+      cn.Execute("delete from Host_FlowInstance where iInstanceId = " +
+                 std::to_string(instance->id));
+      return true;
+    });
+  }
+
+  bool ResetInstance(std::string_view card, std::string_view guid, std::string_view code) override {
+    return Guard([&] {
+      std::optional<Instance> instance = Existing(*cn_, card, guid, code);
+      if (!instance) return false;
+      std::optional<int64_t> first = FirstStep(instance->flow);
+      if (!first) return Fail("Rembiz.Host.FlowNoSteps");
+      cn_->Execute("update Host_FlowInstance set iCurStep = " + std::to_string(*first) +
+                   ", iState = 0, iRound = iRound + 1, dStartTime = getdate(), dEndTime = null "
+                   "where iInstanceId = " +
+                   std::to_string(instance->id));
+      return true;
+    });
+  }
+
+  bool HasInstance(std::string_view card, std::string_view guid, std::string_view code) override {
+    return Guard([&] { return KnownKind(code) && Find(*cn_, card, guid).has_value(); });
+  }
+
+  bool CanStart(std::string_view card, std::string* flow_id, std::string* flow_name) override {
+    return Guard([&] {
+      db::Recordset rs = cn_->Execute(
+          "select iFlowId, cFlowName from Host_Flow where cCardNumber = " + SqlText(card) +
+          " and bActive = 1 and exists (select 1 from Host_FlowStep s where s.iFlowId = "
+          "Host_Flow.iFlowId) order by iPriority, iFlowId");
+      if (rs.Eof()) return Fail("Rembiz.Host.FlowNone", card);
+      if (flow_id) *flow_id = rs.Text("iFlowId");
+      if (flow_name) *flow_name = rs.Text("cFlowName");
+      return true;
+    });
+  }
+
+  bool StartInstance(db::Connection& cn, std::string_view card, std::string_view guid,
+                     std::string_view vouch_code, std::string_view eadata) override {
+    return Guard([&] {
+      std::optional<Routing> routing = ReadRouting(eadata);
+      if (!routing) return Fail("Rembiz.Host.FlowBadData");
+      std::optional<int64_t> flow = ChooseFlow(cn, card, *routing);
+      if (!flow) return Fail("Rembiz.Host.FlowNoMatch", vouch_code);
+      std::optional<int64_t> first = FirstStep(*flow, &cn);
+      std::string values_flow = std::to_string(*flow);
+      std::string values_step = std::to_string(first.value_or(1));
+      std::string amount = SqlMoney(routing->amount);
+      std::optional<Instance> existing = Find(cn, card, guid);
+      if (existing) {
+        // Started again (a changed voucher): a round that saw actions stays as history.
+        db::Recordset acted = cn.Execute(
+            "select count(*) as n from Host_FlowRecord where iInstanceId = " +
+            std::to_string(existing->id) + " and iRound = " + std::to_string(existing->round));
+        std::string round = acted.Value("n").ToInt() > 0 ? "iRound + 1" : "iRound";
+        cn.Execute("update Host_FlowInstance set cVouchCode = " + SqlTextOrNull(vouch_code) +
+                   ", iFlowId = " + values_flow + ", iCurStep = " + values_step +
+                   ", iState = 0, iRound = " + round + ", cEAdata = " + SqlText(eadata) +
+                   ", cAuth_Id = " + SqlTextOrNull(routing->auth) +
+                   ", cDepCode = " + SqlTextOrNull(routing->department) +
+                   ", cTypeCode = " + SqlTextOrNull(routing->type) + ", mAmount = " + amount +
+                   ", cStarter_Id = " + SqlTextOrNull(session_->UserId()) +
+                   ", dStartTime = getdate(), dEndTime = null where iInstanceId = " +
+                   std::to_string(existing->id));
+        return true;
+      }
+      cn.Execute(
+          "insert into Host_FlowInstance (cCardNumber, cVouchGUID, cVouchCode, iFlowId, iCurStep, "
+          "iState, iRound, cEAdata, cAuth_Id, cDepCode, cTypeCode, mAmount, cStarter_Id) values (" +
+          SqlText(card) + ", " + SqlText(guid) + ", " + SqlTextOrNull(vouch_code) + ", " +
+          values_flow + ", " + values_step + ", 0, 1, " + SqlText(eadata) + ", " +
+          SqlTextOrNull(routing->auth) + ", " + SqlTextOrNull(routing->department) + ", " +
+          SqlTextOrNull(routing->type) + ", " + amount + ", " + SqlTextOrNull(session_->UserId()) +
+          ")");
+      return true;
+    });
+  }
+
+ private:
+  // Runs one operation; a database failure becomes the service's error text.
+  template <class F>
+  bool Guard(F&& body) {
+    error_.clear();
+    if (!cn_ || !session_) {
+      error_ = MessageText("Rembiz.Host.FlowNotBound");
+      return false;
+    }
+    try {
+      return body();
+    } catch (const ComError& e) {
+      error_ = e.Description();
+      return false;
+    }
+  }
+
+  bool Fail(std::string_view key, std::string_view p1 = "", std::string_view p2 = "") {
+    error_ = MessageText(key, "", p1, p2);
+    return false;
+  }
+
+  static std::string Lower(std::string text) {
+    for (char& c : text) {
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return text;
+  }
+
+  bool KnownKind(std::string_view code) {
+    return code == kInstanceKind || Fail("Rembiz.Host.FlowBadKind", code);
+  }
+
+  std::optional<Instance> Find(db::Connection& cn, std::string_view card, std::string_view guid) {
+    db::Recordset rs = cn.Execute(
+        "select iInstanceId, iFlowId, iCurStep, iState, iRound from Host_FlowInstance where "
+        "cCardNumber = " +
+        SqlText(card) + " and cVouchGUID = " + SqlText(guid));
+    if (rs.Eof()) return std::nullopt;
+    return Instance{rs.Value("iInstanceId").ToInt(), rs.Value("iFlowId").ToInt(),
+                    rs.Value("iCurStep").ToInt(), rs.Value("iState").ToInt(),
+                    rs.Value("iRound").ToInt()};
+  }
+
+  // The instance of an operation that needs one; nullopt (with the error text) otherwise.
+  std::optional<Instance> Existing(db::Connection& cn, std::string_view card, std::string_view guid,
+                                   std::string_view code) {
+    if (!KnownKind(code)) return std::nullopt;
+    std::optional<Instance> instance = Find(cn, card, guid);
+    if (!instance) Fail("Rembiz.Host.FlowNoInstance");
+    return instance;
+  }
+
+  std::optional<int64_t> StepQuery(const std::string& sql, db::Connection* cn = nullptr) {
+    db::Recordset rs = (cn ? cn : cn_)->Execute(sql);
+    if (rs.Eof() || rs.Value("s").IsNull()) return std::nullopt;
+    return rs.Value("s").ToInt();
+  }
+  std::optional<int64_t> FirstStep(int64_t flow, db::Connection* cn = nullptr) {
+    return StepQuery(
+        "select min(iStep) as s from Host_FlowStep where iFlowId = " + std::to_string(flow), cn);
+  }
+  std::optional<int64_t> NextStep(int64_t flow, int64_t step) {
+    return StepQuery("select min(iStep) as s from Host_FlowStep where iFlowId = " +
+                     std::to_string(flow) + " and iStep > " + std::to_string(step));
+  }
+
+  std::string StepName(const Instance& instance) {
+    db::Recordset rs = cn_->Execute(
+        "select cStepName from Host_FlowStep where iFlowId = " + std::to_string(instance.flow) +
+        " and iStep = " + std::to_string(instance.step));
+    return rs.Eof() ? std::to_string(instance.step) : rs.Text("cStepName");
+  }
+
+  // The operator is named at the step, or holds a role named there.
+  bool IsApprover(const Instance& instance, const std::string& user) {
+    db::Recordset rs = cn_->Execute(
+        "select count(*) as n from Host_FlowApprover where iFlowId = " +
+        std::to_string(instance.flow) + " and iStep = " + std::to_string(instance.step) +
+        " and ((iIsUser = 1 and cApprover_Id = " + SqlText(user) +
+        ") or (iIsUser = 0 and cApprover_Id in (select cGroup_Id from QDSystem..UA_Role where "
+        "cUser_Id = " +
+        SqlText(user) + ")))");
+    return rs.Value("n").ToInt() > 0;
+  }
+
+  // Pass mode 0: one pass suffices. Pass mode 1: every approver user of the step has passed in
+  // this round.
+  bool StepPassed(const Instance& instance) {
+    std::string flow = std::to_string(instance.flow);
+    std::string step = std::to_string(instance.step);
+    db::Recordset mode = cn_->Execute(
+        "select iPassMode from Host_FlowStep where iFlowId = " + flow + " and iStep = " + step);
+    if (mode.Eof() || mode.Value("iPassMode").ToInt() != 1) return true;
+    db::Recordset pending = cn_->Execute(
+        "select count(*) as n from Host_FlowApprover a where a.iFlowId = " + flow +
+        " and a.iStep = " + step +
+        " and a.iIsUser = 1 and not exists (select 1 from Host_FlowRecord r where "
+        "r.iInstanceId = " +
+        std::to_string(instance.id) + " and r.iRound = " + std::to_string(instance.round) +
+        " and r.iStep = " + step + " and r.bUndone = 0 and r.cUser_Id = a.cApprover_Id and r." +
+        kPasses + ")");
+    return pending.Value("n").ToInt() == 0;
+  }
+
+  void AddRecord(const Instance& instance, int64_t step, std::string_view action,
+                 std::string_view remark) {
+    cn_->Execute(
+        "insert into Host_FlowRecord (iInstanceId, iRound, iStep, cUser_Id, cUser_Name, EAAID, "
+        "remark) values (" +
+        std::to_string(instance.id) + ", " + std::to_string(instance.round) + ", " +
+        std::to_string(step) + ", " + SqlText(session_->UserId()) + ", " +
+        SqlText(session_->UserName()) + ", " + SqlText(action) + ", " + SqlTextOrNull(remark) +
+        ")");
+  }
+
+  bool TakeBack(std::string_view card, std::string_view guid) {
+    std::optional<Instance> instance = Find(*cn_, card, guid);
+    if (!instance) return Fail("Rembiz.Host.FlowNoInstance");
+    std::string of_round = " where iInstanceId = " + std::to_string(instance->id) +
+                           " and iRound = " + std::to_string(instance->round);
+    db::Recordset last =
+        cn_->Execute("select AutoID, iStep from Host_FlowRecord" + of_round +
+                     " and bUndone = 0 and cUser_Id = " + SqlText(session_->UserId()) + " and " +
+                     kDecisions + " order by AutoID desc");
+    if (last.Eof()) return Fail("Rembiz.Host.FlowNothingToUndo", session_->UserName());
+    std::string record = last.Text("AutoID");
+    int64_t step = last.Value("iStep").ToInt();
+    db::Recordset later = cn_->Execute(
+        "select count(*) as n from Host_FlowRecord" + of_round + " and bUndone = 0 and AutoID > " +
+        record + " and iStep <> " + std::to_string(step) + " and " + kDecisions);
+    if (later.Value("n").ToInt() > 0) return Fail("Rembiz.Host.FlowLaterStep");
+
+    cn_->Execute("update Host_FlowRecord set bUndone = 1 where AutoID = " + record);
+    db::Recordset action =
+        cn_->Execute("select EAAID from Host_FlowAction where iEffect = 3 order by EAAID");
+    AddRecord(*instance, step, action.Eof() ? std::string("3") : action.Text("EAAID"), "");
+    cn_->Execute(
+        "update Host_FlowInstance set iCurStep = " + std::to_string(step) +
+        ", iState = 0, dEndTime = null where iInstanceId = " + std::to_string(instance->id));
+    flow_ended_ = instance->state == kEnded;
+    return true;
+  }
+
+  static std::optional<Routing> ReadRouting(std::string_view eadata) {
+    xml::Document doc;
+    if (!doc.LoadXml(eadata) || doc.DocumentElement().Name() != "EAdata") return std::nullopt;
+    Routing routing;
+    std::string amount = doc.SelectSingleNode("/EAdata/eccontrain").Attr("金额");
+    if (!amount.empty()) {
+      std::optional<double> value = db::ParseNumber(amount);
+      if (!value) return std::nullopt;
+      routing.amount = *value;
+    }
+    for (const xml::Node& item : doc.SelectNodes("/EAdata/eaovalue/item")) {
+      std::string name = item.Attr("eaot");
+      if (EndsWith(name, "_部门")) routing.department = item.Attr("eaov");
+      if (EndsWith(name, "_业务类型")) routing.type = item.Attr("eaov");
+    }
+    routing.auth = doc.SelectSingleNode("/EAdata/cauth_id").Attr("id");
+    return routing;
+  }
+
+  // The active flow of the card with the lowest priority whose conditions hold: a department
+  // condition covers the department and the ones below it (codes by level), an operation type
+  // condition every code that begins with it, the amount range its bounds.
+  std::optional<int64_t> ChooseFlow(db::Connection& cn, std::string_view card,
+                                    const Routing& routing) {
+    db::Recordset rs = cn.Execute(
+        "select iFlowId, cDepCode, cTypeCode, mMinAmount, mMaxAmount from Host_Flow where "
+        "cCardNumber = " +
+        SqlText(card) +
+        " and bActive = 1 and exists (select 1 from Host_FlowStep s where s.iFlowId = "
+        "Host_Flow.iFlowId) order by iPriority, iFlowId");
+    for (; !rs.Eof(); rs.MoveNext()) {
+      std::string department = rs.Text("cDepCode");
+      std::string type = rs.Text("cTypeCode");
+      if (!department.empty() && routing.department.rfind(department, 0) != 0) continue;
+      if (!type.empty() && routing.type.rfind(type, 0) != 0) continue;
+      const db::Variant& min = rs.Value("mMinAmount");
+      const db::Variant& max = rs.Value("mMaxAmount");
+      if (!min.IsNull() && routing.amount < min.ToDouble()) continue;
+      if (!max.IsNull() && routing.amount > max.ToDouble()) continue;
+      return rs.Value("iFlowId").ToInt();
+    }
+    return std::nullopt;
+  }
+
+  Session* session_ = nullptr;
+  db::Connection* cn_ = nullptr;
+  std::string error_;
+  bool flow_ended_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<ApprovalFlow> CreateApprovalFlow() { return std::make_unique<TableApprovalFlow>(); }
+
+}  // namespace rembiz::host

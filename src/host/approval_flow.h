@@ -1,0 +1,73 @@
+// The host's approval-flow service. Flow definitions per card number ("45" loans, "46"/"47"
+// claims) with ordered steps and their approvers (users or roles) live in Host_Flow,
+// Host_FlowStep and Host_FlowApprover; a submitted voucher gets one instance in
+// Host_FlowInstance, carrying the voucher description (EAdata) it was started with, and every
+// approver action leaves a record in Host_FlowRecord.
+//
+// The service works on the caller's connection, so what it records commits or rolls back with
+// the caller's transaction. Every operation answers false with LastErrorText() when it fails;
+// none of them throws.
+//
+// Instance kind: callers name the voucher's business flow with the code "11", the only kind this
+// host keeps; any other code is refused.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "db/connection.h"
+#include "db/recordset.h"
+#include "host/session.h"
+
+namespace rembiz::host {
+
+class ApprovalFlow {
+ public:
+  virtual ~ApprovalFlow() = default;
+
+  // Text of the last failure ("" after a success).
+  virtual std::string LastErrorText() const = 0;
+  // True when the last DoTask or UndoTask crossed the end of its instance: the last step was
+  // passed (the voucher is now finally approved), or the pass of the last step was taken back
+  // (its final approval is withdrawn). False after intermediate steps and rejections.
+  virtual bool FlowEnded() const = 0;
+
+  // Binds the service to the operator and the caller's connection; call it first.
+  virtual void Init(Session& session, db::Connection& cn) = 0;
+
+  // One record per action on the instance in order (all rounds), with the fields cUser_Name,
+  // EAA_Name (in the current language), remark and EA_time.
+  virtual bool GetFlowRecords(std::string_view card, std::string_view guid, std::string_view code,
+                              db::Recordset* records) = 0;
+  // The operator's action on the step the instance waits for. `task_xml` is the EASTdata
+  // document: "<EASTdata><task EAAID='1' remark='…'/></EASTdata>", EAAID one of Host_FlowAction.
+  virtual bool DoTask(std::string_view card, std::string_view guid, std::string_view task_xml) = 0;
+  // Takes back the operator's last pass or rejection of the current round, as long as no later
+  // step has acted since; the instance waits at that step again.
+  virtual bool UndoTask(std::string_view card, std::string_view guid, std::string_view code) = 0;
+  // The instance as XML: the flow with its state, its steps and approvers, and the records.
+  virtual bool GetFlowInfo(std::string_view card, std::string_view guid, std::string_view code,
+                           std::string* xml) = 0;
+  // Removes the instance with its records.
+  virtual bool DropInstance(db::Connection& cn, std::string_view card, std::string_view guid,
+                            std::string_view code) = 0;
+  // Starts a new round at the first step; records of earlier rounds stay as history.
+  virtual bool ResetInstance(std::string_view card, std::string_view guid,
+                             std::string_view code) = 0;
+  // False also when the voucher simply has no instance (LastErrorText is then empty).
+  virtual bool HasInstance(std::string_view card, std::string_view guid, std::string_view code) = 0;
+  // True when an active flow with steps exists for the card number; `flow_id` and `flow_name`
+  // receive the one of the lowest priority.
+  virtual bool CanStart(std::string_view card, std::string* flow_id, std::string* flow_name) = 0;
+  // Starts the flow that applies to the voucher (the active flow of the card number with the
+  // lowest priority whose department, operation type and amount conditions hold for the
+  // routing values in `eadata`). An instance the voucher already has is started again with the
+  // new description.
+  virtual bool StartInstance(db::Connection& cn, std::string_view card, std::string_view guid,
+                             std::string_view vouch_code, std::string_view eadata) = 0;
+};
+
+std::unique_ptr<ApprovalFlow> CreateApprovalFlow();
+
+}  // namespace rembiz::host

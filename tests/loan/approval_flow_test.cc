@@ -1,0 +1,140 @@
+#include "host/approval_flow.h"
+
+#include <gtest/gtest.h>
+
+#include "approval/submission.h"
+#include "host/messages.h"
+#include "support/demo_fixture.h"
+
+namespace rembiz::host {
+namespace {
+
+constexpr const char* kClaim = "{F1000001-0000-4000-8000-000000000001}";
+constexpr const char* kLoan = "{F1000002-0000-4000-8000-000000000002}";
+constexpr const char* kApprove = "<EASTdata><task EAAID='1' remark='ok'/></EASTdata>";
+constexpr const char* kReject = "<EASTdata><task EAAID='2' remark='no'/></EASTdata>";
+
+// Demo flows: loans (card 45) one step for approver; expenditure claims (card 47) step 1 demo,
+// step 2 approver.
+class ApprovalFlowTest : public testing::DemoTest {
+ protected:
+  std::unique_ptr<ApprovalFlow> FlowFor(host::Session& session) {
+    auto flow = CreateApprovalFlow();
+    flow->Init(session, Cn());
+    return flow;
+  }
+  std::string Description(const char* type, const std::string& department, const char* amount) {
+    return approval::EAdata(*approval::KindOfTypeCode(type), amount, department, type, "V-1");
+  }
+  std::string InstanceState(const char* guid) {
+    return Scalar(std::string("select iFlowId || '/' || iCurStep || '/' || iState || '/' || "
+                              "iRound from Host_FlowInstance where cVouchGUID = '") +
+                  guid + "'");
+  }
+};
+
+TEST_F(ApprovalFlowTest, ClaimPassesBothStepsInOrder) {
+  auto demo = SessionFor("demo");
+  auto approver = SessionFor("approver");
+  auto by_demo = FlowFor(*demo);
+  auto by_approver = FlowFor(*approver);
+  ASSERT_TRUE(by_demo->StartInstance(Cn(), "47", kClaim, "V-1", Description("201", "0201", "300")))
+      << by_demo->LastErrorText();
+  EXPECT_TRUE(by_demo->HasInstance("47", kClaim, "11"));
+  EXPECT_EQ(InstanceState(kClaim), "3/1/0/1");
+
+  // Step 1 belongs to demo; approver has to wait.
+  EXPECT_FALSE(by_approver->DoTask("47", kClaim, kApprove));
+  EXPECT_EQ(by_approver->LastErrorText(),
+            MessageText("Rembiz.Host.FlowNotApprover", "", "Anna Approver", "主管审批"));
+  ASSERT_TRUE(by_demo->DoTask("47", kClaim, kApprove)) << by_demo->LastErrorText();
+  EXPECT_FALSE(by_demo->FlowEnded());
+  EXPECT_FALSE(by_demo->DoTask("47", kClaim, kApprove));  // not an approver of step 2
+  ASSERT_TRUE(by_approver->DoTask("47", kClaim, kApprove)) << by_approver->LastErrorText();
+  EXPECT_TRUE(by_approver->FlowEnded());
+  EXPECT_EQ(InstanceState(kClaim), "3/2/1/1");
+
+  db::Recordset records;
+  ASSERT_TRUE(by_demo->GetFlowRecords("47", kClaim, "11", &records));
+  ASSERT_EQ(records.RecordCount(), 2);
+  EXPECT_EQ(
+      records.Text("cUser_Name") + "/" + records.Text("EAA_Name") + "/" + records.Text("remark"),
+      "Demo Admin/同意/ok");
+
+  // Taking back the final pass reopens the flow at step 2; the voucher's approval is withdrawn.
+  ASSERT_TRUE(by_approver->UndoTask("47", kClaim, "11")) << by_approver->LastErrorText();
+  EXPECT_TRUE(by_approver->FlowEnded());
+  EXPECT_EQ(InstanceState(kClaim), "3/2/0/1");
+  ASSERT_TRUE(by_demo->UndoTask("47", kClaim, "11")) << by_demo->LastErrorText();
+  EXPECT_FALSE(by_demo->FlowEnded());
+  EXPECT_EQ(InstanceState(kClaim), "3/1/0/1");
+  EXPECT_FALSE(by_demo->UndoTask("47", kClaim, "11"));
+  EXPECT_EQ(by_demo->LastErrorText(),
+            MessageText("Rembiz.Host.FlowNothingToUndo", "", "Demo Admin"));
+
+  std::string info;
+  ASSERT_TRUE(by_demo->GetFlowInfo("47", kClaim, "11", &info));
+  xml::Document doc;
+  ASSERT_TRUE(doc.LoadXml("<data>\n" + info + "\n</data>")) << info;
+  EXPECT_EQ(doc.SelectNodes("//step").size(), 2u);
+  EXPECT_EQ(doc.SelectSingleNode("//step[@current='1']").Attr("no"), "1");
+  EXPECT_EQ(doc.SelectNodes("//record[@undone='1']").size(), 2u);
+}
+
+TEST_F(ApprovalFlowTest, RejectionResetAndDrop) {
+  auto demo = SessionFor("demo");
+  auto flow = FlowFor(*demo);
+  ASSERT_TRUE(flow->StartInstance(Cn(), "47", kClaim, "V-1", Description("201", "0201", "300")));
+  ASSERT_TRUE(flow->DoTask("47", kClaim, kReject));
+  EXPECT_FALSE(flow->FlowEnded());
+  EXPECT_EQ(InstanceState(kClaim), "3/1/2/1");
+  EXPECT_FALSE(flow->DoTask("47", kClaim, kApprove));
+  EXPECT_EQ(flow->LastErrorText(), MessageText("Rembiz.Host.FlowNotRunning"));
+
+  // A reset starts a new round; the rejection stays in the records.
+  ASSERT_TRUE(flow->ResetInstance("47", kClaim, "11"));
+  EXPECT_EQ(InstanceState(kClaim), "3/1/0/2");
+  ASSERT_TRUE(flow->DoTask("47", kClaim, kApprove));
+  EXPECT_EQ(Scalar("select count(*) from Host_FlowRecord"), "2");
+
+  EXPECT_FALSE(flow->HasInstance("47", kClaim, "12"));
+  EXPECT_EQ(flow->LastErrorText(), MessageText("Rembiz.Host.FlowBadKind", "", "12"));
+  EXPECT_FALSE(flow->DoTask("47", kClaim, "<EASTdata><task EAAID='9'/></EASTdata>"));
+  ASSERT_TRUE(flow->DropInstance(Cn(), "47", kClaim, "11"));
+  EXPECT_FALSE(flow->HasInstance("47", kClaim, "11"));
+  EXPECT_EQ(flow->LastErrorText(), "");
+  EXPECT_EQ(Scalar("select count(*) from Host_FlowRecord"), "0");
+  EXPECT_FALSE(flow->DropInstance(Cn(), "47", kClaim, "11"));
+}
+
+TEST_F(ApprovalFlowTest, FlowIsChosenByConditionsAndApproversMayBeRoles) {
+  // Sales loans over 1000 go to a flow whose approvers are the APPROVERS role.
+  Cn().Execute(
+      "insert into Host_Flow (iFlowId, cCardNumber, cFlowName, iPriority, cDepCode, mMinAmount) "
+      "values (9, '45', 'sales', -1, '03', 1000)");
+  Cn().Execute("insert into Host_FlowStep (iFlowId, iStep, cStepName) values (9, 1, 'role')");
+  Cn().Execute(
+      "insert into Host_FlowApprover (iFlowId, iStep, iIsUser, cApprover_Id) values "
+      "(9, 1, 0, 'APPROVERS')");
+  auto approver = SessionFor("approver");
+  auto flow = FlowFor(*approver);
+  ASSERT_TRUE(flow->StartInstance(Cn(), "45", kLoan, "V-1", Description("301", "0301", "1500")));
+  EXPECT_EQ(InstanceState(kLoan), "9/1/0/1");
+  ASSERT_TRUE(flow->DoTask("45", kLoan, kApprove)) << flow->LastErrorText();
+  EXPECT_TRUE(flow->FlowEnded());
+
+  ASSERT_TRUE(flow->StartInstance(Cn(), "45", kClaim, "V-2", Description("301", "0301", "900")));
+  EXPECT_EQ(InstanceState(kClaim), "1/1/0/1");
+
+  std::string id, name;
+  EXPECT_TRUE(flow->CanStart("45", &id, &name));
+  EXPECT_EQ(id + "/" + name, "9/sales");
+  Cn().Execute("update Host_Flow set bActive = 0 where cCardNumber = '46'");
+  EXPECT_FALSE(flow->CanStart("46", &id, &name));
+  EXPECT_FALSE(flow->StartInstance(Cn(), "46", kClaim, "V-3", Description("101", "0201", "1")));
+  EXPECT_EQ(flow->LastErrorText(), MessageText("Rembiz.Host.FlowNoMatch", "", "V-3"));
+  EXPECT_FALSE(flow->StartInstance(Cn(), "45", kClaim, "V-3", "<EAdata><eccontrain 金额='x'/>"));
+}
+
+}  // namespace
+}  // namespace rembiz::host
