@@ -1,0 +1,85 @@
+// The expense-standard check of one claim row: finds the standard of the row's item in the
+// claim's department, matches the row against the standard's dimensions, converts the amounts
+// into local currency and decides what may be claimed. The claim save runs it for every row;
+// what it reports decides between refusing the save and warning the claimant.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "db/connection.h"
+#include "host/session.h"
+#include "xml/document.h"
+
+namespace rembiz::standards {
+
+// The values of one claim row (and of its head) that the standard depends on. Amounts are in
+// the claim's currency; a missing number counts as 0. Every member has an initializer, so that
+// rows can be written with designated initializers naming only what matters.
+struct ClaimRowValues {
+  std::string item{};        // strIOItem of the row
+  std::string department{};  // strDepartID of the head
+  std::string claimant{};    // strLoanID of the head
+  std::string place{};       // strEZero of the row: its place grade is dimension 2
+  std::string dimension3{};  // strJTTools of the row
+  double receipt = 0;        // dblVouch of the row
+  double claimed = 0;        // dblMoney of the row
+  double quantity = 0;       // dblNumber of the row; 0 counts as 1
+  std::string currency{};    // strBill of the head
+  double rate = 0;           // fltRate of the head
+
+  // The values as the claim save sends them: head record and row element of the request.
+  static ClaimRowValues FromClaim(const xml::Node& head, const xml::Node& row);
+};
+
+// What the check found. `guid` empty: no standard applies and the row is not controlled.
+// `guid` set and `message` empty: the row is within the standard. `guid` and `message` set:
+// the row breaks the standard, or lacks data the standard needs.
+struct StandardOutcome {
+  // Text of the message while no standard has been found; the claim save never shows it.
+  static constexpr std::string_view kNoStandard = "没找到报消标准";
+
+  std::string guid;          // EC_Expense.GUID
+  std::string name;          // strStandName
+  std::string control_type;  // strControlType as stored
+  bool hard_control = false;
+  double per_unit = 0;      // dblMoney of the matching value row
+  double percent = 0;       // dblRate: share of the receipt above the base that is still allowed
+  double base = 0;          // per-unit amount times the quantity
+  double claimed = 0;       // claimed amount in local currency, 2 decimals
+  double receipt = 0;       // receipt amount in local currency, 2 decimals
+  double allowed = 0;       // what may be claimed, local currency
+  double excess = 0;        // claimed minus allowed when the claim is above the standard
+  std::string message_key;  // key of `message`, "" for kNoStandard or a database error
+  std::string message{kNoStandard};
+
+  bool Applies() const { return !guid.empty(); }
+  bool Breaks() const { return Applies() && !message.empty(); }
+  // A hard-control standard refuses the save; any other only warns.
+  bool StopsSave() const { return Breaks() && hard_control; }
+};
+
+// Runs the check for one row. Never throws on bad data or database errors: every problem ends
+// up in the outcome's message, so that the caller decides between refusal and warning.
+// Messages are in the session's language.
+StandardOutcome StandardCheck(host::Session& session, db::Connection& cn,
+                              const ClaimRowValues& row);
+
+// True when the stored control type means hard control ("严格控制", the zh-CN text of
+// "Q7.Rembiz.0028"); any other value, empty included, only warns.
+bool IsHardControl(std::string_view control_type);
+
+// True when a standard of the item for the department grades by receipt bracket, so that a
+// claim row of the item needs a receipt amount. False for an empty department.
+bool UsesReceiptBracket(db::Connection& cn, std::string_view department, std::string_view item);
+
+// Raises "Q7.Rembiz.0282" when the row carries no receipt amount (`receipt` empty) although
+// its item's standard in the department grades by receipt bracket.
+void RequireReceiptAmount(db::Connection& cn, std::string_view department, std::string_view item,
+                          std::string_view receipt);
+
+// Amounts are compared and reported with two decimals, halves rounded away from zero.
+double RoundMoney(double value);
+std::string MoneyText(double value);  // "10.00"
+
+}  // namespace rembiz::standards
