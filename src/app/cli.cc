@@ -1,0 +1,226 @@
+#include "app/cli.h"
+
+#include <CLI/CLI.hpp>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <sstream>
+
+#include "app/http_service.h"
+#include "app/table_printer.h"
+#include "db/connection.h"
+#include "db/persist.h"
+#include "frame/registry.h"
+#include "host/bank_link.h"
+#include "host/database_setup.h"
+#include "host/local_session.h"
+#include "xml/document.h"
+
+namespace rembiz::app {
+namespace {
+
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+struct Common {
+  std::string data = "rembiz-data";
+  std::string account = "001";
+  std::string year;
+};
+
+void AddCommon(CLI::App* cmd, Common& common) {
+  cmd->add_option("--data", common.data, "data directory")->capture_default_str();
+  cmd->add_option("--account", common.account, "account code")->capture_default_str();
+  cmd->add_option("--year", common.year, "fiscal year (default: the current year)");
+}
+
+int RunInit(const Common& common, bool demo, bool force) {
+  host::InitOptions options;
+  options.demo = demo;
+  options.force = force;
+  options.account = common.account;
+  options.year = common.year;
+  host::DataDir dir(common.data);
+  host::InitDataDirectory(dir, options);
+  std::cout << "Created " << dir.SystemDatabase().string() << " and "
+            << dir.AccountDatabase(options.account,
+                                   options.year.empty() ? host::CurrentYearText() : options.year)
+                   .string()
+            << (demo ? " with the demo company" : "") << "\n";
+  return 0;
+}
+
+int RunSql(const Common& common, bool as_xml, const std::string& statement) {
+  host::DataDir dir(common.data);
+  std::string year = common.year.empty() ? host::CurrentYearText() : common.year;
+  db::Connection cn;
+  cn.Open(dir.ConnectionString(common.account, year));
+  int64_t affected = 0;
+  db::Recordset rs = cn.Execute(statement, &affected);
+  if (!rs.IsOpen()) {
+    std::cout << "(" << affected << (affected == 1 ? " row affected)" : " rows affected)") << "\n";
+  } else if (as_xml) {
+    std::cout << db::SaveXml(rs) << "\n";
+  } else {
+    PrintTable(rs, std::cout);
+  }
+  return 0;
+}
+
+int RunCall(const Common& common, const std::string& class_name, const std::string& file,
+            const std::string& user, const std::string& language) {
+  std::string prog_id = "Rembiz." + class_name;
+  if (!frame::IsRegistered(prog_id)) {
+    std::cerr << "rembiz call: unknown class '" << class_name << "'\n";
+    return kExitUsage;
+  }
+  std::string text;
+  if (file.empty() || file == "-") {
+    text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+  } else {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+      std::cerr << "rembiz call: cannot read '" << file << "'\n";
+      return kExitUsage;
+    }
+    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  xml::Document request;
+  if (!request.LoadXml(text)) {
+    std::cerr << "rembiz call: the request is not well-formed XML: " << request.ParseError()
+              << "\n";
+    return kExitUsage;
+  }
+  std::string root_before = request.DocumentElement().Name();
+
+  host::SessionRequest session_request;
+  session_request.account = common.account;
+  session_request.year = common.year;
+  session_request.user = user;
+  session_request.language = language;
+  auto session = host::LocalSession::Open(host::DataDir(common.data), session_request);
+
+  auto object = frame::CreateObject(prog_id);
+  object->myHandle(session.get(), request);
+  std::cout << request.Xml() << "\n";
+  bool replaced = root_before != "error" && request.DocumentElement().Name() == "error";
+  return replaced ? kExitFailed : 0;
+}
+
+// The bank side of online payment: the bank reports a payment as made.
+int RunBankConfirm(const Common& common, const std::string& pay_id) {
+  host::DataDir dir(common.data);
+  std::string year = common.year.empty() ? host::CurrentYearText() : common.year;
+  db::Connection cn;
+  cn.Open(dir.ConnectionString(common.account, year));
+  cn.BeginTrans();
+  std::string error;
+  if (!host::CreateBankLink(cn)->Confirm(pay_id, error)) {
+    cn.RollbackTrans();
+    std::cerr << "rembiz bank confirm: " << error << "\n";
+    return kExitFailed;
+  }
+  cn.CommitTrans();
+  std::cout << "Payment " << pay_id << " confirmed.\n";
+  return 0;
+}
+
+// "host:port", "port" or "[v6 address]:port" into the options; false when it is none of them.
+bool ParseListen(const std::string& listen, ServeOptions& options) {
+  std::string host = options.host, port = listen;
+  size_t colon = listen.rfind(':');
+  if (colon != std::string::npos) {
+    host = listen.substr(0, colon);
+    port = listen.substr(colon + 1);
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
+      host = host.substr(1, host.size() - 2);
+    }
+  }
+  if (host.empty() || port.empty() || port.size() > 5 ||
+      port.find_first_not_of("0123456789") != std::string::npos || std::stoi(port) > 65535) {
+    return false;
+  }
+  options.host = host;
+  options.port = std::stoi(port);
+  return true;
+}
+
+}  // namespace
+
+int RunCli(int argc, char** argv) {
+  CLI::App app{"rembiz: the expense-reimbursement business layer"};
+  app.require_subcommand(1);
+
+  Common common;
+  bool demo = false, force = false;
+  CLI::App* init = app.add_subcommand("init", "create the databases of a data directory");
+  AddCommon(init, common);
+  init->add_flag("--demo", demo, "load the demo company");
+  init->add_flag("--force", force, "replace existing databases");
+
+  bool as_xml = false;
+  std::string statement;
+  CLI::App* sql = app.add_subcommand("sql", "run a SQL statement against the account database");
+  AddCommon(sql, common);
+  sql->add_flag("--xml", as_xml, "print the rows as a persisted recordset");
+  sql->add_option("statement", statement, "the statement (SQL Server dialect)")->required();
+
+  std::string class_name, file, user = "demo", language = "zh-CN";
+  CLI::App* call = app.add_subcommand("call", "run a request document through a class");
+  AddCommon(call, common);
+  call->add_option("class", class_name, "class name, e.g. CLoan")->required();
+  call->add_option("file", file, "request file, or - for standard input");
+  call->add_option("--user", user, "operator")->capture_default_str();
+  call->add_option("--lang", language, "language")->capture_default_str();
+
+  std::string pay_id;
+  CLI::App* bank = app.add_subcommand("bank", "the bank side of online payment");
+  bank->require_subcommand(1);
+  CLI::App* bank_confirm = bank->add_subcommand("confirm", "confirm that a payment was made");
+  AddCommon(bank_confirm, common);
+  bank_confirm->add_option("--id", pay_id, "payment id")->required();
+
+  ServeOptions serve_options;
+  std::string listen = "127.0.0.1:8080";
+  CLI::App* serve = app.add_subcommand("serve", "serve the classes and the console over HTTP");
+  serve->add_option("--data", serve_options.data_dir, "data directory")->capture_default_str();
+  serve->add_option("--listen", listen, "address and port")->capture_default_str();
+  serve->add_option("--threads", serve_options.threads, "workers (default: one per core)");
+  serve->add_option("--queue", serve_options.queue, "calls that may wait (default: 4 per worker)");
+  serve->add_option("--idle-minutes", serve_options.idle_minutes, "session idle time")
+      ->capture_default_str()
+      ->check(CLI::PositiveNumber);
+  serve->add_option("--max-body", serve_options.max_body, "largest request body, in bytes")
+      ->capture_default_str()
+      ->check(CLI::PositiveNumber);
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    int code = app.exit(e);
+    return code == 0 ? 0 : kExitUsage;
+  }
+
+  try {
+    if (*init) return RunInit(common, demo, force);
+    if (*sql) return RunSql(common, as_xml, statement);
+    if (*call) return RunCall(common, class_name, file, user, language);
+    if (*bank_confirm) return RunBankConfirm(common, pay_id);
+    if (*serve) {
+      if (!ParseListen(listen, serve_options)) {
+        std::cerr << "rembiz serve: --listen wants host:port, not '" << listen << "'\n";
+        return kExitUsage;
+      }
+      return RunServe(serve_options);
+    }
+  } catch (const ComError& e) {
+    std::cerr << "rembiz: " << e.Description() << "\n";
+    return kExitFailed;
+  } catch (const std::exception& e) {
+    std::cerr << "rembiz: " << e.what() << "\n";
+    return kExitFailed;
+  }
+  return kExitUsage;
+}
+
+}  // namespace rembiz::app

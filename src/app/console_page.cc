@@ -1,0 +1,424 @@
+// The console page of the HTTP service, compiled into the program: static HTML, CSS and
+// script with no framework, served at /, /console.css and /console.js.
+#include "app/console_page.h"
+
+namespace rembiz::app {
+
+// The page: login form, request editor and answer view.
+const std::string_view kConsoleHtml = R"console(<!doctype html>
+<html lang="en">
+<head>
+<meta charset="utf-8">
+<meta name="viewport" content="width=device-width, initial-scale=1">
+<title>Rembiz console</title>
+<link rel="stylesheet" href="/console.css">
+<script src="/console.js" defer></script>
+</head>
+<body>
+<header>
+  <h1>Rembiz <span>console</span></h1>
+  <div id="who"></div>
+  <button id="logout" type="button" hidden>Log out</button>
+</header>
+<main>
+  <section id="login-panel" class="card" hidden>
+    <h2>Log in</h2>
+    <form id="login-form">
+      <label>User <input name="user" autocomplete="username" required></label>
+      <label>Password <input name="password" type="password" autocomplete="current-password"></label>
+      <label>Account <input name="account" value="001"></label>
+      <label>Fiscal year <input name="year" placeholder="this year" inputmode="numeric"></label>
+      <label>Language
+        <select name="language"><option>zh-CN</option><option>en-US</option></select>
+      </label>
+      <button type="submit">Log in</button>
+      <p id="login-error" class="error-text" hidden></p>
+    </form>
+  </section>
+  <section id="work" hidden>
+    <div class="card">
+      <div class="toolbar">
+        <label>Class <select id="class"></select></label>
+        <label>Example <select id="example"></select></label>
+        <button id="send" type="button" title="Ctrl+Enter">Send</button>
+      </div>
+      <textarea id="request" spellcheck="false" wrap="off" aria-label="Request document"></textarea>
+    </div>
+    <div class="card">
+      <div class="toolbar"><strong>Answer</strong><span id="status"></span></div>
+      <div id="verdict" hidden></div>
+      <pre id="answer"></pre>
+    </div>
+  </section>
+</main>
+</body>
+</html>
+)console";
+
+// Its style sheet.
+const std::string_view kConsoleCss = R"console(* { box-sizing: border-box; }
+[hidden] { display: none !important; }
+body { margin: 0; font: 14px/1.4 system-ui, sans-serif; background: #eef1f5; color: #1d2733; }
+header { display: flex; align-items: center; gap: 16px; padding: 10px 20px;
+         background: #1f3b57; color: #fff; }
+header h1 { margin: 0; font-size: 18px; font-weight: 600; flex: 1; }
+header h1 span { font-weight: 300; opacity: .8; }
+#who { font-size: 13px; opacity: .9; }
+main { padding: 16px 20px; }
+.card { background: #fff; border: 1px solid #d5dbe3; border-radius: 6px; padding: 12px;
+        display: flex; flex-direction: column; min-width: 0; }
+#login-panel { max-width: 360px; margin: 40px auto; }
+#login-panel h2 { margin: 0 0 12px; font-size: 16px; }
+#login-form label { display: flex; justify-content: space-between; align-items: center;
+                    margin-bottom: 8px; gap: 12px; }
+#login-form input, #login-form select { width: 200px; }
+#work { display: grid; grid-template-columns: 1fr 1fr; gap: 16px;
+        height: calc(100vh - 90px); }
+.toolbar { display: flex; align-items: center; gap: 12px; margin-bottom: 8px; flex-wrap: wrap; }
+.toolbar strong { flex: 1; }
+input, select, textarea, button { font: inherit; }
+input, select { padding: 3px 6px; border: 1px solid #b9c3cf; border-radius: 4px; }
+button { padding: 4px 14px; border: 0; border-radius: 4px; background: #2f6ea5; color: #fff;
+         cursor: pointer; }
+button:hover { background: #255a88; }
+button:disabled { background: #8aa5bf; cursor: wait; }
+header button { background: #3f6282; }
+textarea, pre { flex: 1; margin: 0; padding: 8px; border: 1px solid #d5dbe3; border-radius: 4px;
+                font: 12.5px/1.45 ui-monospace, "DejaVu Sans Mono", monospace; }
+textarea { resize: none; background: #fbfcfd; }
+pre { overflow: auto; background: #fbfcfd; white-space: pre; }
+#status { font-size: 12px; color: #5b6775; }
+#verdict { margin-bottom: 8px; padding: 6px 10px; border-radius: 4px; font-size: 13px; }
+#verdict.ok { background: #e3f4e8; color: #1d6b34; border: 1px solid #b4dfc0; }
+#verdict.error { background: #fde8e8; color: #9b1c1c; border: 1px solid #f2b8b8; }
+#verdict.warn { background: #fff4de; color: #8a5a00; border: 1px solid #f0d39a; }
+#verdict .id { font-family: ui-monospace, monospace; font-size: 12px; opacity: .8; }
+pre.error { border-color: #f2b8b8; }
+.error-text { color: #9b1c1c; }
+.t { color: #1f5fa0; } .a { color: #8a4f00; } .v { color: #1d7a3a; } .x { color: #1d2733; }
+.c { color: #8893a0; }
+)console";
+
+// Its script: login, examples per class, sending, pretty-printing, error display.
+const std::string_view kConsoleJs = R"console('use strict';
+// The console of the rembiz service: log in, pick a class, start from an example request,
+// send it and read the answer. Plain DOM and fetch; the session lives in an HttpOnly cookie.
+const $ = (id) => document.getElementById(id);
+let session = null;
+
+const ROW = 'xmlns:z="#RowsetSchema"';
+// Example requests per class; ${...} fields are filled from the session (year, business date,
+// operator name) when the example is picked.
+const EXAMPLES = {
+  CPubMsg: [
+    ['currencyget: currencies', (s) => `<req>
+  <func name="currencyget"/>
+</req>`],
+    ['accget: account options', (s) => `<req>
+  <func name="accget"/>
+</req>`],
+    ['vchnoget: next loan voucher number', (s) => `<req>
+  <func name="vchnoget">
+    <in>
+      <type>EC01</type>
+      <voucher ${ROW}><head><z:row dtLoanDate="${s.date}T00:00:00"/></head></voucher>
+    </in>
+  </func>
+</req>`],
+    ['ztget + authget: account and my rights', (s) => `<req>
+  <func name="ztget"/>
+  <func name="authget"/>
+</req>`],
+  ],
+  CLoan: [
+    ['getVouchListID: the last loan voucher', (s) => `<req>
+  <func name="getVouchListID">
+    <in><strAutoID/><Director>-1</Director></in>
+  </func>
+  <func name="vchgetloanheaddata"/>
+  <func name="vchgetloanbodydata"/>
+</req>`],
+    ['savevouch: a new travel advance', (s) => `<req>
+  <func name="savevouch">
+    <in>
+      <xml ${ROW}>
+        <head><z:row strTypeCode="301" strVouchID="JK${s.month}9001" dtLoanDate="${s.date}T00:00:00"
+            strDepartID="0301" strLoanID="0004" strBill="人民币" fltRate="1" dblMoney="1500"
+            dblOldMoney="1500" strUsed="Trip to the Tianjin customer" strPersonID="${s.userName}"/></head>
+        <body><row strBalanceID="1" dblMoney="1500"/></body>
+      </xml>
+    </in>
+  </func>
+  <func name="getVouchListID"><in><strAutoID/><Director>3</Director></in></func>
+</req>`],
+  ],
+  CExpense: [
+    ['getVouchListID: the last claim', (s) => `<req>
+  <func name="getVouchListID">
+    <in><strAutoID/><Director>-1</Director></in>
+  </func>
+</req>`],
+    ['savevouch: a new travel claim', (s) => `<req>
+  <func name="savevouch">
+    <in>
+      <xml ${ROW}>
+        <head><z:row strTypeCode="201" strVouchID="ZC${s.month}9001" dtLoanDate="${s.date}T00:00:00"
+            strDepartID="0301" strLoanID="0004" strBill="人民币" fltRate="1" dblMoney="860"
+            dblOldMoney="860" strUsed="Tianjin customer visit" strPersonID="${s.userName}"/></head>
+        <body>
+          <row strIOItem="20101" dtBDate="${s.date}" dtEDate="${s.date}" dblVouch="1" dblNumber="1"
+               dblMoney="460" strMemo="Hotel, one night"/>
+          <row strIOItem="20102" dtBDate="${s.date}" dtEDate="${s.date}" dblVouch="2" dblNumber="1"
+               dblMoney="400" strMemo="Train tickets"/>
+        </body>
+      </xml>
+    </in>
+  </func>
+  <func name="getVouchListID"><in><strAutoID/><Director>3</Director></in></func>
+</req>`],
+  ],
+  CAudit: [
+    ['AuditVouch: approve one loan voucher', (s) => `<req>
+  <func name="AuditVouch">
+    <in>
+      <EASTdata><task EAAID="1" remark="Approved"/></EASTdata>
+      <strGUID>
+        <Rows flag="1">
+          <row strGUID="put the voucher GUID here" ts="0" strType="EC03" strVouchID="JK0001"/>
+        </Rows>
+      </strGUID>
+    </in>
+  </func>
+</req>`],
+    ['GetAudiState: approval state of a voucher', (s) => `<req>
+  <func name="GetAudiState">
+    <in><strGUID>put the voucher GUID here</strGUID><strType>EC03</strType></in>
+  </func>
+</req>`],
+  ],
+};
+const SKELETON = (s) => `<req>
+  <func name="">
+    <in/>
+  </func>
+</req>`;
+
+function esc(text) {
+  return text.replace(/&/g, '&amp;').replace(/</g, '&lt;').replace(/>/g, '&gt;')
+      .replace(/"/g, '&quot;');
+}
+function unescapeXml(text) {
+  return text.replace(/&(lt|gt|amp|quot|apos|#x[0-9a-fA-F]+|#[0-9]+);/g, (m, e) => {
+    const named = {lt: '<', gt: '>', amp: '&', quot: '"', apos: "'"};
+    if (e in named) return named[e];
+    return String.fromCodePoint(e[1] === 'x' ? parseInt(e.slice(2), 16) : parseInt(e.slice(1)));
+  });
+}
+
+// A tolerant pretty printer: the answers use prefixes (rs:, z:) without always declaring them,
+// which a strict XML parser refuses.
+function xmlTokens(xml) {
+  return xml.match(/<\?[\s\S]*?\?>|<!--[\s\S]*?-->|<!\[CDATA\[[\s\S]*?\]\]>|<![^>]*>|<[^>]*>|[^<]+/g)
+      || [];
+}
+function tagHtml(tag) {
+  const m = /^(<\/?)([^\s/>]+)([\s\S]*?)(\/?>)$/.exec(tag);
+  if (!m || tag.startsWith('<?') || tag.startsWith('<!')) return `<span class="c">${esc(tag)}</span>`;
+  const attrs = m[3].replace(/([^\s=]+)(\s*=\s*)("[^"]*"|'[^']*')|([^]+?)/g,
+      (all, name, eq, value, other) => other !== undefined ? esc(other)
+          : `<span class="a">${esc(name)}</span>${eq}<span class="v">${esc(value)}</span>`);
+  return `<span class="t">${esc(m[1] + m[2])}</span>${attrs}<span class="t">${esc(m[4])}</span>`;
+}
+function prettyXml(xml) {
+  const toks = xmlTokens(xml);
+  const lines = [];
+  let depth = 0;
+  const pad = () => '  '.repeat(Math.max(depth, 0));
+  const isOpen = (t) => t && /^<[^/?!]/.test(t) && !t.endsWith('/>');
+  const isClose = (t) => t && t.startsWith('</');
+  const isText = (t) => t !== undefined && !t.startsWith('<');
+  for (let i = 0; i < toks.length; i++) {
+    const t = toks[i];
+    if (isClose(t)) {
+      depth--;
+      lines.push(pad() + tagHtml(t));
+    } else if (isOpen(t)) {
+      if (isText(toks[i + 1]) && isClose(toks[i + 2])) {
+        lines.push(pad() + tagHtml(t) + `<span class="x">${esc(toks[i + 1])}</span>` +
+                   tagHtml(toks[i + 2]));
+        i += 2;
+      } else if (isClose(toks[i + 1])) {
+        lines.push(pad() + tagHtml(t) + tagHtml(toks[i + 1]));
+        i += 1;
+      } else {
+        lines.push(pad() + tagHtml(t));
+        depth++;
+      }
+    } else if (t.startsWith('<')) {
+      lines.push(pad() + tagHtml(t));
+    } else if (t.trim()) {
+      lines.push(pad() + `<span class="x">${esc(t.trim())}</span>`);
+    }
+  }
+  return lines.join('\n');
+}
+
+// What the answer means: the whole document replaced by an error document, or errors of single
+// operations under their `out`.
+function judge(status, text) {
+  const root = (xmlTokens(text).find((t) => /^<[^?!/]/.test(t)) || '').match(/^<([^\s/>]+)/);
+  const pick = (body, name) => {
+    const m = new RegExp(`<${name}>([\\s\\S]*?)</${name}>`).exec(body);
+    return m ? unescapeXml(m[1]) : '';
+  };
+  if (root && root[1] === 'error') {
+    return {kind: 'error', title: 'Error document', id: pick(text, 'id'), text: pick(text, 'text')};
+  }
+  if (status >= 400) return {kind: 'error', title: `HTTP ${status}`, id: '', text: text};
+  const failed = [...text.matchAll(/<out>\s*<(error|err)>([\s\S]*?)<\/\1>/g)];
+  if (failed.length) {
+    const first = failed[0][2];
+    return {kind: 'warn', title: `${failed.length} operation(s) answered with an error`,
+            id: pick(first, 'id'), text: pick(first, 'text') || pick(first, 'msg')};
+  }
+  return {kind: 'ok', title: 'Answered', id: '', text: ''};
+}
+
+async function call(path, options) {
+  const started = performance.now();
+  const res = await fetch(path, Object.assign({credentials: 'same-origin'}, options || {}));
+  const text = await res.text();
+  return {status: res.status, text, ms: Math.round(performance.now() - started)};
+}
+function attrsOf(text) {
+  const out = {};
+  const tag = (/<[A-Za-z][^>]*>/.exec(text) || [''])[0];
+  for (const m of tag.matchAll(/([A-Za-z_][\w.-]*)="([^"]*)"/g)) out[m[1]] = unescapeXml(m[2]);
+  return out;
+}
+
+function showSession(info) {
+  session = info;
+  $('login-panel').hidden = !!info;
+  $('work').hidden = !info;
+  $('logout').hidden = !info;
+  $('who').textContent = info ? `${info.userName} (${info.user}) · account ${info.account}` +
+      `${info.accountName ? ' ' + info.accountName : ''} · ${info.year} · ${info.language}` : '';
+}
+function sessionValues() {
+  const date = session.loginDate || `${session.year}-01-01`;
+  return {year: session.year, date, month: date.slice(0, 7).replace('-', ''),
+          userName: session.userName};
+}
+function fillExamples() {
+  const list = EXAMPLES[$('class').value] || [];
+  const select = $('example');
+  select.replaceChildren(...list.map(([label], i) => new Option(label, i)),
+                         new Option('empty request', 'skeleton'));
+  pickExample();
+}
+function pickExample() {
+  const list = EXAMPLES[$('class').value] || [];
+  const chosen = $('example').value === 'skeleton' ? SKELETON : list[$('example').value][1];
+  $('request').value = chosen(sessionValues());
+}
+async function loadClasses() {
+  const r = await call('/api/classes');
+  const names = [...r.text.matchAll(/<class name="([^"]+)"/g)].map((m) => m[1]);
+  $('class').replaceChildren(...names.map((n) => new Option(n, n)));
+  if (names.includes('CPubMsg')) $('class').value = 'CPubMsg';
+  fillExamples();
+}
+
+async function send() {
+  const button = $('send');
+  button.disabled = true;
+  $('status').textContent = 'sending…';
+  try {
+    const r = await call('/api/' + encodeURIComponent($('class').value), {
+      method: 'POST', headers: {'Content-Type': 'application/xml; charset=utf-8'},
+      body: $('request').value});
+    if (r.status === 401) {
+      showSession(null);
+      $('login-error').textContent = judge(r.status, r.text).text || 'Please log in again.';
+      $('login-error').hidden = false;
+      return;
+    }
+    const verdict = judge(r.status, r.text);
+    $('status').textContent = `HTTP ${r.status} · ${r.ms} ms · ${r.text.length} bytes`;
+    const box = $('verdict');
+    box.className = verdict.kind;
+    box.replaceChildren(document.createTextNode(verdict.title));
+    if (verdict.text || verdict.id) {
+      box.append(document.createTextNode(': ' + verdict.text + ' '));
+      const id = document.createElement('span');
+      id.className = 'id';
+      id.textContent = verdict.id;
+      box.append(id);
+    }
+    box.hidden = false;
+    $('answer').className = verdict.kind === 'error' ? 'error' : '';
+    $('answer').innerHTML = prettyXml(r.text);
+  } catch (e) {
+    $('status').textContent = 'no answer: ' + e;
+  } finally {
+    button.disabled = false;
+  }
+}
+
+async function login(fields) {
+  const r = await call('/api/login', {method: 'POST', body: new URLSearchParams(fields)});
+  if (r.status !== 200) {
+    $('login-error').textContent = judge(r.status, r.text).text || `HTTP ${r.status}`;
+    $('login-error').hidden = false;
+    showSession(null);
+    return false;
+  }
+  $('login-error').hidden = true;
+  showSession(attrsOf(r.text));
+  await loadClasses();
+  return true;
+}
+
+async function start() {
+  $('login-form').addEventListener('submit', (e) => {
+    e.preventDefault();
+    login(Object.fromEntries(new FormData(e.target)));
+  });
+  $('logout').addEventListener('click', async () => {
+    await call('/api/logout', {method: 'POST'});
+    showSession(null);
+  });
+  $('class').addEventListener('change', fillExamples);
+  $('example').addEventListener('change', pickExample);
+  $('send').addEventListener('click', send);
+  $('request').addEventListener('keydown', (e) => {
+    if (e.key === 'Enter' && (e.ctrlKey || e.metaKey)) send();
+  });
+
+  const r = await call('/api/session');
+  if (r.status === 200) {
+    showSession(attrsOf(r.text));
+    await loadClasses();
+  } else {
+    showSession(null);
+  }
+  // /?demo=1 logs in as the demo user and sends one example (class= and example= choose it).
+  const params = new URLSearchParams(location.search);
+  if (params.get('demo') === '1') {
+    if (!session && !(await login({user: 'demo', password: 'demo'}))) return;
+    const cls = params.get('class') || 'CPubMsg';
+    if ([...$('class').options].some((o) => o.value === cls)) $('class').value = cls;
+    fillExamples();
+    const example = params.get('example');
+    if (example && [...$('example').options].some((o) => o.value === example)) {
+      $('example').value = example;
+      pickExample();
+    }
+    await send();
+  }
+}
+start();
+)console";
+
+}  // namespace rembiz::app

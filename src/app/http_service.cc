@@ -1,0 +1,588 @@
+#include "app/http_service.h"
+
+#include <httplib.h>
+#include <pthread.h>
+#include <signal.h>
+#include <spdlog/spdlog.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <future>
+#include <mutex>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "app/console_page.h"
+#include "app/session_store.h"
+#include "app/worker_pool.h"
+#include "db/connection.h"
+#include "db/connection_string.h"
+#include "db/error.h"
+#include "frame/convert.h"
+#include "frame/registry.h"
+#include "host/database_setup.h"
+#include "host/local_session.h"
+#include "host/messages.h"
+#include "host/sql_quote.h"
+#include "xml/document.h"
+#include "xml/escape.h"
+
+namespace rembiz::app {
+namespace {
+
+using httplib::Request;
+using httplib::Response;
+using Clock = std::chrono::steady_clock;
+
+constexpr char kXmlType[] = "application/xml; charset=utf-8";
+constexpr char kCookieName[] = "rembiz_session";
+constexpr char kClassPrefix[] = "Rembiz.";
+
+// What the access log says about the request being answered on this thread. httplib reads,
+// routes, answers and logs one request on one thread, so a thread-local record is enough.
+struct RequestLog {
+  Clock::time_point start;
+  bool started = false;
+  std::string class_name;
+  std::string operations;
+  std::string outcome;
+};
+thread_local RequestLog t_log;
+
+// Request data in a log line: printable, one line, not too long.
+std::string LogSafe(std::string_view text) {
+  std::string out(text.substr(0, 200));
+  for (char& c : out) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+  }
+  return text.size() > 200 ? out + "…" : out;
+}
+
+std::string ErrorXml(std::string_view what, int status, std::string_view text) {
+  return "<?xml version='1.0' encoding='utf-8'?><error><id>Rembiz:serve:" + xml::XmlEscape(what) +
+         ":" + std::to_string(status) + "</id><text>" + xml::XmlEscape(text) + "</text></error>";
+}
+
+void Refuse(Response& res, int status, std::string_view what, const std::string& text) {
+  res.status = status;
+  res.set_content(ErrorXml(what, status, text), kXmlType);
+  t_log.outcome = "refused";
+}
+
+// The language of texts for a caller without a session: English when it asks for it first.
+std::string RequestLanguage(const Request& req) {
+  std::string accept = req.get_header_value("Accept-Language");
+  return accept.rfind("en", 0) == 0 ? "en-US" : "zh-CN";
+}
+
+std::string Trim(std::string_view text) {
+  size_t begin = text.find_first_not_of(" \t");
+  if (begin == std::string_view::npos) return {};
+  size_t end = text.find_last_not_of(" \t");
+  return std::string(text.substr(begin, end - begin + 1));
+}
+
+// The session token of a request: a bearer token, the X-Rembiz-Session header or the cookie.
+std::string RequestToken(const Request& req) {
+  std::string auth = req.get_header_value("Authorization");
+  if (auth.rfind("Bearer ", 0) == 0) return Trim(std::string_view(auth).substr(7));
+  if (req.has_header("X-Rembiz-Session")) return Trim(req.get_header_value("X-Rembiz-Session"));
+  std::string header = req.get_header_value("Cookie");
+  std::string_view cookies = header;
+  std::string_view name = kCookieName;
+  while (!cookies.empty()) {
+    size_t end = cookies.find(';');
+    std::string pair = Trim(cookies.substr(0, end));
+    if (pair.size() > name.size() && pair.compare(0, name.size(), name) == 0 &&
+        pair[name.size()] == '=') {
+      return pair.substr(name.size() + 1);
+    }
+    if (end == std::string_view::npos) break;
+    cookies.remove_prefix(end + 1);
+  }
+  return {};
+}
+
+// The operation names of a request, for the log: names only, and not too many of them.
+std::string OperationNames(const xml::Document& request) {
+  std::string names;
+  int count = 0;
+  for (const xml::Node& func : request.SelectNodes("//func")) {
+    if (++count > 8) {
+      names += ",…";
+      break;
+    }
+    std::string name = func.Attr("name").substr(0, 40);
+    if (!host::IsPlainSqlName(name)) name = "?";
+    names += (names.empty() ? "" : ",") + name;
+  }
+  return names;
+}
+
+std::string SessionXml(const host::LocalSession& s, std::string_view token, int idle_minutes) {
+  auto attr = [](std::string_view name, std::string_view value) {
+    return " " + std::string(name) + "=\"" + xml::XmlEscape(value) + "\"";
+  };
+  std::string out = "<?xml version='1.0' encoding='utf-8'?><session";
+  if (!token.empty()) out += attr("token", token);
+  out += attr("user", s.UserId()) + attr("userName", s.UserName()) +
+         attr("account", s.AccountId()) + attr("accountName", s.AccountName()) +
+         attr("year", s.FiscalYear()) + attr("language", s.LanguageId()) +
+         attr("loginDate", s.LoginDate()) + attr("idleMinutes", std::to_string(idle_minutes)) +
+         "/>";
+  return out;
+}
+
+// A login field: a form field, or an attribute of the <login/> document.
+struct LoginFields {
+  std::string user, password, account, year, language;
+};
+
+bool ReadLoginFields(const Request& req, LoginFields& fields, std::string& parse_error) {
+  if (req.get_header_value("Content-Type").rfind("application/x-www-form-urlencoded", 0) == 0) {
+    fields.user = req.get_param_value("user");
+    fields.password = req.get_param_value("password");
+    fields.account = req.get_param_value("account");
+    fields.year = req.get_param_value("year");
+    fields.language = req.get_param_value("language");
+    return true;
+  }
+  if (Trim(req.body).empty()) return true;
+  xml::Document doc;
+  if (!doc.LoadXml(req.body) || doc.DocumentElement().IsNull()) {
+    parse_error = doc.ParseError();
+    return false;
+  }
+  xml::Node login = doc.DocumentElement();
+  fields.user = login.Attr("user");
+  fields.password = login.Attr("password");
+  fields.account = login.Attr("account");
+  fields.year = login.Attr("year");
+  fields.language = login.Attr("language");
+  return true;
+}
+
+// Languages are short tags such as "zh-CN"; anything else falls back to the default.
+bool IsLanguageTag(std::string_view text) {
+  return !text.empty() && text.size() <= 10 && std::all_of(text.begin(), text.end(), [](char c) {
+    return std::isalpha(static_cast<unsigned char>(c)) || c == '-';
+  });
+}
+
+std::string CookieHeader(const Request& req, std::string_view value, bool clear) {
+  std::string cookie =
+      std::string(kCookieName) + "=" + std::string(value) + "; Path=/; HttpOnly; SameSite=Strict";
+  if (clear) cookie += "; Max-Age=0";
+  // Behind a TLS proxy the cookie never travels in the clear.
+  if (req.get_header_value("X-Forwarded-Proto") == "https") cookie += "; Secure";
+  return cookie;
+}
+
+}  // namespace
+
+class HttpService::Impl {
+ public:
+  explicit Impl(ServeOptions options)
+      : options_(Normalized(std::move(options))),
+        dir_(options_.data_dir),
+        sessions_(std::chrono::minutes(options_.idle_minutes)),
+        pool_(options_.threads, options_.queue) {
+    SetUpServer();
+  }
+
+  int Bind() {
+    int port = options_.port == 0
+                   ? server_.bind_to_any_port(options_.host)
+                   : (server_.bind_to_port(options_.host, options_.port) ? options_.port : -1);
+    if (port < 0) {
+      throw ComError(
+          static_cast<int32_t>(0x80004005),
+          "Cannot listen on " + options_.host + ":" + std::to_string(options_.port) + ".",
+          "Rembiz.Serve");
+    }
+    port_ = port;
+    return port;
+  }
+
+  void Run() {
+    {
+      std::lock_guard lock(run_mutex_);
+      if (stop_requested_) return;
+      running_ = true;
+    }
+    // Sessions live in memory only: the rows of an earlier run ended with it.
+    if (options_.record_sessions) RunSystemSql("delete from UA_Session");
+    std::thread janitor([this] { SweepRegularly(); });
+    server_.listen_after_bind();  // returns when stopped and every connection is answered
+    pool_.Shutdown();
+    {
+      std::lock_guard lock(run_mutex_);
+      running_ = false;
+      stop_requested_ = true;
+    }
+    run_state_.notify_all();
+    janitor.join();
+  }
+
+  void Stop() {
+    std::unique_lock lock(run_mutex_);
+    stop_requested_ = true;
+    run_state_.notify_all();
+    // httplib ignores stop() until it listens: wait for that (or for Run to end).
+    while (running_ && !server_.is_running()) {
+      run_state_.wait_for(lock, std::chrono::milliseconds(5));
+    }
+    // A second stop() of httplib while it winds down would trip its own assertion.
+    if (running_ && !stop_sent_) {
+      stop_sent_ = true;
+      server_.stop();
+    }
+  }
+
+  size_t WaitingCalls() const { return pool_.Waiting(); }
+  const ServeOptions& Options() const { return options_; }
+
+ private:
+  static ServeOptions Normalized(ServeOptions options) {
+    if (options.threads == 0) {
+      options.threads = std::max<size_t>(2, std::thread::hardware_concurrency());
+    }
+    if (options.queue == 0) options.queue = options.threads * 4;
+    options.idle_minutes = std::max(options.idle_minutes, 1);
+    return options;
+  }
+
+  void SetUpServer() {
+    // Enough connection threads that a full queue shows as 503 rather than as connections
+    // waiting unseen in front of httplib's own pool. httplib takes ownership of the pool.
+    size_t io_threads = options_.threads + options_.queue + 2;
+    server_.new_task_queue = [io_threads] { return new httplib::ThreadPool(io_threads); };
+    // Address reuse for quick restarts, but no shared port: a second service on the same
+    // port must fail to start instead of silently taking half of the connections.
+    server_.set_socket_options([](socket_t sock) {
+      int yes = 1;
+      setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
+    server_.set_payload_max_length(options_.max_body);
+    server_.set_keep_alive_max_count(100);
+    server_.set_keep_alive_timeout(3);
+    server_.set_read_timeout(10);
+    server_.set_write_timeout(10);
+    server_.set_default_headers({{"X-Content-Type-Options", "nosniff"},
+                                 {"Cache-Control", "no-store"},
+                                 {"Referrer-Policy", "no-referrer"},
+                                 {"X-Frame-Options", "DENY"}});
+
+    server_.set_pre_routing_handler([](const Request& req, Response& res) {
+      t_log = RequestLog{Clock::now(), true, {}, {}, {}};
+      // The body limit is checked on the declared length; a chunked body would escape it.
+      if (req.get_header_value("Transfer-Encoding").find("chunked") != std::string::npos) {
+        Refuse(res, 411, "request",
+               host::MessageText("Rembiz.Host.HttpBadRequest", RequestLanguage(req)));
+        return httplib::Server::HandlerResponse::Handled;
+      }
+      return httplib::Server::HandlerResponse::Unhandled;
+    });
+    // Answers httplib made itself (no route, body too large, broken request) as error documents.
+    server_.set_error_handler(
+        httplib::Server::HandlerWithResponse([this](const Request& req, Response& res) {
+          if (!res.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
+          std::string language = RequestLanguage(req);
+          std::string text;
+          if (res.status == 404) {
+            text = host::MessageText("Rembiz.Host.HttpNoPath", language, req.path);
+          } else if (res.status == 413) {
+            text = host::MessageText("Rembiz.Host.HttpTooLarge", language,
+                                     std::to_string(options_.max_body));
+          } else {
+            text = host::MessageText("Rembiz.Host.HttpBadRequest", language);
+          }
+          res.set_content(ErrorXml("request", res.status, text), kXmlType);
+          if (t_log.outcome.empty()) t_log.outcome = "refused";
+          return httplib::Server::HandlerResponse::Handled;
+        }));
+    server_.set_exception_handler([](const Request& req, Response& res, std::exception_ptr ep) {
+      std::string what = "unknown exception";
+      try {
+        std::rethrow_exception(ep);
+      } catch (const std::exception& e) {
+        what = e.what();
+      } catch (...) {
+      }
+      spdlog::error("{} {} failed: {}", LogSafe(req.method), LogSafe(req.path), what);
+      res.status = 500;
+      res.set_content(ErrorXml("request", 500,
+                               host::MessageText("Rembiz.Host.HttpFailed", RequestLanguage(req))),
+                      kXmlType);
+      t_log.outcome = "failed";
+    });
+    server_.set_logger([](const Request& req, const Response& res) {
+      double ms =
+          t_log.started
+              ? std::chrono::duration<double, std::milli>(Clock::now() - t_log.start).count()
+              : 0.0;
+      spdlog::info("{} {} {} {} class={} ops={} {:.1f}ms {}", req.remote_addr, LogSafe(req.method),
+                   LogSafe(req.path), res.status, t_log.class_name.empty() ? "-" : t_log.class_name,
+                   t_log.operations.empty() ? "-" : t_log.operations, ms,
+                   t_log.outcome.empty() ? (res.status < 400 ? "ok" : "refused") : t_log.outcome);
+      t_log = RequestLog{};
+    });
+
+    server_.Get("/", [](const Request&, Response& res) {
+      res.set_header("Content-Security-Policy",
+                     "default-src 'self'; img-src 'self' data:; frame-ancestors 'none'; "
+                     "base-uri 'none'; form-action 'self'");
+      res.set_content(std::string(kConsoleHtml), "text/html; charset=utf-8");
+    });
+    server_.Get("/console.css", [](const Request&, Response& res) {
+      res.set_content(std::string(kConsoleCss), "text/css; charset=utf-8");
+    });
+    server_.Get("/console.js", [](const Request&, Response& res) {
+      res.set_content(std::string(kConsoleJs), "text/javascript; charset=utf-8");
+    });
+    server_.Get("/healthz", [this](const Request&, Response& res) {
+      res.set_content("{\"status\":\"ok\",\"sessions\":" + std::to_string(sessions_.Size()) +
+                          ",\"workers\":" + std::to_string(pool_.Threads()) +
+                          ",\"waiting\":" + std::to_string(pool_.Waiting()) + "}",
+                      "application/json");
+    });
+    server_.Post("/api/login", [this](const Request& req, Response& res) { Login(req, res); });
+    server_.Post("/api/logout", [this](const Request& req, Response& res) { Logout(req, res); });
+    server_.Get("/api/session", [this](const Request& req, Response& res) {
+      auto session = sessions_.Find(RequestToken(req));
+      if (!session) return NoSession(req, res, "session");
+      res.set_content(SessionXml(*session, "", options_.idle_minutes), kXmlType);
+    });
+    server_.Get("/api/classes", [this](const Request& req, Response& res) {
+      if (!sessions_.Find(RequestToken(req))) return NoSession(req, res, "classes");
+      std::string out = "<?xml version='1.0' encoding='utf-8'?><classes>";
+      for (const std::string& prog_id : frame::RegisteredClasses()) {
+        if (prog_id.rfind(kClassPrefix, 0) != 0) continue;
+        out += "<class name=\"" + xml::XmlEscape(prog_id.substr(sizeof kClassPrefix - 1)) + "\"/>";
+      }
+      res.set_content(out + "</classes>", kXmlType);
+    });
+    server_.Post(R"(/api/([A-Za-z_][A-Za-z0-9_]{0,63}))",
+                 [this](const Request& req, Response& res) { Call(req, res); });
+  }
+
+  void NoSession(const Request& req, Response& res, std::string_view what) {
+    Refuse(res, 401, what, host::MessageText("Rembiz.Host.HttpNoSession", RequestLanguage(req)));
+  }
+  void Busy(Response& res, std::string_view what, std::string_view language) {
+    Refuse(res, 503, what, host::MessageText("Rembiz.Host.HttpBusy", language));
+    res.set_header("Retry-After", "1");
+  }
+
+  // Runs the work on a business worker and waits for it; false when the queue is full.
+  // A failure of the work is thrown again here.
+  template <class Work>
+  bool RunOnWorker(Work&& work) {
+    std::packaged_task<void()> task(std::forward<Work>(work));
+    std::future<void> done = task.get_future();
+    if (!pool_.TrySubmit([&task] { task(); })) return false;
+    done.get();
+    return true;
+  }
+
+  void Call(const Request& req, Response& res) {
+    std::string class_name = req.matches[1];
+    t_log.class_name = class_name;
+    std::unique_ptr<host::LocalSession> session = sessions_.Checkout(RequestToken(req));
+    if (!session) return NoSession(req, res, class_name);
+    std::string language = session->LanguageId();
+    std::string prog_id = kClassPrefix + class_name;
+    if (!frame::IsRegistered(prog_id)) {
+      return Refuse(res, 404, class_name,
+                    host::MessageText("Rembiz.Host.HttpNoClass", language, class_name));
+    }
+    xml::Document request;
+    if (!request.LoadXml(req.body) || request.DocumentElement().IsNull()) {
+      return Refuse(res, 400, class_name,
+                    host::MessageText("Rembiz.Host.HttpNotXml", language, request.ParseError()));
+    }
+    t_log.operations = OperationNames(request);
+
+    std::string answer, outcome;
+    bool accepted = RunOnWorker([&] {
+      bool was_error = request.DocumentElement().Name() == "error";
+      frame::CreateObject(prog_id)->myHandle(session.get(), request);
+      if (!was_error && request.DocumentElement().Name() == "error") {
+        outcome = "error-document";
+      } else if (!request.SelectNodes("//func/out/error | //func/out/err").empty()) {
+        outcome = "operation-error";
+      } else {
+        outcome = "ok";
+      }
+      answer = request.Xml();
+    });
+    if (!accepted) return Busy(res, class_name, language);
+    t_log.outcome = outcome;
+    res.set_content(answer, kXmlType);
+  }
+
+  void Login(const Request& req, Response& res) {
+    LoginFields fields;
+    std::string parse_error;
+    if (!ReadLoginFields(req, fields, parse_error)) {
+      return Refuse(res, 400, "login",
+                    host::MessageText("Rembiz.Host.HttpNotXml", RequestLanguage(req), parse_error));
+    }
+    host::SessionRequest request;
+    request.user = fields.user;
+    request.account = fields.account.empty() ? "001" : fields.account;
+    request.year = fields.year;
+    request.language = IsLanguageTag(fields.language) ? fields.language : RequestLanguage(req);
+    t_log.operations = "user=" + (host::IsPlainSqlName(fields.user) ? fields.user : "?");
+
+    // Password hashing is deliberately slow: it runs on a worker like any business call.
+    std::shared_ptr<const host::LocalSession> session;
+    std::string refusal;
+    bool accepted = RunOnWorker([&] {
+      try {
+        session = host::LocalSession::Login(dir_, request, fields.password);
+      } catch (const ComError& e) {
+        if (e.Source() != "Rembiz.Login") throw;
+        refusal = e.Description();
+      }
+    });
+    if (!accepted) return Busy(res, "login", request.language);
+    if (!session) return Refuse(res, 401, "login", refusal);
+
+    std::string token = sessions_.Add(session);
+    Record(SessionStore::HashToken(token), *session, req.remote_addr);
+    Unrecord(sessions_.Sweep());
+    res.set_header("Set-Cookie", CookieHeader(req, token, false));
+    res.set_content(SessionXml(*session, token, options_.idle_minutes), kXmlType);
+  }
+
+  void Logout(const Request& req, Response& res) {
+    std::string token = RequestToken(req);
+    if (!sessions_.Remove(token)) return NoSession(req, res, "logout");
+    Unrecord({SessionStore::HashToken(token)});
+    res.set_header("Set-Cookie", CookieHeader(req, "", true));
+    res.set_content("<?xml version='1.0' encoding='utf-8'?><logout/>", kXmlType);
+  }
+
+  // The session record in the system database is bookkeeping for administrators; the service
+  // goes on without it when the database refuses.
+  void RunSystemSql(const std::string& sql) {
+    db::ConnectionOptions options;
+    options.provider = "SQLite";
+    options.data_source = dir_.SystemDatabase().string();
+    try {
+      db::Connection cn;
+      cn.Open(db::FormatConnectionString(options));
+      cn.Execute(sql);
+    } catch (const ComError& e) {
+      spdlog::warn("session record not written: {}", e.Description());
+    }
+  }
+
+  void Record(const std::string& hash, const host::LocalSession& s, const std::string& station) {
+    if (!options_.record_sessions) return;
+    RunSystemSql(
+        "insert into UA_Session (cSession, cUser_Id, cAcc_Id, iYear, cLocaleId, dLoginDate, "
+        "cStation) values (" +
+        frame::SqlValue(hash) + ", " + frame::SqlValue(s.UserId()) + ", " +
+        frame::SqlValue(s.AccountId()) + ", " + frame::SqlNumber(s.FiscalYear()) + ", " +
+        frame::SqlValue(s.LanguageId()) + ", " + frame::SqlValue(s.LoginDate()) + ", " +
+        frame::SqlValue(station) + ")");
+  }
+
+  void Unrecord(const std::vector<std::string>& hashes) {
+    if (!options_.record_sessions || hashes.empty()) return;
+    std::string list;
+    for (const std::string& hash : hashes)
+      list += (list.empty() ? "" : ", ") + frame::SqlValue(hash);
+    RunSystemSql("delete from UA_Session where cSession in (" + list + ")");
+  }
+
+  // Ends idle sessions once a minute, also when nobody logs in.
+  void SweepRegularly() {
+    std::unique_lock lock(run_mutex_);
+    while (!stop_requested_) {
+      run_state_.wait_for(lock, std::chrono::minutes(1));
+      if (stop_requested_) break;
+      lock.unlock();
+      Unrecord(sessions_.Sweep());
+      lock.lock();
+    }
+  }
+
+  const ServeOptions options_;
+  const host::DataDir dir_;
+  SessionStore sessions_;
+  WorkerPool pool_;
+  httplib::Server server_;
+  int port_ = -1;
+
+  std::mutex run_mutex_;
+  std::condition_variable run_state_;
+  bool stop_requested_ = false;
+  bool running_ = false;
+  bool stop_sent_ = false;
+};
+
+HttpService::HttpService(ServeOptions options)
+    : impl_(std::make_unique<Impl>(std::move(options))) {}
+HttpService::~HttpService() = default;
+int HttpService::Bind() { return impl_->Bind(); }
+void HttpService::Run() { impl_->Run(); }
+void HttpService::Stop() { impl_->Stop(); }
+size_t HttpService::WaitingCalls() const { return impl_->WaitingCalls(); }
+const ServeOptions& HttpService::Options() const { return impl_->Options(); }
+
+int RunServe(const ServeOptions& options) {
+  // SIGINT and SIGTERM are blocked in every thread (threads inherit the mask) and taken by
+  // one waiting thread, which stops the service; in-flight requests still finish.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  // An inherited "ignore" would discard them before the waiting thread sees them.
+  signal(SIGINT, SIG_DFL);
+  signal(SIGTERM, SIG_DFL);
+
+  host::DataDir dir(options.data_dir);
+  if (!std::filesystem::exists(dir.SystemDatabase())) {
+    spdlog::error("no databases in {}: create them with `rembiz init --data {} --demo`",
+                  options.data_dir, options.data_dir);
+    return 1;
+  }
+  HttpService service(options);
+  int port = service.Bind();
+  const ServeOptions& used = service.Options();
+  spdlog::info(
+      "serving {} on http://{}:{}/ ({} workers, {} queued calls at most, sessions end "
+      "after {} idle minutes)",
+      options.data_dir, used.host, port, used.threads, used.queue, used.idle_minutes);
+
+  std::atomic<bool> done = false;
+  std::thread waiter([&] {
+    timespec tick{0, 200'000'000};
+    while (!done) {
+      int signal = sigtimedwait(&signals, nullptr, &tick);
+      if (signal > 0) {
+        spdlog::info("stopping on {}: finishing the requests in flight",
+                     signal == SIGINT ? "SIGINT" : "SIGTERM");
+        service.Stop();
+        return;
+      }
+    }
+  });
+  service.Run();
+  done = true;
+  waiter.join();
+  spdlog::info("stopped");
+  return 0;
+}
+
+}  // namespace rembiz::app

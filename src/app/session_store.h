@@ -1,0 +1,59 @@
+// The logged-in sessions of the HTTP service, in memory: a random token per login, kept only
+// as its SHA-256 hash, mapped to the session object and the time of its last use. Sessions
+// idle longer than the limit are gone.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "host/local_session.h"
+
+namespace rembiz::app {
+
+class SessionStore {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  explicit SessionStore(std::chrono::minutes idle_limit,
+                        std::function<Clock::time_point()> now = &Clock::now);
+
+  // Keeps the session and returns its new token (64 hex digits). The token itself is not kept.
+  std::string Add(std::shared_ptr<const host::LocalSession> session);
+  // A private copy of the token's session for one request, so that concurrent requests of one
+  // login never share the task bookkeeping; null when the token is unknown or idle too long.
+  // Counts as a use.
+  std::unique_ptr<host::LocalSession> Checkout(std::string_view token);
+  // The session without copying it or counting a use; null like Checkout.
+  std::shared_ptr<const host::LocalSession> Find(std::string_view token);
+  // Ends the session; false when the token was not (or no longer) valid.
+  bool Remove(std::string_view token);
+  // Drops the sessions idle longer than the limit and returns their token hashes.
+  std::vector<std::string> Sweep();
+  size_t Size() const;
+
+  // The hash a token is kept under (hex); "" for text that cannot be a token.
+  static std::string HashToken(std::string_view token);
+  static bool LooksLikeToken(std::string_view token);
+
+ private:
+  struct Entry {
+    std::shared_ptr<const host::LocalSession> session;
+    Clock::time_point last_use;
+  };
+  // The live entry of the token, or nullptr; the caller holds the mutex.
+  Entry* LiveEntry(std::string_view token);
+
+  const std::chrono::minutes idle_limit_;
+  const std::function<Clock::time_point()> now_;
+  mutable std::mutex mutex_;
+  std::map<std::string, Entry, std::less<>> sessions_;  // token hash -> entry
+};
+
+}  // namespace rembiz::app
