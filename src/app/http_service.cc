@@ -24,17 +24,19 @@
 #include "db/connection.h"
 #include "db/connection_string.h"
 #include "db/error.h"
+#include "db/text.h"
 #include "frame/convert.h"
 #include "frame/registry.h"
 #include "host/database_setup.h"
 #include "host/local_session.h"
 #include "host/messages.h"
-#include "host/sql_quote.h"
 #include "xml/document.h"
 #include "xml/escape.h"
 
 namespace rembiz::app {
 namespace {
+
+using db::Trim;
 
 using httplib::Request;
 using httplib::Response;
@@ -81,13 +83,6 @@ std::string RequestLanguage(const Request& req) {
   return accept.rfind("en", 0) == 0 ? "en-US" : "zh-CN";
 }
 
-std::string Trim(std::string_view text) {
-  size_t begin = text.find_first_not_of(" \t");
-  if (begin == std::string_view::npos) return {};
-  size_t end = text.find_last_not_of(" \t");
-  return std::string(text.substr(begin, end - begin + 1));
-}
-
 // The session token of a request: a bearer token, the X-Rembiz-Session header or the cookie.
 std::string RequestToken(const Request& req) {
   std::string auth = req.get_header_value("Authorization");
@@ -119,7 +114,7 @@ std::string OperationNames(const xml::Document& request) {
       break;
     }
     std::string name = func.Attr("name").substr(0, 40);
-    if (!host::IsPlainSqlName(name)) name = "?";
+    if (!db::IsSqlName(name)) name = "?";
     names += (names.empty() ? "" : ",") + name;
   }
   return names;
@@ -439,7 +434,7 @@ class HttpService::Impl {
     request.account = fields.account.empty() ? "001" : fields.account;
     request.year = fields.year;
     request.language = IsLanguageTag(fields.language) ? fields.language : RequestLanguage(req);
-    t_log.operations = "user=" + (host::IsPlainSqlName(fields.user) ? fields.user : "?");
+    t_log.operations = "user=" + (db::IsSqlName(fields.user) ? fields.user : "?");
 
     // Password hashing is deliberately slow: it runs on a worker like any business call.
     std::shared_ptr<const host::LocalSession> session;

@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "db/text.h"
 #include "frame/convert.h"
 #include "frame/registry.h"
 #include "host/budget_service.h"
@@ -15,10 +16,13 @@
 namespace rembiz::budget {
 namespace {
 
+using db::Lower;
+using db::Trim;
+
 using frame::NormalizeSql;
 using frame::SqlEscape;
 
-constexpr int32_t kErrInvalidRequest = static_cast<int32_t>(0x80070057);  // E_INVALIDARG
+using db::kErrInvalidRequest;
 
 constexpr frame::FrameVariant kVariant{
     .class_name = "CBudCtrl",
@@ -54,20 +58,6 @@ constexpr const char* kWrittenOffLoansSql =
     "Left join ec_operationtype on EC_LoanVouch.strtypecode = ec_operationtype.strcode "
     "WHERE (ISNULL(dbo.EC_LoanVouch_Sub.strBillID, '') = '') And "
     "dbo.EC_ExpenLoanInfo.Expenguid = '";
-
-std::string Lower(std::string_view text) {
-  std::string out(text);
-  std::transform(out.begin(), out.end(), out.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return out;
-}
-
-std::string Trim(std::string_view text) {
-  size_t b = text.find_first_not_of(" \t\r\n");
-  if (b == std::string_view::npos) return "";
-  size_t e = text.find_last_not_of(" \t\r\n");
-  return std::string(text.substr(b, e - b + 1));
-}
 
 // The text of the first child of `in`.
 std::string FirstInText(const xml::Node& func) {

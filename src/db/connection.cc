@@ -14,28 +14,13 @@
 
 #include "db/sql_translator.h"
 #include "db/test_seams.h"
+#include "db/text.h"
 
 namespace rembiz::db {
 namespace {
 
 constexpr size_t kMaxCachedStatements = 256;
 constexpr size_t kMaxIdlePerKey = 16;
-
-std::string SqlQuote(std::string_view text) {
-  std::string out = "'";
-  for (char c : text) {
-    if (c == '\'') out += '\'';
-    out += c;
-  }
-  return out + "'";
-}
-
-std::string Lower(std::string_view text) {
-  std::string out(text);
-  std::transform(out.begin(), out.end(), out.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return out;
-}
 
 // The process's own tempdb: a file in WAL mode, so that a request holding a write transaction
 // never blocks another request's reads of its work tables (an in-memory database would). One
@@ -95,6 +80,9 @@ std::string ColumnDisplayName(const char* raw) {
   return last;
 }
 
+// A literal in SQLite's own dialect (no N prefix), for the statements the driver writes itself.
+std::string Literal(std::string_view text) { return "'" + SqlEscape(text) + "'"; }
+
 std::string Truncated(std::string_view sql) {
   constexpr size_t kMax = 300;
   return sql.size() <= kMax ? std::string(sql) : std::string(sql.substr(0, kMax)) + "…";
@@ -111,10 +99,10 @@ std::string DuplicateKeyMessage(sqlite3* db, const std::string& message) {
     std::string owner;
     sqlite3_stmt* stmt = nullptr;
     std::string sql =
-        "SELECT tbl_name FROM sqlite_schema WHERE type = 'index' AND name = " + SqlQuote(name) +
+        "SELECT tbl_name FROM sqlite_schema WHERE type = 'index' AND name = " + Literal(name) +
         " UNION ALL SELECT tbl_name FROM qdsystem.sqlite_schema "
         "WHERE type = 'index' AND name = " +
-        SqlQuote(name);
+        Literal(name);
     if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) == SQLITE_OK &&
         sqlite3_step(stmt) == SQLITE_ROW) {
       owner = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
@@ -144,8 +132,8 @@ std::string DuplicateKeyMessage(sqlite3* db, const std::string& message) {
   bool primary = false;
   for (const char* schema : {"main", "qdsystem", "tempdb"}) {
     std::string sql = std::string("SELECT il.name, il.origin, group_concat(lower(ii.name), ',') ") +
-                      "FROM pragma_index_list(" + SqlQuote(table) + ", " + SqlQuote(schema) +
-                      ") il, pragma_index_info(il.name, " + SqlQuote(schema) +
+                      "FROM pragma_index_list(" + Literal(table) + ", " + Literal(schema) +
+                      ") il, pragma_index_info(il.name, " + Literal(schema) +
                       ") ii WHERE il.[unique] = 1 GROUP BY il.name, il.origin";
     sqlite3_stmt* stmt = nullptr;
     if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
@@ -248,13 +236,13 @@ class PooledHandle {
           "PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=OFF; PRAGMA recursive_triggers=OFF;"
           "PRAGMA short_column_names=OFF; PRAGMA full_column_names=OFF;");
       if (!options.system_database.empty()) {
-        Exec("ATTACH DATABASE " + SqlQuote(options.system_database) + " AS qdsystem;");
+        Exec("ATTACH DATABASE " + Literal(options.system_database) + " AS qdsystem;");
         if (create) Exec("PRAGMA qdsystem.journal_mode=WAL;");
         Exec("PRAGMA qdsystem.synchronous=NORMAL;");
       }
       std::string temp = options.temp_database.empty() ? ":memory:" : options.temp_database;
       if (temp == ":memory:") temp = SharedTempPath();
-      Exec("ATTACH DATABASE " + SqlQuote(temp) + " AS tempdb;");
+      Exec("ATTACH DATABASE " + Literal(temp) + " AS tempdb;");
     } catch (...) {
       sqlite3_close_v2(db_);
       throw;

@@ -4,22 +4,10 @@
 #include <cctype>
 
 #include "db/error.h"
+#include "db/text.h"
 
 namespace rembiz::db {
 namespace {
-
-std::string Trimmed(std::string_view text) {
-  size_t b = 0, e = text.size();
-  while (b < e && std::isspace(static_cast<unsigned char>(text[b]))) ++b;
-  while (e > b && std::isspace(static_cast<unsigned char>(text[e - 1]))) --e;
-  return std::string(text.substr(b, e - b));
-}
-
-std::string Lower(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
-}
 
 [[noreturn]] void Fail(const std::string& what) {
   throw DbError(kErrConnection, "Invalid connection string: " + what);
@@ -35,13 +23,13 @@ ConnectionOptions ParseConnectionString(std::string_view text) {
     size_t semi = text.find(';', pos);
     if (eq == std::string_view::npos || (semi != std::string_view::npos && semi < eq)) {
       std::string rest =
-          Trimmed(text.substr(pos, semi == std::string_view::npos ? text.npos : semi - pos));
+          Trim(text.substr(pos, semi == std::string_view::npos ? text.npos : semi - pos));
       if (!rest.empty()) Fail("'" + rest + "' has no value");
       if (semi == std::string_view::npos) break;
       pos = semi + 1;
       continue;
     }
-    std::string key = Lower(Trimmed(text.substr(pos, eq - pos)));
+    std::string key = Lower(Trim(text.substr(pos, eq - pos)));
     size_t v = eq + 1;
     while (v < text.size() && text[v] == ' ') ++v;
     std::string value;
@@ -56,7 +44,7 @@ ConnectionOptions ParseConnectionString(std::string_view text) {
       pos = pos == std::string_view::npos ? text.size() : pos + 1;
     } else {
       size_t end = text.find(';', v);
-      value = Trimmed(text.substr(v, end == std::string_view::npos ? text.npos : end - v));
+      value = Trim(text.substr(v, end == std::string_view::npos ? text.npos : end - v));
       pos = end == std::string_view::npos ? text.size() : end + 1;
     }
     if (key == "provider") {

@@ -33,6 +33,8 @@ inline constexpr int32_t kErrConstraint = static_cast<int32_t>(0x80040E2F);
 inline constexpr int32_t kErrTimeout = static_cast<int32_t>(0x80040E31);
 inline constexpr int32_t kErrStatement = static_cast<int32_t>(0x80040E14);
 inline constexpr int32_t kErrConnection = static_cast<int32_t>(0x80004005);
+// A request whose values cannot be used (a non-number where a number belongs, a bad name).
+inline constexpr int32_t kErrInvalidRequest = static_cast<int32_t>(0x80070057);
 
 class DbError : public ComError {
  public:

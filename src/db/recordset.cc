@@ -5,16 +5,10 @@
 #include <cstdlib>
 
 #include "db/error.h"
+#include "db/text.h"
 
 namespace rembiz::db {
 namespace {
-
-std::string Lower(std::string_view text) {
-  std::string out(text);
-  std::transform(out.begin(), out.end(), out.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return out;
-}
 
 // ADO reports a missing item and a cursor outside the rows with these numbers.
 constexpr int32_t kErrItemNotFound = static_cast<int32_t>(0x800A0CC1);

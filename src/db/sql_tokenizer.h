@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "db/text.h"
+
 namespace rembiz::db::sql {
 
 enum class TokenKind {
@@ -34,7 +36,7 @@ using Tokens = std::vector<Token>;
 // unterminated literal, bracketed name or comment.
 Tokens Tokenize(std::string_view sql);
 
-std::string Lower(std::string_view text);
+using ::rembiz::db::Lower;
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 
 // Whether `token` is the word `lower_keyword` (compared case-insensitively).

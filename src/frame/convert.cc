@@ -4,24 +4,14 @@
 #include <cctype>
 #include <vector>
 
+#include "db/text.h"
 #include "host/messages.h"
 
 namespace rembiz::frame {
 namespace {
 
-std::string Trim(std::string_view text) {
-  size_t b = 0, e = text.size();
-  while (b < e && std::isspace(static_cast<unsigned char>(text[b]))) ++b;
-  while (e > b && std::isspace(static_cast<unsigned char>(text[e - 1]))) --e;
-  return std::string(text.substr(b, e - b));
-}
-
-std::string Lower(std::string_view text) {
-  std::string out(text);
-  std::transform(out.begin(), out.end(), out.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return out;
-}
+using db::Lower;
+using db::Trim;
 
 // Replaces every case-insensitive occurrence of `from` by `to`.
 std::string ReplaceNoCase(std::string_view text, std::string_view from, std::string_view to) {
@@ -59,16 +49,6 @@ std::vector<std::string> Split(std::string_view text, std::string_view sep) {
 }  // namespace
 
 std::string NullToStr(const Variant& value) { return value.ToText(); }
-
-std::string SqlEscape(std::string_view text) {
-  std::string out;
-  out.reserve(text.size() + 2);
-  for (char c : text) {
-    if (c == '\'') out += '\'';
-    out += c;
-  }
-  return out;
-}
 
 std::string SqlValue(const Variant& value) {
   std::string text = value.ToText();

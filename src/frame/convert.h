@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "db/recordset.h"
+#include "db/text.h"
 #include "db/variant.h"
 #include "xml/document.h"
 #include "xml/escape.h"
@@ -22,7 +23,7 @@ std::string NullToStr(const Variant& value);
 std::string SqlValue(const Variant& value);
 
 // The text with single quotes doubled, for callers that write the quotes themselves.
-std::string SqlEscape(std::string_view text);
+using db::SqlEscape;
 
 // True when the value is a number or a text that is one (blanks around it allowed).
 bool IsNumeric(const Variant& value);

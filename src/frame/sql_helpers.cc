@@ -6,20 +6,16 @@
 #include <cstdio>
 #include <random>
 
+#include "db/text.h"
 #include "frame/convert.h"
 #include "host/scope_rules.h"
 
 namespace rembiz::frame {
 namespace {
 
-constexpr int32_t kErrInvalidRequest = static_cast<int32_t>(0x80070057);  // E_INVALIDARG
+using db::Trim;
 
-std::string Trim(std::string_view text) {
-  size_t b = 0, e = text.size();
-  while (b < e && (text[b] == ' ' || text[b] == '\t')) ++b;
-  while (e > b && (text[e - 1] == ' ' || text[e - 1] == '\t')) --e;
-  return std::string(text.substr(b, e - b));
-}
+using db::kErrInvalidRequest;
 
 bool IsItemClass(std::string_view code) {
   if (code.empty() || code.size() > 20) return false;
@@ -30,16 +26,6 @@ bool IsItemClass(std::string_view code) {
 }
 
 }  // namespace
-
-bool IsSqlName(std::string_view name) {
-  if (name.empty() || name.size() > 128) return false;
-  auto head = [](char c) { return std::isalpha(static_cast<unsigned char>(c)) || c == '_'; };
-  if (!head(name[0])) return false;
-  for (char c : name) {
-    if (!(head(c) || std::isdigit(static_cast<unsigned char>(c)) || c == '.')) return false;
-  }
-  return true;
-}
 
 void RequireSqlName(std::string_view name, std::string_view what) {
   if (!IsSqlName(name)) {

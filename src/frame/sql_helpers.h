@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "db/connection.h"
+#include "db/text.h"
 #include "host/session.h"
 #include "xml/document.h"
 
@@ -40,6 +41,6 @@ std::string NewGuid(db::Connection& cn);
 
 // Throws an invalid-request error unless `name` is a plain SQL name ([A-Za-z_][A-Za-z0-9_.]*).
 void RequireSqlName(std::string_view name, std::string_view what);
-bool IsSqlName(std::string_view name);
+using db::IsSqlName;
 
 }  // namespace rembiz::frame

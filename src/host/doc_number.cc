@@ -4,9 +4,9 @@
 #include <vector>
 
 #include "db/error.h"
+#include "db/text.h"
 #include "db/variant.h"
 #include "host/database_setup.h"
-#include "host/sql_quote.h"
 #include "xml/document.h"
 #include "xml/escape.h"
 
@@ -91,7 +91,7 @@ class TableDocNumber : public DocNumber {
     db::Recordset rs = cn.Execute(
         "select cBillType,cBillName,iSerialLength,iSerialStart,bManual,bRetry,cCheckTable,"
         "cCheckColumn from Host_BillFormat where cBillType=" +
-        SqlQuote(bill_type));
+        db::SqlText(bill_type));
     if (rs.Eof()) return false;
     format_.type = rs.Text("cBillType");
     format_.name = rs.Text("cBillName");
@@ -101,7 +101,7 @@ class TableDocNumber : public DocNumber {
     format_.retry = rs.Value("bRetry").ToBool();
     format_.check_table = rs.Text("cCheckTable");
     format_.check_column = rs.Text("cCheckColumn");
-    if (!IsPlainSqlName(format_.check_table) || !IsPlainSqlName(format_.check_column)) {
+    if (!db::IsSqlName(format_.check_table) || !db::IsSqlName(format_.check_column)) {
       format_.check_table.clear();
       format_.check_column.clear();
     }
@@ -109,7 +109,7 @@ class TableDocNumber : public DocNumber {
     db::Recordset prefix = cn.Execute(
         "select cObjectName,cSourceField,cFormat,iLength,cConstant,bSerialBasis "
         "from Host_BillPrefix where cBillType=" +
-        SqlQuote(bill_type) + " order by iOrder");
+        db::SqlText(bill_type) + " order by iOrder");
     for (; !prefix.Eof(); prefix.MoveNext()) {
       Part part;
       part.object = prefix.Text("cObjectName");
@@ -202,7 +202,7 @@ class TableDocNumber : public DocNumber {
   }
 
   std::string SerialWhere(const std::string& seed_key) const {
-    return " where cBillType=" + SqlQuote(format_.type) + " and cSeed=" + SqlQuote(seed_key);
+    return " where cBillType=" + db::SqlText(format_.type) + " and cSeed=" + db::SqlText(seed_key);
   }
 
   int64_t TakeSerial(const std::string& seed_key) {
@@ -213,7 +213,7 @@ class TableDocNumber : public DocNumber {
                  &affected);
     if (affected == 0) {
       cn_->Execute("insert into Host_BillSerial (cBillType,cSeed,iLastNo) values (" +
-                   SqlQuote(format_.type) + "," + SqlQuote(seed_key) + "," + start + ")");
+                   db::SqlText(format_.type) + "," + db::SqlText(seed_key) + "," + start + ")");
     }
     return cn_->Execute("select iLastNo from Host_BillSerial" + SerialWhere(seed_key))
         .Value("iLastNo")
@@ -231,7 +231,7 @@ class TableDocNumber : public DocNumber {
   bool InUse(const std::string& number) {
     if (format_.check_table.empty()) return false;
     return !cn_->Execute("select top 1 1 as x from " + format_.check_table + " where " +
-                         format_.check_column + "=" + SqlQuote(number))
+                         format_.check_column + "=" + db::SqlText(number))
                 .Eof();
   }
 

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
+#include "db/text.h"
 #include "host/messages.h"
-#include "host/sql_quote.h"
 
 namespace rembiz::host {
 namespace {
@@ -26,7 +26,7 @@ class TableFormLayout : public FormLayout {
         " as cCaption,f.iOrder,f.bVisible,f.bMustInput,f.bCanModify,f.iWidth,f.cDataType,"
         "f.cRefName from VoucherTemplates t inner join Host_TemplateField f on f.vt_id=t.vt_id "
         "where t.vt_cardnumber=" +
-        SqlQuote(card_number) + " and t.vt_id=" + std::to_string(template_id) +
+        db::SqlText(card_number) + " and t.vt_id=" + std::to_string(template_id) +
         " order by case when f.cSection=N'T' then 0 else 1 end,f.iOrder,f.cFieldName");
   }
 

@@ -5,11 +5,14 @@
 #include <optional>
 
 #include "db/error.h"
+#include "db/text.h"
 #include "db/variant.h"
-#include "host/sql_quote.h"
 
 namespace rembiz::host {
 namespace {
+
+using db::Lower;
+using db::Trim;
 
 struct Definition {
   std::string data_type;
@@ -19,20 +22,6 @@ struct Definition {
   bool must_input = false;
 };
 
-std::string Lower(std::string_view text) {
-  std::string out(text);
-  std::transform(out.begin(), out.end(), out.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return out;
-}
-
-std::string Trim(std::string_view text) {
-  size_t b = text.find_first_not_of(" \t");
-  if (b == std::string_view::npos) return "";
-  size_t e = text.find_last_not_of(" \t");
-  return std::string(text.substr(b, e - b + 1));
-}
-
 size_t Characters(std::string_view text) {
   return static_cast<size_t>(std::count_if(text.begin(), text.end(), [](char c) {
     return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
@@ -40,7 +29,7 @@ size_t Characters(std::string_view text) {
 }
 
 void RequireName(std::string_view name) {
-  if (!IsPlainSqlName(name)) {
+  if (!db::IsSqlName(name)) {
     throw ComError(static_cast<int32_t>(0x80070057),
                    "Invalid request: '" + std::string(name) + "' is not a valid name.",
                    "Rembiz.FreeFields");
@@ -98,13 +87,13 @@ class TableFreeFields : public FreeFields {
                  std::string* sql) override {
     std::optional<Definition> def = Find(name);
     if (!def) return false;
-    std::string prefix = SqlQuote(std::string(value) + "%");
+    std::string prefix = db::SqlText(std::string(value) + "%");
     switch (def->source) {
       case 1:
         RequireName(table);
         RequireName(column);
         *sql = "select " + std::string(column) + " from " + std::string(table) +
-               " where cID=" + SqlQuote(name);
+               " where cID=" + db::SqlText(name);
         if (!value.empty()) *sql += " and " + std::string(column) + " like " + prefix;
         *sql += " order by " + std::string(column);
         return true;
@@ -148,14 +137,14 @@ class TableFreeFields : public FreeFields {
         RequireName(table);
         RequireName(column);
         return Exists("select top 1 1 as x from " + std::string(table) + " where cID=" +
-                      SqlQuote(name) + " and " + std::string(column) + "=" + SqlQuote(value))
+                      db::SqlText(name) + " and " + std::string(column) + "=" + db::SqlText(value))
                    ? kValid
                    : kNotAllowed;
       case 2:
         RequireName(def->ref_table);
         RequireName(def->ref_column);
         return Exists("select top 1 1 as x from " + def->ref_table + " where " + def->ref_column +
-                      "=" + SqlQuote(value))
+                      "=" + db::SqlText(value))
                    ? kValid
                    : kNotAllowed;
       case 3: {
@@ -176,7 +165,7 @@ class TableFreeFields : public FreeFields {
     db::Recordset rs = cn_->Execute(
         "select cDataType,iLength,iSource,cRefTable,cRefColumn,cRefNameColumn,cRefSql,cRule,"
         "bMustInput from Host_UserDefField where bEnabled=1 and cFieldName=" +
-        SqlQuote(name));
+        db::SqlText(name));
     if (rs.Eof()) return std::nullopt;
     Definition def;
     def.data_type = Lower(rs.Text("cDataType"));

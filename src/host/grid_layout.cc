@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "db/connection.h"
+#include "db/text.h"
 #include "db/variant.h"
-#include "host/sql_quote.h"
 #include "xml/document.h"
 #include "xml/escape.h"
 
@@ -33,16 +33,15 @@ class TableGridLayout : public GridLayout {
     cn.Open(connection_string_);
     std::string owner;
     if (mode != 0 && !user_.empty()) {
-      bool own =
-          !cn.Execute("select top 1 cFieldName from Host_ColumnLayout where cKey=" + SqlQuote(key) +
-                      " and cUser_Id=" + SqlQuote(user_))
-               .Eof();
+      bool own = !cn.Execute("select top 1 cFieldName from Host_ColumnLayout where cKey=" +
+                             db::SqlText(key) + " and cUser_Id=" + db::SqlText(user_))
+                      .Eof();
       if (own) owner = user_;
     }
     db::Recordset rs = cn.Execute(
         "select cFieldName,cCaption,iOrder,iWidth,bVisible,cAlign,cFormat,bTotal "
         "from Host_ColumnLayout where cKey=" +
-        SqlQuote(key) + " and cUser_Id=" + SqlQuote(owner) + " order by iOrder,cFieldName");
+        db::SqlText(key) + " and cUser_Id=" + db::SqlText(owner) + " order by iOrder,cFieldName");
     std::string out = "<columns key='" + XmlEscape(key) + "' user='" + XmlEscape(owner) + "'>";
     for (; !rs.Eof(); rs.MoveNext()) {
       out += "<column name='" + XmlEscape(rs.Text("cFieldName")) + "' caption='" +
@@ -74,18 +73,18 @@ class TableGridLayout : public GridLayout {
       rows.push_back(
           "insert into Host_ColumnLayout (cKey,cUser_Id,cFieldName,cCaption,iOrder,"
           "iWidth,bVisible,cAlign,cFormat,bTotal) values (" +
-          SqlQuote(key) + "," + SqlQuote(user_) + "," + SqlQuote(name) + "," +
-          SqlQuote(column.Attr("caption")) + "," + number("order", order) + "," +
+          db::SqlText(key) + "," + db::SqlText(user_) + "," + db::SqlText(name) + "," +
+          db::SqlText(column.Attr("caption")) + "," + number("order", order) + "," +
           number("width", 1200) + "," + (FlagAttr(column, "visible", true) ? "1" : "0") + "," +
-          SqlQuote(align.empty() ? "left" : align) + "," + SqlQuote(column.Attr("format")) + "," +
-          (FlagAttr(column, "total", false) ? "1" : "0") + ")");
+          db::SqlText(align.empty() ? "left" : align) + "," + db::SqlText(column.Attr("format")) +
+          "," + (FlagAttr(column, "total", false) ? "1" : "0") + ")");
     }
     db::Connection cn;
     cn.Open(connection_string_);
     cn.BeginTrans();
     try {
-      cn.Execute("delete from Host_ColumnLayout where cKey=" + SqlQuote(key) +
-                 " and cUser_Id=" + SqlQuote(user_));
+      cn.Execute("delete from Host_ColumnLayout where cKey=" + db::SqlText(key) +
+                 " and cUser_Id=" + db::SqlText(user_));
       for (const std::string& row : rows) cn.Execute(row);
       cn.CommitTrans();
     } catch (...) {

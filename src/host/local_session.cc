@@ -7,21 +7,13 @@
 #include <mutex>
 
 #include "db/connection.h"
+#include "db/text.h"
 #include "host/errors.h"
 #include "host/messages.h"
 #include "host/passwords.h"
 
 namespace rembiz::host {
 namespace {
-
-std::string Quote(std::string_view text) {
-  std::string out = "'";
-  for (char c : text) {
-    if (c == '\'') out += '\'';
-    out += c;
-  }
-  return out + "'";
-}
 
 std::string SystemConnectionString(const DataDir& dir) {
   db::ConnectionOptions options;
@@ -53,7 +45,7 @@ std::unique_ptr<LocalSession> LocalSession::Login(const DataDir& dir, const Sess
   db::Connection cn;
   cn.Open(SystemConnectionString(dir));
   db::Recordset rs =
-      cn.Execute("select cPassword from UA_User where cUser_Id = " + Quote(request.user) +
+      cn.Execute("select cPassword from UA_User where cUser_Id = " + db::SqlText(request.user) +
                  " and bDisabled = 0");
   // One refusal text for an unknown user and a wrong password.
   if (rs.Eof() || !VerifyPassword(password, rs.Text("cPassword"))) {
@@ -76,9 +68,8 @@ std::unique_ptr<LocalSession> LocalSession::Open(const DataDir& dir,
 
   db::Connection cn;
   cn.Open(SystemConnectionString(dir));
-  db::Recordset user =
-      cn.Execute("select cUser_Name, bAdmin from UA_User where cUser_Id = " + Quote(request.user) +
-                 " and bDisabled = 0");
+  db::Recordset user = cn.Execute("select cUser_Name, bAdmin from UA_User where cUser_Id = " +
+                                  db::SqlText(request.user) + " and bDisabled = 0");
   if (user.Eof()) Refuse("The operator '" + request.user + "' does not exist.");
   s->user_name_ = user.Text("cUser_Name");
   s->admin_ = user.Value("bAdmin").ToBool();
@@ -86,20 +77,20 @@ std::unique_ptr<LocalSession> LocalSession::Open(const DataDir& dir,
   db::Recordset account = cn.Execute(
       "select a.cAcc_Name, a.bGroup from UA_Account a inner join UA_AccountYear y on "
       "y.cAcc_Id = a.cAcc_Id where a.cAcc_Id = " +
-      Quote(s->account_) + " and y.iYear = " + s->year_);
+      db::SqlText(s->account_) + " and y.iYear = " + s->year_);
   if (account.Eof()) {
     Refuse("The account '" + s->account_ + "' has no year " + s->year_ + ".");
   }
   s->account_name_ = account.Text("cAcc_Name");
   s->group_ = account.Value("bGroup").ToBool();
 
-  db::Recordset rights =
-      cn.Execute("select h.cAuth_Id from UA_HoldAuth h where h.cAcc_Id = " + Quote(s->account_) +
-                 " and h.iYear = " + s->year_ +
-                 " and ((h.iIsUser = 1 and h.cUser_Id = " + Quote(request.user) +
-                 ") or (h.iIsUser = 0 and h.cUser_Id in (select cGroup_Id from "
-                 "UA_Role where cUser_Id = " +
-                 Quote(request.user) + ")))");
+  db::Recordset rights = cn.Execute(
+      "select h.cAuth_Id from UA_HoldAuth h where h.cAcc_Id = " + db::SqlText(s->account_) +
+      " and h.iYear = " + s->year_ +
+      " and ((h.iIsUser = 1 and h.cUser_Id = " + db::SqlText(request.user) +
+      ") or (h.iIsUser = 0 and h.cUser_Id in (select cGroup_Id from "
+      "UA_Role where cUser_Id = " +
+      db::SqlText(request.user) + ")))");
   for (rights.MoveFirst(); !rights.Eof(); rights.MoveNext()) {
     s->rights_.insert(rights.Text("cAuth_Id"));
   }
@@ -119,10 +110,10 @@ std::unique_ptr<LocalSession> LocalSession::Open(const DataDir& dir,
   if (today.substr(0, 4) < s->year_) today = s->year_ + "-01-01";
   if (today.substr(0, 4) > s->year_) today = s->year_ + "-12-31";
   s->login_date_ = today;
-  db::Recordset period =
-      cn.Execute("select iId from UA_Period where cAcc_Id = " + Quote(s->account_) +
-                 " and iYear = " + s->year_ + " and substr(dBegin, 1, 10) <= " + Quote(today) +
-                 " and substr(dEnd, 1, 10) >= " + Quote(today));
+  db::Recordset period = cn.Execute(
+      "select iId from UA_Period where cAcc_Id = " + db::SqlText(s->account_) +
+      " and iYear = " + s->year_ + " and substr(dBegin, 1, 10) <= " + db::SqlText(today) +
+      " and substr(dEnd, 1, 10) >= " + db::SqlText(today));
   s->period_ = period.Eof() ? 1 : static_cast<int>(period.Value("iId").ToInt());
 
   s->connection_string_ = dir.ConnectionString(s->account_, s->year_);
@@ -187,10 +178,10 @@ bool LocalSession::QueryState(int code, const std::string& system_id, int year) 
   options.provider = "SQLite";
   options.data_source = system_db_;
   cn.Open(db::FormatConnectionString(options));
-  db::Recordset rs =
-      cn.Execute("select bFlag from UA_LockState where cAcc_Id = " + Quote(account_) +
-                 " and iYear = " + std::to_string(year) + " and cSub_Id = " + Quote(system_id) +
-                 " and iCode = " + std::to_string(code));
+  db::Recordset rs = cn.Execute(
+      "select bFlag from UA_LockState where cAcc_Id = " + db::SqlText(account_) +
+      " and iYear = " + std::to_string(year) + " and cSub_Id = " + db::SqlText(system_id) +
+      " and iCode = " + std::to_string(code));
   return !rs.Eof() && rs.Value("bFlag").ToBool();
 }
 

@@ -4,20 +4,15 @@
 #include <cctype>
 
 #include "db/persist.h"
+#include "db/text.h"
 #include "host/messages.h"
-#include "host/sql_quote.h"
 
 namespace rembiz::host {
 namespace {
 
-constexpr int64_t kDefaultLength = 20;
+using db::Lower;
 
-std::string Lower(std::string_view text) {
-  std::string out(text);
-  std::transform(out.begin(), out.end(), out.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return out;
-}
+constexpr int64_t kDefaultLength = 20;
 
 bool IsFreeItem(std::string_view name) {
   std::string lower = Lower(name);
@@ -59,10 +54,9 @@ class TableLookup : public Lookup {
                                         const db::Recordset& page) override {
     std::string caption =
         Lower(CurrentLanguage()) == "en-us" ? "isnull(cCaptionEn,cCaption)" : "cCaption";
-    db::Recordset rs =
-        cn.Execute("select cFieldName," + caption +
-                   " as cCaption,iWidth from Host_RefColumn where cRefName=" + SqlQuote(ref_name) +
-                   " order by iOrder");
+    db::Recordset rs = cn.Execute("select cFieldName," + caption +
+                                  " as cCaption,iWidth from Host_RefColumn where cRefName=" +
+                                  db::SqlText(ref_name) + " order by iOrder");
     std::vector<RefColumn> columns;
     // Only the columns the page carries: one title format serves narrower queries too.
     for (; !rs.Eof(); rs.MoveNext()) {
@@ -80,8 +74,8 @@ class TableLookup : public Lookup {
 
   bool GetFreeRefSQL(std::string_view name, std::string_view value, std::string* sql) override {
     if (!IsFreeItem(name)) return false;
-    *sql = "select cValue,cAlias from UserDefine where cID=" + SqlQuote(name);
-    if (!value.empty()) *sql += " and cValue like " + SqlQuote(std::string(value) + "%");
+    *sql = "select cValue,cAlias from UserDefine where cID=" + db::SqlText(name);
+    if (!value.empty()) *sql += " and cValue like " + db::SqlText(std::string(value) + "%");
     *sql += " order by cValue";
     return true;
   }

@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "db/error.h"
+#include "db/text.h"
 #include "db/variant.h"
 #include "host/messages.h"
-#include "host/sql_quote.h"
 #include "xml/escape.h"
 
 namespace rembiz::host {
@@ -38,7 +38,7 @@ class TablePortalMenus : public PortalMenus {
     std::string name = language == "en-us" ? "isnull(cMenu_NameEn,cMenu_Name)" : "cMenu_Name";
     db::Recordset rs = cn.Execute("select cMenu_Id,cSupMenu_Id," + name +
                                   " as cName,cAuth_Id,cUrl from qdsystem..UA_Menu where cSub_Id=" +
-                                  SqlQuote(system_id) + " order by iOrder,cMenu_Id");
+                                  db::SqlText(system_id) + " order by iOrder,cMenu_Id");
     entries_.clear();
     children_.clear();
     for (; !rs.Eof(); rs.MoveNext()) {
@@ -58,14 +58,14 @@ class TablePortalMenus : public PortalMenus {
     rights_.clear();
     admin_ = false;
     db::Recordset user =
-        cn.Execute("select bAdmin from qdsystem..UA_User where cUser_Id=" + SqlQuote(user_id));
+        cn.Execute("select bAdmin from qdsystem..UA_User where cUser_Id=" + db::SqlText(user_id));
     if (!user.Eof()) admin_ = user.Value("bAdmin").ToBool();
-    db::Recordset rs =
-        cn.Execute("select cAuth_Id from qdsystem..UA_HoldAuth where cAcc_Id=" + SqlQuote(account) +
-                   " and iYear=" + year + " and ((iIsUser=1 and cUser_Id=" + SqlQuote(user_id) +
-                   ") or (iIsUser=0 and cUser_Id in (select cGroup_Id from qdsystem..UA_Role where "
-                   "cUser_Id=" +
-                   SqlQuote(user_id) + ")))");
+    db::Recordset rs = cn.Execute(
+        "select cAuth_Id from qdsystem..UA_HoldAuth where cAcc_Id=" + db::SqlText(account) +
+        " and iYear=" + year + " and ((iIsUser=1 and cUser_Id=" + db::SqlText(user_id) +
+        ") or (iIsUser=0 and cUser_Id in (select cGroup_Id from qdsystem..UA_Role where "
+        "cUser_Id=" +
+        db::SqlText(user_id) + ")))");
     for (; !rs.Eof(); rs.MoveNext()) rights_.insert(rs.Text("cAuth_Id"));
     if (rights_.count("ADMIN")) admin_ = true;
   }

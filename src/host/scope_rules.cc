@@ -1,18 +1,10 @@
 #include "host/scope_rules.h"
 
 #include "db/connection.h"
+#include "db/text.h"
 
 namespace rembiz::host {
 namespace {
-
-std::string Quote(std::string_view text) {
-  std::string out = "N'";
-  for (char c : text) {
-    if (c == '\'') out += '\'';
-    out += c;
-  }
-  return out + "'";
-}
 
 class TableScopeRules : public ScopeRules {
  public:
@@ -26,9 +18,10 @@ class TableScopeRules : public ScopeRules {
     db::Connection cn;
     cn.Open(connection_string_);
     // The most specific rule wins: exact selectors before the catch-all ''.
-    std::string where = "cUser_Id = " + Quote(user_id_) + " and cAuthType = " + Quote(auth_type) +
-                        " and cSelector1 in (N'', " + Quote(selector1) +
-                        ") and cSelector2 in (N'', " + Quote(selector2) + ")";
+    std::string where = "cUser_Id = " + db::SqlText(user_id_) +
+                        " and cAuthType = " + db::SqlText(auth_type) + " and cSelector1 in (N'', " +
+                        db::SqlText(selector1) + ") and cSelector2 in (N'', " +
+                        db::SqlText(selector2) + ")";
     db::Recordset rule = cn.Execute(
         "select top 1 iScope, cSelector1, cSelector2 from Host_ScopeRule where " + where +
         " order by case when cSelector1 = N'' then 1 else 0 end, "
@@ -37,16 +30,16 @@ class TableScopeRules : public ScopeRules {
     int64_t scope = rule.Value("iScope").ToInt();
     if (scope == 0) return "";
     if (scope == 1) return "1=2";
-    db::Recordset items =
-        cn.Execute("select cCode from Host_ScopeRuleItem where cUser_Id = " + Quote(user_id_) +
-                   " and cAuthType = " + Quote(auth_type) +
-                   " and cSelector1 = " + Quote(rule.Text("cSelector1")) +
-                   " and cSelector2 = " + Quote(rule.Text("cSelector2")) + " order by cCode");
+    db::Recordset items = cn.Execute(
+        "select cCode from Host_ScopeRuleItem where cUser_Id = " + db::SqlText(user_id_) +
+        " and cAuthType = " + db::SqlText(auth_type) +
+        " and cSelector1 = " + db::SqlText(rule.Text("cSelector1")) +
+        " and cSelector2 = " + db::SqlText(rule.Text("cSelector2")) + " order by cCode");
     if (items.Eof()) return "1=2";
     std::string list;
     for (items.MoveFirst(); !items.Eof(); items.MoveNext()) {
       if (!list.empty()) list += ",";
-      list += Quote(items.Text("cCode"));
+      list += db::SqlText(items.Text("cCode"));
     }
     return list;
   }

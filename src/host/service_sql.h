@@ -1,23 +1,17 @@
-// Literals the host services (budget, bank link, cheque book) write into their SQL. Every text
-// value goes through SqlText, which doubles single quotes, so a value can never end its literal.
+// Literals the host services write into their SQL, all built on db::SqlText so that every text
+// value has its single quotes doubled.
 #pragma once
 
 #include <cmath>
 #include <string>
 #include <string_view>
 
+#include "db/text.h"
 #include "db/variant.h"
 
 namespace rembiz::host {
 
-inline std::string SqlText(std::string_view text) {
-  std::string out = "N'";
-  for (char c : text) {
-    if (c == '\'') out += '\'';
-    out += c;
-  }
-  return out + "'";
-}
+using db::SqlText;
 
 // A text literal, or null for an empty text.
 inline std::string SqlTextOrNull(std::string_view text) {

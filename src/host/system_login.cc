@@ -2,19 +2,15 @@
 
 #include "db/connection_string.h"
 #include "db/error.h"
+#include "db/text.h"
 #include "host/passwords.h"
 
 namespace rembiz::host {
 namespace {
 
-constexpr std::string_view kSystemKey = "CONNECTSTRINGQ7SOFTPASS";
+using db::Trim;
 
-std::string Trim(std::string_view text) {
-  size_t b = text.find_first_not_of(" \t\r\n");
-  if (b == std::string_view::npos) return "";
-  size_t e = text.find_last_not_of(" \t\r\n");
-  return std::string(text.substr(b, e - b + 1));
-}
+constexpr std::string_view kSystemKey = "CONNECTSTRINGQ7SOFTPASS";
 
 class LocalSystemLogin : public SystemLogin {
  public:

@@ -8,6 +8,7 @@
 
 #include "approval/submission.h"
 #include "db/persist.h"
+#include "db/text.h"
 #include "frame/convert.h"
 #include "frame/registry.h"
 #include "frame/sql_helpers.h"
@@ -18,10 +19,13 @@
 namespace rembiz::loan {
 namespace {
 
+using db::Lower;
+using db::Trim;
+
 using frame::NormalizeSql;
 using frame::SqlEscape;
 
-constexpr int32_t kErrInvalidRequest = static_cast<int32_t>(0x80070057);  // E_INVALIDARG
+using db::kErrInvalidRequest;
 
 constexpr frame::FrameVariant kVariant{
     .class_name = "CLoan",
@@ -72,20 +76,6 @@ constexpr const char* kFlowKind = "11";
 constexpr int kFreshNumbers = 5;
 
 const frame::ClassRegistrar kRegistrar("Rembiz.CLoan", [] { return std::make_unique<CLoan>(); });
-
-std::string Lower(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
-
-std::string Trim(std::string_view text) {
-  size_t b = text.find_first_not_of(" \t\r\n");
-  if (b == std::string_view::npos) return "";
-  size_t e = text.find_last_not_of(" \t\r\n");
-  return std::string(text.substr(b, e - b + 1));
-}
 
 // A text literal with its quotes doubled.
 std::string Quote(std::string_view text) { return "'" + SqlEscape(text) + "'"; }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "db/persist.h"
+#include "db/text.h"
 #include "frame/convert.h"
 #include "frame/registry.h"
 #include "frame/sql_helpers.h"
@@ -27,6 +28,9 @@
 namespace rembiz::pubinfo {
 namespace {
 
+using db::Lower;
+using db::Trim;
+
 using db::Variant;
 using frame::NormalizeSql;
 using frame::SqlEscape;
@@ -35,7 +39,7 @@ using frame::XmlEscape;
 constexpr const char* kDeclaration = "<?xml version='1.0' encoding='utf-8'?>";
 constexpr int32_t kErrUnexpected = static_cast<int32_t>(0x8000FFFF);
 constexpr int32_t kErrFileNotFound = 53;
-constexpr int32_t kErrInvalidRequest = static_cast<int32_t>(0x80070057);
+using db::kErrInvalidRequest;
 
 constexpr frame::FrameVariant kVariant{
     .class_name = "CPubMsg",
@@ -45,20 +49,6 @@ constexpr frame::FrameVariant kVariant{
     .error_form = frame::ErrorForm::kPubMsg,
     .busy_message = false,
 };
-
-std::string Lower(std::string_view text) {
-  std::string out(text);
-  std::transform(out.begin(), out.end(), out.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return out;
-}
-
-std::string Trim(std::string_view text) {
-  size_t b = text.find_first_not_of(" \t\r\n");
-  if (b == std::string_view::npos) return "";
-  size_t e = text.find_last_not_of(" \t\r\n");
-  return std::string(text.substr(b, e - b + 1));
-}
 
 std::vector<std::string> Split(std::string_view text, char separator) {
   std::vector<std::string> parts;

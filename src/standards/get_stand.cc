@@ -10,7 +10,7 @@
 namespace rembiz::standards {
 namespace {
 
-constexpr int32_t kErrInvalidRequest = static_cast<int32_t>(0x80070057);  // E_INVALIDARG
+using db::kErrInvalidRequest;
 
 db::Recordset Query(db::Connection& cn, const std::string& sql) {
   return cn.Execute(frame::NormalizeSql(sql));
