@@ -1,0 +1,119 @@
+// Requests and stored vouchers for the claim tests, on the demo company: claimant 0002 has
+// grade 02; the hotel item 20101 is hard-controlled (450 a night in a grade-01 place such as
+// 0101), entertainment 202 only warns (1000 for grade 02, departments 01/0301/0302), and
+// transport 20102 grades by receipt bracket.
+#pragma once
+
+#include <map>
+#include <string>
+
+#include "host/messages.h"
+#include "support/demo_fixture.h"
+
+namespace rembiz::expense {
+
+using Attrs = std::map<std::string, std::string>;
+
+class ExpenseTest : public testing::DemoTest {
+ protected:
+  std::string Year() { return Session().FiscalYear(); }
+  std::string Date(const std::string& month_day) { return Year() + "-" + month_day; }
+
+  // An expenditure claim head for claimant 0002 with `changes` applied ("" removes one).
+  std::string Head(const Attrs& changes = {}) {
+    Attrs attrs = {{"strTypeCode", "201"},
+                   {"strVouchID", "BX0001"},
+                   {"dtLoanDate", Date("03-05T00:00:00")},
+                   {"strDepartID", "0201"},
+                   {"strLoanID", "0002"},
+                   {"strBill", "人民币"},
+                   {"fltRate", "1"},
+                   {"dblMoney", "1"},
+                   {"dblOldMoney", "777"},
+                   {"strUsed", "出差"},
+                   {"strPersonID", "Demo Admin"}};
+    for (const auto& [name, value] : changes) {
+      if (value.empty()) {
+        attrs.erase(name);
+      } else {
+        attrs[name] = value;
+      }
+    }
+    std::string out = "<z:row";
+    for (const auto& [name, value] : attrs) out += " " + name + "='" + value + "'";
+    return out + "/>";
+  }
+
+  // Two nights in Beijing within the standard and an office expense: 900 + 100.
+  static std::string Rows() {
+    return "<row strIOItem='20101' strEZero='0101' dblNumber='2' dblVouch='900' dblMoney='900'/>"
+           "<row strIOItem='203' dblMoney='100' strMemo='纸张'/>";
+  }
+
+  static std::string SaveFunc(const std::string& head, const std::string& rows = Rows()) {
+    return "<func name='savevouch'><in><xml><head>" + head + "</head><body>" + rows +
+           "</body></xml></in></func>";
+  }
+
+  xml::Document Save(const std::string& head, const std::string& rows = Rows()) {
+    return Call("CExpense", "<req>" + SaveFunc(head, rows) + "</req>");
+  }
+
+  std::string Column(const std::string& column, const std::string& number,
+                     const std::string& family = "2") {
+    return Scalar("select " + column + " from EC_ExpenVouch where strVouchID = '" + number +
+                  "' and strTypeCode like '" + family + "%'");
+  }
+  std::string Ts(const std::string& guid, const std::string& table = "EC_ExpenVouch") {
+    return Scalar("select cast(ts as money) from " + table + " where GUID = '" + guid + "'");
+  }
+
+  // An approved loan of one row for claimant 0002; returns the row's GUID.
+  std::string InsertApprovedLoan(const std::string& number, double money) {
+    Cn().Execute(
+        "insert into EC_LoanVouch (strTypeCode, strVouchID, dtLoanDate, strDepartID, strLoanID, "
+        "strBill, fltRate, dblMoney, dblOldMoney, strUsed, strPersonID, blnAudi, strAuditorID) "
+        "values ('301', '" +
+        number + "', '" + Date("02-01") + "', '0201', '0002', '人民币', 1, " +
+        std::to_string(money) + ", " + std::to_string(money) + ", 'trip', 'Demo Admin', 1, 'x')");
+    Cn().Execute(
+        "insert into EC_LoanVouch_Sub (MGuid, strBalanceID, dblMoney) select GUID, '1', "
+        "dblMoney from EC_LoanVouch where strVouchID = '" +
+        number + "'");
+    return Scalar(
+        "select s.GUID from EC_LoanVouch_Sub s join EC_LoanVouch v on v.GUID = s.MGuid where "
+        "v.strVouchID = '" +
+        number + "'");
+  }
+
+  void Approve(const std::string& guid) {
+    Cn().Execute("update EC_ExpenVouch set blnAudi = 1, strAuditorID = 'approver' where GUID = '" +
+                 guid + "'");
+  }
+
+  void SetSubmitOnSave(bool on) {
+    Cn().Execute(std::string("update accinformation set cValue = '") + (on ? "true" : "false") +
+                 "' where cSysID = 'EC' and cID = '105'");
+  }
+
+  // Every table a claim write touches, to prove that a refused write changed nothing.
+  std::string State() {
+    return Dump("EC_ExpenVouch") + Dump("EC_ExpenVouch_Sub") + Dump("EC_ExpenLoanInfo") +
+           Dump("EC_BalanceInfo") + Dump("EC_LoanVouch") + Dump("EC_LoanVouch_Sub") +
+           Dump("Host_FlowInstance");
+  }
+
+  static std::string ErrorText(const xml::Document& doc) {
+    return doc.SelectSingleNode("/error/text").Text();
+  }
+  // The error a procedure wrote under its own `out`.
+  static std::string OutError(const xml::Document& doc, const std::string& func) {
+    return doc.SelectSingleNode("//func[@name='" + func + "']/out/error/text").Text();
+  }
+  static std::string Text(const std::string& key, const std::string& p1 = "",
+                          const std::string& p2 = "") {
+    return host::MessageText(key, "", p1, p2);
+  }
+};
+
+}  // namespace rembiz::expense

@@ -1,0 +1,197 @@
+#include <gtest/gtest.h>
+
+#include "expense/expense_fixture.h"
+
+namespace rembiz::expense {
+namespace {
+
+TEST_F(ExpenseTest, SavesClaimsOfBothFamiliesWithNumbersUniquePerFamily) {
+  xml::Document doc =
+      Call("CExpense", "<req>" + SaveFunc(Head({{"cDefine1", "甲"}})) +
+                           "<func name='getVouchListID'><in><strAutoID/><Director>0</Director>"
+                           "</in></func><func name='vchgetloanheaddata'><in><row/></in></func>"
+                           "<func name='vchgetloanbodydata'><in><row/></in></func>"
+                           "<func name='vchmoduleget'><in><id/><type/></in></func></req>");
+  ASSERT_TRUE(doc.SelectSingleNode("/error").IsNull()) << doc.Xml();
+  std::string id = Column("AutoID", "BX0001");
+  ASSERT_FALSE(id.empty());
+
+  // The save positioned the list on the new claim; head, rows and template follow it.
+  xml::Node list = doc.SelectSingleNode("//func[@name='getVouchListID']");
+  EXPECT_EQ(list.SelectSingleNode("in/strAutoID").Text(), id);
+  EXPECT_EQ(list.SelectSingleNode("in/Director").Text(), "3");
+  EXPECT_EQ(list.SelectSingleNode("out/Rows/row").Attr("strTypeCode"), "201");
+  xml::Node head = doc.SelectSingleNode("//func[@name='vchgetloanheaddata']/out//rs:data/z:row");
+  EXPECT_EQ(head.Attr("AutoID"), id);
+  // The head total is the rows' sum; the local amount stays as sent.
+  EXPECT_EQ(head.Attr("dblMoney"), "1000");
+  EXPECT_EQ(head.Attr("dblOldMoney"), "777");
+  EXPECT_EQ(head.Attr("NumPoint"), "2");
+  EXPECT_EQ(head.Attr("intOverBud"), "-1");
+  EXPECT_EQ(doc.SelectNodes("//func[@name='vchgetloanbodydata']/out//rs:data/z:row").size(), 2u);
+  xml::Node module = doc.SelectSingleNode("//func[@name='vchmoduleget']/in");
+  EXPECT_EQ(module.SelectSingleNode("id").Text(), "31");
+  EXPECT_EQ(module.SelectSingleNode("type").Text(), "EC03");
+
+  // The same number in the income family is free; in its own family it is replaced.
+  doc = Save(Head({{"strTypeCode", "101"}}), "<row strIOItem='101' dblMoney='50'/>");
+  ASSERT_TRUE(doc.SelectSingleNode("/error").IsNull()) << doc.Xml();
+  EXPECT_EQ(Column("dblMoney", "BX0001", "1"), "50");
+  doc = Save(Head());
+  ASSERT_TRUE(doc.SelectSingleNode("/error").IsNull()) << doc.Xml();
+  EXPECT_EQ(Scalar("select count(*) from EC_ExpenVouch where strTypeCode like '2%'"), "2");
+  EXPECT_EQ(Scalar("select count(distinct strVouchID) from EC_ExpenVouch where strTypeCode "
+                   "like '2%'"),
+            "2");
+
+  // An empty layout for a new claim.
+  doc = Call("CExpense", "<req><func name='vchgetloanheaddata'><in><row/></in></func></req>");
+  EXPECT_TRUE(doc.SelectSingleNode("//z:row").IsNull());
+  EXPECT_FALSE(doc.SelectSingleNode("//s:AttributeType[@name='strTypeCode']").IsNull());
+}
+
+TEST_F(ExpenseTest, NavigatesAndFindsVouchersByGuid) {
+  ASSERT_TRUE(Save(Head()).SelectSingleNode("/error").IsNull());
+  ASSERT_TRUE(Save(Head({{"strVouchID", "BX0002"}})).SelectSingleNode("/error").IsNull());
+  std::string first = Column("AutoID", "BX0001");
+  std::string second = Column("AutoID", "BX0002");
+  auto chosen = [&](const std::string& director, const std::string& current) {
+    xml::Document doc = Call(
+        "CExpense", "<req><func name='getVouchListID'><in><strAutoID>" + current +
+                        "</strAutoID><Director>" + director +
+                        "</Director></in></func><func name='vchgetloanheaddata'><in><row/></in>"
+                        "</func></req>");
+    return doc.SelectSingleNode("//z:row").Attr("AutoID");
+  };
+  EXPECT_EQ(chosen("0", ""), first);
+  EXPECT_EQ(chosen("2", first), second);
+  // Past the end: the last claim again.
+  EXPECT_EQ(chosen("2", second), second);
+  EXPECT_EQ(chosen("1", second), first);
+
+  // A loan voucher's GUID is found too and chooses the loan card.
+  std::string loan_row = InsertApprovedLoan("JK0001", 100);
+  std::string loan = Scalar("select MGuid from EC_LoanVouch_Sub where GUID = '" + loan_row + "'");
+  xml::Document doc = Call("CExpense", "<req><func name='getVouchByGUID'><in><GUID>" + loan +
+                                           "</GUID></in></func><func name='vchnoformatget'><in>"
+                                           "<type>EC03</type></in></func></req>");
+  ASSERT_TRUE(doc.SelectSingleNode("/error").IsNull()) << doc.Xml();
+  EXPECT_EQ(doc.SelectSingleNode("//func[@name='vchnoformatget']/in/type").Text(), "EC01");
+  doc = Call("CExpense",
+             "<req><func name='getVouchByGUID'><in><GUID>{nothing}</GUID></in></func></req>");
+  EXPECT_EQ(ErrorText(doc), Text("Q7.Rembiz.0257"));
+}
+
+TEST_F(ExpenseTest, ChangesSubmitsAndDeletesWithRowVersions) {
+  ASSERT_TRUE(Save(Head()).SelectSingleNode("/error").IsNull());
+  std::string guid = Column("GUID", "BX0001");
+  std::string id = Column("AutoID", "BX0001");
+  std::string ts = Ts(guid);
+
+  // A stale row version changes nothing.
+  std::string before = State();
+  xml::Document doc = Save(Head({{"GUID", guid}, {"ts", "1"}}));
+  EXPECT_EQ(OutError(doc, "savevouch"), Text("Q7.Rembiz.0243"));
+  EXPECT_EQ(State(), before);
+
+  doc = Save(Head({{"GUID", guid}, {"ts", ts}, {"strUsed", "改"}}),
+             "<row strIOItem='203' dblMoney='120'/>");
+  ASSERT_TRUE(OutError(doc, "savevouch").empty()) << doc.Xml();
+  EXPECT_EQ(Column("strUsed", "BX0001"), "改");
+  EXPECT_EQ(Column("dblMoney", "BX0001"), "120");
+  EXPECT_EQ(Scalar("select count(*) from EC_ExpenVouch_Sub where MGuid = '" + guid + "'"), "1");
+
+  // Delete with a stale version: refused, nothing deleted.
+  before = State();
+  doc = Call("CExpense", "<req><func name='delvouch'><in><strAutoID>" + id + "</strAutoID><ts>" +
+                             ts + "</ts><type>EC03</type></in></func></req>");
+  EXPECT_EQ(OutError(doc, "delvouch"), Text("Q7.Rembiz.0370"));
+  EXPECT_EQ(State(), before);
+
+  // Submitted: no more changes or deletion.
+  ts = Ts(guid);
+  doc = Call("CExpense", "<req><func name='submitaudit'><in><GUID>" + guid + "</GUID><ts>" + ts +
+                             "</ts></in></func></req>");
+  ASSERT_TRUE(doc.SelectSingleNode("/error").IsNull()) << doc.Xml();
+  ts = doc.SelectSingleNode("//RetValue").Attr("ts");
+  EXPECT_EQ(ts, Ts(guid));
+  EXPECT_EQ(Column("blnAudi", "BX0001"), "True");
+  before = State();
+  doc = Save(Head({{"GUID", guid}, {"ts", ts}}));
+  EXPECT_EQ(OutError(doc, "savevouch"), Text("Q7.Rembiz.0246"));
+  doc = Call("CExpense", "<req><func name='delvouch'><in><strAutoID>" + id + "</strAutoID><ts>" +
+                             ts + "</ts><type>EC03</type></in></func></req>");
+  EXPECT_EQ(OutError(doc, "delvouch"), Text("Q7.Rembiz.0271"));
+  EXPECT_EQ(State(), before);
+
+  // Back to draft, then deleted with its rows.
+  Cn().Execute("update EC_ExpenVouch set blnAudi = 0 where GUID = '" + guid + "'");
+  doc = Call("CExpense", "<req><func name='delvouch'><in><strAutoID>" + id + "</strAutoID><ts>" +
+                             Ts(guid) + "</ts><type>EC03</type></in></func></req>");
+  ASSERT_TRUE(OutError(doc, "delvouch").empty()) << doc.Xml();
+  EXPECT_EQ(Scalar("select count(*) from EC_ExpenVouch"), "0");
+  EXPECT_EQ(Scalar("select count(*) from EC_ExpenVouch_Sub"), "0");
+
+  // The claim class deletes loan vouchers too.
+  std::string loan_row = InsertApprovedLoan("JK0009", 100);
+  Cn().Execute("update EC_LoanVouch set blnAudi = 0 where strVouchID = 'JK0009'");
+  std::string loan = Scalar("select MGuid from EC_LoanVouch_Sub where GUID = '" + loan_row + "'");
+  doc = Call("CExpense", "<req><func name='delvouch'><in><strAutoID>" +
+                             Scalar("select AutoID from EC_LoanVouch where GUID = '" + loan + "'") +
+                             "</strAutoID><ts>" + Ts(loan, "EC_LoanVouch") +
+                             "</ts><type>EC01</type></in></func></req>");
+  ASSERT_TRUE(OutError(doc, "delvouch").empty()) << doc.Xml();
+  EXPECT_EQ(Scalar("select count(*) from EC_LoanVouch"), "0");
+}
+
+TEST_F(ExpenseTest, SubmitOnSaveSubmitsTheNewClaim) {
+  SetSubmitOnSave(true);
+  xml::Document doc = Save(Head());
+  ASSERT_TRUE(OutError(doc, "savevouch").empty()) << doc.Xml();
+  std::string guid = Column("GUID", "BX0001");
+  EXPECT_EQ(Column("blnAudi", "BX0001"), "True");
+  EXPECT_EQ(Scalar("select count(*) from Host_FlowInstance where cVouchGUID = '" + guid + "'"),
+            "1");
+}
+
+TEST_F(ExpenseTest, StandardsRefuseWarnOrDemandAReceipt) {
+  // Hard control: the second row claims 1000 for two nights where 900 are allowed.
+  std::string before = State();
+  xml::Document doc =
+      Save(Head(),
+           "<row strIOItem='203' dblMoney='10'/>"
+           "<row strIOItem='20101' strEZero='0101' dblNumber='2' dblMoney='1000'/>");
+  std::string text = OutError(doc, "savevouch");
+  EXPECT_TRUE(text.starts_with(Text("Q7.Rembiz.0279", "(2)", ""))) << text;
+  EXPECT_EQ(State(), before);
+
+  // Warning only: entertainment above 1000 in sales saves and answers the message document.
+  doc = Save(Head({{"strDepartID", "0301"}}), "<row strIOItem='202' dblMoney='1500'/>");
+  xml::Node message = doc.SelectSingleNode("//func[@name='savevouch']/out/message");
+  ASSERT_FALSE(message.IsNull()) << doc.Xml();
+  EXPECT_EQ(message.SelectSingleNode("id").Text(), "Rembiz:CExpend:SaveVouch:ExpenStandard");
+  EXPECT_NE(message.SelectSingleNode("text").Text().find("(1)"), std::string::npos);
+  EXPECT_EQ(Column("dblMoney", "BX0001"), "1500");
+
+  // A transport row without receipt amount under a bracket standard.
+  before = State();
+  doc = Save(Head({{"strVouchID", "BX0002"}}), "<row strIOItem='20102' dblMoney='80'/>");
+  EXPECT_EQ(OutError(doc, "savevouch"), Text("Q7.Rembiz.0282"));
+  EXPECT_EQ(State(), before);
+
+  // A parent item is no leaf; master data errors name their key.
+  doc = Save(Head({{"strVouchID", "BX0002"}}), "<row strIOItem='201' dblMoney='80'/>");
+  EXPECT_EQ(OutError(doc, "savevouch"), Text("Q7.Rembiz.0280", "(1)"));
+  doc = Save(Head({{"strVouchID", "BX0002"}, {"strLoanID", "9999"}}));
+  EXPECT_EQ(OutError(doc, "savevouch"), Text("Q7.Rembiz.0277"));
+  doc = Save(Head({{"strVouchID", "BX0002"},
+                   {"strBudItemID", "01"},
+                   {"strPort1", "d"},
+                   {"strPort1Value", "v"},
+                   {"strPort2", "x"}}));
+  EXPECT_EQ(OutError(doc, "savevouch"), Text("Q7.Rembiz.0241"));
+  EXPECT_EQ(State(), before);
+}
+
+}  // namespace
+}  // namespace rembiz::expense

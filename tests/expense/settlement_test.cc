@@ -1,0 +1,233 @@
+#include <gtest/gtest.h>
+
+#include "expense/expense_fixture.h"
+
+namespace rembiz::expense {
+namespace {
+
+// An approved claim of 1000 for claimant 0002 and two approved loans: A of 1000, B of 200.
+class SettlementTest : public ExpenseTest {
+ protected:
+  void SetUp() override {
+    ExpenseTest::SetUp();
+    loan_a_ = InsertApprovedLoan("JK0001", 1000);
+    loan_b_ = InsertApprovedLoan("JK0002", 200);
+    ASSERT_TRUE(Save(Head()).SelectSingleNode("/error").IsNull());
+    claim_ = Column("GUID", "BX0001");
+    Approve(claim_);
+  }
+
+  std::string In(const std::string& claim, const std::string& extra = "") {
+    return "<in GUID='" + claim + "' ts='" + Ts(claim) +
+           "' strLoanID='0002' strBill='人民币' fltRate='1'" + extra + ">";
+  }
+  // A write-off row of a loan row (its current version) with the link the claim holds on it.
+  std::string Row(const std::string& loan_row, const std::string& kind, const std::string& value,
+                  const std::string& claim = "") {
+    std::string link = claim.empty() ? ""
+                                     : Scalar(
+                                           "select GUID from EC_ExpenLoanInfo where "
+                                           "LoanSubguid = '" +
+                                           loan_row + "' and Expenguid = '" + claim + "'");
+    std::string link_ts = link.empty() ? "" : Ts(link, "EC_ExpenLoanInfo");
+    return "<row GUID='" + loan_row + "' ts='" + Ts(loan_row, "EC_LoanVouch_Sub") + "' GUID1='" +
+           link + "' ts1='" + link_ts + "' blnUsed='" + kind + "' dblRetValue='" + value + "'/>";
+  }
+  xml::Document SaveLoans(const std::string& claim, const std::string& rows,
+                          const std::string& extra = "") {
+    return Call("CExpense",
+                "<req><func name='SaveLoanInfo'>" + In(claim, extra) + rows + "</in></func></req>");
+  }
+  // Returned amount and settled flag of a loan row and of its voucher.
+  std::string Loan(const std::string& loan_row) {
+    return Scalar(
+        "select s.dblReturn || '/' || s.blnSettle || ' ' || v.dblReturn || '/' || v.blnSettle "
+        "from EC_LoanVouch_Sub s join EC_LoanVouch v on v.GUID = s.MGuid where s.GUID = '" +
+        loan_row + "'");
+  }
+  std::string Claim(const std::string& columns) {
+    return Scalar("select " + columns + " from EC_ExpenVouch where GUID = '" + claim_ + "'");
+  }
+
+  std::string loan_a_, loan_b_, claim_;
+};
+
+TEST_F(SettlementTest, ApprovedWriteOffMovesLoansAndASecondSaveDoesNotCountTwice) {
+  // The claimant's open loans in the claim's currency are offered.
+  xml::Document doc =
+      Call("CExpense", "<req><func name='GetLoanInfo'>" + In(claim_) + "</in></func></req>");
+  ASSERT_EQ(doc.SelectNodes("//Rows/row").size(), 2u) << doc.Xml();
+  EXPECT_EQ(doc.SelectSingleNode("//row[@GUID='" + loan_a_ + "']").Attr("dblRetLeave"), "1000");
+
+  // A partly, B settled.
+  doc = SaveLoans(claim_, Row(loan_a_, "-1", "300") + Row(loan_b_, "0", "200"));
+  ASSERT_TRUE(doc.SelectSingleNode("/error").IsNull()) << doc.Xml();
+  EXPECT_EQ(Loan(loan_a_), "300/0 300/0");
+  EXPECT_EQ(Loan(loan_b_), "200/1 200/1");
+  EXPECT_EQ(Claim("blnSettle || '/' || strVerifier"), "0/" + Session().UserName());
+  EXPECT_EQ(doc.SelectNodes("//func[@name='SaveLoanInfo']/out/Rows/row").size(), 2u);
+
+  // The claim's links, read back without a claimant.
+  doc = Call("CExpense", "<req><func name='GetLoanInfo'><in GUID='" + claim_ +
+                             "' strBill='人民币' fltRate='1'/></func></req>");
+  xml::Node a = doc.SelectSingleNode("//row[@GUID='" + loan_a_ + "']");
+  EXPECT_EQ(a.Attr("dblRetValue"), "300");
+  EXPECT_EQ(a.Attr("dblLeave"), "1000");
+  EXPECT_EQ(a.Attr("dblRetLeave"), "700");
+  EXPECT_FALSE(a.Attr("GUID1").empty());
+
+  // The same write-offs again: undone first, then applied once.
+  doc = SaveLoans(claim_, Row(loan_a_, "-1", "300", claim_) + Row(loan_b_, "0", "200", claim_));
+  ASSERT_TRUE(doc.SelectSingleNode("/error").IsNull()) << doc.Xml();
+  EXPECT_EQ(Loan(loan_a_), "300/0 300/0");
+  EXPECT_EQ(Loan(loan_b_), "200/1 200/1");
+  EXPECT_EQ(Scalar("select count(*) from EC_ExpenLoanInfo"), "2");
+
+  // More than the loan row holds is refused and changes nothing.
+  std::string before = State();
+  doc = SaveLoans(claim_, Row(loan_a_, "-1", "1200.5", claim_));
+  EXPECT_EQ(ErrorText(doc), Text("Q7.Rembiz.0379"));
+  EXPECT_EQ(State(), before);
+
+  // A stale claim version is refused.
+  doc = Call("CExpense", "<req><func name='SaveLoanInfo'><in GUID='" + claim_ + "' ts='1'>" +
+                             Row(loan_a_, "-1", "10") + "</in></func></req>");
+  EXPECT_EQ(ErrorText(doc), Text("Q7.Rembiz.0286"));
+  EXPECT_EQ(State(), before);
+
+  // Another claim may not settle B while this one does.
+  ASSERT_TRUE(Save(Head({{"strVouchID", "BX0002"}})).SelectSingleNode("/error").IsNull());
+  std::string other = Column("GUID", "BX0002");
+  Approve(other);
+  before = State();
+  doc = SaveLoans(other, Row(loan_b_, "0", "200"));
+  EXPECT_EQ(ErrorText(doc), Text("Q7.Rembiz.0287"));
+  EXPECT_EQ(State(), before);
+
+  // Removing every write-off gives the loans back.
+  doc = SaveLoans(claim_, "", " del='1'");
+  ASSERT_TRUE(doc.SelectSingleNode("/error").IsNull()) << doc.Xml();
+  EXPECT_EQ(Loan(loan_a_), "0/0 0/0");
+  EXPECT_EQ(Loan(loan_b_), "0/0 0/0");
+  EXPECT_EQ(Scalar("select count(*) from EC_ExpenLoanInfo"), "0");
+  EXPECT_EQ(Claim("blnSettle || '/' || ifnull(strVerifier, '-')"), "0/-");
+}
+
+TEST_F(SettlementTest, ApprovedWriteOffNeedsItsOwnTaskAndReadsInEnglish) {
+  // The clerk enters claims but may not settle approved ones: the refusal is the answer.
+  std::string before = State();
+  auto clerk = SessionFor("clerk");
+  xml::Document doc = Call("CExpense",
+                           "<req><func name='SaveLoanInfo'>" + In(claim_) +
+                               Row(loan_a_, "-1", "300") + "</in></func></req>",
+                           clerk.get());
+  EXPECT_TRUE(doc.SelectSingleNode("/error").IsNull()) << doc.Xml();
+  EXPECT_FALSE(doc.SelectSingleNode("//func[@name='SaveLoanInfo']/out/*").IsNull()) << doc.Xml();
+  EXPECT_EQ(State(), before);
+
+  // English sessions read the same rows (aliases are bracketed there).
+  auto english = SessionFor("demo", "en-US");
+  doc = Call("CExpense",
+             "<req><func name='GetLoanInfo'>" + In(claim_) +
+                 "</in></func><func name='getVouchListID'><in><Director>0</Director></in></func>"
+                 "<func name='GetExpenInfo'><in GUID='" +
+                 claim_ + "'/></func></req>",
+             english.get());
+  ASSERT_TRUE(doc.SelectSingleNode("/error").IsNull()) << doc.Xml();
+  EXPECT_EQ(doc.SelectNodes("//func[@name='GetLoanInfo']/out/Rows/row").size(), 2u);
+
+  // The public information service reaches the claim reads.
+  doc = Call("CPubMsg", "<req><func name='vchgetexpenheaddata'><in><row AutoID='" +
+                            Column("AutoID", "BX0001") + "'/></in></func></req>");
+  EXPECT_EQ(doc.SelectSingleNode("//z:row").Attr("GUID"), claim_) << doc.Xml();
+}
+
+TEST_F(SettlementTest, UnapprovedClaimRecordsLinksWithoutTouchingLoans) {
+  Cn().Execute("update EC_ExpenVouch set strAuditorID = null, blnAudi = 0");
+  xml::Document doc = SaveLoans(claim_, Row(loan_a_, "-1", "300"));
+  ASSERT_TRUE(doc.SelectSingleNode("/error").IsNull()) << doc.Xml();
+  EXPECT_EQ(Loan(loan_a_), "0/0 0/0");
+  EXPECT_EQ(Scalar("select dblJE from EC_ExpenLoanInfo"), "300");
+  // An unapproved claim keeps no verifier; with write-offs it can no longer be changed.
+  EXPECT_EQ(Claim("ifnull(strVerifier, '-')"), "-");
+  doc = Save(Head({{"GUID", claim_}, {"ts", Ts(claim_)}}));
+  EXPECT_EQ(OutError(doc, "savevouch"), Text("Q7.Rembiz.0332"));
+}
+
+TEST_F(SettlementTest, WriteOffAndPaymentLinesInOneRequestSettleTheClaim) {
+  // The write-off changes the claim's version; the payment save still gets the current one.
+  xml::Document doc =
+      Call("CExpense", "<req><func name='SaveLoanInfo'>" + In(claim_) + Row(loan_a_, "-1", "500") +
+                           "</in></func><func name='SaveExpenInfo'><in GUID='" + claim_ + "' ts='" +
+                           Ts(claim_) + "'><rows><row P='1' intIOType='" + Text("Q7.Rembiz.0186") +
+                           "' strBalanceID='1' dblMoney='500'/></rows></in></func></req>");
+  ASSERT_TRUE(doc.SelectSingleNode("/error").IsNull()) << doc.Xml();
+  EXPECT_EQ(Scalar("select intIOType || '/' || dblMoney from EC_BalanceInfo"), "2/500");
+
+  // Write-off 500 and payment 500 cover the claim of 1000.
+  doc = SaveLoans(claim_, Row(loan_a_, "-1", "500", claim_));
+  ASSERT_TRUE(doc.SelectSingleNode("/error").IsNull()) << doc.Xml();
+  EXPECT_EQ(Loan(loan_a_), "500/0 500/0");
+  EXPECT_EQ(Claim("blnSettle || '/' || strVerifier"), "1/" + Session().UserName());
+}
+
+TEST_F(SettlementTest, PaymentLinesInsertChangeDeleteAndSettle) {
+  ASSERT_TRUE(Save(Head({{"strVouchID", "BX0003"}}), "<row strIOItem='203' dblMoney='500'/>")
+                  .SelectSingleNode("/error")
+                  .IsNull());
+  std::string claim = Column("GUID", "BX0003");
+  auto lines = [&](const std::string& rows) {
+    return Call("CExpense", "<req><func name='SaveExpenInfo'><in GUID='" + claim + "' ts='" +
+                                Ts(claim) + "'><rows>" + rows + "</rows></in></func></req>");
+  };
+  const std::string pay = Text("Q7.Rembiz.0186");
+  const std::string receive = Text("Q7.Rembiz.0185");
+
+  xml::Document doc = lines("<row P='1' intIOType='" + pay +
+                            "' strBalanceID='2' strBillID='ZP9' strPayBankID='01' "
+                            "dblMoney='500' strBankName='b' strBankAcc='acc'/>");
+  ASSERT_TRUE(doc.SelectSingleNode("/error").IsNull()) << doc.Xml();
+  EXPECT_EQ(Scalar("select blnSettle from EC_ExpenVouch where GUID = '" + claim + "'"), "True");
+
+  // Read back with display texts.
+  doc = Call("CExpense", "<req><func name='GetExpenInfo'><in GUID='" + claim + "'/></func></req>");
+  xml::Node line = doc.SelectSingleNode("//Rows/row");
+  ASSERT_FALSE(line.IsNull()) << doc.Xml();
+  EXPECT_EQ(line.Attr("intIOType"), pay);
+  EXPECT_EQ(line.Attr("strBalance"), "支票");
+  EXPECT_EQ(line.Attr("strBankAcc"), "acc");
+  std::string guid = line.Attr("GUID");
+  std::string ts = line.Attr("ts");
+
+  // A receipt of 100 and a payment of 600 settle it too.
+  doc = lines("<row P='2' GUID='" + guid + "' ts='" + ts + "' intIOType='" + pay +
+              "' strBalanceID='1' dblMoney='600'/><row P='1' intIOType='" + receive +
+              "' strBalanceID='1' dblMoney='100'/>");
+  ASSERT_TRUE(doc.SelectSingleNode("/error").IsNull()) << doc.Xml();
+  EXPECT_EQ(Scalar("select group_concat(intIOType || ':' || dblMoney || ':' || "
+                   "ifnull(strBillID, '-')) from EC_BalanceInfo"),
+            "2:600:-,1:100:-");
+  EXPECT_EQ(Scalar("select blnSettle from EC_ExpenVouch where GUID = '" + claim + "'"), "True");
+
+  // The old version of the changed line, and a line paid online, are refused.
+  std::string before = State();
+  doc = lines("<row P='3' GUID='" + guid + "' ts='" + ts + "' intIOType='" + pay + "'/>");
+  EXPECT_EQ(ErrorText(doc), Text("Q7.Rembiz.0112"));
+  EXPECT_EQ(State(), before);
+  Cn().Execute("update EC_BalanceInfo set strPayID = 'NP1' where GUID = '" + guid + "'");
+  before = State();
+  doc = lines("<row P='3' GUID='" + guid + "' ts='" + Ts(guid, "EC_BalanceInfo") + "' intIOType='" +
+              pay + "'/>");
+  EXPECT_EQ(ErrorText(doc), Text("Q7.Rembiz.0380"));
+  EXPECT_EQ(State(), before);
+
+  // Lines already exist: the claim can no longer be deleted.
+  doc = Call("CExpense", "<req><func name='delvouch'><in><strAutoID>" + Column("AutoID", "BX0003") +
+                             "</strAutoID><ts>" + Ts(claim) +
+                             "</ts><type>EC03</type></in></func></req>");
+  EXPECT_EQ(OutError(doc, "delvouch"), Text("Q7.Rembiz.0272"));
+  EXPECT_EQ(State(), before);
+}
+
+}  // namespace
+}  // namespace rembiz::expense
