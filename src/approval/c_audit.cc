@@ -1,9 +1,25 @@
-// CAudit: registered with its frame; its operations are added with the subsystem.
-#include "frame/frame.h"
+#include "approval/c_audit.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "budget/c_bud_ctrl.h"
+#include "frame/convert.h"
 #include "frame/registry.h"
+#include "host/approval_flow.h"
+#include "host/errors.h"
+#include "host/messages.h"
+#include "host/tasks.h"
+#include "payment/cheque_registration.h"
 
 namespace rembiz::approval {
 namespace {
+
+using frame::NormalizeSql;
+using frame::SqlEscape;
+using frame::XmlEscape;
+using host::MessageText;
 
 constexpr frame::FrameVariant kVariant{
     .class_name = "CAudit",
@@ -14,9 +30,561 @@ constexpr frame::FrameVariant kVariant{
     .busy_message = true,
 };
 
-const frame::ClassRegistrar kRegistrar("Rembiz.CAudit", [] {
-  return std::make_unique<frame::EmptyClass>(kVariant);
-});
+constexpr frame::OperationEntry kOperations[] = {
+    frame::Op<&CAudit::CheckAudit>("CheckAudit", frame::kCheckHostLock),
+    frame::Op<&CAudit::GetAuditInfo>("GetAuditInfo"),
+    frame::Op<&CAudit::GetAudiState>("GetAudiState"),
+    frame::Op<&CAudit::AuditVouch>("AuditVouch"),
+    frame::Op<&CAudit::DelAudit>("DelAudit"),
+};
+
+constexpr frame::OperationEntry kPublicProcedures[] = {
+    frame::Op<&CAudit::CheckAudit>("CheckAudit"), frame::Op<&CAudit::GetAuditInfo>("GetAuditInfo"),
+    frame::Op<&CAudit::AuditVouch>("AuditVouch"), frame::Op<&CAudit::GetAudiState>("GetAudiState"),
+    frame::Op<&CAudit::DelAudit>("DelAudit"),
+};
+
+const frame::ClassRegistrar kRegistrar("Rembiz.CAudit", [] { return std::make_unique<CAudit>(); });
+
+// "11" names the voucher's business flow to the flow service.
+constexpr const char* kFlowKind = "11";
+
+// A voucher kind as the approval pages name it.
+struct AuditKind {
+  std::string_view type;
+  std::string_view table;
+  std::string_view card;
+  std::string_view approve_task;
+  std::string_view cancel_task;
+  bool loan;
+};
+
+constexpr AuditKind kAuditKinds[] = {
+    {"EC03", "EC_LoanVouch", "45", "EC020201", "EC020202", true},
+    {"EC01", "EC_ExpenVouch", "46", "EC020401", "EC020402", false},
+    {"EC02", "EC_ExpenVouch", "47", "EC020401", "EC020402", false},
+};
+
+// The withdrawal is done from the entry pages, which name the kinds by their templates.
+struct EntryKind {
+  std::string_view type;
+  std::string_view table;
+  std::string_view card;
+  std::string_view task;
+};
+
+constexpr EntryKind kEntryKinds[] = {
+    {"EC01", "EC_LoanVouch", "45", "EC020101"},
+    {"EC02", "EC_ExpenVouch", "46", "EC020301"},
+    {"EC03", "EC_ExpenVouch", "47", "EC020301"},
+};
+
+const AuditKind* AuditKindOf(std::string_view type) {
+  for (const AuditKind& kind : kAuditKinds) {
+    if (kind.type == type) return &kind;
+  }
+  return nullptr;
+}
+
+const EntryKind* EntryKindOf(std::string_view type) {
+  for (const EntryKind& kind : kEntryKinds) {
+    if (kind.type == type) return &kind;
+  }
+  return nullptr;
+}
+
+// The message keys of the validation; the batch and the flow action each have their own.
+struct ValidationKeys {
+  std::string_view stale;
+  std::string_view approved;
+  std::string_view not_approved;
+  std::string_view made;
+  std::string_view paid;
+  std::string_view written_off;
+};
+
+constexpr ValidationKeys kBatchKeys{"Q7.Rembiz.0167", "Q7.Rembiz.0166", "Q7.Rembiz.0363",
+                                    "Q7.Rembiz.0164", "Q7.Rembiz.0163", "Q7.Rembiz.0160"};
+constexpr ValidationKeys kFlowKeys{"Q7.Rembiz.0169", "Q7.Rembiz.0168", "Q7.Rembiz.0170",
+                                   "Q7.Rembiz.0171", "Q7.Rembiz.0172", "Q7.Rembiz.0173"};
+
+std::string Lower(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
+bool FlagSet(const std::string& flag) {
+  std::string value = Lower(flag);
+  return value == "true" || value == "1" || value == "-1";
+}
+
+// A parameter of `in`: its attribute, or the text of its child element of that name.
+std::string InValue(const xml::Node& func, std::string_view name) {
+  xml::Node in = func.Child("in");
+  if (in.HasAttr(name)) return in.Attr(name);
+  return in.Child(name).Text();
+}
+
+std::string Quote(std::string_view text) { return "'" + SqlEscape(text) + "'"; }
+
+// Applies for a function task for as long as the object lives; the task is released whichever
+// way the work on the voucher ends.
+class TaskHold {
+ public:
+  TaskHold(host::Session& session, std::string_view code) : session_(session), code_(code) {
+    applied_ = host::ApplyTask(&session_, code_, refusal_);
+  }
+  ~TaskHold() {
+    xml::Document scratch;
+    host::ReleaseTask(&session_, code_, scratch);
+  }
+  TaskHold(const TaskHold&) = delete;
+  TaskHold& operator=(const TaskHold&) = delete;
+
+  bool Applied() const { return applied_; }
+  std::string RefusalText() const { return refusal_.SelectSingleNode("//text").Text(); }
+
+ private:
+  host::Session& session_;
+  std::string code_;
+  xml::Document refusal_;
+  bool applied_ = false;
+};
+
+// One voucher's transaction; rolled back unless committed.
+class VoucherTransaction {
+ public:
+  explicit VoucherTransaction(db::Connection& cn) : cn_(cn) {
+    cn_.SetCommandTimeout(5);
+    cn_.BeginTrans();
+    open_ = true;
+    cn_.SetCommandTimeout(20);
+  }
+  ~VoucherTransaction() {
+    if (!open_) return;
+    try {
+      cn_.RollbackTrans();
+    } catch (const std::exception&) {
+      // The original error is the one to report.
+    }
+  }
+  VoucherTransaction(const VoucherTransaction&) = delete;
+  VoucherTransaction& operator=(const VoucherTransaction&) = delete;
+
+  void Commit() {
+    open_ = false;
+    cn_.CommitTrans();
+  }
+  void Rollback() {
+    open_ = false;
+    cn_.RollbackTrans();
+  }
+
+ private:
+  db::Connection& cn_;
+  bool open_ = false;
+};
+
+// Whether the voucher may be approved (or its approval cancelled); the message key when not.
+// `recheck_version` reads the voucher's state first without its row version, so that an
+// approval that happened meanwhile is reported as such.
+std::string_view Validate(db::Connection& cn, bool loan, std::string_view table,
+                          const std::string& guid, const std::string& ts, bool approve,
+                          const ValidationKeys& keys, bool recheck_version) {
+  if (!frame::IsNumeric(db::Variant(ts))) return keys.stale;
+  std::string columns = loan ? "strAuditorID,strMakerID" : "strAuditorID,strMakerID,blnSettle";
+  std::string select =
+      "Select " + columns + " From " + std::string(table) + " Where GUID = " + Quote(guid);
+  std::string versioned = select + " and Cast(ts As Money)=" + frame::SqlNumber(db::Variant(ts));
+  db::Recordset voucher = cn.Execute(NormalizeSql(recheck_version ? select : versioned));
+  if (voucher.Eof()) return keys.stale;
+  bool approved = !voucher.Text("strAuditorID").empty();
+  if (approve) {
+    if (approved) return keys.approved;
+  } else {
+    if (!approved) return keys.not_approved;
+    if (!voucher.Text("strMakerID").empty()) return keys.made;
+    std::string paid =
+        loan ? "Select strPayID From " + std::string(table) + "_Sub Where MGUID = " + Quote(guid) +
+                   " And IsNull(strPayID ,'') <> ''"
+             : "Select strPayID From EC_BalanceInfo Where ExpenGUID = " + Quote(guid) +
+                   " And IsNull(strPayID ,'') <> ''";
+    if (!cn.Execute(NormalizeSql(paid)).Eof()) return keys.paid;
+    if (loan && !cn.Execute(NormalizeSql("select Expenguid from EC_ExpenLoanInfo where "
+                                         "Loansubguid in(SELECT Guid From EC_LoanVouch_Sub "
+                                         "WHERE MGuid=" +
+                                         Quote(guid) + ")"))
+                     .Eof()) {
+      return keys.written_off;
+    }
+  }
+  if (recheck_version && cn.Execute(NormalizeSql(versioned)).Eof()) return keys.stale;
+  return {};
+}
+
+// Runs the budget check that writes (or clears) the approval. Returns "" on success, otherwise
+// the budget's answer; errors other than the check's own refusals go to the frame.
+std::string BudgetCheck(host::Session& session, db::Connection& cn, const std::string& guid,
+                        const std::string& ts, std::string_view table, bool approve) {
+  budget::CBudCtrl budget;
+  std::string answer;
+  try {
+    budget.CheckBudCtrl(session, cn, guid, ts, table, approve, answer, false);
+  } catch (const ComError& e) {
+    if (e.Number() != kErrBusiness) throw;
+    return answer.empty() || answer == "success" ? e.Description() : answer;
+  }
+  return {};
+}
+
+// Rolls a refused voucher back, but keeps the over-budget state the budget check found: the
+// voucher stays submitted and its list shows why it cannot be approved.
+void RollBackKeepingOverBudget(db::Connection& cn, VoucherTransaction& transaction,
+                               std::string_view table, const std::string& guid,
+                               const std::string& ts) {
+  std::string select =
+      "Select intOverBud From " + std::string(table) + " Where GUID = " + Quote(guid);
+  db::Recordset checked = cn.Execute(NormalizeSql(select));
+  transaction.Rollback();
+  if (checked.Eof() || checked.Value("intOverBud").IsNull()) return;
+  int64_t over = checked.Value("intOverBud").ToInt();
+  if (over == -1) return;
+  db::Recordset stored = cn.Execute(NormalizeSql(select));
+  if (stored.Eof() ||
+      (!stored.Value("intOverBud").IsNull() && stored.Value("intOverBud").ToInt() == over)) {
+    return;
+  }
+  cn.Execute(NormalizeSql(
+      "Update " + std::string(table) + " Set intBudPass = 0 ,intOverBud = " + std::to_string(over) +
+      ",strOverPerson=Null,strOverDate=Null,strOverDesc=Null Where GUID = " + Quote(guid) +
+      " and cast(ts as money)=" + frame::SqlNumber(db::Variant(ts))));
+}
+
+// The rows of a loan that pay an advance by a cheque-type settlement style. The cheque is
+// written in the voucher's currency, so the rate factor of the amount is 1.
+constexpr const char* kLoanChequeRowsSql =
+    "select ec_loanvouch_sub.strPayBankID,ec_loanvouch_sub.strbalanceid,ec_loanvouch_sub."
+    "strbillid,(case isnull(iotherused,0) when -1 then isnull(ec_loanvouch_sub.dblpremoney,0) "
+    "else (case isnull(bcal,0) when 1 then isnull(ec_loanvouch_sub.dblpremoney,0)*1 else "
+    "isnull(ec_loanvouch_sub.dblpremoney,0)/1 end) end)as dblpremoney,"
+    "ec_loanvouch.strtypecode,EC_OperationType.strname as strtypename,ec_loanvouch.strvouchid,"
+    "ec_loanvouch.dtloandate,"
+    "ec_loanvouch.strbill,department.cdepname,person.cpersonname,ec_loanvouch.strUsed From"
+    " ec_loanvouch_sub left join ec_loanvouch on ec_loanvouch_sub.mguid=ec_loanvouch.guid"
+    " left join department on ec_loanvouch.strdepartid=department.cdepcode"
+    " left join foreigncurrency on ec_loanvouch.strbill=foreigncurrency.cexch_name"
+    " left join person on ec_loanvouch.strloanid=person.cpersoncode"
+    " left join settlestyle on ec_loanvouch_sub.strbalanceid=settlestyle.csscode"
+    " left join EC_OperationType on ec_loanvouch.strtypecode=EC_OperationType.strcode"
+    " where IsNull(ec_loanvouch_sub.dblpremoney, 0) <> 0 and isnull(settlestyle.bssflag,0)=1"
+    " and mguid='";
+
+// The account a payment of this settlement style, bank and currency is booked on: the exact
+// setting, else the setting of a parent settlement style (the longest that matches).
+std::string ChequeAccount(db::Connection& cn, const std::string& style, const std::string& bank,
+                          const std::string& currency) {
+  // The settings name their operation in the account's own language.
+  std::string operation = MessageText("Q7.Rembiz.0186", "zh-CN");
+  std::string head =
+      "SELECT EC_PzSet_OP.strSubject, code.ccode_name "
+      "FROM EC_PzSet_OP LEFT OUTER JOIN code ON EC_PzSet_OP.strSubject = code.ccode "
+      "Where EC_PzSet_OP.strOperatType = " +
+      Quote(operation) + " And ";
+  std::string rest = " And IsNull(EC_PzSet_OP.strBankID,'') = " + Quote(bank) +
+                     " And IsNull(EC_PzSet_OP.strCurrency,'') = " + Quote(currency);
+  db::Recordset exact = cn.Execute(
+      NormalizeSql(head + "IsNull(EC_PzSet_OP.strBalanceType,'') = " + Quote(style) + rest));
+  if (!exact.Eof()) return exact.Text("strSubject");
+  db::Recordset parent = cn.Execute(
+      NormalizeSql(head + Quote(style) + " Like IsNull(EC_PzSet_OP.strBalanceType,'') + '%'" +
+                   rest + " Order By Len(IsNull(EC_PzSet_OP.strBalanceType,'')) Desc"));
+  return parent.Eof() ? "" : parent.Text("strSubject");
+}
+
+// One voucher of a batch or of a flow action, as the request lists it.
+struct ListedVoucher {
+  std::string guid;
+  std::string ts;
+  std::string type;
+  std::string vouch_id;
+};
 
 }  // namespace
+
+void RegisterLoanCheques(host::Session& session, db::Connection& cn, std::string_view guid) {
+  db::Recordset rows;
+  try {
+    rows = cn.Execute(NormalizeSql(kLoanChequeRowsSql + SqlEscape(guid) + "'"));
+  } catch (const db::DbError&) {
+    Raise(kErrBusiness, "Q7.Rembiz.0183");
+  }
+  for (; !rows.Eof(); rows.MoveNext()) {
+    std::string bill = rows.Text("strbillid");
+    if (bill.empty()) Raise(kErrBusiness, "Q7.Rembiz.0182");
+    std::string style = rows.Text("strbalanceid");
+    std::string account = ChequeAccount(cn, style, rows.Text("strPayBankID"), rows.Text("strbill"));
+    if (account.empty()) Raise(kErrBusiness, "Q7.Rembiz.0181");
+    std::string person = rows.Text("cpersonname");
+    bool update_flag = false;
+    std::string message;
+    try {
+      payment::RegisterCheque(session, cn, update_flag, account, bill, style,
+                              rows.Value("dblpremoney").ToDouble(), rows.Text("dtloandate"),
+                              rows.Text("strUsed"), rows.Text("cdepname"), person, person, message);
+    } catch (const db::DbError&) {
+      Raise(kErrBusiness, "Q7.Rembiz.0365");
+    } catch (const ComError& e) {
+      if (e.Description().empty()) Raise(kErrBusiness, "Q7.Rembiz.0184");
+      throw;
+    }
+  }
+}
+
+const frame::FrameVariant& CAudit::Variant() const { return kVariant; }
+std::span<const frame::OperationEntry> CAudit::Operations() const { return kOperations; }
+std::span<const frame::OperationEntry> CAudit::PublicProcedures() const {
+  return kPublicProcedures;
+}
+
+bool CAudit::CheckAudit(host::Session& session, db::Connection& cn, xml::Node& func,
+                        xml::Document& answer) {
+  xml::Node in = func.Child("in");
+  std::string flag = in.HasAttr("flag") ? in.Attr("flag") : in.Child("flag").Text();
+  bool approve = FlagSet(flag);
+  std::string done;
+  std::string errors;
+  int position = 0;
+  for (const xml::Node& item : in.Children()) {
+    if (item.Name() == "flag") continue;
+    ++position;
+    ListedVoucher v{item.Attr("guid"), item.Attr("ts"), item.Attr("strType"),
+                    item.Attr("strVouchID")};
+    auto fail = [&](const std::string& text) {
+      errors += "<err guid='" + XmlEscape(v.guid) + "' msg='" +
+                XmlEscape(MessageText("Q7.Rembiz.0165", "", std::to_string(position), text)) +
+                "' />";
+    };
+    const AuditKind* kind = AuditKindOf(v.type);
+    if (!kind) {
+      fail(MessageText("Q7.Rembiz.0161"));
+      continue;
+    }
+    // A claim the cashier has verified keeps its approval.
+    if (!approve && !kind->loan &&
+        cn.Execute(NormalizeSql("select top 1 strVerifier from EC_ExpenVouch where "
+                                "isnull(strVerifier,'')=''and  guid=" +
+                                Quote(v.guid)))
+            .Eof()) {
+      fail(MessageText("Q7.Rembiz.0162"));
+      continue;
+    }
+    TaskHold task(session, approve ? kind->approve_task : kind->cancel_task);
+    if (!task.Applied()) {
+      fail(task.RefusalText());
+      continue;
+    }
+    std::string_view key =
+        Validate(cn, kind->loan, kind->table, v.guid, v.ts, approve, kBatchKeys, false);
+    if (!key.empty()) {
+      fail(MessageText(key));
+      continue;
+    }
+
+    VoucherTransaction transaction(cn);
+    std::string refusal = BudgetCheck(session, cn, v.guid, v.ts, kind->table, approve);
+    if (!refusal.empty()) {
+      RollBackKeepingOverBudget(cn, transaction, kind->table, v.guid, v.ts);
+      fail(refusal);
+      continue;
+    }
+    transaction.Commit();
+    done += "<row guid='" + XmlEscape(v.guid) + "' ts='" + XmlEscape(v.ts) + "' strType='" +
+            XmlEscape(v.type) + "' strVouchID='" + XmlEscape(v.vouch_id) + "' />";
+    if (approve && kind->loan) {
+      // The approval stands; a cheque the register refuses is reported with the voucher.
+      try {
+        RegisterLoanCheques(session, cn, v.guid);
+      } catch (const ComError& e) {
+        if (e.Number() != kErrBusiness) throw;
+        fail(e.Description());
+      }
+    }
+  }
+  // The errors travel inside the answer's one element, after the vouchers that were done.
+  std::string error_list = errors.empty() ? "" : "<Error>" + errors + "</Error>";
+  answer.LoadXml("<Rows flag='" + XmlEscape(flag) + "'>" + done + error_list + "</Rows>");
+  return true;
+}
+
+bool CAudit::AuditVouch(host::Session& session, db::Connection& cn, xml::Node& func,
+                        xml::Document& answer) {
+  xml::Node task = func.SelectSingleNode(".//EASTdata/task");
+  std::string task_xml = "<?xml version='1.0' encoding='utf-8' ?><EASTdata><task EAAID='" +
+                         XmlEscape(task.Attr("EAAID")) + "' remark='" +
+                         XmlEscape(task.Attr("remark")) + "'/></EASTdata >";
+  xml::Node rows = func.SelectSingleNode(".//strGUID/Rows");
+  bool approve = rows.Attr("flag") == "1";
+
+  std::vector<std::string> failures;
+  for (const xml::Node& item : rows.Children()) {
+    ListedVoucher v{item.Attr("strGUID"), item.Attr("ts"), item.Attr("strType"),
+                    item.Attr("strVouchID")};
+    auto fail = [&](const std::string& text) { failures.push_back(v.vouch_id + ": " + text); };
+    const AuditKind* kind = AuditKindOf(v.type);
+    if (!kind) {
+      failures.push_back(MessageText("Q7.Rembiz.0174") + v.vouch_id);
+      continue;
+    }
+    TaskHold hold(session, approve ? kind->approve_task : kind->cancel_task);
+    if (!hold.Applied()) {
+      failures.push_back(MessageText("Q7.Rembiz.0175") + v.vouch_id);
+      continue;
+    }
+    std::string_view key =
+        Validate(cn, kind->loan, kind->table, v.guid, v.ts, approve, kFlowKeys, true);
+    if (!key.empty()) {
+      fail(MessageText(key));
+      continue;
+    }
+
+    VoucherTransaction transaction(cn);
+    std::unique_ptr<host::ApprovalFlow> flow = host::CreateApprovalFlow();
+    flow->Init(session, cn);
+    if (flow->HasInstance(kind->card, v.guid, kFlowKind)) {
+      bool acted = approve ? flow->DoTask(kind->card, v.guid, task_xml)
+                           : flow->UndoTask(kind->card, v.guid, kFlowKind);
+      if (!acted) {
+        fail(flow->LastErrorText());
+        continue;
+      }
+      // An intermediate step only moves the flow; the voucher stays submitted.
+      if (!flow->FlowEnded()) {
+        transaction.Commit();
+        continue;
+      }
+    } else if (!flow->LastErrorText().empty()) {
+      fail(flow->LastErrorText());
+      continue;
+    }
+
+    std::string refusal = BudgetCheck(session, cn, v.guid, v.ts, kind->table, approve);
+    if (!refusal.empty()) {
+      RollBackKeepingOverBudget(cn, transaction, kind->table, v.guid, v.ts);
+      fail(MessageText("Q7.Rembiz.0176", "", refusal));
+      continue;
+    }
+    transaction.Commit();
+    if (approve && kind->loan) {
+      try {
+        RegisterLoanCheques(session, cn, v.guid);
+      } catch (const ComError& e) {
+        if (e.Number() != kErrBusiness) throw;
+        fail(e.Description());
+      }
+    }
+  }
+  if (!failures.empty()) {
+    std::string text;
+    for (const std::string& line : failures) text += (text.empty() ? "" : "\n") + line;
+    throw ComError(kErrBusiness, text, "Rembiz");
+  }
+  answer.LoadXml("<Return />");
+  return true;
+}
+
+bool CAudit::GetAuditInfo(host::Session& session, db::Connection& cn, xml::Node& func,
+                          xml::Document& answer) {
+  std::string guid = InValue(func, "guid");
+  const AuditKind* kind = AuditKindOf(InValue(func, "strType"));
+  if (!kind) Raise(kErrBusiness, "Q7.Rembiz.0161");
+  std::unique_ptr<host::ApprovalFlow> flow = host::CreateApprovalFlow();
+  flow->Init(session, cn);
+  std::string info;
+  if (!flow->GetFlowInfo(kind->card, guid, kFlowKind, &info)) {
+    throw ComError(kErrBusiness, flow->LastErrorText(), "Rembiz");
+  }
+  answer.LoadXml("<data>\n" + info + "\n</data>");
+  return true;
+}
+
+bool CAudit::GetAudiState(host::Session& session, db::Connection& cn, xml::Node& func,
+                          xml::Document& answer) {
+  std::string guid = InValue(func, "GUID");
+  std::string type = InValue(func, "strType");
+  std::string_view card = "46";
+  if (!type.empty() && type.front() == '3') card = "45";
+  if (!type.empty() && type.front() == '2') card = "47";
+
+  std::unique_ptr<host::ApprovalFlow> flow = host::CreateApprovalFlow();
+  flow->Init(session, cn);
+  std::string rows;
+  std::string print;
+  db::Recordset records;
+  if (flow->HasInstance(card, guid, kFlowKind) &&
+      flow->GetFlowRecords(card, guid, kFlowKind, &records)) {
+    for (; !records.Eof(); records.MoveNext()) {
+      rows += "<row ";
+      for (int i = 0; i < records.FieldCount(); ++i) {
+        rows += records.Field(i).name + "='" + XmlEscape(records.Value(i).ToText()) + "' ";
+      }
+      rows += "/>";
+      print += MessageText("Q7.Rembiz.0381") + records.Text("cUser_Name") + " " +
+               MessageText("Q7.Rembiz.0382") + records.Text("EAA_Name") +
+               MessageText("Q7.Rembiz.0383") + records.Text("remark") +
+               MessageText("Q7.Rembiz.0384") + records.Text("EA_time") + "\n";
+    }
+  }
+  answer.LoadXml("<Rows>" + rows + "<EASPrintData>" + XmlEscape(print) + "</EASPrintData></Rows>");
+  return true;
+}
+
+bool CAudit::DelAudit(host::Session& session, db::Connection& cn, xml::Node& func,
+                      xml::Document& answer) {
+  std::string guid = func.SelectSingleNode("in/GUID").Text();
+  std::string ts = func.SelectSingleNode("in/ts").Text();
+  const EntryKind* kind = EntryKindOf(func.SelectSingleNode("in/type").Text());
+  if (!kind) Raise(kErrBusiness, "Q7.Rembiz.0177");
+  TaskHold hold(session, kind->task);
+  if (!hold.Applied()) throw ComError(kErrBusiness, hold.RefusalText(), "Rembiz");
+  std::string table(kind->table);
+
+  if (!frame::IsNumeric(db::Variant(ts))) Raise(kErrBusiness, "Q7.Rembiz.0385");
+  db::Recordset voucher =
+      cn.Execute(NormalizeSql("Select blnAudi,strAuditorID,intBudPass,intOverBud  From " + table +
+                              " Where GUID = " + Quote(guid) +
+                              "  And Cast(ts As money) = " + frame::SqlNumber(db::Variant(ts))));
+  if (voucher.Eof()) Raise(kErrBusiness, "Q7.Rembiz.0385");
+  if (!frame::ToBool(voucher.Value("blnAudi"))) Raise(kErrBusiness, "Q7.Rembiz.0178");
+  if (!voucher.Text("strAuditorID").empty()) Raise(kErrBusiness, "Q7.Rembiz.0179");
+  if (voucher.Value("intBudPass").ToInt() == 1) Raise(kErrBusiness, "Q7.Rembiz.0374");
+
+  VoucherTransaction transaction(cn);
+  std::unique_ptr<host::ApprovalFlow> flow = host::CreateApprovalFlow();
+  flow->Init(session, cn);
+  if (flow->HasInstance(kind->card, guid, kFlowKind)) {
+    if (!flow->DropInstance(cn, kind->card, guid, kFlowKind)) {
+      throw ComError(kErrBusiness, flow->LastErrorText(), "Rembiz");
+    }
+  } else if (!flow->LastErrorText().empty()) {
+    throw ComError(kErrBusiness, flow->LastErrorText(), "Rembiz");
+  }
+  int64_t affected = 0;
+  cn.Execute(NormalizeSql("Update " + table +
+                          " Set blnAudi = 0,intOverBud=-1,strOverPerson=Null,strOverDate=Null,"
+                          "strOverDesc=Null Where blnAudi = 1 And Isnull(strAuditorID,'') = '' "
+                          "And GUID = " +
+                          Quote(guid)),
+             &affected);
+  if (affected != 1) Raise(kErrBusiness, "Q7.Rembiz.0178");
+  db::Recordset version = cn.Execute(NormalizeSql("Select Cast(ts as money) as ts From " + table +
+                                                  " Where GUID = " + Quote(guid)));
+  if (version.Eof()) Raise(kErrBusiness, "Q7.Rembiz.0180");
+  std::string new_ts = version.Text("ts");
+  transaction.Commit();
+  answer.LoadXml("<RetValue ts='" + new_ts + "' />");
+  return true;
+}
+
 }  // namespace rembiz::approval
