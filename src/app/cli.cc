@@ -6,6 +6,7 @@
 #include <iterator>
 #include <sstream>
 
+#include "app/demo_road.h"
 #include "app/http_service.h"
 #include "app/table_printer.h"
 #include "db/connection.h"
@@ -180,6 +181,12 @@ int RunCli(int argc, char** argv) {
   AddCommon(bank_confirm, common);
   bank_confirm->add_option("--id", pay_id, "payment id")->required();
 
+  std::string demo_dir = "rembiz-demo";
+  bool demo_force = false;
+  CLI::App* demo_road = app.add_subcommand("demo", "walk the road of a claim on a fresh demo");
+  demo_road->add_option("--data", demo_dir, "data directory")->capture_default_str();
+  demo_road->add_flag("--force", demo_force, "replace existing databases");
+
   ServeOptions serve_options;
   std::string listen = "127.0.0.1:8080";
   CLI::App* serve = app.add_subcommand("serve", "serve the classes and the console over HTTP");
@@ -206,6 +213,7 @@ int RunCli(int argc, char** argv) {
     if (*sql) return RunSql(common, as_xml, statement);
     if (*call) return RunCall(common, class_name, file, user, language);
     if (*bank_confirm) return RunBankConfirm(common, pay_id);
+    if (*demo_road) return RunDemoRoad(demo_dir, demo_force, std::cout);
     if (*serve) {
       if (!ParseListen(listen, serve_options)) {
         std::cerr << "rembiz serve: --listen wants host:port, not '" << listen << "'\n";

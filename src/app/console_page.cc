@@ -166,7 +166,7 @@ const EXAMPLES = {
             strDepartID="0301" strLoanID="0004" strBill="人民币" fltRate="1" dblMoney="860"
             dblOldMoney="860" strUsed="Tianjin customer visit" strPersonID="${s.userName}"/></head>
         <body>
-          <row strIOItem="20101" dtBDate="${s.date}" dtEDate="${s.date}" dblVouch="1" dblNumber="1"
+          <row strIOItem="20101" strEZero="0102" dtBDate="${s.date}" dtEDate="${s.date}" dblVouch="1" dblNumber="1"
                dblMoney="460" strMemo="Hotel, one night"/>
           <row strIOItem="20102" dtBDate="${s.date}" dtEDate="${s.date}" dblVouch="2" dblNumber="1"
                dblMoney="400" strMemo="Train tickets"/>

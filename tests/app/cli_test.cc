@@ -82,5 +82,18 @@ TEST_F(CliTest, SqlPrintsRowsAndInitRefusesToOverwrite) {
   EXPECT_NE(r.out.find("not found"), std::string::npos) << r.out;
 }
 
+TEST_F(CliTest, DemoWalksTheWholeRoadOfAClaim) {
+  std::string dir = "'" + (Data().Path() / "road").string() + "'";
+  Result r = RunRembiz("demo --data " + dir);
+  EXPECT_EQ(r.code, 0) << r.out;
+  for (const char* seen :
+       {"approved by: Anna Approver", "budget consumed: 1000", "loan row returned: 800 of 800",
+        "payment id: NB", "The claim went the whole road."}) {
+    EXPECT_NE(r.out.find(seen), std::string::npos) << seen << "\n" << r.out;
+  }
+  // A second walk refuses to overwrite the databases it made.
+  EXPECT_EQ(RunRembiz("demo --data " + dir).code, 1);
+}
+
 }  // namespace
 }  // namespace rembiz::app

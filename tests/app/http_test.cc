@@ -251,6 +251,38 @@ TEST_F(HttpTest, ConcurrentRequestsOfOneSessionAreAllAnswered) {
   EXPECT_EQ(answered, kThreads * kPerThread);
 }
 
+TEST_F(HttpTest, ConcurrentClaimSavesAllLandWithDistinctNumbers) {
+  Start();
+  std::string token = Login("clerk", "clerk");
+  ASSERT_FALSE(token.empty());
+  std::string year = Scalar("select strftime('%Y', 'now', 'localtime')");
+  // Every save types the same number: the numbering service must hand out distinct ones.
+  const std::string request =
+      "<req><func name='savevouch'><in><xml><head><z:row strTypeCode='201' strVouchID='ZC" + year +
+      "030001' dtLoanDate='" + year +
+      "-03-20T00:00:00' strDepartID='0201' strLoanID='0002' strBill='人民币' fltRate='1' "
+      "dblMoney='100' dblOldMoney='100' strUsed='x' strPersonID='Carl Clerk'/></head><body>"
+      "<row strIOItem='203' dblMoney='100'/></body></xml></in></func></req>";
+  constexpr int kThreads = 8, kPerThread = 2;
+  std::atomic<int> saved = 0;
+  std::vector<std::thread> clients;
+  for (int t = 0; t < kThreads; ++t) {
+    clients.emplace_back([&] {
+      for (int i = 0; i < kPerThread; ++i) {
+        httplib::Result r = Post("/api/CExpense", request, token);
+        if (r && r->status == 200 && r->body.find("<error>") == std::string::npos) ++saved;
+      }
+    });
+  }
+  for (std::thread& client : clients) client.join();
+  EXPECT_EQ(saved, kThreads * kPerThread);
+  EXPECT_EQ(Scalar("select count(*) from EC_ExpenVouch"), std::to_string(kThreads * kPerThread));
+  EXPECT_EQ(Scalar("select count(distinct strVouchID) from EC_ExpenVouch"),
+            std::to_string(kThreads * kPerThread));
+  EXPECT_EQ(Scalar("select count(*) from EC_ExpenVouch_Sub"),
+            std::to_string(kThreads * kPerThread));
+}
+
 TEST_F(HttpTest, AFullQueueAnswers503AndTheQueuedCallsStillFinish) {
   Start(/*threads=*/1, /*queue=*/1);
   std::string token = Login("demo", "demo");
