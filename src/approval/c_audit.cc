@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "budget/c_bud_ctrl.h"
+#include "db/text.h"
 #include "frame/convert.h"
 #include "frame/registry.h"
 #include "host/approval_flow.h"
@@ -126,9 +127,6 @@ std::string InValue(const xml::Node& func, std::string_view name) {
   if (in.HasAttr(name)) return in.Attr(name);
   return in.Child(name).Text();
 }
-
-std::string Quote(std::string_view text) { return "'" + SqlEscape(text) + "'"; }
-
 // Applies for a function task for as long as the object lives; the task is released whichever
 // way the work on the voucher ends.
 class TaskHold {
@@ -196,7 +194,7 @@ std::string_view Validate(db::Connection& cn, bool loan, std::string_view table,
   if (!frame::IsNumeric(db::Variant(ts))) return keys.stale;
   std::string columns = loan ? "strAuditorID,strMakerID" : "strAuditorID,strMakerID,blnSettle";
   std::string select =
-      "Select " + columns + " From " + std::string(table) + " Where GUID = " + Quote(guid);
+      "Select " + columns + " From " + std::string(table) + " Where GUID = " + db::SqlText(guid);
   std::string versioned = select + " and Cast(ts As Money)=" + frame::SqlNumber(db::Variant(ts));
   db::Recordset voucher = cn.Execute(NormalizeSql(recheck_version ? select : versioned));
   if (voucher.Eof()) return keys.stale;
@@ -207,15 +205,15 @@ std::string_view Validate(db::Connection& cn, bool loan, std::string_view table,
     if (!approved) return keys.not_approved;
     if (!voucher.Text("strMakerID").empty()) return keys.made;
     std::string paid =
-        loan ? "Select strPayID From " + std::string(table) + "_Sub Where MGUID = " + Quote(guid) +
-                   " And IsNull(strPayID ,'') <> ''"
-             : "Select strPayID From EC_BalanceInfo Where ExpenGUID = " + Quote(guid) +
+        loan ? "Select strPayID From " + std::string(table) +
+                   "_Sub Where MGUID = " + db::SqlText(guid) + " And IsNull(strPayID ,'') <> ''"
+             : "Select strPayID From EC_BalanceInfo Where ExpenGUID = " + db::SqlText(guid) +
                    " And IsNull(strPayID ,'') <> ''";
     if (!cn.Execute(NormalizeSql(paid)).Eof()) return keys.paid;
     if (loan && !cn.Execute(NormalizeSql("select Expenguid from EC_ExpenLoanInfo where "
                                          "Loansubguid in(SELECT Guid From EC_LoanVouch_Sub "
                                          "WHERE MGuid=" +
-                                         Quote(guid) + ")"))
+                                         db::SqlText(guid) + ")"))
                      .Eof()) {
       return keys.written_off;
     }
@@ -245,7 +243,7 @@ void RollBackKeepingOverBudget(db::Connection& cn, VoucherTransaction& transacti
                                std::string_view table, const std::string& guid,
                                const std::string& ts) {
   std::string select =
-      "Select intOverBud From " + std::string(table) + " Where GUID = " + Quote(guid);
+      "Select intOverBud From " + std::string(table) + " Where GUID = " + db::SqlText(guid);
   db::Recordset checked = cn.Execute(NormalizeSql(select));
   transaction.Rollback();
   if (checked.Eof() || checked.Value("intOverBud").IsNull()) return;
@@ -258,7 +256,7 @@ void RollBackKeepingOverBudget(db::Connection& cn, VoucherTransaction& transacti
   }
   cn.Execute(NormalizeSql(
       "Update " + std::string(table) + " Set intBudPass = 0 ,intOverBud = " + std::to_string(over) +
-      ",strOverPerson=Null,strOverDate=Null,strOverDesc=Null Where GUID = " + Quote(guid) +
+      ",strOverPerson=Null,strOverDate=Null,strOverDesc=Null Where GUID = " + db::SqlText(guid) +
       " and cast(ts as money)=" + frame::SqlNumber(db::Variant(ts))));
 }
 
@@ -291,14 +289,14 @@ std::string ChequeAccount(db::Connection& cn, const std::string& style, const st
       "SELECT EC_PzSet_OP.strSubject, code.ccode_name "
       "FROM EC_PzSet_OP LEFT OUTER JOIN code ON EC_PzSet_OP.strSubject = code.ccode "
       "Where EC_PzSet_OP.strOperatType = " +
-      Quote(operation) + " And ";
-  std::string rest = " And IsNull(EC_PzSet_OP.strBankID,'') = " + Quote(bank) +
-                     " And IsNull(EC_PzSet_OP.strCurrency,'') = " + Quote(currency);
+      db::SqlText(operation) + " And ";
+  std::string rest = " And IsNull(EC_PzSet_OP.strBankID,'') = " + db::SqlText(bank) +
+                     " And IsNull(EC_PzSet_OP.strCurrency,'') = " + db::SqlText(currency);
   db::Recordset exact = cn.Execute(
-      NormalizeSql(head + "IsNull(EC_PzSet_OP.strBalanceType,'') = " + Quote(style) + rest));
+      NormalizeSql(head + "IsNull(EC_PzSet_OP.strBalanceType,'') = " + db::SqlText(style) + rest));
   if (!exact.Eof()) return exact.Text("strSubject");
   db::Recordset parent = cn.Execute(
-      NormalizeSql(head + Quote(style) + " Like IsNull(EC_PzSet_OP.strBalanceType,'') + '%'" +
+      NormalizeSql(head + db::SqlText(style) + " Like IsNull(EC_PzSet_OP.strBalanceType,'') + '%'" +
                    rest + " Order By Len(IsNull(EC_PzSet_OP.strBalanceType,'')) Desc"));
   return parent.Eof() ? "" : parent.Text("strSubject");
 }
@@ -375,7 +373,7 @@ bool CAudit::CheckAudit(host::Session& session, db::Connection& cn, xml::Node& f
     if (!approve && !kind->loan &&
         cn.Execute(NormalizeSql("select top 1 strVerifier from EC_ExpenVouch where "
                                 "isnull(strVerifier,'')=''and  guid=" +
-                                Quote(v.guid)))
+                                db::SqlText(v.guid)))
             .Eof()) {
       fail(MessageText("Q7.Rembiz.0162"));
       continue;
@@ -553,7 +551,7 @@ bool CAudit::DelAudit(host::Session& session, db::Connection& cn, xml::Node& fun
   if (!frame::IsNumeric(db::Variant(ts))) Raise(kErrBusiness, "Q7.Rembiz.0385");
   db::Recordset voucher =
       cn.Execute(NormalizeSql("Select blnAudi,strAuditorID,intBudPass,intOverBud  From " + table +
-                              " Where GUID = " + Quote(guid) +
+                              " Where GUID = " + db::SqlText(guid) +
                               "  And Cast(ts As money) = " + frame::SqlNumber(db::Variant(ts))));
   if (voucher.Eof()) Raise(kErrBusiness, "Q7.Rembiz.0385");
   if (!frame::ToBool(voucher.Value("blnAudi"))) Raise(kErrBusiness, "Q7.Rembiz.0178");
@@ -575,11 +573,11 @@ bool CAudit::DelAudit(host::Session& session, db::Connection& cn, xml::Node& fun
                           " Set blnAudi = 0,intOverBud=-1,strOverPerson=Null,strOverDate=Null,"
                           "strOverDesc=Null Where blnAudi = 1 And Isnull(strAuditorID,'') = '' "
                           "And GUID = " +
-                          Quote(guid)),
+                          db::SqlText(guid)),
              &affected);
   if (affected != 1) Raise(kErrBusiness, "Q7.Rembiz.0178");
   db::Recordset version = cn.Execute(NormalizeSql("Select Cast(ts as money) as ts From " + table +
-                                                  " Where GUID = " + Quote(guid)));
+                                                  " Where GUID = " + db::SqlText(guid)));
   if (version.Eof()) Raise(kErrBusiness, "Q7.Rembiz.0180");
   std::string new_ts = version.Text("ts");
   transaction.Commit();

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "db/persist.h"
+#include "db/text.h"
 #include "frame/convert.h"
 #include "host/approval_flow.h"
 #include "host/errors.h"
@@ -29,6 +30,13 @@ std::string InText(const xml::Node& func, std::string_view name) {
 }
 
 }  // namespace
+
+bool SubmitOnSave(db::Connection& cn) {
+  db::Recordset rs = cn.Execute(
+      NormalizeSql("select cvalue from accinformation where csysid = 'ec' and cid = '105'"));
+  if (rs.Eof()) Raise(kErrBusiness, "Q7.Rembiz.0210");
+  return db::Lower(rs.Text("cvalue")) == "true";
+}
 
 const VoucherKind* KindOfTypeCode(std::string_view type_code) {
   if (type_code.empty()) return nullptr;

@@ -41,4 +41,7 @@ bool InitAudit(host::Session& session, db::Connection& cn, const xml::Node& node
 bool SubmitAudit(host::Session& session, db::Connection& cn, xml::Node& func, xml::Document& answer,
                  std::string_view table);
 
+// The submit-on-save option (105) of the module; its row must exist ("Q7.Rembiz.0210").
+bool SubmitOnSave(db::Connection& cn);
+
 }  // namespace rembiz::approval

@@ -9,6 +9,7 @@
 #include "db/text.h"
 #include "frame/convert.h"
 #include "frame/registry.h"
+#include "frame/request.h"
 #include "frame/sql_helpers.h"
 #include "host/approval_flow.h"
 #include "host/errors.h"
@@ -20,11 +21,20 @@
 namespace rembiz::expense {
 namespace {
 
+using approval::SubmitOnSave;
 using db::kErrInvalidRequest;
 using db::Lower;
 using db::Trim;
+using frame::Exists;
+using frame::FirstIn;
+using frame::InText;
 using frame::NormalizeSql;
+using frame::OptionalNumber;
+using frame::Present;
+using frame::RequireInteger;
+using frame::RowVersion;
 using frame::SqlEscape;
+using frame::ValueOf;
 
 constexpr frame::FrameVariant kVariant{
     .class_name = "CExpense",
@@ -80,44 +90,8 @@ constexpr int kFreshNumbers = 5;
 const frame::ClassRegistrar kRegistrar("Rembiz.CExpense",
                                        [] { return std::make_unique<CExpense>(); });
 
-// The small request helpers below mirror CLoan's; the two classes may not include each other,
-// and they are too specific to the voucher pages to belong in the frame.
-
-std::string Quote(std::string_view text) { return "'" + SqlEscape(text) + "'"; }
-
-std::string InText(const xml::Node& func, std::string_view name) {
-  return Trim(func.SelectSingleNode("in/" + std::string(name)).Text());
-}
-
-xml::Node FirstIn(const xml::Node& func) { return func.Child("in").FirstChild(); }
-
-[[noreturn]] void InvalidRequest(std::string_view what, std::string_view text) {
-  throw ComError(
-      kErrInvalidRequest,
-      "Invalid request: " + std::string(what) + " '" + std::string(text) + "' is not a number.",
-      "Rembiz");
-}
-
-// A number that goes into SQL without quotes: an integer text, or the request is refused.
-std::string RequireInteger(const std::string& text, std::string_view what) {
-  bool ok = !text.empty() && text.size() < 19;
-  for (char c : text) ok = ok && c >= '0' && c <= '9';
-  if (!ok) InvalidRequest(what, text);
-  return text;
-}
-
-// A number of the request: "" when empty, its SQL text when numeric, else refused.
-std::string OptionalNumber(const std::string& text, std::string_view what) {
-  if (Trim(text).empty()) return "";
-  if (!frame::IsNumeric(db::Variant(text))) InvalidRequest(what, text);
-  return frame::SqlNumber(db::Variant(text));
-}
-
-// A row version of the request, or nullopt when it is no number (it then matches no row).
-std::optional<std::string> RowVersion(const std::string& text) {
-  if (!frame::IsNumeric(db::Variant(text))) return std::nullopt;
-  return frame::SqlNumber(db::Variant(text));
-}
+// Request helpers shared with CLoan live in frame/request.h; the ones below differ in what the
+// claim pages send.
 
 // Amounts are money: four decimals.
 double RoundMoney(double value) { return std::round(value * 10000.0) / 10000.0; }
@@ -127,31 +101,6 @@ std::string MoneyText(double value) { return db::DoubleText(RoundMoney(value)); 
 bool IsBusyCode(int32_t number) {
   return number == static_cast<int32_t>(0x80040E21) || number == static_cast<int32_t>(0x80004005) ||
          number == static_cast<int32_t>(0x80040E31) || number == static_cast<int32_t>(0x8004D013);
-}
-
-// Submit-on-save (option 105); its row must exist.
-bool SubmitOnSave(db::Connection& cn) {
-  db::Recordset rs = cn.Execute(
-      NormalizeSql("select cvalue from accinformation where csysid = 'ec' and cid = '105'"));
-  if (rs.Eof()) Raise(kErrBusiness, "Q7.Rembiz.0210");
-  return Lower(rs.Text("cvalue")) == "true";
-}
-
-bool Exists(db::Connection& cn, const std::string& sql) {
-  return !cn.Execute(NormalizeSql(sql)).Eof();
-}
-
-bool Present(const xml::Node& node, std::string_view name) { return !node.Attr(name).empty(); }
-
-// Text value of an attribute: quoted, or null when missing or empty. Date-time values of the
-// page lose their empty time of day.
-std::string ValueOf(const xml::Node& node, std::string_view name) {
-  std::string text = node.Attr(name);
-  constexpr std::string_view kMidnight = "T00:00:00";
-  if (text.size() > kMidnight.size() && text.ends_with(kMidnight)) {
-    text.resize(text.size() - kMidnight.size());
-  }
-  return frame::SqlValue(db::Variant(text));
 }
 
 // A number of a record: null when missing or empty, refused when it is no number.
@@ -279,7 +228,7 @@ bool CExpense::GetVoucherHead(host::Session&, db::Connection& cn, xml::Node& fun
                               xml::Document& answer) {
   std::string number = FirstIn(func).Attr("AutoID");
   number = number.empty() ? auto_id_ : RequireInteger(number, "AutoID");
-  std::string language = Quote(host::CurrentLanguage());
+  std::string language = db::SqlText(host::CurrentLanguage());
   db::Recordset rs = cn.Execute(NormalizeSql(
       number.empty()
           ? "Select Top 1 *,'' as editprop,' ' As strItem,'0' As NumPoint From vwECExpenHead "
@@ -298,10 +247,10 @@ bool CExpense::GetVoucherHead(host::Session&, db::Connection& cn, xml::Node& fun
   if (!item_class.empty() && !item.empty()) {
     std::optional<std::string> sql;
     if (item_class == "ch") {
-      sql = "Select cinvname As strName From inventory Where cinvcode = " + Quote(item);
+      sql = "Select cinvname As strName From inventory Where cinvcode = " + db::SqlText(item);
     } else if (frame::IsSqlName("fitemss" + item_class)) {
       sql = "Select citemname As strName From fitemss" + item_class +
-            " Where citemcode = " + Quote(item);
+            " Where citemcode = " + db::SqlText(item);
     }
     if (sql) {
       db::Recordset found = cn.Execute(NormalizeSql(*sql));
@@ -311,7 +260,7 @@ bool CExpense::GetVoucherHead(host::Session&, db::Connection& cn, xml::Node& fun
   std::string currency = rs.Text("strbill");
   if (!currency.empty()) {
     db::Recordset decimals = cn.Execute(NormalizeSql(
-        "SELECT idec FROM dbo.foreigncurrency WHERE (cexch_name = " + Quote(currency) + ")"));
+        "SELECT idec FROM dbo.foreigncurrency WHERE (cexch_name = " + db::SqlText(currency) + ")"));
     if (!decimals.Eof()) row.SetAttr("NumPoint", decimals.Text("idec"));
   }
   return true;
@@ -340,7 +289,7 @@ bool CExpense::GetOperList(host::Session& session, db::Connection& cn, xml::Node
       "dbo.EC_OperationType.strPrintModel = VoucherTemplates_1.VT_ID LEFT OUTER JOIN "
       "dbo.VoucherTemplates ON dbo.EC_OperationType.strShowModel = dbo.VoucherTemplates.VT_ID "
       "Where IsNull(dbo.VoucherTemplates.VT_CardNumber,'') = " +
-      Quote(card) + "And IsNull(VoucherTemplates_1.VT_CardNumber,'') = " + Quote(card);
+      db::SqlText(card) + "And IsNull(VoucherTemplates_1.VT_CardNumber,'') = " + db::SqlText(card);
   if (templates == "1=2") {
     sql += " and 1=2";
   } else if (!templates.empty()) {
@@ -371,11 +320,11 @@ bool CExpense::GetOperList(host::Session& session, db::Connection& cn, xml::Node
 bool CExpense::GetVouchByGUID(host::Session&, db::Connection& cn, xml::Node& func,
                               xml::Document& answer) {
   std::string guid = InText(func, "GUID");
-  db::Recordset rs = cn.Execute(
-      NormalizeSql("Select strTypeCode ,AutoID From EC_LoanVouch Where GUID = " + Quote(guid)));
+  db::Recordset rs = cn.Execute(NormalizeSql(
+      "Select strTypeCode ,AutoID From EC_LoanVouch Where GUID = " + db::SqlText(guid)));
   if (rs.Eof()) {
-    rs = cn.Execute(
-        NormalizeSql("Select strTypeCode ,AutoID From EC_ExpenVouch Where GUID = " + Quote(guid)));
+    rs = cn.Execute(NormalizeSql("Select strTypeCode ,AutoID From EC_ExpenVouch Where GUID = " +
+                                 db::SqlText(guid)));
   }
   if (rs.Eof()) Raise(kErrBusiness, "Q7.Rembiz.0257");
   auto_id_ = rs.Text("AutoID");
@@ -384,7 +333,7 @@ bool CExpense::GetVouchByGUID(host::Session&, db::Connection& cn, xml::Node& fun
   // a loan found here opens on the loan templates.
   card_num_ = CardOfTypeCode(type_code);
   db::Recordset type = cn.Execute(NormalizeSql(
-      "Select strShowModel From EC_OperationType Where strCode = " + Quote(type_code)));
+      "Select strShowModel From EC_OperationType Where strCode = " + db::SqlText(type_code)));
   if (type.Eof()) Raise(kErrBusiness, "Q7.Rembiz.0258");
   show_model_ = type.Text("strShowModel");
   answer.LoadXml("<Rows><row AutoID='" + auto_id_ + "' /></Rows>");
@@ -533,7 +482,7 @@ bool CExpense::SaveVouchSteps(host::Session& session, db::Connection& cn, xml::N
   std::string guid = head.Attr("GUID");
   const bool change = !guid.empty();
   if (!change) guid = frame::NewGuid(cn);
-  const std::string qguid = Quote(guid);
+  const std::string qguid = db::SqlText(guid);
 
   if (!Present(head, "strTypeCode")) Raise(kErrBusiness, "Q7.Rembiz.0011");
   const std::string type_code = head.Attr("strTypeCode");
@@ -549,23 +498,24 @@ bool CExpense::SaveVouchSteps(host::Session& session, db::Connection& cn, xml::N
   if (!Present(head, "strDepartID")) Raise(kErrBusiness, "Q7.Rembiz.0214");
   const std::string department = head.Attr("strDepartID");
   db::Recordset depart = cn.Execute(NormalizeSql(
-      "SELECT cDepCode, bDepEnd FROM Department Where cDepCode = " + Quote(department)));
+      "SELECT cDepCode, bDepEnd FROM Department Where cDepCode = " + db::SqlText(department)));
   if (depart.Eof()) Raise(kErrBusiness, "Q7.Rembiz.0215");
   if (!depart.Value("bDepEnd").ToBool()) Raise(kErrBusiness, "Q7.Rembiz.0216");
 
   if (!Present(head, "strLoanID")) Raise(kErrBusiness, "Q7.Rembiz.0276");
   if (!Exists(cn, "SELECT cPersonCode, cDepCode FROM Person Where cPersonCode = " +
-                      Quote(head.Attr("strLoanID")))) {
+                      db::SqlText(head.Attr("strLoanID")))) {
     Raise(kErrBusiness, "Q7.Rembiz.0277");
   }
 
   if (Present(head, "strItemClassID")) {
     std::string item_class = head.Attr("strItemClassID");
-    if (!Exists(cn, "SELECT citem_class FROM fitem Where citem_class = " + Quote(item_class))) {
+    if (!Exists(cn,
+                "SELECT citem_class FROM fitem Where citem_class = " + db::SqlText(item_class))) {
       Raise(kErrBusiness, "Q7.Rembiz.0219");
     }
     if (Present(head, "strItemID")) {
-      std::string item = Quote(head.Attr("strItemID"));
+      std::string item = db::SqlText(head.Attr("strItemID"));
       std::string sql;
       if (item_class == "ch") {
         sql = "SELECT cInvCode FROM inventory Where cInvCode = " + item;
@@ -579,7 +529,7 @@ bool CExpense::SaveVouchSteps(host::Session& session, db::Connection& cn, xml::N
 
   if (!Present(head, "strBill")) Raise(kErrBusiness, "Q7.Rembiz.0221");
   if (!Exists(cn, "SELECT cexch_name FROM foreigncurrency Where cexch_name = " +
-                      Quote(head.Attr("strBill")))) {
+                      db::SqlText(head.Attr("strBill")))) {
     Raise(kErrBusiness, "Q7.Rembiz.0222");
   }
 
@@ -594,7 +544,7 @@ bool CExpense::SaveVouchSteps(host::Session& session, db::Connection& cn, xml::N
 
   if (!Present(head, "strPersonID")) Raise(kErrBusiness, "Q7.Rembiz.0228");
   if (!Exists(cn, "SELECT cUser_Name FROM QDSystem.dbo.UA_User Where cUser_Name = " +
-                      Quote(head.Attr("strPersonID")))) {
+                      db::SqlText(head.Attr("strPersonID")))) {
     Raise(kErrBusiness, "Q7.Rembiz.0229");
   }
 
@@ -604,8 +554,9 @@ bool CExpense::SaveVouchSteps(host::Session& session, db::Connection& cn, xml::N
   if (!change) {
     // A taken number (within the family) is replaced by fresh ones, a few times at most.
     int fresh = 0;
-    while (Exists(cn, "Select strVouchID From EC_ExpenVouch Where strVouchID = " + Quote(vouch_id) +
-                          " And left(strTypeCode,1) = " + Quote(family))) {
+    while (Exists(
+        cn, "Select strVouchID From EC_ExpenVouch Where strVouchID = " + db::SqlText(vouch_id) +
+                " And left(strTypeCode,1) = " + db::SqlText(family))) {
       if (fresh == kFreshNumbers) Raise(kErrBusiness, "Q7.Rembiz.0239");
       xml::Document format_request;
       format_request.LoadXml("<a><in><type>" + card + "</type></in><out/></a>");
@@ -639,8 +590,8 @@ bool CExpense::SaveVouchSteps(host::Session& session, db::Connection& cn, xml::N
   // Head columns in the order both statements write them.
   std::vector<std::pair<std::string, std::string>> columns = {
       {"strTypeCode", ValueOf(head, "strTypeCode")},
-      {"strVouchID", Quote(vouch_id)},
-      {"dtLoanDate", Quote(*loan_date)},
+      {"strVouchID", db::SqlText(vouch_id)},
+      {"dtLoanDate", db::SqlText(*loan_date)},
       {"strDepartID", ValueOf(head, "strDepartID")},
       {"strLoanID", ValueOf(head, "strLoanID")},
       {"strItemClassID", ValueOf(head, "strItemClassID")},
@@ -730,8 +681,8 @@ bool CExpense::SaveVouchSteps(host::Session& session, db::Connection& cn, xml::N
     if (!row.HasAttr("strIOItem")) Raise(kErrBusiness, "Q7.Rembiz.0281", label);
     const std::string item = row.Attr("strIOItem");
     if (!item.empty()) {
-      db::Recordset io =
-          cn.Execute(NormalizeSql("Select blnEnd From EC_IOItem Where strCode = " + Quote(item)));
+      db::Recordset io = cn.Execute(
+          NormalizeSql("Select blnEnd From EC_IOItem Where strCode = " + db::SqlText(item)));
       if (io.Eof()) Raise(kErrBusiness, "Q7.Rembiz.0281", label);
       if (!io.Value("blnEnd").ToBool()) Raise(kErrBusiness, "Q7.Rembiz.0280", label);
     }
@@ -747,7 +698,7 @@ bool CExpense::SaveVouchSteps(host::Session& session, db::Connection& cn, xml::N
     standards::RequireReceiptAmount(cn, department, item, row.Attr("dblVouch"));
 
     std::string money_text = row.Attr("dblMoney");
-    if (!frame::IsNumeric(db::Variant(money_text))) InvalidRequest("dblMoney", money_text);
+    if (!frame::IsNumeric(db::Variant(money_text))) frame::InvalidNumber("dblMoney", money_text);
     std::string sql =
         "Insert Into EC_ExpenVouch_Sub (MGuid,dtBDate,intBTime,dtEDate,intETime,strBZero,strEZero,"
         "strJTTools,strIOItem,dblVouch,dblNumber,dblStand,dblPer,dblMoney,dblOldMoney,intAppend,"
@@ -845,7 +796,7 @@ bool CExpense::DelVouchSteps(host::Session& session, db::Connection& cn, xml::No
   if (voucher.Value("intBudPass").ToInt() == 1) Raise(kErrBusiness, "Q7.Rembiz.0206");
 
   std::string guid = voucher.Text("guid");
-  const std::string qguid = Quote(guid);
+  const std::string qguid = db::SqlText(guid);
   std::unique_ptr<host::ApprovalFlow> flow = host::CreateApprovalFlow();
   flow->Init(session, cn);
   if (flow->HasInstance(card, guid, kFlowKind) && !flow->DropInstance(cn, card, guid, kFlowKind)) {
@@ -902,30 +853,31 @@ std::string CExpense::LoanRowsXml(host::Session& session, db::Connection& cn, co
                       " ON (EC_LoanVouch.GUID = EC_LoanVouch_Sub.MGuid) LEFT OUTER JOIN "
                       "SettleStyle ON (EC_LoanVouch_Sub.strBalanceID = SettleStyle.cSSCode) LEFT "
                       "OUTER JOIN Person ON (EC_LoanVouch.strLoanID = Person.cPersonCode) ";
-  std::string currency = " And strBill = " + Quote(in.Attr("strBill")) + " And fltRate =" + rate;
+  std::string currency =
+      " And strBill = " + db::SqlText(in.Attr("strBill")) + " And fltRate =" + rate;
   if (linked_only) {
     sql +=
         "FROM EC_ExpenLoanInfo INNER JOIN EC_LoanVouch_Sub ON (EC_LoanVouch_Sub.GUID = "
         "EC_ExpenLoanInfo.LoanSubguid)" +
-        joins +
-        "WHERE (ISNULL(EC_LoanVouch.strAuditorID, '') <> '') And Expenguid = " + Quote(claim) +
-        currency + " Order by dtLoanDate";
+        joins + "WHERE (ISNULL(EC_LoanVouch.strAuditorID, '') <> '') And Expenguid = " +
+        db::SqlText(claim) + currency + " Order by dtLoanDate";
   } else {
     sql +=
         "FROM EC_LoanVouch_Sub Left OUTER JOIN EC_ExpenLoanInfo ON (EC_LoanVouch_Sub.GUID = "
         "EC_ExpenLoanInfo.LoanSubguid)" +
         joins +
         "WHERE (ISNULL(EC_LoanVouch.strAuditorID, '') <> '') And EC_LoanVouch.strLoanID = " +
-        Quote(claimant) + currency +
-        " And(isnull(Expenguid ,'{00000000-0000-0000-0000-000000000000}')=" + Quote(claim) +
+        db::SqlText(claimant) + currency +
+        " And(isnull(Expenguid ,'{00000000-0000-0000-0000-000000000000}')=" + db::SqlText(claim) +
         " Or EC_LoanVouch_Sub.blnSettle = 0) Order by dtLoanDate";
   }
 
   // Whether this claim's write-offs are already carried into the loan rows.
   bool applied = false;
   if (linked_only) {
-    db::Recordset state = cn.Execute(NormalizeSql(
-        "Select isnull(strAuditorID,'') As A From EC_ExpenVouch Where GUID = " + Quote(claim)));
+    db::Recordset state = cn.Execute(
+        NormalizeSql("Select isnull(strAuditorID,'') As A From EC_ExpenVouch Where GUID = " +
+                     db::SqlText(claim)));
     applied = !state.Eof() && !state.Text("A").empty();
   }
 
@@ -975,7 +927,7 @@ bool CExpense::SaveLoanInfo(host::Session& session, db::Connection& cn, xml::Nod
                             xml::Document& answer) {
   xml::Node in = func.Child("in");
   const std::string guid = in.Attr("GUID");
-  const std::string qguid = Quote(guid);
+  const std::string qguid = db::SqlText(guid);
   std::optional<std::string> ts = RowVersion(in.Attr("ts"));
   if (!ts) Raise(kErrBusiness, "Q7.Rembiz.0286");
   const std::string claim_version = " where guid=" + qguid + " and Cast(ts As Money)=" + *ts;
@@ -1003,14 +955,14 @@ bool CExpense::SaveLoanInfo(host::Session& session, db::Connection& cn, xml::Nod
     if (Present(row, "GUID")) {
       std::optional<std::string> row_ts = RowVersion(row.Attr("ts"));
       if (!row_ts) Raise(kErrBusiness, "Q7.Rembiz.0286");
-      loan_check += " or(EC_LoanVouch_Sub.GUID=" + Quote(row.Attr("GUID")) +
+      loan_check += " or(EC_LoanVouch_Sub.GUID=" + db::SqlText(row.Attr("GUID")) +
                     " and Cast(EC_LoanVouch_Sub.ts As Money)=" + *row_ts + ")";
       ++loan_rows;
     }
     if (Present(row, "GUID1")) {
       std::optional<std::string> link_ts = RowVersion(row.Attr("ts1"));
       if (!link_ts) Raise(kErrBusiness, "Q7.Rembiz.0286");
-      link_check += " or(EC_ExpenLoanInfo.GUID=" + Quote(row.Attr("GUID1")) +
+      link_check += " or(EC_ExpenLoanInfo.GUID=" + db::SqlText(row.Attr("GUID1")) +
                     " and Cast(EC_ExpenLoanInfo.ts As Money)=" + *link_ts + ")";
       ++link_rows;
     }
@@ -1044,7 +996,7 @@ bool CExpense::SaveLoanInfo(host::Session& session, db::Connection& cn, xml::Nod
         NormalizeSql("Select dblJE,LoanSubguid From EC_ExpenLoanInfo Where Expenguid = " + qguid +
                      " and blnused in (1,0)"));
     for (; !applied.Eof(); applied.MoveNext()) {
-      const std::string qrow = Quote(applied.Text("LoanSubguid"));
+      const std::string qrow = db::SqlText(applied.Text("LoanSubguid"));
       const std::string je = MoneyText(applied.Value("dblJE").ToDouble());
       db::Recordset loan = cn.Execute(NormalizeSql(
           "Select Isnull(dblMoney ,0) As dblMoney From EC_LoanVouch_Sub Where GUID = " + qrow));
@@ -1074,7 +1026,7 @@ bool CExpense::SaveLoanInfo(host::Session& session, db::Connection& cn, xml::Nod
       const double amount = frame::NumValue(db::Variant(value));
       if (kind != "1" && amount == 0) continue;
       const std::string kind_sql = OptionalNumber(kind, "blnUsed");
-      const std::string qrow = Quote(row.Attr("GUID"));
+      const std::string qrow = db::SqlText(row.Attr("GUID"));
       cn.Execute(NormalizeSql(
           "Insert Into EC_ExpenLoanInfo (LoanSubguid,Expenguid,dblJE,blnUsed) Values (" + qrow +
           "," + qguid + "," + value + "," + (kind_sql.empty() ? "Null" : kind_sql) + ")"));
@@ -1137,7 +1089,7 @@ bool CExpense::SaveLoanInfo(host::Session& session, db::Connection& cn, xml::Nod
   // the number 1 in SQLite.
   cn.Execute(NormalizeSql(
       "Update EC_ExpenVouch Set strVerifier=" +
-      (total == 0 ? std::string("Null") : Quote(session.UserName())) +
+      (total == 0 ? std::string("Null") : db::SqlText(session.UserName())) +
       ",blnSettle = (Case When (case left(strtypecode,1) when '1' then -isnull(dblmoney,0) else "
       "isnull(dblmoney,0) end) = " +
       MoneyText(total) + " Then 1 Else 0 End) Where GUID = " + qguid));
@@ -1159,8 +1111,8 @@ bool CExpense::GetExpenInfo(host::Session&, db::Connection& cn, xml::Node& func,
   if (guid.empty()) Raise(kErrBusiness, "Q7.Rembiz.0289");
   db::Recordset rs = cn.Execute(NormalizeSql(
       "SELECT EC_BalanceInfo.GUID, (Case When EC_BalanceInfo.intIOType = 1 Then " +
-      Quote(host::MessageText("Q7.Rembiz.0185")) + " Else " +
-      Quote(host::MessageText("Q7.Rembiz.0186")) +
+      db::SqlText(host::MessageText("Q7.Rembiz.0185")) + " Else " +
+      db::SqlText(host::MessageText("Q7.Rembiz.0186")) +
       " End ) As intIOType, EC_BalanceInfo.strBalanceID,bank.cBName As strPayBankName,"
       "bank.cBAccount As strPayBankAcc , EC_BalanceInfo.dblMoney, EC_BalanceInfo.strBillID, "
       "EC_BalanceInfo.strPayBankID, EC_BalanceInfo.strPayment, EC_BalanceInfo.strRecBank AS "
@@ -1168,7 +1120,7 @@ bool CExpense::GetExpenInfo(host::Session&, db::Connection& cn, xml::Node& func,
       "ts, EC_BalanceInfo.strPayID, SettleStyle.cSSName AS strBalance FROM EC_BalanceInfo LEFT "
       "OUTER JOIN SettleStyle ON EC_BalanceInfo.strBalanceID = SettleStyle.cSSCode Left Outer "
       "Join Bank On Bank.cBCode = EC_BalanceInfo.strPayBankID Where EC_BalanceInfo.ExpenGUID = " +
-      Quote(guid) + " Order By EC_BalanceInfo.AutoID"));
+      db::SqlText(guid) + " Order By EC_BalanceInfo.AutoID"));
   answer.LoadXml("<Rows>" + frame::RowXml(rs) + "</Rows>");
   return true;
 }
@@ -1178,7 +1130,7 @@ bool CExpense::SaveExpenInfo(host::Session& session, db::Connection& cn, xml::No
   xml::Node in = func.Child("in");
   const std::string guid = in.Attr("GUID");
   if (guid.empty()) Raise(kErrBusiness, "Q7.Rembiz.0290");
-  const std::string qguid = Quote(guid);
+  const std::string qguid = db::SqlText(guid);
   const std::string receipt = host::MessageText("Q7.Rembiz.0185");
 
   for (const xml::Node& line : in.FirstChild().Children()) {
@@ -1204,8 +1156,8 @@ bool CExpense::SaveExpenInfo(host::Session& session, db::Connection& cn, xml::No
     } else if (p == "2" || p == "3") {
       std::optional<std::string> line_ts = RowVersion(line.Attr("ts"));
       if (!line_ts) Raise(kErrBusiness, "Q7.Rembiz.0112");
-      const std::string where =
-          " Where GUID = " + Quote(line.Attr("GUID")) + " And Cast(ts As money) = " + *line_ts;
+      const std::string where = " Where GUID = " + db::SqlText(line.Attr("GUID")) +
+                                " And Cast(ts As money) = " + *line_ts;
       if (p == "2") {
         std::string sql =
             "Update EC_BalanceInfo Set ExpenGUID = " + qguid + ", intIOType = " + io_type;
@@ -1214,8 +1166,8 @@ bool CExpense::SaveExpenInfo(host::Session& session, db::Connection& cn, xml::No
         }
         cn.Execute(NormalizeSql(sql + where), &affected);
       } else {
-        if (Exists(cn, "select top 1 * from EC_BalanceInfo where Guid=" + Quote(line.Attr("GUID")) +
-                           " and isnull(strPayID,'')<>''")) {
+        if (Exists(cn, "select top 1 * from EC_BalanceInfo where Guid=" +
+                           db::SqlText(line.Attr("GUID")) + " and isnull(strPayID,'')<>''")) {
           Raise(kErrBusiness, "Q7.Rembiz.0380");
         }
         cn.Execute(NormalizeSql("Delete EC_BalanceInfo" + where), &affected);
@@ -1238,7 +1190,7 @@ bool CExpense::SaveExpenInfo(host::Session& session, db::Connection& cn, xml::No
   if (claim.Eof()) Raise(kErrBusiness, "Q7.Rembiz.0293");
 
   // Only ever sets the settled flag; the write-off save is the one that clears it.
-  const std::string verifier = Quote(session.UserName());
+  const std::string verifier = db::SqlText(session.UserName());
   if (claim.Text("strTypeCode").starts_with("1")) {
     cn.Execute(NormalizeSql(
         "Update EC_ExpenVouch Set strVerifier=" + verifier +

@@ -11,6 +11,7 @@
 #include "db/text.h"
 #include "frame/convert.h"
 #include "frame/registry.h"
+#include "frame/request.h"
 #include "frame/sql_helpers.h"
 #include "host/approval_flow.h"
 #include "host/errors.h"
@@ -19,8 +20,15 @@
 namespace rembiz::loan {
 namespace {
 
+using approval::SubmitOnSave;
 using db::Lower;
 using db::Trim;
+using frame::Exists;
+using frame::FirstIn;
+using frame::InText;
+using frame::Present;
+using frame::RequireInteger;
+using frame::ValueOf;
 
 using frame::NormalizeSql;
 using frame::SqlEscape;
@@ -77,28 +85,6 @@ constexpr int kFreshNumbers = 5;
 
 const frame::ClassRegistrar kRegistrar("Rembiz.CLoan", [] { return std::make_unique<CLoan>(); });
 
-// A text literal with its quotes doubled.
-std::string Quote(std::string_view text) { return "'" + SqlEscape(text) + "'"; }
-
-std::string InText(const xml::Node& func, std::string_view name) {
-  return Trim(func.SelectSingleNode("in/" + std::string(name)).Text());
-}
-
-// The first child of `in`, whose attributes carry the parameters of the checks and reads.
-xml::Node FirstIn(const xml::Node& func) { return func.Child("in").FirstChild(); }
-
-// A number that goes into SQL without quotes: an integer text, or the request is refused.
-std::string RequireInteger(const std::string& text, std::string_view what) {
-  bool ok = !text.empty() && text.size() < 19;
-  for (char c : text) ok = ok && c >= '0' && c <= '9';
-  if (!ok) {
-    throw ComError(kErrInvalidRequest,
-                   "Invalid request: " + std::string(what) + " '" + text + "' is not a number.",
-                   "Rembiz");
-  }
-  return text;
-}
-
 std::string Money2(double value) {
   char buf[64];
   std::snprintf(buf, sizeof buf, "%.2f", value);
@@ -108,43 +94,17 @@ std::string Money2(double value) {
 // Amounts are money: four decimals.
 double RoundMoney(double value) { return std::round(value * 10000.0) / 10000.0; }
 
-// Submit-on-save (option 105); its row must exist.
-bool SubmitOnSave(db::Connection& cn) {
-  db::Recordset rs = cn.Execute(
-      NormalizeSql("select cvalue from accinformation where csysid = 'ec' and cid = '105'"));
-  if (rs.Eof()) Raise(kErrBusiness, "Q7.Rembiz.0210");
-  return Lower(rs.Text("cvalue")) == "true";
-}
-
-bool Exists(db::Connection& cn, const std::string& sql) {
-  return !cn.Execute(NormalizeSql(sql)).Eof();
-}
-
 // A loan row of the voucher has been written off against a claim.
 bool WrittenOff(db::Connection& cn, const std::string& guid) {
   return Exists(cn,
                 "Select Top 1 * From EC_ExpenLoanInfo Where LoanSubguid In (Select GUID From "
                 "EC_LoanVouch_Sub Where MGUID = " +
-                    Quote(guid) + ")");
+                    db::SqlText(guid) + ")");
 }
 
 // A field of the current record, or Null when the recordset has no such field.
 db::Variant FieldOr(const db::Recordset& rs, std::string_view name) {
   return rs.HasField(name) ? rs.Value(name) : db::Variant();
-}
-
-// An attribute that is there and not empty.
-bool Present(const xml::Node& node, std::string_view name) { return !node.Attr(name).empty(); }
-
-// Text value of an attribute: quoted, or null when missing or empty. Date-time values of the
-// page lose their empty time of day.
-std::string ValueOf(const xml::Node& node, std::string_view name) {
-  std::string text = node.Attr(name);
-  constexpr std::string_view kMidnight = "T00:00:00";
-  if (text.size() > kMidnight.size() && text.ends_with(kMidnight)) {
-    text.resize(text.size() - kMidnight.size());
-  }
-  return frame::SqlValue(db::Variant(text));
 }
 
 std::string NumberOf(const xml::Node& node, std::string_view name) {
@@ -259,12 +219,12 @@ bool CLoan::GetVoucherHead(host::Session&, db::Connection& cn, xml::Node& func,
     std::string name;
     if (item_class == "ch") {
       db::Recordset found = cn.Execute(NormalizeSql(
-          "Select cinvname As strName From inventory Where cinvcode = " + Quote(item)));
+          "Select cinvname As strName From inventory Where cinvcode = " + db::SqlText(item)));
       if (!found.Eof()) name = found.Text("strName");
     } else if (frame::IsSqlName("fitemss" + item_class)) {
       db::Recordset found =
           cn.Execute(NormalizeSql("Select citemname As strName From fitemss" + item_class +
-                                  " Where citemcode = " + Quote(item)));
+                                  " Where citemcode = " + db::SqlText(item)));
       if (!found.Eof()) name = found.Text("strName");
     }
     row.SetAttr("strItem", name);
@@ -272,7 +232,7 @@ bool CLoan::GetVoucherHead(host::Session&, db::Connection& cn, xml::Node& func,
   std::string currency = rs.Text("strbill");
   if (!currency.empty()) {
     db::Recordset decimals = cn.Execute(NormalizeSql(
-        "SELECT idec FROM dbo.foreigncurrency WHERE (cexch_name = " + Quote(currency) + ")"));
+        "SELECT idec FROM dbo.foreigncurrency WHERE (cexch_name = " + db::SqlText(currency) + ")"));
     if (!decimals.Eof()) row.SetAttr("NumPoint", decimals.Text("idec"));
   }
   return true;
@@ -304,7 +264,8 @@ bool CLoan::GetOperList(host::Session& session, db::Connection& cn, xml::Node& f
       "dbo.EC_OperationType.strShowModel = dbo.VoucherTemplates.VT_ID Left Outer Join Vouchers "
       "On VoucherTemplates.VT_CardNumber = Vouchers.CardNumber "
       "Where IsNull(dbo.VoucherTemplates.VT_CardNumber,'') = " +
-      Quote(type) + " " + "And IsNull(VoucherTemplates_1.VT_CardNumber,'') = " + Quote(type);
+      db::SqlText(type) + " " +
+      "And IsNull(VoucherTemplates_1.VT_CardNumber,'') = " + db::SqlText(type);
   if (templates == "1=2") {
     sql += " and 1=2";
   } else if (!templates.empty()) {
@@ -335,18 +296,18 @@ bool CLoan::GetOperList(host::Session& session, db::Connection& cn, xml::Node& f
 bool CLoan::GetVouchByGUID(host::Session&, db::Connection& cn, xml::Node& func,
                            xml::Document& answer) {
   std::string guid = InText(func, "GUID");
-  db::Recordset rs = cn.Execute(
-      NormalizeSql("Select strTypeCode ,AutoID From EC_LoanVouch Where GUID = " + Quote(guid)));
+  db::Recordset rs = cn.Execute(NormalizeSql(
+      "Select strTypeCode ,AutoID From EC_LoanVouch Where GUID = " + db::SqlText(guid)));
   if (rs.Eof()) {
-    rs = cn.Execute(
-        NormalizeSql("Select strTypeCode ,AutoID From EC_ExpenVouch Where GUID = " + Quote(guid)));
+    rs = cn.Execute(NormalizeSql("Select strTypeCode ,AutoID From EC_ExpenVouch Where GUID = " +
+                                 db::SqlText(guid)));
   }
   if (rs.Eof()) Raise(kErrBusiness, "Q7.Rembiz.0257");
   auto_id_ = rs.Text("AutoID");
   answer.LoadXml("<Rows><row AutoID='" + auto_id_ + "' /></Rows>");
   db::Recordset type =
       cn.Execute(NormalizeSql("Select strShowModel From EC_OperationType Where strCode = " +
-                              Quote(rs.Text("strTypeCode"))));
+                              db::SqlText(rs.Text("strTypeCode"))));
   if (type.Eof()) Raise(kErrBusiness, "Q7.Rembiz.0258");
   show_model_ = type.Text("strShowModel");
   return true;
@@ -470,7 +431,7 @@ bool CLoan::SaveVouchSteps(host::Session& session, db::Connection& cn, xml::Node
   std::string guid = head.Attr("GUID");
   const bool change = !guid.empty();
   if (!change) guid = frame::NewGuid(cn);
-  const std::string qguid = Quote(guid);
+  const std::string qguid = db::SqlText(guid);
 
   // Head: presence and master data.
   if (!Present(head, "strTypeCode")) Raise(kErrBusiness, "Q7.Rembiz.0011");
@@ -482,30 +443,31 @@ bool CLoan::SaveVouchSteps(host::Session& session, db::Connection& cn, xml::Node
   if (Present(head, "dtExpDate")) {
     std::optional<std::string> date = DateOf(head.Attr("dtExpDate"));
     if (!date) Raise(kErrBusiness, "Q7.Rembiz.0213");
-    exp_date = Quote(*date);
+    exp_date = db::SqlText(*date);
   }
 
   if (!Present(head, "strDepartID")) Raise(kErrBusiness, "Q7.Rembiz.0214");
   db::Recordset department =
       cn.Execute(NormalizeSql("SELECT cDepCode, bDepEnd FROM Department Where cDepCode = " +
-                              Quote(head.Attr("strDepartID"))));
+                              db::SqlText(head.Attr("strDepartID"))));
   if (department.Eof()) Raise(kErrBusiness, "Q7.Rembiz.0215");
   if (!department.Value("bDepEnd").ToBool()) Raise(kErrBusiness, "Q7.Rembiz.0216");
 
   if (!Present(head, "strLoanID")) Raise(kErrBusiness, "Q7.Rembiz.0217");
   const std::string borrower = head.Attr("strLoanID");
-  if (!Exists(cn,
-              "SELECT cPersonCode, cDepCode FROM Person Where cPersonCode = " + Quote(borrower))) {
+  if (!Exists(cn, "SELECT cPersonCode, cDepCode FROM Person Where cPersonCode = " +
+                      db::SqlText(borrower))) {
     Raise(kErrBusiness, "Q7.Rembiz.0218");
   }
 
   if (Present(head, "strItemClassID")) {
     std::string item_class = head.Attr("strItemClassID");
-    if (!Exists(cn, "SELECT citem_class FROM fitem Where citem_class = " + Quote(item_class))) {
+    if (!Exists(cn,
+                "SELECT citem_class FROM fitem Where citem_class = " + db::SqlText(item_class))) {
       Raise(kErrBusiness, "Q7.Rembiz.0219");
     }
     if (Present(head, "strItemID")) {
-      std::string item = Quote(head.Attr("strItemID"));
+      std::string item = db::SqlText(head.Attr("strItemID"));
       std::string sql;
       if (item_class == "ch") {
         sql = "SELECT cInvCode FROM inventory Where cInvCode = " + item;
@@ -519,7 +481,7 @@ bool CLoan::SaveVouchSteps(host::Session& session, db::Connection& cn, xml::Node
 
   if (!Present(head, "strBill")) Raise(kErrBusiness, "Q7.Rembiz.0221");
   if (!Exists(cn, "SELECT cexch_name FROM foreigncurrency Where cexch_name = " +
-                      Quote(head.Attr("strBill")))) {
+                      db::SqlText(head.Attr("strBill")))) {
     Raise(kErrBusiness, "Q7.Rembiz.0222");
   }
 
@@ -533,7 +495,7 @@ bool CLoan::SaveVouchSteps(host::Session& session, db::Connection& cn, xml::Node
 
   if (!Present(head, "strPersonID")) Raise(kErrBusiness, "Q7.Rembiz.0228");
   if (!Exists(cn, "SELECT cUser_Name FROM QDSystem.dbo.UA_User Where cUser_Name = " +
-                      Quote(head.Attr("strPersonID")))) {
+                      db::SqlText(head.Attr("strPersonID")))) {
     Raise(kErrBusiness, "Q7.Rembiz.0229");
   }
 
@@ -542,10 +504,10 @@ bool CLoan::SaveVouchSteps(host::Session& session, db::Connection& cn, xml::Node
     db::Recordset limits = cn.Execute(NormalizeSql(
         "Select blnDay,intDay,strDayCtrType,blnNumber,intNumber,strNumCtrType,blnMoney,intMoney,"
         "strMonCtrType From EC_PersonCtrl Where strPersonCode = " +
-        Quote(borrower)));
+        db::SqlText(borrower)));
     if (!limits.Eof()) {
       std::string others = " WHERE (GUID <> " + qguid +
-                           ") And (blnSettle = 0) And (strLoanID = " + Quote(borrower) + ")";
+                           ") And (blnSettle = 0) And (strLoanID = " + db::SqlText(borrower) + ")";
       if (limits.Value("blnDay").ToBool() && IsTypeOne(limits.Value("strDayCtrType"))) {
         db::Recordset age = cn.Execute(NormalizeSql("SELECT MAX(DATEDIFF([day], dtLoanDate, '" +
                                                     loan_date->substr(0, 10) +
@@ -606,8 +568,8 @@ bool CLoan::SaveVouchSteps(host::Session& session, db::Connection& cn, xml::Node
   std::string vouch_id = head.Attr("strVouchID");
   std::vector<std::pair<std::string, std::string>> columns = {
       {"strTypeCode", ValueOf(head, "strTypeCode")},
-      {"strVouchID", Quote(vouch_id)},
-      {"dtLoanDate", Quote(*loan_date)},
+      {"strVouchID", db::SqlText(vouch_id)},
+      {"dtLoanDate", db::SqlText(*loan_date)},
       {"strDepartID", ValueOf(head, "strDepartID")},
       {"strLoanID", ValueOf(head, "strLoanID")},
       {"strItemClassID", ValueOf(head, "strItemClassID")},
@@ -653,8 +615,8 @@ bool CLoan::SaveVouchSteps(host::Session& session, db::Connection& cn, xml::Node
   if (!change) {
     // A number already in use is replaced by fresh ones from the numbering, a few times at most.
     int fresh = 0;
-    while (
-        Exists(cn, "Select strVouchID From EC_LoanVouch Where strVouchID = " + Quote(vouch_id))) {
+    while (Exists(
+        cn, "Select strVouchID From EC_LoanVouch Where strVouchID = " + db::SqlText(vouch_id))) {
       if (fresh == kFreshNumbers) Raise(kErrBusiness, "Q7.Rembiz.0239");
       xml::Document format_request;
       format_request.LoadXml("<a><in><type>EC01</type></in><out/></a>");
@@ -682,7 +644,7 @@ bool CLoan::SaveVouchSteps(host::Session& session, db::Connection& cn, xml::Node
       if (vouch_id.empty()) Raise(kErrBusiness, "Q7.Rembiz.0108");
       ++fresh;
     }
-    columns[1].second = Quote(vouch_id);
+    columns[1].second = db::SqlText(vouch_id);
 
     std::string names = "GUID";
     std::string values = qguid;
@@ -719,7 +681,7 @@ bool CLoan::SaveVouchSteps(host::Session& session, db::Connection& cn, xml::Node
     if (!Present(row, "strBalanceID")) Raise(kErrBusiness, "Q7.Rembiz.0249");
     db::Recordset style =
         cn.Execute(NormalizeSql("SELECT bSSEnd, bSSFlag From dbo.SettleStyle WHERE (cSSCode = " +
-                                Quote(row.Attr("strBalanceID")) + ")"));
+                                db::SqlText(row.Attr("strBalanceID")) + ")"));
     if (style.Eof()) Raise(kErrBusiness, "Q7.Rembiz.0250");
     if (!style.Value("bSSEnd").ToBool()) Raise(kErrBusiness, "Q7.Rembiz.0251");
     // Cheque-type settlement: the row pays an advance against a bill, not an amount.
@@ -733,8 +695,9 @@ bool CLoan::SaveVouchSteps(host::Session& session, db::Connection& cn, xml::Node
       Raise(kErrBusiness, "Q7.Rembiz.0252");
     }
     if (cheque && !Present(row, "strBillID")) Raise(kErrBusiness, "Q7.Rembiz.0253");
-    if (Present(row, "strPayBankID") && !Exists(cn, "SELECT cBCode From dbo.Bank WHERE (cBCode = " +
-                                                        Quote(row.Attr("strPayBankID")) + ")")) {
+    if (Present(row, "strPayBankID") &&
+        !Exists(cn, "SELECT cBCode From dbo.Bank WHERE (cBCode = " +
+                        db::SqlText(row.Attr("strPayBankID")) + ")")) {
       Raise(kErrBusiness, "Q7.Rembiz.0254");
     }
 
@@ -759,7 +722,7 @@ bool CLoan::SaveVouchSteps(host::Session& session, db::Connection& cn, xml::Node
   std::string amounts = "dblMoney = " + db::DoubleText(RoundMoney(total)) +
                         ", blnAllBill = " + std::to_string(all_bill);
   if (begin == 1) {
-    std::string user = Quote(session.UserName());
+    std::string user = db::SqlText(session.UserName());
     cn.Execute(NormalizeSql("Update EC_LoanVouch Set blnAudi = 1,strAuditorID = " + user +
                             ",strMakerID = " + user + "," + amounts + " Where GUID = " + qguid));
   } else {
@@ -829,9 +792,9 @@ bool CLoan::DelVouch(host::Session& session, db::Connection& cn, xml::Node& func
   }
   if (WrittenOff(cn, guid)) Raise(kErrBusiness, "Q7.Rembiz.0208");
 
-  cn.Execute(NormalizeSql("Delete " + table + "_Sub Where MGUID = " + Quote(guid)));
+  cn.Execute(NormalizeSql("Delete " + table + "_Sub Where MGUID = " + db::SqlText(guid)));
   int64_t affected = 0;
-  cn.Execute(NormalizeSql("Delete " + table + " Where GUID = " + Quote(guid)), &affected);
+  cn.Execute(NormalizeSql("Delete " + table + " Where GUID = " + db::SqlText(guid)), &affected);
   if (affected != 1) Raise(kErrBusiness, "Q7.Rembiz.0209");
   return true;
 }
@@ -869,15 +832,15 @@ bool CLoan::CheckLoanXY(host::Session& session, db::Connection& cn, xml::Node& f
                               "strNumCtrType , blnMoney, intMoney, strMonCtrType "
                               "FROM EC_PersonCtrl "
                               "Where strPersonCode = " +
-                              Quote(borrower)));
+                              db::SqlText(borrower)));
   if (!limits.Eof()) {
-    std::string where = guid.empty() ? "" : "(GUID <> " + Quote(guid) + ") And ";
+    std::string where = guid.empty() ? "" : "(GUID <> " + db::SqlText(guid) + ") And ";
     db::Recordset open = cn.Execute(
         NormalizeSql("SELECT MAX(DATEDIFF([day], dtLoanDate, '" + *date +
                      "')) AS A1, COUNT(*) AS A2," + kOpenAmountSql +
                      "as A3 from ec_loanvouch left join foreigncurrency on "
                      "ec_loanvouch.strbill=foreigncurrency.cexch_name WHERE " +
-                     where + "(blnSettle = 0) And (strLoanID = " + Quote(borrower) + ")"));
+                     where + "(blnSettle = 0) And (strLoanID = " + db::SqlText(borrower) + ")"));
     auto exceeded = [&](const std::string& key, const char* control, std::string_view p1,
                         std::string_view p2) {
       rows.push_back(host::MessageText(key, "", p1, p2));
@@ -928,7 +891,7 @@ bool CLoan::CheckModify(host::Session&, db::Connection& cn, xml::Node& func,
     if (WrittenOff(cn, guid)) Raise(kErrBusiness, "Q7.Rembiz.0270");
   } else {
     db::Recordset voucher =
-        cn.Execute(NormalizeSql("Select * From EC_LoanVouch Where GUID = " + Quote(guid)));
+        cn.Execute(NormalizeSql("Select * From EC_LoanVouch Where GUID = " + db::SqlText(guid)));
     if (voucher.Eof()) Raise(kErrBusiness, "Q7.Rembiz.0180");
     if (voucher.Value("blnaudi").ToBool()) Raise(kErrBusiness, "Q7.Rembiz.0269");
   }
@@ -950,7 +913,7 @@ bool CLoan::GetHXInfo(host::Session&, db::Connection& cn, xml::Node& func, xml::
       "OUTER JOIN dbo.vwECExpenInfo ON dbo.EC_LoanVouch_Sub.GUID = dbo.vwECExpenInfo.LoanSubguid "
       "and vwECExpenInfo.blnUsed in (1,0) LEFT OUTER JOIN dbo.SettleStyle ON "
       "dbo.EC_LoanVouch_Sub.strBalanceID = dbo.SettleStyle.cSSCode) a Where MGUID = " +
-      Quote(guid) + " ORDER BY AutoID "));
+      db::SqlText(guid) + " ORDER BY AutoID "));
   auto attr = [&](const char* name, const std::string& value) {
     return std::string(name) + "='" + frame::XmlEscape(value) + "' ";
   };

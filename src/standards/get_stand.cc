@@ -2,6 +2,7 @@
 
 #include "db/error.h"
 #include "db/recordset.h"
+#include "db/text.h"
 #include "db/variant.h"
 #include "frame/convert.h"
 #include "host/messages.h"
@@ -15,9 +16,6 @@ using db::kErrInvalidRequest;
 db::Recordset Query(db::Connection& cn, const std::string& sql) {
   return cn.Execute(frame::NormalizeSql(sql));
 }
-
-std::string Quoted(std::string_view text) { return "'" + frame::SqlEscape(text) + "'"; }
-
 // The dimensions of the item's standard in the department, highest code first. Written with
 // inner joins: the nested "RIGHT JOIN … ON … ON" form does not translate, and the conditions on
 // language, item and department already turn its outer joins into inner ones.
@@ -32,8 +30,9 @@ db::Recordset Dimensions(db::Connection& cn, const std::string& language, const 
                "EC_EffectItem_Default_Lang ON "
                "EC_EffectItem_Default_Base.intEDCode=EC_EffectItem_Default_Lang.intEDCode WHERE "
                "(EC_EffectItem_Default_Lang.LocaleID=" +
-                   Quoted(language) + ") and (EC_Expense.strIOItemCode = " + Quoted(item) +
-                   ") AND (EC_ExpenseDepart.strDepartID = " + Quoted(department) +
+                   db::SqlText(language) +
+                   ") and (EC_Expense.strIOItemCode = " + db::SqlText(item) +
+                   ") AND (EC_ExpenseDepart.strDepartID = " + db::SqlText(department) +
                    ") Order By EC_EffectItem_Default_Base.intEDCode Desc");
 }
 
@@ -53,15 +52,15 @@ std::string StandRowsXml(host::Session& session, db::Connection& cn, const xml::
   const std::string claimant = lines.front().Attr("strLoanID");
   std::string grade;
   if (!claimant.empty()) {
-    db::Recordset rs =
-        Query(cn, "Select strGradeID From EC_PersonCtrl Where strPersonCode = " + Quoted(claimant));
+    db::Recordset rs = Query(
+        cn, "Select strGradeID From EC_PersonCtrl Where strPersonCode = " + db::SqlText(claimant));
     if (!rs.Eof()) grade = rs.Text("strGradeID");
   }
   const std::string control_type_sql =
       "case dbo.EC_Expense.strControlType when " +
-      Quoted(host::MessageText("Q7.Rembiz.0028", "zh-CN")) + " then " +
-      Quoted(host::MessageText("Q7.Rembiz.0028", language)) + " else " +
-      Quoted(host::MessageText("Q7.Rembiz.0230", language)) + " end as strControlType";
+      db::SqlText(host::MessageText("Q7.Rembiz.0028", "zh-CN")) + " then " +
+      db::SqlText(host::MessageText("Q7.Rembiz.0028", language)) + " else " +
+      db::SqlText(host::MessageText("Q7.Rembiz.0230", language)) + " end as strControlType";
 
   for (const xml::Node& line : lines) {
     const std::string item = line.Attr("strIOItem");
@@ -75,7 +74,7 @@ std::string StandRowsXml(host::Session& session, db::Connection& cn, const xml::
       switch (dimensions.Value("intEDCode").ToInt()) {
         case 1:
           complete = !grade.empty();
-          conditions += "And EC_StandSet.strField1 = " + Quoted(grade) + " ";
+          conditions += "And EC_StandSet.strField1 = " + db::SqlText(grade) + " ";
           break;
         case 2: {
           const std::string place = line.Attr("strezero");
@@ -83,13 +82,13 @@ std::string StandRowsXml(host::Session& session, db::Connection& cn, const xml::
           conditions +=
               "And EC_StandSet.strField2 = (SELECT strGradeID From ec_position WHERE "
               "strPositionCode = " +
-              Quoted(place) + ") ";
+              db::SqlText(place) + ") ";
           break;
         }
         case 3: {
           const std::string code = line.Attr("strjttools");
           complete = !code.empty();
-          conditions += "And EC_StandSet.strField3 = " + Quoted(code) + " ";
+          conditions += "And EC_StandSet.strField3 = " + db::SqlText(code) + " ";
           break;
         }
         case 4: {
@@ -119,7 +118,8 @@ std::string StandRowsXml(host::Session& session, db::Connection& cn, const xml::
                 "ON EC_Expense.GUID = EC_StandSet.GUIDStand LEFT OUTER JOIN EC_EISet_Stand ON "
                 "EC_StandSet.strField4 = EC_EISet_Stand.strEICode AND EC_Expense.GUID = "
                 "EC_EISet_Stand.GUIDStand Where EC_Expense.strIOItemCode = " +
-                Quoted(item) + " And EC_ExpenseDepart.strDepartID = " + Quoted(department) + " " +
+                db::SqlText(item) +
+                " And EC_ExpenseDepart.strDepartID = " + db::SqlText(department) + " " +
                 conditions + "Order By Cast(EC_EISet_Stand.strEIName As money) ");
     if (stand.Eof()) continue;
     answer += "<row " + Attribute("id", line.Attr("row")) + " " +

@@ -5,6 +5,7 @@
 
 #include "db/error.h"
 #include "db/recordset.h"
+#include "db/text.h"
 #include "db/variant.h"
 #include "frame/convert.h"
 #include "host/errors.h"
@@ -22,9 +23,6 @@ constexpr int32_t kErrDivisionByZero = 11;
 db::Recordset Query(db::Connection& cn, const std::string& sql) {
   return cn.Execute(frame::NormalizeSql(sql));
 }
-
-std::string Quoted(std::string_view text) { return "'" + frame::SqlEscape(text) + "'"; }
-
 // A computed amount as SQL number text; it never pastes anything but a finite number.
 std::string Number(double value) {
   if (!std::isfinite(value)) throw ComError(kErrOverflow, "Overflow", "Rembiz");
@@ -39,7 +37,7 @@ void SetMessage(StandardOutcome& out, std::string_view language, std::string_vie
 
 bool UsesDimension(db::Connection& cn, const std::string& guid, int dimension) {
   return !Query(cn, "select intEDCode from EC_EffectItem where intEDCode=" +
-                        std::to_string(dimension) + " And GUIDStand=" + Quoted(guid))
+                        std::to_string(dimension) + " And GUIDStand=" + db::SqlText(guid))
               .Eof();
 }
 
@@ -47,11 +45,11 @@ bool UsesDimension(db::Connection& cn, const std::string& guid, int dimension) {
 // otherwise the rate multiplies (bcal 1) or divides it. Unknown currencies stay unconverted.
 double ToLocal(db::Connection& cn, const std::string& currency, double amount, double rate) {
   if (rate == 0) throw ComError(kErrDivisionByZero, "Division by zero", "Rembiz");
-  db::Recordset rs =
-      Query(cn, "select (case isnull(iotherused,0) when -1 then " + Number(amount) +
-                    " else (case isnull(bcal,0) when 1 then " + Number(amount * rate) + " else " +
-                    Number(amount / rate) +
-                    " end)end)as ineed from foreigncurrency where cexch_name=" + Quoted(currency));
+  db::Recordset rs = Query(
+      cn, "select (case isnull(iotherused,0) when -1 then " + Number(amount) +
+              " else (case isnull(bcal,0) when 1 then " + Number(amount * rate) + " else " +
+              Number(amount / rate) +
+              " end)end)as ineed from foreigncurrency where cexch_name=" + db::SqlText(currency));
   if (rs.Eof()) return amount;
   return frame::NumValue(rs.Value("ineed"));
 }
@@ -67,7 +65,8 @@ void RunCheck(std::string_view language, db::Connection& cn, const ClaimRowValue
       cn,
       "select GUID,strStandName,strControlType from EC_Expense right join EC_ExpenseDepart on "
       "EC_Expense.guid=EC_ExpenseDepart.guidmain where EC_Expense.strIOItemCode=" +
-          Quoted(row.item) + " and EC_ExpenseDepart.strdepartid=" + Quoted(row.department));
+          db::SqlText(row.item) +
+          " and EC_ExpenseDepart.strdepartid=" + db::SqlText(row.department));
   if (stand.Eof()) return;
   out.guid = stand.Text("GUID");
   out.name = stand.Text("strStandName");
@@ -75,29 +74,29 @@ void RunCheck(std::string_view language, db::Connection& cn, const ClaimRowValue
   out.hard_control = IsHardControl(out.control_type);
 
   // Each dimension the standard uses narrows its value rows to the row's value.
-  std::string condition = "EC_StandSet.GUIDStand=" + Quoted(out.guid);
+  std::string condition = "EC_StandSet.GUIDStand=" + db::SqlText(out.guid);
   bool by_bracket = false;
   if (UsesDimension(cn, out.guid, 1)) {
     if (row.claimant.empty()) return SetMessage(out, language, "Q7.Rembiz.0029", out.name);
-    db::Recordset grade = Query(
-        cn, "select strGradeID from EC_PersonCtrl where strpersoncode=" + Quoted(row.claimant));
+    db::Recordset grade = Query(cn, "select strGradeID from EC_PersonCtrl where strpersoncode=" +
+                                        db::SqlText(row.claimant));
     if (grade.Eof()) return SetMessage(out, language, "Q7.Rembiz.0030", out.name);
     const std::string grade_id = grade.Text("strGradeID");
     if (grade_id.empty()) return SetMessage(out, language, "Q7.Rembiz.0031", out.name);
-    condition += " and EC_StandSet.strField1=" + Quoted(grade_id);
+    condition += " and EC_StandSet.strField1=" + db::SqlText(grade_id);
   }
   if (UsesDimension(cn, out.guid, 2)) {
     if (row.place.empty()) return SetMessage(out, language, "Q7.Rembiz.0032", out.name);
-    db::Recordset place =
-        Query(cn, "select strGradeID from EC_Position where strPositionCode=" + Quoted(row.place));
+    db::Recordset place = Query(
+        cn, "select strGradeID from EC_Position where strPositionCode=" + db::SqlText(row.place));
     if (place.Eof()) return SetMessage(out, language, "Q7.Rembiz.0033", out.name);
     const std::string place_grade = place.Text("strGradeID");
     if (place_grade.empty()) return SetMessage(out, language, "Q7.Rembiz.0034", out.name);
-    condition += " and EC_StandSet.strField2=" + Quoted(place_grade);
+    condition += " and EC_StandSet.strField2=" + db::SqlText(place_grade);
   }
   if (UsesDimension(cn, out.guid, 3)) {
     if (row.dimension3.empty()) return SetMessage(out, language, "Q7.Rembiz.0035", out.name);
-    condition += " and EC_StandSet.strField3=" + Quoted(row.dimension3);
+    condition += " and EC_StandSet.strField3=" + db::SqlText(row.dimension3);
   }
   if (UsesDimension(cn, out.guid, 4)) {
     if (row.receipt == 0) return SetMessage(out, language, "Q7.Rembiz.0036", out.name);
@@ -194,7 +193,8 @@ bool UsesReceiptBracket(db::Connection& cn, std::string_view department, std::st
                 "EC_Expense.GUID = EC_ExpenseDepart.GuidMain LEFT OUTER JOIN EC_EffectItem ON "
                 "EC_Expense.GUID = EC_EffectItem.GUIDStand WHERE (EC_EffectItem.intEDCode = 4) "
                 "AND (EC_ExpenseDepart.strDepartID = " +
-                    Quoted(department) + ") AND (EC_Expense.strIOItemCode = " + Quoted(item) + ")")
+                    db::SqlText(department) +
+                    ") AND (EC_Expense.strIOItemCode = " + db::SqlText(item) + ")")
               .Eof();
 }
 

@@ -1,0 +1,55 @@
+#include "frame/request.h"
+
+#include "db/error.h"
+#include "db/text.h"
+#include "frame/convert.h"
+
+namespace rembiz::frame {
+
+std::string InText(const xml::Node& func, std::string_view name) {
+  return db::Trim(func.SelectSingleNode("in/" + std::string(name)).Text());
+}
+
+xml::Node FirstIn(const xml::Node& func) { return func.Child("in").FirstChild(); }
+
+bool Present(const xml::Node& node, std::string_view name) { return !node.Attr(name).empty(); }
+
+std::string ValueOf(const xml::Node& node, std::string_view name) {
+  std::string text = node.Attr(name);
+  constexpr std::string_view kMidnight = "T00:00:00";
+  if (text.size() > kMidnight.size() && text.ends_with(kMidnight)) {
+    text.resize(text.size() - kMidnight.size());
+  }
+  return SqlValue(db::Variant(text));
+}
+
+void InvalidNumber(std::string_view what, std::string_view text) {
+  throw ComError(
+      db::kErrInvalidRequest,
+      "Invalid request: " + std::string(what) + " '" + std::string(text) + "' is not a number.",
+      "Rembiz");
+}
+
+std::string RequireInteger(const std::string& text, std::string_view what) {
+  bool ok = !text.empty() && text.size() < 19;
+  for (char c : text) ok = ok && c >= '0' && c <= '9';
+  if (!ok) InvalidNumber(what, text);
+  return text;
+}
+
+std::string OptionalNumber(const std::string& text, std::string_view what) {
+  if (db::Trim(text).empty()) return "";
+  if (!IsNumeric(db::Variant(text))) InvalidNumber(what, text);
+  return SqlNumber(db::Variant(text));
+}
+
+std::optional<std::string> RowVersion(const std::string& text) {
+  if (!IsNumeric(db::Variant(text))) return std::nullopt;
+  return SqlNumber(db::Variant(text));
+}
+
+bool Exists(db::Connection& cn, const std::string& sql) {
+  return !cn.Execute(NormalizeSql(sql)).Eof();
+}
+
+}  // namespace rembiz::frame

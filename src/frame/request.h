@@ -1,0 +1,36 @@
+// Reading an operation's parameters for SQL: `in` values, attributes as literals, and numbers
+// that are checked before they go into a statement unquoted.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "db/connection.h"
+#include "xml/document.h"
+
+namespace rembiz::frame {
+
+// The trimmed text of the `in/<name>` element of an operation.
+std::string InText(const xml::Node& func, std::string_view name);
+// The first child of `in`, whose attributes carry many operations' parameters.
+xml::Node FirstIn(const xml::Node& func);
+
+// An attribute that is there and not empty.
+bool Present(const xml::Node& node, std::string_view name);
+// An attribute as a SQL literal: quoted, or null when missing or empty. Date-times sent by the
+// pages lose their empty time of day ("2004-03-05T00:00:00" becomes '2004-03-05').
+std::string ValueOf(const xml::Node& node, std::string_view name);
+
+// An integer that goes into SQL unquoted (AutoID, counts); anything else is an invalid request.
+std::string RequireInteger(const std::string& text, std::string_view what);
+// A number of the request: "" when empty, its SQL text when numeric, else an invalid request.
+std::string OptionalNumber(const std::string& text, std::string_view what);
+// A row version of the request, or nullopt when it is no number (it then matches no row).
+std::optional<std::string> RowVersion(const std::string& text);
+[[noreturn]] void InvalidNumber(std::string_view what, std::string_view text);
+
+// True when the query finds a row.
+bool Exists(db::Connection& cn, const std::string& sql);
+
+}  // namespace rembiz::frame
