@@ -3,6 +3,8 @@
 #include "db/error.h"
 #include "db/text.h"
 #include "frame/convert.h"
+#include "frame/sql_helpers.h"
+#include "host/errors.h"
 
 namespace rembiz::frame {
 
@@ -50,6 +52,36 @@ std::optional<std::string> RowVersion(const std::string& text) {
 
 bool Exists(db::Connection& cn, const std::string& sql) {
   return !cn.Execute(NormalizeSql(sql)).Eof();
+}
+
+void CheckCostItem(db::Connection& cn, const xml::Node& head) {
+  if (!Present(head, "strItemClassID")) return;
+  std::string item_class = head.Attr("strItemClassID");
+  if (!Exists(cn, "SELECT citem_class FROM fitem Where citem_class = " + db::SqlText(item_class))) {
+    Raise(kErrBusiness, "Q7.Rembiz.0219");
+  }
+  if (!Present(head, "strItemID")) return;
+  std::string item = db::SqlText(head.Attr("strItemID"));
+  std::string sql;
+  if (item_class == "ch") {
+    sql = "SELECT cInvCode FROM inventory Where cInvCode = " + item;
+  } else {
+    RequireSqlName("fitemss" + item_class, "item table");
+    sql = "SELECT cItemCode FROM fitemss" + item_class + " Where cItemCode = " + item;
+  }
+  if (!Exists(cn, sql)) Raise(kErrBusiness, "Q7.Rembiz.0220");
+}
+
+void CheckCurrencyAndRate(db::Connection& cn, const xml::Node& head) {
+  if (!Present(head, "strBill")) Raise(kErrBusiness, "Q7.Rembiz.0221");
+  if (!Exists(cn, "SELECT cexch_name FROM foreigncurrency Where cexch_name = " +
+                      db::SqlText(head.Attr("strBill")))) {
+    Raise(kErrBusiness, "Q7.Rembiz.0222");
+  }
+  if (!Present(head, "fltRate")) Raise(kErrBusiness, "Q7.Rembiz.0223");
+  db::Variant rate(head.Attr("fltRate"));
+  if (!IsNumeric(rate)) Raise(kErrBusiness, "Q7.Rembiz.0224");
+  if (NumValue(rate) <= 0) Raise(kErrBusiness, "Q7.Rembiz.0225");
 }
 
 }  // namespace rembiz::frame

@@ -33,4 +33,10 @@ std::optional<std::string> RowVersion(const std::string& text);
 // True when the query finds a row.
 bool Exists(db::Connection& cn, const std::string& sql);
 
+// Checks of a voucher head (loan or claim) against the master data, in the order the saves make
+// them: the cost-item class and item ("Q7.Rembiz.0219", "Q7.Rembiz.0220"), then the currency and
+// its rate ("Q7.Rembiz.0221" to "Q7.Rembiz.0225").
+void CheckCostItem(db::Connection& cn, const xml::Node& head);
+void CheckCurrencyAndRate(db::Connection& cn, const xml::Node& head);
+
 }  // namespace rembiz::frame

@@ -460,35 +460,8 @@ bool CLoan::SaveVouchSteps(host::Session& session, db::Connection& cn, xml::Node
     Raise(kErrBusiness, "Q7.Rembiz.0218");
   }
 
-  if (Present(head, "strItemClassID")) {
-    std::string item_class = head.Attr("strItemClassID");
-    if (!Exists(cn,
-                "SELECT citem_class FROM fitem Where citem_class = " + db::SqlText(item_class))) {
-      Raise(kErrBusiness, "Q7.Rembiz.0219");
-    }
-    if (Present(head, "strItemID")) {
-      std::string item = db::SqlText(head.Attr("strItemID"));
-      std::string sql;
-      if (item_class == "ch") {
-        sql = "SELECT cInvCode FROM inventory Where cInvCode = " + item;
-      } else {
-        frame::RequireSqlName("fitemss" + item_class, "item table");
-        sql = "SELECT cItemCode FROM fitemss" + item_class + " Where cItemCode = " + item;
-      }
-      if (!Exists(cn, sql)) Raise(kErrBusiness, "Q7.Rembiz.0220");
-    }
-  }
-
-  if (!Present(head, "strBill")) Raise(kErrBusiness, "Q7.Rembiz.0221");
-  if (!Exists(cn, "SELECT cexch_name FROM foreigncurrency Where cexch_name = " +
-                      db::SqlText(head.Attr("strBill")))) {
-    Raise(kErrBusiness, "Q7.Rembiz.0222");
-  }
-
-  if (!Present(head, "fltRate")) Raise(kErrBusiness, "Q7.Rembiz.0223");
-  if (!frame::IsNumeric(db::Variant(head.Attr("fltRate")))) Raise(kErrBusiness, "Q7.Rembiz.0224");
-  if (frame::NumValue(db::Variant(head.Attr("fltRate"))) <= 0)
-    Raise(kErrBusiness, "Q7.Rembiz.0225");
+  frame::CheckCostItem(cn, head);
+  frame::CheckCurrencyAndRate(cn, head);
 
   const std::string head_money = RequiredNumber(head, "dblMoney", "Q7.Rembiz.0226");
   const std::string old_money = RequiredNumber(head, "dblOldMoney", "Q7.Rembiz.0227");
