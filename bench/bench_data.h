@@ -1,0 +1,26 @@
+// The data the benchmarks run on: data directories made from the demo company plus generated
+// loan vouchers, and the requests the benchmarks send.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "host/database_setup.h"
+#include "host/local_session.h"
+
+namespace rembiz::bench {
+
+// A demo data directory under `root` with `vouchers` generated loan vouchers on top of the demo
+// ones (file databases in WAL mode, as `rembiz init` makes them).
+host::DataDir MakeDataDirectory(const std::filesystem::path& root, int64_t vouchers);
+
+std::unique_ptr<host::LocalSession> OpenSession(const host::DataDir& dir);
+
+// A new loan voucher of 800 in two rows, numbered `number`.
+std::string LoanSaveRequest(const std::string& year, const std::string& number);
+// A new expenditure claim of five rows, each checked against the standards, numbered `number`.
+std::string ClaimSaveRequest(const std::string& year, const std::string& number);
+
+}  // namespace rembiz::bench

@@ -1,0 +1,619 @@
+// `make bench`: the figures of the business layer on a generated data set. Every benchmark runs
+// a real request through a class's myHandle (or the HTTP service); the table at the end sets each
+// figure beside its target and the same figures go to a JSON file.
+#include <benchmark/benchmark.h>
+#include <httplib.h>
+#include <spdlog/spdlog.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <map>
+#include <optional>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/http_service.h"
+#include "bench/bench_data.h"
+#include "bench/replay.h"
+#include "db/connection.h"
+#include "db/recordset.h"
+#include "db/test_seams.h"
+#include "frame/registry.h"
+#include "xml/document.h"
+
+namespace rembiz::bench {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+struct Options {
+  bool quick = false;
+  std::vector<int64_t> sizes;
+  fs::path data_root;
+  fs::path out = "build/bench-results.json";
+  bool keep = false;
+  double min_time = 0;  // seconds per benchmark; 0: 0.2 quick, 1.0 otherwise
+};
+
+// What the benchmarks report, by figure name; a missing figure stays null in the JSON.
+std::map<std::string, double>& Figures() {
+  static std::map<std::string, double> figures;
+  return figures;
+}
+std::map<std::string, std::string>& Failures() {
+  static std::map<std::string, std::string> failures;
+  return failures;
+}
+
+struct Env {
+  std::unique_ptr<host::DataDir> base;  // the smallest data set: saves and reads
+  std::unique_ptr<host::LocalSession> session;
+  std::string year;
+  std::map<int64_t, std::unique_ptr<host::DataDir>> by_size;
+  std::map<int64_t, std::unique_ptr<host::LocalSession>> sessions;
+};
+Env& TheEnv() {
+  static Env env;
+  return env;
+}
+
+xml::Document Call(const std::string& class_name, const std::string& request,
+                   host::Session& session) {
+  xml::Document doc;
+  if (!doc.LoadXml(request)) throw std::runtime_error("bad request XML: " + request);
+  frame::CreateObject("Rembiz." + class_name)->myHandle(&session, doc);
+  return doc;
+}
+
+bool IsError(const xml::Document& doc) { return !doc.SelectSingleNode("/error").IsNull(); }
+
+std::string Describe(const xml::Document& doc) {
+  std::string text = doc.Xml();
+  return text.size() > 400 ? text.substr(0, 400) + "..." : text;
+}
+
+std::string NextNumber(const char* prefix) {
+  static std::atomic<int64_t> counter{0};
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, "%s%09lld", prefix, static_cast<long long>(++counter));
+  return buffer;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Request benchmarks
+
+void FrameOverhead(benchmark::State& state) {
+  Env& env = TheEnv();
+  const std::string request = "<req><func name='nosuchoperation'/></req>";
+  xml::Document check = Call("CLoan", request, *env.session);
+  if (IsError(check)) {
+    state.SkipWithError(("request refused: " + Describe(check)).c_str());
+    for (auto _ : state) {
+    }
+    return;
+  }
+  int64_t before = db::ThreadStatementCount();
+  for (auto _ : state) {
+    xml::Document doc = Call("CLoan", request, *env.session);
+    benchmark::DoNotOptimize(doc);
+  }
+  state.counters["statements"] = static_cast<double>(db::ThreadStatementCount() - before) /
+                                 static_cast<double>(std::max<int64_t>(state.iterations(), 1));
+}
+
+// A save benchmark: new voucher per iteration, statements per save as a counter.
+void Saves(benchmark::State& state, const std::string& class_name,
+           std::function<std::string(const std::string&)> request, const char* prefix) {
+  Env& env = TheEnv();
+  xml::Document first = Call(class_name, request(NextNumber(prefix)), *env.session);
+  if (IsError(first)) {
+    state.SkipWithError(("save refused: " + Describe(first)).c_str());
+    for (auto _ : state) {
+    }
+    return;
+  }
+  int64_t statements = 0;
+  for (auto _ : state) {
+    const std::string text = request(NextNumber(prefix));
+    int64_t before = db::ThreadStatementCount();
+    xml::Document doc = Call(class_name, text, *env.session);
+    statements += db::ThreadStatementCount() - before;
+    benchmark::DoNotOptimize(doc);
+  }
+  state.counters["statements"] = static_cast<double>(statements) /
+                                 static_cast<double>(std::max<int64_t>(state.iterations(), 1));
+}
+
+// The same save replayed: record one, take it back, then run its statements through the C API
+// and undo each run outside the measured time.
+void Replays(benchmark::State& state, const std::string& class_name,
+             std::function<std::string(const std::string&)> request, const std::string& head,
+             const std::string& rows) {
+  Env& env = TheEnv();
+  const std::string number = NextNumber("RP");
+  std::vector<std::string> recorded;
+  {
+    db::StatementRecorder recorder;
+    xml::Document doc = Call(class_name, request(number), *env.session);
+    if (IsError(doc)) {
+      state.SkipWithError(("save refused: " + Describe(doc)).c_str());
+      for (auto _ : state) {
+      }
+      return;
+    }
+    recorded = recorder.Statements();
+  }
+  // REMBIZ_BENCH_STATEMENTS=1 shows what the save sent, to read beside a profile.
+  if (std::getenv("REMBIZ_BENCH_STATEMENTS")) {
+    for (const std::string& sql : recorded) std::fprintf(stderr, "    %s\n", sql.c_str());
+  }
+  db::Connection cn;
+  cn.Open(env.session->ConnectionString());
+  const std::string guid =
+      cn.Execute("select GUID from " + head + " where strVouchID = '" + number + "'").Text("GUID");
+  const std::string undo = "DELETE FROM " + rows + " WHERE MGuid = '" + guid + "'; DELETE FROM " +
+                           head + " WHERE GUID = '" + guid + "';";
+  sqlite3* db = cn.Handle();
+  sqlite3_exec(db, undo.c_str(), nullptr, nullptr, nullptr);
+  Replay replay(db, recorded);
+  for (auto _ : state) {
+    Clock::time_point start = Clock::now();
+    replay.Run();
+    state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
+    if (sqlite3_exec(db, undo.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) {
+      state.SkipWithError(sqlite3_errmsg(db));
+      break;
+    }
+  }
+  state.counters["statements"] = static_cast<double>(replay.Size());
+}
+
+std::string ClaimReadRequest(const std::string& guid) {
+  return "<req><func name='getVouchByGUID'><in><GUID>" + guid +
+         "</GUID></in></func><func name='vchgetloanheaddata'><in><row/></in></func>"
+         "<func name='vchgetloanbodydata'><in><row/></in></func></req>";
+}
+
+void ClaimRead(benchmark::State& state) {
+  Env& env = TheEnv();
+  const std::string number = NextNumber("RD");
+  xml::Document saved = Call("CExpense", ClaimSaveRequest(env.year, number), *env.session);
+  db::Connection cn;
+  cn.Open(env.session->ConnectionString());
+  const std::string guid =
+      IsError(saved)
+          ? ""
+          : cn.Execute("select GUID from EC_ExpenVouch where strVouchID = '" + number + "'")
+                .Text("GUID");
+  const std::string request = ClaimReadRequest(guid);
+  xml::Document check = Call("CExpense", request, *env.session);
+  if (guid.empty() || IsError(check) || check.SelectNodes("//rs:data/z:row").size() != 6) {
+    state.SkipWithError(("claim read failed: " + Describe(IsError(saved) ? saved : check)).c_str());
+    for (auto _ : state) {
+    }
+    return;
+  }
+  for (auto _ : state) {
+    xml::Document doc = Call("CExpense", request, *env.session);
+    benchmark::DoNotOptimize(doc);
+  }
+}
+
+// A list request over a data set of `size` generated vouchers; rows answered and statements per
+// call as counters (a per-row statement shows as statements growing with the size).
+void OverSize(benchmark::State& state, int64_t size, const std::string& class_name,
+              const std::string& request, const std::string& row_path) {
+  Env& env = TheEnv();
+  host::LocalSession& session = *env.sessions.at(size);
+  xml::Document check = Call(class_name, request, session);
+  size_t rows = check.SelectNodes(row_path).size();
+  if (IsError(check) || rows < static_cast<size_t>(size)) {
+    state.SkipWithError(("list failed: " + Describe(check)).c_str());
+    for (auto _ : state) {
+    }
+    return;
+  }
+  int64_t statements = 0;
+  for (auto _ : state) {
+    int64_t before = db::ThreadStatementCount();
+    xml::Document doc = Call(class_name, request, session);
+    statements += db::ThreadStatementCount() - before;
+    benchmark::DoNotOptimize(doc);
+  }
+  state.counters["rows"] = static_cast<double>(rows);
+  state.counters["statements"] = static_cast<double>(statements) /
+                                 static_cast<double>(std::max<int64_t>(state.iterations(), 1));
+}
+
+// ---------------------------------------------------------------------------------------------
+// HTTP: four client threads on loopback, each a bounded number of read requests per iteration.
+
+constexpr int kHttpClients = 4;
+constexpr int kHttpRequestsPerClient = 50;
+// Kept-alive connections run into the server's unflushed small writes (see README), so that
+// variant does fewer requests per iteration.
+constexpr int kKeepAliveRequestsPerClient = 5;
+
+void HttpReads(benchmark::State& state, bool keep_alive) {
+  const int per_client = keep_alive ? kKeepAliveRequestsPerClient : kHttpRequestsPerClient;
+  Env& env = TheEnv();
+  spdlog::set_level(spdlog::level::warn);
+  app::ServeOptions options;
+  options.data_dir = env.base->Path().string();
+  options.port = 0;
+  options.record_sessions = false;
+  app::HttpService service(options);
+  const int port = service.Bind();
+  std::thread runner([&] { service.Run(); });
+  struct StopOnExit {
+    app::HttpService& service;
+    std::thread& runner;
+    ~StopOnExit() {
+      service.Stop();
+      runner.join();
+    }
+  } stop{service, runner};
+
+  httplib::Client login("127.0.0.1", port);
+  httplib::Result r =
+      login.Post("/api/login", httplib::Params{{"user", "demo"}, {"password", "demo"}});
+  std::smatch m;
+  std::string body = r ? r->body : "";
+  if (!r || r->status != 200 || !std::regex_search(body, m, std::regex("token=\"([0-9a-f]+)\""))) {
+    state.SkipWithError(("login failed: " + body).c_str());
+    for (auto _ : state) {
+    }
+    return;
+  }
+  const std::string token = m[1];
+  db::Connection cn;
+  cn.Open(env.session->ConnectionString());
+  const std::string guid =
+      cn.Execute("select GUID from EC_LoanVouch where strVouchID = 'GEN00000001'").Text("GUID");
+  const std::string request = ClaimReadRequest(guid);
+  const httplib::Headers headers{{"Authorization", "Bearer " + token}};
+  std::atomic<int64_t> failed{0};
+
+  for (auto _ : state) {
+    std::vector<std::thread> clients;
+    for (int c = 0; c < kHttpClients; ++c) {
+      clients.emplace_back([&] {
+        httplib::Client client("127.0.0.1", port);
+        client.set_keep_alive(std::getenv("KA") != nullptr);
+        client.set_tcp_nodelay(std::getenv("ND") != nullptr);
+        client.set_read_timeout(30, 0);
+        for (int i = 0; i < kHttpRequestsPerClient; ++i) {
+          httplib::Result result = client.Post("/api/CLoan", headers, request, "application/xml");
+          if (!result || result->status != 200 || result->body.find("<error") != std::string::npos)
+            ++failed;
+        }
+      });
+    }
+    for (std::thread& client : clients) client.join();
+  }
+  if (failed > 0) state.SkipWithError((std::to_string(failed) + " HTTP reads failed").c_str());
+  state.counters["requests"] = kHttpClients * per_client;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Figures
+
+struct Measured {
+  double ns = 0;  // real time per iteration
+  std::map<std::string, double> counters;
+};
+
+class Collector : public benchmark::BenchmarkReporter {
+ public:
+  bool ReportContext(const Context&) override { return true; }
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& run : runs) {
+      const std::string name = run.run_name.function_name;
+      if (run.error_occurred) {
+        Failures()[name] = run.error_message;
+        std::fprintf(stderr, "  %-24s FAILED: %s\n", name.c_str(), run.error_message.c_str());
+        continue;
+      }
+      Measured m;
+      m.ns = run.GetAdjustedRealTime();
+      for (const auto& [key, counter] : run.counters) m.counters[key] = counter.value;
+      results[name] = m;
+      std::fprintf(stderr, "  %-24s %12.1f us/iteration (%lld iterations)\n", name.c_str(),
+                   m.ns / 1000.0, static_cast<long long>(run.iterations));
+    }
+  }
+  std::map<std::string, Measured> results;
+};
+
+struct Row {
+  std::string figure;
+  std::string unit;
+  std::string target;  // "" without a target
+  std::function<bool(double)> meets;
+};
+
+std::string SizeLabel(int64_t size) {
+  return size % 1000 == 0 ? std::to_string(size / 1000) + "k" : std::to_string(size);
+}
+
+void DeriveFigures(const Collector& collector, const std::vector<int64_t>& sizes) {
+  auto& figures = Figures();
+  auto find = [&](const std::string& name) -> const Measured* {
+    auto it = collector.results.find(name);
+    return it == collector.results.end() ? nullptr : &it->second;
+  };
+  auto per_second = [&](const std::string& name, const std::string& figure, double per = 1) {
+    if (const Measured* m = find(name)) figures[figure] = per * 1e9 / m->ns;
+  };
+  per_second("frame/unknown_func", "frame_rps");
+  if (const Measured* m = find("frame/unknown_func")) {
+    figures["frame_statements"] = m->counters.at("statements");
+  }
+  per_second("loan/save", "loan_save_ps");
+  per_second("claim/save", "claim_save_ps");
+  per_second("claim/read", "claim_read_ps");
+  per_second("http/read", "http_rps", kHttpClients * kHttpRequestsPerClient);
+  per_second("http/read_keepalive", "http_keepalive_rps",
+             kHttpClients * kKeepAliveRequestsPerClient);
+  for (const char* kind : {"loan", "claim"}) {
+    const Measured* save = find(std::string(kind) + "/save");
+    const Measured* replay = find(std::string(kind) + "/replay");
+    if (save) figures[std::string(kind) + "_save_statements"] = save->counters.at("statements");
+    if (save && replay) figures[std::string(kind) + "_save_replay_ratio"] = save->ns / replay->ns;
+    if (replay) figures[std::string(kind) + "_replay_us"] = replay->ns / 1000.0;
+  }
+  for (int64_t size : sizes) {
+    for (const char* kind : {"navigate", "selectget"}) {
+      const std::string label = SizeLabel(size);
+      if (const Measured* m = find(std::string(kind) + "/" + std::to_string(size))) {
+        figures[std::string(kind) + "_ms_" + label] = m->ns / 1e6;
+        figures[std::string(kind) + "_statements_" + label] = m->counters.at("statements");
+      }
+    }
+  }
+}
+
+std::string Number(double value) {
+  char buffer[64];
+  if (std::fabs(value) >= 100) {
+    std::snprintf(buffer, sizeof buffer, "%.0f", value);
+  } else {
+    std::snprintf(buffer, sizeof buffer, "%.3g", value);
+  }
+  return buffer;
+}
+
+void PrintTable(const std::vector<int64_t>& sizes) {
+  auto at_least = [](double t) { return [t](double v) { return v >= t; }; };
+  auto at_most = [](double t) { return [t](double v) { return v <= t; }; };
+  std::vector<Row> rows = {
+      {"frame_rps", "req/s", ">= 20000", at_least(20000)},
+      {"frame_statements", "stmts", "", nullptr},
+      {"loan_save_ps", "saves/s", ">= 3000", at_least(3000)},
+      {"loan_save_statements", "stmts", "", nullptr},
+      {"claim_save_ps", "saves/s", ">= 2000", at_least(2000)},
+      {"claim_save_statements", "stmts", "", nullptr},
+      {"claim_read_ps", "reads/s", ">= 10000", at_least(10000)},
+  };
+  for (const char* kind : {"navigate", "selectget"}) {
+    for (int64_t size : sizes) {
+      rows.push_back({std::string(kind) + "_ms_" + SizeLabel(size), "ms/call", "", nullptr});
+      rows.push_back({std::string(kind) + "_statements_" + SizeLabel(size), "stmts",
+                      std::string(kind) == "navigate" ? "no per-row" : "", nullptr});
+    }
+  }
+  rows.push_back({"http_rps", "req/s", "", nullptr});
+  rows.push_back({"http_keepalive_rps", "req/s", "", nullptr});
+  rows.push_back({"loan_replay_us", "us", "", nullptr});
+  rows.push_back({"loan_save_replay_ratio", "x", "<= 1.5", at_most(1.5)});
+  rows.push_back({"claim_replay_us", "us", "", nullptr});
+  rows.push_back({"claim_save_replay_ratio", "x", "<= 1.5", at_most(1.5)});
+
+  std::printf("\n%-26s %12s  %-8s %-11s %s\n", "figure", "measured", "unit", "target", "");
+  std::printf("%s\n", std::string(66, '-').c_str());
+  for (const Row& row : rows) {
+    auto it = Figures().find(row.figure);
+    std::string value = it == Figures().end() ? "missing" : Number(it->second);
+    std::string verdict;
+    if (it != Figures().end() && row.meets) verdict = row.meets(it->second) ? "ok" : "BELOW";
+    if (row.figure.find("ratio") != std::string::npos && verdict == "BELOW") verdict = "ABOVE";
+    std::printf("%-26s %12s  %-8s %-11s %s\n", row.figure.c_str(), value.c_str(), row.unit.c_str(),
+                row.target.c_str(), verdict.c_str());
+  }
+  // Linear means the time per voucher stays flat as the data set grows.
+  if (sizes.size() > 1) {
+    for (const char* kind : {"navigate", "selectget"}) {
+      std::printf("%-26s", (std::string(kind) + " us/voucher").c_str());
+      for (int64_t size : sizes) {
+        auto it = Figures().find(std::string(kind) + "_ms_" + SizeLabel(size));
+        std::printf("  %s: %s", SizeLabel(size).c_str(),
+                    it == Figures().end() ? "-" : Number(it->second * 1000.0 / size).c_str());
+      }
+      std::printf("\n");
+    }
+  }
+}
+
+void WriteJson(const fs::path& path) {
+  std::vector<std::string> names = {"frame_rps",
+                                    "loan_save_ps",
+                                    "claim_save_ps",
+                                    "loan_save_statements",
+                                    "claim_save_statements",
+                                    "claim_read_ps"};
+  for (const char* kind : {"navigate", "selectget"}) {
+    for (const char* label : {"1k", "10k", "100k"})
+      names.push_back(std::string(kind) + "_ms_" + label);
+  }
+  names.insert(names.end(), {"http_rps", "loan_save_replay_ratio", "claim_save_replay_ratio"});
+  for (const auto& [name, value] : Figures()) {
+    if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
+  }
+  if (path.has_parent_path()) fs::create_directories(path.parent_path());
+  std::ofstream out(path);
+  out << "{\n";
+  for (size_t i = 0; i < names.size(); ++i) {
+    auto it = Figures().find(names[i]);
+    char value[64] = "null";
+    if (it != Figures().end()) std::snprintf(value, sizeof value, "%.6g", it->second);
+    out << "  \"" << names[i] << "\": " << value << (i + 1 < names.size() ? ",\n" : "\n");
+  }
+  out << "}\n";
+}
+
+// ---------------------------------------------------------------------------------------------
+
+Options ParseOptions(int* argc, char** argv) {
+  Options options;
+  options.quick = std::getenv("BENCH_QUICK") && std::strcmp(std::getenv("BENCH_QUICK"), "") != 0 &&
+                  std::strcmp(std::getenv("BENCH_QUICK"), "0") != 0;
+  std::string sizes;
+  int kept = 1;
+  for (int i = 1; i < *argc; ++i) {
+    std::string arg = argv[i];
+    if (arg == "--quick") {
+      options.quick = true;
+    } else if (arg.rfind("--sizes=", 0) == 0) {
+      sizes = arg.substr(8);
+    } else if (arg.rfind("--data=", 0) == 0) {
+      options.data_root = arg.substr(7);
+    } else if (arg.rfind("--out=", 0) == 0) {
+      options.out = arg.substr(6);
+    } else if (arg.rfind("--min-time=", 0) == 0) {
+      options.min_time = std::stod(arg.substr(11));
+    } else if (arg == "--keep") {
+      options.keep = true;
+    } else {
+      argv[kept++] = argv[i];  // left for Google Benchmark (--benchmark_filter=...)
+    }
+  }
+  *argc = kept;
+  if (sizes.empty()) sizes = options.quick ? "1000,10000" : "1000,10000,100000";
+  for (size_t start = 0; start < sizes.size();) {
+    size_t comma = sizes.find(',', start);
+    if (comma == std::string::npos) comma = sizes.size();
+    options.sizes.push_back(std::stoll(sizes.substr(start, comma - start)));
+    start = comma + 1;
+  }
+  if (options.data_root.empty()) {
+    options.data_root = fs::temp_directory_path() / ("rembiz-bench-" + std::to_string(getpid()));
+  }
+  return options;
+}
+
+int Main(int argc, char** argv) {
+  Options options = ParseOptions(&argc, argv);
+  benchmark::Initialize(&argc, argv);
+  Env& env = TheEnv();
+  env.year = host::CurrentYearText();
+
+  std::fprintf(stderr, "Generating data sets in %s ...\n", options.data_root.c_str());
+  Clock::time_point started = Clock::now();
+  for (int64_t size : options.sizes) {
+    env.by_size[size] = std::make_unique<host::DataDir>(MakeDataDirectory(options.data_root, size));
+    env.sessions[size] = OpenSession(*env.by_size[size]);
+  }
+  // Saves and reads run on a data set of its own, the size of the smallest.
+  env.base = std::make_unique<host::DataDir>(
+      MakeDataDirectory(options.data_root / "saves", options.sizes.front()));
+  env.session = OpenSession(*env.base);
+  std::fprintf(stderr, "  done in %.1f s\n",
+               std::chrono::duration<double>(Clock::now() - started).count());
+
+  const double min_time = options.min_time > 0 ? options.min_time : options.quick ? 0.2 : 1.0;
+  auto loan = [&](const std::string& n) { return LoanSaveRequest(env.year, n); };
+  auto claim = [&](const std::string& n) { return ClaimSaveRequest(env.year, n); };
+  auto unit = benchmark::kNanosecond;
+  benchmark::RegisterBenchmark("frame/unknown_func", FrameOverhead)->MinTime(min_time)->Unit(unit);
+  benchmark::RegisterBenchmark("loan/save",
+                               [=](benchmark::State& s) { Saves(s, "CLoan", loan, "BL"); })
+      ->MinTime(min_time)
+      ->Unit(unit);
+  benchmark::RegisterBenchmark(
+      "loan/replay",
+      [=](benchmark::State& s) { Replays(s, "CLoan", loan, "EC_LoanVouch", "EC_LoanVouch_Sub"); })
+      ->MinTime(min_time)
+      ->UseManualTime()
+      ->Unit(unit);
+  benchmark::RegisterBenchmark("claim/save",
+                               [=](benchmark::State& s) { Saves(s, "CExpense", claim, "BX"); })
+      ->MinTime(min_time)
+      ->Unit(unit);
+  benchmark::RegisterBenchmark("claim/replay",
+                               [=](benchmark::State& s) {
+                                 Replays(s, "CExpense", claim, "EC_ExpenVouch",
+                                         "EC_ExpenVouch_Sub");
+                               })
+      ->MinTime(min_time)
+      ->UseManualTime()
+      ->Unit(unit);
+  benchmark::RegisterBenchmark("claim/read", ClaimRead)->MinTime(min_time)->Unit(unit);
+  for (int64_t size : options.sizes) {
+    benchmark::RegisterBenchmark(("navigate/" + std::to_string(size)).c_str(),
+                                 [size](benchmark::State& s) {
+                                   OverSize(s, size, "CLoan",
+                                            "<req><func name='getVouchListID'><in/></func></req>",
+                                            "//Rows/row");
+                                 })
+        ->MinTime(min_time)
+        ->Unit(unit);
+    benchmark::RegisterBenchmark(
+        ("selectget/" + std::to_string(size)).c_str(),
+        [size](benchmark::State& s) {
+          OverSize(s, size, "CPubMsg",
+                   "<req><func name='selectget'><in><sql>select * from EC_LoanVouch</sql></in>"
+                   "</func></req>",
+                   "//rows/row");
+        })
+        ->MinTime(min_time)
+        ->Unit(unit);
+  }
+  benchmark::RegisterBenchmark("http/read", [](benchmark::State& s) { HttpReads(s, false); })
+      ->MinTime(min_time)
+      ->UseRealTime()
+      ->Unit(unit);
+  benchmark::RegisterBenchmark("http/read_keepalive",
+                               [](benchmark::State& s) { HttpReads(s, true); })
+      ->Iterations(1)
+      ->UseRealTime()
+      ->Unit(unit);
+
+  Collector collector;
+  benchmark::RunSpecifiedBenchmarks(&collector);
+  benchmark::Shutdown();
+
+  DeriveFigures(collector, options.sizes);
+  PrintTable(options.sizes);
+  for (const auto& [name, message] : Failures()) {
+    std::printf("missing %s: %s\n", name.c_str(), message.c_str());
+  }
+  WriteJson(options.out);
+  std::printf("\nFigures written to %s\n", options.out.c_str());
+
+  env.sessions.clear();
+  env.session.reset();
+  db::ClearConnectionPool();
+  if (!options.keep) {
+    std::error_code ignored;
+    fs::remove_all(options.data_root, ignored);
+  }
+  return 0;
+}
+
+}  // namespace
+}  // namespace rembiz::bench
+
+int main(int argc, char** argv) { return rembiz::bench::Main(argc, argv); }
