@@ -1,6 +1,8 @@
 #include "app/http_service.h"
 
 #include <httplib.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <pthread.h>
 #include <signal.h>
 #include <spdlog/spdlog.h>
@@ -260,10 +262,14 @@ class HttpService::Impl {
     server_.new_task_queue = [io_threads] { return new httplib::ThreadPool(io_threads); };
     // Address reuse for quick restarts, but no shared port: a second service on the same
     // port must fail to start instead of silently taking half of the connections.
+    // No Nagle delay: small answers on kept-alive connections would otherwise wait for the
+    // client's delayed acknowledgement.
     server_.set_socket_options([](socket_t sock) {
       int yes = 1;
       setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+      setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
     });
+    server_.set_tcp_nodelay(true);
     server_.set_payload_max_length(options_.max_body);
     server_.set_keep_alive_max_count(100);
     server_.set_keep_alive_timeout(3);
