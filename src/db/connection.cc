@@ -12,6 +12,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "db/literal_params.h"
 #include "db/sql_translator.h"
 #include "db/test_seams.h"
 #include "db/text.h"
@@ -548,9 +549,19 @@ void Connection::RunStatement(const std::string& sql, Recordset* result, int64_t
     ~ProgressOff() { sqlite3_progress_handler(db, 0, nullptr, nullptr); }
   } progress_off{db};
 
+  // The values become bound parameters, so that the same statement shape is prepared once and
+  // reused by every later request; a shape that does not take them runs as it is.
+  ParameterizedStatement shape = ParameterizeLiterals(sql);
   const char* tail = nullptr;
   bool cached = false;
-  sqlite3_stmt* stmt = handle_->Prepare(sql, &tail, &cached);
+  sqlite3_stmt* stmt = handle_->Prepare(shape.text, &tail, &cached);
+  if (stmt && !shape.values.empty() &&
+      ((tail && *tail) ||
+       sqlite3_bind_parameter_count(stmt) != static_cast<int>(shape.values.size()))) {
+    if (!cached) sqlite3_finalize(stmt);
+    shape = ParameterizedStatement{sql, {}};
+    stmt = handle_->Prepare(shape.text, &tail, &cached);
+  }
   struct StmtGuard {
     sqlite3_stmt* stmt;
     bool cached;
@@ -558,12 +569,29 @@ void Connection::RunStatement(const std::string& sql, Recordset* result, int64_t
       if (!stmt) return;
       if (cached) {
         sqlite3_reset(stmt);
+        sqlite3_clear_bindings(stmt);
       } else {
         sqlite3_finalize(stmt);
       }
     }
   } guard{stmt, cached};
   if (!stmt) return;  // blank text or a comment
+  for (size_t k = 0; k < shape.values.size(); ++k) {
+    const LiteralValue& value = shape.values[k];
+    int index = static_cast<int>(k + 1);
+    switch (value.kind) {
+      case LiteralValue::Kind::kText:
+        sqlite3_bind_text(stmt, index, value.text.data(), static_cast<int>(value.text.size()),
+                          SQLITE_TRANSIENT);
+        break;
+      case LiteralValue::Kind::kInteger:
+        sqlite3_bind_int64(stmt, index, std::strtoll(value.text.c_str(), nullptr, 10));
+        break;
+      case LiteralValue::Kind::kReal:
+        sqlite3_bind_double(stmt, index, std::strtod(value.text.c_str(), nullptr));
+        break;
+    }
+  }
 
   if (!StepRows(db, stmt, sql, result) && !sqlite3_stmt_readonly(stmt)) {
     *changes = sqlite3_changes64(db);
