@@ -17,6 +17,7 @@
 
 #include "db/error.h"
 #include "db/sql_tokenizer.h"
+#include "db/value_lifting.h"
 
 namespace rembiz::db {
 namespace {
@@ -2186,7 +2187,14 @@ StatementList TranslateSqlUncached(std::string_view sql) {
 
 std::shared_ptr<const StatementList> TranslateSql(std::string_view sql) {
   static TranslationCache cache;
-  return cache.Get(sql);
+  // Batches that differ only in their values share one translation.
+  std::optional<LiftedBatch> lifted = LiftValues(sql);
+  if (!lifted) return cache.Get(sql);
+  std::shared_ptr<const StatementList> shape = cache.Get(lifted->text);
+  if (std::optional<StatementList> statements = PutValuesBack(*shape, lifted->values)) {
+    return std::make_shared<const StatementList>(std::move(*statements));
+  }
+  return std::make_shared<const StatementList>(TranslateSqlUncached(sql));
 }
 
 }  // namespace rembiz::db

@@ -53,7 +53,8 @@ class SqlTranslatorTest : public ::testing::Test {
   // columns, NULL written as "NULL".
   Rows Run(const std::string& sql) {
     Rows rows;
-    for (const std::string& statement : *TranslateSql(sql)) {
+    std::shared_ptr<const StatementList> statements = TranslateSql(sql);
+    for (const std::string& statement : *statements) {
       sqlite3_stmt* stmt = nullptr;
       int rc = sqlite3_prepare_v2(db_, statement.c_str(), -1, &stmt, nullptr);
       if (rc != SQLITE_OK) {
@@ -90,7 +91,8 @@ class SqlTranslatorTest : public ::testing::Test {
 
   // The error SQLite reports for a translated statement (empty when it ran).
   std::string RunError(const std::string& sql) {
-    for (const std::string& statement : *TranslateSql(sql)) {
+    std::shared_ptr<const StatementList> statements = TranslateSql(sql);
+    for (const std::string& statement : *statements) {
       char* error = nullptr;
       if (sqlite3_exec(db_, statement.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
         std::string message = error ? error : "";
