@@ -163,11 +163,11 @@ const EXAMPLES = {
     <in>
       <xml ${ROW}>
         <head><z:row strTypeCode="201" strVouchID="ZC${s.month}9001" dtLoanDate="${s.date}T00:00:00"
-            strDepartID="0301" strLoanID="0004" strBill="人民币" fltRate="1" dblMoney="860"
-            dblOldMoney="860" strUsed="Tianjin customer visit" strPersonID="${s.userName}"/></head>
+            strDepartID="0301" strLoanID="0004" strBill="人民币" fltRate="1" dblMoney="700"
+            dblOldMoney="700" strUsed="Tianjin customer visit" strPersonID="${s.userName}"/></head>
         <body>
           <row strIOItem="20101" strEZero="0102" dtBDate="${s.date}" dtEDate="${s.date}" dblVouch="1" dblNumber="1"
-               dblMoney="460" strMemo="Hotel, one night"/>
+               dblMoney="300" strMemo="Hotel, one night"/>
           <row strIOItem="20102" dtBDate="${s.date}" dtEDate="${s.date}" dblVouch="2" dblNumber="1"
                dblMoney="400" strMemo="Train tickets"/>
         </body>
