@@ -5,6 +5,7 @@
 #include "db/persist.h"
 #include "db/text.h"
 #include "frame/convert.h"
+#include "frame/request.h"
 #include "host/approval_flow.h"
 #include "host/errors.h"
 
@@ -23,10 +24,6 @@ constexpr VoucherKind kLoan{"45", "EC0202", "EC_LoanVouch", "借款单"};
   std::string text = flow.LastErrorText();
   if (text.empty()) Raise(kErrBusiness, "Q7.Rembiz.0260");
   throw ComError(kErrBusiness, text, "Rembiz");
-}
-
-std::string InText(const xml::Node& func, std::string_view name) {
-  return func.SelectSingleNode("in/" + std::string(name)).Text();
 }
 
 }  // namespace
@@ -99,10 +96,10 @@ bool InitAudit(host::Session& session, db::Connection& cn, const xml::Node& node
 bool SubmitAudit(host::Session& session, db::Connection& cn, xml::Node& func, xml::Document& answer,
                  std::string_view table) {
   bool claim = table == "EC_ExpenVouch";
-  std::string guid = InText(func, "GUID");
+  std::string guid = frame::InText(func, "GUID");
   if (guid.empty()) Raise(kErrBusiness, "Q7.Rembiz.0261");
   // A row version that is no number matches no voucher.
-  std::string ts = InText(func, "ts");
+  std::string ts = frame::InText(func, "ts");
   if (!frame::IsNumeric(db::Variant(ts))) Raise(kErrBusiness, "Q7.Rembiz.0262");
 
   std::string columns = claim ? "strVouchID,GUID,AutoID ,blnSettle,dblOldMoney,"

@@ -32,6 +32,7 @@ using frame::NormalizeSql;
 using frame::OptionalNumber;
 using frame::Present;
 using frame::RequireInteger;
+using frame::RoundMoney;
 using frame::RowVersion;
 using frame::SqlEscape;
 using frame::ValueOf;
@@ -93,15 +94,8 @@ const frame::ClassRegistrar kRegistrar("Rembiz.CExpense",
 // Request helpers shared with CLoan live in frame/request.h; the ones below differ in what the
 // claim pages send.
 
-// Amounts are money: four decimals.
-double RoundMoney(double value) { return std::round(value * 10000.0) / 10000.0; }
 double Round2(double value) { return std::round(value * 100.0) / 100.0; }
 std::string MoneyText(double value) { return db::DoubleText(RoundMoney(value)); }
-
-bool IsBusyCode(int32_t number) {
-  return number == static_cast<int32_t>(0x80040E21) || number == static_cast<int32_t>(0x80004005) ||
-         number == static_cast<int32_t>(0x80040E31) || number == static_cast<int32_t>(0x8004D013);
-}
 
 // A number of a record: null when missing or empty, refused when it is no number.
 std::string NumberOf(const xml::Node& node, std::string_view name) {
@@ -126,7 +120,7 @@ std::string CardOfTypeCode(std::string_view type_code) {
 // The error document of a procedure that writes its own: busy codes read "Q7.Rembiz.0159".
 void LoadProcedureError(xml::Document& answer, std::string_view procedure, const ComError& e,
                         std::string text) {
-  if (IsBusyCode(e.Number())) text = host::MessageText("Q7.Rembiz.0159");
+  if (frame::IsBusyCode(e.Number())) text = host::MessageText("Q7.Rembiz.0159");
   answer.LoadXml(frame::ProcedureErrorXml("CExpense", procedure, e.Number(), text));
 }
 

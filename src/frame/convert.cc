@@ -121,7 +121,7 @@ std::string NormalizeSql(std::string_view sql) {
       out += "'";
     }
   }
-  if (Lower(host::CurrentLanguage()) == "en-us") return BracketAliases(out);
+  if (host::CurrentLanguageIsEnglish()) return BracketAliases(out);
   return out;
 }
 

@@ -15,11 +15,6 @@ constexpr const char* kDeclaration = "<?xml version='1.0' encoding='utf-8'?>";
 constexpr int32_t kErrObjectNotSet = 91;
 constexpr int32_t kErrUnexpected = static_cast<int32_t>(0x8000FFFF);
 
-bool IsBusyCode(int32_t number) {
-  return number == static_cast<int32_t>(0x80040E21) || number == static_cast<int32_t>(0x80004005) ||
-         number == static_cast<int32_t>(0x80040E31) || number == static_cast<int32_t>(0x8004D013);
-}
-
 std::string HandlerErrorXml(const FrameVariant& variant, int32_t number,
                             const std::string& description) {
   switch (variant.error_form) {
@@ -92,6 +87,11 @@ class TaskScope {
 };
 
 }  // namespace
+
+bool IsBusyCode(int32_t number) {
+  return number == static_cast<int32_t>(0x80040E21) || number == static_cast<int32_t>(0x80004005) ||
+         number == static_cast<int32_t>(0x80040E31) || number == static_cast<int32_t>(0x8004D013);
+}
 
 std::string ProcedureErrorXml(std::string_view class_name, std::string_view procedure,
                               int32_t number, std::string_view description) {

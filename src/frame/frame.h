@@ -75,6 +75,9 @@ constexpr OperationEntry Op(std::string_view name, unsigned flags = 0,
 void RunFrame(const FrameVariant& variant, std::span<const OperationEntry> operations,
               BusinessObject& self, host::Session* session, xml::Document& request);
 
+// The database codes that mean "busy or timed out" (answered with "Q7.Rembiz.0159").
+bool IsBusyCode(int32_t number);
+
 // The error document a procedure loads as its own answer.
 std::string ProcedureErrorXml(std::string_view class_name, std::string_view procedure,
                               int32_t number, std::string_view description);

@@ -1,5 +1,7 @@
 #include "frame/request.h"
 
+#include <cmath>
+
 #include "db/error.h"
 #include "db/text.h"
 #include "frame/convert.h"
@@ -49,6 +51,8 @@ std::optional<std::string> RowVersion(const std::string& text) {
   if (!IsNumeric(db::Variant(text))) return std::nullopt;
   return SqlNumber(db::Variant(text));
 }
+
+double RoundMoney(double value) { return std::round(value * 10000.0) / 10000.0; }
 
 bool Exists(db::Connection& cn, const std::string& sql) {
   return !cn.Execute(NormalizeSql(sql)).Eof();

@@ -168,10 +168,7 @@ std::string CreateTempTable(db::Connection& cn, std::string_view column_definiti
 void DropTempTable(db::Connection& cn, std::string_view name) {
   try {
     std::string table(name);
-    std::string lower = table;
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    if (lower.rfind("tempdb..", 0) == 0) table = table.substr(8);
+    if (db::Lower(table).rfind("tempdb..", 0) == 0) table = table.substr(8);
     if (!IsSqlName(table)) return;
     cn.Execute("if exists(select 1 from tempdb..sysobjects where name=N'" + table +
                "' and xtype=N'U') drop table tempdb.." + table);

@@ -67,7 +67,7 @@ class TableApprovalFlow : public ApprovalFlow {
     return Guard([&] {
       std::optional<Instance> instance = Existing(*cn_, card, guid, code);
       if (!instance) return false;
-      bool english = Lower(CurrentLanguage()) == "en-us";
+      bool english = CurrentLanguageIsEnglish();
       *records = cn_->Execute(
           std::string("select r.cUser_Name, ") +
           (english ? "isnull(a.EAA_NameEn, a.EAA_Name)" : "a.EAA_Name") +

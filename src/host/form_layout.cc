@@ -8,18 +8,12 @@
 namespace rembiz::host {
 namespace {
 
-bool English() {
-  std::string language = CurrentLanguage();
-  std::transform(language.begin(), language.end(), language.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return language == "en-us";
-}
-
 class TableFormLayout : public FormLayout {
  public:
   db::Recordset GetTemplateData2(db::Connection& cn, std::string_view card_number,
                                  int64_t template_id) override {
-    std::string caption = English() ? "isnull(f.cCaptionEn,f.cCaption)" : "f.cCaption";
+    std::string caption =
+        CurrentLanguageIsEnglish() ? "isnull(f.cCaptionEn,f.cCaption)" : "f.cCaption";
     return cn.Execute(
         "select t.vt_id,t.vt_name,t.vt_cardnumber,t.vt_templatemode,f.cSection,f.cFieldName," +
         caption +

@@ -52,8 +52,7 @@ class TableLookup : public Lookup {
 
   std::vector<RefColumn> GetTitleFormat(db::Connection& cn, std::string_view ref_name,
                                         const db::Recordset& page) override {
-    std::string caption =
-        Lower(CurrentLanguage()) == "en-us" ? "isnull(cCaptionEn,cCaption)" : "cCaption";
+    std::string caption = CurrentLanguageIsEnglish() ? "isnull(cCaptionEn,cCaption)" : "cCaption";
     db::Recordset rs = cn.Execute("select cFieldName," + caption +
                                   " as cCaption,iWidth from Host_RefColumn where cRefName=" +
                                   db::SqlText(ref_name) + " order by iOrder");

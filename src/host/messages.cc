@@ -4,6 +4,7 @@
 #include <cctype>
 #include <unordered_map>
 
+#include "db/text.h"
 #include "host/embedded_files.h"
 
 namespace rembiz::host {
@@ -50,18 +51,15 @@ std::string& ThreadLanguage() {
   return language;
 }
 
-bool IsEnglish(std::string_view language) {
-  std::string lower(language);
-  std::transform(lower.begin(), lower.end(), lower.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return lower.rfind("en", 0) == 0;
-}
+bool IsEnglish(std::string_view language) { return db::Lower(language).rfind("en", 0) == 0; }
 
 }  // namespace
 
 void SetCurrentLanguage(std::string_view language) { ThreadLanguage() = std::string(language); }
 
 const std::string& CurrentLanguage() { return ThreadLanguage(); }
+
+bool CurrentLanguageIsEnglish() { return db::Lower(ThreadLanguage()) == "en-us"; }
 
 std::string MessageText(std::string_view key, std::string_view language, std::string_view p1,
                         std::string_view p2, std::string_view p3) {

@@ -9,6 +9,9 @@ namespace rembiz::host {
 
 void SetCurrentLanguage(std::string_view language);
 const std::string& CurrentLanguage();
+// True when the current language is en-US (compared case-insensitively), where statements bracket
+// their aliases and names are shown in English.
+bool CurrentLanguageIsEnglish();
 
 // The key's text in `language` (empty = the current language; unknown languages fall back to
 // zh-CN) with {1}..{3} replaced by the parameters. An unknown key resolves to itself.

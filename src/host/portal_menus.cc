@@ -32,10 +32,8 @@ class TablePortalMenus : public PortalMenus {
     std::string year_text = std::to_string(static_cast<int64_t>(*year_number));
     LoadRights(cn, account, year_text, user_id);
 
-    std::string language = CurrentLanguage();
-    std::transform(language.begin(), language.end(), language.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    std::string name = language == "en-us" ? "isnull(cMenu_NameEn,cMenu_Name)" : "cMenu_Name";
+    std::string name =
+        CurrentLanguageIsEnglish() ? "isnull(cMenu_NameEn,cMenu_Name)" : "cMenu_Name";
     db::Recordset rs = cn.Execute("select cMenu_Id,cSupMenu_Id," + name +
                                   " as cName,cAuth_Id,cUrl from qdsystem..UA_Menu where cSub_Id=" +
                                   db::SqlText(system_id) + " order by iOrder,cMenu_Id");

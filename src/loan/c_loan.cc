@@ -28,6 +28,7 @@ using frame::FirstIn;
 using frame::InText;
 using frame::Present;
 using frame::RequireInteger;
+using frame::RoundMoney;
 using frame::ValueOf;
 
 using frame::NormalizeSql;
@@ -90,9 +91,6 @@ std::string Money2(double value) {
   std::snprintf(buf, sizeof buf, "%.2f", value);
   return buf;
 }
-
-// Amounts are money: four decimals.
-double RoundMoney(double value) { return std::round(value * 10000.0) / 10000.0; }
 
 // A loan row of the voucher has been written off against a claim.
 bool WrittenOff(db::Connection& cn, const std::string& guid) {
