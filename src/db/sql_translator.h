@@ -21,7 +21,9 @@ std::shared_ptr<const StatementList> TranslateSql(std::string_view sql);
 // Translation without the cache, for tests and tools.
 StatementList TranslateSqlUncached(std::string_view sql);
 
-// Registers SQL Server's scalar functions with their semantics on a SQLite handle.
+// Registers SQL Server's scalar functions and text comparisons (collations) with their semantics
+// on a SQLite handle.
 void RegisterSqlServerFunctions(sqlite3* db);
+void RegisterSqlServerCollations(sqlite3* db);  // part of RegisterSqlServerFunctions
 
 }  // namespace rembiz::db
