@@ -1,61 +1,48 @@
 #include "bench/bench_data.h"
 
-#include <sqlite3.h>
-
 #include "db/connection.h"
 #include "db/error.h"
-#include "db/sql_translator.h"
 
 namespace rembiz::bench {
-namespace {
-
-void Exec(sqlite3* db, const std::string& sql) {
-  char* message = nullptr;
-  if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
-    std::string text = message ? message : "unknown error";
-    sqlite3_free(message);
-    throw db::DbError(db::kErrConnection, "Generating the benchmark data failed: " + text);
-  }
-}
-
-}  // namespace
-
 host::DataDir MakeDataDirectory(const std::filesystem::path& root, int64_t vouchers) {
   std::filesystem::path path = root / ("vouchers-" + std::to_string(vouchers));
   std::filesystem::create_directories(path);
-  host::DataDir dir(path);
+  host::DataDir dir(path.string());
   host::InitOptions options;
   options.demo = true;
   options.force = true;
   host::InitDataDirectory(dir, options);
   if (vouchers <= 0) return dir;
 
-  // Generated straight into SQLite: the data is the subject's input, not its work. The rows
+  // Generated in the database itself: the data is the subject's input, not its work. The rows
   // look like vouchers the demo operator entered for department 0201, so that every one of
-  // them is visible to the list and navigation queries.
+  // them is visible to the list and navigation queries. Numbers 1..N come from five digit
+  // tables joined.
   const std::string year = host::CurrentYearText();
-  sqlite3* db = nullptr;
-  if (sqlite3_open(dir.AccountDatabase("001", year).c_str(), &db) != SQLITE_OK) {
-    sqlite3_close(db);
-    throw db::DbError(db::kErrConnection, "Cannot open the benchmark database.");
-  }
-  std::unique_ptr<sqlite3, int (*)(sqlite3*)> owner(db, sqlite3_close);
-  db::RegisterSqlServerFunctions(db);  // column defaults and triggers call them
-  Exec(db, "PRAGMA synchronous=NORMAL; BEGIN;");
-  Exec(db,
-       "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " +
-           std::to_string(vouchers) +
-           ") INSERT INTO EC_LoanVouch (GUID, strTypeCode, strVouchID, dtLoanDate, strDepartID, "
-           "strLoanID, strBill, fltRate, dblMoney, dblOldMoney, strUsed, strPersonID, blnAudi, "
-           "blnBegin, blnSettle) SELECT printf('{BE%06X-0000-4000-8000-%012d}', i, i), '301', "
-           "printf('GEN%08d', i), '" +
-           year +
-           "-02-' || printf('%02d', 1 + i % 28), '0201', '0002', '人民币', 1, 100 + i % 900, "
-           "100 + i % 900, 'generated', 'Demo Admin', 0, 0, 0 FROM n;");
-  Exec(db,
-       "INSERT INTO EC_LoanVouch_Sub (MGuid, strBalanceID, dblMoney) SELECT GUID, '1', dblMoney "
-       "FROM EC_LoanVouch WHERE strVouchID LIKE 'GEN%';");
-  Exec(db, "COMMIT; ANALYZE; PRAGMA wal_checkpoint(TRUNCATE);");
+  const std::string digit =
+      "(select 0 as d union all select 1 union all select 2 union all select 3 union all select 4 "
+      "union all select 5 union all select 6 union all select 7 union all select 8 union all "
+      "select 9)";
+  db::Connection cn;
+  cn.Open(dir.ConnectionString("001", year));
+  cn.SetCommandTimeout(600);
+  cn.BeginTrans();
+  cn.Execute(
+      "insert into EC_LoanVouch (strTypeCode, strVouchID, dtLoanDate, strDepartID, strLoanID, "
+      "strBill, fltRate, dblMoney, dblOldMoney, strUsed, strPersonID, blnAudi, blnBegin, "
+      "blnSettle) select '301', 'GEN' + right('0000000' + cast(i as varchar(10)), 8), '" +
+      year +
+      "-02-' + right('0' + cast(1 + i % 28 as varchar(2)), 2), '0201', '0002', N'人民币', 1, "
+      "100 + i % 900, 100 + i % 900, 'generated', 'Demo Admin', 0, 0, 0 from (select a.d + 10 * "
+      "b.d + 100 * c.d + 1000 * e.d + 10000 * f.d + 1 as i from " +
+      digit + " a cross join " + digit + " b cross join " + digit + " c cross join " + digit +
+      " e cross join " + digit + " f) n where i <= " + std::to_string(vouchers));
+  cn.Execute(
+      "insert into EC_LoanVouch_Sub (MGuid, strBalanceID, dblMoney) select GUID, '1', dblMoney "
+      "from EC_LoanVouch where strVouchID like 'GEN%'");
+  cn.CommitTrans();
+  cn.Execute("update statistics EC_LoanVouch");
+  cn.Execute("update statistics EC_LoanVouch_Sub");
   return dir;
 }
 

@@ -29,6 +29,8 @@
 #include "bench/replay.h"
 #include "db/connection.h"
 #include "db/recordset.h"
+#include "db/sqlite/sqlite_functions.h"
+#include "db/store.h"
 #include "db/test_seams.h"
 #include "frame/registry.h"
 #include "xml/document.h"
@@ -166,7 +168,25 @@ void Replays(benchmark::State& state, const std::string& class_name,
       cn.Execute("select GUID from " + head + " where strVouchID = '" + number + "'").Text("GUID");
   const std::string undo = "DELETE FROM " + rows + " WHERE MGuid = '" + guid + "'; DELETE FROM " +
                            head + " WHERE GUID = '" + guid + "';";
-  sqlite3* db = cn.Handle();
+  // The replay talks to the database file itself, beside the connection pool.
+  cn.Close();
+  sqlite3* db = nullptr;
+  std::string file = env.base->Store().Describe(host::DataDir::AccountDatabase("001", env.year));
+  if (sqlite3_open(file.c_str(), &db) != SQLITE_OK) {
+    sqlite3_close(db);
+    state.SkipWithError("the replay cannot open the account database");
+    for (auto _ : state) {
+    }
+    return;
+  }
+  std::unique_ptr<sqlite3, int (*)(sqlite3*)> owner(db, sqlite3_close);
+  db::sqlite::RegisterSqlServerFunctions(db);
+  sqlite3_busy_timeout(db, 5000);
+  sqlite3_exec(db,
+               ("ATTACH DATABASE '" + env.base->Store().Describe(std::string(db::kSystemDatabase)) +
+                "' AS qdsystem; ATTACH DATABASE ':memory:' AS tempdb;")
+                   .c_str(),
+               nullptr, nullptr, nullptr);
   sqlite3_exec(db, undo.c_str(), nullptr, nullptr, nullptr);
   Replay replay(db, recorded);
   for (auto _ : state) {

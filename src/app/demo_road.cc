@@ -236,7 +236,7 @@ int RunDemoRoad(const std::string& dir, bool force, std::ostream& out) {
   options.demo = true;
   options.force = force;
   host::InitDataDirectory(data, options);
-  out << "Demo company created in " << data.Path().string() << "\n";
+  out << "Demo company created in " << data.Describe() << "\n";
   try {
     DemoRoad road(data, out);
     road.Walk();

@@ -20,11 +20,11 @@
 #include <thread>
 #include <vector>
 
+#include "app/cli.h"
 #include "app/console_page.h"
 #include "app/session_store.h"
 #include "app/worker_pool.h"
 #include "db/connection.h"
-#include "db/connection_string.h"
 #include "db/error.h"
 #include "db/text.h"
 #include "frame/convert.h"
@@ -474,12 +474,9 @@ class HttpService::Impl {
   // The session record in the system database is bookkeeping for administrators; the service
   // goes on without it when the database refuses.
   void RunSystemSql(const std::string& sql) {
-    db::ConnectionOptions options;
-    options.provider = "SQLite";
-    options.data_source = dir_.SystemDatabase().string();
     try {
       db::Connection cn;
-      cn.Open(db::FormatConnectionString(options));
+      cn.Open(dir_.SystemConnectionString());
       cn.Execute(sql);
     } catch (const ComError& e) {
       spdlog::warn("session record not written: {}", e.Description());
@@ -553,9 +550,9 @@ int RunServe(const ServeOptions& options) {
   signal(SIGTERM, SIG_DFL);
 
   host::DataDir dir(options.data_dir);
-  if (!std::filesystem::exists(dir.SystemDatabase())) {
-    spdlog::error("no databases in {}: create them with `rembiz init --data {} --demo`",
-                  options.data_dir, options.data_dir);
+  if (!dir.HasSystemDatabase()) {
+    spdlog::error("no databases in {}: create them with `rembiz init {} --demo`", dir.Describe(),
+                  DataOption(options.data_dir));
     return 1;
   }
   HttpService service(options);
@@ -564,7 +561,7 @@ int RunServe(const ServeOptions& options) {
   spdlog::info(
       "serving {} on http://{}:{}/ ({} workers, {} queued calls at most, sessions end "
       "after {} idle minutes)",
-      options.data_dir, used.host, port, used.threads, used.queue, used.idle_minutes);
+      dir.Describe(), used.host, port, used.threads, used.queue, used.idle_minutes);
 
   std::atomic<bool> done = false;
   std::thread waiter([&] {

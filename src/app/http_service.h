@@ -10,7 +10,7 @@
 namespace rembiz::app {
 
 struct ServeOptions {
-  std::string data_dir = "rembiz-data";
+  std::string data_dir = "rembiz-data";  // a data folder or a database URL
   std::string host = "127.0.0.1";
   int port = 8080;              // 0: any free port (see HttpService::Bind)
   size_t threads = 0;           // workers running business calls; 0: one per core, at least 2

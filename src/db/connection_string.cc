@@ -15,6 +15,11 @@ namespace {
 
 }  // namespace
 
+bool ConnectionOptions::IsPostgres() const {
+  std::string p = Lower(provider);
+  return p == "postgresql" || p == "postgres";
+}
+
 ConnectionOptions ParseConnectionString(std::string_view text) {
   ConnectionOptions options;
   size_t pos = 0;
@@ -55,11 +60,39 @@ ConnectionOptions ParseConnectionString(std::string_view text) {
       options.system_database = value;
     } else if (key == "temp database") {
       options.temp_database = value;
+    } else if (key == "server" || key == "host") {
+      options.server = value;
+    } else if (key == "port") {
+      options.port = value;
+    } else if (key == "database" || key == "initial catalog") {
+      options.database = value;
+    } else if (key == "user id" || key == "uid" || key == "user") {
+      options.user = value;
+    } else if (key == "password" || key == "pwd") {
+      options.password = value;
+    } else if (key == "schema") {
+      options.schema = value;
     } else {
       Fail("unknown key '" + key + "'");
     }
   }
   if (options.provider.empty()) Fail("no Provider");
+  if (options.IsPostgres()) {
+    // "host:port" is the usual way to give both.
+    if (size_t colon = options.server.rfind(':'); colon != std::string::npos &&
+                                                  options.server.find(']') == std::string::npos &&
+                                                  options.server.find('/') == std::string::npos) {
+      if (options.port.empty()) options.port = options.server.substr(colon + 1);
+      options.server.resize(colon);
+    }
+    if (options.database.empty()) Fail("no Database");
+    if (!options.port.empty() &&
+        (options.port.size() > 5 || !std::all_of(options.port.begin(), options.port.end(),
+                                                 [](char c) { return c >= '0' && c <= '9'; }))) {
+      Fail("the port '" + options.port + "' is not a number");
+    }
+    return options;
+  }
   if (Lower(options.provider) != "sqlite") {
     Fail("provider '" + options.provider + "' is not available in this build");
   }
@@ -69,13 +102,26 @@ ConnectionOptions ParseConnectionString(std::string_view text) {
 
 std::string FormatConnectionString(const ConnectionOptions& options) {
   auto quoted = [](const std::string& v) {
-    return v.find_first_of(";'\" ") == std::string::npos ? v : "\"" + v + "\"";
+    if (v.find_first_of(";'\" ") == std::string::npos) return v;
+    char quote = v.find('"') == std::string::npos ? '"' : '\'';
+    return quote + v + quote;
   };
-  std::string out = "Provider=" + options.provider + ";Data Source=" + quoted(options.data_source);
-  if (!options.system_database.empty()) {
-    out += ";System Database=" + quoted(options.system_database);
+  std::string out = "Provider=" + options.provider;
+  auto add = [&](const char* key, const std::string& value) {
+    if (!value.empty()) out += std::string(";") + key + "=" + quoted(value);
+  };
+  if (options.IsPostgres()) {
+    add("Server", options.server);
+    add("Port", options.port);
+    add("Database", options.database);
+    add("User ID", options.user);
+    add("Password", options.password);
+    add("Schema", options.schema);
+    return out;
   }
-  if (!options.temp_database.empty()) out += ";Temp Database=" + quoted(options.temp_database);
+  out += ";Data Source=" + quoted(options.data_source);
+  add("System Database", options.system_database);
+  add("Temp Database", options.temp_database);
   return out;
 }
 

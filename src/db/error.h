@@ -36,10 +36,18 @@ inline constexpr int32_t kErrConnection = static_cast<int32_t>(0x80004005);
 // A request whose values cannot be used (a non-number where a number belongs, a bad name).
 inline constexpr int32_t kErrInvalidRequest = static_cast<int32_t>(0x80070057);
 
+// A failure of the data layer. `native` keeps the engine's own code (SQLite's extended result
+// code, PostgreSQL's SQLSTATE) for logs and tests; the classes look only at the number and the
+// description, which follow the server's.
 class DbError : public ComError {
  public:
-  DbError(int32_t number, std::string description)
-      : ComError(number, std::move(description), "Rembiz.Data") {}
+  DbError(int32_t number, std::string description, std::string native = {})
+      : ComError(number, std::move(description), "Rembiz.Data"), native_(std::move(native)) {}
+
+  const std::string& NativeCode() const { return native_; }
+
+ private:
+  std::string native_;
 };
 
 }  // namespace db

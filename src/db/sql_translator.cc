@@ -1781,6 +1781,12 @@ class BatchTranslator {
       del.insert(del.end(), tokens.begin() + 2, tokens.end());
       tokens = std::move(del);
     }
+    if (IsWord(first, "update") && tokens.size() >= 3 && IsWord(tokens[1], "statistics")) {
+      Tokens analyze{Word("ANALYZE")};
+      analyze.insert(analyze.end(), tokens.begin() + 2, tokens.end());
+      Add(Emit(analyze));
+      return;
+    }
     if (IsWord(first, "update")) tokens = ExpandCompoundAssignments(tokens);
     tokens = PlusRewriter(ParenthesizeNestedJoins(tokens)).Run();
     Translator tr(tokens);

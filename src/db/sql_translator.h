@@ -2,14 +2,26 @@
 // A tokenizer plus rewrites: string literals, bracketed names and comments are never touched.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
-struct sqlite3;
-
 namespace rembiz::db {
+
+// The engines the translator writes for.
+enum class Dialect { kSqlite, kPostgres };
+
+// A value of a batch that a translated statement binds to a placeholder instead of carrying it
+// in its text.
+struct BoundValue {
+  enum class Kind { kText, kInteger, kReal };
+  Kind kind = Kind::kText;
+  std::string text;  // text values unquoted (doubled quotes undone), numbers as written
+
+  bool operator==(const BoundValue&) const = default;
+};
 
 // One step of a translated batch. A batch runs its steps in order, except where an IF or a RETURN
 // decides otherwise: the server evaluates an IF's condition once, before either branch, and runs
@@ -24,6 +36,8 @@ struct BatchStep {
   Kind kind = Kind::kStatement;
   std::string sql;
   size_t next = 0;
+  // The batch's value for each placeholder of `sql`, in placeholder order.
+  std::vector<uint32_t> params;
 
   bool operator==(const BatchStep&) const = default;
 };
@@ -37,10 +51,5 @@ std::shared_ptr<const StatementList> TranslateSql(std::string_view sql);
 
 // Translation without the cache, for tests and tools.
 StatementList TranslateSqlUncached(std::string_view sql);
-
-// Registers SQL Server's scalar functions and text comparisons (collations) with their semantics
-// on a SQLite handle.
-void RegisterSqlServerFunctions(sqlite3* db);
-void RegisterSqlServerCollations(sqlite3* db);  // part of RegisterSqlServerFunctions
 
 }  // namespace rembiz::db

@@ -29,6 +29,11 @@ std::string SqlEscape(std::string_view text) {
 
 std::string SqlText(std::string_view text) { return "N'" + SqlEscape(text) + "'"; }
 
+std::string TruncatedSql(std::string_view sql) {
+  constexpr size_t kMax = 300;
+  return sql.size() <= kMax ? std::string(sql) : std::string(sql.substr(0, kMax)) + "…";
+}
+
 bool IsSqlName(std::string_view name) {
   if (name.empty() || name.size() > 128) return false;
   auto head = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; };

@@ -15,6 +15,8 @@ std::string Trim(std::string_view text);
 std::string SqlEscape(std::string_view text);
 // The text as a literal N'…', quotes doubled: a value can never end its literal early.
 std::string SqlText(std::string_view text);
+// A statement for an error message, cut to a readable length.
+std::string TruncatedSql(std::string_view sql);
 // True for a plain SQL name ([A-Za-z_][A-Za-z0-9_.]*), the only names built from request data.
 bool IsSqlName(std::string_view name);
 

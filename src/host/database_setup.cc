@@ -1,7 +1,6 @@
 #include "host/database_setup.h"
 
 #include <ctime>
-#include <system_error>
 
 #include "db/connection.h"
 #include "db/error.h"
@@ -9,8 +8,6 @@
 #include "host/passwords.h"
 
 namespace rembiz::host {
-namespace fs = std::filesystem;
-
 namespace {
 
 std::tm LocalNow() {
@@ -32,30 +29,16 @@ void RunScripts(db::Connection& cn, std::string_view prefix, std::string_view ye
   }
 }
 
-void RemoveDatabase(const fs::path& file) {
-  std::error_code ignored;
-  for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
-    fs::remove(file.string() + suffix, ignored);
-  }
-}
-
 }  // namespace
 
-DataDir::DataDir(fs::path dir) : dir_(fs::absolute(std::move(dir))) {}
+DataDir::DataDir(std::string_view location) : store_(location) {}
 
-fs::path DataDir::SystemDatabase() const { return dir_ / "qdsystem.db"; }
-
-fs::path DataDir::AccountDatabase(std::string_view account, std::string_view year) const {
-  return dir_ / ("account_" + std::string(account) + "_" + std::string(year) + ".db");
+std::string DataDir::AccountDatabase(std::string_view account, std::string_view year) {
+  return "account_" + std::string(account) + "_" + std::string(year);
 }
 
 std::string DataDir::ConnectionString(std::string_view account, std::string_view year) const {
-  db::ConnectionOptions options;
-  options.provider = "SQLite";
-  options.data_source = AccountDatabase(account, year).string();
-  options.system_database = SystemDatabase().string();
-  options.temp_database = ":memory:";
-  return db::FormatConnectionString(options);
+  return store_.ConnectionString(AccountDatabase(account, year));
 }
 
 std::string TodayText() {
@@ -95,30 +78,22 @@ std::string ExpandPlaceholders(std::string_view script, std::string_view year) {
 
 void InitDataDirectory(const DataDir& dir, const InitOptions& options) {
   std::string year = options.year.empty() ? CurrentYearText() : options.year;
-  fs::path system = dir.SystemDatabase();
-  fs::path account = dir.AccountDatabase(options.account, year);
-  if (!options.force && (fs::exists(system) || fs::exists(account))) {
+  const db::Store& store = dir.Store();
+  std::string account = DataDir::AccountDatabase(options.account, year);
+  if (!options.force && (store.Exists(db::kSystemDatabase) || store.Exists(account))) {
     throw ComError(static_cast<int32_t>(0x80004005),
-                   "The data directory " + dir.Path().string() +
+                   "The data location " + dir.Describe() +
                        " already holds databases; use --force to replace them.",
                    "Rembiz.Setup");
   }
-  std::error_code ec;
-  fs::create_directories(dir.Path(), ec);
-  if (ec) {
-    throw ComError(static_cast<int32_t>(0x80004005),
-                   "Cannot create " + dir.Path().string() + ": " + ec.message(), "Rembiz.Setup");
-  }
+  store.Prepare();
   db::ClearConnectionPool();
-  RemoveDatabase(system);
-  RemoveDatabase(account);
+  store.Drop(account);
+  store.Drop(db::kSystemDatabase);
 
   {
-    db::ConnectionOptions sys;
-    sys.provider = "SQLite";
-    sys.data_source = system.string();
     db::Connection cn;
-    cn.Open(db::FormatConnectionString(sys), db::Connection::OpenMode::kCreate);
+    cn.Open(store.SystemConnectionString(), db::Connection::OpenMode::kCreate);
     cn.ExecuteNative("BEGIN");
     RunScripts(cn, "schema/system/", year);
     if (options.demo) RunScripts(cn, "schema/demo/system/", year);

@@ -1,25 +1,32 @@
-// The embedded databases of a data directory: one system database and one account database per
-// account and year, created from the embedded schema scripts (and, for the demo, demo data).
+// The databases of an installation: one system database and one account database per account
+// and year, created from the embedded schema scripts (and, for the demo, demo data). Where they
+// live (a folder, a database server) is the data layer's business (db/store.h).
 #pragma once
 
-#include <filesystem>
 #include <string>
 #include <string_view>
+
+#include "db/store.h"
 
 namespace rembiz::host {
 
 class DataDir {
  public:
-  explicit DataDir(std::filesystem::path dir);
+  // A data folder or a database URL ("postgresql://…").
+  explicit DataDir(std::string_view location);
 
-  const std::filesystem::path& Path() const { return dir_; }
-  std::filesystem::path SystemDatabase() const;
-  std::filesystem::path AccountDatabase(std::string_view account, std::string_view year) const;
+  const db::Store& Store() const { return store_; }
+  // The location for messages (never with a password).
+  std::string Describe() const { return store_.Describe(); }
+  // The name of the database of an account year: "account_<account>_<year>".
+  static std::string AccountDatabase(std::string_view account, std::string_view year);
   // The connection string a session of that account and year connects with.
   std::string ConnectionString(std::string_view account, std::string_view year) const;
+  std::string SystemConnectionString() const { return store_.SystemConnectionString(); }
+  bool HasSystemDatabase() const { return store_.Exists(db::kSystemDatabase); }
 
  private:
-  std::filesystem::path dir_;
+  db::Store store_;
 };
 
 struct InitOptions {

@@ -15,13 +15,6 @@
 namespace rembiz::host {
 namespace {
 
-std::string SystemConnectionString(const DataDir& dir) {
-  db::ConnectionOptions options;
-  options.provider = "SQLite";
-  options.data_source = dir.SystemDatabase().string();
-  return db::FormatConnectionString(options);
-}
-
 [[noreturn]] void Refuse(const std::string& text) {
   throw ComError(static_cast<int32_t>(0x80004005), text, "Rembiz.Login");
 }
@@ -43,7 +36,7 @@ RunningTasks& Running() {
 std::unique_ptr<LocalSession> LocalSession::Login(const DataDir& dir, const SessionRequest& request,
                                                   std::string_view password) {
   db::Connection cn;
-  cn.Open(SystemConnectionString(dir));
+  cn.Open(dir.SystemConnectionString());
   db::Recordset rs =
       cn.Execute("select cPassword from UA_User where cUser_Id = " + db::SqlText(request.user) +
                  " and bDisabled = 0");
@@ -61,13 +54,13 @@ std::unique_ptr<LocalSession> LocalSession::Open(const DataDir& dir,
   s->year_ = request.year.empty() ? CurrentYearText() : request.year;
   s->language_ = request.language.empty() ? "zh-CN" : request.language;
   s->user_id_ = request.user;
-  s->system_db_ = dir.SystemDatabase().string();
+  s->system_connection_ = dir.SystemConnectionString();
   if (s->year_.size() != 4 || !std::all_of(s->year_.begin(), s->year_.end(), ::isdigit)) {
     Refuse("The fiscal year '" + s->year_ + "' is not a year.");
   }
 
   db::Connection cn;
-  cn.Open(SystemConnectionString(dir));
+  cn.Open(dir.SystemConnectionString());
   db::Recordset user = cn.Execute("select cUser_Name, bAdmin from UA_User where cUser_Id = " +
                                   db::SqlText(request.user) + " and bDisabled = 0");
   if (user.Eof()) Refuse("The operator '" + request.user + "' does not exist.");
@@ -110,10 +103,11 @@ std::unique_ptr<LocalSession> LocalSession::Open(const DataDir& dir,
   if (today.substr(0, 4) < s->year_) today = s->year_ + "-01-01";
   if (today.substr(0, 4) > s->year_) today = s->year_ + "-12-31";
   s->login_date_ = today;
-  db::Recordset period = cn.Execute(
-      "select iId from UA_Period where cAcc_Id = " + db::SqlText(s->account_) +
-      " and iYear = " + s->year_ + " and substr(dBegin, 1, 10) <= " + db::SqlText(today) +
-      " and substr(dEnd, 1, 10) >= " + db::SqlText(today));
+  db::Recordset period =
+      cn.Execute("select iId from UA_Period where cAcc_Id = " + db::SqlText(s->account_) +
+                 " and iYear = " + s->year_ +
+                 " and convert(varchar(10), dBegin, 120) <= " + db::SqlText(today) +
+                 " and convert(varchar(10), dEnd, 120) >= " + db::SqlText(today));
   s->period_ = period.Eof() ? 1 : static_cast<int>(period.Value("iId").ToInt());
 
   s->connection_string_ = dir.ConnectionString(s->account_, s->year_);
@@ -174,10 +168,7 @@ bool LocalSession::TaskExec(const std::string& task_code, int mode, int year) {
 
 bool LocalSession::QueryState(int code, const std::string& system_id, int year) {
   db::Connection cn;
-  db::ConnectionOptions options;
-  options.provider = "SQLite";
-  options.data_source = system_db_;
-  cn.Open(db::FormatConnectionString(options));
+  cn.Open(system_connection_);
   db::Recordset rs = cn.Execute(
       "select bFlag from UA_LockState where cAcc_Id = " + db::SqlText(account_) +
       " and iYear = " + std::to_string(year) + " and cSub_Id = " + db::SqlText(system_id) +

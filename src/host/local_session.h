@@ -51,13 +51,13 @@ class LocalSession : public Session {
   // Whether the operator holds the right (directly, by a role, by a parent code, or as admin).
   bool HoldsRight(std::string_view task_code) const;
   void SetLanguage(std::string language) { language_ = std::move(language); }
-  const std::string& SystemDatabase() const { return system_db_; }
+  const std::string& SystemConnectionString() const { return system_connection_; }
 
  private:
   LocalSession() = default;
 
   std::string connection_string_;
-  std::string system_db_;
+  std::string system_connection_;
   std::string language_;
   std::string account_, account_name_, year_;
   std::string user_id_, user_name_, login_date_;

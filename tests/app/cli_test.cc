@@ -28,9 +28,9 @@ Result RunRembiz(const std::string& args) {
 
 class CliTest : public testing::DemoTest {
  protected:
-  std::string DataArg() { return "--data '" + Data().Path().string() + "'"; }
+  std::string DataArg() { return DataArgs(); }
   std::string WriteRequest(const std::string& text) {
-    auto path = Data().Path() / "request.xml";
+    auto path = Scratch() / "request.xml";
     std::ofstream(path) << text;
     return "'" + path.string() + "'";
   }
@@ -83,8 +83,8 @@ TEST_F(CliTest, SqlPrintsRowsAndInitRefusesToOverwrite) {
 }
 
 TEST_F(CliTest, DemoWalksTheWholeRoadOfAClaim) {
-  std::string dir = "'" + (Data().Path() / "road").string() + "'";
-  Result r = RunRembiz("demo --data " + dir);
+  std::string where = FreshDataArgs("road");
+  Result r = RunRembiz("demo " + where);
   EXPECT_EQ(r.code, 0) << r.out;
   for (const char* seen :
        {"approved by: Anna Approver", "budget consumed: 1000", "loan row returned: 800 of 800",
@@ -92,7 +92,7 @@ TEST_F(CliTest, DemoWalksTheWholeRoadOfAClaim) {
     EXPECT_NE(r.out.find(seen), std::string::npos) << seen << "\n" << r.out;
   }
   // A second walk refuses to overwrite the databases it made.
-  EXPECT_EQ(RunRembiz("demo --data " + dir).code, 1);
+  EXPECT_EQ(RunRembiz("demo " + where).code, 1);
 }
 
 }  // namespace

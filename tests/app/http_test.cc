@@ -71,7 +71,7 @@ class HttpTest : public testing::DemoTest {
 
   void Start(size_t threads = 4, size_t queue = 16) {
     ServeOptions options;
-    options.data_dir = Data().Path().string();
+    options.data_dir = Data().Describe();
     options.port = 0;
     options.threads = threads;
     options.queue = queue;
@@ -105,11 +105,8 @@ class HttpTest : public testing::DemoTest {
     return m[1];
   }
   int64_t SessionRows(const std::string& token) {
-    db::ConnectionOptions options;
-    options.provider = "SQLite";
-    options.data_source = Data().SystemDatabase().string();
     db::Connection cn;
-    cn.Open(db::FormatConnectionString(options));
+    cn.Open(Data().SystemConnectionString());
     return cn
         .Execute("select count(*) as n from UA_Session where cSession = '" +
                  SessionStore::HashToken(token) + "' or cSession = '" + token + "'")

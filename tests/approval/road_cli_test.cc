@@ -30,10 +30,10 @@ class RoadCliTest : public testing::DemoTest {
   // Runs `rembiz call` with the request as its file, as `user`.
   Result CallCli(const std::string& class_name, const std::string& request,
                  const std::string& user) {
-    std::filesystem::path file = Data().Path() / ("request" + std::to_string(++calls_) + ".xml");
+    std::filesystem::path file = Scratch() / ("request" + std::to_string(++calls_) + ".xml");
     std::ofstream(file) << request;
     std::string command = std::string(REMBIZ_BIN) + " call " + class_name + " '" + file.string() +
-                          "' --data '" + Data().Path().string() + "' --user " + user + " 2>&1";
+                          "' " + DataArgs() + " --user " + user + " 2>&1";
     FILE* pipe = popen(command.c_str(), "r");
     std::string out;
     std::array<char, 4096> buf;

@@ -40,7 +40,7 @@ TEST(LiteralParamsTest, ValuesBecomeParametersButNamesAndPositionsStay) {
 class LiteralParamsDbTest : public testing::DemoTest {};
 
 TEST_F(LiteralParamsDbTest, StatementsOfOneShapeGiveEachTheirOwnValues) {
-  Cn().ExecuteNative("CREATE TABLE P (id int, name varchar(20), amount money)");
+  Cn().Execute("CREATE TABLE P (id int, name varchar(20), amount money)");
   for (int i = 1; i <= 3; ++i) {
     Cn().Execute("insert into P (id, name, amount) values (" + std::to_string(i) + ", N'n''" +
                  std::to_string(i) + "', " + std::to_string(i) + ".25)");

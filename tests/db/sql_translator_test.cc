@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "db/error.h"
+#include "db/sqlite/sqlite_functions.h"
 
 namespace rembiz::db {
 namespace {
@@ -36,7 +37,7 @@ class SqlTranslatorTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_EQ(sqlite3_open(":memory:", &db_), SQLITE_OK);
-    RegisterSqlServerFunctions(db_);
+    sqlite::RegisterSqlServerFunctions(db_);
     Native("ATTACH ':memory:' AS qdsystem; ATTACH ':memory:' AS tempdb;");
   }
   void TearDown() override { sqlite3_close(db_); }
@@ -548,7 +549,7 @@ TEST_F(SqlTranslatorTest, TranslationsAreCachedAndShared) {
   }
   for (auto& t : threads) t.join();
   const StatementList expected = {
-      BatchStep{BatchStep::Kind::kStatement, "SELECT x from shared LIMIT 1", 0}};
+      BatchStep{BatchStep::Kind::kStatement, "SELECT x from shared LIMIT 1", 0, {}}};
   for (const auto& s : seen) EXPECT_EQ(*s, expected);
 }
 

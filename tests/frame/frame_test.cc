@@ -60,7 +60,7 @@ class FrameTest : public testing::DemoTest {
  protected:
   void SetUp() override {
     DemoTest::SetUp();
-    Cn().ExecuteNative("CREATE TABLE Probe (v varchar(20))");
+    Cn().Execute("CREATE TABLE Probe (v varchar(20))");
     CFrameProbe::writes_in_transaction = 0;
   }
 

@@ -11,12 +11,12 @@ namespace rembiz::loan {
 namespace {
 
 TEST_F(LoanTest, CliSavesALoanFromARequestFileAndListsIt) {
-  std::filesystem::path request = Data().Path() / "loan.xml";
+  std::filesystem::path request = Scratch() / "loan.xml";
   std::ofstream(request) << "<req>" << SaveFunc(Head())
                          << "<func name='getVouchListID'><in><strAutoID/><Director>0</Director>"
                             "</in></func></req>";
-  std::string command = std::string(REMBIZ_BIN) + " call CLoan '" + request.string() +
-                        "' --data '" + Data().Path().string() + "' --user demo 2>&1";
+  std::string command = std::string(REMBIZ_BIN) + " call CLoan '" + request.string() + "' " +
+                        DataArgs() + " --user demo 2>&1";
   FILE* pipe = popen(command.c_str(), "r");
   ASSERT_NE(pipe, nullptr);
   std::string out;

@@ -149,16 +149,16 @@ TEST_F(NetPayTest, AConfirmedPaymentCannotBeWithdrawn) {
   ASSERT_NE(pay_id, "");
 
   // The bank confirms through the command line.
-  std::string command = std::string(REMBIZ_BIN) + " bank confirm --data '" +
-                        Data().Path().string() + "' --id " + pay_id + " >/dev/null 2>&1";
+  std::string command = std::string(REMBIZ_BIN) + " bank confirm " + DataArgs() + " --id " +
+                        pay_id + " >/dev/null 2>&1";
   int status = std::system(command.c_str());
   ASSERT_TRUE(WIFEXITED(status));
   ASSERT_EQ(WEXITSTATUS(status), 0);
   EXPECT_EQ(
       Scalar(std::string("select blnNetOK from EC_BalanceInfo where GUID = '") + kClaimLine + "'"),
       "True");
-  std::string unknown = std::string(REMBIZ_BIN) + " bank confirm --data '" +
-                        Data().Path().string() + "' --id NB-none >/dev/null 2>&1";
+  std::string unknown =
+      std::string(REMBIZ_BIN) + " bank confirm " + DataArgs() + " --id NB-none >/dev/null 2>&1";
   status = std::system(unknown.c_str());
   EXPECT_EQ(WEXITSTATUS(status), 1);
 

@@ -65,18 +65,19 @@ TEST_F(PubMsgTest, ZtInfoListsEveryAccountAndYearInOrder) {
   std::string y = std::to_string(year);
   // A second year of 001 and a second account 002 with two years; approver holds its rights
   // there through the APPROVERS role only.
-  Cn().ExecuteNative(
-      "INSERT INTO qdsystem.UA_Account (cAcc_Id, cAcc_Name, iYear) VALUES ('002', 'Second', " + y +
-      ");"
-      "INSERT INTO qdsystem.UA_Period (cAcc_Id, iYear, iId, dBegin, dEnd) "
-      "SELECT a.acc, a.yr, p.id, a.yr || '-0' || p.id || '-01', a.yr || '-0' || p.id || '-28' "
-      "FROM (SELECT '001' acc, " +
-      next + " yr UNION ALL SELECT '002', " + y + " UNION ALL SELECT '002', " + next +
-      ") a, (SELECT 1 id UNION ALL SELECT 2) p;"
-      "INSERT INTO qdsystem.UA_HoldAuth (cAcc_Id, iYear, cUser_Id, iIsUser, cAuth_Id) VALUES "
+  Cn().Execute(
+      "insert into qdsystem..UA_Account (cAcc_Id, cAcc_Name, iYear) values ('002', 'Second', " + y +
+      ")\n"
+      "insert into qdsystem..UA_Period (cAcc_Id, iYear, iId, dBegin, dEnd) "
+      "select a.acc, a.yr, p.id, cast(a.yr as varchar(4)) + '-0' + cast(p.id as varchar(1)) + "
+      "'-01', cast(a.yr as varchar(4)) + '-0' + cast(p.id as varchar(1)) + '-28' "
+      "from (select '001' acc, " +
+      next + " yr union all select '002', " + y + " union all select '002', " + next +
+      ") a, (select 1 id union all select 2) p\n"
+      "insert into qdsystem..UA_HoldAuth (cAcc_Id, iYear, cUser_Id, iIsUser, cAuth_Id) values "
       "('002', " +
       next + ", 'APPROVERS', 0, 'EC0202'), ('002', " + y + ", 'APPROVERS', 0, 'EC0202'), ('001', " +
-      next + ", 'approver', 1, 'EC0301');");
+      next + ", 'approver', 1, 'EC0301')");
 
   xml::Document doc =
       Run("<func name='ztinfoget'><in><uid>approver</uid><pwd> approver </pwd><sys>EC</sys>"
@@ -97,9 +98,9 @@ TEST_F(PubMsgTest, ZtInfoListsEveryAccountAndYearInOrder) {
 }
 
 TEST_F(PubMsgTest, ZtInfoRefusesWrongPasswordsAndUsersWithoutRights) {
-  Cn().ExecuteNative(
-      "INSERT INTO qdsystem.UA_User (cUser_Id, cUser_Name, cPassword) VALUES "
-      "('nobody', 'No Body', NULL);");
+  Cn().Execute(
+      "insert into qdsystem..UA_User (cUser_Id, cUser_Name, cPassword) values "
+      "('nobody', 'No Body', NULL)");
   xml::Document doc =
       Run("<func name='ztinfoget' goon='1'><in><uid>demo</uid><pwd>wrong</pwd></in></func>"
           "<func name='ztinfoget' goon='1'><in><uid>ghost</uid><pwd></pwd></in></func>"
@@ -177,7 +178,7 @@ TEST_F(PubMsgTest, ReferCheckAnswersTheOneRecordItFinds) {
 }
 
 TEST_F(PubMsgTest, EditTimeOfTheClientPackage) {
-  std::filesystem::path folder = Data().Path() / "web";
+  std::filesystem::path folder = Scratch() / "web";
   std::filesystem::create_directories(folder / "client");
   std::string cab = (folder / "client" / "data2.cab").string();
   std::ofstream(cab) << "cab";

@@ -133,13 +133,12 @@ CliResult RunRembiz(const std::string& args) {
 }
 
 TEST_F(PubMsgTest, CommandLineAnswersCurrenciesOptionsAndNumbers) {
-  std::filesystem::path request = Data().Path() / "pub.xml";
+  std::filesystem::path request = Scratch() / "pub.xml";
   std::ofstream(request) << "<req><func name='currencyget'/><func name='accget'/>"
                             "<func name='vchnoget'><in><type>EC03</type><true>true</true>"
                             "<voucher><head><z:row dtLoanDate='2004-03-05T00:00:00'/></head>"
                             "</voucher></in></func></req>";
-  CliResult r = RunRembiz("call CPubMsg '" + request.string() + "' --data '" +
-                          Data().Path().string() + "' --user demo");
+  CliResult r = RunRembiz("call CPubMsg '" + request.string() + "' " + DataArgs() + " --user demo");
   EXPECT_EQ(r.code, 0) << r.out;
   EXPECT_NE(r.out.find("cexch_code=\"USD\""), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("=\"blnAutoAlert\""), std::string::npos) << r.out;

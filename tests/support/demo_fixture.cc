@@ -33,7 +33,7 @@ const fs::path& TestRoot() {
 
 const host::DataDir& DemoTemplate() {
   static const host::DataDir dir = [] {
-    host::DataDir data(TestRoot() / "template");
+    host::DataDir data((TestRoot() / "template").string());
     host::InitOptions options;
     options.demo = true;
     host::InitDataDirectory(data, options);
@@ -54,12 +54,20 @@ fs::path ScratchDir(std::string_view name) {
 void DemoTest::SetUp() {
   const host::DataDir& source = DemoTemplate();
   const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  fs::path dir = ScratchDir(std::string(info->test_suite_name()) + "." + info->name());
-  for (const auto& entry : fs::directory_iterator(source.Path())) {
+  scratch_ = ScratchDir(std::string(info->test_suite_name()) + "." + info->name());
+  for (const auto& entry : fs::directory_iterator(source.Describe())) {
     if (entry.path().extension() == ".db")
-      fs::copy_file(entry.path(), dir / entry.path().filename());
+      fs::copy_file(entry.path(), scratch_ / entry.path().filename());
   }
-  data_ = std::make_unique<host::DataDir>(dir);
+  data_ = std::make_unique<host::DataDir>(scratch_.string());
+}
+
+std::string DemoTest::FreshDataArgs(std::string_view name) {
+  return "--data '" + (scratch_ / std::string(name)).string() + "'";
+}
+
+std::string DemoTest::DataArgs() const {
+  return (data_->Store().IsServer() ? "--db '" : "--data '") + data_->Describe() + "'";
 }
 
 void DemoTest::TearDown() {
@@ -67,7 +75,7 @@ void DemoTest::TearDown() {
   session_.reset();
   db::ClearConnectionPool();
   std::error_code ignored;
-  fs::remove_all(data_->Path(), ignored);
+  fs::remove_all(scratch_, ignored);
 }
 
 std::unique_ptr<host::LocalSession> DemoTest::SessionFor(const std::string& user,

@@ -25,6 +25,13 @@ class DemoTest : public ::testing::Test {
   void TearDown() override;
 
   const host::DataDir& Data() const { return *data_; }
+  // The test's own folder, for files it writes (requests, exports).
+  const std::filesystem::path& Scratch() const { return scratch_; }
+  // The command-line option that points rembiz at the test's databases, shell-quoted:
+  // "--data '<folder>'" or "--db '<url>'".
+  std::string DataArgs() const;
+  // The same option for a location where nothing exists yet (a fresh installation).
+  std::string FreshDataArgs(std::string_view name);
   // A session of `user` (default demo) on the demo account in the current year.
   std::unique_ptr<host::LocalSession> SessionFor(const std::string& user = "demo",
                                                  const std::string& language = "zh-CN") const;
@@ -42,6 +49,7 @@ class DemoTest : public ::testing::Test {
   std::string Scalar(std::string_view sql);
 
  private:
+  std::filesystem::path scratch_;
   std::unique_ptr<host::DataDir> data_;
   std::unique_ptr<host::LocalSession> session_;
   std::unique_ptr<db::Connection> cn_;

@@ -5,7 +5,9 @@
 // "YYYY-MM-DD" for midnight and "YYYY-MM-DD HH:MM:SS" (".mmm" when there are milliseconds)
 // otherwise; only GETDATE() always carries its time. Texts that hold dates in other common
 // shapes ("2004-3-5", "2004/03/05", "20040305", ISO with "T") are read wherever a date is
-// expected. How text compares is in sqlserver_collations.cc.
+// expected. How text compares is in sqlite_collations.cc.
+#include "db/sqlite/sqlite_functions.h"
+
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -22,9 +24,8 @@
 #include <utility>
 
 #include "db/error.h"
-#include "db/sql_translator.h"
 
-namespace rembiz::db {
+namespace rembiz::db::sqlite {
 namespace {
 
 // ---------------------------------------------------------------------------------------------
@@ -1198,4 +1199,4 @@ void RegisterSqlServerFunctions(sqlite3* db) {
   }
 }
 
-}  // namespace rembiz::db
+}  // namespace rembiz::db::sqlite

@@ -18,9 +18,9 @@
 #include <string>
 
 #include "db/error.h"
-#include "db/sql_translator.h"
+#include "db/sqlite/sqlite_functions.h"
 
-namespace rembiz::db {
+namespace rembiz::db::sqlite {
 namespace {
 
 inline unsigned char FoldAscii(unsigned char c) {
@@ -82,4 +82,4 @@ void RegisterSqlServerCollations(sqlite3* db) {
   }
 }
 
-}  // namespace rembiz::db
+}  // namespace rembiz::db::sqlite

@@ -1,0 +1,71 @@
+// The seam between a Connection and a database engine. Connection owns what every engine shares
+// (translation, batches and their IF steps, the statement counter and fault hook, the pool of
+// open handles); a backend owns the engine: opening a database, running one translated
+// statement with its bound values, mapping the engine's errors to the server's, the read-only
+// guard for SQL that arrives with a request, and creating or dropping whole databases.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "db/connection_string.h"
+#include "db/recordset.h"
+#include "db/sql_translator.h"
+
+namespace rembiz::db {
+
+// An open connection of one engine. Not thread-safe: one request uses it at a time.
+class BackendConnection {
+ public:
+  virtual ~BackendConnection() = default;
+
+  // Runs one translated statement with the batch's values; a statement with columns leaves its
+  // rows in `result`, a data statement its row count in `changes`. `timeout_seconds` bounds the
+  // statement, waits for locks included (0: no bound).
+  virtual void Run(const BatchStep& step, const std::vector<BoundValue>& values,
+                   int timeout_seconds, Recordset* result, int64_t* changes) = 0;
+  // The same for SQL that arrived with a request: the engine itself must refuse anything but one
+  // query (and reads of password hashes and sessions) with DbError(kErrStatement).
+  virtual Recordset RunReadOnly(const BatchStep& step, const std::vector<BoundValue>& values,
+                                int timeout_seconds) = 0;
+
+  // Transactions; Begin waits at most `timeout_seconds` for the engine to start one.
+  virtual void Begin(int timeout_seconds) = 0;
+  virtual void Commit() = 0;
+  virtual void Rollback() = 0;
+  virtual bool InTransaction() const = 0;
+  // Savepoints inside the open transaction; they nest.
+  virtual void Savepoint(const std::string& name) = 0;
+  virtual void ReleaseSavepoint(const std::string& name) = 0;
+  virtual void RollbackToSavepoint(const std::string& name) = 0;
+
+  // Runs the engine's own text as it is (schema scripts).
+  virtual void RunNative(const std::string& sql) = 0;
+
+  // Makes the connection clean for its next user (an open transaction is rolled back); false
+  // when it cannot be used again.
+  virtual bool Reset() = 0;
+};
+
+// One engine: how a connection string of its provider opens, and how whole databases of it are
+// made and removed.
+class Backend {
+ public:
+  virtual ~Backend() = default;
+  virtual Dialect TargetDialect() const = 0;
+  // Opens the database of `options`; with `create` a missing database is made empty first.
+  // Failures are DbError(kErrConnection).
+  virtual std::unique_ptr<BackendConnection> Open(const ConnectionOptions& options,
+                                                  bool create) const = 0;
+  // Whether the database of `options` (its account database) exists.
+  virtual bool DatabaseExists(const ConnectionOptions& options) const = 0;
+  // Removes the database of `options` with everything in it; nothing when it does not exist.
+  virtual void DropDatabase(const ConnectionOptions& options) const = 0;
+};
+
+// The backend of a provider ("SQLite", "PostgreSQL"); DbError(kErrConnection) for another.
+const Backend& BackendFor(const ConnectionOptions& options);
+
+}  // namespace rembiz::db

@@ -1,0 +1,533 @@
+// The SQLite backend: one database file per database, the system database attached as
+// `qdsystem` and a process-wide tempdb attached as `tempdb`; SQL Server's functions and text
+// comparisons registered on every handle; prepared statements kept per handle and reused.
+#include "db/sqlite/sqlite_backend.h"
+
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+#include <unordered_map>
+
+#include "db/error.h"
+#include "db/literal_params.h"
+#include "db/sqlite/sqlite_errors.h"
+#include "db/sqlite/sqlite_functions.h"
+#include "db/text.h"
+
+namespace rembiz::db::sqlite {
+namespace {
+
+constexpr size_t kMaxCachedStatements = 256;
+
+std::string TempPath() {
+  return (std::filesystem::temp_directory_path() /
+          ("rembiz-tempdb-" + std::to_string(getpid()) + ".db"))
+      .string();
+}
+
+// The process's own tempdb: a file in WAL mode, so that a request holding a write transaction
+// never blocks another request's reads of its work tables (an in-memory database would). One
+// handle keeps it open for the life of the process; the files go when the process ends.
+const std::string& SharedTempPath() {
+  static const std::string path = [] {
+    std::string file = TempPath();
+    for (const char* suffix : {"", "-wal", "-shm"}) std::remove((file + suffix).c_str());
+    sqlite3* keeper = nullptr;
+    sqlite3_open_v2(file.c_str(), &keeper, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    sqlite3_exec(keeper, "PRAGMA journal_mode=WAL; PRAGMA synchronous=OFF;", nullptr, nullptr,
+                 nullptr);
+    std::atexit([] {
+      std::string f = TempPath();
+      for (const char* suffix : {"", "-wal", "-shm"}) std::remove((f + suffix).c_str());
+    });
+    return file;
+  }();
+  return path;
+}
+
+// A literal in SQLite's own dialect (no N prefix), for the statements the driver writes itself.
+std::string Literal(std::string_view text) { return "'" + SqlEscape(text) + "'"; }
+
+// SQL Server names a result column as the query writes it ("csysid", not the table's "cSysID");
+// the pages read these names case-sensitively. SQLite is asked for the written text (see the
+// column-name pragmas below) and a qualified or bracketed name is reduced to the name itself.
+// A column the server leaves unnamed comes from the translator with the alias "" and keeps that
+// empty name, as ADO shows it.
+std::string ColumnDisplayName(const char* raw) {
+  if (!raw) return "";
+  std::string_view text(raw);
+  std::string last;
+  size_t i = 0;
+  while (i < text.size()) {
+    std::string part;
+    if (text[i] == '[' || text[i] == '"' || text[i] == '`') {
+      char close = text[i] == '[' ? ']' : text[i];
+      size_t end = text.find(close, i + 1);
+      if (end == std::string_view::npos) return std::string(text);
+      part = std::string(text.substr(i + 1, end - i - 1));
+      i = end + 1;
+    } else {
+      size_t start = i;
+      while (i < text.size() &&
+             (std::isalnum(static_cast<unsigned char>(text[i])) || text[i] == '_' ||
+              text[i] == '$' || static_cast<unsigned char>(text[i]) >= 0x80)) {
+        ++i;
+      }
+      if (i == start) return std::string(text);  // an expression: keep its text
+      part = std::string(text.substr(start, i - start));
+    }
+    last = std::move(part);
+    if (i == text.size()) break;
+    if (text[i] != '.') return std::string(text);
+    ++i;
+  }
+  return last;
+}
+
+struct Deadline {
+  std::chrono::steady_clock::time_point at;
+};
+
+int CheckDeadline(void* arg) {
+  auto* deadline = static_cast<Deadline*>(arg);
+  return std::chrono::steady_clock::now() > deadline->at ? 1 : 0;
+}
+
+// Interrupts the statements of a handle that run past the command timeout, while alive.
+class DeadlineScope {
+ public:
+  DeadlineScope(sqlite3* db, int timeout_seconds) : db_(db) {
+    deadline_.at = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds);
+    if (timeout_seconds > 0) sqlite3_progress_handler(db_, 4000, CheckDeadline, &deadline_);
+  }
+  ~DeadlineScope() { sqlite3_progress_handler(db_, 0, nullptr, nullptr); }
+  DeadlineScope(const DeadlineScope&) = delete;
+  DeadlineScope& operator=(const DeadlineScope&) = delete;
+
+ private:
+  sqlite3* db_;
+  Deadline deadline_;
+};
+
+Variant ColumnValue(sqlite3_stmt* stmt, int col, const FieldInfo& field) {
+  int storage = sqlite3_column_type(stmt, col);
+  if (storage == SQLITE_NULL) return Variant();
+  switch (field.type) {
+    case kAdBoolean:
+      if (storage == SQLITE_TEXT) {
+        return Variant::Bool(
+            Variant(reinterpret_cast<const char*>(sqlite3_column_text(stmt, col))).ToBool());
+      }
+      return Variant::Bool(sqlite3_column_double(stmt, col) != 0);
+    case kAdCurrency:
+    case kAdDouble:
+    case kAdSingle:
+    case kAdNumeric:
+      if (storage == SQLITE_INTEGER || storage == SQLITE_FLOAT) {
+        return Variant(sqlite3_column_double(stmt, col));
+      }
+      break;
+    case kAdInteger:
+    case kAdSmallInt:
+    case kAdTinyInt:
+    case kAdBigInt:
+      if (storage == SQLITE_INTEGER) return Variant(sqlite3_column_int64(stmt, col));
+      break;
+    case kAdDbTimeStamp:
+      if (storage == SQLITE_TEXT) {
+        Variant date = Variant::Date(reinterpret_cast<const char*>(sqlite3_column_text(stmt, col)));
+        if (!date.IsNull()) return date;
+      }
+      break;
+    default:
+      break;
+  }
+  switch (storage) {
+    case SQLITE_INTEGER:
+      return Variant(sqlite3_column_int64(stmt, col));
+    case SQLITE_FLOAT:
+      return Variant(sqlite3_column_double(stmt, col));
+    default: {
+      const char* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, col));
+      return Variant(std::string(text, static_cast<size_t>(sqlite3_column_bytes(stmt, col))));
+    }
+  }
+}
+
+// Field types of an expression column come from its first non-null value.
+void InferUndeclaredTypes(sqlite3_stmt* stmt, std::vector<FieldInfo>& fields,
+                          std::vector<bool>& undeclared, bool& pending) {
+  pending = false;
+  for (size_t i = 0; i < fields.size(); ++i) {
+    if (!undeclared[i]) continue;
+    int storage = sqlite3_column_type(stmt, static_cast<int>(i));
+    if (storage == SQLITE_NULL) {
+      pending = true;
+      continue;
+    }
+    undeclared[i] = false;
+    if (storage == SQLITE_INTEGER) {
+      sqlite3_int64 v = sqlite3_column_int64(stmt, static_cast<int>(i));
+      bool small = v >= INT32_MIN && v <= INT32_MAX;
+      fields[i].type = small ? kAdInteger : kAdBigInt;
+      fields[i].defined_size = small ? 4 : 8;
+      fields[i].precision = small ? 10 : 19;
+    } else if (storage == SQLITE_FLOAT) {
+      fields[i].type = kAdDouble;
+      fields[i].defined_size = 8;
+      fields[i].precision = 15;
+    }
+  }
+}
+
+// Steps a prepared statement to its end. A statement with columns leaves its rows in `result`
+// and answers true.
+bool StepRows(sqlite3* db, sqlite3_stmt* stmt, std::string_view sql, Recordset* result) {
+  int columns = sqlite3_column_count(stmt);
+  std::vector<FieldInfo> fields;
+  std::vector<bool> undeclared;
+  std::vector<std::vector<Variant>> rows;
+  if (columns > 0) {
+    fields.reserve(static_cast<size_t>(columns));
+    for (int i = 0; i < columns; ++i) {
+      const char* decl = sqlite3_column_decltype(stmt, i);
+      const char* name = sqlite3_column_name(stmt, i);
+      fields.push_back(FieldInfoFromDeclType(ColumnDisplayName(name), decl ? decl : ""));
+      undeclared.push_back(decl == nullptr);
+    }
+  }
+  bool pending = columns > 0;
+  for (;;) {
+    int rc = sqlite3_step(stmt);
+    if (rc == SQLITE_DONE) break;
+    if (rc != SQLITE_ROW) ThrowError(db, rc, sql);
+    if (pending) InferUndeclaredTypes(stmt, fields, undeclared, pending);
+    std::vector<Variant> row;
+    row.reserve(fields.size());
+    for (int i = 0; i < columns; ++i) row.push_back(ColumnValue(stmt, i, fields[i]));
+    rows.push_back(std::move(row));
+  }
+  if (columns > 0) {
+    // Values read before a column's type was known are re-typed now.
+    for (auto& row : rows) {
+      for (size_t i = 0; i < fields.size(); ++i) {
+        if (fields[i].type == kAdDouble && row[i].kind() == Variant::Kind::kInt) {
+          row[i] = Variant(row[i].ToDouble());
+        }
+      }
+    }
+    *result = Recordset(std::move(fields), std::move(rows));
+  }
+  return columns > 0;
+}
+
+void BindValues(sqlite3_stmt* stmt, const BatchStep& step, const std::vector<BoundValue>& values) {
+  for (size_t k = 0; k < step.params.size(); ++k) {
+    const BoundValue& value = values.at(step.params[k]);
+    int index = static_cast<int>(k + 1);
+    switch (value.kind) {
+      case BoundValue::Kind::kText:
+        sqlite3_bind_text(stmt, index, value.text.data(), static_cast<int>(value.text.size()),
+                          SQLITE_TRANSIENT);
+        break;
+      case BoundValue::Kind::kInteger:
+        sqlite3_bind_int64(stmt, index, std::strtoll(value.text.c_str(), nullptr, 10));
+        break;
+      case BoundValue::Kind::kReal:
+        sqlite3_bind_double(stmt, index, std::strtod(value.text.c_str(), nullptr));
+        break;
+    }
+  }
+}
+
+// Free SQL from requests runs under this authorizer: a query may select, read and call functions,
+// nothing else, and never sees password hashes or login sessions.
+int ReadOnlyAuthorizer(void*, int action, const char* a3, const char* a4, const char*,
+                       const char*) {
+  auto same = [](const char* text, std::string_view name) {
+    return text && Lower(text) == Lower(name);
+  };
+  switch (action) {
+    case SQLITE_SELECT:
+    case SQLITE_FUNCTION:
+      return SQLITE_OK;
+    case SQLITE_READ:
+      if (same(a3, "UA_Session") || (same(a3, "UA_User") && same(a4, "cPassword"))) {
+        return SQLITE_DENY;
+      }
+      return SQLITE_OK;
+    default:
+      return SQLITE_DENY;
+  }
+}
+
+[[noreturn]] void RefuseQuery(std::string_view why, std::string_view sql) {
+  throw DbError(kErrStatement, "Only a single read-only query is allowed here (" +
+                                   std::string(why) + ") [" + TruncatedSql(sql) + "]");
+}
+
+// One SQLite handle with its attachments, functions and prepared statements.
+class SqliteConnection : public BackendConnection {
+ public:
+  SqliteConnection(const ConnectionOptions& options, bool create) {
+    for (const std::string* file : {&options.data_source, &options.system_database}) {
+      if (!file->empty() && !create && *file != ":memory:" && !std::filesystem::exists(*file)) {
+        throw DbError(kErrConnection, "Cannot open database \"" + *file + "\": file not found.");
+      }
+    }
+    int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX |
+                (create ? SQLITE_OPEN_CREATE : 0);
+    int rc = sqlite3_open_v2(options.data_source.c_str(), &db_, flags, nullptr);
+    if (rc != SQLITE_OK) {
+      std::string message = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
+      sqlite3_close_v2(db_);
+      db_ = nullptr;
+      throw DbError(kErrConnection,
+                    "Cannot open database \"" + options.data_source + "\": " + message);
+    }
+    try {
+      sqlite3_extended_result_codes(db_, 1);
+      sqlite3_busy_timeout(db_, 15000);
+      RegisterSqlServerFunctions(db_);
+      // WAL is a property of the file: set once when the database is made, so that opening a
+      // handle never needs a lock another writer may hold.
+      if (create) Exec("PRAGMA journal_mode=WAL;");
+      Exec(
+          "PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=OFF; PRAGMA recursive_triggers=OFF;"
+          "PRAGMA short_column_names=OFF; PRAGMA full_column_names=OFF;");
+      if (!options.system_database.empty()) {
+        Exec("ATTACH DATABASE " + Literal(options.system_database) + " AS qdsystem;");
+        if (create) Exec("PRAGMA qdsystem.journal_mode=WAL;");
+        Exec("PRAGMA qdsystem.synchronous=NORMAL;");
+      }
+      std::string temp = options.temp_database.empty() ? ":memory:" : options.temp_database;
+      if (temp == ":memory:") temp = SharedTempPath();
+      Exec("ATTACH DATABASE " + Literal(temp) + " AS tempdb;");
+    } catch (...) {
+      sqlite3_close_v2(db_);
+      throw;
+    }
+  }
+
+  ~SqliteConnection() override {
+    for (auto& [sql, stmt] : statements_) sqlite3_finalize(stmt);
+    sqlite3_close_v2(db_);
+  }
+
+  SqliteConnection(const SqliteConnection&) = delete;
+  SqliteConnection& operator=(const SqliteConnection&) = delete;
+
+  void Run(const BatchStep& step, const std::vector<BoundValue>& values, int timeout_seconds,
+           Recordset* result, int64_t* changes) override {
+    SetTimeout(timeout_seconds);
+    DeadlineScope deadline(db_, timeout_seconds);
+    if (step.params.empty() && values.empty()) {
+      RunLiteral(step.sql, result, changes);
+      return;
+    }
+    const char* tail = nullptr;
+    bool cached = false;
+    sqlite3_stmt* stmt = Prepare(step.sql, &tail, &cached);
+    StatementGuard guard{stmt, cached};
+    if (!stmt) return;
+    BindValues(stmt, step, values);
+    if (!StepRows(db_, stmt, step.sql, result) && !sqlite3_stmt_readonly(stmt)) {
+      *changes = sqlite3_changes64(db_);
+    }
+  }
+
+  Recordset RunReadOnly(const BatchStep& step, const std::vector<BoundValue>& values,
+                        int timeout_seconds) override {
+    const std::string& text = step.sql;
+    DeadlineScope deadline(db_, timeout_seconds);
+    // The authorizer stays on while the statement runs: SQLite may prepare it again on a step.
+    sqlite3_set_authorizer(db_, ReadOnlyAuthorizer, nullptr);
+    struct Restore {
+      sqlite3* db;
+      ~Restore() { sqlite3_set_authorizer(db, nullptr, nullptr); }
+    } restore{db_};
+
+    // Never from the statement cache: a cached statement was authorized without these rules.
+    sqlite3_stmt* raw = nullptr;
+    const char* tail = nullptr;
+    int rc = sqlite3_prepare_v2(db_, text.c_str(), static_cast<int>(text.size()), &raw, &tail);
+    std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> stmt(raw, sqlite3_finalize);
+    if (rc != SQLITE_OK) {
+      if ((rc & 0xff) == SQLITE_AUTH) RefuseQuery(sqlite3_errmsg(db_), text);
+      ThrowError(db_, rc, text);
+    }
+    if (!stmt) RefuseQuery("no statement", text);
+    if (tail && std::string_view(tail).find_first_not_of(" \t\r\n;") != std::string_view::npos) {
+      RefuseQuery("more than one statement", text);
+    }
+    if (!sqlite3_stmt_readonly(stmt.get()) || sqlite3_column_count(stmt.get()) == 0) {
+      RefuseQuery("not a query", text);
+    }
+    BindValues(stmt.get(), step, values);
+    Recordset result;
+    StepRows(db_, stmt.get(), text, &result);
+    return result;
+  }
+
+  // Transactions begin IMMEDIATE, so concurrent writers queue instead of failing later.
+  void Begin(int timeout_seconds) override {
+    SetTimeout(timeout_seconds);
+    Exec("BEGIN IMMEDIATE");
+  }
+  void Commit() override { Exec("COMMIT"); }
+  void Rollback() override {
+    if (InTransaction()) Exec("ROLLBACK");
+  }
+  bool InTransaction() const override { return !sqlite3_get_autocommit(db_); }
+  void Savepoint(const std::string& name) override { Exec("SAVEPOINT " + name); }
+  void ReleaseSavepoint(const std::string& name) override {
+    if (InTransaction()) Exec("RELEASE " + name);
+  }
+  void RollbackToSavepoint(const std::string& name) override {
+    if (InTransaction()) Exec("ROLLBACK TO " + name + "; RELEASE " + name);
+  }
+
+  bool Reset() override {
+    if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_progress_handler(db_, 0, nullptr, nullptr);
+    return sqlite3_get_autocommit(db_) != 0;
+  }
+
+  void RunNative(const std::string& sql) override { Exec(sql); }
+
+  void Exec(const std::string& sql) {
+    char* error = nullptr;
+    int rc = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &error);
+    if (error) sqlite3_free(error);
+    if (rc != SQLITE_OK) ThrowError(db_, rc, sql);
+  }
+
+ private:
+  // A prepared statement, finalized or reset for reuse when the scope ends.
+  struct StatementGuard {
+    sqlite3_stmt* stmt;
+    bool cached;
+    ~StatementGuard() {
+      if (!stmt) return;
+      if (cached) {
+        sqlite3_reset(stmt);
+        sqlite3_clear_bindings(stmt);
+      } else {
+        sqlite3_finalize(stmt);
+      }
+    }
+  };
+
+  // The command timeout is also how long a statement waits for a busy database.
+  void SetTimeout(int seconds) {
+    if (seconds != timeout_) {
+      sqlite3_busy_timeout(db_, std::max(seconds, 0) * 1000);
+      timeout_ = seconds;
+    }
+  }
+
+  // A prepared statement for `sql`, reused across requests; reset before it is handed out.
+  sqlite3_stmt* Prepare(const std::string& sql, const char** tail, bool* cached) {
+    *tail = nullptr;
+    auto it = statements_.find(sql);
+    if (it != statements_.end()) {
+      *cached = true;
+      return it->second;
+    }
+    if (statements_.size() >= kMaxCachedStatements) {
+      for (auto& [text, stmt] : statements_) sqlite3_finalize(stmt);
+      statements_.clear();
+    }
+    sqlite3_stmt* stmt = nullptr;
+    int rc = sqlite3_prepare_v3(db_, sql.c_str(), static_cast<int>(sql.size()),
+                                SQLITE_PREPARE_PERSISTENT, &stmt, tail);
+    if (rc != SQLITE_OK) {
+      sqlite3_finalize(stmt);
+      ThrowError(db_, rc, sql);
+    }
+    *cached = stmt && (*tail == nullptr || **tail == '\0');
+    if (*cached) statements_.emplace(sql, stmt);
+    return stmt;
+  }
+
+  // A statement whose values are still in its text: they become bound parameters, so that the
+  // same statement shape is prepared once and reused by every later request; a shape that does
+  // not take them runs as it is.
+  void RunLiteral(const std::string& sql, Recordset* result, int64_t* changes) {
+    ParameterizedStatement shape = ParameterizeLiterals(sql);
+    const char* tail = nullptr;
+    bool cached = false;
+    sqlite3_stmt* stmt = Prepare(shape.text, &tail, &cached);
+    if (stmt && !shape.values.empty() &&
+        ((tail && *tail) ||
+         sqlite3_bind_parameter_count(stmt) != static_cast<int>(shape.values.size()))) {
+      if (!cached) sqlite3_finalize(stmt);
+      shape = ParameterizedStatement{sql, {}};
+      stmt = Prepare(shape.text, &tail, &cached);
+    }
+    StatementGuard guard{stmt, cached};
+    if (!stmt) return;  // blank text or a comment
+    BatchStep bound;
+    std::vector<BoundValue> values;
+    for (size_t k = 0; k < shape.values.size(); ++k) {
+      const LiteralValue& value = shape.values[k];
+      BoundValue::Kind kind = value.kind == LiteralValue::Kind::kText ? BoundValue::Kind::kText
+                              : value.kind == LiteralValue::Kind::kInteger
+                                  ? BoundValue::Kind::kInteger
+                                  : BoundValue::Kind::kReal;
+      values.push_back(BoundValue{kind, value.text});
+      bound.params.push_back(static_cast<uint32_t>(k));
+    }
+    BindValues(stmt, bound, values);
+    if (!StepRows(db_, stmt, sql, result) && !sqlite3_stmt_readonly(stmt)) {
+      *changes = sqlite3_changes64(db_);
+    }
+    if (tail && *tail) {
+      std::string rest(tail);
+      if (rest.find_first_not_of(" \t\r\n;") != std::string::npos) {
+        RunLiteral(rest, result, changes);
+      }
+    }
+  }
+
+  sqlite3* db_ = nullptr;
+  int timeout_ = 15;
+  std::unordered_map<std::string, sqlite3_stmt*> statements_;
+};
+
+class SqliteBackend : public Backend {
+ public:
+  Dialect TargetDialect() const override { return Dialect::kSqlite; }
+
+  std::unique_ptr<BackendConnection> Open(const ConnectionOptions& options,
+                                          bool create) const override {
+    return std::make_unique<SqliteConnection>(options, create);
+  }
+
+  bool DatabaseExists(const ConnectionOptions& options) const override {
+    return std::filesystem::exists(options.data_source);
+  }
+
+  void DropDatabase(const ConnectionOptions& options) const override {
+    std::error_code ignored;
+    for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
+      std::filesystem::remove(options.data_source + suffix, ignored);
+    }
+  }
+};
+
+}  // namespace
+
+const Backend& SqliteBackendInstance() {
+  static const SqliteBackend backend;
+  return backend;
+}
+
+}  // namespace rembiz::db::sqlite
