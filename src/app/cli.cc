@@ -11,6 +11,7 @@
 #include "app/table_printer.h"
 #include "db/connection.h"
 #include "db/persist.h"
+#include "db/transaction.h"
 #include "frame/registry.h"
 #include "host/bank_link.h"
 #include "host/database_setup.h"
@@ -114,14 +115,13 @@ int RunBankConfirm(const Common& common, const std::string& pay_id) {
   std::string year = common.year.empty() ? host::CurrentYearText() : common.year;
   db::Connection cn;
   cn.Open(dir.ConnectionString(common.account, year));
-  cn.BeginTrans();
+  db::Transaction transaction(cn);
   std::string error;
   if (!host::CreateBankLink(cn)->Confirm(pay_id, error)) {
-    cn.RollbackTrans();
     std::cerr << "rembiz bank confirm: " << error << "\n";
     return kExitFailed;
   }
-  cn.CommitTrans();
+  transaction.Commit();
   std::cout << "Payment " << pay_id << " confirmed.\n";
   return 0;
 }

@@ -667,6 +667,21 @@ void Connection::RollbackTrans() {
 
 bool Connection::InTransaction() const { return handle_ && !sqlite3_get_autocommit(handle_->db()); }
 
+void Connection::BeginSavepoint() {
+  RequireOpen();
+  handle_->Exec("SAVEPOINT rembiz_step");
+}
+
+void Connection::ReleaseSavepoint() {
+  RequireOpen();
+  if (InTransaction()) handle_->Exec("RELEASE rembiz_step");
+}
+
+void Connection::RollbackToSavepoint() {
+  RequireOpen();
+  if (InTransaction()) handle_->Exec("ROLLBACK TO rembiz_step; RELEASE rembiz_step");
+}
+
 void ClearConnectionPool() { Pool().Clear(); }
 
 }  // namespace rembiz::db

@@ -124,26 +124,6 @@ void LoadProcedureError(xml::Document& answer, std::string_view procedure, const
   answer.LoadXml(frame::ProcedureErrorXml("CExpense", procedure, e.Number(), text));
 }
 
-// Releases a per-operation task however the operation ends.
-class TaskGuard {
- public:
-  TaskGuard(host::Session& session, std::string code) : session_(session), code_(std::move(code)) {}
-  TaskGuard(const TaskGuard&) = delete;
-  TaskGuard& operator=(const TaskGuard&) = delete;
-  ~TaskGuard() {
-    try {
-      xml::Document scratch;
-      host::ReleaseTask(&session_, code_, scratch);
-    } catch (...) {
-      // Releasing is best effort, as at the end of every request.
-    }
-  }
-
- private:
-  host::Session& session_;
-  std::string code_;
-};
-
 // The budget columns of a head: item and three dimension pairs, and the message of the first
 // incomplete pair.
 struct BudgetColumns {
@@ -906,12 +886,8 @@ bool CExpense::SaveLoanInfo(host::Session& session, db::Connection& cn, xml::Nod
   const bool approved = !state.Text("strAuditorID").empty();
   const std::string task = approved ? "EC020305" : "EC020302";
   // A refused task is the answer; the request stops so that nothing half-done is committed.
-  if (!host::ApplyTask(&session, task, answer)) {
-    xml::Document scratch;
-    host::ReleaseTask(&session, task, scratch);
-    return false;
-  }
-  TaskGuard release(session, task);
+  host::TaskHold hold(&session, task, answer);
+  if (!hold.Applied()) return false;
 
   // Row versions of the loan rows and of the links the page read.
   xml::NodeList rows = in.SelectNodes("row");
