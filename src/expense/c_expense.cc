@@ -1,10 +1,10 @@
 #include "expense/c_expense.h"
 
-#include <cmath>
 #include <optional>
 #include <vector>
 
 #include "approval/submission.h"
+#include "db/money.h"
 #include "db/persist.h"
 #include "db/text.h"
 #include "frame/convert.h"
@@ -24,6 +24,8 @@ namespace {
 using approval::SubmitOnSave;
 using db::kErrInvalidRequest;
 using db::Lower;
+using db::MoneyText;
+using db::RoundMoney;
 using db::Trim;
 using frame::Exists;
 using frame::FirstIn;
@@ -32,7 +34,6 @@ using frame::NormalizeSql;
 using frame::OptionalNumber;
 using frame::Present;
 using frame::RequireInteger;
-using frame::RoundMoney;
 using frame::RowVersion;
 using frame::SqlEscape;
 using frame::ValueOf;
@@ -93,9 +94,6 @@ const frame::ClassRegistrar kRegistrar("Rembiz.CExpense",
 
 // Request helpers shared with CLoan live in frame/request.h; the ones below differ in what the
 // claim pages send.
-
-double Round2(double value) { return std::round(value * 100.0) / 100.0; }
-std::string MoneyText(double value) { return db::DoubleText(RoundMoney(value)); }
 
 // A number of a record: null when missing or empty, refused when it is no number.
 std::string NumberOf(const xml::Node& node, std::string_view name) {
@@ -981,8 +979,8 @@ bool CExpense::SaveLoanInfo(host::Session& session, db::Connection& cn, xml::Nod
                                 value + " Where GUID = " + qrow));
         db::Recordset check = cn.Execute(
             NormalizeSql("select dblreturn,dblmoney from EC_LoanVouch_Sub  Where GUID = " + qrow));
-        if (!check.Eof() && Round2(check.Value("dblreturn").ToDouble()) >
-                                Round2(check.Value("dblmoney").ToDouble())) {
+        if (!check.Eof() && db::RoundCents(check.Value("dblreturn").ToDouble()) >
+                                db::RoundCents(check.Value("dblmoney").ToDouble())) {
           Raise(kErrBusiness, "Q7.Rembiz.0379");
         }
         cn.Execute(NormalizeSql(

@@ -1,7 +1,5 @@
 #include "frame/request.h"
 
-#include <cmath>
-
 #include "db/error.h"
 #include "db/text.h"
 #include "frame/convert.h"
@@ -51,8 +49,6 @@ std::optional<std::string> RowVersion(const std::string& text) {
   if (!IsNumeric(db::Variant(text))) return std::nullopt;
   return SqlNumber(db::Variant(text));
 }
-
-double RoundMoney(double value) { return std::round(value * 10000.0) / 10000.0; }
 
 bool Exists(db::Connection& cn, const std::string& sql) {
   return !cn.Execute(NormalizeSql(sql)).Eof();

@@ -30,9 +30,6 @@ std::string OptionalNumber(const std::string& text, std::string_view what);
 std::optional<std::string> RowVersion(const std::string& text);
 [[noreturn]] void InvalidNumber(std::string_view what, std::string_view text);
 
-// Amounts are money: four decimals.
-double RoundMoney(double value);
-
 // True when the query finds a row.
 bool Exists(db::Connection& cn, const std::string& sql);
 

@@ -1,12 +1,11 @@
 #include "loan/c_loan.h"
 
 #include <algorithm>
-#include <cmath>
-#include <cstdio>
 #include <optional>
 #include <vector>
 
 #include "approval/submission.h"
+#include "db/money.h"
 #include "db/persist.h"
 #include "db/text.h"
 #include "frame/convert.h"
@@ -22,13 +21,13 @@ namespace {
 
 using approval::SubmitOnSave;
 using db::Lower;
+using db::RoundMoney;
 using db::Trim;
 using frame::Exists;
 using frame::FirstIn;
 using frame::InText;
 using frame::Present;
 using frame::RequireInteger;
-using frame::RoundMoney;
 using frame::ValueOf;
 
 using frame::NormalizeSql;
@@ -85,12 +84,6 @@ constexpr const char* kFlowKind = "11";
 constexpr int kFreshNumbers = 5;
 
 const frame::ClassRegistrar kRegistrar("Rembiz.CLoan", [] { return std::make_unique<CLoan>(); });
-
-std::string Money2(double value) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%.2f", value);
-  return buf;
-}
 
 // A loan row of the voucher has been written off against a claim.
 bool WrittenOff(db::Connection& cn, const std::string& guid) {
@@ -513,7 +506,7 @@ bool CLoan::SaveVouchSteps(host::Session& session, db::Connection& cn, xml::Node
           if (limit < amount) Raise(kErrBusiness, "Q7.Rembiz.0235");
         } else if (limit < open.Value("A").ToDouble() + amount) {
           Raise(kErrBusiness, "Q7.Rembiz.0234", db::DoubleText(limit),
-                Money2(open.Value("A").ToDouble() + amount));
+                db::CentsText(open.Value("A").ToDouble() + amount));
         }
       }
     }
@@ -843,7 +836,7 @@ bool CLoan::CheckLoanXY(host::Session& session, db::Connection& cn, xml::Node& f
       double limit = limits.Value("intMoney").ToDouble();
       double total = open.Value("A3").ToDouble() + amount;
       if (total > limit) {
-        exceeded("Q7.Rembiz.0267", "strMonCtrType", db::DoubleText(limit), Money2(total));
+        exceeded("Q7.Rembiz.0267", "strMonCtrType", db::DoubleText(limit), db::CentsText(total));
       }
     }
   }
