@@ -7,6 +7,7 @@
 #include "budget/c_bud_ctrl.h"
 #include "db/text.h"
 #include "db/transaction.h"
+#include "expense/write_offs.h"
 #include "frame/convert.h"
 #include "frame/registry.h"
 #include "host/approval_flow.h"
@@ -181,6 +182,21 @@ std::string BudgetCheck(host::Session& session, db::Connection& cn, const std::s
   return {};
 }
 
+// An approved claim's write-offs reach the loans, a cancelled one's leave them (the loans follow
+// the links of approved claims). Returns "" or why the loans refuse: a loan row the claim would
+// overdraw, or settle together with another claim.
+std::string ApplyClaimWriteOffs(db::Connection& cn, const AuditKind& kind,
+                                const std::string& guid) {
+  if (kind.loan) return {};
+  try {
+    expense::ApplyWriteOffs(cn, expense::LinkedLoanRows(cn, guid));
+  } catch (const ComError& e) {
+    if (e.Number() != kErrBusiness) throw;
+    return e.Description();
+  }
+  return {};
+}
+
 // Rolls a refused voucher back, but keeps the over-budget state the budget check found: the
 // voucher stays submitted and its list shows why it cannot be approved.
 void RollBackKeepingOverBudget(db::Connection& cn, db::Transaction& transaction,
@@ -336,6 +352,7 @@ bool CAudit::CheckAudit(host::Session& session, db::Connection& cn, xml::Node& f
 
     db::Transaction transaction(cn, 5, 20);
     std::string refusal = BudgetCheck(session, cn, v.guid, v.ts, kind->table, approve);
+    if (refusal.empty()) refusal = ApplyClaimWriteOffs(cn, *kind, v.guid);
     if (!refusal.empty()) {
       RollBackKeepingOverBudget(cn, transaction, kind->table, v.guid, v.ts);
       fail(refusal);
@@ -417,6 +434,7 @@ bool CAudit::AuditVouch(host::Session& session, db::Connection& cn, xml::Node& f
     }
 
     std::string refusal = BudgetCheck(session, cn, v.guid, v.ts, kind->table, approve);
+    if (refusal.empty()) refusal = ApplyClaimWriteOffs(cn, *kind, v.guid);
     if (!refusal.empty()) {
       RollBackKeepingOverBudget(cn, transaction, kind->table, v.guid, v.ts);
       fail(MessageText("Q7.Rembiz.0176", "", refusal));

@@ -45,6 +45,17 @@ std::string OptionalNumber(const std::string& text, std::string_view what) {
   return SqlNumber(db::Variant(text));
 }
 
+std::string NumberOf(const xml::Node& node, std::string_view name) {
+  std::string number = OptionalNumber(node.Attr(name), name);
+  return number.empty() ? "Null" : number;
+}
+
+std::string RequiredNumber(const xml::Node& node, std::string_view name,
+                           std::string_view missing_key) {
+  if (db::Trim(node.Attr(name)).empty()) Raise(kErrBusiness, missing_key);
+  return NumberOf(node, name);
+}
+
 std::optional<std::string> RowVersion(const std::string& text) {
   if (!IsNumeric(db::Variant(text))) return std::nullopt;
   return SqlNumber(db::Variant(text));
