@@ -16,6 +16,7 @@
 #include "db/sql_translator.h"
 #include "db/test_seams.h"
 #include "db/text.h"
+#include "db/type_guards.h"
 
 namespace rembiz::db {
 namespace {
@@ -193,6 +194,9 @@ std::string DuplicateKeyMessage(sqlite3* db, const std::string& message) {
                                           "'; column does not allow nulls. INSERT fails.");
       }
       throw DbError(kErrConstraint, message);
+    case SQLITE_MISMATCH:
+      // A value its column cannot hold (type_guards.h); the text names table and column.
+      throw DbError(kErrDataValue, message);
     case SQLITE_CANTOPEN:
     case SQLITE_NOTADB:
     case SQLITE_CORRUPT:
@@ -244,6 +248,7 @@ class PooledHandle {
       std::string temp = options.temp_database.empty() ? ":memory:" : options.temp_database;
       if (temp == ":memory:") temp = SharedTempPath();
       Exec("ATTACH DATABASE " + Literal(temp) + " AS tempdb;");
+      InstallTypeGuards(db_);
     } catch (...) {
       sqlite3_close_v2(db_);
       throw;

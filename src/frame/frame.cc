@@ -4,6 +4,7 @@
 #include <string>
 
 #include "db/transaction.h"
+#include "db/type_guards.h"
 #include "frame/convert.h"
 #include "host/errors.h"
 #include "host/messages.h"
@@ -114,6 +115,20 @@ std::string ProcedureErrorXml(std::string_view class_name, std::string_view proc
 std::string ErrorText(const FrameVariant& variant, const ComError& error) {
   if (variant.busy_message && IsBusyCode(error.Number())) {
     return host::MessageText("Q7.Rembiz.0159");
+  }
+  if (std::optional<db::ValueRefusal> refusal = db::ReadValueRefusal(error)) {
+    using Kind = db::ValueRefusal::Kind;
+    switch (refusal->kind) {
+      case Kind::kTooLong:
+        return host::MessageText("Rembiz.Value.TooLong", "", refusal->column,
+                                 std::to_string(refusal->limit));
+      case Kind::kOutOfRange:
+        return host::MessageText("Rembiz.Value.OutOfRange", "", refusal->column);
+      case Kind::kNotNumber:
+        return host::MessageText("Rembiz.Value.NotNumber", "", refusal->column);
+      case Kind::kNotText:
+        return host::MessageText("Rembiz.Value.NotText", "", refusal->column);
+    }
   }
   return error.Description();
 }

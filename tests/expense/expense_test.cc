@@ -79,7 +79,7 @@ TEST_F(ExpenseTest, NavigatesAndFindsVouchersByGuid) {
   EXPECT_EQ(doc.SelectSingleNode("//func[@name='vchnoformatget']/in/type").Text(), "EC01");
   doc = Call("CExpense",
              "<req><func name='getVouchByGUID'><in><GUID>{nothing}</GUID></in></func></req>");
-  EXPECT_EQ(ErrorText(doc), Text("Q7.Rembiz.0257"));
+  EXPECT_EQ(OutError(doc, "getVouchByGUID"), Text("Q7.Rembiz.0257"));
 }
 
 TEST_F(ExpenseTest, ChangesSubmitsAndDeletesWithRowVersions) {
@@ -191,6 +191,112 @@ TEST_F(ExpenseTest, StandardsRefuseWarnOrDemandAReceipt) {
                    {"strPort2", "x"}}));
   EXPECT_EQ(OutError(doc, "savevouch"), Text("Q7.Rembiz.0241"));
   EXPECT_EQ(State(), before);
+}
+
+// A failing save answers under its own out; with goon the request goes on, but nothing of the
+// failed claim is kept.
+TEST_F(ExpenseTest, GoonNeverCommitsAPartClaim) {
+  std::string before = State();
+  xml::Document doc = Call(
+      "CExpense", "<req><func name='savevouch' goon='1'><in><xml><head>" + Head() +
+                      "</head><body><row strIOItem='203' dblMoney='100'/><row strIOItem='999' "
+                      "dblMoney='5'/></body></xml></in></func><func name='getOperList'><in><type>"
+                      "EC03</type></in></func></req>");
+  EXPECT_EQ(OutError(doc, "savevouch"), Text("Q7.Rembiz.0281", "(2)"));
+  EXPECT_FALSE(doc.SelectSingleNode("//func[@name='getOperList']/out/rows/option").IsNull());
+  EXPECT_EQ(State(), before);
+}
+
+// Texts with quotes, brackets and " as " are stored as typed in either language, and the
+// clerk, who sees one department only, navigates to exactly the claim asked for.
+TEST_F(ExpenseTest, TextsAndNavigationAreTheSameInEnglish) {
+  auto clerk = SessionFor("clerk", "en-US");
+  const std::string used = "Paid as agreed, a [ b ] c from O&apos;Brien";
+  xml::Document doc = Call("CExpense",
+                           "<req>" +
+                               SaveFunc(Head({{"strUsed", used}}),
+                                        "<row strIOItem='203' dblMoney='100' "
+                                        "strMemo='x as [y]'/>") +
+                               "</req>",
+                           clerk.get());
+  ASSERT_TRUE(OutError(doc, "savevouch").empty()) << doc.Xml();
+  ASSERT_TRUE(Save(Head({{"strVouchID", "BX0002"}})).SelectSingleNode("/error").IsNull());
+  EXPECT_EQ(Column("strUsed", "BX0001"), "Paid as agreed, a [ b ] c from O'Brien");
+  EXPECT_EQ(Scalar("select strMemo from EC_ExpenVouch_Sub"), "x as [y]");
+
+  std::string first = Column("AutoID", "BX0001");
+  for (const char* director : {"3", "-3"}) {
+    doc = Call("CExpense",
+               "<req><func name='getVouchListID'><in><strAutoID>" + first +
+                   "</strAutoID><Director>" + director +
+                   "</Director></in></func><func name='vchgetloanheaddata'><in><row/></in>"
+                   "</func></req>",
+               clerk.get());
+    ASSERT_TRUE(doc.SelectSingleNode("/error").IsNull()) << doc.Xml();
+    EXPECT_EQ(doc.SelectSingleNode("//z:row").Attr("AutoID"), first) << director;
+  }
+}
+
+// A read that fails answers under its own out with its procedure's name; the answers before
+// it stay.
+TEST_F(ExpenseTest, ReadFailuresAnswerUnderTheirOwnOut) {
+  xml::Document doc =
+      Call("CExpense",
+           "<req><func name='getOperList' goon='1'><in><type>EC03</type></in></func>"
+           "<func name='getVouchByGUID' goon='1'><in><GUID>{nothing}</GUID></in></func>"
+           "<func name='vchgetloanheaddata' goon='1'><in><row AutoID='1 or 1=1'/></in></func>"
+           "<func name='vchgetloanbodydata' goon='1'><in><row AutoID='x'/></in></func>"
+           "<func name='GetStand' goon='1'><in/></func>"
+           "<func name='getVouchListID'><in><strAutoID>x</strAutoID><Director>2</Director></in>"
+           "</func></req>");
+  ASSERT_EQ(doc.DocumentElement().Name(), "req") << doc.Xml();
+  EXPECT_FALSE(doc.SelectSingleNode("//func[@name='getOperList']/out/rows/option").IsNull());
+  auto id = [&](const std::string& func) {
+    return doc.SelectSingleNode("//func[@name='" + func + "']/out/error/id").Text();
+  };
+  EXPECT_EQ(id("getVouchByGUID"), "Rembiz:CExpense:GetVouchByGUID:9000");
+  EXPECT_EQ(OutError(doc, "getVouchByGUID"), Text("Q7.Rembiz.0257"));
+  EXPECT_TRUE(id("vchgetloanheaddata").starts_with("Rembiz:CExpense:GetVoucherHead:"));
+  EXPECT_TRUE(id("vchgetloanbodydata").starts_with("Rembiz:CExpense:GetVoucherBody:"));
+  EXPECT_TRUE(id("GetStand").starts_with("Rembiz:CExpense:GetStand:"));
+  EXPECT_TRUE(id("getVouchListID").starts_with("Rembiz:CExpense:GetVoucherListID:"));
+}
+
+// Who made the claim is the session's user, whatever the request says; values the database
+// would not hold are refused by name and nothing is written.
+TEST_F(ExpenseTest, OperatorComesFromTheSessionAndOversizedValuesAreRefused) {
+  auto clerk = SessionFor("clerk");
+  xml::Document doc = Call("CExpense", "<req>" + SaveFunc(Head()) + "</req>", clerk.get());
+  ASSERT_TRUE(OutError(doc, "savevouch").empty()) << doc.Xml();
+  EXPECT_EQ(Column("strPersonID", "BX0001"), "Carl Clerk");
+
+  std::string before = State();
+  struct Case {
+    Attrs head;
+    std::string rows, text;
+  } cases[] = {
+      {{{"strUsed", std::string(1000000, 'x')}},
+       Rows(),
+       Text("Rembiz.Value.TooLong", "strUsed", "200")},
+      {{{"strVouchID", std::string(5000, '9')}},
+       Rows(),
+       Text("Rembiz.Value.TooLong", "strVouchID", "30")},
+      {{{"dblOldMoney", "1e20"}}, Rows(), Text("Rembiz.Value.OutOfRange", "dblOldMoney")},
+      {{{"strUsed", "bad \xff\xfe text"}}, Rows(), Text("Rembiz.Value.NotText", "strUsed")},
+      {{},
+       "<row strIOItem='203' dblMoney='100' strMemo='" + std::string(300, 'm') + "'/>",
+       Text("Rembiz.Value.TooLong", "strMemo", "200")},
+      {{},
+       "<row strIOItem='203' dblMoney='12abc'/>",
+       "Invalid request: dblMoney '12abc' is not a number."},
+  };
+  for (const Case& c : cases) {
+    Attrs head = c.head;
+    head["strVouchID"] = head.count("strVouchID") ? head["strVouchID"] : "BX0002";
+    doc = Save(Head(head), c.rows);
+    EXPECT_EQ(OutError(doc, "savevouch"), c.text) << c.text;
+  }
+  EXPECT_TRUE(State() == before) << "a refused save changed the tables";
 }
 
 }  // namespace
