@@ -238,31 +238,6 @@ TEST_F(ExpenseTest, TextsAndNavigationAreTheSameInEnglish) {
   }
 }
 
-// A read that fails answers under its own out with its procedure's name; the answers before
-// it stay.
-TEST_F(ExpenseTest, ReadFailuresAnswerUnderTheirOwnOut) {
-  xml::Document doc =
-      Call("CExpense",
-           "<req><func name='getOperList' goon='1'><in><type>EC03</type></in></func>"
-           "<func name='getVouchByGUID' goon='1'><in><GUID>{nothing}</GUID></in></func>"
-           "<func name='vchgetloanheaddata' goon='1'><in><row AutoID='1 or 1=1'/></in></func>"
-           "<func name='vchgetloanbodydata' goon='1'><in><row AutoID='x'/></in></func>"
-           "<func name='GetStand' goon='1'><in/></func>"
-           "<func name='getVouchListID'><in><strAutoID>x</strAutoID><Director>2</Director></in>"
-           "</func></req>");
-  ASSERT_EQ(doc.DocumentElement().Name(), "req") << doc.Xml();
-  EXPECT_FALSE(doc.SelectSingleNode("//func[@name='getOperList']/out/rows/option").IsNull());
-  auto id = [&](const std::string& func) {
-    return doc.SelectSingleNode("//func[@name='" + func + "']/out/error/id").Text();
-  };
-  EXPECT_EQ(id("getVouchByGUID"), "Rembiz:CExpense:GetVouchByGUID:9000");
-  EXPECT_EQ(OutError(doc, "getVouchByGUID"), Text("Q7.Rembiz.0257"));
-  EXPECT_TRUE(id("vchgetloanheaddata").starts_with("Rembiz:CExpense:GetVoucherHead:"));
-  EXPECT_TRUE(id("vchgetloanbodydata").starts_with("Rembiz:CExpense:GetVoucherBody:"));
-  EXPECT_TRUE(id("GetStand").starts_with("Rembiz:CExpense:GetStand:"));
-  EXPECT_TRUE(id("getVouchListID").starts_with("Rembiz:CExpense:GetVoucherListID:"));
-}
-
 // Who made the claim is the session's user, whatever the request says; values the database
 // would not hold are refused by name and nothing is written.
 TEST_F(ExpenseTest, OperatorComesFromTheSessionAndOversizedValuesAreRefused) {

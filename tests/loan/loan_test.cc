@@ -495,26 +495,5 @@ TEST_F(LoanTest, GoonNeverCommitsAPartLoan) {
   EXPECT_EQ(State(), before);
 }
 
-// Reads that fail answer under their own out with their procedure's name.
-TEST_F(LoanTest, ReadFailuresAnswerUnderTheirOwnOut) {
-  xml::Document doc =
-      Call("CLoan",
-           "<req><func name='getOperList' goon='1'><in><type>EC01</type></in></func>"
-           "<func name='getVouchByGUID' goon='1'><in><GUID>{nothing}</GUID></in></func>"
-           "<func name='vchgetloanheaddata' goon='1'><in><row AutoID='x'/></in></func>"
-           "<func name='vchgetloanbodydata' goon='1'><in><row AutoID='x'/></in></func>"
-           "<func name='getVouchListID'><in><strAutoID>x</strAutoID><Director>2</Director></in>"
-           "</func></req>");
-  ASSERT_EQ(doc.DocumentElement().Name(), "req") << doc.Xml();
-  EXPECT_FALSE(doc.SelectSingleNode("//func[@name='getOperList']/out/rows/option").IsNull());
-  auto id = [&](const std::string& func) {
-    return doc.SelectSingleNode("//func[@name='" + func + "']/out/error/id").Text();
-  };
-  EXPECT_EQ(id("getVouchByGUID"), "Rembiz:CLoan:GetVouchByGUID:9000");
-  EXPECT_TRUE(id("vchgetloanheaddata").starts_with("Rembiz:CLoan:GetVoucherHead:"));
-  EXPECT_TRUE(id("vchgetloanbodydata").starts_with("Rembiz:CLoan:GetVoucherBody:"));
-  EXPECT_TRUE(id("getVouchListID").starts_with("Rembiz:CLoan:GetVoucherListID:"));
-}
-
 }  // namespace
 }  // namespace rembiz::loan
