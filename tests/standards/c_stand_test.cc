@@ -211,5 +211,45 @@ TEST_F(CStandTest, ValueRowsGiveTheStandardsDimensionsOnly) {
   EXPECT_EQ(Scalar("select dblRate from EC_StandSet where GUID = '" + row + "'"), "100");
 }
 
+TEST_F(CStandTest, StaleVersionsAndUnknownStandardsChangeNothing) {
+  std::string before = State();
+  std::string ts = Ts("EC_Expense", "GUID = '" + std::string(kTransport) + "'");
+  const std::string line = "' strStandName='x' strIOCode='20102' strControlType='提示'/>";
+  EXPECT_EQ(
+      Error(Op("savestand", "", "<r P='2' GUID='" + std::string(kTransport) + "' ts='1" + line)),
+      Text("Q7.Rembiz.0047"));
+  EXPECT_EQ(Error(Op("savestand", "", "<r P='2' GUID='{NO-SUCH}' ts='" + ts + line)),
+            Text("Q7.Rembiz.0047"));
+  EXPECT_EQ(Error(Op("savestand", "", "<r P='3' GUID='{NO-SUCH}' ts='" + ts + "'/>")),
+            Text("Q7.Rembiz.0048"));
+  EXPECT_EQ(Error(Op("savestand", "", "<r P='0' GUID='" + std::string(kTransport) + "'/>")),
+            Text("Q7.Rembiz.0048"));
+  EXPECT_EQ(Error(Op("saveeffect", "{NO-SUCH}", "<row id='1'/>")), Text("Q7.Rembiz.0021"));
+  EXPECT_EQ(Error(Op("saveeffect", kTransport, "<row id='1'/>", "ts='1'")), Text("Q7.Rembiz.0047"));
+  EXPECT_EQ(Error(Op("saveeffectvalue", "{NO-SUCH}", "<r P='1' strName='900'/>", "strItem='4'")),
+            Text("Q7.Rembiz.0021"));
+  EXPECT_EQ(
+      Error(Op("saveeffectvalue", kTransport, "<r P='3' strCode='03' ts='1'/>", "strItem='4'")),
+      Text("Q7.Rembiz.0059"));  // the 500 bracket has a value row
+  Cn().Execute("insert into EC_EISet_Stand (GUIDStand, strEICode, strEIName) values ('" +
+               std::string(kTransport) + "', '04', '900')");
+  before = State();
+  EXPECT_EQ(
+      Error(Op("saveeffectvalue", kTransport, "<r P='3' strCode='04' ts='1'/>", "strItem='4'")),
+      Text("Q7.Rembiz.0048"));
+  EXPECT_EQ(
+      Error(Op("saveeffectvalue", kLodging,
+               "<r P='3' strCode='04' ts='" + Ts("EC_EISet_Stand", "strEICode = '04'") + "'/>",
+               "strItem='4'")),
+      Text("Q7.Rembiz.0048"));  // a bracket of another standard
+  EXPECT_EQ(State(), before);
+  // The brackets of a standard number on from its own highest code.
+  EXPECT_EQ(Error(Op("saveeffectvalue", kLodging, "<r P='1' strName='250.5'/>", "strItem='4'")),
+            "");
+  EXPECT_EQ(Scalar("select strEICode from EC_EISet_Stand where GUIDStand = '" +
+                   std::string(kLodging) + "'"),
+            "01");
+}
+
 }  // namespace
 }  // namespace rembiz::standards
