@@ -62,16 +62,17 @@ constexpr Limit kLimits[] = {
     {"blnMoney", "intMoney", "strMonCtrType", "Q7.Rembiz.Web.0786", "Q7.Rembiz.0125", false},
 };
 
-// Control type "1" is the one the loan save enforces: it reads as strict control, "0" as a
-// warning, so that what the page calls strict is what refuses a loan.
+// Control types as the person pages show them: "0" with the text of "Q7.Rembiz.0028", "1" with
+// that of "Q7.Rembiz.0230"; a saved row is "1" when its text is the latter. The loan save
+// enforces type "1" (see the loan checks); the pages' labels are kept as they have always been.
 std::string ControlTypeText(std::string_view type) {
-  return host::MessageText(db::Trim(type) == "1" ? "Q7.Rembiz.0028" : "Q7.Rembiz.0230");
+  return host::MessageText(db::Trim(type) == "1" ? "Q7.Rembiz.0230" : "Q7.Rembiz.0028");
 }
 std::string ControlTypeOf(std::string_view text) {
   std::string trimmed = db::Trim(text);
-  bool strict = trimmed == "1" || trimmed == host::MessageText("Q7.Rembiz.0028") ||
-                trimmed == host::MessageText("Q7.Rembiz.0028", "zh-CN");
-  return strict ? "1" : "0";
+  bool one = trimmed == host::MessageText("Q7.Rembiz.0230") ||
+             trimmed == host::MessageText("Q7.Rembiz.0230", "zh-CN");
+  return one ? "1" : "0";
 }
 
 // A row-authority list for "In (…)": "1=2" (nothing allowed) becomes a list matching nothing.

@@ -16,7 +16,7 @@ std::string Func(const std::string& name, const std::string& in) {
 
 // Three limit rows: days, number, amount ("" = off).
 std::string Limits(const std::string& ts, const std::string& days, const std::string& number,
-                   const std::string& amount, const std::string& type = "严格控制") {
+                   const std::string& amount, const std::string& type = "提示") {
   auto row = [&](const std::string& value) {
     return value.empty() ? std::string("<row blnCtrl='0'/>")
                          : "<row blnCtrl='1' dblMoney='" + value + "' strCtrlType='" + type + "'/>";
@@ -120,11 +120,11 @@ TEST_F(MasterTest, LoanLimitsAreSavedAsTheLoanSaveEnforcesThem) {
   EXPECT_EQ(save("9999", Limits("", "", "1", "")), Text("Q7.Rembiz.0072"));
   EXPECT_EQ(Dump("EC_PersonCtrl"), before);
 
-  // At most one open loan, under strict control: shown as strict, and the loan save refuses
-  // the second loan.
+  // At most one open loan, control type "1" (the pages' "Q7.Rembiz.0230"): the loan save
+  // enforces it and refuses the second loan.
   EXPECT_EQ(save("0007", Limits("", "", "1", "")), "");
   xml::Document shown = Call("CPerson", "<req>" + Func("getperson", Person("0007")) + "</req>");
-  EXPECT_EQ(shown.SelectSingleNode("//Rows/row[2]").Attr("strCtrlType"), Text("Q7.Rembiz.0028"));
+  EXPECT_EQ(shown.SelectSingleNode("//Rows/row[2]").Attr("strCtrlType"), Text("Q7.Rembiz.0230"));
   EXPECT_EQ(Scalar("select strNumCtrType from EC_PersonCtrl where strPersonCode = '0007'"), "1");
   Cn().Execute(
       "insert into EC_LoanVouch (strTypeCode, strVouchID, dtLoanDate, strDepartID, "
@@ -142,9 +142,10 @@ TEST_F(MasterTest, LoanLimitsAreSavedAsTheLoanSaveEnforcesThem) {
   EXPECT_EQ(loan.SelectSingleNode("/error/text").Text(),
             host::MessageText("Q7.Rembiz.0232", "", "1", "1"));
 
-  // A warning-only limit is stored as type "0"; switched off with the grade empty, the row goes.
+  // Any other text (here the pages' "Q7.Rembiz.0028") is stored as type "0"; switched off with
+  // the grade empty, the row goes.
   std::string ts = Ts("EC_PersonCtrl", "strPersonCode = '0007'");
-  EXPECT_EQ(save("0007", Limits(ts, "30", "", "", "提示")), "");
+  EXPECT_EQ(save("0007", Limits(ts, "30", "", "", "严格控制")), "");
   EXPECT_EQ(Scalar("select strDayCtrType || intDay from EC_PersonCtrl where strPersonCode = "
                    "'0007'"),
             "030");
