@@ -334,7 +334,10 @@ CREATE TABLE EC_ExpenLoanInfo (
   LoanSubguid uniqueidentifier NOT NULL COLLATE UNIQUEIDENTIFIER,
   Expenguid uniqueidentifier NOT NULL COLLATE UNIQUEIDENTIFIER,
   dblJE money NULL DEFAULT 0,
-  blnUsed bit NULL,
+  -- The kind of write-off as the page sends it: -1 partial, 1 close, 0 settle. Kept as a number
+  -- (not a bit, which would make partial and close one value) so that the loans can be brought
+  -- back to what the links of approved claims say, however often they are saved again.
+  blnUsed smallint NULL,
   ts bigint NOT NULL DEFAULT 0
 );
 CREATE UNIQUE INDEX PK_EC_ExpenLoanInfo ON EC_ExpenLoanInfo (GUID);
@@ -349,20 +352,6 @@ CREATE TRIGGER trg_EC_ExpenLoanInfo_ts_upd AFTER UPDATE ON EC_ExpenLoanInfo
   WHEN NEW.ts = OLD.ts BEGIN
   UPDATE Host_RowVersion SET value = value + 1 WHERE id = 1;
   UPDATE EC_ExpenLoanInfo SET ts = (SELECT value FROM Host_RowVersion WHERE id = 1) WHERE rowid = NEW.rowid;
-END;
-
--- blnUsed is a bit as on the server: the page's kind "-1" (partial write-off) is kept as 1. A
--- link written without a kind settles its loan row, so it is kept as 0; every link a save
--- applies is then one that the next save's undo ("blnused in (1,0)") finds again.
-CREATE TRIGGER trg_EC_ExpenLoanInfo_blnUsed_ins AFTER INSERT ON EC_ExpenLoanInfo
-WHEN NEW.blnUsed IS NULL OR NEW.blnUsed NOT IN (0, 1) BEGIN
-  UPDATE EC_ExpenLoanInfo SET blnUsed = CASE WHEN ifnull(NEW.blnUsed, 0) = 0 THEN 0 ELSE 1 END
-  WHERE rowid = NEW.rowid;
-END;
-CREATE TRIGGER trg_EC_ExpenLoanInfo_blnUsed_upd AFTER UPDATE OF blnUsed ON EC_ExpenLoanInfo
-WHEN NEW.blnUsed IS NULL OR NEW.blnUsed NOT IN (0, 1) BEGIN
-  UPDATE EC_ExpenLoanInfo SET blnUsed = CASE WHEN ifnull(NEW.blnUsed, 0) = 0 THEN 0 ELSE 1 END
-  WHERE rowid = NEW.rowid;
 END;
 
 ------------------------------------------------------------------------------------------------

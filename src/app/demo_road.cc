@@ -81,6 +81,8 @@ class DemoRoad {
       Show("budget consumed", Scalar("select ifnull(sum(mAmount), 0) from Host_BudgetUse where "
                                      "cVouchGUID = " +
                                      db::SqlText(claim)));
+      Show("loan row returned (the write-off applies with the approval)",
+           Value("EC_LoanVouch_Sub", loan_row, "dblReturn"));
     });
     Step("The cashier (demo) pays the rest by transfer and confirms the write-off", [&] {
       std::string link =
@@ -96,9 +98,16 @@ class DemoRoad {
       Show("payment lines", Scalar("select count(*) || ' line(s), ' || sum(dblMoney) from "
                                    "EC_BalanceInfo where ExpenGUID = " +
                                    db::SqlText(claim)));
-      Show("loan row returned", Scalar("select dblReturn || ' of ' || dblMoney || ', settled ' "
-                                       "|| blnSettle from EC_LoanVouch_Sub where GUID = " +
-                                       db::SqlText(loan_row)));
+      std::string row_returned = Scalar(
+          "select dblReturn || ' of ' || dblMoney || ', settled ' || blnSettle from "
+          "EC_LoanVouch_Sub where GUID = " +
+          db::SqlText(loan_row));
+      std::string loan_returned = Value(
+          "EC_LoanVouch", loan, "dblReturn || ' of ' || dblMoney || ', settled ' || blnSettle");
+      Show("loan row returned", row_returned);
+      Show("loan returned", loan_returned);
+      // The loan voucher follows its only row.
+      if (loan_returned != row_returned) throw StepFailed("the loan and its row disagree");
       Show("claim settled / verified by",
            Value("EC_ExpenVouch", claim, "blnSettle || ' / ' || ifnull(strVerifier, '')"));
     });

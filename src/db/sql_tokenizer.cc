@@ -80,6 +80,8 @@ Tokens Tokenize(std::string_view sql) {
   size_t i = 0;
   const size_t n = sql.size();
   while (i < n) {
+    const size_t start = i;
+    const size_t count = tokens.size();
     const char c = sql[i];
     if (c == '\n') {
       line_start = true;
@@ -185,6 +187,10 @@ Tokens Tokenize(std::string_view sql) {
       }
       push(TokenKind::kOperator, op);
       i += op.size();
+    }
+    if (tokens.size() > count) {
+      tokens.back().begin = start;
+      tokens.back().end = i;
     }
   }
   return tokens;

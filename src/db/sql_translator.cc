@@ -1567,7 +1567,7 @@ class BatchTranslator {
 
  private:
   void Add(std::string sql) {
-    out_.push_back(BatchStep{BatchStep::Kind::kStatement, std::move(sql), 0});
+    out_.push_back(BatchStep{BatchStep::Kind::kStatement, std::move(sql), 0, {}});
   }
 
   // `guard` is the condition under which the statement runs (the IFs around it), for the
@@ -1588,11 +1588,11 @@ class BatchTranslator {
     const size_t test = out_.size();
     Tokens query{Word("SELECT"), Number("1"), Word("WHERE")};
     Append(query, TranslateCondition(condition));
-    out_.push_back(BatchStep{BatchStep::Kind::kCondition, Emit(query), 0});
+    out_.push_back(BatchStep{BatchStep::Kind::kCondition, Emit(query), 0, {}});
     Translate(s.children[0], AndTokens(guard, Parenthesized(condition)));
     if (s.children.size() > 1) {
       const size_t jump = out_.size();
-      out_.push_back(BatchStep{BatchStep::Kind::kJump, "", 0});
+      out_.push_back(BatchStep{BatchStep::Kind::kJump, "", 0, {}});
       out_[test].next = out_.size();
       Tokens negated{Word("NOT"), Word("coalesce"), LParen()};
       Append(negated, Parenthesized(condition));
@@ -1758,7 +1758,7 @@ class BatchTranslator {
     const Token& first = raw[0];
     if (IsWord(first, "use") || IsWord(first, "print") || IsWord(first, "go")) return;
     if (IsWord(first, "return")) {  // leaves the batch
-      out_.push_back(BatchStep{BatchStep::Kind::kJump, "", kNone});
+      out_.push_back(BatchStep{BatchStep::Kind::kJump, "", kNone, {}});
       return;
     }
     if (IsWord(first, "set")) {

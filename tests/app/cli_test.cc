@@ -87,7 +87,8 @@ TEST_F(CliTest, DemoWalksTheWholeRoadOfAClaim) {
   Result r = RunRembiz("demo " + where);
   EXPECT_EQ(r.code, 0) << r.out;
   for (const char* seen :
-       {"approved by: Anna Approver", "budget consumed: 1000", "loan row returned: 800 of 800",
+       {"approved by: Anna Approver", "budget consumed: 1000",
+        "loan row returned: 800 of 800, settled 1", "loan returned: 800 of 800, settled 1",
         "payment id: NB", "The claim went the whole road."}) {
     EXPECT_NE(r.out.find(seen), std::string::npos) << seen << "\n" << r.out;
   }

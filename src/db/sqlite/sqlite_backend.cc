@@ -19,6 +19,7 @@
 #include "db/literal_params.h"
 #include "db/sqlite/sqlite_errors.h"
 #include "db/sqlite/sqlite_functions.h"
+#include "db/sqlite/sqlite_type_guards.h"
 #include "db/text.h"
 
 namespace rembiz::db::sqlite {
@@ -310,6 +311,7 @@ class SqliteConnection : public BackendConnection {
       std::string temp = options.temp_database.empty() ? ":memory:" : options.temp_database;
       if (temp == ":memory:") temp = SharedTempPath();
       Exec("ATTACH DATABASE " + Literal(temp) + " AS tempdb;");
+      InstallTypeGuards(db_);
     } catch (...) {
       sqlite3_close_v2(db_);
       throw;

@@ -123,6 +123,9 @@ void ThrowError(sqlite3* db, int rc, std::string_view sql) {
                       native);
       }
       throw DbError(kErrConstraint, message, native);
+    case SQLITE_MISMATCH:
+      // A value its column cannot hold (sqlite_type_guards.h); the text names table and column.
+      throw DbError(kErrDataValue, message, native);
     case SQLITE_CANTOPEN:
     case SQLITE_NOTADB:
     case SQLITE_CORRUPT:
