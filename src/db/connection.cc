@@ -1,5 +1,6 @@
 #include "db/connection.h"
 
+#include <algorithm>
 #include <mutex>
 #include <unordered_map>
 #include <vector>
@@ -70,7 +71,9 @@ void Connection::Open(std::string_view connection_string, OpenMode mode) {
   options_ = ParseConnectionString(connection_string);
   pool_key_ = FormatConnectionString(options_);
   backend_ = Pool().Acquire(pool_key_, options_, mode == OpenMode::kCreate);
+  dialect_ = BackendFor(options_).TargetDialect();
   statements_ = 0;
+  last_changes_ = 0;
 }
 
 void Connection::Close() {
@@ -86,12 +89,13 @@ void Connection::RequireOpen() const {
 
 Recordset Connection::Execute(std::string_view sql, int64_t* records_affected) {
   RequireOpen();
-  std::shared_ptr<const StatementList> steps = TranslateSql(sql);
-  const std::vector<BoundValue> values;
+  TranslatedBatch batch = TranslateSql(sql, dialect_);
+  const StatementList& steps = *batch.steps;
+  const std::vector<BoundValue>& values = batch.values;
   Recordset result;
   int64_t changes = 0;
-  for (size_t i = 0; i < steps->size();) {
-    const BatchStep& step = (*steps)[i];
+  for (size_t i = 0; i < steps.size();) {
+    const BatchStep& step = steps[i];
     switch (step.kind) {
       case BatchStep::Kind::kStatement:
         RunStatement(step, values, &result, &changes);
@@ -116,21 +120,39 @@ Recordset Connection::Execute(std::string_view sql, int64_t* records_affected) {
 
 void Connection::RunStatement(const BatchStep& step, const std::vector<BoundValue>& values,
                               Recordset* result, int64_t* changes) {
-  NoteStatement(step.sql);
+  if (std::find(step.params.begin(), step.params.end(), kRowCountValue) != step.params.end()) {
+    // @@ROWCOUNT: the count of the last data statement, as of now.
+    BatchStep counted = step;
+    std::vector<BoundValue> with_count = values;
+    for (uint32_t& p : counted.params) {
+      if (p == kRowCountValue) p = static_cast<uint32_t>(with_count.size());
+    }
+    with_count.push_back({BoundValue::Kind::kInteger, std::to_string(last_changes_)});
+    RunStatement(counted, with_count, result, changes);
+    return;
+  }
+  NoteStatement(step, values);
   ++statements_;
+  int64_t before = *changes;
+  *changes = -1;
   backend_->Run(step, values, command_timeout_, result, changes);
+  if (*changes >= 0) {
+    last_changes_ = *changes;
+  } else {
+    *changes = before;
+  }
 }
 
 Recordset Connection::ExecuteReadOnly(std::string_view sql) {
   RequireOpen();
-  std::shared_ptr<const StatementList> steps = TranslateSql(sql);
-  if (steps->size() != 1 || steps->front().kind != BatchStep::Kind::kStatement) {
+  TranslatedBatch batch = TranslateSql(sql, dialect_);
+  if (batch.steps->size() != 1 || batch.steps->front().kind != BatchStep::Kind::kStatement) {
     RefuseQuery("not one statement", sql);
   }
-  const BatchStep& step = steps->front();
-  NoteStatement(step.sql);
+  const BatchStep& step = batch.steps->front();
+  NoteStatement(step, batch.values);
   ++statements_;
-  return backend_->RunReadOnly(step, {}, command_timeout_);
+  return backend_->RunReadOnly(step, batch.values, command_timeout_);
 }
 
 void Connection::ExecuteNative(std::string_view sql) {

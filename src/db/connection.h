@@ -77,6 +77,8 @@ class Connection {
   int connection_timeout_ = 15;
   int command_timeout_ = 30;
   int64_t statements_ = 0;
+  int64_t last_changes_ = 0;  // @@ROWCOUNT
+  Dialect dialect_ = Dialect::kSqlite;
 };
 
 // Closes every idle pooled connection (tests that delete databases call it first).

@@ -1,21 +1,38 @@
 #include "db/sql_tokenizer.h"
 
-#include <cctype>
+#include <array>
 
 #include "db/error.h"
 
 namespace rembiz::db::sql {
 namespace {
 
-bool IsWordStart(unsigned char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c == '#' || c >= 0x80;
+// Character classes by table: the scanner never asks the locale.
+enum CharClass : uint8_t {
+  kWordStart = 1,  // letters, '_', '#', every byte of a multi-byte character
+  kWordPart = 2,   // word characters after the first: also digits, '$', '@'
+  kDigit = 4,
+  kHexDigit = 8,
+};
+
+constexpr std::array<uint8_t, 256> MakeClasses() {
+  std::array<uint8_t, 256> classes{};
+  for (int c = 0; c < 256; ++c) {
+    uint8_t k = 0;
+    bool letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+    bool digit = c >= '0' && c <= '9';
+    if (letter || c == '_' || c == '#' || c >= 0x80) k |= kWordStart | kWordPart;
+    if (digit || c == '$' || c == '@') k |= kWordPart;
+    if (digit) k |= kDigit;
+    if (digit || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F')) k |= kHexDigit;
+    classes[static_cast<size_t>(c)] = k;
+  }
+  return classes;
 }
 
-bool IsWordChar(unsigned char c) {
-  return IsWordStart(c) || (c >= '0' && c <= '9') || c == '$' || c == '@';
-}
+constexpr std::array<uint8_t, 256> kClasses = MakeClasses();
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+inline bool Is(char c, CharClass k) { return kClasses[static_cast<unsigned char>(c)] & k; }
 
 [[noreturn]] void Unterminated(std::string_view what) {
   throw DbError(kErrStatement, "Unterminated " + std::string(what) + " in SQL text");
@@ -26,16 +43,26 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 size_t DelimitedEnd(std::string_view sql, size_t i, char close, std::string_view what) {
   size_t j = i + 1;
   while (true) {
-    if (j >= sql.size()) Unterminated(what);
-    if (sql[j] == close) {
-      if (j + 1 < sql.size() && sql[j + 1] == close) {
-        j += 2;
-        continue;
-      }
-      return j + 1;
+    j = sql.find(close, j);
+    if (j == std::string_view::npos) Unterminated(what);
+    if (j + 1 < sql.size() && sql[j + 1] == close) {
+      j += 2;
+      continue;
     }
-    ++j;
+    return j + 1;
   }
+}
+
+size_t OperatorLength(std::string_view sql, size_t i) {
+  static constexpr std::string_view kTwoCharOps[] = {"<>", "!=", "<=", ">=", "!<",
+                                                     "!>", "||", "+=", "-=", "=="};
+  if (i + 1 < sql.size()) {
+    std::string_view two = sql.substr(i, 2);
+    for (std::string_view candidate : kTwoCharOps) {
+      if (two == candidate) return 2;
+    }
+  }
+  return 1;
 }
 
 }  // namespace
@@ -70,18 +97,17 @@ std::string NameOf(const Token& token) {
   return out;
 }
 
-Tokens Tokenize(std::string_view sql) {
-  Tokens tokens;
+void Scan(std::string_view sql, std::vector<Lexeme>& out) {
+  out.clear();
   bool line_start = true;
-  auto push = [&](TokenKind kind, std::string text) {
-    tokens.push_back(Token{kind, std::move(text), line_start});
+  auto push = [&](TokenKind kind, size_t begin, size_t end) {
+    out.push_back(
+        Lexeme{kind, static_cast<uint32_t>(begin), static_cast<uint32_t>(end), line_start});
     line_start = false;
   };
   size_t i = 0;
   const size_t n = sql.size();
   while (i < n) {
-    const size_t start = i;
-    const size_t count = tokens.size();
     const char c = sql[i];
     if (c == '\n') {
       line_start = true;
@@ -108,91 +134,98 @@ Tokens Tokenize(std::string_view sql) {
       } while (depth > 0);
     } else if ((c == 'N' || c == 'n') && i + 1 < n && sql[i + 1] == '\'') {
       size_t end = DelimitedEnd(sql, i + 1, '\'', "string literal");
-      push(TokenKind::kString, std::string(sql.substr(i + 1, end - i - 1)));
+      push(TokenKind::kString, i, end);
       i = end;
     } else if ((c == 'X' || c == 'x') && i + 1 < n && sql[i + 1] == '\'') {
       size_t end = DelimitedEnd(sql, i + 1, '\'', "blob literal");
-      push(TokenKind::kBlob, std::string(sql.substr(i, end - i)));
+      push(TokenKind::kBlob, i, end);
       i = end;
     } else if (c == '\'') {
       size_t end = DelimitedEnd(sql, i, '\'', "string literal");
-      push(TokenKind::kString, std::string(sql.substr(i, end - i)));
+      push(TokenKind::kString, i, end);
       i = end;
     } else if (c == '[') {
       size_t end = DelimitedEnd(sql, i, ']', "bracketed name");
-      push(TokenKind::kQuotedName, std::string(sql.substr(i, end - i)));
+      push(TokenKind::kQuotedName, i, end);
       i = end;
     } else if (c == '"') {
       size_t end = DelimitedEnd(sql, i, '"', "quoted name");
-      push(TokenKind::kQuotedName, std::string(sql.substr(i, end - i)));
+      push(TokenKind::kQuotedName, i, end);
       i = end;
-    } else if (IsDigit(c) || (c == '.' && i + 1 < n && IsDigit(sql[i + 1]))) {
+    } else if (Is(c, kDigit) || (c == '.' && i + 1 < n && Is(sql[i + 1], kDigit))) {
       size_t j = i;
       if (c == '0' && j + 1 < n && (sql[j + 1] == 'x' || sql[j + 1] == 'X')) {
         j += 2;
-        while (j < n && std::isxdigit(static_cast<unsigned char>(sql[j]))) ++j;
+        while (j < n && Is(sql[j], kHexDigit)) ++j;
       } else {
-        while (j < n && IsDigit(sql[j])) ++j;
+        while (j < n && Is(sql[j], kDigit)) ++j;
         if (j < n && sql[j] == '.') {
           ++j;
-          while (j < n && IsDigit(sql[j])) ++j;
+          while (j < n && Is(sql[j], kDigit)) ++j;
         }
         if (j < n && (sql[j] == 'e' || sql[j] == 'E')) {
           size_t k = j + 1;
           if (k < n && (sql[k] == '+' || sql[k] == '-')) ++k;
-          if (k < n && IsDigit(sql[k])) {
+          if (k < n && Is(sql[k], kDigit)) {
             j = k;
-            while (j < n && IsDigit(sql[j])) ++j;
+            while (j < n && Is(sql[j], kDigit)) ++j;
           }
         }
       }
-      push(TokenKind::kNumber, std::string(sql.substr(i, j - i)));
+      push(TokenKind::kNumber, i, j);
       i = j;
-    } else if (IsWordStart(static_cast<unsigned char>(c))) {
+    } else if (Is(c, kWordStart)) {
       size_t j = i + 1;
-      while (j < n && IsWordChar(static_cast<unsigned char>(sql[j]))) ++j;
-      push(TokenKind::kWord, std::string(sql.substr(i, j - i)));
+      while (j < n && Is(sql[j], kWordPart)) ++j;
+      push(TokenKind::kWord, i, j);
       i = j;
-    } else if (c == '@' && i + 1 < n &&
-               (IsWordChar(static_cast<unsigned char>(sql[i + 1])) || sql[i + 1] == '@')) {
+    } else if (c == '@' && i + 1 < n && (Is(sql[i + 1], kWordPart) || sql[i + 1] == '@')) {
       size_t j = i + 1;
       if (sql[j] == '@') ++j;
-      while (j < n && IsWordChar(static_cast<unsigned char>(sql[j]))) ++j;
-      push(TokenKind::kVariable, std::string(sql.substr(i, j - i)));
+      while (j < n && Is(sql[j], kWordPart)) ++j;
+      push(TokenKind::kVariable, i, j);
       i = j;
     } else if (c == '(') {
-      push(TokenKind::kLParen, "(");
+      push(TokenKind::kLParen, i, i + 1);
       ++i;
     } else if (c == ')') {
-      push(TokenKind::kRParen, ")");
+      push(TokenKind::kRParen, i, i + 1);
       ++i;
     } else if (c == ',') {
-      push(TokenKind::kComma, ",");
+      push(TokenKind::kComma, i, i + 1);
       ++i;
     } else if (c == '.') {
-      push(TokenKind::kDot, ".");
+      push(TokenKind::kDot, i, i + 1);
       ++i;
     } else if (c == ';') {
-      push(TokenKind::kSemicolon, ";");
+      push(TokenKind::kSemicolon, i, i + 1);
       ++i;
     } else {
-      static constexpr std::string_view kTwoCharOps[] = {"<>", "!=", "<=", ">=", "!<",
-                                                         "!>", "||", "+=", "-=", "=="};
-      std::string op(1, c);
-      if (i + 1 < n) {
-        std::string_view two = sql.substr(i, 2);
-        for (std::string_view candidate : kTwoCharOps) {
-          if (two == candidate) op = std::string(two);
-        }
-      }
-      push(TokenKind::kOperator, op);
-      i += op.size();
-    }
-    if (tokens.size() > count) {
-      tokens.back().begin = start;
-      tokens.back().end = i;
+      size_t length = OperatorLength(sql, i);
+      push(TokenKind::kOperator, i, i + length);
+      i += length;
     }
   }
+}
+
+Token MakeToken(std::string_view sql, const Lexeme& lexeme) {
+  Token token;
+  token.kind = lexeme.kind;
+  token.line_start = lexeme.line_start;
+  token.begin = lexeme.begin;
+  token.end = lexeme.end;
+  size_t begin = lexeme.begin;
+  if (lexeme.kind == TokenKind::kString && (sql[begin] == 'N' || sql[begin] == 'n')) ++begin;
+  token.text = std::string(sql.substr(begin, lexeme.end - begin));
+  return token;
+}
+
+Tokens Tokenize(std::string_view sql) {
+  std::vector<Lexeme> lexemes;
+  Scan(sql, lexemes);
+  Tokens tokens;
+  tokens.reserve(lexemes.size());
+  for (const Lexeme& lexeme : lexemes) tokens.push_back(MakeToken(sql, lexeme));
   return tokens;
 }
 

@@ -34,10 +34,10 @@ StatementRecorder::StatementRecorder() : previous_(Seams().recorder) { Seams().r
 
 StatementRecorder::~StatementRecorder() { Seams().recorder = previous_; }
 
-void NoteStatement(const std::string& sql) {
+void NoteStatement(const BatchStep& step, const std::vector<BoundValue>& values) {
   ThreadSeams& s = Seams();
   ++s.executed;
-  if (s.recorder) s.recorder->statements_.push_back(sql);
+  if (s.recorder) s.recorder->statements_.push_back(ReadableStatement(step, values));
   if (s.fault_at && s.executed == *s.fault_at) {
     DbError error = *s.fault;
     s.fault_at.reset();

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "db/error.h"
+#include "db/sql_translator.h"
 
 namespace rembiz::db {
 
@@ -20,7 +21,8 @@ int64_t ThreadStatementCount();
 void InjectFault(int64_t nth, DbError error);
 void ClearFault();
 
-// While alive, records every statement this thread sends to SQLite, as translated.
+// While alive, records every statement this thread sends to the engine, as translated, its
+// bound values written in.
 class StatementRecorder {
  public:
   StatementRecorder();
@@ -30,12 +32,12 @@ class StatementRecorder {
   const std::vector<std::string>& Statements() const { return statements_; }
 
  private:
-  friend void NoteStatement(const std::string& sql);
+  friend void NoteStatement(const BatchStep& step, const std::vector<BoundValue>& values);
   std::vector<std::string> statements_;
   StatementRecorder* previous_;
 };
 
-// Called by the driver before each statement: counts it, records it, and throws an armed fault.
-void NoteStatement(const std::string& sql);
+// Called before each statement runs: counts it, records it, and throws an armed fault.
+void NoteStatement(const BatchStep& step, const std::vector<BoundValue>& values);
 
 }  // namespace rembiz::db

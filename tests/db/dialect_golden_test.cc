@@ -11,13 +11,15 @@ namespace {
 
 std::vector<std::string> SqliteSteps(std::string_view batch) {
   std::vector<std::string> lines;
-  for (const BatchStep& step : TranslateSqlUncached(batch)) {
+  TranslatedBatch translated = TranslateSqlUncached(batch);
+  for (const BatchStep& step : *translated.steps) {
+    std::string sql = ReadableStatement(step, translated.values);
     switch (step.kind) {
       case BatchStep::Kind::kStatement:
-        lines.push_back(step.sql);
+        lines.push_back(sql);
         break;
       case BatchStep::Kind::kCondition:
-        lines.push_back("IF ROW " + step.sql + " ELSE GOTO " + std::to_string(step.next));
+        lines.push_back("IF ROW " + sql + " ELSE GOTO " + std::to_string(step.next));
         break;
       case BatchStep::Kind::kJump:
         lines.push_back("GOTO " + std::to_string(step.next));

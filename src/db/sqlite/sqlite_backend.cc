@@ -16,7 +16,6 @@
 #include <unordered_map>
 
 #include "db/error.h"
-#include "db/literal_params.h"
 #include "db/sqlite/sqlite_errors.h"
 #include "db/sqlite/sqlite_functions.h"
 #include "db/sqlite/sqlite_type_guards.h"
@@ -330,19 +329,17 @@ class SqliteConnection : public BackendConnection {
            Recordset* result, int64_t* changes) override {
     SetTimeout(timeout_seconds);
     DeadlineScope deadline(db_, timeout_seconds);
-    if (step.params.empty() && values.empty()) {
-      RunLiteral(step.sql, result, changes);
-      return;
+    if (step.effect == BatchStep::Effect::kInsertSelect) {
+      std::string columns = InsertColumns(step.relation);
+      if (!columns.empty()) {
+        BatchStep listed = step;
+        listed.sql.insert(step.insert_at, " (" + columns + ")");
+        listed.effect = BatchStep::Effect::kNone;
+        RunPrepared(listed, values, result, changes);
+        return;
+      }
     }
-    const char* tail = nullptr;
-    bool cached = false;
-    sqlite3_stmt* stmt = Prepare(step.sql, &tail, &cached);
-    StatementGuard guard{stmt, cached};
-    if (!stmt) return;
-    BindValues(stmt, step, values);
-    if (!StepRows(db_, stmt, step.sql, result) && !sqlite3_stmt_readonly(stmt)) {
-      *changes = sqlite3_changes64(db_);
-    }
+    RunPrepared(step, values, result, changes);
   }
 
   Recordset RunReadOnly(const BatchStep& step, const std::vector<BoundValue>& values,
@@ -459,44 +456,54 @@ class SqliteConnection : public BackendConnection {
     return stmt;
   }
 
-  // A statement whose values are still in its text: they become bound parameters, so that the
-  // same statement shape is prepared once and reused by every later request; a shape that does
-  // not take them runs as it is.
-  void RunLiteral(const std::string& sql, Recordset* result, int64_t* changes) {
-    ParameterizedStatement shape = ParameterizeLiterals(sql);
+  void RunPrepared(const BatchStep& step, const std::vector<BoundValue>& values, Recordset* result,
+                   int64_t* changes) {
     const char* tail = nullptr;
     bool cached = false;
-    sqlite3_stmt* stmt = Prepare(shape.text, &tail, &cached);
-    if (stmt && !shape.values.empty() &&
-        ((tail && *tail) ||
-         sqlite3_bind_parameter_count(stmt) != static_cast<int>(shape.values.size()))) {
-      if (!cached) sqlite3_finalize(stmt);
-      shape = ParameterizedStatement{sql, {}};
-      stmt = Prepare(shape.text, &tail, &cached);
-    }
+    sqlite3_stmt* stmt = Prepare(step.sql, &tail, &cached);
     StatementGuard guard{stmt, cached};
     if (!stmt) return;  // blank text or a comment
-    BatchStep bound;
-    std::vector<BoundValue> values;
-    for (size_t k = 0; k < shape.values.size(); ++k) {
-      const LiteralValue& value = shape.values[k];
-      BoundValue::Kind kind = value.kind == LiteralValue::Kind::kText ? BoundValue::Kind::kText
-                              : value.kind == LiteralValue::Kind::kInteger
-                                  ? BoundValue::Kind::kInteger
-                                  : BoundValue::Kind::kReal;
-      values.push_back(BoundValue{kind, value.text});
-      bound.params.push_back(static_cast<uint32_t>(k));
-    }
-    BindValues(stmt, bound, values);
-    if (!StepRows(db_, stmt, sql, result) && !sqlite3_stmt_readonly(stmt)) {
+    BindValues(stmt, step, values);
+    if (!StepRows(db_, stmt, step.sql, result) && !sqlite3_stmt_readonly(stmt)) {
       *changes = sqlite3_changes64(db_);
     }
-    if (tail && *tail) {
-      std::string rest(tail);
-      if (rest.find_first_not_of(" \t\r\n;") != std::string::npos) {
-        RunLiteral(rest, result, changes);
-      }
+    if (tail && std::string_view(tail).find_first_not_of(" \t\r\n;") != std::string_view::npos) {
+      BatchStep rest;
+      rest.sql = tail;
+      RunPrepared(rest, {}, result, changes);
     }
+  }
+
+  // The columns of `relation` ("t", "tempdb.t") but its IDENTITY column (the rowid alias), for
+  // an INSERT ... SELECT without a column list; "" when it has none.
+  std::string InsertColumns(const std::string& relation) {
+    size_t dot = relation.find('.');
+    std::string schema = dot == std::string::npos ? "main" : relation.substr(0, dot);
+    std::string table = dot == std::string::npos ? relation : relation.substr(dot + 1);
+    sqlite3_stmt* raw = nullptr;
+    const char* sql = "SELECT name, pk, lower(type) FROM pragma_table_info(?1, ?2) ORDER BY cid";
+    if (sqlite3_prepare_v2(db_, sql, -1, &raw, nullptr) != SQLITE_OK) {
+      sqlite3_finalize(raw);
+      return {};
+    }
+    std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> stmt(raw, sqlite3_finalize);
+    sqlite3_bind_text(raw, 1, table.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(raw, 2, schema.c_str(), -1, SQLITE_TRANSIENT);
+    std::string columns;
+    int keys = 0;
+    bool identity = false;
+    while (sqlite3_step(raw) == SQLITE_ROW) {
+      std::string name = reinterpret_cast<const char*>(sqlite3_column_text(raw, 0));
+      bool key = sqlite3_column_int(raw, 1) > 0;
+      const unsigned char* type = sqlite3_column_text(raw, 2);
+      if (key) ++keys;
+      if (key && type && std::string_view(reinterpret_cast<const char*>(type)) == "integer") {
+        identity = true;
+        continue;
+      }
+      columns += (columns.empty() ? "\"" : ", \"") + name + "\"";
+    }
+    return identity && keys == 1 ? columns : std::string();
   }
 
   sqlite3* db_ = nullptr;

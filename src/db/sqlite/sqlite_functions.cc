@@ -672,10 +672,11 @@ void SubstringFn(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   ResultText(ctx, CharSlice(text, static_cast<size_t>(from - 1), static_cast<size_t>(end - from)));
 }
 
+// The server's default collation ignores case: CHARINDEX('C', 'abc') is 3.
 void CharIndexFn(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   if (AnyNull(argc, argv)) return sqlite3_result_null(ctx);
-  std::string needle = ValueText(argv[0]);
-  std::string hay = ValueText(argv[1]);
+  std::string needle = LowerAscii(ValueText(argv[0]));
+  std::string hay = LowerAscii(ValueText(argv[1]));
   int64_t start = argc > 2 ? sqlite3_value_int64(argv[2]) : 1;
   if (start < 1) start = 1;
   if (needle.empty()) return sqlite3_result_int(ctx, 0);

@@ -1,0 +1,10 @@
+// How the translator writes statements for PostgreSQL.
+#pragma once
+
+#include "db/sql_front_end.h"
+
+namespace rembiz::db::postgres {
+
+const sql::Emitter& TheEmitter();
+
+}  // namespace rembiz::db::postgres

@@ -1,0 +1,10 @@
+// How the translator writes statements for SQLite.
+#pragma once
+
+#include "db/sql_front_end.h"
+
+namespace rembiz::db::sqlite {
+
+const sql::Emitter& TheEmitter();
+
+}  // namespace rembiz::db::sqlite
