@@ -272,7 +272,7 @@ void HttpReads(benchmark::State& state, bool keep_alive) {
   Env& env = TheEnv();
   spdlog::set_level(spdlog::level::warn);
   app::ServeOptions options;
-  options.data_dir = env.base->Path().string();
+  options.data_dir = env.base->Describe();
   options.port = 0;
   options.record_sessions = false;
   app::HttpService service(options);

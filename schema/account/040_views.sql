@@ -3,9 +3,9 @@
 
 -- The languages the pages are offered in.
 CREATE VIEW vwECLocale AS
-  SELECT 'zh-CN' COLLATE NOCASE AS LocaleID
+  SELECT 'zh-CN' AS LocaleID
   UNION ALL
-  SELECT 'en-US' COLLATE NOCASE;
+  SELECT 'en-US';
 
 ------------------------------------------------------------------------------------------------
 -- Loan vouchers: head with names per language; rows with the head's AutoID (the key the page
@@ -162,3 +162,4 @@ FROM EC_PzSet_OP p
   LEFT JOIN SettleStyle ss ON ss.cSSCode = p.strBalanceType
   LEFT JOIN Bank b ON b.cBCode = p.strBankID
   LEFT JOIN code c ON c.ccode = p.strSubject;
+

@@ -4,161 +4,161 @@
 
 -- Accounts (companies). One account database per row.
 CREATE TABLE UA_Account (
-  cAcc_Id varchar(3) COLLATE NOCASE NOT NULL,
-  cAcc_Name nvarchar(60) COLLATE NOCASE NOT NULL,
+  cAcc_Id varchar(3) NOT NULL,
+  cAcc_Name nvarchar(60) NOT NULL,
   -- Where the account database lives; NULL lets the service use its default location.
-  cAcc_Path nvarchar(255) COLLATE NOCASE NULL,
+  cAcc_Path nvarchar(255) NULL,
   iYear int NOT NULL,  -- first fiscal year of the account
   iMonth int NOT NULL DEFAULT 1,  -- first month of the account
-  cAcc_Master varchar(20) COLLATE NOCASE NULL,  -- account administrator (UA_User.cUser_Id)
+  cAcc_Master varchar(20) NULL,  -- account administrator (UA_User.cUser_Id)
   bGroup bit NOT NULL DEFAULT 0,  -- account kept in group (multi-company) mode
-  ccurcode varchar(10) COLLATE NOCASE NULL,  -- local currency code and name
-  ccurname nvarchar(20) COLLATE NOCASE NULL,
-  cunitname nvarchar(98) COLLATE NOCASE NULL,
-  cunitabbre nvarchar(40) COLLATE NOCASE NULL,
-  cunitaddr nvarchar(120) COLLATE NOCASE NULL,
-  cunitzap varchar(10) COLLATE NOCASE NULL,
-  cunittel varchar(30) COLLATE NOCASE NULL,
-  cunitfax varchar(30) COLLATE NOCASE NULL,
-  cunitemail varchar(60) COLLATE NOCASE NULL,
-  cunittaxno varchar(30) COLLATE NOCASE NULL
+  ccurcode varchar(10) NULL,  -- local currency code and name
+  ccurname nvarchar(20) NULL,
+  cunitname nvarchar(98) NULL,
+  cunitabbre nvarchar(40) NULL,
+  cunitaddr nvarchar(120) NULL,
+  cunitzap varchar(10) NULL,
+  cunittel varchar(30) NULL,
+  cunitfax varchar(30) NULL,
+  cunitemail varchar(60) NULL,
+  cunittaxno varchar(30) NULL,
+  CONSTRAINT PK_UA_Account PRIMARY KEY (cAcc_Id)
 );
-CREATE UNIQUE INDEX PK_UA_Account ON UA_Account (cAcc_Id);
 
 -- The fiscal years an account has been opened for.
 CREATE TABLE UA_AccountYear (
-  cAcc_Id varchar(3) COLLATE NOCASE NOT NULL,
+  cAcc_Id varchar(3) NOT NULL,
   iYear int NOT NULL,
-  bClosed bit NOT NULL DEFAULT 0  -- year closed: no more postings
+  bClosed bit NOT NULL DEFAULT 0,  -- year closed: no more postings
+  CONSTRAINT PK_UA_AccountYear PRIMARY KEY (cAcc_Id, iYear)
 );
-CREATE UNIQUE INDEX PK_UA_AccountYear ON UA_AccountYear (cAcc_Id, iYear);
 
 -- Accounting periods: twelve per account year. Bounds are stored as "YYYY-MM-DD" so that
 -- text comparisons with a date ("dbegin<='2024-03-05'") and BETWEEN work.
 CREATE TABLE UA_Period (
-  cAcc_Id varchar(3) COLLATE NOCASE NOT NULL,
+  cAcc_Id varchar(3) NOT NULL,
   iYear int NOT NULL,
   iId int NOT NULL,  -- period number 1..12
   dBegin datetime NOT NULL,
   dEnd datetime NOT NULL,
-  bIsDelete bit NOT NULL DEFAULT 0
+  bIsDelete bit NOT NULL DEFAULT 0,
+  CONSTRAINT PK_UA_Period PRIMARY KEY (cAcc_Id, iYear, iId)
 );
-CREATE UNIQUE INDEX PK_UA_Period ON UA_Period (cAcc_Id, iYear, iId);
 
 -- Operators. cUser_Name is what vouchers record as operator and approver, so it is unique too.
 CREATE TABLE UA_User (
-  cUser_Id varchar(20) COLLATE NOCASE NOT NULL,
-  cUser_Name nvarchar(40) COLLATE NOCASE NOT NULL,
-  cPassword varchar(200) COLLATE NOCASE NULL,  -- password hash, never the password
+  cUser_Id varchar(20) NOT NULL,
+  cUser_Name nvarchar(40) NOT NULL,
+  cPassword varchar(200) NULL,  -- password hash, never the password
   bAdmin bit NOT NULL DEFAULT 0,  -- system administrator: every right in every account
-  cLocaleId varchar(10) COLLATE NOCASE NOT NULL DEFAULT 'zh-CN',  -- preferred language
-  cUser_Email varchar(60) COLLATE NOCASE NULL,
-  bDisabled bit NOT NULL DEFAULT 0  -- may no longer log in
+  cLocaleId varchar(10) NOT NULL DEFAULT 'zh-CN',  -- preferred language
+  cUser_Email varchar(60) NULL,
+  bDisabled bit NOT NULL DEFAULT 0,  -- may no longer log in
+  CONSTRAINT PK_UA_User PRIMARY KEY (cUser_Id),
+  CONSTRAINT IX_UA_User_Name UNIQUE (cUser_Name)
 );
-CREATE UNIQUE INDEX PK_UA_User ON UA_User (cUser_Id);
-CREATE UNIQUE INDEX IX_UA_User_Name ON UA_User (cUser_Name);
 
 -- Roles (groups of operators) and their members.
 CREATE TABLE UA_Group (
-  cGroup_Id varchar(20) COLLATE NOCASE NOT NULL,
-  cGroup_Name nvarchar(40) COLLATE NOCASE NOT NULL,
-  cMemo nvarchar(120) COLLATE NOCASE NULL
+  cGroup_Id varchar(20) NOT NULL,
+  cGroup_Name nvarchar(40) NOT NULL,
+  cMemo nvarchar(120) NULL,
+  CONSTRAINT PK_UA_Group PRIMARY KEY (cGroup_Id)
 );
-CREATE UNIQUE INDEX PK_UA_Group ON UA_Group (cGroup_Id);
 
 CREATE TABLE UA_Role (
-  cUser_Id varchar(20) COLLATE NOCASE NOT NULL,
-  cGroup_Id varchar(20) COLLATE NOCASE NOT NULL
+  cUser_Id varchar(20) NOT NULL,
+  cGroup_Id varchar(20) NOT NULL,
+  CONSTRAINT PK_UA_Role PRIMARY KEY (cUser_Id, cGroup_Id)
 );
-CREATE UNIQUE INDEX PK_UA_Role ON UA_Role (cUser_Id, cGroup_Id);
 CREATE INDEX IX_UA_Role_Group ON UA_Role (cGroup_Id);
 
 -- Catalogue of function tasks (rights). Branch codes group the leaves in the rights tree.
 CREATE TABLE UA_Auth (
-  cAuth_Id varchar(20) COLLATE NOCASE NOT NULL,
-  cSub_Id varchar(2) COLLATE NOCASE NOT NULL,  -- system the task belongs to
-  cAuth_Name nvarchar(60) COLLATE NOCASE NOT NULL,
-  cAuth_NameEn varchar(100) COLLATE NOCASE NULL,
-  cSupAuth_Id varchar(20) COLLATE NOCASE NULL,  -- parent code, NULL at the top
+  cAuth_Id varchar(20) NOT NULL,
+  cSub_Id varchar(2) NOT NULL,  -- system the task belongs to
+  cAuth_Name nvarchar(60) NOT NULL,
+  cAuth_NameEn varchar(100) NULL,
+  cSupAuth_Id varchar(20) NULL,  -- parent code, NULL at the top
   iGrade int NOT NULL DEFAULT 1,
-  bEndGrade bit NOT NULL DEFAULT 1
+  bEndGrade bit NOT NULL DEFAULT 1,
+  CONSTRAINT PK_UA_Auth PRIMARY KEY (cAuth_Id)
 );
-CREATE UNIQUE INDEX PK_UA_Auth ON UA_Auth (cAuth_Id);
 
 -- Rights held per account and year, by a user (iIsUser 1) or a role (iIsUser 0). The task code
 -- 'ADMIN' makes the holder administrator of that account year.
 CREATE TABLE UA_HoldAuth (
-  cAcc_Id varchar(3) COLLATE NOCASE NOT NULL,
+  cAcc_Id varchar(3) NOT NULL,
   iYear int NOT NULL,
-  cUser_Id varchar(20) COLLATE NOCASE NOT NULL,
+  cUser_Id varchar(20) NOT NULL,
   iIsUser tinyint NOT NULL DEFAULT 1,
-  cAuth_Id varchar(20) COLLATE NOCASE NOT NULL
+  cAuth_Id varchar(20) NOT NULL,
+  CONSTRAINT PK_UA_HoldAuth PRIMARY KEY (cAcc_Id, iYear, cUser_Id, iIsUser, cAuth_Id)
 );
-CREATE UNIQUE INDEX PK_UA_HoldAuth ON UA_HoldAuth (cAcc_Id, iYear, cUser_Id, iIsUser, cAuth_Id);
 
 -- Function tasks currently applied for: one row per running task, removed on release.
 -- Other parts of the system test "is this function in use in this account" here.
 CREATE TABLE UA_Task (
-  AutoID INTEGER PRIMARY KEY AUTOINCREMENT,
-  cAcc_Id varchar(3) COLLATE NOCASE NOT NULL,
+  AutoID int IDENTITY(1,1) NOT NULL,
+  cAcc_Id varchar(3) NOT NULL,
   iYear int NOT NULL,
-  cSub_Id varchar(2) COLLATE NOCASE NOT NULL,
-  cAuth_Id varchar(20) COLLATE NOCASE NOT NULL,
-  cUser_Id varchar(20) COLLATE NOCASE NOT NULL,
-  cStation nvarchar(60) COLLATE NOCASE NULL,  -- machine the operator works on
-  cSession varchar(64) COLLATE NOCASE NULL,  -- session that holds the task
-  dStartTime datetime NOT NULL DEFAULT (datetime('now', 'localtime'))
+  cSub_Id varchar(2) NOT NULL,
+  cAuth_Id varchar(20) NOT NULL,
+  cUser_Id varchar(20) NOT NULL,
+  cStation nvarchar(60) NULL,  -- machine the operator works on
+  cSession varchar(64) NULL,  -- session that holds the task
+  dStartTime datetime NOT NULL DEFAULT (getdate())
 );
 CREATE INDEX IX_UA_Task ON UA_Task (cAcc_Id, cAuth_Id);
 
 -- Pairs of tasks that may not run at the same time in one account year (either order).
 CREATE TABLE UA_TaskExclusion (
-  cAuth_Id varchar(20) COLLATE NOCASE NOT NULL,
-  cExclusive_Id varchar(20) COLLATE NOCASE NOT NULL
+  cAuth_Id varchar(20) NOT NULL,
+  cExclusive_Id varchar(20) NOT NULL,
+  CONSTRAINT PK_UA_TaskExclusion PRIMARY KEY (cAuth_Id, cExclusive_Id)
 );
-CREATE UNIQUE INDEX PK_UA_TaskExclusion ON UA_TaskExclusion (cAuth_Id, cExclusive_Id);
 
 -- Host states per account, year and system; iCode 204 with bFlag 1 blocks writing (year-end
 -- work, backups). No row means the state is not set.
 CREATE TABLE UA_LockState (
-  cAcc_Id varchar(3) COLLATE NOCASE NOT NULL,
+  cAcc_Id varchar(3) NOT NULL,
   iYear int NOT NULL,
-  cSub_Id varchar(2) COLLATE NOCASE NOT NULL,
+  cSub_Id varchar(2) NOT NULL,
   iCode int NOT NULL,
   bFlag bit NOT NULL DEFAULT 0,
-  cUser_Id varchar(20) COLLATE NOCASE NULL,  -- who set it, when and why
+  cUser_Id varchar(20) NULL,  -- who set it, when and why
   dTime datetime NULL,
-  cRemark nvarchar(120) COLLATE NOCASE NULL
+  cRemark nvarchar(120) NULL,
+  CONSTRAINT PK_UA_LockState PRIMARY KEY (cAcc_Id, iYear, cSub_Id, iCode)
 );
-CREATE UNIQUE INDEX PK_UA_LockState ON UA_LockState (cAcc_Id, iYear, cSub_Id, iCode);
 
 -- Menu tree per system. An entry is shown when the operator holds cAuth_Id (or it is NULL and
 -- some entry below it is shown).
 CREATE TABLE UA_Menu (
-  cSub_Id varchar(2) COLLATE NOCASE NOT NULL,
-  cMenu_Id varchar(20) COLLATE NOCASE NOT NULL,
-  cSupMenu_Id varchar(20) COLLATE NOCASE NULL,
-  cMenu_Name nvarchar(60) COLLATE NOCASE NOT NULL,
-  cMenu_NameEn varchar(100) COLLATE NOCASE NULL,
-  cAuth_Id varchar(20) COLLATE NOCASE NULL,
-  cUrl varchar(255) COLLATE NOCASE NULL,
-  iOrder int NOT NULL DEFAULT 0
+  cSub_Id varchar(2) NOT NULL,
+  cMenu_Id varchar(20) NOT NULL,
+  cSupMenu_Id varchar(20) NULL,
+  cMenu_Name nvarchar(60) NOT NULL,
+  cMenu_NameEn varchar(100) NULL,
+  cAuth_Id varchar(20) NULL,
+  cUrl varchar(255) NULL,
+  iOrder int NOT NULL DEFAULT 0,
+  CONSTRAINT PK_UA_Menu PRIMARY KEY (cSub_Id, cMenu_Id)
 );
-CREATE UNIQUE INDEX PK_UA_Menu ON UA_Menu (cSub_Id, cMenu_Id);
 
 -- Logged-in sessions of the HTTP service, found by the hash of their token.
 CREATE TABLE UA_Session (
-  cSession varchar(64) COLLATE NOCASE NOT NULL,
-  cUser_Id varchar(20) COLLATE NOCASE NOT NULL,
-  cAcc_Id varchar(3) COLLATE NOCASE NOT NULL,
+  cSession varchar(64) NOT NULL,
+  cUser_Id varchar(20) NOT NULL,
+  cAcc_Id varchar(3) NOT NULL,
   iYear int NOT NULL,
-  cLocaleId varchar(10) COLLATE NOCASE NOT NULL DEFAULT 'zh-CN',
-  dLoginDate varchar(10) COLLATE NOCASE NOT NULL,  -- operator's business date, "YYYY-MM-DD"
-  cStation nvarchar(60) COLLATE NOCASE NULL,
-  dCreated datetime NOT NULL DEFAULT (datetime('now', 'localtime')),
-  dLastSeen datetime NOT NULL DEFAULT (datetime('now', 'localtime'))
+  cLocaleId varchar(10) NOT NULL DEFAULT 'zh-CN',
+  dLoginDate varchar(10) NOT NULL,  -- operator's business date, "YYYY-MM-DD"
+  cStation nvarchar(60) NULL,
+  dCreated datetime NOT NULL DEFAULT (getdate()),
+  dLastSeen datetime NOT NULL DEFAULT (getdate()),
+  CONSTRAINT PK_UA_Session PRIMARY KEY (cSession)
 );
-CREATE UNIQUE INDEX PK_UA_Session ON UA_Session (cSession);
 
 -- Task catalogue of the expense module.
 INSERT INTO UA_Auth (cAuth_Id, cSub_Id, cAuth_Name, cAuth_NameEn, cSupAuth_Id, iGrade, bEndGrade)
@@ -225,3 +225,4 @@ VALUES
   ('EC', 'EC0401', 'EC04', '借款催还', 'Loan reminders', 'EC0401', 1),
   ('EC', 'EC0402', 'EC04', '借款账龄分析', 'Loan ageing', 'EC0402', 2),
   ('EC', 'EC0404', 'EC04', '业务类型汇总', 'Summary by type', 'EC0404', 3);
+

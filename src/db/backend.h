@@ -41,9 +41,6 @@ class BackendConnection {
   virtual void ReleaseSavepoint(const std::string& name) = 0;
   virtual void RollbackToSavepoint(const std::string& name) = 0;
 
-  // Runs the engine's own text as it is (schema scripts).
-  virtual void RunNative(const std::string& sql) = 0;
-
   // Makes the connection clean for its next user (an open transaction is rolled back); false
   // when it cannot be used again.
   virtual bool Reset() = 0;

@@ -155,11 +155,6 @@ Recordset Connection::ExecuteReadOnly(std::string_view sql) {
   return backend_->RunReadOnly(step, batch.values, command_timeout_);
 }
 
-void Connection::ExecuteNative(std::string_view sql) {
-  RequireOpen();
-  backend_->RunNative(std::string(sql));
-}
-
 void Connection::BeginTrans() {
   RequireOpen();
   backend_->Begin(command_timeout_);

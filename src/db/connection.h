@@ -49,9 +49,6 @@ class Connection {
   // refused with DbError(kErrStatement) and nothing runs.
   Recordset ExecuteReadOnly(std::string_view sql);
 
-  // Runs the engine's own text as it is, without translation (schema scripts).
-  void ExecuteNative(std::string_view sql);
-
   // Writers that meet wait for each other (up to the command timeout) instead of failing later.
   void BeginTrans();
   void CommitTrans();

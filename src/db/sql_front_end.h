@@ -111,6 +111,13 @@ struct TableDefinition {
   const ColumnDefinition* Column(std::string_view name) const;
 };
 
+// A foreign key of a batch: the child table (in its schema) and the key.
+struct ForeignKeyUse {
+  std::string schema;
+  std::string child;
+  ForeignKeyDefinition key;
+};
+
 // CREATE [UNIQUE] INDEX.
 struct IndexDefinition {
   std::string schema;
@@ -158,8 +165,10 @@ class Emitter {
   // The statements that make a table, an index, a foreign key or a view.
   virtual std::vector<Tokens> CreateTable(const TableDefinition& table) const = 0;
   virtual std::vector<Tokens> CreateIndex(const IndexDefinition& index) const = 0;
-  virtual std::vector<Tokens> AddForeignKey(const TableDefinition& child,
-                                            const ForeignKeyDefinition& key) const = 0;
+  // A batch's foreign keys (CREATE TABLE's and ALTER TABLE ADD CONSTRAINT's), in the order the
+  // batch declares them, written at its end when every table exists. Where several keys refer to
+  // one table, deleting a row that more than one of them still needs names the first declared.
+  virtual std::vector<Tokens> ForeignKeys(const std::vector<ForeignKeyUse>& keys) const = 0;
   // CREATE VIEW name AS query.
   virtual Tokens CreateView(const Tokens& name, const Tokens& query) const = 0;
   // DROP INDEX of `table` (schema may be empty).

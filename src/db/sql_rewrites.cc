@@ -1446,6 +1446,9 @@ TableDefinition Translator::ParseTable(bool if_not_exists) {
           ++i;  // KEY
         }
         if (!column.identity) table.keys.push_back(std::move(key));
+      } else if (IsWord(tk, "check") && i + 1 < e && t_[i + 1].kind == TokenKind::kLParen) {
+        table.checks.push_back(Expr(i + 2, match_[i + 1]));
+        i = match_[i + 1];
       } else if (IsWord(tk, "clustered") || IsWord(tk, "nonclustered") ||
                  IsWord(tk, "rowguidcol") || IsWord(tk, "key")) {
       } else if (IsWord(tk, "on") && i + 1 < e) {

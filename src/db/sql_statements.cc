@@ -188,6 +188,9 @@ class BatchTranslator {
 
   StatementList Run(const std::vector<Statement>& statements) {
     for (const Statement& s : statements) Translate(s, {});
+    if (!foreign_keys_.empty()) {
+      for (const Tokens& statement : emitter_.ForeignKeys(foreign_keys_)) Add(statement);
+    }
     for (BatchStep& step : out_) {
       if (step.kind == BatchStep::Kind::kJump && step.next == kNone) step.next = out_.size();
     }
@@ -809,7 +812,11 @@ class BatchTranslator {
     const size_t n = t.size();
     size_t i = 1;
     if (i < n && IsWord(t[i], "table")) {
-      for (const Tokens& statement : emitter_.CreateTable(tr.ParseTable(false))) Add(statement);
+      TableDefinition table = tr.ParseTable(false);
+      for (const Tokens& statement : emitter_.CreateTable(table)) Add(statement);
+      for (const ForeignKeyDefinition& key : table.foreign_keys) {
+        foreign_keys_.push_back(ForeignKeyUse{table.schema, table.name, key});
+      }
       return;
     }
     if (i < n && IsWord(t[i], "view")) {
@@ -877,9 +884,7 @@ class BatchTranslator {
         table.foreign_keys.size() != 1) {
       Fail("ALTER TABLE ADD supports one FOREIGN KEY constraint");
     }
-    for (const Tokens& statement : emitter_.AddForeignKey(table, table.foreign_keys[0])) {
-      Add(statement);
-    }
+    foreign_keys_.push_back(ForeignKeyUse{table.schema, table.name, table.foreign_keys[0]});
   }
 
   void Drop(Translator& tr) {
@@ -906,6 +911,7 @@ class BatchTranslator {
   const Emitter& emitter_;
   std::unordered_map<std::string, Tokens> vars_;
   StatementList out_;
+  std::vector<ForeignKeyUse> foreign_keys_;
   bool value_dependent_ = false;
 };
 

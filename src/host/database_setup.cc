@@ -23,7 +23,7 @@ void RunScripts(db::Connection& cn, std::string_view prefix, std::string_view ye
     if (!file.path.ends_with(".sql")) continue;
     std::string script = ExpandPlaceholders(file.content, year);
     try {
-      cn.ExecuteNative(script);
+      cn.Execute(script);
     } catch (const ComError& e) {
       throw ComError(e.Number(), std::string(file.path) + ": " + e.Description(), e.Source());
     }
@@ -34,32 +34,37 @@ void RunScripts(db::Connection& cn, std::string_view prefix, std::string_view ye
   throw ComError(static_cast<int32_t>(0x80004005), text, "Rembiz.Setup");
 }
 
-std::string Quoted(std::string_view text) { return "'" + db::SqlEscape(text) + "'"; }
+// The twelve calendar-month periods of an account's year; February ends right in leap years.
+std::string PeriodsSql(std::string_view account, std::string_view year) {
+  std::string first = db::SqlText(std::string(year) + "-01-01");
+  std::string months = "SELECT 1 AS i";
+  for (int i = 2; i <= 12; ++i) months += " UNION ALL SELECT " + std::to_string(i);
+  return "INSERT INTO UA_Period (cAcc_Id, iYear, iId, dBegin, dEnd, bIsDelete) SELECT " +
+         db::SqlText(account) + ", " + std::string(year) + ", m.i, dateadd(month, m.i - 1, " +
+         first + "), dateadd(day, -1, dateadd(month, m.i, " + first + ")), 0 FROM (" + months +
+         ") m";
+}
 
 // The system rows of an empty company: the account and its year with twelve calendar-month
 // periods, the write lock (off), and the one administrator of the account.
 void CreateCompany(db::Connection& cn, const InitOptions& options, const std::string& year) {
-  std::string account = Quoted(options.account);
-  std::string admin = Quoted(options.admin_user);
-  std::string name =
-      Quoted(options.account_name.empty() ? "Account " + options.account : options.account_name);
-  cn.ExecuteNative(
+  std::string account = db::SqlText(options.account);
+  std::string admin = db::SqlText(options.admin_user);
+  std::string name = db::SqlText(options.account_name.empty() ? "Account " + options.account
+                                                              : options.account_name);
+  cn.Execute(
       "INSERT INTO UA_Account (cAcc_Id, cAcc_Name, iYear, iMonth, cAcc_Master, bGroup, ccurcode, "
       "ccurname) VALUES (" +
-      account + ", " + name + ", " + year + ", 1, " + admin + ", 0, 'RMB', '人民币');" +
+      account + ", " + name + ", " + year + ", 1, " + admin + ", 0, 'RMB', N'人民币');\n" +
       "INSERT INTO UA_AccountYear (cAcc_Id, iYear, bClosed) VALUES (" + account + ", " + year +
-      ", 0);" +
-      "INSERT INTO UA_Period (cAcc_Id, iYear, iId, dBegin, dEnd, bIsDelete) "
-      "WITH RECURSIVE m(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM m WHERE i < 12) SELECT " +
-      account + ", " + year + ", i, date('" + year + "-01-01', '+' || (i - 1) || ' months'), " +
-      "date('" + year + "-01-01', '+' || i || ' months', '-1 day'), 0 FROM m;" +
+      ", 0);\n" + PeriodsSql(options.account, year) + ";\n" +
       "INSERT INTO UA_LockState (cAcc_Id, iYear, cSub_Id, iCode, bFlag) VALUES (" + account + ", " +
-      year + ", 'EC', 204, 0);" +
+      year + ", 'EC', 204, 0);\n" +
       "INSERT INTO UA_User (cUser_Id, cUser_Name, cPassword, bAdmin, cLocaleId) VALUES (" + admin +
-      ", " + Quoted(options.admin_name) + ", " + Quoted(HashPassword(options.admin_password)) +
-      ", 1, 'zh-CN');" +
+      ", " + db::SqlText(options.admin_name) + ", " +
+      db::SqlText(HashPassword(options.admin_password)) + ", 1, 'zh-CN');\n" +
       "INSERT INTO UA_HoldAuth (cAcc_Id, iYear, cUser_Id, iIsUser, cAuth_Id) VALUES (" + account +
-      ", " + year + ", " + admin + ", 1, 'ADMIN');");
+      ", " + year + ", " + admin + ", 1, 'ADMIN')");
 }
 
 }  // namespace
@@ -98,6 +103,8 @@ std::string ExpandPlaceholders(std::string_view script, std::string_view year) {
       out.append(year);
     } else if (name == "TODAY") {
       out.append(TodayText());
+    } else if (name.rfind("PERIODS:", 0) == 0) {
+      out.append(PeriodsSql(name.substr(8), year));
     } else if (name.rfind("PWHASH:", 0) == 0) {
       out.append(HashPassword(name.substr(7)));
     } else {
@@ -139,22 +146,22 @@ void InitDataDirectory(const DataDir& dir, const InitOptions& options) {
   {
     db::Connection cn;
     cn.Open(store.SystemConnectionString(), db::Connection::OpenMode::kCreate);
-    cn.ExecuteNative("BEGIN");
+    cn.BeginTrans();
     RunScripts(cn, "schema/system/", year);
     if (options.demo) {
       RunScripts(cn, "schema/demo/system/", year);
     } else {
       CreateCompany(cn, options, year);
     }
-    cn.ExecuteNative("COMMIT");
+    cn.CommitTrans();
   }
   {
     db::Connection cn;
     cn.Open(dir.ConnectionString(options.account, year), db::Connection::OpenMode::kCreate);
-    cn.ExecuteNative("BEGIN");
+    cn.BeginTrans();
     RunScripts(cn, "schema/account/", year);
     RunScripts(cn, options.demo ? "schema/demo/account/" : "schema/company/account/", year);
-    cn.ExecuteNative("COMMIT");
+    cn.CommitTrans();
   }
   db::ClearConnectionPool();
 }

@@ -46,8 +46,8 @@ struct InitOptions {
 // existing databases unless `force`, and an empty company without an administrator password.
 void InitDataDirectory(const DataDir& dir, const InitOptions& options);
 
-// Runs one schema script (SQLite text) after replacing the demo placeholders {{YEAR}},
-// {{TODAY}} and {{PWHASH:<password>}}.
+// A schema script with the placeholders replaced: {{YEAR}}, {{TODAY}}, {{PWHASH:<password>}}
+// and {{PERIODS:<account>}} (the statement that makes an account's twelve periods).
 std::string ExpandPlaceholders(std::string_view script, std::string_view year);
 
 // Today's date "YYYY-MM-DD" and the current year, local time.

@@ -129,7 +129,7 @@ INSERT INTO Host_FixedData (vt_id, iOrder, cName, cValue) VALUES
 INSERT INTO Host_CompanyLogo (id, cFileName, cMimeType, cImageData) VALUES
   (1, 'logo.png', 'image/png',
    'iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mNkYPhfDwAChwGA60e6kg'
-   || 'AAAABJRU5ErkJggg==');
+   + 'AAAABJRU5ErkJggg==');
 
 ------------------------------------------------------------------------------------------------
 -- Approval flows: loans (card "45") go to approver in one step; both claim families (cards "46"

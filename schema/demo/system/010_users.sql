@@ -10,13 +10,7 @@ VALUES ('001', '青松商贸有限公司', {{YEAR}}, 1, 'demo', 0, 'RMB', '人�
 INSERT INTO UA_AccountYear (cAcc_Id, iYear, bClosed) VALUES ('001', {{YEAR}}, 0);
 
 -- Twelve calendar-month periods; computed so that February ends right in leap years.
-INSERT INTO UA_Period (cAcc_Id, iYear, iId, dBegin, dEnd, bIsDelete)
-WITH RECURSIVE m(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM m WHERE i < 12)
-SELECT '001', {{YEAR}}, i,
-       date('{{YEAR}}-01-01', '+' || (i - 1) || ' months'),
-       date('{{YEAR}}-01-01', '+' || i || ' months', '-1 day'),
-       0
-  FROM m;
+{{PERIODS:001}};
 
 -- Writing is open; the row is there so that tests and tools only flip bFlag.
 INSERT INTO UA_LockState (cAcc_Id, iYear, cSub_Id, iCode, bFlag)

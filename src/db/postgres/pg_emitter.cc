@@ -27,8 +27,7 @@ class PostgresEmitter : public sql::Emitter {
   Tokens LastIdentity() const override { NotYet(); }
   std::vector<Tokens> CreateTable(const sql::TableDefinition&) const override { NotYet(); }
   std::vector<Tokens> CreateIndex(const sql::IndexDefinition&) const override { NotYet(); }
-  std::vector<Tokens> AddForeignKey(const sql::TableDefinition&,
-                                    const sql::ForeignKeyDefinition&) const override {
+  std::vector<Tokens> ForeignKeys(const std::vector<sql::ForeignKeyUse>&) const override {
     NotYet();
   }
   Tokens CreateView(const Tokens&, const Tokens&) const override { NotYet(); }

@@ -399,8 +399,6 @@ class SqliteConnection : public BackendConnection {
     return sqlite3_get_autocommit(db_) != 0;
   }
 
-  void RunNative(const std::string& sql) override { Exec(sql); }
-
   void Exec(const std::string& sql) {
     char* error = nullptr;
     int rc = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &error);

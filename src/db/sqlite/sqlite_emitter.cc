@@ -329,10 +329,6 @@ class SqliteEmitter : public sql::Emitter {
       Append(update, sql::Tokenize(body));
       out.push_back(std::move(update));
     }
-
-    for (const ForeignKeyDefinition& fk : table.foreign_keys) {
-      for (Tokens& statement : AddForeignKey(table, fk)) out.push_back(std::move(statement));
-    }
     return out;
   }
 
@@ -358,18 +354,24 @@ class SqliteEmitter : public sql::Emitter {
   }
 
   // Foreign keys as triggers that raise the server's messages: a child row needs its parent; a
-  // parent with children cannot go, or takes them with it (ON DELETE CASCADE).
-  std::vector<Tokens> AddForeignKey(const TableDefinition& child,
-                                    const ForeignKeyDefinition& fk) const override {
+  // parent with children cannot go, or takes them with it (ON DELETE CASCADE). SQLite runs the
+  // triggers of one event newest first, so the parents' triggers are made in reverse order of
+  // declaration: the first declared key is the one a refused delete names.
+  std::vector<Tokens> ForeignKeys(const std::vector<sql::ForeignKeyUse>& keys) const override {
     std::vector<Tokens> out;
-    const std::string& schema = child.schema;
-    std::string present, matches_new, matches_old, names;
+    for (const sql::ForeignKeyUse& use : keys) ChildTriggers(use, out);
+    for (auto it = keys.rbegin(); it != keys.rend(); ++it) ParentTrigger(*it, out);
+    return out;
+  }
+
+  void ChildTriggers(const sql::ForeignKeyUse& use, std::vector<Tokens>& out) const {
+    const ForeignKeyDefinition& fk = use.key;
+    std::string present, matches_new, names;
     for (size_t k = 0; k < fk.columns.size(); ++k) {
       std::string c = "\"" + fk.columns[k] + "\"";
       std::string p = "\"" + fk.parent_columns.at(k) + "\"";
       present += (k ? " AND " : "") + ("NEW." + c + " IS NOT NULL");
       matches_new += (k ? " AND " : "") + (p + " = NEW." + c);
-      matches_old += (k ? " AND " : "") + (c + " = OLD." + p);
       names += (k ? ", " : "") + c;
     }
     auto conflict = [&](const char* statement) {
@@ -382,30 +384,38 @@ class SqliteEmitter : public sql::Emitter {
     };
     std::string missing = " WHEN " + present + " AND NOT EXISTS (SELECT 1 FROM \"" + fk.parent +
                           "\" WHERE " + matches_new + ") BEGIN ";
-    Tokens insert = TriggerHead(schema, "trg_" + fk.name + "_ins", "BEFORE INSERT", child.name);
+    Tokens insert = TriggerHead(use.schema, "trg_" + fk.name + "_ins", "BEFORE INSERT", use.child);
     Append(insert, sql::Tokenize(missing + conflict("INSERT")));
     out.push_back(std::move(insert));
     Tokens update =
-        TriggerHead(schema, "trg_" + fk.name + "_upd", "BEFORE UPDATE OF " + names, child.name);
+        TriggerHead(use.schema, "trg_" + fk.name + "_upd", "BEFORE UPDATE OF " + names, use.child);
     Append(update, sql::Tokenize(missing + conflict("UPDATE")));
     out.push_back(std::move(update));
+  }
+
+  void ParentTrigger(const sql::ForeignKeyUse& use, std::vector<Tokens>& out) const {
+    const ForeignKeyDefinition& fk = use.key;
+    std::string matches_old;
+    for (size_t k = 0; k < fk.columns.size(); ++k) {
+      matches_old += (k ? " AND " : "") +
+                     ("\"" + fk.columns[k] + "\" = OLD.\"" + fk.parent_columns.at(k) + "\"");
+    }
     if (fk.cascade_delete) {
-      Tokens del = TriggerHead(schema, "trg_" + fk.name + "_del", "AFTER DELETE", fk.parent);
-      Append(del, sql::Tokenize(" BEGIN DELETE FROM \"" + child.name + "\" WHERE " + matches_old +
+      Tokens del = TriggerHead(use.schema, "trg_" + fk.name + "_del", "AFTER DELETE", fk.parent);
+      Append(del, sql::Tokenize(" BEGIN DELETE FROM \"" + use.child + "\" WHERE " + matches_old +
                                 "; END"));
       out.push_back(std::move(del));
-    } else {
-      Tokens del = TriggerHead(schema, "trg_" + fk.name + "_del", "BEFORE DELETE", fk.parent);
-      Append(del, sql::Tokenize(
-                      " WHEN EXISTS (SELECT 1 FROM \"" + child.name + "\" WHERE " + matches_old +
-                      ") BEGIN SELECT RAISE(ABORT, " +
-                      Quoted("The DELETE statement conflicted with the REFERENCE constraint \"" +
-                             fk.name + "\". The conflict occurred in table \"dbo." + child.name +
-                             "\", column '" + fk.columns.front() + "'.") +
-                      "); END"));
-      out.push_back(std::move(del));
+      return;
     }
-    return out;
+    Tokens del = TriggerHead(use.schema, "trg_" + fk.name + "_del", "BEFORE DELETE", fk.parent);
+    Append(del,
+           sql::Tokenize(" WHEN EXISTS (SELECT 1 FROM \"" + use.child + "\" WHERE " + matches_old +
+                         ") BEGIN SELECT RAISE(ABORT, " +
+                         Quoted("The DELETE statement conflicted with the REFERENCE constraint \"" +
+                                fk.name + "\". The conflict occurred in table \"dbo." + use.child +
+                                "\", column '" + fk.columns.front() + "'.") +
+                         "); END"));
+    out.push_back(std::move(del));
   }
 
   Tokens CreateView(const Tokens& name, const Tokens& query) const override {
