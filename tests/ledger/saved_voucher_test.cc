@@ -110,6 +110,27 @@ TEST_F(SavedVoucherTest, SaveReadBackCancelAndGenerateAgain) {
   EXPECT_EQ(Scalar("select count(*) from GL_accvouch where ino_id = 2 and iflag is null"), "5");
 }
 
+TEST_F(SavedVoucherTest, ChequesOfTheClaimAreRegisteredAfterTheSave) {
+  Cn().Execute("update EC_BalanceInfo set strBalanceID = '2', strBillID = 'ZP300', strPayID = "
+               "null, blnNetOK = 0 where GUID = '" +
+               std::string(kClaimLine) + "'");
+  ASSERT_EQ(Save(), "记-3-1");
+  EXPECT_EQ(Scalar("select cCode || '|' || cn_id || '|' || csettle || '|' || mc || '|' || "
+                   "substr(bill_date, 6) || '|' || cperson || '|' || iState from Host_Cheque"),
+            "100201|ZP300|2|200|03-25|李华|1");
+
+  // Generated again after a cancellation: the cheque is already registered for this payment,
+  // which the answer says; the voucher is saved all the same.
+  xml::Document cancelled = Cancel("记-3-1", Link());
+  ASSERT_FALSE(cancelled.SelectSingleNode("//out/Return").IsNull()) << cancelled.Xml();
+  xml::Document again;
+  EXPECT_EQ(Save(&again), "");
+  EXPECT_EQ(again.SelectSingleNode("//out/message/text").Text(), Text("Q7.Rembiz.0041"))
+      << again.Xml();
+  EXPECT_EQ(Scalar("select count(*) from GL_accvouch where ino_id = 2"), "5");
+  EXPECT_EQ(Scalar("select count(*) from Host_Cheque"), "1");
+}
+
 TEST_F(SavedVoucherTest, ARecordedVoucherCannotBeGeneratedTwice) {
   ASSERT_EQ(Save(), "记-3-1");
   xml::Document doc = MakePZ(Sources(), " con='1'", true);
