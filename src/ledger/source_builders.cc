@@ -19,12 +19,17 @@ std::string UserFields(const std::string& table) {
 }
 
 // Item lines of a claim: one per row, or the head alone when it has no rows (the left join
-// then yields the head with empty row columns, and the amounts fall back to the head's).
+// then yields the head with empty row columns, and the amounts fall back to the head's). A row
+// with an amount but without its local amount (pages need not send it) is converted at the
+// claim's rate; taking the head's local amount would book the whole claim once per row.
 std::string ClaimItemsSql(const std::string& guid) {
   return "Select * From (SELECT EC_ExpenVouch.strUsed, case when "
          "isnull(EC_ExpenVouch_Sub.dblMoney,0)<>0 then EC_ExpenVouch_Sub.dblMoney else "
          "EC_ExpenVouch.dblMoney end as dblMoney, case when isnull(EC_ExpenVouch_Sub.dblOldMoney,0)"
-         "<>0 then EC_ExpenVouch_Sub.dblOldMoney else EC_ExpenVouch.dblOldMoney end as "
+         "<>0 then EC_ExpenVouch_Sub.dblOldMoney when isnull(EC_ExpenVouch_Sub.dblMoney,0)<>0 "
+         "then CAST((case when foreigncurrency.bcal=0 then "
+         "EC_ExpenVouch_Sub.dblMoney/EC_ExpenVouch.fltRate else EC_ExpenVouch_Sub.dblMoney * "
+         "EC_ExpenVouch.fltRate end) AS decimal(18, 2)) else EC_ExpenVouch.dblOldMoney end as "
          "dblOldMoney, EC_ExpenVouch_sub.strIOItem, EC_ExpenVouch.strBill, "
          "EC_ExpenVouch.strTypeCode, EC_ExpenVouch.fltRate, EC_ExpenVouch_Sub.dblNumber, "
          "EC_ExpenVouch.strDepartID, Department.cDepName, EC_ExpenVouch.strLoanID, "
@@ -34,7 +39,8 @@ std::string ClaimItemsSql(const std::string& guid) {
          "intLine" +
          UserFields("EC_ExpenVouch") +
          " FROM EC_ExpenVouch left JOIN EC_ExpenVouch_Sub ON EC_ExpenVouch.GUID = "
-         "EC_ExpenVouch_Sub.MGUID LEFT OUTER JOIN Person ON EC_ExpenVouch.strLoanID = "
+         "EC_ExpenVouch_Sub.MGUID LEFT OUTER JOIN foreigncurrency ON EC_ExpenVouch.strBill = "
+         "foreigncurrency.cexch_name LEFT OUTER JOIN Person ON EC_ExpenVouch.strLoanID = "
          "Person.cPersonCode LEFT OUTER JOIN Department ON EC_ExpenVouch.strDepartID = "
          "Department.cDepCode) A Where GUID = " +
          db::SqlText(guid) + " Order By intLine";

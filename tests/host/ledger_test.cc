@@ -25,9 +25,9 @@ class LedgerTest : public testing::DemoTest {
       Cn().Execute("insert into tempdb.." + name +
                    " (inid, csign, dbill_date, ccode, md, mc, cdigest, coutsign, coutno_id, "
                    "cbill) values (" +
-                   std::to_string(++inid) + ", '" + sign + "', '" + date + "', '" + code +
-                   "', " + std::to_string(md) + ", " + std::to_string(mc) + ", 'test', '" + sign +
-                   "', '" + link + "', 'Demo Admin')");
+                   std::to_string(++inid) + ", '" + sign + "', '" + date + "', '" + code + "', " +
+                   std::to_string(md) + ", " + std::to_string(mc) + ", 'test', '" + sign + "', '" +
+                   link + "', 'Demo Admin')");
     }
     return "tempdb.." + name;
   }

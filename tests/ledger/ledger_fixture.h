@@ -62,13 +62,14 @@ class LedgerTest : public testing::DemoTest {
         std::to_string(old_money) + ", " + Q(used) + ", 'Demo Admin', 1, " + Q(auditor) + ", " +
         Q(verifier) + ")");
   }
+  // A claim row; without `with_local` it has no local amount, as pages may leave it out.
   void InsertClaimRow(const std::string& claim, const std::string& item, double money,
-                      double old_money, double number = 1) {
+                      double old_money, double number = 1, bool with_local = true) {
     Cn().Execute(
         "insert into EC_ExpenVouch_Sub (MGuid, strIOItem, dblMoney, dblOldMoney, "
         "dblNumber) values (" +
         Q(claim) + ", " + Q(item) + ", " + std::to_string(money) + ", " +
-        std::to_string(old_money) + ", " + std::to_string(number) + ")");
+        (with_local ? std::to_string(old_money) : "null") + ", " + std::to_string(number) + ")");
   }
   void InsertSettlement(const std::string& guid, const std::string& claim, int io_type,
                         const std::string& style, double money, const std::string& bank = "",

@@ -79,6 +79,17 @@ TEST_F(MakePZTest, DollarClaimTurnsNegativeRowsAndBalancesTheLastCent) {
   ExpectGolden("ledger/golden/expense_dollars.txt", Staged(Source("201", kClaim)));
 }
 
+TEST_F(MakePZTest, RowsWithoutLocalAmountsAreConvertedAtTheClaimsRate) {
+  InsertClaim(kClaim, "ZC-E2", "201", "美元", 7.1, 150, 1065, "0004", "0301", "展会");
+  InsertClaimRow(kClaim, "20101", 100, 0, 1, false);
+  InsertClaimRow(kClaim, "20102", 50, 0, 1, false);
+  InsertSettlement(kClaimLine, kClaim, 2, "301", 150, "01");
+  std::string table = Staged(Source("201", kClaim));
+  EXPECT_NE(table.find("\n1|660202|差旅费|710|100|0|0|"), std::string::npos) << table;
+  EXPECT_NE(table.find("\n2|660202|差旅费|355|50|0|0|"), std::string::npos) << table;
+  EXPECT_NE(table.find("total|md=1065.00|mc=1065.00"), std::string::npos) << table;
+}
+
 TEST_F(MakePZTest, IncomeClaimCreditsItsItemsAndDebitsWhatWasReceived) {
   Income();
   ExpectGolden("ledger/golden/income.txt", Staged(Source("101", kIncome)));

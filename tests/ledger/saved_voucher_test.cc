@@ -111,9 +111,10 @@ TEST_F(SavedVoucherTest, SaveReadBackCancelAndGenerateAgain) {
 }
 
 TEST_F(SavedVoucherTest, ChequesOfTheClaimAreRegisteredAfterTheSave) {
-  Cn().Execute("update EC_BalanceInfo set strBalanceID = '2', strBillID = 'ZP300', strPayID = "
-               "null, blnNetOK = 0 where GUID = '" +
-               std::string(kClaimLine) + "'");
+  Cn().Execute(
+      "update EC_BalanceInfo set strBalanceID = '2', strBillID = 'ZP300', strPayID = "
+      "null, blnNetOK = 0 where GUID = '" +
+      std::string(kClaimLine) + "'");
   ASSERT_EQ(Save(), "记-3-1");
   EXPECT_EQ(Scalar("select cCode || '|' || cn_id || '|' || csettle || '|' || mc || '|' || "
                    "substr(bill_date, 6) || '|' || cperson || '|' || iState from Host_Cheque"),
