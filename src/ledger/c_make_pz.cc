@@ -307,7 +307,12 @@ bool CMakePZ::ConvertPZ(host::Session& ologin, db::Connection& CN, xml::Node& oN
     return false;
   }
 
-  std::string messages = RegisterClaimCheques(ologin, CN, table);
+  std::string messages;
+  try {
+    messages = RegisterClaimCheques(ologin, CN, table);
+  } catch (const ComError& e) {
+    messages = e.Description();  // the voucher stands; the cheques are registered by hand
+  }
   if (!messages.empty()) {
     oXml.LoadXml(
         "<?xml version='1.0' encoding='utf-8'?><message><id>Rembiz:CExpend:SaveVouch:"

@@ -2,6 +2,7 @@
 // again; what the ledger, the locks and the sources refuse, and that a refusal changes nothing.
 #include <gtest/gtest.h>
 
+#include "db/test_seams.h"
 #include "host/bank_link.h"
 #include "ledger/ledger_fixture.h"
 
@@ -130,6 +131,32 @@ TEST_F(SavedVoucherTest, ChequesOfTheClaimAreRegisteredAfterTheSave) {
       << again.Xml();
   EXPECT_EQ(Scalar("select count(*) from GL_accvouch where ino_id = 2"), "5");
   EXPECT_EQ(Scalar("select count(*) from Host_Cheque"), "1");
+}
+
+// A database failure at any statement of a save or a cancellation leaves the ledger, the
+// sources, the bank and the locks as they were.
+TEST_F(SavedVoucherTest, AFailureAtAnyStatementWritesNothing) {
+  // First the save, then the cancellation of the voucher it saved.
+  for (const bool cancel : {false, true}) {
+    std::string code = "记-3-1";
+    std::string link = Link();
+    std::string before = DumpAll();
+    std::string sources = Sources();
+    bool done = false;
+    for (int64_t nth = 1; nth < 400 && !done; ++nth) {
+      db::InjectFault(nth, db::DbError(db::kErrStatement, "disk on fire"));
+      xml::Document doc = cancel ? Cancel(code, link) : MakePZ(sources, " con='1'", true);
+      db::ClearFault();
+      // A failure after the commit (registering cheques) only becomes a message.
+      done = !doc.SelectSingleNode("//out/Return").IsNull() ||
+             !doc.SelectSingleNode("//out/message").IsNull();
+      if (!done) {
+        ASSERT_EQ(DumpAll(), before) << "statement " << nth << "\n" << doc.Xml();
+      }
+    }
+    EXPECT_TRUE(done);
+    EXPECT_EQ(Scalar("select count(*) from GL_accvouch where iflag is null"), cancel ? "0" : "5");
+  }
 }
 
 TEST_F(SavedVoucherTest, ARecordedVoucherCannotBeGeneratedTwice) {
