@@ -78,6 +78,15 @@ void CheckOnlinePayments(db::Connection& cn, const xml::NodeList& sources) {
   }
 }
 
+// The voucher link id: a new GUID without braces and dashes, cut to 29 characters.
+std::string NewLinkId(db::Connection& cn) {
+  std::string guid = frame::NewGuid(cn);
+  guid.erase(std::remove_if(guid.begin(), guid.end(),
+                            [](char c) { return c == '{' || c == '}' || c == '-'; }),
+             guid.end());
+  return guid.substr(0, 29);
+}
+
 // Registers the cheques the claims of the voucher paid by; returns the registration's messages,
 // one line each. Runs after the commit, so a refusal only becomes a message.
 std::string RegisterClaimCheques(host::Session& session, db::Connection& cn,
@@ -151,11 +160,7 @@ bool CMakePZ::MakePZOperation(host::Session& session, db::Connection& cn, xml::N
                               xml::Document& answer) {
   generation_.next_inid = 1;
   generation_.reentry = 0;
-  std::string guid = frame::NewGuid(cn);
-  guid.erase(std::remove_if(guid.begin(), guid.end(),
-                            [](char c) { return c == '{' || c == '}' || c == '-'; }),
-             guid.end());
-  generation_.link_id = guid.substr(0, 29);
+  generation_.link_id.clear();
   return MakePZ(session, cn, func, answer);
 }
 
@@ -177,6 +182,7 @@ bool CMakePZ::MakePZ(host::Session& ologin, db::Connection& CN, xml::Node& oNode
   bool final_voucher = !temp.IsNull() && db::Trim(temp.Text()) != "1";
   try {
     DropStagingTable(CN);
+    if (generation_.link_id.empty()) generation_.link_id = NewLinkId(CN);
     TransactionScope transaction(CN);
     CheckOnlinePayments(CN, sources);
     generation_.table = CreatePZTbl(CN, ologin);

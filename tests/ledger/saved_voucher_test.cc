@@ -4,6 +4,7 @@
 
 #include "db/test_seams.h"
 #include "host/bank_link.h"
+#include "ledger/c_make_pz.h"
 #include "ledger/ledger_fixture.h"
 
 namespace rembiz::ledger {
@@ -157,6 +158,27 @@ TEST_F(SavedVoucherTest, AFailureAtAnyStatementWritesNothing) {
     EXPECT_TRUE(done);
     EXPECT_EQ(Scalar("select count(*) from GL_accvouch where iflag is null"), cancel ? "0" : "5");
   }
+}
+
+TEST_F(SavedVoucherTest, WithoutMergingOnlyTheFirstDailySourceIsLinked) {
+  xml::Document doc = MakePZ(Sources(), "", true);
+  ASSERT_FALSE(doc.SelectSingleNode("//out/Return").IsNull()) << doc.Xml();
+  EXPECT_EQ(Column("EC_LoanVouch", "PZGUID", kLoan).size(), 29u);
+  EXPECT_EQ(Column("EC_ExpenVouch", "ifnull(PZGUID, '')", kClaim), "");
+}
+
+TEST_F(SavedVoucherTest, TheOutsideVoucherLockIsHeldOnceUntilReleased) {
+  CMakePZ pz;
+  std::string system = "EC";
+  std::string error;
+  EXPECT_TRUE(pz.LockPZ(Session(), Cn(), system, "记", "LINK-1", error));
+  EXPECT_EQ(Scalar("select cauth || '|' || cuser from gl_mvocontrol"), "作废凭证|Demo Admin");
+  EXPECT_THROW(pz.LockPZ(Session(), Cn(), system, "记", "LINK-1", error), ComError);
+  EXPECT_EQ(error, Text("Q7.Rembiz.0025"));
+  EXPECT_TRUE(pz.LockPZ(Session(), Cn(), system, "付", "LINK-1", error));  // another voucher
+  EXPECT_TRUE(pz.UnLockPZ(Cn(), system, "记", "LINK-1"));
+  EXPECT_TRUE(pz.LockPZ(Session(), Cn(), system, "记", "LINK-1", error));
+  EXPECT_EQ(Scalar("select count(*) from gl_mvocontrol"), "2");
 }
 
 TEST_F(SavedVoucherTest, ARecordedVoucherCannotBeGeneratedTwice) {
