@@ -8,7 +8,7 @@
 namespace rembiz::ledger {
 namespace {
 
-using testing::ExpectGolden;
+using testing::ExpectGoldenText;
 
 constexpr const char* kLoan = "{1E000001-0000-4000-8000-000000000001}";
 constexpr const char* kLoanCash = "{1E000002-0000-4000-8000-000000000002}";
@@ -71,12 +71,12 @@ class MakePZTest : public LedgerTest {
 
 TEST_F(MakePZTest, LoanRowsBecomeALoanLineAndAPaymentLineEach) {
   Loan();
-  ExpectGolden("ledger/golden/loan.txt", Staged(Source("301", kLoan)));
+  ExpectGoldenText("ledger/golden/loan.txt", Staged(Source("301", kLoan)));
 }
 
 TEST_F(MakePZTest, DollarClaimTurnsNegativeRowsAndBalancesTheLastCent) {
   DollarClaim();
-  ExpectGolden("ledger/golden/expense_dollars.txt", Staged(Source("201", kClaim)));
+  ExpectGoldenText("ledger/golden/expense_dollars.txt", Staged(Source("201", kClaim)));
 }
 
 TEST_F(MakePZTest, RowsWithoutLocalAmountsAreConvertedAtTheClaimsRate) {
@@ -92,19 +92,19 @@ TEST_F(MakePZTest, RowsWithoutLocalAmountsAreConvertedAtTheClaimsRate) {
 
 TEST_F(MakePZTest, IncomeClaimCreditsItsItemsAndDebitsWhatWasReceived) {
   Income();
-  ExpectGolden("ledger/golden/income.txt", Staged(Source("101", kIncome)));
+  ExpectGoldenText("ledger/golden/income.txt", Staged(Source("101", kIncome)));
 }
 
 TEST_F(MakePZTest, ExpenseClaimWithWriteOffMergedAndUnmerged) {
   OfficeClaim();
   // One line per source line.
-  ExpectGolden("ledger/golden/office_unmerged.txt", Staged(Source("202", kOffice)));
+  ExpectGoldenText("ledger/golden/office_unmerged.txt", Staged(Source("202", kOffice)));
   // con="1" with the demo's options (same account on each side merges).
-  ExpectGolden("ledger/golden/office_merged.txt", Staged(Source("202", kOffice), " con='1'"));
+  ExpectGoldenText("ledger/golden/office_merged.txt", Staged(Source("202", kOffice), " con='1'"));
   // Every option off: lines merge by side alone, into the first line of each side.
   Cn().Execute("update AccInformation set cValue = 'false' where cSysID = 'EC' and cID like '2%'");
-  ExpectGolden("ledger/golden/office_merged_by_side.txt",
-               Staged(Source("202", kOffice), " con='1'"));
+  ExpectGoldenText("ledger/golden/office_merged_by_side.txt",
+                   Staged(Source("202", kOffice), " con='1'"));
 }
 
 TEST_F(MakePZTest, SeveralSourcesShareOneVoucherAndAStagedDraftChangesNothing) {
