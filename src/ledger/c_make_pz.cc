@@ -52,12 +52,6 @@ const frame::ClassRegistrar kRegistrar("Rembiz.CMakePZ",
 // The module's name towards the ledger and the bank.
 constexpr const char* kSystemId = "EC";
 
-bool IsLoan(const std::string& type_code) { return !type_code.empty() && type_code[0] == '3'; }
-
-std::string SourceTable(const std::string& type_code) {
-  return IsLoan(type_code) ? "EC_LoanVouch" : "EC_ExpenVouch";
-}
-
 // A payment sent to the bank and not yet confirmed blocks the voucher.
 void CheckOnlinePayments(db::Connection& cn, const xml::NodeList& sources) {
   for (const xml::Node& source : sources) {

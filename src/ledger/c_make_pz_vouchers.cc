@@ -14,6 +14,7 @@
 #include "host/ledger.h"
 #include "host/messages.h"
 #include "ledger/c_make_pz.h"
+#include "ledger/source_builders.h"
 #include "ledger/transaction_scope.h"
 
 namespace rembiz::ledger {
@@ -21,8 +22,6 @@ namespace {
 
 using frame::NormalizeSql;
 using host::MessageText;
-
-bool IsLoan(const std::string& type_code) { return !type_code.empty() && type_code[0] == '3'; }
 
 std::string StagedLinesSql(const std::string& table) {
   std::string defines;
@@ -230,7 +229,7 @@ bool CMakePZ::SaveTempPZData(host::Session& session, db::Connection& cn, xml::No
   std::set<std::string> links, sources;
   for (const xml::Node& line : func.SelectNodes(".//Rows/*")) {
     std::string type = line.Attr("strTypeCode");
-    std::string source_table = IsLoan(type) ? "EC_LoanVouch" : "EC_ExpenVouch";
+    std::string source_table = SourceTable(type);
     std::string link = line.Attr("coutno_id");
     if (links.insert(link).second &&
         frame::Exists(cn, "select * from " + source_table + " where pzguid=" + db::SqlText(link))) {

@@ -41,6 +41,15 @@ class AccountSettings {
   std::map<std::tuple<std::string, std::string, std::string, std::string>, SettingAccount> op_;
 };
 
+// The family of a source voucher is the first character of its type code: "3" loans
+// (EC_LoanVouch), "1" and "2" claims (EC_ExpenVouch).
+inline bool IsLoan(const std::string& type_code) {
+  return !type_code.empty() && type_code[0] == '3';
+}
+inline std::string SourceTable(const std::string& type_code) {
+  return IsLoan(type_code) ? "EC_LoanVouch" : "EC_ExpenVouch";
+}
+
 struct BuildContext {
   db::Connection& cn;
   const host::Session& session;
