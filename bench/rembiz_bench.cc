@@ -64,6 +64,8 @@ struct Env {
   std::string year;
   std::map<int64_t, std::unique_ptr<host::DataDir>> by_size;
   std::map<int64_t, std::unique_ptr<host::LocalSession>> sessions;
+  std::unique_ptr<host::DataDir> ledger;  // approved claims for ledger voucher generation
+  std::unique_ptr<host::LocalSession> ledger_session;
 };
 Env& TheEnv() {
   static Env env;
@@ -239,6 +241,77 @@ void OverSize(benchmark::State& state, int64_t size, const std::string& class_na
 }
 
 // ---------------------------------------------------------------------------------------------
+// Ledger voucher generation: one "makepz" over the first N generated claims, merged into one
+// voucher (con="1"). The draft stages, normalises, merges and stamps the lines and changes no
+// source, so it repeats as it is; the save also has the ledger save the voucher and links every
+// claim, and is undone outside the measured time. Statements are counted per claim.
+
+std::string LedgerSources(db::Connection& cn, int64_t claims) {
+  db::Recordset rs = cn.Execute(
+      "select GUID, strVouchID, cast(ts as money) as ts from EC_ExpenVouch where strVouchID "
+      "like 'LG%' order by strVouchID limit " +
+      std::to_string(claims));
+  std::string rows;
+  for (; !rs.Eof(); rs.MoveNext()) {
+    rows += "<row strtypecode='201' guid='" + rs.Text("GUID") + "' ts='" + rs.Text("ts") +
+            "' strvouchid='" + rs.Text("strVouchID") + "'/>";
+  }
+  return rows;
+}
+
+std::string MakePZRequest(const std::string& sources, bool save, const std::string& year) {
+  return "<req><func name='makepz'><in con='1'><pztype>记</pztype><pzdate>" + year +
+         "-03-28</pzdate><blnTemp>" + (save ? "0" : "1") + "</blnTemp><rows>" + sources +
+         "</rows></in>" + (save ? "<daily>" + sources + "</daily>" : "") + "</func></req>";
+}
+
+void LedgerGeneration(benchmark::State& state, int64_t claims, bool save) {
+  Env& env = TheEnv();
+  host::LocalSession& session = *env.ledger_session;
+  db::Connection cn;
+  cn.Open(session.ConnectionString());
+  auto undo = [&] {
+    cn.Execute("delete from GL_accvouch");
+    cn.Execute(
+        "update EC_ExpenVouch set PZGUID = null, strMakerID = null where strVouchID like "
+        "'LG%'");
+  };
+  auto made = [](const xml::Document& doc, bool saved) {
+    if (IsError(doc) || !doc.SelectSingleNode("//out/error").IsNull()) return false;
+    return !saved || !doc.SelectSingleNode("//out/Return").Attr("strpzcode").empty();
+  };
+  std::string request = MakePZRequest(LedgerSources(cn, claims), save, env.year);
+  xml::Document check = Call("CMakePZ", request, session);
+  if (save) undo();
+  if (!made(check, save)) {
+    state.SkipWithError(("makepz failed: " + Describe(check)).c_str());
+    for (auto _ : state) {
+    }
+    return;
+  }
+  int64_t statements = 0;
+  for (auto _ : state) {
+    if (save) request = MakePZRequest(LedgerSources(cn, claims), true, env.year);
+    int64_t before = db::ThreadStatementCount();
+    Clock::time_point start = Clock::now();
+    xml::Document doc = Call("CMakePZ", request, session);
+    state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
+    statements += db::ThreadStatementCount() - before;
+    if (save) {
+      bool ok = made(doc, true);
+      undo();
+      if (!ok) {
+        state.SkipWithError(("makepz failed: " + Describe(doc)).c_str());
+        break;
+      }
+    }
+  }
+  state.counters["statements_per_claim"] =
+      static_cast<double>(statements) /
+      static_cast<double>(std::max<int64_t>(state.iterations(), 1) * claims);
+}
+
+// ---------------------------------------------------------------------------------------------
 // HTTP: four client threads on loopback, each a bounded number of read requests per iteration.
 
 constexpr int kHttpClients = 4;
@@ -349,7 +422,13 @@ std::string SizeLabel(int64_t size) {
   return size % 1000 == 0 ? std::to_string(size / 1000) + "k" : std::to_string(size);
 }
 
-void DeriveFigures(const Collector& collector, const std::vector<int64_t>& sizes) {
+// Claims in the ledger generation benchmarks.
+std::vector<int64_t> LedgerSizes(bool quick) {
+  return quick ? std::vector<int64_t>{100, 1000} : std::vector<int64_t>{100, 1000, 4000};
+}
+
+void DeriveFigures(const Collector& collector, const std::vector<int64_t>& sizes,
+                   const std::vector<int64_t>& ledger_sizes) {
   auto& figures = Figures();
   auto find = [&](const std::string& name) -> const Measured* {
     auto it = collector.results.find(name);
@@ -384,6 +463,16 @@ void DeriveFigures(const Collector& collector, const std::vector<int64_t>& sizes
       }
     }
   }
+  for (int64_t size : ledger_sizes) {
+    for (const char* kind : {"draft", "save"}) {
+      if (const Measured* m = find(std::string("ledger/") + kind + "/" + std::to_string(size))) {
+        const std::string label = SizeLabel(size);
+        figures[std::string("makepz_") + kind + "_ms_" + label] = m->ns / 1e6;
+        figures[std::string("makepz_") + kind + "_statements_per_claim_" + label] =
+            m->counters.at("statements_per_claim");
+      }
+    }
+  }
 }
 
 std::string Number(double value) {
@@ -396,7 +485,7 @@ std::string Number(double value) {
   return buffer;
 }
 
-void PrintTable(const std::vector<int64_t>& sizes) {
+void PrintTable(const std::vector<int64_t>& sizes, const std::vector<int64_t>& ledger_sizes) {
   auto at_least = [](double t) { return [t](double v) { return v >= t; }; };
   auto at_most = [](double t) { return [t](double v) { return v <= t; }; };
   std::vector<Row> rows = {
@@ -421,6 +510,14 @@ void PrintTable(const std::vector<int64_t>& sizes) {
   rows.push_back({"loan_save_replay_ratio", "x", "<= 1.5", at_most(1.5)});
   rows.push_back({"claim_replay_us", "us", "", nullptr});
   rows.push_back({"claim_save_replay_ratio", "x", "<= 1.5", at_most(1.5)});
+  for (const char* kind : {"draft", "save"}) {
+    for (int64_t size : ledger_sizes) {
+      rows.push_back(
+          {std::string("makepz_") + kind + "_ms_" + SizeLabel(size), "ms/call", "", nullptr});
+      rows.push_back({std::string("makepz_") + kind + "_statements_per_claim_" + SizeLabel(size),
+                      "stmts", "flat", nullptr});
+    }
+  }
 
   std::printf("\n%-26s %12s  %-8s %-11s %s\n", "figure", "measured", "unit", "target", "");
   std::printf("%s\n", std::string(66, '-').c_str());
@@ -434,6 +531,17 @@ void PrintTable(const std::vector<int64_t>& sizes) {
                 row.target.c_str(), verdict.c_str());
   }
   // Linear means the time per voucher stays flat as the data set grows.
+  if (ledger_sizes.size() > 1) {
+    for (const char* kind : {"draft", "save"}) {
+      std::printf("%-26s", (std::string("makepz_") + kind + " us/claim").c_str());
+      for (int64_t size : ledger_sizes) {
+        auto it = Figures().find(std::string("makepz_") + kind + "_ms_" + SizeLabel(size));
+        std::printf("  %s: %s", SizeLabel(size).c_str(),
+                    it == Figures().end() ? "-" : Number(it->second * 1000.0 / size).c_str());
+      }
+      std::printf("\n");
+    }
+  }
   if (sizes.size() > 1) {
     for (const char* kind : {"navigate", "selectget"}) {
       std::printf("%-26s", (std::string(kind) + " us/voucher").c_str());
@@ -530,6 +638,10 @@ int Main(int argc, char** argv) {
   env.base = std::make_unique<host::DataDir>(
       MakeDataDirectory(options.data_root / "saves", options.sizes.front()));
   env.session = OpenSession(*env.base);
+  const std::vector<int64_t> ledger_sizes = LedgerSizes(options.quick);
+  env.ledger = std::make_unique<host::DataDir>(
+      MakeLedgerDataDirectory(options.data_root / "ledger", ledger_sizes.back()));
+  env.ledger_session = OpenSession(*env.ledger);
   std::fprintf(stderr, "  done in %.1f s\n",
                std::chrono::duration<double>(Clock::now() - started).count());
 
@@ -581,6 +693,16 @@ int Main(int argc, char** argv) {
         ->MinTime(min_time)
         ->Unit(unit);
   }
+  for (int64_t size : ledger_sizes) {
+    for (bool save : {false, true}) {
+      benchmark::RegisterBenchmark(
+          (std::string("ledger/") + (save ? "save/" : "draft/") + std::to_string(size)).c_str(),
+          [size, save](benchmark::State& s) { LedgerGeneration(s, size, save); })
+          ->MinTime(min_time)
+          ->UseManualTime()
+          ->Unit(unit);
+    }
+  }
   benchmark::RegisterBenchmark("http/read", [](benchmark::State& s) { HttpReads(s, false); })
       ->MinTime(min_time)
       ->UseRealTime()
@@ -595,8 +717,8 @@ int Main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks(&collector);
   benchmark::Shutdown();
 
-  DeriveFigures(collector, options.sizes);
-  PrintTable(options.sizes);
+  DeriveFigures(collector, options.sizes, ledger_sizes);
+  PrintTable(options.sizes, ledger_sizes);
   for (const auto& [name, message] : Failures()) {
     std::printf("missing %s: %s\n", name.c_str(), message.c_str());
   }
@@ -605,6 +727,7 @@ int Main(int argc, char** argv) {
 
   env.sessions.clear();
   env.session.reset();
+  env.ledger_session.reset();
   db::ClearConnectionPool();
   if (!options.keep) {
     std::error_code ignored;

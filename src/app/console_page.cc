@@ -196,6 +196,54 @@ const EXAMPLES = {
   </func>
 </req>`],
   ],
+  CMakePZ: [
+    ['makepz + getpzdata: draft ledger voucher of an approved claim', (s) => `<req>
+  <func name="makepz">
+    <in con="1">
+      <pztype>记</pztype><pzdate>${s.date}</pzdate><blnTemp>1</blnTemp>
+      <rows><row strtypecode="201" guid="put the claim GUID here" strvouchid="ZC0001"/></rows>
+    </in>
+  </func>
+  <func name="getpzdata"><in><blnTemp>1</blnTemp></in></func>
+</req>`],
+    ['makepz: save the ledger voucher of an approved loan and claim', (s) => `<req>
+  <func name="makepz">
+    <in con="1">
+      <pztype>记</pztype><pzdate>${s.date}</pzdate><blnTemp>0</blnTemp>
+      <rows>
+        <row strtypecode="301" guid="put the loan GUID here" ts="0" strvouchid="JK0001"/>
+        <row strtypecode="201" guid="put the claim GUID here" ts="0" strvouchid="ZC0001"/>
+      </rows>
+    </in>
+    <daily>
+      <row strtypecode="301" guid="put the loan GUID here" ts="0"/>
+      <row strtypecode="201" guid="put the claim GUID here" ts="0"/>
+    </daily>
+  </func>
+</req>`],
+    ['getpzdata: the lines of a saved ledger voucher', (s) => `<req>
+  <func name="getpzdata"><in><strpzcode>记-${Number(s.date.slice(5, 7))}-1</strpzcode></in></func>
+</req>`],
+    ['cancelpz: void a saved ledger voucher', (s) => `<req>
+  <func name="cancelpz">
+    <in><rows><row pzguid="put the voucher link id here" strpzcode="记-3-1" iflag="" isignseq="1"/></rows></in>
+  </func>
+</req>`],
+  ],
+  CPzSet: [
+    ['getiokm + getopkm: voucher account settings', (s) => `<req>
+  <func name="getiokm"/>
+  <func name="getopkm"/>
+</req>`],
+    ['gethb: merge options', (s) => `<req>
+  <func name="gethb"/>
+</req>`],
+    ['saveiokm: an account for hotel costs in RMB', (s) => `<req>
+  <func name="saveiokm">
+    <in><row P="1" strOperatType="201" strIOItemCode="20101" strCurrency="人民币" strCode="660101" blnModiDire="1"/></in>
+  </func>
+</req>`],
+  ],
 };
 // Master data: examples on the demo company; a change or deletion sends back the `ts` that a
 // read answered for the row.

@@ -23,9 +23,12 @@ std::string StableXml(std::string_view xml) {
 }
 
 void ExpectGolden(std::string_view relative_path, std::string_view actual) {
+  ExpectGoldenText(relative_path, StableXml(actual));
+}
+
+void ExpectGoldenText(std::string_view relative_path, std::string_view stable) {
   std::filesystem::path path =
       std::filesystem::path(REMBIZ_SOURCE_DIR) / "tests" / std::string(relative_path);
-  std::string stable = StableXml(actual);
   const char* update = std::getenv("REMBIZ_UPDATE_GOLDEN");
   if (update && std::string(update) == "1") {
     std::filesystem::create_directories(path.parent_path());

@@ -14,4 +14,7 @@ std::string StableXml(std::string_view xml);
 // Compares StableXml(actual) with the golden file (relative to tests/), or writes it.
 void ExpectGolden(std::string_view relative_path, std::string_view actual);
 
+// The same for a text that is no XML (a table of lines, say): compared as it is.
+void ExpectGoldenText(std::string_view relative_path, std::string_view actual);
+
 }  // namespace rembiz::testing
