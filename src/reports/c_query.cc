@@ -78,10 +78,12 @@ std::string ApprovalFilter(const xml::Node& func, const std::string& table) {
 PagedQuery VoucherList(host::Session& session, db::Connection& cn, const xml::Node& func,
                        const std::string& table, bool loans) {
   PagedQuery query;
-  query.from =
-      frame::DataAuthFilter(session, table, "True") + NameJoins(table, RequestItems(func, cn));
+  std::string vouchers = frame::DataAuthFilter(session, table, "True");
+  query.from = vouchers + NameJoins(table, RequestItems(func, cn));
   query.where = UserFilter(func) + ApprovalFilter(func, table);
   query.key = table + ".autoid";
+  query.unique_key = true;
+  if (FilterOnlyOn(func, table)) query.key_from = vouchers;
   std::string t = table + ".";
   query.columns = "'' as SelCol,EC_OperationType.strname as strtypename," +
                   (loans ? t + "strvouchid+(case when " + t + "blnbegin='1' then '*' else '' end)"

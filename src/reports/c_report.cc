@@ -196,10 +196,12 @@ bool CReport::LoanAlertData(host::Session& session, db::Connection& cn, xml::Nod
                             xml::Document& answer) {
   return WithFailureKey("Q7.Rembiz.0127", [&] {
     PagedQuery query;
-    query.from = frame::DataAuthFilter(session, "ec_loanvouch", "True") +
-                 NameJoins("ec_loanvouch", RequestItems(func, cn));
+    std::string loans = frame::DataAuthFilter(session, "ec_loanvouch", "True");
+    query.from = loans + NameJoins("ec_loanvouch", RequestItems(func, cn));
     query.where = UserFilter(func);
     query.key = "ec_loanvouch.autoid";
+    query.unique_key = true;
+    if (FilterOnlyOn(func, "ec_loanvouch")) query.key_from = loans;
     query.columns =
         "EC_OperationType.strname as strtypename,ec_loanvouch.strvouchid+(case when "
         "ec_loanvouch.blnbegin='1' then '*' else '' end) as strvouchid," +

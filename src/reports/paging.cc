@@ -42,10 +42,14 @@ PageRequest ReadPageRequest(const xml::Node& func) {
 }
 
 Page FindPage(db::Connection& cn, const PagedQuery& query, const PageRequest& request) {
-  std::string keys =
-      "select distinct " + query.key + " as pagekey from " + query.from + " where " + query.where;
-  db::Recordset counted =
-      cn.Execute(NormalizeSql("select count(*) as n from (" + keys + ") pagekeys"));
+  const std::string& from = query.key_from.empty() ? query.from : query.key_from;
+  // A condition that holds for every row is left out, so that counting a whole table stays the
+  // engine's cheap count of its index.
+  std::string where = db::Trim(query.where) == "1=1" ? "" : " where " + query.where;
+  std::string count = query.unique_key ? "select count(*) as n from " + from + where
+                                       : "select count(*) as n from (select distinct " + query.key +
+                                             " as pagekey from " + from + where + ") pagekeys";
+  db::Recordset counted = cn.Execute(NormalizeSql(count));
   Page page;
   page.keys = counted.Value(0).ToInt();
   if (page.keys == 0) Raise(kErrBusiness, "Q7.Rembiz.0087");
@@ -53,18 +57,24 @@ Page FindPage(db::Connection& cn, const PagedQuery& query, const PageRequest& re
   page.count = (page.keys + page.rows - 1) / page.rows;
   page.current = std::clamp<int64_t>(request.current, 0, page.count - 1);
 
-  // The keys up to the page's end, of which the page holds the last ones: the cost follows the
-  // page's position, never the size of the whole list.
-  int64_t end = std::min(page.keys, (page.current + 1) * page.rows);
-  int64_t take = end - page.current * page.rows;
+  // The page's keys, read from the nearer end of the list: the cost follows the page's distance
+  // from the first or the last key, and the first and last pages cost the same at any size.
+  int64_t start = page.current * page.rows;
+  int64_t end = std::min(page.keys, start + page.rows);
+  bool from_end = start > page.keys - end;
+  int64_t reach = from_end ? page.keys - start : end;
   db::Recordset bounds = cn.Execute(NormalizeSql(
-      "select top " + std::to_string(take) + " pagekey from (select distinct top " +
-      std::to_string(end) + " " + query.key + " as pagekey from " + query.from + " where " +
-      query.where + " order by " + query.key + ") pagekeys order by pagekey desc"));
+      "select top " + std::to_string(end - start) + " pagekey from (select distinct top " +
+      std::to_string(reach) + " " + query.key + " as pagekey from " + from + where + " order by " +
+      query.key + (from_end ? " desc" : "") + ") pagekeys order by pagekey" +
+      (from_end ? "" : " desc")));
   if (bounds.Eof()) Raise(kErrBusiness, "Q7.Rembiz.0126");
-  page.last = KeyLiteral(query, bounds.Value(0));
+  // Read from the start, the keys come last key first; read from the end, first key first.
+  db::Variant top = bounds.Value(0);
   bounds.Move(static_cast<size_t>(bounds.RecordCount() - 1));
-  page.first = KeyLiteral(query, bounds.Value(0));
+  db::Variant bottom = bounds.Value(0);
+  page.first = KeyLiteral(query, from_end ? top : bottom);
+  page.last = KeyLiteral(query, from_end ? bottom : top);
   return page;
 }
 

@@ -23,6 +23,11 @@ struct PagedQuery {
   std::string where;  // without "where"
   std::string key;    // an expression; distinct keys make the pages
   bool text_key = false;
+  // The FROM that counts and bounds the keys, when `from` only adds names to it (left joins on
+  // unique keys never add or drop a key); "" uses `from`.
+  std::string key_from;
+  // The key is unique within the key FROM (a primary key), so counting needs no DISTINCT.
+  bool unique_key = false;
   std::string columns;
   std::string order;  // of the rows within a page; "" orders by the key
 };

@@ -91,6 +91,14 @@ std::string RequestItems(const xml::Node& func, db::Connection& cn) {
   return frame::ItemSourceSql(item_class, cn);
 }
 
+bool FilterOnlyOn(const xml::Node& func, std::string_view table) {
+  std::string prefix = db::Lower(table) + ".";
+  for (const xml::Node& child : func.SelectSingleNode("in/cond").Children()) {
+    if (db::Lower(child.Attr("fieldname")).rfind(prefix, 0) != 0) return false;
+  }
+  return true;
+}
+
 std::string DateColumn(const std::string& column, const std::string& name) {
   return "convert(varchar(10)," + column + ",120) as " + name;
 }

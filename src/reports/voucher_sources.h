@@ -38,6 +38,10 @@ std::string NameJoins(std::string_view head, const std::string& items);
 // when it names none.
 std::string RequestItems(const xml::Node& func, db::Connection& cn);
 
+// True when every condition of the user's filter names a column of `table` ("<table>.column"):
+// the list's keys then need no joins to be counted.
+bool FilterOnlyOn(const xml::Node& func, std::string_view table);
+
 // A date column shown as yyyy-mm-dd, selected as `name`.
 std::string DateColumn(const std::string& column, const std::string& name);
 
