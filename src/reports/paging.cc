@@ -44,8 +44,9 @@ PageRequest ReadPageRequest(const xml::Node& func) {
 Page FindPage(db::Connection& cn, const PagedQuery& query, const PageRequest& request) {
   const std::string& from = query.key_from.empty() ? query.from : query.key_from;
   // A condition that holds for every row is left out, so that counting a whole table stays the
-  // engine's cheap count of its index.
-  std::string where = db::Trim(query.where) == "1=1" ? "" : " where " + query.where;
+  // engine's cheap count of its index. The others stand in parentheses: an English session
+  // brackets an alias up to the next comma, which must not swallow the condition.
+  std::string where = db::Trim(query.where) == "1=1" ? "" : " where (" + query.where + ")";
   std::string count = query.unique_key ? "select count(*) as n from " + from + where
                                        : "select count(*) as n from (select distinct " + query.key +
                                              " as pagekey from " + from + where + ") pagekeys";

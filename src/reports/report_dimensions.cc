@@ -47,15 +47,16 @@ std::string Dimension::WorkKey(bool currency) const {
 std::string Dimension::GroupFormat() const {
   std::string code = MessageText("Q7.Rembiz.Web.0612");
   std::string name_title = MessageText("Q7.Rembiz.Web.0613");
-  if (item) {
-    return "<row name=''" + Attr("text", title) + " printname='cclasscode,cclassname'" +
-           Attr("printtext", code + "," + name_title) + ">" +
-           Column("cclasscode", code, 600, "left") +
-           Column("cclassname", name_title, 1300, "left") + "</row>";
-  }
-  return "<row name=''" + Attr("text", title) + " printname='ccode,cname'" +
-         Attr("printtext", code + "," + name_title) + ">" + Column("ccode", code, 800, "left") +
-         Column("cname", name_title, 1800, "left") + "</row>";
+  std::string printtext = Attr("printtext", code + "," + name_title);
+  std::string group = "<row name=''" + Attr("text", title) + " printname='ccode,cname'" +
+                      printtext + ">" + Column("ccode", code, 800, "left") +
+                      Column("cname", name_title, 1800, "left") + "</row>";
+  if (!item) return group;
+  // An item is shown under its class.
+  return "<row name=''" + Attr("text", MessageText("Q7.Rembiz.0131")) +
+         " printname='cclasscode,cclassname'" + printtext + ">" +
+         Column("cclasscode", code, 600, "left") + Column("cclassname", name_title, 1300, "left") +
+         "</row>" + group;
 }
 
 Dimension RequestDimension(const xml::Node& func, std::string_view head, bool summary,
