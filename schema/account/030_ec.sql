@@ -83,7 +83,7 @@ END;
 
 CREATE TABLE EC_LoanVouch (
   AutoID INTEGER PRIMARY KEY AUTOINCREMENT,
-  GUID uniqueidentifier NOT NULL DEFAULT (newid()) COLLATE NOCASE,
+  GUID uniqueidentifier NOT NULL DEFAULT (newid()) COLLATE UNIQUEIDENTIFIER,
   strTypeCode varchar(20) COLLATE NOCASE NOT NULL,
   strVouchID varchar(30) COLLATE NOCASE NOT NULL,
   dtLoanDate datetime NOT NULL,
@@ -160,8 +160,8 @@ END;
 -- blnNetOK are the online-payment state of the row.
 CREATE TABLE EC_LoanVouch_Sub (
   AutoID INTEGER PRIMARY KEY AUTOINCREMENT,
-  GUID uniqueidentifier NOT NULL DEFAULT (newid()) COLLATE NOCASE,
-  MGuid uniqueidentifier NOT NULL COLLATE NOCASE,
+  GUID uniqueidentifier NOT NULL DEFAULT (newid()) COLLATE UNIQUEIDENTIFIER,
+  MGuid uniqueidentifier NOT NULL COLLATE UNIQUEIDENTIFIER,
   strBalanceID varchar(12) COLLATE NOCASE NULL,
   dblMoney money NULL,
   dblPreMoney money NULL,
@@ -210,7 +210,7 @@ END;
 
 CREATE TABLE EC_ExpenVouch (
   AutoID INTEGER PRIMARY KEY AUTOINCREMENT,
-  GUID uniqueidentifier NOT NULL DEFAULT (newid()) COLLATE NOCASE,
+  GUID uniqueidentifier NOT NULL DEFAULT (newid()) COLLATE UNIQUEIDENTIFIER,
   strTypeCode varchar(20) COLLATE NOCASE NOT NULL,
   strVouchID varchar(30) COLLATE NOCASE NOT NULL,
   dtLoanDate datetime NOT NULL,
@@ -282,8 +282,8 @@ END;
 -- of the standards' third dimension, strIOItem a leaf reimbursement item.
 CREATE TABLE EC_ExpenVouch_Sub (
   AutoID INTEGER PRIMARY KEY AUTOINCREMENT,
-  GUID uniqueidentifier NOT NULL DEFAULT (newid()) COLLATE NOCASE,
-  MGuid uniqueidentifier NOT NULL COLLATE NOCASE,
+  GUID uniqueidentifier NOT NULL DEFAULT (newid()) COLLATE UNIQUEIDENTIFIER,
+  MGuid uniqueidentifier NOT NULL COLLATE UNIQUEIDENTIFIER,
   dtBDate varchar(10) COLLATE NOCASE NULL,
   intBTime int NULL,
   dtEDate varchar(10) COLLATE NOCASE NULL,
@@ -336,9 +336,9 @@ END;
 -- Loans written off against claims: one link per loan row and claim.
 
 CREATE TABLE EC_ExpenLoanInfo (
-  GUID uniqueidentifier NOT NULL DEFAULT (newid()) COLLATE NOCASE,
-  LoanSubguid uniqueidentifier NOT NULL COLLATE NOCASE,
-  Expenguid uniqueidentifier NOT NULL COLLATE NOCASE,
+  GUID uniqueidentifier NOT NULL DEFAULT (newid()) COLLATE UNIQUEIDENTIFIER,
+  LoanSubguid uniqueidentifier NOT NULL COLLATE UNIQUEIDENTIFIER,
+  Expenguid uniqueidentifier NOT NULL COLLATE UNIQUEIDENTIFIER,
   dblJE money NULL DEFAULT 0,
   blnUsed bit NULL,
   ts bigint NOT NULL DEFAULT 0
@@ -376,8 +376,8 @@ END;
 
 CREATE TABLE EC_BalanceInfo (
   AutoID INTEGER PRIMARY KEY AUTOINCREMENT,
-  GUID uniqueidentifier NOT NULL DEFAULT (newid()) COLLATE NOCASE,
-  ExpenGUID uniqueidentifier NOT NULL COLLATE NOCASE,
+  GUID uniqueidentifier NOT NULL DEFAULT (newid()) COLLATE UNIQUEIDENTIFIER,
+  ExpenGUID uniqueidentifier NOT NULL COLLATE UNIQUEIDENTIFIER,
   intIOType int NULL,
   strBalanceID varchar(12) COLLATE NOCASE NULL,
   dblMoney money NULL DEFAULT 0,
@@ -410,7 +410,7 @@ END;
 -- (an excess stops the save) or "提示" (a warning).
 
 CREATE TABLE EC_Expense (
-  GUID uniqueidentifier NOT NULL DEFAULT (newid()) COLLATE NOCASE,
+  GUID uniqueidentifier NOT NULL DEFAULT (newid()) COLLATE UNIQUEIDENTIFIER,
   strStandName nvarchar(100) COLLATE NOCASE NOT NULL,
   strIOItemCode varchar(20) COLLATE NOCASE NOT NULL,
   strControlType nvarchar(20) COLLATE NOCASE NULL,
@@ -431,14 +431,14 @@ CREATE TRIGGER trg_EC_Expense_ts_upd AFTER UPDATE ON EC_Expense
 END;
 
 CREATE TABLE EC_ExpenseDepart (
-  GuidMain uniqueidentifier NOT NULL COLLATE NOCASE,
+  GuidMain uniqueidentifier NOT NULL COLLATE UNIQUEIDENTIFIER,
   strDepartID varchar(12) COLLATE NOCASE NOT NULL
 );
 CREATE UNIQUE INDEX PK_EC_ExpenseDepart ON EC_ExpenseDepart (GuidMain, strDepartID);
 CREATE INDEX idx_EC_ExpenseDepart_strDepartID ON EC_ExpenseDepart (strDepartID);
 
 CREATE TABLE EC_EffectItem (
-  GUIDStand uniqueidentifier NOT NULL COLLATE NOCASE,
+  GUIDStand uniqueidentifier NOT NULL COLLATE UNIQUEIDENTIFIER,
   intEDCode int NOT NULL,
   ts bigint NOT NULL DEFAULT 0
 );
@@ -457,8 +457,8 @@ END;
 -- strField1..4 hold the values of dimensions 1..4; an unused dimension is Null. As on the
 -- server, Nulls count as equal in the unique key.
 CREATE TABLE EC_StandSet (
-  GUID uniqueidentifier NOT NULL DEFAULT (newid()) COLLATE NOCASE,
-  GUIDStand uniqueidentifier NOT NULL COLLATE NOCASE,
+  GUID uniqueidentifier NOT NULL DEFAULT (newid()) COLLATE UNIQUEIDENTIFIER,
+  GUIDStand uniqueidentifier NOT NULL COLLATE UNIQUEIDENTIFIER,
   strField1 varchar(10) COLLATE NOCASE NULL,
   strField2 varchar(10) COLLATE NOCASE NULL,
   strField3 varchar(10) COLLATE NOCASE NULL,
@@ -485,7 +485,7 @@ END;
 -- Brackets of dimension 4 (the receipt amount per unit), per standard: strEIName is the upper
 -- bound of the bracket, a number kept as text.
 CREATE TABLE EC_EISet_Stand (
-  GUIDStand uniqueidentifier NOT NULL COLLATE NOCASE,
+  GUIDStand uniqueidentifier NOT NULL COLLATE UNIQUEIDENTIFIER,
   intEICode int NOT NULL DEFAULT 4,
   strEICode varchar(10) COLLATE NOCASE NOT NULL,
   strEIName nvarchar(60) COLLATE NOCASE NOT NULL,
@@ -592,7 +592,7 @@ END;
 
 -- Bank accounts of persons; one account may be the default.
 CREATE TABLE EC_PersonAcc (
-  GUID uniqueidentifier NOT NULL DEFAULT (newid()) COLLATE NOCASE,
+  GUID uniqueidentifier NOT NULL DEFAULT (newid()) COLLATE UNIQUEIDENTIFIER,
   strPersonCode varchar(20) COLLATE NOCASE NOT NULL,
   strBankAcc nvarchar(50) COLLATE NOCASE NOT NULL,
   strBank nvarchar(100) COLLATE NOCASE NULL,
@@ -619,7 +619,7 @@ END;
 -- count as equal in the unique keys.
 
 CREATE TABLE EC_PzSet_IO (
-  GUID uniqueidentifier NOT NULL DEFAULT (newid()) COLLATE NOCASE,
+  GUID uniqueidentifier NOT NULL DEFAULT (newid()) COLLATE UNIQUEIDENTIFIER,
   strOperatType varchar(20) COLLATE NOCASE NOT NULL,
   strIOItemCode varchar(20) COLLATE NOCASE NULL,
   strCurrency nvarchar(14) COLLATE NOCASE NULL,
@@ -642,7 +642,7 @@ CREATE TRIGGER trg_EC_PzSet_IO_ts_upd AFTER UPDATE ON EC_PzSet_IO
 END;
 
 CREATE TABLE EC_PzSet_OP (
-  GUID uniqueidentifier NOT NULL DEFAULT (newid()) COLLATE NOCASE,
+  GUID uniqueidentifier NOT NULL DEFAULT (newid()) COLLATE UNIQUEIDENTIFIER,
   strOperatType nvarchar(20) COLLATE NOCASE NOT NULL,
   strBalanceType varchar(12) COLLATE NOCASE NULL,
   strBankID varchar(12) COLLATE NOCASE NULL,

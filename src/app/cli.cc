@@ -1,5 +1,8 @@
 #include "app/cli.h"
 
+#include <termios.h>
+#include <unistd.h>
+
 #include <CLI/CLI.hpp>
 #include <fstream>
 #include <iostream>
@@ -36,19 +39,55 @@ void AddCommon(CLI::App* cmd, Common& common) {
   cmd->add_option("--year", common.year, "fiscal year (default: the current year)");
 }
 
-int RunInit(const Common& common, bool demo, bool force) {
-  host::InitOptions options;
+// One line of standard input; on a terminal with the echo off, for passwords.
+std::string ReadSecret(const std::string& prompt) {
+  bool terminal = isatty(STDIN_FILENO);
+  termios saved{};
+  if (terminal) {
+    std::cerr << prompt << std::flush;
+    tcgetattr(STDIN_FILENO, &saved);
+    termios quiet = saved;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
+  }
+  std::string line;
+  std::getline(std::cin, line);
+  if (terminal) {
+    tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+    std::cerr << "\n";
+  }
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line;
+}
+
+// The administrator's password of an empty company: from --admin-password, else asked on the
+// terminal (twice), else one line of standard input. There is no default password.
+std::string AdminPassword(const host::InitOptions& options) {
+  if (!options.admin_password.empty()) return options.admin_password;
+  std::string password =
+      ReadSecret("Password for the administrator '" + options.admin_user + "': ");
+  if (isatty(STDIN_FILENO) && !password.empty() &&
+      ReadSecret("The same password again: ") != password) {
+    throw ComError(static_cast<int32_t>(0x80004005), "The two passwords differ.", "Rembiz.Setup");
+  }
+  return password;
+}
+
+int RunInit(const Common& common, bool demo, bool force, host::InitOptions options) {
   options.demo = demo;
   options.force = force;
   options.account = common.account;
   options.year = common.year;
+  if (!demo) options.admin_password = AdminPassword(options);
   host::DataDir dir(common.data);
   host::InitDataDirectory(dir, options);
   std::cout << "Created " << dir.SystemDatabase().string() << " and "
             << dir.AccountDatabase(options.account,
                                    options.year.empty() ? host::CurrentYearText() : options.year)
                    .string()
-            << (demo ? " with the demo company" : "") << "\n";
+            << (demo ? " with the demo company"
+                     : " with an empty company; its administrator is " + options.admin_user)
+            << "\n";
   return 0;
 }
 
@@ -159,6 +198,14 @@ int RunCli(int argc, char** argv) {
   AddCommon(init, common);
   init->add_flag("--demo", demo, "load the demo company");
   init->add_flag("--force", force, "replace existing databases");
+  host::InitOptions company;
+  init->add_option("--account-name", company.account_name, "name of an empty company");
+  init->add_option("--admin", company.admin_user, "administrator of an empty company")
+      ->capture_default_str();
+  init->add_option("--admin-name", company.admin_name, "the administrator's name on vouchers")
+      ->capture_default_str();
+  init->add_option("--admin-password", company.admin_password,
+                   "the administrator's password (asked when not given)");
 
   bool as_xml = false;
   std::string statement;
@@ -223,7 +270,7 @@ int RunCli(int argc, char** argv) {
   }
 
   try {
-    if (*init) return RunInit(common, demo, force);
+    if (*init) return RunInit(common, demo, force, company);
     if (*sql) return RunSql(common, as_xml, statement);
     if (*call) return RunCall(common, class_name, file, user, language);
     if (*bank_confirm) return RunBankConfirm(common, pay_id);

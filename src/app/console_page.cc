@@ -239,6 +239,160 @@ const EXAMPLES = {
 </req>`],
   ],
 };
+// Master data: examples on the demo company; a change or deletion sends back the `ts` that a
+// read answered for the row.
+Object.assign(EXAMPLES, {
+  COperation: [
+    ['get: operation types', (s) => `<req>
+  <func name="get"/>
+</req>`],
+    ['edit: add an operation type (code 203)', (s) => `<req>
+  <func name="edit">
+    <in>
+      <row P="1" intType="支出" strName="会议费报销" strShowID="31" strPrintID="32"/>
+    </in>
+  </func>
+</req>`],
+    ['edit: change 302, delete 203', (s) => `<req>
+  <func name="edit">
+    <in>
+      <row P="2" intType="借款" strCode="302" strName="备用金借款" strShowID="11" strPrintID="12"
+           ts="ts of 302 from get"/>
+      <row P="3" intType="支出" strCode="203" ts="ts of 203 from get"/>
+    </in>
+  </func>
+</req>`],
+  ],
+  CChoice: [
+    ['get: module options', (s) => `<req>
+  <func name="get"/>
+</req>`],
+    ['edit: overdue and alert days, code levels', (s) => `<req>
+  <func name="edit">
+    <in intExpireDays="45" intAlertDays="10" strIOLevel="12222" blnAutoAlert="true"/>
+  </func>
+</req>`],
+  ],
+  CRPItem: [
+    ['treeget + outputget: the item tree and its export', (s) => `<req>
+  <func name="treeget"/>
+  <func name="outputget"/>
+</req>`],
+    ['get: one item', (s) => `<req>
+  <func name="get"><in><r strcode="20101"/></in></func>
+</req>`],
+    ['new: an item below 201', (s) => `<req>
+  <func name="new"><in><r strcode="20104" strupcode="201" strname="餐费" strtypecode="201"/></in></func>
+</req>`],
+    ['edit: rename an item', (s) => `<req>
+  <func name="edit"><in><r strcode="203" strupcode="2" strname="办公用品" strtypecode="202"
+      ts="ts from get"/></in></func>
+</req>`],
+    ['del: delete an item', (s) => `<req>
+  <func name="del"><in><r strcode="20104" strupcode="201" ts="ts from get"/></in></func>
+</req>`],
+  ],
+  CDistrict: [
+    ['treeget + outputget: the district tree and its export', (s) => `<req>
+  <func name="treeget"/>
+  <func name="outputget"/>
+</req>`],
+    ['get: one district', (s) => `<req>
+  <func name="get"><in><r strcode="0201"/></in></func>
+</req>`],
+    ['new: a district below 01 (place grade 02)', (s) => `<req>
+  <func name="new"><in><r strcode="0103" strupcode="01" strname="石家庄" strtypecode="02"/></in></func>
+</req>`],
+    ['edit: change a district\'s grade', (s) => `<req>
+  <func name="edit"><in><r strcode="0203" strname="汕头" strtypecode="02" ts="ts from get"/></in></func>
+</req>`],
+    ['del: delete a district', (s) => `<req>
+  <func name="del"><in><r strcode="0103" ts="ts from get"/></in></func>
+</req>`],
+  ],
+  CPerson: [
+    ['getdepart + getperlist: departments and the persons of 03', (s) => `<req>
+  <func name="getdepart"/>
+  <func name="getperlist"><in><strDepCode>03</strDepCode></in></func>
+</req>`],
+    ['getperbas + getperacc + getperson: one person', (s) => `<req>
+  <func name="getperbas"><in><strPersonCode>0004</strPersonCode></in></func>
+  <func name="getperacc"><in><strPersonCode>0004</strPersonCode></in></func>
+  <func name="getperson"><in><strPersonCode>0004</strPersonCode><Show/></in></func>
+</req>`],
+    ['saveperbas: a grade for a person without settings', (s) => `<req>
+  <func name="saveperbas">
+    <in><strPersonCode>0007</strPersonCode><strGradeID>03</strGradeID><ts/></in>
+  </func>
+</req>`],
+    ['saveperacc: add a bank account', (s) => `<req>
+  <func name="saveperacc">
+    <in>
+      <strPersonCode>0006</strPersonCode>
+      <row P="1" strBankAcc="6222020200006666" strBank="工商银行北京分行" blnDefault="1"/>
+    </in>
+  </func>
+</req>`],
+    ['saveperson: loan limits (days, number, amount)', (s) => `<req>
+  <func name="saveperson">
+    <in>
+      <strPersonCode>0006</strPersonCode>
+      <Rows ts="ts from getperson">
+        <row blnCtrl="1" dblMoney="30" strCtrlType="提示"/>
+        <row blnCtrl="1" dblMoney="2" strCtrlType="严格控制"/>
+        <row blnCtrl="0"/>
+      </Rows>
+    </in>
+  </func>
+</req>`],
+    ['outputget: every person with grade, account and limits', (s) => `<req>
+  <func name="outputget"/>
+</req>`],
+  ],
+  CStand: [
+    ['getstand: the standards', (s) => `<req>
+  <func name="getstand"/>
+</req>`],
+    ['getdepart + geteffect + getset: one standard', (s) => `<req>
+  <func name="getdepart"><in><s GUID="{EC5D0003-0000-4000-8000-000000000003}"/></in></func>
+  <func name="geteffect"><in><s GUID="{EC5D0003-0000-4000-8000-000000000003}"/></in></func>
+  <func name="getset"><in><s GUID="{EC5D0003-0000-4000-8000-000000000003}"/></in></func>
+</req>`],
+    ['geteffectvalue: person grades, and a standard\'s receipt brackets', (s) => `<req>
+  <func name="geteffectvalue"><in><s strItem="1"/></in></func>
+  <func name="geteffectvalue">
+    <in><s GUID="{EC5D0003-0000-4000-8000-000000000003}" strItem="4"/></in>
+  </func>
+</req>`],
+    ['savestand: a new standard for office costs', (s) => `<req>
+  <func name="savestand">
+    <in><s><rows>
+      <row P="1" strStandName="办公费标准" strIOCode="203" strControlType="严格控制"/>
+    </rows></s></in>
+  </func>
+</req>`],
+    ['saveeffectvalue: add a person grade', (s) => `<req>
+  <func name="saveeffectvalue">
+    <in><s strItem="1"><rows><row P="1" strName="总监"/></rows></s></in>
+  </func>
+</req>`],
+    ['savedepart + saveeffect + saveset: set up a new standard', (s) => `<req>
+  <func name="savedepart">
+    <in><s GUID="GUID from getstand"><rows><row id="0201"/><row id="0202"/></rows></s></in>
+  </func>
+  <func name="saveeffect">
+    <in><s GUID="GUID from getstand"><rows><row id="1"/></rows></s></in>
+  </func>
+  <func name="saveset">
+    <in><s GUID="GUID from getstand"><rows>
+      <row P="1" strPerID="01" dblMoney="800" dblRate="0"/>
+      <row P="1" strPerID="02" dblMoney="500" dblRate="0"/>
+      <row P="1" strPerID="03" dblMoney="300" dblRate="0"/>
+    </rows></s></in>
+  </func>
+</req>`],
+  ],
+});
 const SKELETON = (s) => `<req>
   <func name="">
     <in/>

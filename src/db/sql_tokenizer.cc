@@ -108,6 +108,10 @@ Tokens Tokenize(std::string_view sql) {
       size_t end = DelimitedEnd(sql, i + 1, '\'', "string literal");
       push(TokenKind::kString, std::string(sql.substr(i + 1, end - i - 1)));
       i = end;
+    } else if ((c == 'X' || c == 'x') && i + 1 < n && sql[i + 1] == '\'') {
+      size_t end = DelimitedEnd(sql, i + 1, '\'', "blob literal");
+      push(TokenKind::kBlob, std::string(sql.substr(i, end - i)));
+      i = end;
     } else if (c == '\'') {
       size_t end = DelimitedEnd(sql, i, '\'', "string literal");
       push(TokenKind::kString, std::string(sql.substr(i, end - i)));

@@ -15,6 +15,7 @@ enum class TokenKind {
   kQuotedName,  // [name] or "name", kept with its delimiters
   kString,      // '...' with doubled quotes; an N prefix is dropped
   kNumber,
+  kBlob,      // x'0A': a binary literal in SQLite's spelling, kept as written
   kVariable,  // @name or @@name
   kOperator,  // + - * / % = <> != < > <= >= !< !> || += -= & | ^ ~ and any other sign
   kLParen,
