@@ -219,6 +219,32 @@ const EXAMPLES = {
   <func name="getVouchListID"><in><strAutoID/><Director>3</Director></in></func>
 </req>`],
   ],
+  CQuery: [
+    ['listloandata: the first page of loan vouchers', (s) => `<req>
+  <func name="listloandata">
+    <in>
+      <page><current>0</current><rows>20</rows></page>
+      <cond>
+        <row name="dtloandate" fieldname="ec_loanvouch.dtloandate" fieldtype="1" value="${s.year}-01-01" type="5"/>
+      </cond>
+    </in>
+  </func>
+</req>`],
+  ],
+  CReport: [
+    ['typecollectdata: loans by department and type', (s) => `<req>
+  <func name="typecollectdata">
+    <in>
+      <page><current>0</current><rows>20</rows></page>
+      <type>
+        <row name="strtype" value="0"/>
+        <row name="stritem" value="${s.language === 'en-US' ? 'Department' : '部门'}"/>
+        <row name="strshow" value="0"/>
+      </type>
+    </in>
+  </func>
+</req>`],
+  ],
   CAudit: [
     ['AuditVouch: approve one loan voucher', (s) => `<req>
   <func name="AuditVouch">
@@ -506,7 +532,7 @@ function showSession(info) {
 function sessionValues() {
   const date = session.loginDate || `${session.year}-01-01`;
   return {year: session.year, date, month: date.slice(0, 7).replace('-', ''),
-          userName: session.userName};
+          userName: session.userName, language: session.language};
 }
 function fillExamples() {
   const list = EXAMPLES[$('class').value] || [];
