@@ -240,6 +240,33 @@ void OverSize(benchmark::State& state, int64_t size, const std::string& class_na
                                  static_cast<double>(std::max<int64_t>(state.iterations(), 1));
 }
 
+// One page of CQuery's loan list over a data set of `size` generated vouchers: the first page
+// and one deep in the list (the last), 20 rows each. Paging counts the keys and bounds the page
+// by them, so the time of a page should barely grow with the list.
+void ListPage(benchmark::State& state, int64_t size, bool last) {
+  Env& env = TheEnv();
+  host::LocalSession& session = *env.sessions.at(size);
+  const std::string request = "<req><func name='listloandata'><in><page><current>" +
+                              std::string(last ? "999999999" : "0") +
+                              "</current><rows>20</rows></page><cond/></in></func></req>";
+  xml::Document check = Call("CQuery", request, session);
+  if (IsError(check) || check.SelectNodes("//data/row").size() != 20) {
+    state.SkipWithError(("list page failed: " + Describe(check)).c_str());
+    for (auto _ : state) {
+    }
+    return;
+  }
+  int64_t statements = 0;
+  for (auto _ : state) {
+    int64_t before = db::ThreadStatementCount();
+    xml::Document doc = Call("CQuery", request, session);
+    statements += db::ThreadStatementCount() - before;
+    benchmark::DoNotOptimize(doc);
+  }
+  state.counters["statements"] = static_cast<double>(statements) /
+                                 static_cast<double>(std::max<int64_t>(state.iterations(), 1));
+}
+
 // ---------------------------------------------------------------------------------------------
 // Ledger voucher generation: one "makepz" over the first N generated claims, merged into one
 // voucher (con="1"). The draft stages, normalises, merges and stamps the lines and changes no
@@ -455,7 +482,7 @@ void DeriveFigures(const Collector& collector, const std::vector<int64_t>& sizes
     if (replay) figures[std::string(kind) + "_replay_us"] = replay->ns / 1000.0;
   }
   for (int64_t size : sizes) {
-    for (const char* kind : {"navigate", "selectget"}) {
+    for (const char* kind : {"navigate", "selectget", "listpage", "listlast"}) {
       const std::string label = SizeLabel(size);
       if (const Measured* m = find(std::string(kind) + "/" + std::to_string(size))) {
         figures[std::string(kind) + "_ms_" + label] = m->ns / 1e6;
@@ -497,11 +524,11 @@ void PrintTable(const std::vector<int64_t>& sizes, const std::vector<int64_t>& l
       {"claim_save_statements", "stmts", "", nullptr},
       {"claim_read_ps", "reads/s", ">= 10000", at_least(10000)},
   };
-  for (const char* kind : {"navigate", "selectget"}) {
+  for (const char* kind : {"navigate", "selectget", "listpage", "listlast"}) {
     for (int64_t size : sizes) {
       rows.push_back({std::string(kind) + "_ms_" + SizeLabel(size), "ms/call", "", nullptr});
       rows.push_back({std::string(kind) + "_statements_" + SizeLabel(size), "stmts",
-                      std::string(kind) == "navigate" ? "no per-row" : "", nullptr});
+                      std::string(kind) == "selectget" ? "" : "no per-row", nullptr});
     }
   }
   rows.push_back({"http_rps", "req/s", "", nullptr});
@@ -529,6 +556,18 @@ void PrintTable(const std::vector<int64_t>& sizes, const std::vector<int64_t>& l
     if (row.figure.find("ratio") != std::string::npos && verdict == "BELOW") verdict = "ABOVE";
     std::printf("%-26s %12s  %-8s %-11s %s\n", row.figure.c_str(), value.c_str(), row.unit.c_str(),
                 row.target.c_str(), verdict.c_str());
+  }
+  // A list page costs about the same over any number of vouchers: its time over the largest
+  // data set against the smallest.
+  for (const char* kind : {"listpage", "listlast"}) {
+    auto small = Figures().find(std::string(kind) + "_ms_" + SizeLabel(sizes.front()));
+    auto large = Figures().find(std::string(kind) + "_ms_" + SizeLabel(sizes.back()));
+    if (sizes.size() > 1 && small != Figures().end() && large != Figures().end()) {
+      double ratio = large->second / small->second;
+      Figures()[std::string(kind) + "_ratio"] = ratio;
+      std::printf("%-26s %12s  %-8s %-11s %s\n", (std::string(kind) + "_ratio").c_str(),
+                  Number(ratio).c_str(), "x", "<= 10", ratio <= 10 ? "ok" : "ABOVE");
+    }
   }
   // Linear means the time per voucher stays flat as the data set grows.
   if (ledger_sizes.size() > 1) {
@@ -562,7 +601,7 @@ void WriteJson(const fs::path& path) {
                                     "loan_save_statements",
                                     "claim_save_statements",
                                     "claim_read_ps"};
-  for (const char* kind : {"navigate", "selectget"}) {
+  for (const char* kind : {"navigate", "selectget", "listpage", "listlast"}) {
     for (const char* label : {"1k", "10k", "100k"})
       names.push_back(std::string(kind) + "_ms_" + label);
   }
@@ -692,6 +731,13 @@ int Main(int argc, char** argv) {
         })
         ->MinTime(min_time)
         ->Unit(unit);
+    for (bool last : {false, true}) {
+      benchmark::RegisterBenchmark(
+          ((last ? "listlast/" : "listpage/") + std::to_string(size)).c_str(),
+          [size, last](benchmark::State& s) { ListPage(s, size, last); })
+          ->MinTime(min_time)
+          ->Unit(unit);
+    }
   }
   for (int64_t size : ledger_sizes) {
     for (bool save : {false, true}) {

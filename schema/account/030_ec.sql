@@ -141,6 +141,10 @@ CREATE UNIQUE INDEX PK_EC_LoanVouch ON EC_LoanVouch (GUID);
 CREATE UNIQUE INDEX IX_EC_LoanVouch ON EC_LoanVouch (strVouchID);
 CREATE INDEX idx_EC_LoanVouch_strLoanID ON EC_LoanVouch (strLoanID);
 CREATE INDEX idx_EC_LoanVouch_PZGUID ON EC_LoanVouch (PZGUID);
+-- Lists restrict an operator to departments and filter by approval state; the narrow state index
+-- is also what the engine counts a whole list by.
+CREATE INDEX idx_EC_LoanVouch_strDepartID ON EC_LoanVouch (strDepartID);
+CREATE INDEX idx_EC_LoanVouch_blnAudi ON EC_LoanVouch (blnAudi);
 CREATE TRIGGER trg_EC_LoanVouch_ts_ins AFTER INSERT ON EC_LoanVouch BEGIN
   UPDATE Host_RowVersion SET value = value + 1 WHERE id = 1;
   UPDATE EC_LoanVouch SET ts = (SELECT value FROM Host_RowVersion WHERE id = 1) WHERE rowid = NEW.rowid;
@@ -261,6 +265,8 @@ CREATE UNIQUE INDEX PK_EC_ExpenVouch ON EC_ExpenVouch (GUID);
 CREATE UNIQUE INDEX IX_EC_ExpenVouch ON EC_ExpenVouch (strVouchID, substr(strTypeCode, 1, 1));
 CREATE INDEX idx_EC_ExpenVouch_strLoanID ON EC_ExpenVouch (strLoanID);
 CREATE INDEX idx_EC_ExpenVouch_PZGUID ON EC_ExpenVouch (PZGUID);
+CREATE INDEX idx_EC_ExpenVouch_strDepartID ON EC_ExpenVouch (strDepartID);
+CREATE INDEX idx_EC_ExpenVouch_blnAudi ON EC_ExpenVouch (blnAudi);
 CREATE TRIGGER trg_EC_ExpenVouch_ts_ins AFTER INSERT ON EC_ExpenVouch BEGIN
   UPDATE Host_RowVersion SET value = value + 1 WHERE id = 1;
   UPDATE EC_ExpenVouch SET ts = (SELECT value FROM Host_RowVersion WHERE id = 1) WHERE rowid = NEW.rowid;
