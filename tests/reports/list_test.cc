@@ -26,7 +26,7 @@ TEST_F(ListTest, EachListAnswersItsColumnsAndKeys) {
                            "<func name='listnetpaydata'><in/></func>"
                            "<func name='listmakepzdata'><in/></func></req>");
   ASSERT_TRUE(doc.SelectSingleNode("/error").IsNull()) << doc.Xml();
-  testing::ExpectGolden("reports/golden/lists.xml", Golden(doc.DocumentElement()));
+  testing::ExpectGoldenText("reports/golden/lists.xml", Golden(doc.DocumentElement()));
 }
 
 TEST_F(ListTest, PagesAreClampedAndCoverEveryKeyOnce) {

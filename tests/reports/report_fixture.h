@@ -13,7 +13,7 @@
 
 #include "host/messages.h"
 #include "support/demo_fixture.h"
-#include "support/golden_file.h"
+#include "support/golden.h"
 
 namespace rembiz::reports {
 

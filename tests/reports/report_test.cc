@@ -64,7 +64,7 @@ TEST_F(CReportTest, AnswersAndColumnLayoutsOnTheCatalog) {
                           Ageing("部门", "04-15") + Ageing("项目", "04-15") + Summary("人员", "0") +
                           Summary("部门", "1", true) + Summary("日期", "2", false, "301,201"));
   ASSERT_TRUE(doc.SelectSingleNode("/error").IsNull()) << doc.Xml();
-  testing::ExpectGolden("reports/golden/reports.xml", Golden(doc.DocumentElement()));
+  testing::ExpectGoldenText("reports/golden/reports.xml", Golden(doc.DocumentElement()));
   EXPECT_EQ(WorkTables(), 0u);
 }
 

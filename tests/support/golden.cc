@@ -10,6 +10,12 @@
 
 namespace rembiz::testing {
 
+std::string Pretty(const xml::Node& node) {
+  std::ostringstream out;
+  node.Raw().print(out, "  ", pugi::format_indent);
+  return out.str();
+}
+
 std::string StableXml(std::string_view xml) {
   static const std::regex kVersion(R"re( ts=("[^"]*"|'[^']*'))re");
   std::string out = std::regex_replace(std::string(xml), kVersion, "");
