@@ -34,9 +34,9 @@ constexpr frame::FrameVariant kVariant{
 };
 
 constexpr frame::OperationEntry kOperations[] = {
-    frame::Op<&CMakePZ::MakePZOperation>("makepz"),
-    frame::Op<&CMakePZ::CancelPZ>("cancelpz", frame::kCheckHostLock),
-    frame::Op<&CMakePZ::GetPZData>("getpzdata"),
+    frame::Op<&CMakePZ::MakePZOperation>("makepz", frame::kLowerCaseName),
+    frame::Op<&CMakePZ::CancelPZ>("cancelpz", frame::kCheckHostLock | frame::kLowerCaseName),
+    frame::Op<&CMakePZ::GetPZData>("getpzdata", frame::kLowerCaseName),
     frame::Op<&CMakePZ::SaveTempPZData>("SaveTempPZData", frame::kCheckHostLock),
 };
 

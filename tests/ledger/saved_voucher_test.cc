@@ -82,8 +82,9 @@ TEST_F(SavedVoucherTest, SaveReadBackCancelAndGenerateAgain) {
            std::string(kLoan) + "' then 1 else 0 end as from_loan, case when coutno_id = '" + link +
            "' then 1 else 0 end as linked, iflag from GL_accvouch)"));
 
-  // Read back by its code.
-  xml::Document read = Call("CMakePZ", "<req><func name='getpzdata'><in><strpzcode>" + code +
+  // Read back by its code (this class compares the names of its first three operations
+  // lower-cased).
+  xml::Document read = Call("CMakePZ", "<req><func name='GetPZData'><in><strpzcode>" + code +
                                            "</strpzcode></in></func></req>");
   ExpectGoldenText(
       "ledger/golden/saved_readback.txt",
