@@ -4,6 +4,21 @@
 #include "db/error.h"
 
 namespace rembiz::bench {
+namespace {
+
+// The numbers 1..count as a derived table "n(i)" (up to 100,000): five digit tables joined.
+std::string Numbers(int64_t count) {
+  const std::string digit =
+      "(select 0 as d union all select 1 union all select 2 union all select 3 union all select 4 "
+      "union all select 5 union all select 6 union all select 7 union all select 8 union all "
+      "select 9)";
+  return "(select a.d + 10 * b.d + 100 * c.d + 1000 * e.d + 10000 * f.d + 1 as i from " + digit +
+         " a cross join " + digit + " b cross join " + digit + " c cross join " + digit +
+         " e cross join " + digit + " f) n where i <= " + std::to_string(count);
+}
+
+}  // namespace
+
 host::DataDir MakeDataDirectory(const std::filesystem::path& root, int64_t vouchers) {
   std::filesystem::path path = root / ("vouchers-" + std::to_string(vouchers));
   std::filesystem::create_directories(path);
@@ -19,10 +34,6 @@ host::DataDir MakeDataDirectory(const std::filesystem::path& root, int64_t vouch
   // them is visible to the list and navigation queries. Numbers 1..N come from five digit
   // tables joined.
   const std::string year = host::CurrentYearText();
-  const std::string digit =
-      "(select 0 as d union all select 1 union all select 2 union all select 3 union all select 4 "
-      "union all select 5 union all select 6 union all select 7 union all select 8 union all "
-      "select 9)";
   db::Connection cn;
   cn.Open(dir.ConnectionString("001", year));
   cn.SetCommandTimeout(600);
@@ -33,16 +44,50 @@ host::DataDir MakeDataDirectory(const std::filesystem::path& root, int64_t vouch
       "blnSettle) select '301', 'GEN' + right('0000000' + cast(i as varchar(10)), 8), '" +
       year +
       "-02-' + right('0' + cast(1 + i % 28 as varchar(2)), 2), '0201', '0002', N'人民币', 1, "
-      "100 + i % 900, 100 + i % 900, 'generated', 'Demo Admin', 0, 0, 0 from (select a.d + 10 * "
-      "b.d + 100 * c.d + 1000 * e.d + 10000 * f.d + 1 as i from " +
-      digit + " a cross join " + digit + " b cross join " + digit + " c cross join " + digit +
-      " e cross join " + digit + " f) n where i <= " + std::to_string(vouchers));
+      "100 + i % 900, 100 + i % 900, 'generated', 'Demo Admin', 0, 0, 0 from " +
+      Numbers(vouchers));
   cn.Execute(
       "insert into EC_LoanVouch_Sub (MGuid, strBalanceID, dblMoney) select GUID, '1', dblMoney "
       "from EC_LoanVouch where strVouchID like 'GEN%'");
   cn.CommitTrans();
   cn.Execute("update statistics EC_LoanVouch");
   cn.Execute("update statistics EC_LoanVouch_Sub");
+  return dir;
+}
+
+host::DataDir MakeLedgerDataDirectory(const std::filesystem::path& root, int64_t claims) {
+  std::filesystem::path path = root / ("claims-" + std::to_string(claims));
+  std::filesystem::create_directories(path);
+  host::DataDir dir(path.string());
+  host::InitOptions options;
+  options.demo = true;
+  options.force = true;
+  host::InitDataDirectory(dir, options);
+
+  // Approved expenditure claims of the demo operator: two rows and a cash payment line each.
+  const std::string year = host::CurrentYearText();
+  db::Connection cn;
+  cn.Open(dir.ConnectionString("001", year));
+  cn.SetCommandTimeout(600);
+  cn.BeginTrans();
+  cn.Execute(
+      "insert into EC_ExpenVouch (strTypeCode, strVouchID, dtLoanDate, strDepartID, strLoanID, "
+      "strBill, fltRate, dblMoney, dblOldMoney, strUsed, strPersonID, blnAudi, strAuditorID, "
+      "strVerifier, blnSettle) select '201', 'LG' + right('0000000' + cast(i as varchar(10)), 8), "
+      "'" +
+      year +
+      "-03-' + right('0' + cast(1 + i % 28 as varchar(2)), 2), '0201', '0002', N'人民币', 1, "
+      "300, 300, 'generated', 'Demo Admin', 1, 'Anna Approver', 'Demo Admin', 1 from " +
+      Numbers(claims));
+  cn.Execute(
+      "insert into EC_ExpenVouch_Sub (MGuid, strIOItem, dblMoney, dblOldMoney, dblNumber) select "
+      "GUID, '20101', 200, 200, 1 from EC_ExpenVouch where strVouchID like 'LG%' union all "
+      "select GUID, '203', 100, 100, 1 from EC_ExpenVouch where strVouchID like 'LG%'");
+  cn.Execute(
+      "insert into EC_BalanceInfo (ExpenGUID, intIOType, strBalanceID, dblMoney) select GUID, 2, "
+      "'1', 300 from EC_ExpenVouch where strVouchID like 'LG%'");
+  cn.CommitTrans();
+  cn.Execute("update statistics EC_ExpenVouch");
   return dir;
 }
 

@@ -111,6 +111,10 @@ CREATE TABLE EC_LoanVouch (
 );
 CREATE INDEX idx_EC_LoanVouch_strLoanID ON EC_LoanVouch (strLoanID);
 CREATE INDEX idx_EC_LoanVouch_PZGUID ON EC_LoanVouch (PZGUID);
+-- Lists restrict an operator to departments and filter by approval state; the narrow state index
+-- is also what the engine counts a whole list by.
+CREATE INDEX idx_EC_LoanVouch_strDepartID ON EC_LoanVouch (strDepartID);
+CREATE INDEX idx_EC_LoanVouch_blnAudi ON EC_LoanVouch (blnAudi);
 
 -- dblMoney stays Null on cheque rows, which carry the advance in dblPreMoney; strPayID and
 -- blnNetOK are the online-payment state of the row.
@@ -211,6 +215,8 @@ CREATE TABLE EC_ExpenVouch (
 CREATE UNIQUE INDEX IX_EC_ExpenVouch ON EC_ExpenVouch (strVouchID, left(strTypeCode, 1));
 CREATE INDEX idx_EC_ExpenVouch_strLoanID ON EC_ExpenVouch (strLoanID);
 CREATE INDEX idx_EC_ExpenVouch_PZGUID ON EC_ExpenVouch (PZGUID);
+CREATE INDEX idx_EC_ExpenVouch_strDepartID ON EC_ExpenVouch (strDepartID);
+CREATE INDEX idx_EC_ExpenVouch_blnAudi ON EC_ExpenVouch (blnAudi);
 
 -- Dates of a row are text dates; strBZero/strEZero are places (EC_Position), strJTTools a code
 -- of the standards' third dimension, strIOItem a leaf reimbursement item.

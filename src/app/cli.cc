@@ -11,6 +11,7 @@
 
 #include "app/demo_road.h"
 #include "app/http_service.h"
+#include "app/report_command.h"
 #include "app/table_printer.h"
 #include "db/connection.h"
 #include "db/persist.h"
@@ -250,6 +251,19 @@ int RunCli(int argc, char** argv) {
   AddLocation(demo_road, demo_dir, demo_db);
   demo_road->add_flag("--force", demo_force, "replace existing databases");
 
+  ReportCommand report_command;
+  CLI::App* report = app.add_subcommand("report", "loan or claim statistics of the report engine");
+  AddCommon(report, common);
+  report->add_option("kind", report_command.kind, "loans or claims")->required();
+  report->add_option("--filter", report_command.filter, "a condition on the detail columns");
+  report->add_option("--format", report_command.format, "table, csv or xlsx")
+      ->capture_default_str();
+  report->add_option("--out", report_command.out, "file to write (required for xlsx)");
+  report->add_option("--user", report_command.user, "operator")->capture_default_str();
+  report->add_option("--lang", report_command.language, "language")->capture_default_str();
+  report->add_flag("--progress", report_command.progress,
+                   "show progress also when standard error is no terminal");
+
   ServeOptions serve_options;
   std::string listen = "127.0.0.1:8080";
   CLI::App* serve = app.add_subcommand("serve", "serve the classes and the console over HTTP");
@@ -279,6 +293,12 @@ int RunCli(int argc, char** argv) {
     if (*bank_confirm) return RunBankConfirm(common, pay_id);
     if (*demo_road) {
       return RunDemoRoad(demo_db.empty() ? demo_dir : demo_db, demo_force, std::cout);
+    }
+    if (*report) {
+      report_command.data = common.Location();
+      report_command.account = common.account;
+      report_command.year = common.year;
+      return RunReportCommand(report_command);
     }
     if (*serve) {
       if (!ParseListen(listen, serve_options)) {

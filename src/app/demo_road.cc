@@ -1,5 +1,7 @@
 #include "app/demo_road.h"
 
+#include <cmath>
+#include <cstdio>
 #include <functional>
 #include <map>
 #include <memory>
@@ -8,6 +10,7 @@
 #include "db/connection.h"
 #include "db/text.h"
 #include "frame/registry.h"
+#include "host/bank_link.h"
 #include "host/database_setup.h"
 #include "host/local_session.h"
 #include "host/messages.h"
@@ -71,14 +74,14 @@ class DemoRoad {
       Show("flow now at step", Scalar("select iCurStep from Host_FlowInstance where "
                                       "cVouchGUID = " +
                                       db::SqlText(claim)));
-      Show("approved by", Value("EC_ExpenVouch", claim, "ifnull(strAuditorID, '(not yet)')"));
+      Show("approved by", Value("EC_ExpenVouch", claim, "isnull(strAuditorID, '(not yet)')"));
     });
     Step("Second approver (approver) takes the last step; the budget is checked", [&] {
       Call("CAudit", "approver", AuditRequest("EC_ExpenVouch", claim, "EC02"));
-      std::string auditor = Value("EC_ExpenVouch", claim, "ifnull(strAuditorID, '')");
+      std::string auditor = Value("EC_ExpenVouch", claim, "isnull(strAuditorID, '')");
       if (auditor.empty()) throw StepFailed("the claim is not approved after the last step");
       Show("approved by", auditor);
-      Show("budget consumed", Scalar("select ifnull(sum(mAmount), 0) from Host_BudgetUse where "
+      Show("budget consumed", Scalar("select isnull(sum(mAmount), 0) from Host_BudgetUse where "
                                      "cVouchGUID = " +
                                      db::SqlText(claim)));
       Show("loan row returned (the write-off applies with the approval)",
@@ -95,21 +98,18 @@ class DemoRoad {
                "strBankAcc='6222020200001111' dblMoney='200'/></rows></in></func>"
                "<func name='SaveLoanInfo'>" +
                ClaimIn(claim) + WriteOffRow(claim, loan_row, link) + "</in></func></req>");
-      Show("payment lines", Scalar("select count(*) || ' line(s), ' || sum(dblMoney) from "
-                                   "EC_BalanceInfo where ExpenGUID = " +
-                                   db::SqlText(claim)));
-      std::string row_returned = Scalar(
-          "select dblReturn || ' of ' || dblMoney || ', settled ' || blnSettle from "
-          "EC_LoanVouch_Sub where GUID = " +
-          db::SqlText(loan_row));
-      std::string loan_returned = Value(
-          "EC_LoanVouch", loan, "dblReturn || ' of ' || dblMoney || ', settled ' || blnSettle");
+      std::string lines = " from EC_BalanceInfo where ExpenGUID = " + db::SqlText(claim);
+      Show("payment lines", Scalar("select count(*)" + lines) + " line(s), " +
+                                Scalar("select sum(dblMoney)" + lines));
+      std::string row_returned = Returned("EC_LoanVouch_Sub", loan_row);
+      std::string loan_returned = Returned("EC_LoanVouch", loan);
       Show("loan row returned", row_returned);
       Show("loan returned", loan_returned);
       // The loan voucher follows its only row.
       if (loan_returned != row_returned) throw StepFailed("the loan and its row disagree");
       Show("claim settled / verified by",
-           Value("EC_ExpenVouch", claim, "blnSettle || ' / ' || ifnull(strVerifier, '')"));
+           Value("EC_ExpenVouch", claim, "case when blnSettle = 1 then 1 else 0 end") + " / " +
+               Value("EC_ExpenVouch", claim, "isnull(strVerifier, '')"));
     });
     Step("The payment line is paid online", [&] {
       std::string line =
@@ -117,11 +117,19 @@ class DemoRoad {
       Call("CNetPay", "approver",
            "<req><func name='netpay'><in><row strtypecode='201' guid='" + line +
                "'/></in></func></req>");
-      std::string pay_id = Scalar("select ifnull(strPayID, '') from EC_BalanceInfo where GUID = " +
+      std::string pay_id = Scalar("select isnull(strPayID, '') from EC_BalanceInfo where GUID = " +
                                   db::SqlText(line));
       if (pay_id.empty()) throw StepFailed("the payment line has no payment id");
       Show("payment id", pay_id);
+      pay_id_ = pay_id;
     });
+    Step("The bank confirms the online payment", [&] {
+      std::string error;
+      if (!host::CreateBankLink(cn_)->Confirm(pay_id_, error)) throw StepFailed(error);
+      Show("confirmed",
+           Scalar("select bConfirmed from Host_BankBill where cPayID = " + db::SqlText(pay_id_)));
+    });
+    MakeLedgerVoucher(loan, claim);
   }
 
  private:
@@ -170,13 +178,68 @@ class DemoRoad {
               "<row strIOItem='20101' strEZero='0101' dblNumber='2' dblVouch='900' dblMoney='900' "
               "strMemo='酒店两晚'/><row strIOItem='203' dblMoney='100' strMemo='办公用品'/>"
               "</body></xml></in></func></req>");
-      guid = Scalar("select GUID from EC_ExpenVouch order by AutoID desc limit 1");
+      guid = Scalar("select top 1 GUID from EC_ExpenVouch order by AutoID desc");
       Show("claim number", Value("EC_ExpenVouch", guid, "strVouchID"));
-      Show("rows", Scalar("select count(*) || ' rows, ' || sum(dblMoney) from EC_ExpenVouch_Sub "
-                          "where MGuid = " +
-                          db::SqlText(guid)));
+      std::string rows = " from EC_ExpenVouch_Sub where MGuid = " + db::SqlText(guid);
+      Show("rows",
+           Scalar("select count(*)" + rows) + " rows, " + Scalar("select sum(dblMoney)" + rows));
     });
     return guid;
+  }
+
+  // The loan and the claim become one ledger voucher, saved by the ledger and shown line by line.
+  void MakeLedgerVoucher(const std::string& loan, const std::string& claim) {
+    std::string code;
+    Step("The finance office (demo) generates the ledger voucher of the loan and the claim", [&] {
+      std::string sources =
+          VoucherSource("301", "EC_LoanVouch", loan) + VoucherSource("201", "EC_ExpenVouch", claim);
+      xml::Document doc = Call("CMakePZ", "demo",
+                               "<req><func name='makepz'><in con='1'><pztype>记</pztype><pzdate>" +
+                                   year_ + "-03-20</pzdate><blnTemp>0</blnTemp><rows>" + sources +
+                                   "</rows></in><daily>" + sources + "</daily></func></req>");
+      code = doc.SelectSingleNode("//out/Return").Attr("strpzcode");
+      if (code.empty()) throw StepFailed("no ledger voucher was saved");
+      Show("ledger voucher", code);
+      Show("claim and loan linked", Value("EC_ExpenVouch", claim, "isnull(strMakerID, '')") +
+                                        " / " +
+                                        Value("EC_LoanVouch", loan, "isnull(strMakerID, '')"));
+    });
+    Step("The ledger voucher, line by line", [&] {
+      xml::Document doc = Call(
+          "CMakePZ", "demo",
+          "<req><func name='getpzdata'><in><strpzcode>" + code + "</strpzcode></in></func></req>");
+      double debit = 0;
+      double credit = 0;
+      for (const xml::Node& row : doc.SelectNodes("//out/Rows/row")) {
+        std::string account = row.Attr("ccode") + " " + row.Attr("ccodename");
+        Show(account, "debit " + Amount(row.Attr("md")) + ", credit " + Amount(row.Attr("mc")));
+        debit += std::stod("0" + row.Attr("md"));
+        credit += std::stod("0" + row.Attr("mc"));
+      }
+      Show("total",
+           "debit " + Amount(std::to_string(debit)) + ", credit " + Amount(std::to_string(credit)));
+      if (debit == 0 || std::fabs(debit - credit) >= 0.005) {
+        throw StepFailed("the ledger voucher does not balance");
+      }
+    });
+  }
+
+  // "returned of money, settled flag" of a loan voucher or loan row.
+  std::string Returned(const std::string& table, const std::string& guid) {
+    return Value(table, guid, "dblReturn") + " of " + Value(table, guid, "dblMoney") +
+           ", settled " + Value(table, guid, "case when blnSettle = 1 then 1 else 0 end");
+  }
+
+  std::string VoucherSource(const std::string& type, const std::string& table,
+                            const std::string& guid) {
+    return "<row strtypecode='" + type + "' guid='" + guid + "' ts='" + Ts(table, guid) +
+           "' strvouchid='" + Value(table, guid, "strVouchID") + "'/>";
+  }
+
+  static std::string Amount(const std::string& text) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.2f", std::stod("0" + text));
+    return buf;
   }
 
   std::string ClaimIn(const std::string& claim) {
@@ -234,6 +297,7 @@ class DemoRoad {
   std::map<std::string, std::unique_ptr<host::LocalSession>> sessions_;
   db::Connection cn_;
   std::string year_;
+  std::string pay_id_;
   int step_ = 0;
 };
 

@@ -22,6 +22,7 @@
 
 #include "app/cli.h"
 #include "app/console_page.h"
+#include "app/report_command.h"
 #include "app/session_store.h"
 #include "app/worker_pool.h"
 #include "db/connection.h"
@@ -30,6 +31,7 @@
 #include "frame/convert.h"
 #include "frame/registry.h"
 #include "host/database_setup.h"
+#include "host/errors.h"
 #include "host/local_session.h"
 #include "host/messages.h"
 #include "xml/document.h"
@@ -369,6 +371,8 @@ class HttpService::Impl {
       }
       res.set_content(out + "</classes>", kXmlType);
     });
+    server_.Get(R"(/api/report/([a-z]{1,20}))",
+                [this](const Request& req, Response& res) { Report(req, res); });
     server_.Post(R"(/api/([A-Za-z_][A-Za-z0-9_]{0,63}))",
                  [this](const Request& req, Response& res) { Call(req, res); });
   }
@@ -426,6 +430,45 @@ class HttpService::Impl {
     if (!accepted) return Busy(res, class_name, language);
     t_log.outcome = outcome;
     res.set_content(answer, kXmlType);
+  }
+
+  // GET /api/report/<kind>?filter=…&format=csv|json: the report engine's detail rows.
+  void Report(const Request& req, Response& res) {
+    std::string kind_name = req.matches[1];
+    t_log.class_name = "report/" + kind_name;
+    std::unique_ptr<host::LocalSession> session = sessions_.Checkout(RequestToken(req));
+    if (!session) return NoSession(req, res, "report");
+    std::string language = session->LanguageId();
+    const ReportKind* kind = FindReportKind(kind_name);
+    if (!kind) {
+      return Refuse(res, 404, "report",
+                    host::MessageText("Rembiz.Host.HttpNoPath", language, req.path));
+    }
+    std::string format = req.has_param("format") ? req.get_param_value("format") : "csv";
+    if (format != "csv" && format != "json") {
+      return Refuse(res, 400, "report", host::MessageText("Rembiz.Host.HttpBadRequest", language));
+    }
+    std::string body, type, refusal;
+    int status = 200;
+    bool accepted = RunOnWorker([&] {
+      try {
+        body = ReportAnswer(*session, *kind, req.get_param_value("filter"), format, &type);
+      } catch (const ComError& e) {
+        // A filter the engine refuses or cannot run is the caller's; anything else is ours.
+        bool callers = e.Number() == db::kErrStatement || e.Number() == db::kErrInvalidRequest ||
+                       e.Number() == kErrBusiness;
+        status = callers ? 400 : 500;
+        refusal = e.Description();
+      }
+    });
+    if (!accepted) return Busy(res, "report", language);
+    if (status != 200) return Refuse(res, status, "report", refusal);
+    t_log.outcome = "ok";
+    if (format == "csv") {
+      res.set_header("Content-Disposition",
+                     "attachment; filename=\"" + std::string(kind->name) + ".csv\"");
+    }
+    res.set_content(body, type);
   }
 
   void Login(const Request& req, Response& res) {

@@ -174,6 +174,9 @@ class Emitter {
   // DROP INDEX of `table` (schema may be empty).
   virtual Tokens DropIndex(const std::string& schema, const std::string& table,
                            const std::string& index) const = 0;
+  // TRUNCATE TABLE: every row deleted and the IDENTITY column started over.
+  virtual std::vector<Tokens> Truncate(const Tokens& table, const std::string& schema,
+                                       const std::string& name) const = 0;
   // ANALYZE of a table (UPDATE STATISTICS).
   virtual Tokens Analyze(const Tokens& table) const = 0;
 

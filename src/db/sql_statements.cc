@@ -427,9 +427,16 @@ class BatchTranslator {
 
     Tokens tokens = Substitute(raw);
     if (IsWord(first, "truncate") && tokens.size() >= 3 && IsWord(tokens[1], "table")) {
-      Tokens del{Word("delete"), Word("from")};
-      del.insert(del.end(), tokens.begin() + 2, tokens.end());
-      tokens = std::move(del);
+      // Every row goes and an IDENTITY column starts over.
+      size_t end = NameChainEnd(tokens, 2, tokens.size());
+      if (end != tokens.size()) Fail("TRUNCATE TABLE of an unexpected name");
+      Translator tr(tokens, emitter_);
+      std::string schema = end - 2 == 3 ? Lower(NameOf(tokens[2])) : "";
+      for (const Tokens& statement :
+           emitter_.Truncate(tr.Expr(2, end), schema, NameOf(tokens[end - 1]))) {
+        Add(statement);
+      }
+      return;
     }
     if (IsWord(first, "update") && tokens.size() >= 3 && IsWord(tokens[1], "statistics")) {
       Translator tr(tokens, emitter_);

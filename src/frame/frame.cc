@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 
+#include "db/text.h"
 #include "db/transaction.h"
 #include "db/type_guards.h"
 #include "frame/convert.h"
@@ -54,8 +55,13 @@ std::string FallbackXml(const FrameVariant& variant, const std::string& name) {
 
 const OperationEntry* FindOperation(std::span<const OperationEntry> operations,
                                     const std::string& name) {
+  std::string lower;
   for (const OperationEntry& entry : operations) {
     if (entry.name == name) return &entry;
+    if (entry.flags & kLowerCaseName) {
+      if (lower.empty()) lower = db::Lower(name);
+      if (entry.name == lower) return &entry;
+    }
   }
   return nullptr;
 }

@@ -36,6 +36,7 @@ enum OperationFlags : unsigned {
   kCheckHostLock = 1,     // CheckHostLock before the procedure
   kOpensTransaction = 2,  // opens the lazy transaction
   kOwnTransaction = 4,    // runs in its own transaction: committed on true, rolled back on false
+  kLowerCaseName = 8,     // the request's name is lower-cased before it is compared
 };
 
 // Every operation procedure has this shape: session, open connection, its `func` element and the

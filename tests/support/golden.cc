@@ -10,6 +10,12 @@
 
 namespace rembiz::testing {
 
+std::string Pretty(const xml::Node& node) {
+  std::ostringstream out;
+  node.Raw().print(out, "  ", pugi::format_indent);
+  return out.str();
+}
+
 std::string StableXml(std::string_view xml) {
   static const std::regex kVersion(R"re( ts=("[^"]*"|'[^']*'))re");
   std::string out = std::regex_replace(std::string(xml), kVersion, "");
@@ -23,9 +29,12 @@ std::string StableXml(std::string_view xml) {
 }
 
 void ExpectGolden(std::string_view relative_path, std::string_view actual) {
+  ExpectGoldenText(relative_path, StableXml(actual));
+}
+
+void ExpectGoldenText(std::string_view relative_path, std::string_view stable) {
   std::filesystem::path path =
       std::filesystem::path(REMBIZ_SOURCE_DIR) / "tests" / std::string(relative_path);
-  std::string stable = StableXml(actual);
   const char* update = std::getenv("REMBIZ_UPDATE_GOLDEN");
   if (update && std::string(update) == "1") {
     std::filesystem::create_directories(path.parent_path());

@@ -35,6 +35,10 @@ class PostgresEmitter : public sql::Emitter {
     NotYet();
   }
   Tokens Analyze(const Tokens&) const override { NotYet(); }
+  std::vector<Tokens> Truncate(const Tokens&, const std::string&,
+                               const std::string&) const override {
+    NotYet();
+  }
   bool TakesParameters(const Tokens&) const override { return true; }
   std::string Render(const Tokens&, std::vector<uint32_t>*, bool) const override { NotYet(); }
 };

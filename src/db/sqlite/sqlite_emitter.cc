@@ -433,6 +433,23 @@ class SqliteEmitter : public sql::Emitter {
     return out;
   }
 
+  // The counter of an AUTOINCREMENT column lives in sqlite_sequence, which the account and
+  // system databases always have (their tables have IDENTITY columns); a work table's counter
+  // is left alone, since tempdb may have none.
+  std::vector<Tokens> Truncate(const Tokens& table, const std::string& schema,
+                               const std::string& name) const override {
+    Tokens del{Word("DELETE"), Word("FROM")};
+    Append(del, table);
+    if (schema == "tempdb") return {del};
+    Tokens counter{Word("DELETE"), Word("FROM")};
+    Append(counter, Qualified(schema, "sqlite_sequence"));
+    counter.push_back(Word("WHERE"));
+    counter.push_back(Word("name"));
+    counter.push_back(Op("="));
+    counter.push_back(Str(name));
+    return {del, counter};
+  }
+
   Tokens Analyze(const Tokens& table) const override {
     Tokens out{Word("ANALYZE")};
     Append(out, table);
