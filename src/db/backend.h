@@ -60,6 +60,8 @@ class Backend {
   virtual bool DatabaseExists(const ConnectionOptions& options) const = 0;
   // Removes the database of `options` with everything in it; nothing when it does not exist.
   virtual void DropDatabase(const ConnectionOptions& options) const = 0;
+  // Makes what holds the databases of `options` (a server's database) when it is missing.
+  virtual void CreateStore(const ConnectionOptions& options) const = 0;
 };
 
 // The backend of a provider ("SQLite", "PostgreSQL"); DbError(kErrConnection) for another.

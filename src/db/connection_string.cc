@@ -125,4 +125,17 @@ std::string FormatConnectionString(const ConnectionOptions& options) {
   return out;
 }
 
+std::optional<ConnectionOptions> SystemDatabaseOf(const ConnectionOptions& options) {
+  ConnectionOptions system;
+  system.provider = options.provider;
+  if (options.IsPostgres()) {
+    system = options;
+    system.schema.clear();
+    return system;
+  }
+  if (options.system_database.empty()) return std::nullopt;
+  system.data_source = options.system_database;
+  return system;
+}
+
 }  // namespace rembiz::db

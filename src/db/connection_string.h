@@ -8,6 +8,7 @@
 // database: `Schema` names the account's (absent: the system database itself).
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -37,5 +38,9 @@ ConnectionOptions ParseConnectionString(std::string_view text);
 
 // Writes options back as a connection string (values quoted when needed).
 std::string FormatConnectionString(const ConnectionOptions& options);
+
+// The options of the system database that the database of `options` reaches; nullopt when it
+// reaches none (a lone SQLite file).
+std::optional<ConnectionOptions> SystemDatabaseOf(const ConnectionOptions& options);
 
 }  // namespace rembiz::db

@@ -1445,7 +1445,7 @@ TableDefinition Translator::ParseTable(bool if_not_exists) {
           column.nullable = false;
           ++i;  // KEY
         }
-        if (!column.identity) table.keys.push_back(std::move(key));
+        table.keys.push_back(std::move(key));
       } else if (IsWord(tk, "check") && i + 1 < e && t_[i + 1].kind == TokenKind::kLParen) {
         table.checks.push_back(Expr(i + 2, match_[i + 1]));
         i = match_[i + 1];

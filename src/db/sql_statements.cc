@@ -561,7 +561,8 @@ class BatchTranslator {
     if (!columns.empty() || !tr.StartsQuery(i, n)) {
       Tokens out = std::move(head);
       Append(out, rest);
-      Add(out);
+      BatchStep& step = Add(out);
+      step.targets = InsertTargets(tr, name_end);
       return;
     }
     // Without a column list the server leaves out an IDENTITY column of the target; which
@@ -573,6 +574,36 @@ class BatchTranslator {
     step.effect = BatchStep::Effect::kInsertSelect;
     step.relation = RelationName(target);
     out_.push_back(std::move(step));
+  }
+
+  // The columns the values of INSERT INTO t (columns) VALUES (…), (…) are written to.
+  static std::vector<ValueTarget> InsertTargets(Translator& tr, size_t name_end) {
+    const Tokens& t = tr.tokens();
+    const auto& match = tr.match();
+    std::vector<ValueTarget> targets;
+    size_t open = name_end;
+    if (open >= t.size() || t[open].kind != TokenKind::kLParen || match[open] == kNone) {
+      return targets;
+    }
+    std::vector<std::string> columns;
+    for (auto [b, e] : SplitTop(t, match, open + 1, match[open])) {
+      columns.push_back(e == b + 1 ? NameOf(t[b]) : std::string());
+    }
+    size_t i = match[open] + 1;
+    if (i >= t.size() || !IsWord(t[i], "values")) return targets;
+    const std::string table = NameOf(t[name_end - 1]);
+    for (++i; i < t.size() && t[i].kind == TokenKind::kLParen && match[i] != kNone;) {
+      auto items = SplitTop(t, match, i + 1, match[i]);
+      for (size_t k = 0; k < items.size() && k < columns.size(); ++k) {
+        auto [b, e] = items[k];
+        if (e == b + 1 && t[b].param >= 0 && !columns[k].empty()) {
+          targets.push_back({static_cast<uint32_t>(t[b].param), table, columns[k]});
+        }
+      }
+      i = match[i] + 1;
+      if (i < t.size() && t[i].kind == TokenKind::kComma) ++i;
+    }
+    return targets;
   }
 
   // Assignments of an UPDATE's SET clause; qualified columns lose their qualifier.
@@ -654,7 +685,14 @@ class BatchTranslator {
         out.push_back(Word("WHERE"));
         Append(out, where_tokens);
       }
-      Add(out);
+      BatchStep& step = Add(out);
+      // The columns SET writes bound values to.
+      for (const auto& [column, value] : assignments) {
+        if (value.size() == 1 && value[0].param >= 0 && column.size() == 1) {
+          step.targets.push_back({static_cast<uint32_t>(value[0].param), NameOf(t[target_end - 1]),
+                                  NameOf(column[0])});
+        }
+      }
       return;
     }
 

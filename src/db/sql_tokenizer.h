@@ -50,6 +50,8 @@ struct Token {
   // A literal whose value the statement binds instead of carrying it: the index of the value
   // in the batch's values (or kRowCountParam); -1 for every other token.
   int32_t param = -1;
+  // A name an emitter made that keeps its case (a constraint's, a collation's).
+  bool keep_case = false;
 };
 
 using Tokens = std::vector<Token>;

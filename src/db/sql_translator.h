@@ -48,6 +48,14 @@ struct ResultShape {
   std::vector<Item> items;
 };
 
+// The column a bound value is written to (INSERT ... VALUES, UPDATE ... SET column = value), so
+// that a value the engine refuses while binding it is named by its column.
+struct ValueTarget {
+  uint32_t value = 0;  // index in the batch's values
+  std::string table;   // as the statement writes them
+  std::string column;
+};
+
 // One step of a translated batch. A batch runs its steps in order, except where an IF or a RETURN
 // decides otherwise: the server evaluates an IF's condition once, before either branch, and runs
 // only the branch it chose.
@@ -76,6 +84,7 @@ struct BatchStep {
   size_t insert_at = 0;
   // The names of a query's columns (queries that answer the batch, and kCreateFromQuery).
   std::shared_ptr<const ResultShape> shape;
+  std::vector<ValueTarget> targets;
 
   bool operator==(const BatchStep& other) const {
     return kind == other.kind && sql == other.sql && next == other.next && params == other.params &&

@@ -158,10 +158,8 @@ void Store::Drop(std::string_view database) const {
 }
 
 void Store::Prepare() const {
-  if (server_) return;
-  std::error_code ec;
-  fs::create_directories(location_, ec);
-  if (ec) throw DbError(kErrConnection, "Cannot create " + location_ + ": " + ec.message());
+  ConnectionOptions options = Options(kSystemDatabase);
+  BackendFor(options).CreateStore(options);
 }
 
 }  // namespace rembiz::db

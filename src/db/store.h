@@ -35,7 +35,8 @@ class Store {
   bool Exists(std::string_view database) const;
   // Removes the database and everything in it; nothing when it is not there.
   void Drop(std::string_view database) const;
-  // Makes the folder; a server needs nothing. Failures are DbError(kErrConnection).
+  // Makes the folder, or the server's database when it is missing. Failures are
+  // DbError(kErrConnection).
   void Prepare() const;
 
  private:

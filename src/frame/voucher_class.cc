@@ -206,8 +206,9 @@ bool VoucherClass::GetOperList(host::Session& session, db::Connection& cn, xml::
   } else if (!templates.empty()) {
     sql += " and dbo.EC_OperationType.strShowModel in (" + templates + ") ";
   }
-  // In the order the templates are defined, so that the first option is the card's first.
-  sql += " Order By dbo.Vouchers.DEF_ID";
+  // In the order the templates are defined, so that the first option is the card's first;
+  // the types of one card by their code, on every engine.
+  sql += " Order By dbo.Vouchers.DEF_ID, dbo.EC_OperationType.strCode";
   db::Recordset rs = cn.Execute(NormalizeSql(sql));
   std::string out = "<rows>";
   for (; !rs.Eof(); rs.MoveNext()) {

@@ -5,6 +5,7 @@
 
 #include "db/error.h"
 #include "db/text.h"
+#include "db/transaction.h"
 #include "frame/convert.h"
 #include "frame/request.h"
 #include "frame/sql_helpers.h"
@@ -82,10 +83,10 @@ void VoucherSave::Run(BusinessObject& pub_msg, Submitter submit) {
     ValidateHead();
     if (change_) {
       CheckMayChange();
+      WriteHead();
     } else {
-      TakeFreeNumber(pub_msg);
+      WriteNewHead(pub_msg);
     }
-    WriteHead();
     if (change_) RestartFlow();
     WriteRows();
     WriteTotal();
@@ -183,6 +184,27 @@ void VoucherSave::TakeFreeNumber(BusinessObject& pub_msg) {
                  "Q7.Rembiz.0108");
     vouch_id_ = answer_.SelectSingleNode("//vchno").Text();
     if (vouch_id_.empty()) Raise(kErrBusiness, "Q7.Rembiz.0108");
+  }
+}
+
+// A number found free may be taken by another writer before this one commits; on a database
+// server that writer does not wait here, and the voucher's unique number refuses the second
+// insert. Then the number is no longer free: the save goes on with a fresh one.
+void VoucherSave::WriteNewHead(BusinessObject& pub_msg) {
+  for (int attempt = 0;; ++attempt) {
+    TakeFreeNumber(pub_msg);
+    std::optional<db::Savepoint> before;
+    if (cn_.InTransaction()) before.emplace(cn_);
+    try {
+      WriteHead();
+      if (before) before->Release();
+      return;
+    } catch (const db::DbError& e) {
+      const bool taken = e.Number() == db::kErrConstraint &&
+                         e.Description().find("duplicate key") != std::string::npos;
+      if (!taken || attempt + 1 == kFreshNumbers) throw;
+      if (before) before->Rollback();
+    }
   }
 }
 

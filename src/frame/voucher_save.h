@@ -2,7 +2,8 @@
 //   ValidateHead    presence and master data of the head, its amounts and budget pairs;
 //   CheckMayChange  a changed voucher: the stored one may still change;
 //   TakeFreeNumber  a new voucher: the number typed, or fresh ones from the numbering;
-//   WriteHead       insert, or update under the row version and drop the old rows;
+//   WriteHead       insert, or update under the row version and drop the old rows
+//                   (WriteNewHead: a number another writer took meanwhile is taken afresh);
 //   RestartFlow     a changed voucher: its running approval starts over;
 //   WriteRows, WriteTotal, Submit, PositionList.
 // A family (the loan save, the claim save) gives its differences as VoucherFamily values and as
@@ -86,6 +87,7 @@ class VoucherSave {
   void ValidateHead();
   void CheckMayChange();
   void TakeFreeNumber(BusinessObject& pub_msg);
+  void WriteNewHead(BusinessObject& pub_msg);
   void WriteHead();
   void RestartFlow();
   void WriteRows();

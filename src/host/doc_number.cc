@@ -208,8 +208,30 @@ class TableDocNumber : public DocNumber {
                      start + " else iLastNo+1 end" + SerialWhere(seed_key),
                  &affected);
     if (affected == 0) {
-      cn_->Execute("insert into Host_BillSerial (cBillType,cSeed,iLastNo) values (" +
-                   db::SqlText(format_.type) + "," + db::SqlText(seed_key) + "," + start + ")");
+      // The first number of its seed. On a database server another writer may make the row at
+      // the same moment (writers there meet only on the rows they write): then the insert
+      // waits for it and fails, and the serial goes on from the other writer's row.
+      const std::string insert = "insert into Host_BillSerial (cBillType,cSeed,iLastNo) values (" +
+                                 db::SqlText(format_.type) + "," + db::SqlText(seed_key) + "," +
+                                 start + ")";
+      if (!cn_->InTransaction()) {
+        try {
+          cn_->Execute(insert);
+        } catch (const ComError& e) {
+          if (e.Number() != db::kErrConstraint) throw;
+          return TakeSerial(seed_key);
+        }
+      } else {
+        db::Savepoint before(*cn_);
+        try {
+          cn_->Execute(insert);
+          before.Release();
+        } catch (const ComError& e) {
+          if (e.Number() != db::kErrConstraint) throw;
+          before.Rollback();
+          return TakeSerial(seed_key);
+        }
+      }
     }
     return cn_->Execute("select iLastNo from Host_BillSerial" + SerialWhere(seed_key))
         .Value("iLastNo")

@@ -25,11 +25,9 @@ class LocalSystemLogin : public SystemLogin {
     } catch (const ComError& e) {
       return "failed: " + e.Description();
     }
-    if (account.system_database.empty()) return "failed: the installation has no system database";
-    db::ConnectionOptions system;
-    system.provider = account.provider;
-    system.data_source = account.system_database;
-    return db::FormatConnectionString(system);
+    std::optional<db::ConnectionOptions> system = db::SystemDatabaseOf(account);
+    if (!system) return "failed: the installation has no system database";
+    return db::FormatConnectionString(*system);
   }
 
   bool PasswordMatches(const db::Variant& stored, std::string_view given) override {

@@ -85,7 +85,8 @@ TEST_F(ConsoleBrowserTest, TheReportsViewDrawsTheAgeingWithItsChart) {
   EXPECT_EQ(bars, 5u);
   // The totals row carries the outstanding amount of every loan before the cut-off.
   std::string total = Scalar(
-      "select printf('%.2f', sum(isnull(dblmoney,0)-isnull(dblreturn,0))) "
+      "select convert(varchar, cast(sum(isnull(dblmoney,0)-isnull(dblreturn,0)) as decimal(18, "
+      "2))) "
       "from EC_LoanVouch where dtLoanDate < '" +
       cutoff + "'");
   EXPECT_TRUE(std::regex_search(dom, std::regex("<tr class=\"total\">.*" + total + "</td></tr>")))

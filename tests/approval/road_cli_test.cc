@@ -100,12 +100,12 @@ TEST_F(RoadCliTest, ALoanIsSavedSubmittedApprovedAndPaidThroughTheProgram) {
   // The clerk holds no approval right; the approver approves the loan's one flow step.
   r = CallCli("CAudit", AuditVouchRequest("1"), "clerk");
   EXPECT_EQ(r.code, 1) << r.out;
-  EXPECT_EQ(Loan("ifnull(strAuditorID, '')"), "");
+  EXPECT_EQ(Loan("isnull(strAuditorID, '')"), "");
   r = CallCli("CAudit", AuditVouchRequest("1"), "approver");
   ASSERT_TRUE(Ok(r)) << r.out;
   EXPECT_NE(r.out.find("<Return/>"), std::string::npos) << r.out;
   EXPECT_EQ(Loan("strAuditorID"), "Anna Approver");
-  EXPECT_EQ(Scalar("select cn_id || '|' || mc from Host_Cheque"), "ZP001|300");
+  EXPECT_EQ(Scalar("select cn_id, mc from Host_Cheque"), "ZP001|300");
 
   // Its transfer row paid online, the loan keeps its approval.
   std::string row = Scalar("select GUID from EC_LoanVouch_Sub where strBillID = 'WY001'");
@@ -160,11 +160,11 @@ TEST_F(RoadCliTest, ALoanIsSavedSubmittedApprovedAndPaidThroughTheProgram) {
   // Two steps: demo first, then the approver; only the second approves and books the budget.
   r = CallCli("CAudit", ClaimAuditRequest(), "demo");
   ASSERT_TRUE(Ok(r)) << r.out;
-  EXPECT_EQ(Claim("ifnull(strAuditorID, '')"), "");
+  EXPECT_EQ(Claim("isnull(strAuditorID, '')"), "");
   r = CallCli("CAudit", ClaimAuditRequest(), "approver");
   ASSERT_TRUE(Ok(r)) << r.out;
   EXPECT_EQ(Claim("strAuditorID"), "Anna Approver");
-  EXPECT_EQ(Scalar("select cPort1Value || '|' || mAmount from Host_BudgetUse where cVouchGUID = '" +
+  EXPECT_EQ(Scalar("select cPort1Value, mAmount from Host_BudgetUse where cVouchGUID = '" +
                    Claim("GUID") + "'"),
             "0201|1000");
 

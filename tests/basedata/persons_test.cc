@@ -146,9 +146,9 @@ TEST_F(MasterTest, LoanLimitsAreSavedAsTheLoanSaveEnforcesThem) {
   // the grade empty, the row goes.
   std::string ts = Ts("EC_PersonCtrl", "strPersonCode = '0007'");
   EXPECT_EQ(save("0007", Limits(ts, "30", "", "", "严格控制")), "");
-  EXPECT_EQ(Scalar("select strDayCtrType || intDay from EC_PersonCtrl where strPersonCode = "
+  EXPECT_EQ(Scalar("select strDayCtrType, intDay from EC_PersonCtrl where strPersonCode = "
                    "'0007'"),
-            "030");
+            "0|30");
   EXPECT_EQ(save("0007", Limits(Ts("EC_PersonCtrl", "strPersonCode = '0007'"), "", "", "")), "");
   EXPECT_EQ(Dump("EC_PersonCtrl"), before);
 }

@@ -43,7 +43,7 @@ class BudCtrlTest : public testing::DemoTest {
   }
   double Consumed(const std::string& item, const std::string& value) {
     return std::stod(
-        Scalar("select ifnull(sum(mAmount), 0) from Host_BudgetUse where "
+        Scalar("select isnull(sum(mAmount), 0) from Host_BudgetUse where "
                "cItemCode = '" +
                item + "' and cPort1Value = '" + value + "'"));
   }
@@ -109,7 +109,7 @@ TEST_F(BudCtrlTest, ApprovalConsumesTheBudgetOfTheDimensionCodeAndCancellationRe
   EXPECT_EQ(Column("EC_ExpenVouch", kClaim, "intBudPass"), "1");
   EXPECT_EQ(Column("EC_ExpenVouch", kClaim, "intOverBud"), "-1");
   EXPECT_EQ(Consumed("01", "0201"), 6000);
-  EXPECT_EQ(Scalar("select cVouchKind || '|' || cVouchType || '|' || cUsed from Host_BudgetUse"),
+  EXPECT_EQ(Scalar("select cVouchKind, cVouchType, cUsed from Host_BudgetUse"),
             "报销单|差旅费报销|trip");
 
   ASSERT_TRUE(Check("EC_ExpenVouch", kClaim, false));

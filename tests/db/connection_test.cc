@@ -165,15 +165,19 @@ TEST_F(ConnectionTest, BadConnectionsAndStatementsFailCleanly) {
   } catch (const DbError& e) {
     EXPECT_EQ(e.Number(), kErrStatement);
   }
-  // A writer waiting for another writer's lock gives up with the timeout code.
+  // A writer waiting for another writer's lock gives up with the timeout code (a timeout of 0
+  // does not wait at all).
+  const std::string update = "update Department set cDepName = cDepName where cDepCode = N'01'";
   Connection other;
   other.Open(Session().ConnectionString());
   other.BeginTrans();
+  other.Execute(update);
   Connection waiting;
   waiting.SetCommandTimeout(0);
   waiting.Open(Session().ConnectionString());
   try {
     waiting.BeginTrans();
+    waiting.Execute(update);
     FAIL() << "the second writer was not blocked";
   } catch (const DbError& e) {
     EXPECT_EQ(e.Number(), kErrTimeout);

@@ -61,11 +61,11 @@ TEST_F(LedgerTest, VouchersAreNumberedPerSignAndPeriodAndLinkedToTheirSource) {
 
   // Lines without an amount are left out; the others keep their order, numbered from 1, and
   // carry the outside system and voucher.
-  EXPECT_EQ(Scalar("select group_concat(inid || ':' || ccode || ':' || md || ':' || mc, ' ') "
-                   "from (select * from GL_accvouch where csign = '付' order by inid)"),
-            "1:660201:120.5:0 2:1001:0:100 3:100201:0:20.5");
-  EXPECT_EQ(Scalar("select distinct isignseq || '|' || coutsysname || '|' || coutno_id || '|' || "
-                   "cbill || '|' || iyear from GL_accvouch where csign = '付'"),
+  EXPECT_EQ(
+      Lines("select inid, ccode, md, mc from GL_accvouch where csign = '付' order by inid", " "),
+      "1|660201|120.5|0 2|1001|0|100 3|100201|0|20.5");
+  EXPECT_EQ(Scalar("select distinct isignseq, coutsysname, coutno_id, "
+                   "cbill, iyear from GL_accvouch where csign = '付'"),
             "3|ec|LINK|Demo Admin|" + Session().FiscalYear());
 
   LedgerDb database;

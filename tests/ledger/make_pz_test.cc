@@ -129,7 +129,7 @@ TEST_F(MakePZTest, SeveralSourcesShareOneVoucherAndAStagedDraftChangesNothing) {
   EXPECT_EQ(rows[4].Attr("VouchGUID"), kOffice);
   // A draft is no voucher: sources, ledger and bank are as they were, and so is the work table.
   EXPECT_EQ(DumpAll(), before);
-  EXPECT_EQ(Scalar("select count(*) from tempdb.sqlite_master where name like 'qdtmp%'"), "0");
+  EXPECT_EQ(Scalar("select count(*) from tempdb..sysobjects where name like 'qdtmp%'"), "0");
 }
 
 TEST_F(MakePZTest, RefusalsLeaveEverythingAsItWas) {

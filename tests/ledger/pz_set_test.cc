@@ -17,9 +17,9 @@ class PzSetTest : public LedgerTest {
   std::string IOSetting(const std::string& type, const std::string& item,
                         const std::string& currency) {
     return Scalar(
-        "select GUID || '|' || cast(ts as money) || '|' || ifnull(strSubject, '') || '|' "
-        "|| blnModiDire from EC_PzSet_IO where strOperatType = '" +
-        type + "' and ifnull(strIOItemCode, '') = '" + item + "' and ifnull(strCurrency, '') = '" +
+        "select GUID, cast(ts as money), strSubject, cast(blnModiDire as int) from EC_PzSet_IO "
+        "where strOperatType = '" +
+        type + "' and isnull(strIOItemCode, '') = '" + item + "' and isnull(strCurrency, '') = '" +
         currency + "'");
   }
 };

@@ -27,8 +27,8 @@ class ApprovalFlowTest : public testing::DemoTest {
     return approval::EAdata(*approval::KindOfTypeCode(type), amount, department, type, "V-1");
   }
   std::string InstanceState(const char* guid) {
-    return Scalar(std::string("select iFlowId || '/' || iCurStep || '/' || iState || '/' || "
-                              "iRound from Host_FlowInstance where cVouchGUID = '") +
+    return Scalar(std::string("select iFlowId, iCurStep, iState, iRound from Host_FlowInstance "
+                              "where cVouchGUID = '") +
                   guid + "'");
   }
 };
@@ -41,7 +41,7 @@ TEST_F(ApprovalFlowTest, ClaimPassesBothStepsInOrder) {
   ASSERT_TRUE(by_demo->StartInstance(Cn(), "47", kClaim, "V-1", Description("201", "0201", "300")))
       << by_demo->LastErrorText();
   EXPECT_TRUE(by_demo->HasInstance("47", kClaim, "11"));
-  EXPECT_EQ(InstanceState(kClaim), "3/1/0/1");
+  EXPECT_EQ(InstanceState(kClaim), "3|1|0|1");
 
   // Step 1 belongs to demo; approver has to wait.
   EXPECT_FALSE(by_approver->DoTask("47", kClaim, kApprove));
@@ -52,7 +52,7 @@ TEST_F(ApprovalFlowTest, ClaimPassesBothStepsInOrder) {
   EXPECT_FALSE(by_demo->DoTask("47", kClaim, kApprove));  // not an approver of step 2
   ASSERT_TRUE(by_approver->DoTask("47", kClaim, kApprove)) << by_approver->LastErrorText();
   EXPECT_TRUE(by_approver->FlowEnded());
-  EXPECT_EQ(InstanceState(kClaim), "3/2/1/1");
+  EXPECT_EQ(InstanceState(kClaim), "3|2|1|1");
 
   db::Recordset records;
   ASSERT_TRUE(by_demo->GetFlowRecords("47", kClaim, "11", &records));
@@ -64,10 +64,10 @@ TEST_F(ApprovalFlowTest, ClaimPassesBothStepsInOrder) {
   // Taking back the final pass reopens the flow at step 2; the voucher's approval is withdrawn.
   ASSERT_TRUE(by_approver->UndoTask("47", kClaim, "11")) << by_approver->LastErrorText();
   EXPECT_TRUE(by_approver->FlowEnded());
-  EXPECT_EQ(InstanceState(kClaim), "3/2/0/1");
+  EXPECT_EQ(InstanceState(kClaim), "3|2|0|1");
   ASSERT_TRUE(by_demo->UndoTask("47", kClaim, "11")) << by_demo->LastErrorText();
   EXPECT_FALSE(by_demo->FlowEnded());
-  EXPECT_EQ(InstanceState(kClaim), "3/1/0/1");
+  EXPECT_EQ(InstanceState(kClaim), "3|1|0|1");
   EXPECT_FALSE(by_demo->UndoTask("47", kClaim, "11"));
   EXPECT_EQ(by_demo->LastErrorText(),
             MessageText("Rembiz.Host.FlowNothingToUndo", "", "Demo Admin"));
@@ -87,13 +87,13 @@ TEST_F(ApprovalFlowTest, RejectionResetAndDrop) {
   ASSERT_TRUE(flow->StartInstance(Cn(), "47", kClaim, "V-1", Description("201", "0201", "300")));
   ASSERT_TRUE(flow->DoTask("47", kClaim, kReject));
   EXPECT_FALSE(flow->FlowEnded());
-  EXPECT_EQ(InstanceState(kClaim), "3/1/2/1");
+  EXPECT_EQ(InstanceState(kClaim), "3|1|2|1");
   EXPECT_FALSE(flow->DoTask("47", kClaim, kApprove));
   EXPECT_EQ(flow->LastErrorText(), MessageText("Rembiz.Host.FlowNotRunning"));
 
   // A reset starts a new round; the rejection stays in the records.
   ASSERT_TRUE(flow->ResetInstance("47", kClaim, "11"));
-  EXPECT_EQ(InstanceState(kClaim), "3/1/0/2");
+  EXPECT_EQ(InstanceState(kClaim), "3|1|0|2");
   ASSERT_TRUE(flow->DoTask("47", kClaim, kApprove));
   EXPECT_EQ(Scalar("select count(*) from Host_FlowRecord"), "2");
 
@@ -119,12 +119,12 @@ TEST_F(ApprovalFlowTest, FlowIsChosenByConditionsAndApproversMayBeRoles) {
   auto approver = SessionFor("approver");
   auto flow = FlowFor(*approver);
   ASSERT_TRUE(flow->StartInstance(Cn(), "45", kLoan, "V-1", Description("301", "0301", "1500")));
-  EXPECT_EQ(InstanceState(kLoan), "9/1/0/1");
+  EXPECT_EQ(InstanceState(kLoan), "9|1|0|1");
   ASSERT_TRUE(flow->DoTask("45", kLoan, kApprove)) << flow->LastErrorText();
   EXPECT_TRUE(flow->FlowEnded());
 
   ASSERT_TRUE(flow->StartInstance(Cn(), "45", kClaim, "V-2", Description("301", "0301", "900")));
-  EXPECT_EQ(InstanceState(kClaim), "1/1/0/1");
+  EXPECT_EQ(InstanceState(kClaim), "1|1|0|1");
 
   std::string id, name;
   EXPECT_TRUE(flow->CanStart("45", &id, &name));

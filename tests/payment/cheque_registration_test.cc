@@ -26,8 +26,7 @@ class ChequeTest : public testing::DemoTest {
     return "";
   }
   std::string State(const std::string& number) {
-    return Scalar("select iState || '|' || ifnull(mc, '') from Host_Cheque where cn_id = '" +
-                  number + "'");
+    return Scalar("select iState, mc from Host_Cheque where cn_id = '" + number + "'");
   }
   std::string message_;
 };
@@ -36,7 +35,7 @@ TEST_F(ChequeTest, AChequeNumberIsRegisteredOnceAndRefusedForAnotherPayment) {
   EXPECT_EQ(Register("ZP001", 500), "");
   EXPECT_EQ(message_, "");
   EXPECT_EQ(State("ZP001"), "1|500");
-  EXPECT_EQ(Scalar("select cremark || '|' || cperson || '|' || bill_date || '|' || cUser_Id "
+  EXPECT_EQ(Scalar("select cremark, cperson, bill_date, cUser_Id "
                    "from Host_Cheque"),
             "trip|李华|2024-03-05|demo");
 

@@ -80,11 +80,11 @@ TEST_F(NetPayTest, NetpayGivesTheLinesPaymentIdsAndNetunpayWithdrawsThem) {
   EXPECT_EQ(PayId("EC_LoanVouch_Sub", kLoanRow2), "");
 
   // The bank holds the bill records: foreign amount, local amount by the rate, both accounts.
-  EXPECT_EQ(Scalar("select cNoteNo || '|' || iAmount_f || '|' || iAmount || '|' || cExch_name || "
-                   "'|' || cNatBankAccount || '|' || cBankAccount || '|' || cOperator || '|' || "
-                   "cDeptCode || '|' || cPerson from Host_BankBill where cPayID = '" +
-                   loan_id + "'"),
-            "B-1|200|1400|美元|0200001109000123456|6222020200001111|demo|0301|Demo Admin");
+  EXPECT_EQ(
+      Scalar("select cNoteNo, iAmount_f, iAmount, cExch_name, cNatBankAccount, "
+             "cBankAccount, cOperator, cDeptCode, cPerson from Host_BankBill where cPayID = '" +
+             loan_id + "'"),
+      "B-1|200|1400|美元|0200001109000123456|6222020200001111|demo|0301|Demo Admin");
   EXPECT_EQ(Scalar("select dVouchDate from Host_BankBill where cPayID = '" + claim_id + "'"),
             Session().FiscalYear() + "-03-05");
 

@@ -69,8 +69,9 @@ TEST_F(PubMsgTest, ZtInfoListsEveryAccountAndYearInOrder) {
       "insert into qdsystem..UA_Account (cAcc_Id, cAcc_Name, iYear) values ('002', 'Second', " + y +
       ")\n"
       "insert into qdsystem..UA_Period (cAcc_Id, iYear, iId, dBegin, dEnd) "
-      "select a.acc, a.yr, p.id, cast(a.yr as varchar(4)) + '-0' + cast(p.id as varchar(1)) + "
-      "'-01', cast(a.yr as varchar(4)) + '-0' + cast(p.id as varchar(1)) + '-28' "
+      "select a.acc, a.yr, p.id, convert(datetime, cast(a.yr as varchar(4)) + '-0' + "
+      "cast(p.id as varchar(1)) + '-01'), convert(datetime, cast(a.yr as varchar(4)) + '-0' + "
+      "cast(p.id as varchar(1)) + '-28') "
       "from (select '001' acc, " +
       next + " yr union all select '002', " + y + " union all select '002', " + next +
       ") a, (select 1 id union all select 2) p\n"
@@ -153,7 +154,7 @@ TEST_F(PubMsgTest, FreeQueriesAreReadOnly) {
   EXPECT_EQ(ErrorId(doc, 7), "Rembiz:CPubMsg:accGet:-2147217900");
   EXPECT_EQ(doc.Xml().find("pbkdf2"), std::string::npos);
   EXPECT_EQ(Dump("Department"), departments);
-  EXPECT_EQ(Scalar("select count(*) from tempdb.sqlite_master where name='stolen'"), "0");
+  EXPECT_EQ(Scalar("select count(*) from tempdb..sysobjects where name='stolen'"), "0");
 }
 
 TEST_F(PubMsgTest, ReadOnlyQueriesNeverUseStatementsAuthorizedBefore) {

@@ -23,7 +23,7 @@ class ReportPluginTest : public ReportTest {
     return out;
   }
   size_t WorkTables() {
-    return std::stoul(Scalar("select count(*) from tempdb.sqlite_master where name like 'qdtmp%'"));
+    return std::stoul(Scalar("select count(*) from tempdb..sysobjects where name like 'qdtmp%'"));
   }
   using Strings = std::vector<std::string>;
 };

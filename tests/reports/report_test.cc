@@ -54,7 +54,7 @@ class CReportTest : public ReportTest {
   double SqlSum(const std::string& sql) { return std::atof(Scalar(sql).c_str()); }
 
   size_t WorkTables() {
-    return std::stoul(Scalar("select count(*) from tempdb.sqlite_master where name like 'qdtmp%'"));
+    return std::stoul(Scalar("select count(*) from tempdb..sysobjects where name like 'qdtmp%'"));
   }
 };
 

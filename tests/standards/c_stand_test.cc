@@ -164,9 +164,10 @@ TEST_F(CStandTest, StandardsAndValuesInUseStay) {
       Op("saveeffectvalue", "", "<r P='1' strName=\"高级'经理\"/><r P='1' strName='实习'/>",
          "strItem='1'");
   ASSERT_EQ(Error(doc), "");
-  EXPECT_EQ(Scalar("select group_concat(strEICode || strEIName, ',') from EC_EISet_NUStand "
-                   "where intEICode = 1 and strEICode > '03'"),
-            "04高级'经理,05实习");
+  EXPECT_EQ(Lines("select strEICode, strEIName from EC_EISet_NUStand where intEICode = 1 and "
+                  "strEICode > '03' order by strEICode",
+                  ","),
+            "04|高级'经理,05|实习");
   Cn().Execute("update EC_PersonCtrl set strGradeID = '04' where strPersonCode = '0001'");
   EXPECT_EQ(del("1", "04"), Text("Q7.Rembiz.0060"));
   EXPECT_EQ(del("1", "05"), "");

@@ -1,5 +1,5 @@
-// Test fixtures: the demo data directory is built once per test binary; each test works on its
-// own copy, so tests are independent and may write freely.
+// Test fixtures: the demo databases are built once (per test binary on SQLite, per test server
+// on PostgreSQL); each test works on its own copy, so tests are independent and may write freely.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -18,6 +18,15 @@ namespace rembiz::testing {
 
 // A fresh scratch directory under the test binary's temporary root.
 std::filesystem::path ScratchDir(std::string_view name);
+
+// Whether the tests run on PostgreSQL: REMBIZ_TEST_POSTGRES names the file with the URL of a
+// test server (scripts/test-postgres writes it; CTest registers every test once per backend).
+bool OnPostgres();
+// A data location where nothing exists yet: a folder under the test root, or a database of the
+// test server that does not exist yet (dropped when the test binary ends).
+std::string FreshLocation(std::string_view name);
+// The command-line option for `location`, shell-quoted: "--data '<folder>'" or "--db '<url>'".
+std::string LocationArgs(const std::string& location);
 
 class DemoTest : public ::testing::Test {
  protected:
@@ -45,8 +54,11 @@ class DemoTest : public ::testing::Test {
 
   // Every row of a table in a fixed order, as text: to compare a table before and after.
   std::string Dump(std::string_view table);
-  // A single value of a query ("" when there is no row).
+  // The first row of a query, its columns joined by "|" (NULL as ""; "" when there is no row):
+  // values as the data layer reads them, the same on every backend.
   std::string Scalar(std::string_view sql);
+  // Every row of a query as Scalar gives one, joined by `separator`.
+  std::string Lines(std::string_view sql, std::string_view separator = "\n");
 
  private:
   std::filesystem::path scratch_;

@@ -528,6 +528,13 @@ class SqliteBackend : public Backend {
       std::filesystem::remove(options.data_source + suffix, ignored);
     }
   }
+
+  void CreateStore(const ConnectionOptions& options) const override {
+    std::error_code ec;
+    std::filesystem::path folder = std::filesystem::path(options.data_source).parent_path();
+    if (!folder.empty()) std::filesystem::create_directories(folder, ec);
+    if (ec) throw DbError(kErrConnection, "Cannot create " + folder.string() + ": " + ec.message());
+  }
 };
 
 }  // namespace

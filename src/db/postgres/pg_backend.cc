@@ -1,0 +1,765 @@
+// The PostgreSQL backend: one database of a server holds the system database, tempdb and every
+// account-year database as schemas; a connection's search path starts with its account's
+// schema. Statements with bound values are prepared once per connection and reused; results
+// come back as text and are typed by the types the server declared (the catalog's comments) or
+// by the engine's own.
+#include "db/postgres/pg_backend.h"
+
+#include <libpq-fe.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <climits>
+#include <cstdlib>
+#include <ctime>
+#include <unordered_map>
+
+#include "db/error.h"
+#include "db/postgres/pg_catalog.h"
+#include "db/postgres/pg_errors.h"
+#include "db/postgres/pg_support.h"
+#include "db/text.h"
+
+namespace rembiz::db::postgres {
+namespace {
+
+constexpr size_t kMaxPrepared = 256;
+
+// Type OIDs of the engine's built-in types.
+constexpr Oid kBool = 16, kBytea = 17, kInt8 = 20, kInt2 = 21, kInt4 = 23, kFloat4 = 700,
+              kFloat8 = 701, kDate = 1082, kTimestamp = 1114, kNumeric = 1700, kUuid = 2950;
+
+using Result = std::unique_ptr<PGresult, void (*)(PGresult*)>;
+
+// A schema name as the engine has it; only plain names reach the search path.
+std::string SchemaName(const std::string& name) {
+  std::string out = Lower(name);
+  for (char c : out) {
+    if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '_')) {
+      throw DbError(kErrConnection, "Invalid connection string: '" + name + "' is no schema.");
+    }
+  }
+  return out.empty() ? std::string("qdsystem") : out;
+}
+
+std::string ServerKey(const ConnectionOptions& o) {
+  return o.server + ":" + o.port + "/" + o.database;
+}
+
+// The time zone of this process, so that GETDATE() is the caller's local time as on SQLite.
+std::string LocalTimeZone() {
+  if (const char* tz = std::getenv("TZ"); tz && *tz && *tz != ':') return tz;
+  char target[256];
+  ssize_t n = readlink("/etc/localtime", target, sizeof target - 1);
+  if (n > 0) {
+    target[n] = '\0';
+    std::string path = target;
+    size_t at = path.find("zoneinfo/");
+    if (at != std::string::npos) return path.substr(at + 9);
+  }
+  std::time_t now = std::time(nullptr);
+  std::tm tm{};
+  localtime_r(&now, &tm);
+  long hours = tm.tm_gmtoff / 3600;  // POSIX zone names count west of Greenwich
+  return hours == 0
+             ? "UTC"
+             : "Etc/GMT" + std::string(hours > 0 ? "-" : "+") + std::to_string(std::labs(hours));
+}
+
+// Opens a connection to the database of `options` (not yet to a schema).
+PGconn* Connect(const ConnectionOptions& o, const std::string& database,
+                const std::string& search_path) {
+  std::vector<const char*> keys, values;
+  // Without hash aggregation a GROUP BY answers its groups in the order of their keys, as the
+  // server's queries of this system expect (a work table numbered by an IDENTITY column as its
+  // rows arrive, for one).
+  std::string options = "-c DateStyle=ISO,MDY -c TimeZone=" + LocalTimeZone() +
+                        " -c client_min_messages=warning -c extra_float_digits=1" +
+                        " -c enable_hashagg=off";
+  if (!search_path.empty()) options += " -c search_path=" + search_path;
+  auto add = [&](const char* key, const std::string& value) {
+    if (value.empty()) return;
+    keys.push_back(key);
+    values.push_back(value.c_str());
+  };
+  add("host", o.server);
+  add("port", o.port);
+  add("dbname", database);
+  add("user", o.user);
+  add("password", o.password);
+  add("options", options);
+  add("application_name", "rembiz");
+  add("connect_timeout", "15");
+  keys.push_back(nullptr);
+  values.push_back(nullptr);
+  PGconn* conn = PQconnectdbParams(keys.data(), values.data(), 0);
+  if (PQstatus(conn) != CONNECTION_OK) {
+    std::string message = PQerrorMessage(conn);
+    while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) {
+      message.pop_back();
+    }
+    PQfinish(conn);
+    throw DbError(kErrConnection, "Cannot open database \"" + database + "\": " + message);
+  }
+  return conn;
+}
+
+Result Exec(PGconn* conn, const std::string& sql) { return {PQexec(conn, sql.c_str()), PQclear}; }
+
+bool Ok(const Result& r) {
+  ExecStatusType s = PQresultStatus(r.get());
+  return s == PGRES_COMMAND_OK || s == PGRES_TUPLES_OK;
+}
+
+// A field's type when the server declared none: what SQLite would have inferred from the values
+// of an expression column, so that answers look the same on both engines.
+FieldInfo FieldOfType(std::string name, Oid type) {
+  switch (type) {
+    case kBool:
+      return FieldInfoFromDeclType(std::move(name), "bit");
+    case kInt2:
+    case kInt4:
+    case kInt8:
+      return FieldInfoFromDeclType(std::move(name), "int");
+    case kFloat4:
+    case kFloat8:
+    case kNumeric:
+      return FieldInfoFromDeclType(std::move(name), "float");
+    case kDate:
+    case kTimestamp:
+      return FieldInfoFromDeclType(std::move(name), "datetime");
+    case kUuid:
+      return FieldInfoFromDeclType(std::move(name), "uniqueidentifier");
+    case kBytea:
+      return FieldInfoFromDeclType(std::move(name), "varbinary");
+    default:
+      return FieldInfoFromDeclType(std::move(name), "");
+  }
+}
+
+Variant ValueOf(const char* text, int length, Oid type, const FieldInfo& field) {
+  std::string_view v(text, static_cast<size_t>(length));
+  if (type == kUuid) {
+    std::string out = "{";
+    for (char c : v) out += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return Variant(out + "}");
+  }
+  if (field.type == kAdBoolean) {
+    if (type == kBool) return Variant::Bool(v == "t");
+    return Variant::Bool(Variant(std::string(v)).ToBool());
+  }
+  switch (type) {
+    case kBool:
+      return Variant::Bool(v == "t");
+    case kInt2:
+    case kInt4:
+    case kInt8:
+      if (field.type == kAdDouble || field.type == kAdCurrency || field.type == kAdNumeric) {
+        return Variant(std::strtod(text, nullptr));
+      }
+      return Variant(static_cast<int64_t>(std::strtoll(text, nullptr, 10)));
+    case kFloat4:
+    case kFloat8:
+    case kNumeric:
+      if (field.type == kAdInteger || field.type == kAdBigInt || field.type == kAdSmallInt ||
+          field.type == kAdTinyInt) {
+        return Variant(static_cast<int64_t>(std::strtoll(text, nullptr, 10)));
+      }
+      return Variant(std::strtod(text, nullptr));
+    case kDate:
+    case kTimestamp: {
+      Variant date = Variant::Date(v);
+      return date.IsNull() ? Variant(std::string(v)) : date;
+    }
+    default:
+      return Variant(std::string(v));
+  }
+}
+
+class PgConnection : public BackendConnection {
+ public:
+  PgConnection(const ConnectionOptions& options, bool create)
+      : schema_(SchemaName(options.schema)),
+        // An account's own tables first; then, as on the embedded engine, where the account
+        // reaches the system database and tempdb without naming them.
+        path_(schema_ == "qdsystem" ? "qdsystem,rembiz" : schema_ + ",qdsystem,tempdb,rembiz"),
+        catalog_(&Catalog::For(ServerKey(options))) {
+    conn_ = Connect(options, options.database, path_);
+    try {
+      if (create) {
+        Require(Exec(conn_, SupportScript()));
+        Require(Exec(conn_, "CREATE SCHEMA IF NOT EXISTS " + schema_ + "; GRANT USAGE ON SCHEMA " +
+                                schema_ + " TO rembiz_reader; ALTER DEFAULT PRIVILEGES IN SCHEMA " +
+                                schema_ + " GRANT SELECT ON TABLES TO rembiz_reader"));
+      } else {
+        Result found = Params("SELECT 1 FROM pg_namespace WHERE nspname = $1", {schema_});
+        if (PQntuples(found.get()) == 0) {
+          throw DbError(kErrConnection, "Cannot open database \"" + schema_ + "\" of \"" +
+                                            options.database + "\": not found.");
+        }
+        catalog_->Preload(conn_, {schema_, "qdsystem"});
+      }
+    } catch (...) {
+      PQfinish(conn_);
+      throw;
+    }
+  }
+
+  ~PgConnection() override { PQfinish(conn_); }
+  PgConnection(const PgConnection&) = delete;
+  PgConnection& operator=(const PgConnection&) = delete;
+
+  void Run(const BatchStep& step, const std::vector<BoundValue>& values, int timeout_seconds,
+           Recordset* result, int64_t* changes) override {
+    SetTimeout(timeout_seconds);
+    const BatchStep* run = &step;
+    BatchStep listed;
+    if (step.effect == BatchStep::Effect::kInsertSelect) {
+      std::string columns = InsertColumns(step.relation);
+      if (!columns.empty()) {
+        listed = step;
+        listed.sql.insert(step.insert_at, " (" + columns + ")");
+        run = &listed;
+      }
+    }
+    Result res = Execute(*run, values);
+    ReadResult(*run, res.get(), result, changes);
+    if (step.effect == BatchStep::Effect::kCreateFromQuery) Annotate(step);
+    // A relation dropped or made again may have other columns: statements prepared on it
+    // would fail inside a transaction, where they cannot be prepared anew.
+    if (step.params.empty() && !prepared_.empty() &&
+        (step.effect == BatchStep::Effect::kCreateFromQuery || ChangesRelations(step.sql))) {
+      PQclear(PQexec(conn_, "DEALLOCATE ALL"));
+      prepared_.clear();
+    }
+  }
+
+  // SQL that arrived with a request runs as the role rembiz_reader, which may read the tables
+  // but never write, never call the engine's privileged functions and never see password hashes
+  // or sessions, inside a read-only transaction (or a savepoint, undone afterwards).
+  Recordset RunReadOnly(const BatchStep& step, const std::vector<BoundValue>& values,
+                        int timeout_seconds) override {
+    std::string_view sql = step.sql;
+    size_t first = sql.find_first_not_of(" (");
+    if (first == std::string_view::npos || Lower(sql.substr(first, 6)) != "select") {
+      Refuse("not a query", step.sql);
+    }
+    SetTimeout(timeout_seconds);
+    GuardReader();
+    const bool outer = !InTransaction();
+    Require(Exec(conn_, outer ? "BEGIN READ ONLY" : "SAVEPOINT rembiz_read"));
+    struct Undo {
+      PGconn* conn;
+      bool outer;
+      ~Undo() {
+        PQclear(PQexec(conn, outer ? "ROLLBACK" : "ROLLBACK TO SAVEPOINT rembiz_read"));
+        if (!outer) PQclear(PQexec(conn, "RELEASE SAVEPOINT rembiz_read"));
+      }
+    } undo{conn_, outer};
+    // A generic plan keeps every part of the query that depends on a bound value, so that the
+    // reader's rights are checked on every table the text names: with the values folded in,
+    // "1 = 0 AND EXISTS (SELECT ... FROM qdsystem.ua_session)" would never touch the table here,
+    // while the same condition without "1 = 0" in a statement of full rights would.
+    Require(Exec(conn_,
+                 "SET LOCAL ROLE rembiz_reader; SET LOCAL plan_cache_mode = force_generic_plan"));
+    std::vector<const char*> params = Pointers(step, values);
+    std::vector<Oid> types = Types(step, values);
+    Result res(PQexecParams(conn_, step.sql.c_str(), static_cast<int>(params.size()), types.data(),
+                            params.data(), nullptr, nullptr, 0),
+               PQclear);
+    ExecStatusType status = PQresultStatus(res.get());
+    if (status != PGRES_TUPLES_OK) {
+      const char* state = PQresultErrorField(res.get(), PG_DIAG_SQLSTATE);
+      std::string code = state ? state : "";
+      if (code == "42501" || code == "25006" || code == "0A000") {
+        Refuse(PQresultErrorField(res.get(), PG_DIAG_MESSAGE_PRIMARY), step.sql);
+      }
+      if (status == PGRES_COMMAND_OK) Refuse("not a query", step.sql);
+      ThrowError({conn_, catalog_, &step}, res.get());
+    }
+    Recordset out;
+    int64_t changes = 0;
+    ReadResult(step, res.get(), &out, &changes);
+    return out;
+  }
+
+  void Begin(int) override { Require(Exec(conn_, "BEGIN")); }
+
+  void Commit() override {
+    Result res = Exec(conn_, "COMMIT");
+    if (!Ok(res)) ThrowError({conn_, catalog_, nullptr}, res.get());
+    // A transaction that failed ends in ROLLBACK however it is closed: say so.
+    if (std::string_view(PQcmdStatus(res.get())) != "COMMIT") {
+      throw DbError(kErrStatement,
+                    "The transaction ended in a rollback: a statement of it had failed.");
+    }
+  }
+
+  void Rollback() override {
+    if (InTransaction()) Require(Exec(conn_, "ROLLBACK"));
+  }
+
+  bool InTransaction() const override {
+    PGTransactionStatusType s = PQtransactionStatus(conn_);
+    return s == PQTRANS_INTRANS || s == PQTRANS_INERROR;
+  }
+
+  void Savepoint(const std::string& name) override { Require(Exec(conn_, "SAVEPOINT " + name)); }
+  void ReleaseSavepoint(const std::string& name) override {
+    if (InTransaction()) Require(Exec(conn_, "RELEASE SAVEPOINT " + name));
+  }
+  void RollbackToSavepoint(const std::string& name) override {
+    if (InTransaction()) {
+      Require(Exec(conn_, "ROLLBACK TO SAVEPOINT " + name + "; RELEASE SAVEPOINT " + name));
+    }
+  }
+
+  bool Reset() override {
+    if (PQstatus(conn_) != CONNECTION_OK) return false;
+    if (PQtransactionStatus(conn_) != PQTRANS_IDLE) PQclear(PQexec(conn_, "ROLLBACK"));
+    return PQtransactionStatus(conn_) == PQTRANS_IDLE;
+  }
+
+ private:
+  [[noreturn]] static void Refuse(std::string_view why, std::string_view sql) {
+    throw DbError(kErrStatement, "Only a single read-only query is allowed here (" +
+                                     std::string(why) + ") [" + TruncatedSql(sql) + "]");
+  }
+
+  void Require(const Result& res) {
+    if (!Ok(res)) ThrowError({conn_, catalog_, nullptr}, res.get());
+  }
+
+  Result Params(const char* sql, const std::vector<std::string>& args) {
+    std::vector<const char*> values;
+    for (const std::string& a : args) values.push_back(a.c_str());
+    Result res(PQexecParams(conn_, sql, static_cast<int>(values.size()), nullptr, values.data(),
+                            nullptr, nullptr, 0),
+               PQclear);
+    Require(res);
+    return res;
+  }
+
+  // The command timeout bounds every statement, waits for locks included; as on SQLite a
+  // timeout of 0 leaves statements unbounded but does not wait for locks at all.
+  void SetTimeout(int seconds) {
+    if (seconds == timeout_) return;
+    const int ms = std::max(seconds, 0) * 1000;
+    Require(Exec(conn_, "SET statement_timeout = " + std::to_string(ms) +
+                            "; SET lock_timeout = " + std::to_string(std::max(ms, 1))));
+    timeout_ = seconds;
+  }
+
+  // The engine's types of the bound values: numbers the statement wrote are numbers wherever
+  // they stand (a VALUES list of a derived table included); text takes its type from where it
+  // stands, as a quoted literal does. A value written to a column takes the column's type, so
+  // that one the column cannot hold is refused while binding, with its place.
+  static std::vector<Oid> Types(const BatchStep& step, const std::vector<BoundValue>& values) {
+    std::vector<Oid> out;
+    out.reserve(step.params.size());
+    for (uint32_t index : step.params) {
+      bool stored = false;
+      for (const ValueTarget& target : step.targets) stored |= target.value == index;
+      switch (stored ? BoundValue::Kind::kText : values.at(index).kind) {
+        case BoundValue::Kind::kInteger:
+          out.push_back(kInt8);
+          break;
+        case BoundValue::Kind::kReal: {
+          // 1.5 is a decimal, 1.5e0 a float, as the server reads them.
+          const std::string& text = values[index].text;
+          out.push_back(text.find_first_of("eE") == std::string::npos ? kNumeric : kFloat8);
+          break;
+        }
+        default:
+          out.push_back(0);
+      }
+    }
+    return out;
+  }
+
+  static std::vector<const char*> Pointers(const BatchStep& step,
+                                           const std::vector<BoundValue>& values) {
+    std::vector<const char*> out;
+    out.reserve(step.params.size());
+    for (uint32_t index : step.params) out.push_back(values.at(index).text.c_str());
+    return out;
+  }
+
+  // Runs a statement: with bound values through a statement prepared once per connection,
+  // otherwise as it is (definitions may be several statements).
+  Result Execute(const BatchStep& step, const std::vector<BoundValue>& values) {
+    if (step.params.empty()) {
+      Result res = Exec(conn_, step.sql);
+      if (!Ok(res)) ThrowError({conn_, catalog_, &step}, res.get());
+      return res;
+    }
+    std::vector<const char*> params = Pointers(step, values);
+    for (int attempt = 0;; ++attempt) {
+      const PreparedStatement& prepared = Prepared(step, values);
+      // A GUID compared with a text that is no GUID matches nothing, as on the other engine;
+      // only a GUID column being written refuses it.
+      for (size_t k = 0; k < params.size(); ++k) {
+        if (prepared.guids[k] && !IsGuidText(params[k]) && !IsTarget(step, step.params[k])) {
+          params[k] = nullptr;
+        }
+      }
+      Result res(PQexecPrepared(conn_, prepared.name.c_str(), static_cast<int>(params.size()),
+                                params.data(), nullptr, nullptr, 0),
+                 PQclear);
+      if (Ok(res)) return res;
+      // A work table made again with other columns: prepare the statement anew, once.
+      const char* state = PQresultErrorField(res.get(), PG_DIAG_SQLSTATE);
+      if (attempt == 0 && state && std::string_view(state) == "0A000" &&
+          PQtransactionStatus(conn_) == PQTRANS_IDLE) {
+        Deallocate(PreparedKey(step, values));
+        continue;
+      }
+      ThrowError({conn_, catalog_, &step}, res.get());
+    }
+  }
+
+  static bool ChangesRelations(std::string_view sql) {
+    size_t i = sql.find_first_not_of(" \t\r\n(");
+    if (i == std::string_view::npos) return false;
+    std::string word = Lower(sql.substr(i, 6));
+    return word == "drop t" || word == "drop v" || word == "alter " || word == "create";
+  }
+
+  // Prepared statements are known by their text and the types of their values.
+  static std::string PreparedKey(const BatchStep& step, const std::vector<BoundValue>& values) {
+    std::string key = step.sql;
+    key += '\0';
+    for (Oid type : Types(step, values)) key += std::to_string(type) + ",";
+    return key;
+  }
+
+  struct PreparedStatement {
+    std::string name;
+    std::vector<bool> guids;  // which parameters the engine reads as GUIDs
+  };
+
+  static bool IsTarget(const BatchStep& step, uint32_t value) {
+    for (const ValueTarget& target : step.targets) {
+      if (target.value == value) return true;
+    }
+    return false;
+  }
+
+  // What the engine reads as a GUID: 32 hex digits, with hyphens and braces or without.
+  static bool IsGuidText(const char* text) {
+    if (text == nullptr) return true;
+    std::string_view v(text);
+    if (v.size() >= 2 && v.front() == '{' && v.back() == '}') v = v.substr(1, v.size() - 2);
+    int digits = 0;
+    for (char c : v) {
+      if (std::isxdigit(static_cast<unsigned char>(c))) {
+        ++digits;
+      } else if (c != '-') {
+        return false;
+      }
+    }
+    return digits == 32;
+  }
+
+  const PreparedStatement& Prepared(const BatchStep& step, const std::vector<BoundValue>& values) {
+    std::string key = PreparedKey(step, values);
+    auto it = prepared_.find(key);
+    if (it != prepared_.end()) return it->second;
+    if (prepared_.size() >= kMaxPrepared) {
+      PQclear(PQexec(conn_, "DEALLOCATE ALL"));
+      prepared_.clear();
+    }
+    std::string name = "rz" + std::to_string(++statements_);
+    std::vector<Oid> types = Types(step, values);
+    Result res(PQprepare(conn_, name.c_str(), step.sql.c_str(),
+                         static_cast<int>(step.params.size()), types.data()),
+               PQclear);
+    if (!Ok(res)) ThrowError({conn_, catalog_, &step}, res.get());
+    PreparedStatement prepared{std::move(name), std::vector<bool>(step.params.size(), false)};
+    Result described(PQdescribePrepared(conn_, prepared.name.c_str()), PQclear);
+    if (Ok(described)) {
+      for (int k = 0; k < PQnparams(described.get()) && k < static_cast<int>(step.params.size());
+           ++k) {
+        prepared.guids[static_cast<size_t>(k)] = PQparamtype(described.get(), k) == kUuid;
+      }
+    }
+    return prepared_.emplace(std::move(key), std::move(prepared)).first->second;
+  }
+
+  void Deallocate(const std::string& key) {
+    auto it = prepared_.find(key);
+    if (it == prepared_.end()) return;
+    PQclear(PQexec(conn_, ("DEALLOCATE " + it->second.name).c_str()));
+    prepared_.erase(it);
+  }
+
+  void ReadResult(const BatchStep& step, PGresult* res, Recordset* result, int64_t* changes) {
+    if (PQresultStatus(res) == PGRES_TUPLES_OK && PQnfields(res) > 0) {
+      *result = Rows(step, res);
+      return;
+    }
+    std::string_view tag = PQcmdStatus(res);
+    if (tag.starts_with("INSERT") || tag.starts_with("UPDATE") || tag.starts_with("DELETE")) {
+      *changes = std::strtoll(PQcmdTuples(res), nullptr, 10);
+    }
+  }
+
+  bool CanAsk() const { return PQtransactionStatus(conn_) != PQTRANS_INERROR; }
+
+  // The names of a result's columns: those the statement gives (its shape), the declared names
+  // of the tables a star spans, and otherwise the engine's own names.
+  std::vector<std::string> Names(const BatchStep& step, PGresult* res) {
+    const int n = PQnfields(res);
+    std::vector<std::string> names;
+    if (step.shape && !step.shape->items.empty()) {
+      for (bool fresh : {false, true}) {
+        names.clear();
+        if (Expand(*step.shape, res, fresh, names) && static_cast<int>(names.size()) == n) {
+          return names;
+        }
+      }
+    }
+    names.clear();
+    for (int c = 0; c < n; ++c) {
+      std::string name = PQfname(res, c);
+      Oid table = PQftable(res, c);
+      if (table != InvalidOid) {
+        if (auto meta = catalog_->ByOid(conn_, table, CanAsk())) {
+          const ColumnMeta* column = meta->Column(PQftablecol(res, c));
+          if (column && column->name == name && !column->declared.empty()) {
+            name = column->declared;
+          }
+        }
+      }
+      names.push_back(name == "?column?" ? std::string() : name);
+    }
+    return names;
+  }
+
+  bool Expand(const ResultShape& shape, PGresult* res, bool fresh,
+              std::vector<std::string>& names) {
+    for (const ResultShape::Item& item : shape.items) {
+      if (!item.star) {
+        names.push_back(item.name);
+        continue;
+      }
+      for (const ResultShape::Source& source : item.sources) {
+        if (source.derived) {
+          if (source.derived->items.empty() || !Expand(*source.derived, res, fresh, names)) {
+            return false;
+          }
+          continue;
+        }
+        if (!CanAsk() && fresh) return false;
+        auto meta = catalog_->ByName(conn_, path_, Lower(source.relation), fresh);
+        if (!meta) return false;
+        for (const ColumnMeta& c : meta->columns) {
+          // The engine's names must agree, or the table changed since it was learnt.
+          int at = static_cast<int>(names.size());
+          if (at >= PQnfields(res) || c.name != PQfname(res, at)) return false;
+          names.push_back(c.declared.empty() ? c.name : c.declared);
+        }
+      }
+    }
+    return true;
+  }
+
+  Recordset Rows(const BatchStep& step, PGresult* res) {
+    const int n = PQnfields(res);
+    const int count = PQntuples(res);
+    std::vector<std::string> names = Names(step, res);
+    std::vector<FieldInfo> fields;
+    std::vector<Oid> types;
+    fields.reserve(static_cast<size_t>(n));
+    for (int c = 0; c < n; ++c) {
+      Oid type = PQftype(res, c);
+      types.push_back(type);
+      std::string declared;
+      if (Oid table = PQftable(res, c); table != InvalidOid) {
+        if (auto meta = catalog_->ByOid(conn_, table, CanAsk())) {
+          if (const ColumnMeta* column = meta->Column(PQftablecol(res, c))) declared = column->type;
+        }
+      }
+      fields.push_back(declared.empty()
+                           ? FieldOfType(names[static_cast<size_t>(c)], type)
+                           : FieldInfoFromDeclType(names[static_cast<size_t>(c)], declared));
+    }
+    std::vector<std::vector<Variant>> rows(static_cast<size_t>(count));
+    for (int r = 0; r < count; ++r) {
+      std::vector<Variant>& row = rows[static_cast<size_t>(r)];
+      row.reserve(static_cast<size_t>(n));
+      for (int c = 0; c < n; ++c) {
+        if (PQgetisnull(res, r, c)) {
+          row.emplace_back();
+        } else {
+          row.push_back(ValueOf(PQgetvalue(res, r, c), PQgetlength(res, r, c),
+                                types[static_cast<size_t>(c)], fields[static_cast<size_t>(c)]));
+        }
+      }
+    }
+    // An expression counted in 64 bits is an int, as on SQLite, unless a value needs more.
+    for (int c = 0; c < n; ++c) {
+      if (types[static_cast<size_t>(c)] != kInt8 ||
+          fields[static_cast<size_t>(c)].type != kAdInteger) {
+        continue;
+      }
+      for (const auto& row : rows) {
+        const Variant& v = row[static_cast<size_t>(c)];
+        if (!v.IsNull() && (v.ToInt() > INT32_MAX || v.ToInt() < INT32_MIN)) {
+          fields[static_cast<size_t>(c)] =
+              FieldInfoFromDeclType(fields[static_cast<size_t>(c)].name, "bigint");
+          break;
+        }
+      }
+    }
+    return Recordset(std::move(fields), std::move(rows));
+  }
+
+  // SELECT ... INTO and CREATE VIEW: the new relation's columns get the names the server gives
+  // them, and the declared types of the columns they come from, in the catalog's comments.
+  void Annotate(const BatchStep& step) {
+    const std::string relation = Lower(step.relation);
+    // The defining query tells where each column comes from (the new relation itself knows
+    // only that its columns are its own): "CREATE TABLE|VIEW name AS query".
+    size_t as = step.sql.find(" AS ");
+    if (as == std::string::npos) return;
+    Result res =
+        Exec(conn_, "SELECT * FROM (" + step.sql.substr(as + 4) + ") AS rembiz_source LIMIT 0");
+    if (PQresultStatus(res.get()) != PGRES_TUPLES_OK) return;
+    std::vector<std::string> names = Names(step, res.get());
+    size_t dot = step.relation.rfind('.');
+    std::string declared = dot == std::string::npos ? step.relation : step.relation.substr(dot + 1);
+    Result kind = Params("SELECT relkind FROM pg_class WHERE oid = to_regclass($1)", {relation});
+    const bool view = PQntuples(kind.get()) > 0 && *PQgetvalue(kind.get(), 0, 0) == 'v';
+    std::string sql = std::string(view ? "COMMENT ON VIEW " : "COMMENT ON TABLE ") + relation +
+                      " IS '" + SqlEscape(declared) + "'";
+    for (int c = 0; c < PQnfields(res.get()); ++c) {
+      std::string type;
+      if (Oid table = PQftable(res.get(), c); table != InvalidOid) {
+        if (auto meta = catalog_->ByOid(conn_, table, CanAsk())) {
+          if (const ColumnMeta* column = meta->Column(PQftablecol(res.get(), c))) {
+            type = column->type;
+          }
+        }
+      }
+      std::string column = "\"";
+      for (const char* p = PQfname(res.get(), c); *p; ++p) {
+        column += *p;
+        if (*p == '"') column += '"';
+      }
+      sql += "; COMMENT ON COLUMN " + relation + "." + column + "\" IS '" +
+             SqlEscape(names[static_cast<size_t>(c)] + "|" + type) + "'";
+    }
+    Require(Exec(conn_, sql));
+    catalog_->ByName(conn_, path_, relation, true);
+  }
+
+  // The columns of `relation` but its IDENTITY column, for an INSERT ... SELECT without a
+  // column list; "" when it has none.
+  std::string InsertColumns(const std::string& relation) {
+    Result res = Params(
+        "SELECT attname, attidentity FROM pg_attribute WHERE attrelid = to_regclass($1) AND "
+        "attnum > 0 AND NOT attisdropped ORDER BY attnum",
+        {Lower(relation)});
+    std::string columns;
+    bool identity = false;
+    for (int r = 0; r < PQntuples(res.get()); ++r) {
+      if (*PQgetvalue(res.get(), r, 1) != '\0') {
+        identity = true;
+        continue;
+      }
+      columns +=
+          (columns.empty() ? "\"" : ", \"") + std::string(PQgetvalue(res.get(), r, 0)) + "\"";
+    }
+    return identity ? columns : std::string();
+  }
+
+  // The reader role reads the account's tables, never password hashes or sessions. Checked on
+  // every use: a repair made inside a transaction that was rolled back is gone again.
+  void GuardReader() { Params("SELECT rembiz.guard_reader($1)", {schema_}); }
+
+  PGconn* conn_ = nullptr;
+  std::string schema_;
+  std::string path_;
+  Catalog* catalog_;
+  int timeout_ = -1;
+  int64_t statements_ = 0;
+  std::unordered_map<std::string, PreparedStatement> prepared_;
+};
+
+class PostgresBackend : public Backend {
+ public:
+  Dialect TargetDialect() const override { return Dialect::kPostgres; }
+
+  std::unique_ptr<BackendConnection> Open(const ConnectionOptions& options,
+                                          bool create) const override {
+    return std::make_unique<PgConnection>(options, create);
+  }
+
+  bool DatabaseExists(const ConnectionOptions& options) const override {
+    PGconn* conn = nullptr;
+    try {
+      conn = Connect(options, options.database, "");
+    } catch (const DbError&) {
+      return false;
+    }
+    std::string schema = SchemaName(options.schema);
+    const char* values[] = {schema.c_str()};
+    // Every database's schema holds tables; an empty one (the system database's, made with the
+    // support functions) is no database yet.
+    Result res(PQexecParams(conn,
+                            "SELECT 1 FROM pg_class c JOIN pg_namespace n ON n.oid = "
+                            "c.relnamespace WHERE n.nspname = $1 AND c.relkind = 'r' LIMIT 1",
+                            1, nullptr, values, nullptr, nullptr, 0),
+               PQclear);
+    bool found = PQresultStatus(res.get()) == PGRES_TUPLES_OK && PQntuples(res.get()) > 0;
+    PQfinish(conn);
+    return found;
+  }
+
+  void DropDatabase(const ConnectionOptions& options) const override {
+    PGconn* conn = nullptr;
+    try {
+      conn = Connect(options, options.database, "");
+    } catch (const DbError&) {
+      return;  // no database, nothing in it
+    }
+    Result res = Exec(conn, "DROP SCHEMA IF EXISTS " + SchemaName(options.schema) + " CASCADE");
+    std::string message = Ok(res) ? "" : PQresultErrorMessage(res.get());
+    PQfinish(conn);
+    if (!message.empty()) throw DbError(kErrConnection, message);
+  }
+
+  void CreateStore(const ConnectionOptions& options) const override {
+    if (DatabaseExists(options) || [&] {
+          try {
+            PQfinish(Connect(options, options.database, ""));
+            return true;
+          } catch (const DbError&) {
+            return false;
+          }
+        }()) {
+      return;
+    }
+    PGconn* conn = Connect(options, "postgres", "");
+    std::string name = options.database;
+    std::string quoted = "\"";
+    for (char c : name) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+    Result res = Exec(conn, "CREATE DATABASE " + quoted + "\"");
+    std::string message = Ok(res) ? "" : PQresultErrorMessage(res.get());
+    PQfinish(conn);
+    if (!message.empty()) {
+      throw DbError(kErrConnection, "Cannot create the database \"" + name + "\": " + message);
+    }
+  }
+};
+
+}  // namespace
+
+const Backend& PostgresBackendInstance() {
+  static const PostgresBackend backend;
+  return backend;
+}
+
+}  // namespace rembiz::db::postgres
