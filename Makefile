@@ -42,10 +42,10 @@ bench: deps
 	  $(if $(filter-out 0,$(BENCH_QUICK)),--quick) $(BENCH_ARGS)
 
 format:
-	@git ls-files -co --exclude-standard '*.cc' '*.h' | xargs -r clang-format -i
+	@git ls-files -co --exclude-standard '*.cc' '*.h' '*.js' | xargs -r clang-format -i
 
 format-check:
-	@git ls-files -co --exclude-standard '*.cc' '*.h' | xargs -r clang-format --dry-run --Werror
+	@git ls-files -co --exclude-standard '*.cc' '*.h' '*.js' | xargs -r clang-format --dry-run --Werror
 
 clean:
 	@rm -rf $(BUILD_DIR) build-release

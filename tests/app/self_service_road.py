@@ -144,7 +144,12 @@ class Road:
     def row(self, n):
         return self.css("table.edit tbody tr")[n]
 
+    def forget_message(self):
+        """Clears the message line, so that the next wait_message sees a new message."""
+        self.driver.execute_script("document.getElementById('message').replaceChildren()")
+
     def click(self, text, root=None):
+        self.forget_message()
         for el in self.css("button, a.button", root):
             if el.text.strip() == text and el.is_enabled():
                 el.click()
@@ -274,6 +279,7 @@ def walk(r):
     r.open("inbox")
     assert "待我审批" in r.first("h1").text
     r.first("a[href^='#/review/claim/']").click()
+    r.forget_message()
     r.first("form.decision").find_element(By.NAME, "remark").send_keys("同意报销", Keys.ENTER)
     r.wait_message("info")
     flow = r.one("select iCurStep, iState from Host_FlowInstance where cCardNumber = '47'")

@@ -15,13 +15,19 @@ export class SessionLost extends ServiceError {}
 
 // Text for an XML attribute or element.
 export function x(value) {
-  return String(value ?? '').replace(/&/g, '&amp;').replace(/</g, '&lt;').replace(/>/g, '&gt;')
-      .replace(/"/g, '&quot;').replace(/'/g, '&apos;');
+  return String(value ?? '')
+      .replace(/&/g, '&amp;')
+      .replace(/</g, '&lt;')
+      .replace(/>/g, '&gt;')
+      .replace(/"/g, '&quot;')
+      .replace(/'/g, '&apos;');
 }
 // name="value" pairs of an object, empty values included (the classes read them as empty).
 export function attrs(values) {
-  return Object.entries(values).filter(([, v]) => v !== undefined && v !== null)
-      .map(([k, v]) => ` ${k}="${x(v)}"`).join('');
+  return Object.entries(values)
+      .filter(([, v]) => v !== undefined && v !== null)
+      .map(([k, v]) => ` ${k}="${x(v)}"`)
+      .join('');
 }
 // One operation; `inner` is the XML inside the func (usually its `in`).
 export function op(name, inner = '', more = {}) {
@@ -51,8 +57,8 @@ function child(el, name) {
 async function post(path, body, type) {
   let res;
   try {
-    res = await fetch(path, {method: 'POST', credentials: 'same-origin',
-                             headers: {'Content-Type': type}, body});
+    res = await fetch(
+        path, {method: 'POST', credentials: 'same-origin', headers: {'Content-Type': type}, body});
   } catch (e) {
     throw new ServiceError(String(e.message || e), 'network', 0);
   }
@@ -69,14 +75,19 @@ async function post(path, body, type) {
 export async function call(className, ops) {
   const body = `<req xmlns:z="#RowsetSchema">${ops.join('')}</req>`;
   const doc = await post('/api/' + className, body, 'application/xml; charset=utf-8');
-  return [...doc.documentElement.children].filter((c) => c.nodeName === 'func')
+  return [...doc.documentElement.children]
+      .filter((c) => c.nodeName === 'func')
       .map((f) => [...f.children].find((c) => c.nodeName === 'out') || null);
 }
 
 // A whole request document as text (the reports build theirs); answers the answer's text.
 export async function send(className, body) {
-  const res = await fetch('/api/' + className, {method: 'POST', credentials: 'same-origin',
-      headers: {'Content-Type': 'application/xml; charset=utf-8'}, body});
+  const res = await fetch('/api/' + className, {
+    method: 'POST',
+    credentials: 'same-origin',
+    headers: {'Content-Type': 'application/xml; charset=utf-8'},
+    body
+  });
   const text = await res.text();
   if (res.status === 401) throw refusal(parse(text), text, 401);
   return {status: res.status, text};
@@ -121,8 +132,8 @@ export function recordset(el) {
 }
 
 export async function login(fields) {
-  const doc = await post('/api/login', new URLSearchParams(fields).toString(),
-                         'application/x-www-form-urlencoded');
+  const doc = await post(
+      '/api/login', new URLSearchParams(fields).toString(), 'application/x-www-form-urlencoded');
   return attributesOf(doc.documentElement);
 }
 function attributesOf(el) {

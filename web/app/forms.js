@@ -12,19 +12,27 @@ export function rowsEditor(columns, rows, onChange, extra) {
     }
   });
   const add = (values = {}) => {
-    const tr = h('tr', null, columns.map((c) => {
-      const control = c.make(values[c.name]);
-      control.dataset.col = c.name;
-      control.dataset.label = c.label;
-      return h('td', null, control);
-    }), extra ? h('td', {class: 'extra'}) : null,
-    h('td', null, h('button', {type: 'button', class: 'link', onclick: () => {
-      const next = tr.nextElementSibling || tr.previousElementSibling;
-      tr.remove();
-      renumber();
-      onChange(null);
-      if (next) next.querySelector('input, select').focus();
-    }}, t('form.removeRow'))));
+    const tr =
+        h('tr', null, columns.map((c) => {
+          const control = c.make(values[c.name]);
+          control.dataset.col = c.name;
+          control.dataset.label = c.label;
+          return h('td', null, control);
+        }),
+          extra ? h('td', {class: 'extra'}) : null,
+          h('td', null,
+            h('button', {
+              type: 'button',
+              class: 'link',
+              onclick: () => {
+                const next = tr.nextElementSibling || tr.previousElementSibling;
+                tr.remove();
+                renumber();
+                onChange(null);
+                if (next) next.querySelector('input, select').focus();
+              }
+            },
+              t('form.removeRow'))));
     tr.addEventListener('input', () => onChange(tr));
     tr.addEventListener('change', () => onChange(tr));
     body.append(tr);
@@ -32,16 +40,24 @@ export function rowsEditor(columns, rows, onChange, extra) {
     return tr;
   };
   (rows.length ? rows : [{}]).forEach(add);
-  const editor = h('div', {class: 'rows-editor'},
-      h('div', {class: 'table-box'}, h('table', {class: 'edit'},
-          h('thead', null, h('tr', null, columns.map((c) => h('th', {scope: 'col'}, c.label)),
-                             extra ? h('th', {scope: 'col'}, extra) : null, h('th'))),
-          body)),
-      h('button', {type: 'button', class: 'secondary', onclick: () => {
-        const tr = add();
-        tr.querySelector('input, select').focus();
-        onChange(tr);
-      }}, t('form.addRow')));
+  const editor =
+      h('div', {class: 'rows-editor'},
+        h('div', {class: 'table-box'},
+          h('table', {class: 'edit'},
+            h('thead', null,
+              h('tr', null, columns.map((c) => h('th', {scope: 'col'}, c.label)),
+                extra ? h('th', {scope: 'col'}, extra) : null, h('th'))),
+            body)),
+        h('button', {
+          type: 'button',
+          class: 'secondary',
+          onclick: () => {
+            const tr = add();
+            tr.querySelector('input, select').focus();
+            onChange(tr);
+          }
+        },
+          t('form.addRow')));
   editor.rows = () => [...body.rows];
   return editor;
 }

@@ -2,13 +2,13 @@
 // (employees), vouchers to approve, payments (cashier), ledger vouchers and reports (finance).
 // Views are chosen by the address (#/…); everything shown comes from the classes' answers.
 import * as api from './api.js';
-import {h, field, input, select, say} from './dom.js';
-import {t, setLanguage, language, LANGUAGES} from './i18n.js';
-import {session} from './session.js';
-import * as employee from './employee.js';
 import * as approver from './approver.js';
 import * as cashier from './cashier.js';
+import {field, h, input, say, select} from './dom.js';
+import * as employee from './employee.js';
 import * as finance from './finance.js';
+import {language, LANGUAGES, setLanguage, t} from './i18n.js';
+import {session} from './session.js';
 
 // The views of the navigation and the rights that open them (any of them; administrators see
 // every view). The pages check nothing themselves: the classes refuse what a right does not allow.
@@ -19,7 +19,12 @@ const VIEWS = [
   {id: 'ledger', rights: ['ec0206', 'ec0303']},
   {id: 'reports', rights: ['ec0402', 'ec0404']},
 ];
-const ROUTES = {...employee.routes, ...approver.routes, ...cashier.routes, ...finance.routes};
+const ROUTES = {
+  ...employee.routes,
+  ...approver.routes,
+  ...cashier.routes,
+  ...finance.routes
+};
 
 function allowed(view) {
   return session.admin || view.rights.some((r) => session.rights.has(r));
@@ -29,24 +34,35 @@ function allowed(view) {
 // Logging in. A session that ends while the user works asks for the password in a dialog and
 // leaves the page as it was, so that nothing typed is lost.
 
-function loginForm(onDone, user) {
+function loginForm(onDone, known = {}) {
   const lang = select('language', LANGUAGES.map((l) => [l, t('lang.' + l)]), language());
   const error = h('p', {class: 'error-text', role: 'alert', hidden: true});
-  const form = h('form', {class: 'login', 'aria-label': t('login.title')},
-      field(t('login.user'), input('user', user || '', {autocomplete: 'username', required: true,
-                                                     autocapitalize: 'none'})),
-      field(t('login.password'), input('password', '', {type: 'password',
-                                                        autocomplete: 'current-password'})),
-      field(t('login.account'), input('account', '001', {inputmode: 'numeric'})),
-      field(t('login.year'), input('year', String(new Date().getFullYear()),
-                                   {inputmode: 'numeric'})),
-      field(t('login.language'), lang), error,
-      h('div', {class: 'actions'}, h('button', {type: 'submit'}, t('login.submit'))));
+  const form =
+      h('form', {class: 'login', 'aria-label': t('login.title')},
+        field(
+            t('login.user'),
+            input(
+                'user', known.user || '',
+                {autocomplete: 'username', required: true, autocapitalize: 'none'})),
+        field(
+            t('login.password'),
+            input('password', '', {type: 'password', autocomplete: 'current-password'})),
+        field(t('login.account'), input('account', known.account || '001', {inputmode: 'numeric'})),
+        field(
+            t('login.year'),
+            input('year', known.year || String(new Date().getFullYear()), {inputmode: 'numeric'})),
+        field(t('login.language'), lang), error,
+        h('div', {class: 'actions'}, h('button', {type: 'submit'}, t('login.submit'))));
   // The labels follow the language chosen; what was typed stays.
   lang.addEventListener('change', () => {
     setLanguage(lang.value);
-    const typed = form.elements.user.value;
-    const again = loginForm(onDone, typed);
+    const again = loginForm(onDone, {
+      user: form.elements.user.value,
+      account: form.elements.account.value,
+      year: form.elements.year.value
+    });
+    const heading = form.parentNode.querySelector('h1, h2');
+    if (heading) heading.textContent = t(heading.tagName === 'H1' ? 'login.title' : 'login.again');
     form.replaceWith(again);
     showHeader();
     again.elements.language.focus();
@@ -79,10 +95,12 @@ function showHeader() {
   document.getElementById('brand').textContent = t('title');
   const nav = document.getElementById('nav');
   nav.setAttribute('aria-label', t('nav.label'));
-  nav.replaceChildren(...(session.user ? VIEWS.filter(allowed) : []).map((v) =>
-      h('a', {href: '#/' + v.id, dataset: {view: v.id}}, t('nav.' + v.id))));
-  document.getElementById('who').textContent = session.user
-      ? `${session.userName} · ${session.accountName || session.account} · ${session.year}` : '';
+  nav.replaceChildren(
+      ...(session.user ? VIEWS.filter(allowed) : [])
+          .map((v) => h('a', {href: '#/' + v.id, dataset: {view: v.id}}, t('nav.' + v.id))));
+  document.getElementById('who').textContent = session.user ?
+      `${session.userName} · ${session.accountName || session.account} · ${session.year}` :
+      '';
   const out = document.getElementById('logout');
   out.textContent = t('logout');
   out.hidden = !session.user;
@@ -91,11 +109,12 @@ function showHeader() {
 function relogin() {
   const dialog = document.getElementById('relogin');
   dialog.replaceChildren(h('h2', null, t('login.again')), loginForm(async (info) => {
-    await startSession(info);
-    dialog.close();
-    say('info', t('login.back'));
-  }, session.user));
+                           await startSession(info);
+                           dialog.close();
+                           say('info', t('login.back'));
+                         }, session));
   if (!dialog.open) dialog.showModal();
+  dialog.querySelector('[name=password]').focus();
 }
 
 // Runs an action of a page; refusals become the message line, a lost session the login dialog.
@@ -103,8 +122,10 @@ export async function guard(work) {
   try {
     return await work();
   } catch (e) {
-    if (e instanceof api.SessionLost) relogin();
-    else say('error', e.message || String(e));
+    if (e instanceof api.SessionLost)
+      relogin();
+    else
+      say('error', e.message || String(e));
     return undefined;
   }
 }
@@ -116,18 +137,21 @@ export async function guard(work) {
 let pending = null;
 export function go(path, message, kind = 'info') {
   pending = message ? [kind, message] : null;
-  if (location.hash === '#' + path) route();
-  else location.hash = path;
+  if (location.hash === '#' + path)
+    route();
+  else
+    location.hash = path;
 }
 
 async function route() {
   const main = document.getElementById('main');
   if (!session.user) {
-    main.replaceChildren(h('section', {class: 'card narrow'}, h('h1', null, t('login.title')),
-                           loginForm(async (info) => {
-                             await startSession(info);
-                             route();
-                           })));
+    main.replaceChildren(
+        h('section', {class: 'card narrow'}, h('h1', null, t('login.title')),
+          loginForm(async (info) => {
+            await startSession(info);
+            route();
+          })));
     main.querySelector('input').focus();
     return;
   }
@@ -139,8 +163,10 @@ async function route() {
     return;
   }
   for (const a of document.querySelectorAll('#nav a')) {
-    if (a.dataset.view === parts[0]) a.setAttribute('aria-current', 'page');
-    else a.removeAttribute('aria-current');
+    if (a.dataset.view === parts[0])
+      a.setAttribute('aria-current', 'page');
+    else
+      a.removeAttribute('aria-current');
   }
   main.setAttribute('aria-busy', 'true');
   main.replaceChildren(h('p', {class: 'muted'}, t('loading')));

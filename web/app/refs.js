@@ -28,15 +28,24 @@ export async function refs(...names) {
     const outs = await api.call('CPubMsg', missing.map((n) => {
       const [table, col, match] = LISTS[n];
       const code = col.split(',')[0];
-      return api.op('refer', `<in${api.attrs({type: 'col', name: table, col, match,
-                                              order: n === 'signs' ? 'isignseq' : code,
-                                              length: 1000, current: 1})}/>`, {goon: '1'});
+      return api.op(
+          'refer', `<in${api.attrs({
+            type: 'col',
+            name: table,
+            col,
+            match,
+            order: n === 'signs' ? 'isignseq' : code,
+            length: 1000,
+            current: 1
+          })}/>`,
+          {goon: '1'});
     }));
     missing.forEach((n, i) => {
       const cols = LISTS[n][1].split(',');
       // A list without rows answers "no data": an empty pick list.
-      cache.lists[n] = api.failure(outs[i]) ? [] : api.recordset(outs[i]).map(
-          (row) => ({code: row[cols[0]], text: row[cols[1]], row}));
+      cache.lists[n] = api.failure(outs[i]) ?
+          [] :
+          api.recordset(outs[i]).map((row) => ({code: row[cols[0]], text: row[cols[1]], row}));
     });
   }
   return Object.fromEntries(names.map((n) => [n, cache.lists[n]]));
@@ -63,7 +72,9 @@ export async function currencies() {
 
 // The rate of a currency on a date as the account keeps it ("" when it has none).
 export async function rateOf(currency, day) {
-  const [out] = await api.call('CPubMsg', [api.op('hlget',
-      `<in><exchname>${api.x(currency)}</exchname><curdate>${api.x(day)}</curdate></in>`)]);
+  const [out] = await api.call('CPubMsg', [
+    api.op(
+        'hlget', `<in><exchname>${api.x(currency)}</exchname><curdate>${api.x(day)}</curdate></in>`)
+  ]);
   return api.must(out).textContent;
 }

@@ -4,12 +4,19 @@
 
 // The dimensions as the report names them: the system's own words in the session language.
 export const DIMENSIONS = {
-  'zh-CN': {aging: ['部门', '借款人', '人员级别', '项目大类', '项目', '预算项目'],
-            summary: ['部门', '日期', '人员', '人员级别', '项目大类', '项目', '预算项目']},
-  'en-US': {aging: ['Department', 'Borrower', 'Grade', 'Item class', 'Item', 'Budget item'],
-            summary: ['Department', 'Date', 'Person', 'Grade', 'Item class', 'Item', 'Budget item']},
+  'zh-CN': {
+    aging: ['部门', '借款人', '人员级别', '项目大类', '项目', '预算项目'],
+    summary: ['部门', '日期', '人员', '人员级别', '项目大类', '项目', '预算项目']
+  },
+  'en-US': {
+    aging: ['Department', 'Borrower', 'Grade', 'Item class', 'Item', 'Budget item'],
+    summary: ['Department', 'Date', 'Person', 'Grade', 'Item class', 'Item', 'Budget item']
+  },
 };
-export const TOTAL = {'zh-CN': '合计', 'en-US': 'Total'};
+export const TOTAL = {
+  'zh-CN': '合计',
+  'en-US': 'Total'
+};
 
 export function reportLanguage(language) {
   return DIMENSIONS[language] ? language : 'zh-CN';
@@ -28,7 +35,8 @@ export function reportRequest(r) {
   const dimension = xmlAttr(r.dimension);
   const page = '<page><current>0</current><rows>500</rows></page>';
   if (r.kind === 'aging') {
-    return `<req><func name="loanagedata"><in>${page}<type><row name="stritem" value='${dimension}'/>` +
+    return `<req><func name="loanagedata"><in>${page}<type><row name="stritem" value='${
+               dimension}'/>` +
         `<row name="dtdate" value='${xmlAttr(r.cutoff)}'/></type>` +
         `<age>${r.periods || ''}</age></in></func></req>`;
   }
@@ -56,8 +64,12 @@ export function leafColumns(format) {
     }
   }
   return leaves.map(({el, group}) => ({
-    name: el.getAttribute('name'), text: el.getAttribute('text'), group,
-    align: el.getAttribute('align'), total: el.getAttribute('total') === '1'}));
+                      name: el.getAttribute('name'),
+                      text: el.getAttribute('text'),
+                      group,
+                      align: el.getAttribute('align'),
+                      total: el.getAttribute('total') === '1'
+                    }));
 }
 
 // The answer of a report: {format, rows, columns, totals, current, count}; throws the message
@@ -72,12 +84,18 @@ export function readReport(answerText, status) {
   const columns = leafColumns(format);
   const totals = {};
   for (const c of columns) {
-    totals[c.name] = rows.reduce((sum, row) => sum + (parseFloat(row.getAttribute(c.name)) || 0), 0);
+    totals[c.name] =
+        rows.reduce((sum, row) => sum + (parseFloat(row.getAttribute(c.name)) || 0), 0);
   }
   const page = success.querySelector('page');
-  return {format, rows, columns, totals,
-          current: +page.querySelector('current').textContent,
-          count: +page.querySelector('count').textContent};
+  return {
+    format,
+    rows,
+    columns,
+    totals,
+    current: +page.querySelector('current').textContent,
+    count: +page.querySelector('count').textContent
+  };
 }
 
 export function drawTable(table, {format, rows, columns, totals}, totalLabel) {
@@ -123,8 +141,10 @@ export function drawTable(table, {format, rows, columns, totals}, totalLabel) {
 // grand total of the ageing.
 export function drawChart(svg, {columns, totals}) {
   const bars = columns.filter((c) => c.total && c.name !== 'imoney')
-      .map((c) => ({label: c.group && c.group !== columns[0].group ? c.group : c.text,
-                    value: totals[c.name]}));
+                   .map((c) => ({
+                          label: c.group && c.group !== columns[0].group ? c.group : c.text,
+                          value: totals[c.name]
+                        }));
   const NS = 'http://www.w3.org/2000/svg';
   const width = 900, height = 280, left = 70, bottom = 40, top = 20;
   svg.setAttribute('viewBox', `0 0 ${width} ${height}`);
@@ -147,15 +167,25 @@ export function drawChart(svg, {columns, totals}) {
     const h = Math.max(0, b.value) / max * plot;
     const barWidth = Math.min(slot * 0.7, 90);
     const x = left + i * slot + (slot - barWidth) / 2;
-    const bar = add('rect', {class: 'bar', x: x.toFixed(1), y: (height - bottom - h).toFixed(1),
-                             width: barWidth.toFixed(1), height: h.toFixed(1)});
+    const bar = add('rect', {
+      class: 'bar',
+      x: x.toFixed(1),
+      y: (height - bottom - h).toFixed(1),
+      width: barWidth.toFixed(1),
+      height: h.toFixed(1)
+    });
     const title = document.createElementNS(NS, 'title');
     title.textContent = `${b.label}: ${b.value.toFixed(2)}`;
     bar.append(title);
-    add('text', {class: 'value', x: (x + barWidth / 2).toFixed(1),
-                 y: (height - bottom - h - 4).toFixed(1), 'text-anchor': 'middle'},
+    add('text', {
+      class: 'value',
+      x: (x + barWidth / 2).toFixed(1),
+      y: (height - bottom - h - 4).toFixed(1),
+      'text-anchor': 'middle'
+    },
         b.value.toFixed(2));
-    add('text', {x: (x + barWidth / 2).toFixed(1), y: height - bottom + 16, 'text-anchor': 'middle'},
+    add('text',
+        {x: (x + barWidth / 2).toFixed(1), y: height - bottom + 16, 'text-anchor': 'middle'},
         b.label);
   });
   svg.toggleAttribute('hidden', !bars.length);  // an SVG element has no `hidden` property
@@ -164,9 +194,13 @@ export function drawChart(svg, {columns, totals}) {
 // RFC 4180 text of the table, totals row included.
 export function reportCsv({columns, rows, totals}, totalLabel) {
   const cell = (v) => /[",\r\n]/.test(v) ? '"' + v.replace(/"/g, '""') + '"' : v;
-  const lines = [columns.map((c) => cell(c.group && c.group !== c.text ? `${c.group} ${c.text}` : c.text))];
+  const lines =
+      [columns.map((c) => cell(c.group && c.group !== c.text ? `${c.group} ${c.text}` : c.text))];
   for (const row of rows) lines.push(columns.map((c) => cell(row.getAttribute(c.name) || '')));
-  lines.push(columns.map((c, i) => i === 0 ? totalLabel : c.total ? totals[c.name].toFixed(2) : ''));
+  lines.push(columns.map(
+      (c, i) => i === 0 ? totalLabel :
+          c.total       ? totals[c.name].toFixed(2) :
+                          ''));
   return lines.map((l) => l.join(',')).join('\r\n') + '\r\n';
 }
 
