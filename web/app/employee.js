@@ -94,7 +94,7 @@ async function myList(kind, box, current) {
 }
 
 // Older and newer pages of a list (page 0 is the oldest).
-export function pager(current, count, show) {
+function pager(current, count, show) {
   if (count <= 1) return '';
   return h(
       'div', {class: 'pager'},
@@ -186,7 +186,7 @@ async function remove(kind, v, button) {
                            'delvouch',
                            `<in><strAutoID>${api.x(v.AutoID)}</strAutoID><ts>${api.x(v.ts)}</ts>` +
                                `<type>${cardOf(v.strTypeCode)}</type></in>`)]);
-  if (api.failure(out)) throw api.failure(out);
+  api.must(out);
   go('/mine', t('done.deleted', v.strVouchID));
 }
 
@@ -397,7 +397,7 @@ async function save(kind, headAttrs, bodyXml) {
     api.op('getVouchListID', '<in><strAutoID/><Director>3</Director></in>'),
     api.op('vchgetloanheaddata', '<in/>')
   ]);
-  if (api.failure(outs[0])) throw api.failure(outs[0]);
+  api.must(outs[0]);
   const saved = outs[2] ? api.recordset(outs[2])[0] : null;
   const warning = api.warning(outs[0]);
   go(saved ? `/${kind}/${saved.AutoID}` : '/mine', warning || t('done.saved'),
@@ -651,7 +651,7 @@ async function claimForm(id) {
 
 // What the standard allows for a row: per unit amount times the quantity; above it a share
 // (rate %) of the receipt beyond the base is still allowed.
-export function allowedBy(standard, row) {
+function allowedBy(standard, row) {
   const qty = num(row.dblNumber) || 1;
   const base = num(standard.dblMoney) * qty;
   const claimed = num(row.dblMoney);

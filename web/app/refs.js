@@ -55,10 +55,6 @@ export async function refs(...names) {
 export function options(list) {
   return list.map((r) => [r.code, `${r.code} ${r.text}`]);
 }
-export function nameOf(list, code) {
-  const found = list.find((r) => r.code === code);
-  return found ? found.text : code;
-}
 
 // The currencies with their conversion rule (bcal) and decimals.
 export async function currencies() {

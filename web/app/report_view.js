@@ -54,7 +54,7 @@ export function agePeriods(answerText) {
 }
 
 // The layout's leaf columns in order, each with the title of its group.
-export function leafColumns(format) {
+function leafColumns(format) {
   const leaves = [];
   for (const top of format.children) {
     if (top.children.length) {

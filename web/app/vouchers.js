@@ -21,10 +21,6 @@ export const KINDS = {
   },
 };
 
-// The family of an operation type code: "3" loans, "1" income and "2" expenditure claims.
-export function kindOf(typeCode) {
-  return String(typeCode || '').startsWith('3') ? 'loan' : 'claim';
-}
 // The voucher kinds of the approval class: "EC03" loans, "EC01" income, "EC02" expenditure.
 export function auditType(typeCode) {
   const family = String(typeCode || '')[0];
@@ -118,7 +114,7 @@ export function stateOf(kind, v, flow) {
 }
 
 // What became of the voucher in the budget.
-export function budgetOf(v) {
+function budgetOf(v) {
   if (!v.strBudItemID) return t('budget.none');
   const item = `${v.strBudItemName || v.strBudItemID}: `;
   if (String(v.intOverBud) === '1' || String(v.intOverBud) === '3') return item + t('budget.over');
