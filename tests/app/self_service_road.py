@@ -43,14 +43,23 @@ class Road:
         self.data = os.path.join(self.tmp, "data")
         subprocess.run([rembiz, "init", "--data", self.data, "--demo"], check=True,
                        stdout=subprocess.DEVNULL)
-        # Port 0: the service takes a free port and names it in its first log line.
-        self.server = subprocess.Popen([rembiz, "serve", "--data", self.data, "--listen",
-                                        "127.0.0.1:0", "--threads", "2"],
-                                       stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
-        line = self.server.stdout.readline()
-        match = re.search(r"http://127\.0\.0\.1:(\d+)/", line)
+        # Port 0: the service takes a free port and names it in its log, which goes to a file
+        # (a pipe nobody reads would stop the service once full).
+        self.log = os.path.join(self.tmp, "serve.log")
+        with open(self.log, "w") as log:
+            self.server = subprocess.Popen([rembiz, "serve", "--data", self.data, "--listen",
+                                            "127.0.0.1:0", "--threads", "2"],
+                                           stdout=log, stderr=subprocess.STDOUT)
+        match = None
+        for _ in range(100):
+            with open(self.log) as log:
+                match = re.search(r"http://127\.0\.0\.1:(\d+)/", log.read())
+            if match or self.server.poll() is not None:
+                break
+            time.sleep(0.1)
         if not match:
-            raise RuntimeError("the service did not start: " + line)
+            self.server.kill()
+            raise RuntimeError("the service did not start: " + open(self.log).read())
         self.base = "http://127.0.0.1:%s" % match.group(1)
         options = webdriver.ChromeOptions()
         options.binary_location = CHROMIUM
@@ -409,6 +418,10 @@ def main():
     road = Road(args.rembiz, args.shots)
     try:
         walk(road)
+    except Exception:
+        with open(road.log) as log:
+            print("the service's log, last lines:\n" + "".join(log.readlines()[-30:]))
+        raise
     finally:
         road.close()
     print("the road took %.1f s; screenshots in %s" % (time.monotonic() - started, args.shots))
