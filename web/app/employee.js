@@ -565,7 +565,7 @@ async function claimForm(id) {
         },
         {name: 'strMemo', label: t('f.memo'), make: (val) => input('strMemo', val)},
       ],
-      old.rows, () => changed(), t('f.standard'));
+      old.rows, () => changed(), {label: t('f.standard'), after: 'dblMoney'});
   const standards = new Map();  // row → {allowed, excess, control}
   let timer = 0;
   const changed = () => {

@@ -3,8 +3,10 @@ import {h} from './dom.js';
 import {t} from './i18n.js';
 
 // An editable table: one <tr> per row with one control per column; columns are
-// {name, label, make(value) → control, width}. `onChange(tr)` runs after any edit of a row.
+// {name, label, make(value) → control}. `onChange(tr)` runs after any edit of a row. `extra`
+// ({label, after}) adds a cell for output (td.extra) after the column named `after`.
 export function rowsEditor(columns, rows, onChange, extra) {
+  const extraCell = (c) => extra && c.name === extra.after ? h('td', {class: 'extra'}) : null;
   const body = h('tbody');
   const renumber = () => [...body.rows].forEach((tr, i) => {
     for (const c of tr.querySelectorAll('[data-col]')) {
@@ -17,9 +19,8 @@ export function rowsEditor(columns, rows, onChange, extra) {
           const control = c.make(values[c.name]);
           control.dataset.col = c.name;
           control.dataset.label = c.label;
-          return h('td', null, control);
+          return [h('td', null, control), extraCell(c)];
         }),
-          extra ? h('td', {class: 'extra'}) : null,
           h('td', null,
             h('button', {
               type: 'button',
@@ -45,8 +46,12 @@ export function rowsEditor(columns, rows, onChange, extra) {
         h('div', {class: 'table-box'},
           h('table', {class: 'edit'},
             h('thead', null,
-              h('tr', null, columns.map((c) => h('th', {scope: 'col'}, c.label)),
-                extra ? h('th', {scope: 'col'}, extra) : null, h('th'))),
+              h('tr', null,
+                columns.map(
+                    (c) =>
+                        [h('th', {scope: 'col'}, c.label),
+                         extraCell(c) && h('th', {scope: 'col'}, extra.label)]),
+                h('th'))),
             body)),
         h('button', {
           type: 'button',
