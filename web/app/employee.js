@@ -385,9 +385,24 @@ async function localAmount(total, currency, rate) {
   return truthy(c.bcal) ? total * num(rate) : total / (num(rate) || 1);
 }
 
-// Saves a voucher and reads it back as saved: the save names the saved voucher to a later
+// Saves a voucher from its form (the head's controls, further head values, the rows; the amount
+// is the rows' total) and reads it back as saved: the save names the saved voucher to a later
 // getVouchListID of the same request, whose current voucher the head read then answers.
-async function save(kind, headAttrs, bodyXml) {
+async function save(kind, v, controls, rows, more = {}) {
+  const values =
+      Object.fromEntries(Object.entries(controls).map(([k, el]) => [k, el.value.trim()]));
+  const amount = rows.reduce((s, r) => s + num(r.dblMoney), 0);
+  const headAttrs = {
+    GUID: v.GUID || '',
+    ts: v.ts || '',
+    ...values,
+    ...more,
+    dtLoanDate: values.dtLoanDate + 'T00:00:00',
+    dblMoney: amount,
+    dblOldMoney: await localAmount(amount, values.strBill, values.fltRate),
+    strPersonID: session.userName,
+  };
+  const bodyXml = rows.map((r) => `<row${api.attrs(r)}/>`).join('');
   const k = KINDS[kind];
   const outs = await api.call(k.cls, [
     api.op(
@@ -487,22 +502,7 @@ async function loanForm(id) {
         limits,
         h('fieldset', null, h('legend', null, t('v.rows')), editor, total),
       ],
-      async () => {
-        const values = Object.fromEntries(Object.entries(c).map(([k, el]) => [k, el.value.trim()]));
-        const rows = editor.rows().map(valuesOf);
-        const amount = rows.reduce((s, r) => s + num(r.dblMoney), 0);
-        await save(
-            'loan', {
-              GUID: v.GUID || '',
-              ts: v.ts || '',
-              ...values,
-              dtLoanDate: values.dtLoanDate + 'T00:00:00',
-              dblMoney: amount,
-              dblOldMoney: await localAmount(amount, values.strBill, values.fltRate),
-              strPersonID: session.userName,
-            },
-            rows.map((r) => `<row${api.attrs(r)}/>`).join(''));
-      });
+      () => save('loan', v, c, editor.rows().map(valuesOf)));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -626,26 +626,13 @@ async function claimForm(id) {
         h('fieldset', null, h('legend', null, t('v.rows')), editor, total),
       ],
       async () => {
-        const values = Object.fromEntries(Object.entries(c).map(([k, el]) => [k, el.value.trim()]));
         await checkStandards();
         const rows =
             editor.rows().map((tr) => ({
                                 ...valuesOf(tr),
-                                dblStand: standards.has(tr) ? money(standards.get(tr).allowed) : ''
+                                dblStand: standards.has(tr) ? money(standards.get(tr).allowed) : '',
                               }));
-        const amount = rows.reduce((s, r) => s + num(r.dblMoney), 0);
-        await save(
-            'claim', {
-              GUID: v.GUID || '',
-              ts: v.ts || '',
-              ...values,
-              ...valuesOf(ports),
-              dtLoanDate: values.dtLoanDate + 'T00:00:00',
-              dblMoney: amount,
-              dblOldMoney: await localAmount(amount, values.strBill, values.fltRate),
-              strPersonID: session.userName,
-            },
-            rows.map((r) => `<row${api.attrs(r)}/>`).join(''));
+        await save('claim', v, c, rows, valuesOf(ports));
       });
 }
 
