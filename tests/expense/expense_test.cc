@@ -91,7 +91,7 @@ TEST_F(ExpenseTest, ChangesSubmitsAndDeletesWithRowVersions) {
 
   // A stale row version changes nothing.
   std::string before = State();
-  xml::Document doc = Save(Head({{"GUID", guid}, {"ts", "1"}}));
+  xml::Document doc = Save(Head({{"GUID", guid}, {"ts", "1"}, {"strBudItemID", "01"}}));
   EXPECT_EQ(OutError(doc, "savevouch"), Text("Q7.Rembiz.0243"));
   EXPECT_EQ(State(), before);
 
@@ -119,6 +119,9 @@ TEST_F(ExpenseTest, ChangesSubmitsAndDeletesWithRowVersions) {
   EXPECT_EQ(Column("blnAudi", "BX0001"), "True");
   before = State();
   doc = Save(Head({{"GUID", guid}, {"ts", ts}}));
+  EXPECT_EQ(OutError(doc, "savevouch"), Text("Q7.Rembiz.0246"));
+  // The state of the stored claim is told before anything about the head's budget pairs.
+  doc = Save(Head({{"GUID", guid}, {"ts", ts}, {"strBudItemID", "01"}, {"strPort2", "x"}}));
   EXPECT_EQ(OutError(doc, "savevouch"), Text("Q7.Rembiz.0246"));
   doc = Call("CExpense", "<req><func name='delvouch'><in><strAutoID>" + id + "</strAutoID><ts>" +
                              ts + "</ts><type>EC03</type></in></func></req>");

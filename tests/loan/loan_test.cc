@@ -170,6 +170,10 @@ TEST_F(LoanTest, SubmissionStartsTheFlowAndFreezesTheVoucher) {
   std::string before = State();
   EXPECT_EQ(ErrorText(Call("CLoan", submit)), Text("Q7.Rembiz.0262"));
   EXPECT_EQ(ErrorText(Save(Head({{"GUID", guid}, {"ts", Ts(number)}}))), Text("Q7.Rembiz.0246"));
+  // The state of the stored voucher is told before anything about the head's budget pairs.
+  EXPECT_EQ(ErrorText(Save(Head(
+                {{"GUID", guid}, {"ts", Ts(number)}, {"strBudItemID", "01"}, {"strPort1", "x"}}))),
+            Text("Q7.Rembiz.0246"));
   doc = Call("CLoan", "<req><func name='delvouch'><in><strAutoID>" + Column("AutoID", number) +
                           "</strAutoID><ts>" + Ts(number) +
                           "</ts><type>EC01</type></in></func>"
