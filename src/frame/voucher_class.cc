@@ -341,7 +341,6 @@ bool VoucherClass::VchNoFormatGet(host::Session& session, db::Connection& cn, xm
 
 bool VoucherClass::DelVouch(host::Session& session, db::Connection& cn, xml::Node& func,
                             xml::Document&) {
-  std::string id = RequireInteger(InText(func, "strAutoID"), "strAutoID");
   std::optional<std::string> ts = RowVersion(InText(func, "ts"));
   if (!ts) Raise(kErrBusiness, "Q7.Rembiz.0201");
   const DeleteKind* kind = nullptr;
@@ -350,6 +349,7 @@ bool VoucherClass::DelVouch(host::Session& session, db::Connection& cn, xml::Nod
   }
   if (!kind) Raise(kErrBusiness, "Q7.Rembiz.0177");
   const std::string table(kind->table);
+  std::string id = RequireInteger(InText(func, "strAutoID"), "strAutoID");
 
   db::Recordset voucher = cn.Execute(NormalizeSql(
       "Select * From " + table + " Where AutoID = " + id + " And Cast(ts As money) = " + *ts));

@@ -241,6 +241,15 @@ TEST_F(LoanTest, OpeningVoucherIsApprovedOnEntryWithoutLimits) {
   before = State();
   EXPECT_EQ(ErrorText(del(std::to_string(std::stoll(Ts("QC-1")) - 1))), Text("Q7.Rembiz.0370"));
   EXPECT_EQ(ErrorText(del("abc")), Text("Q7.Rembiz.0201"));
+  // The row version and the kind are read before the voucher's number.
+  EXPECT_EQ(ErrorText(Call("CLoan",
+                           "<req><func name='delvouch'><in><ts>abc</ts><type>EC01</type></in>"
+                           "</func></req>")),
+            Text("Q7.Rembiz.0201"));
+  EXPECT_EQ(ErrorText(Call("CLoan",
+                           "<req><func name='delvouch'><in><ts>1</ts><type>EC05</type></in>"
+                           "</func></req>")),
+            Text("Q7.Rembiz.0177"));
   EXPECT_EQ(State(), before);
   ASSERT_TRUE(del(Ts("QC-1")).SelectSingleNode("/error").IsNull());
   EXPECT_EQ(Scalar("select count(*) from EC_LoanVouch"), "0");
