@@ -221,8 +221,10 @@ bool VoucherClass::GetOperList(host::Session& session, db::Connection& cn, xml::
         out += Attr("text", value);
       } else {
         out += Attr(name, value);
-        // The first option's template is the default of a following "vchmoduleget".
-        if (name == "strShowModel" && show_model_.empty()) show_model_ = value;
+        // Claims: the first option's template is the default of a following "vchmoduleget".
+        if (Pages().keeps_card && name == "strShowModel" && show_model_.empty()) {
+          show_model_ = value;
+        }
       }
     }
     out += "/>";
@@ -379,7 +381,9 @@ bool VoucherClass::DelVouch(host::Session& session, db::Connection& cn, xml::Nod
     throw ComError(e.Number(), text, e.Source());
   }
 
-  // The page goes on with the next voucher of the table, if there is one.
+  // The claim page goes on with the next voucher of the table, if there is one; the loan page
+  // chooses its voucher through the list.
+  if (!Pages().keeps_card) return true;
   db::Recordset next = cn.Execute(NormalizeSql("Select Top 1 AutoID,strTypeCode From " + table +
                                                " Where AutoID > " + id + " Order By AutoID"));
   if (next.Eof()) {

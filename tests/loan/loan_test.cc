@@ -339,6 +339,15 @@ TEST_F(NavigationTest, FirstPreviousNextAndLast) {
   EXPECT_EQ(Chosen("7", a), c);
   EXPECT_EQ(List(&Session()), c + " " + b + " " + a + " ");
 
+  // A delete leaves the choice to the list that follows it: here the last voucher.
+  xml::Document deleted = Call(
+      "CLoan", "<req><func name='delvouch'><in><strAutoID>" + a + "</strAutoID><ts>" + Ts("A") +
+                   "</ts><type>EC01</type></in></func><func name='getVouchListID'><in>"
+                   "<Director>-1</Director></in></func><func name='vchgetloanheaddata'>"
+                   "<in><row/></in></func></req>");
+  EXPECT_EQ(deleted.SelectSingleNode("//z:row").Attr("AutoID"), c) << deleted.Xml();
+  EXPECT_EQ(Id("A"), "");
+
   xml::Document doc = Call("CLoan",
                            "<req><func name='getVouchListID'><in><strAutoID>1 or 1=1"
                            "</strAutoID><Director>2</Director></in></func></req>");
