@@ -160,7 +160,11 @@ bool VoucherClass::GetVoucherHead(host::Session&, db::Connection& cn, xml::Node&
   xml::Node row = answer.SelectSingleNode("//rs:data/z:row");
   std::string item_class = rs.Text("strItemClassID");
   std::string item = rs.Text("strItemID");
-  if (!item_class.empty() && !item.empty()) row.SetAttr("strItem", ItemName(cn, item_class, item));
+  if (!item_class.empty() && !item.empty()) {
+    // A loan's unknown item reads as no name; a claim's keeps the record's placeholder.
+    std::string name = ItemName(cn, item_class, item);
+    if (!name.empty() || !Pages().keeps_card) row.SetAttr("strItem", name);
+  }
   std::string currency = rs.Text("strbill");
   if (!currency.empty()) {
     db::Recordset decimals = cn.Execute(NormalizeSql(

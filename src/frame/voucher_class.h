@@ -22,7 +22,8 @@ struct VoucherPages {
   std::string_view body_view;  // rows by the head's AutoID
   // Claims: the template card follows the current voucher, the list names each voucher's
   // operation type, the template requests get the current card, and the first operation type
-  // offered and the voucher after a deleted one become current.
+  // offered and the voucher after a deleted one become current; a head whose item is not
+  // found keeps the placeholder name " ".
   bool keeps_card = false;
 };
 

@@ -70,6 +70,17 @@ TEST_F(ExpenseTest, NavigatesAndFindsVouchersByGuid) {
   EXPECT_EQ(chosen("2", second), second);
   EXPECT_EQ(chosen("1", second), first);
 
+  // The head names its project item; an item that is not found keeps the placeholder.
+  auto item = [&](const std::string& code) {
+    Cn().Execute("update EC_ExpenVouch set strItemClassID = '00', strItemID = '" + code +
+                 "' where AutoID = " + first);
+    xml::Document doc = Call("CExpense", "<req><func name='vchgetloanheaddata'><in><row AutoID='" +
+                                             first + "'/></in></func></req>");
+    return doc.SelectSingleNode("//z:row").Attr("strItem");
+  };
+  EXPECT_EQ(item("001"), "新产品研发");
+  EXPECT_EQ(item("999"), " ");
+
   // A loan voucher's GUID is found too and chooses the loan card.
   std::string loan_row = InsertApprovedLoan("JK0001", 100);
   std::string loan = Scalar("select MGuid from EC_LoanVouch_Sub where GUID = '" + loan_row + "'");
