@@ -320,6 +320,14 @@ TEST_F(LoanTest, LimitsOfOtherTypesOnlyWarnAndUnlimitedBorrowersPass) {
   std::string days = Scalar("select cast(julianday('" + Date("03-05") + "') - julianday('" +
                             Date("01-02") + "') as int)");
   EXPECT_EQ(rows.Children()[0].Text(), Text("Q7.Rembiz.0264", "30", days));
+
+  // A number limit of nought: one loan more than allowed, and no loan allowed at all.
+  Cn().Execute("update EC_PersonCtrl set intNumber = 0, blnMoney = 0 where strPersonCode = '0005'");
+  doc = check("0005", saved);
+  rows = doc.SelectSingleNode("//out/Rows");
+  ASSERT_EQ(rows.Children().size(), 2u) << doc.Xml();
+  EXPECT_EQ(rows.Children()[0].Text(), Text("Q7.Rembiz.0265", "0", "4"));
+  EXPECT_EQ(rows.Children()[1].Text(), Text("Q7.Rembiz.0266"));
 }
 
 TEST_F(NavigationTest, FirstPreviousNextAndLast) {
