@@ -250,6 +250,10 @@ bool CExpense::SubmitAudit(host::Session& session, db::Connection& cn, xml::Node
   return approval::SubmitAudit(session, cn, func, answer, "EC_ExpenVouch");
 }
 
+bool CExpense::InitAudit(host::Session& m_objLogin, db::Connection& CN, const xml::Node& oNode) {
+  return approval::InitAudit(m_objLogin, CN, oNode);
+}
+
 // ---------------------------------------------------------------------------------------------
 // Loan write-off
 

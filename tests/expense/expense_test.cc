@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "expense/c_expense.h"
 #include "expense/expense_fixture.h"
 #include "support/refused_values.h"
 
@@ -167,6 +168,23 @@ TEST_F(ExpenseTest, SubmitOnSaveSubmitsTheNewClaim) {
   EXPECT_EQ(Column("blnAudi", "BX0001"), "True");
   EXPECT_EQ(Scalar("select count(*) from Host_FlowInstance where cVouchGUID = '" + guid + "'"),
             "1");
+}
+
+// Other classes submit a claim through the claim class's own InitAudit.
+TEST_F(ExpenseTest, InitAuditSubmitsTheClaimOfAHeadRecord) {
+  ASSERT_TRUE(OutError(Save(Head()), "savevouch").empty());
+  std::string guid = Column("GUID", "BX0001");
+  xml::Document record;
+  record.LoadXml("<z:row GUID='" + guid +
+                 "' strTypeCode='201' strDepartID='0201' strVouchID='BX0001' dblOldMoney='777' "
+                 "blnModify='1'/>");
+  CExpense expense;
+  EXPECT_TRUE(expense.InitAudit(Session(), Cn(), record.DocumentElement()));
+  EXPECT_EQ(Column("blnAudi", "BX0001"), "True");
+  EXPECT_EQ(Scalar("select cCardNumber || '/' || mAmount from Host_FlowInstance where "
+                   "cVouchGUID = '" +
+                   guid + "'"),
+            "47/777");
 }
 
 TEST_F(ExpenseTest, StandardsRefuseWarnOrDemandAReceipt) {
