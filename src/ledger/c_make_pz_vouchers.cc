@@ -1,7 +1,8 @@
 // CMakePZ's work on vouchers once they are staged or saved: showing their lines ("getpzdata"),
 // taking the page's edited lines into the staging table ("SaveTempPZData") and cancelling saved
 // vouchers ("cancelpz").
-#include <cstdio>
+#include <array>
+#include <charconv>
 #include <functional>
 #include <set>
 
@@ -103,9 +104,12 @@ std::string SavedLinesSql(const std::string& code, const std::string& item_sourc
 std::string EditedNumber(const std::string& column, const std::string& text) {
   std::optional<double> value = db::ParseNumber(text);
   if (!value) frame::InvalidNumber(column, text);
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%.10f", *value);
-  std::string out = buf;
+  // Room for the longest fixed form of a double: 309 digits before the point, ten after.
+  std::array<char, 400> buf{};
+  auto [end, ec] =
+      std::to_chars(buf.data(), buf.data() + buf.size(), *value, std::chars_format::fixed, 10);
+  if (ec != std::errc()) frame::InvalidNumber(column, text);
+  std::string out(buf.data(), end);
   out.erase(out.find_last_not_of('0') + 1);
   if (!out.empty() && out.back() == '.') out.pop_back();
   return out == "-0" ? "0" : out;
