@@ -139,6 +139,22 @@ bool IsNumberType(int type) {
   }
 }
 
+// "getpzdata" and "SaveTempPZData" read their parameters from the request ("//in/blnTemp"): an
+// operation that states none of its own takes those the page stated once, with "makepz".
+xml::Node RequestNode(const xml::Node& func, const std::string& path) {
+  return xml::Node(func.Raw().root()).SelectSingleNode(path);
+}
+
+// The bill date of an edit: the `in` of the operation, else the first `in` of the request that
+// names one (as attribute dbill_date or element pzdate).
+std::string EditDate(const xml::Node& func) {
+  xml::Node in = func.Child("in");
+  if (!in.HasAttr("dbill_date") && in.Child("pzdate").IsNull()) {
+    in = RequestNode(func, "//in[@dbill_date] | //in[pzdate]");
+  }
+  return in.HasAttr("dbill_date") ? in.Attr("dbill_date") : db::Trim(in.Child("pzdate").Text());
+}
+
 // Ledger functions that must not be at work on the account while a voucher is cancelled.
 constexpr std::pair<const char*, const char*> kLedgerFunctions[] = {
     {"GL0204", "Q7.Rembiz.0306"}, {"GL0203", "Q7.Rembiz.0307"}, {"GL1803", "Q7.Rembiz.0308"},
@@ -168,12 +184,18 @@ class HeldLock {
 bool CMakePZ::GetPZData(host::Session&, db::Connection& cn, xml::Node& func,
                         xml::Document& answer) {
   db::Recordset lines;
-  if (frame::InText(func, "blnTemp") == "1") {
+  xml::Node temp = func.SelectSingleNode("in/blnTemp");
+  xml::Node code_node = func.SelectSingleNode("in/strpzcode");
+  if (temp.IsNull() && code_node.IsNull()) {
+    temp = RequestNode(func, "//in/blnTemp");
+    code_node = RequestNode(func, "//in/strpzcode");
+  }
+  if (db::Trim(temp.Text()) == "1") {
     if (generation_.table.empty()) Raise(kErrBusiness, "Q7.Rembiz.0312");
     lines = cn.Execute(NormalizeSql(StagedLinesSql(generation_.table)));
     if (lines.Eof()) Raise(kErrBusiness, "Q7.Rembiz.0313");
   } else {
-    std::string code = frame::InText(func, "strpzcode");
+    std::string code = db::Trim(code_node.Text());
     lines = cn.Execute(NormalizeSql(SavedLinesSql(code, frame::ItemSourceSql("", cn))));
   }
   answer.LoadXml("<Rows>" + frame::RowXml(lines) + "</Rows>");
@@ -187,10 +209,7 @@ bool CMakePZ::SaveTempPZData(host::Session& session, db::Connection& cn, xml::No
   const std::string& table = generation_.table;
   db::Recordset layout = cn.Execute(NormalizeSql("Select * From " + table + " where 1= 2"));
 
-  xml::Node in = func.Child("in");
-  std::string text =
-      in.HasAttr("dbill_date") ? in.Attr("dbill_date") : frame::InText(func, "pzdate");
-  std::optional<std::string> normalized = db::NormalizeDate(text);
+  std::optional<std::string> normalized = db::NormalizeDate(EditDate(func));
   if (!normalized) Raise(kErrBusiness, "Q7.Rembiz.0314");
   const std::string date = normalized->substr(0, 10);
 
