@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/app_pages.h"
 #include "app/cli.h"
 #include "app/console_page.h"
 #include "app/report_command.h"
@@ -290,6 +291,12 @@ class HttpService::Impl {
                host::MessageText("Rembiz.Host.HttpBadRequest", RequestLanguage(req)));
         return httplib::Server::HandlerResponse::Handled;
       }
+      // A page of another site may not change anything here with the user's cookie.
+      if (!OriginAllowed(req)) {
+        Refuse(res, 403, "request",
+               host::MessageText("Rembiz.Host.HttpCrossOrigin", RequestLanguage(req)));
+        return httplib::Server::HandlerResponse::Handled;
+      }
       return httplib::Server::HandlerResponse::Unhandled;
     });
     // Answers httplib made itself (no route, body too large, broken request) as error documents.
@@ -349,6 +356,7 @@ class HttpService::Impl {
     server_.Get("/console.js", [](const Request&, Response& res) {
       res.set_content(std::string(kConsoleJs), "text/javascript; charset=utf-8");
     });
+    AddAppPages(server_);
     server_.Get("/healthz", [this](const Request&, Response& res) {
       res.set_content("{\"status\":\"ok\",\"sessions\":" + std::to_string(sessions_.Size()) +
                           ",\"workers\":" + std::to_string(pool_.Threads()) +

@@ -48,6 +48,31 @@ TEST_F(SqlHelpersTest, DataAuthFilterRestrictsOnlyRestrictedOperators) {
   EXPECT_EQ(Scalar("select count(*) from " + filtered + " x"), "0");
 }
 
+TEST_F(SqlHelpersTest, CostItemAuthorityKeepsVouchersWithoutAnItem) {
+  Cn().Execute(
+      "CREATE TABLE AuthProbe (strDepartID varchar(12), strItemID varchar(20))\n"
+      "INSERT INTO AuthProbe VALUES ('0201', '01'), ('0201', '02'), ('0201', NULL), "
+      "('0201', ''), ('0301', '01')");
+  auto clerk = SessionFor("clerk");
+  auto visible = [&] {
+    return Lines(
+        "select case when strItemID = '' then 'empty' else isnull(strItemID, 'null') "
+        "end from " +
+            DataAuthFilter(*clerk, "AuthProbe", "1") + " order by 1",
+        " ");
+  };
+  Cn().Execute(
+      "insert into Host_ScopeRule (cUser_Id, cAuthType, cSelector1, cSelector2, iScope) values "
+      "(N'clerk', N'fitem', N'', N'', 2)");
+  Cn().Execute(
+      "insert into Host_ScopeRuleItem (cUser_Id, cAuthType, cSelector1, cSelector2, cCode) "
+      "values (N'clerk', N'fitem', N'', N'', N'01')");
+  EXPECT_EQ(visible(), "01 empty null");
+  // Nothing allowed: only vouchers without a cost item.
+  Cn().Execute("update Host_ScopeRule set iScope = 1 where cAuthType = N'fitem'");
+  EXPECT_EQ(visible(), "empty null");
+}
+
 TEST_F(SqlHelpersTest, OptionsItemSourcesGuidsAndWorkTables) {
   EXPECT_EQ(AccOption("no such option", Cn(), "EC"), "");
 
