@@ -96,7 +96,8 @@ CREATE TABLE UA_HoldAuth (
   CONSTRAINT PK_UA_HoldAuth PRIMARY KEY (cAcc_Id, iYear, cUser_Id, iIsUser, cAuth_Id)
 );
 
--- Function tasks currently applied for: one row per running task, removed on release.
+-- Function tasks currently applied for: one row per running task that excludes others
+-- (UA_TaskExclusion), removed on release, so that every process on the database sees it.
 -- Other parts of the system test "is this function in use in this account" here.
 CREATE TABLE UA_Task (
   AutoID int IDENTITY(1,1) NOT NULL,
@@ -146,7 +147,8 @@ CREATE TABLE UA_Menu (
   CONSTRAINT PK_UA_Menu PRIMARY KEY (cSub_Id, cMenu_Id)
 );
 
--- Logged-in sessions of the HTTP service, found by the hash of their token.
+-- Logged-in sessions of the HTTP service, found by the hash of their token; every service
+-- process on the database serves them.
 CREATE TABLE UA_Session (
   cSession varchar(64) NOT NULL,
   cUser_Id varchar(20) NOT NULL,

@@ -191,7 +191,9 @@ class HttpService::Impl {
   explicit Impl(ServeOptions options)
       : options_(Normalized(std::move(options))),
         dir_(options_.data_dir),
-        sessions_(std::chrono::minutes(options_.idle_minutes)),
+        sessions_(options_.record_sessions
+                      ? SessionStore(std::chrono::minutes(options_.idle_minutes), dir_)
+                      : SessionStore(std::chrono::minutes(options_.idle_minutes))),
         pool_(options_.threads, options_.queue) {
     SetUpServer();
   }
@@ -216,8 +218,6 @@ class HttpService::Impl {
       if (stop_requested_) return;
       running_ = true;
     }
-    // Sessions live in memory only: the rows of an earlier run ended with it.
-    if (options_.record_sessions) RunSystemSql("delete from UA_Session");
     std::thread janitor([this] { SweepRegularly(); });
     server_.listen_after_bind();  // returns when stopped and every connection is answered
     pool_.Shutdown();
@@ -507,9 +507,15 @@ class HttpService::Impl {
     if (!accepted) return Busy(res, "login", request.language);
     if (!session) return Refuse(res, 401, "login", refusal);
 
-    std::string token = sessions_.Add(session);
-    Record(SessionStore::HashToken(token), *session, req.remote_addr);
-    Unrecord(sessions_.Sweep());
+    std::string token;
+    try {
+      token = sessions_.Add(session, req.remote_addr);
+      sessions_.Sweep();
+    } catch (const ComError& e) {
+      spdlog::error("session not kept: {}", e.Description());
+      return Refuse(res, 500, "login",
+                    host::MessageText("Rembiz.Host.HttpFailed", request.language));
+    }
     res.set_header("Set-Cookie", CookieHeader(req, token, false));
     res.set_content(SessionXml(*session, token, options_.idle_minutes), kXmlType);
   }
@@ -517,40 +523,8 @@ class HttpService::Impl {
   void Logout(const Request& req, Response& res) {
     std::string token = RequestToken(req);
     if (!sessions_.Remove(token)) return NoSession(req, res, "logout");
-    Unrecord({SessionStore::HashToken(token)});
     res.set_header("Set-Cookie", CookieHeader(req, "", true));
     res.set_content("<?xml version='1.0' encoding='utf-8'?><logout/>", kXmlType);
-  }
-
-  // The session record in the system database is bookkeeping for administrators; the service
-  // goes on without it when the database refuses.
-  void RunSystemSql(const std::string& sql) {
-    try {
-      db::Connection cn;
-      cn.Open(dir_.SystemConnectionString());
-      cn.Execute(sql);
-    } catch (const ComError& e) {
-      spdlog::warn("session record not written: {}", e.Description());
-    }
-  }
-
-  void Record(const std::string& hash, const host::LocalSession& s, const std::string& station) {
-    if (!options_.record_sessions) return;
-    RunSystemSql(
-        "insert into UA_Session (cSession, cUser_Id, cAcc_Id, iYear, cLocaleId, dLoginDate, "
-        "cStation) values (" +
-        frame::SqlValue(hash) + ", " + frame::SqlValue(s.UserId()) + ", " +
-        frame::SqlValue(s.AccountId()) + ", " + frame::SqlNumber(s.FiscalYear()) + ", " +
-        frame::SqlValue(s.LanguageId()) + ", " + frame::SqlValue(s.LoginDate()) + ", " +
-        frame::SqlValue(station) + ")");
-  }
-
-  void Unrecord(const std::vector<std::string>& hashes) {
-    if (!options_.record_sessions || hashes.empty()) return;
-    std::string list;
-    for (const std::string& hash : hashes)
-      list += (list.empty() ? "" : ", ") + frame::SqlValue(hash);
-    RunSystemSql("delete from UA_Session where cSession in (" + list + ")");
   }
 
   // Ends idle sessions once a minute, also when nobody logs in.
@@ -560,7 +534,11 @@ class HttpService::Impl {
       run_state_.wait_for(lock, std::chrono::minutes(1));
       if (stop_requested_) break;
       lock.unlock();
-      Unrecord(sessions_.Sweep());
+      try {
+        sessions_.Sweep();
+      } catch (const ComError& e) {
+        spdlog::warn("idle sessions not ended: {}", e.Description());
+      }
       lock.lock();
     }
   }

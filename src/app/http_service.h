@@ -12,12 +12,14 @@ namespace rembiz::app {
 struct ServeOptions {
   std::string data_dir = "rembiz-data";  // a data folder or a database URL
   std::string host = "127.0.0.1";
-  int port = 8080;              // 0: any free port (see HttpService::Bind)
-  size_t threads = 0;           // workers running business calls; 0: one per core, at least 2
-  size_t queue = 0;             // calls that may wait for a worker; 0: four per worker
-  int idle_minutes = 30;        // a session ends after this long without a request
-  size_t max_body = 8u << 20;   // larger request bodies are refused with 413
-  bool record_sessions = true;  // keep a row per session (token hash only) in UA_Session
+  int port = 8080;             // 0: any free port (see HttpService::Bind)
+  size_t threads = 0;          // workers running business calls; 0: one per core, at least 2
+  size_t queue = 0;            // calls that may wait for a worker; 0: four per worker
+  int idle_minutes = 30;       // a session ends after this long without a request
+  size_t max_body = 8u << 20;  // larger request bodies are refused with 413
+  // Sessions as rows of UA_Session (token hash only), shared by every service process on the
+  // database; false: in this process only.
+  bool record_sessions = true;
 };
 
 class HttpService {

@@ -37,6 +37,12 @@ std::string NewToken() {
 SessionStore::SessionStore(std::chrono::minutes idle_limit, std::function<Clock::time_point()> now)
     : idle_limit_(idle_limit), now_(std::move(now)) {}
 
+SessionStore::SessionStore(std::chrono::minutes idle_limit, const host::DataDir& dir)
+    : idle_limit_(idle_limit),
+      now_(&Clock::now),
+      dir_(&dir),
+      records_(std::make_unique<host::SessionRecords>(dir)) {}
+
 bool SessionStore::LooksLikeToken(std::string_view token) {
   if (token.size() != kTokenBytes * 2) return false;
   for (char c : token) {
@@ -56,11 +62,45 @@ std::string SessionStore::HashToken(std::string_view token) {
   return Hex(digest.data(), size);
 }
 
-std::string SessionStore::Add(std::shared_ptr<const host::LocalSession> session) {
+std::string SessionStore::Add(std::shared_ptr<const host::LocalSession> session,
+                              const std::string& station) {
   std::string token = NewToken();
+  std::string hash = HashToken(token);
+  if (records_) {
+    auto holder = std::make_shared<host::LocalSession>(*session);
+    holder->SetHolder(hash);  // the function tasks it applies for are the session's
+    records_->Insert(hash, *holder, station);
+    session = std::move(holder);
+  }
   std::lock_guard lock(mutex_);
-  sessions_[HashToken(token)] = Entry{std::move(session), now_()};
+  sessions_[hash] = Entry{std::move(session), now_()};
   return token;
+}
+
+std::shared_ptr<const host::LocalSession> SessionStore::SharedSession(std::string_view token) {
+  std::string hash = HashToken(token);
+  if (hash.empty()) return nullptr;
+  std::optional<host::SessionRequest> request = records_->Use(hash, idle_limit_);
+  std::lock_guard lock(mutex_);
+  auto it = sessions_.find(hash);
+  if (!request) {
+    if (it != sessions_.end()) sessions_.erase(it);
+    return nullptr;
+  }
+  if (it != sessions_.end()) {
+    it->second.last_use = now_();
+    return it->second.session;
+  }
+  // A session another process made: opened again as it was at its login.
+  std::shared_ptr<host::LocalSession> session;
+  try {
+    session = host::LocalSession::Open(*dir_, *request);
+  } catch (const ComError&) {
+    return nullptr;  // the operator, the account or the rights are gone since
+  }
+  session->SetHolder(hash);
+  sessions_[hash] = Entry{session, now_()};
+  return session;
 }
 
 SessionStore::Entry* SessionStore::LiveEntry(std::string_view token) {
@@ -72,6 +112,10 @@ SessionStore::Entry* SessionStore::LiveEntry(std::string_view token) {
 }
 
 std::unique_ptr<host::LocalSession> SessionStore::Checkout(std::string_view token) {
+  if (records_) {
+    std::shared_ptr<const host::LocalSession> session = SharedSession(token);
+    return session ? std::make_unique<host::LocalSession>(*session) : nullptr;
+  }
   std::lock_guard lock(mutex_);
   Entry* entry = LiveEntry(token);
   if (!entry) return nullptr;
@@ -80,12 +124,22 @@ std::unique_ptr<host::LocalSession> SessionStore::Checkout(std::string_view toke
 }
 
 std::shared_ptr<const host::LocalSession> SessionStore::Find(std::string_view token) {
+  if (records_) return SharedSession(token);
   std::lock_guard lock(mutex_);
   Entry* entry = LiveEntry(token);
   return entry ? entry->session : nullptr;
 }
 
 bool SessionStore::Remove(std::string_view token) {
+  if (records_) {
+    std::string hash = HashToken(token);
+    if (hash.empty()) return false;
+    {
+      std::lock_guard lock(mutex_);
+      sessions_.erase(hash);
+    }
+    return records_->Remove(hash);
+  }
   std::lock_guard lock(mutex_);
   if (!LiveEntry(token)) return false;
   sessions_.erase(HashToken(token));
@@ -94,11 +148,15 @@ bool SessionStore::Remove(std::string_view token) {
 
 std::vector<std::string> SessionStore::Sweep() {
   std::vector<std::string> gone;
+  if (records_) gone = records_->RemoveIdle(idle_limit_);
   std::lock_guard lock(mutex_);
+  for (const std::string& hash : gone) sessions_.erase(hash);
+  // Shared sessions: what this process built for sessions it no longer sees in use (another
+  // process may still serve them; their rows decide).
   Clock::time_point now = now_();
   for (auto it = sessions_.begin(); it != sessions_.end();) {
     if (now - it->second.last_use > idle_limit_) {
-      gone.push_back(it->first);
+      if (!records_) gone.push_back(it->first);
       it = sessions_.erase(it);
     } else {
       ++it;
@@ -108,6 +166,7 @@ std::vector<std::string> SessionStore::Sweep() {
 }
 
 size_t SessionStore::Size() const {
+  if (records_) return static_cast<size_t>(records_->Count());
   std::lock_guard lock(mutex_);
   return sessions_.size();
 }

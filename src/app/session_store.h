@@ -1,5 +1,7 @@
-// The logged-in sessions of the HTTP service, in memory: a random token per login, kept only
-// as its SHA-256 hash, mapped to the session object and the time of its last use. Sessions
+// The logged-in sessions of the HTTP service: a random token per login, kept only as its
+// SHA-256 hash. With a data location the sessions are rows of its system database
+// (host::SessionRecords), shared by every service process on that database; this process keeps
+// only the session objects it built. Without one they live in this process alone. Sessions
 // idle longer than the limit are gone.
 #pragma once
 
@@ -14,6 +16,7 @@
 #include <vector>
 
 #include "host/local_session.h"
+#include "host/session_records.h"
 
 namespace rembiz::app {
 
@@ -21,11 +24,16 @@ class SessionStore {
  public:
   using Clock = std::chrono::steady_clock;
 
+  // Sessions of this process only; `now` is the clock of their idle time.
   explicit SessionStore(std::chrono::minutes idle_limit,
                         std::function<Clock::time_point()> now = &Clock::now);
+  // Sessions shared through the system database of `dir`, which must outlive the store.
+  SessionStore(std::chrono::minutes idle_limit, const host::DataDir& dir);
 
   // Keeps the session and returns its new token (64 hex digits). The token itself is not kept.
-  std::string Add(std::shared_ptr<const host::LocalSession> session);
+  // `station`: where the login came from. Throws ComError when the database refuses the row.
+  std::string Add(std::shared_ptr<const host::LocalSession> session,
+                  const std::string& station = "");
   // A private copy of the token's session for one request, so that concurrent requests of one
   // login never share the task bookkeeping; null when the token is unknown or idle too long.
   // Counts as a use.
@@ -36,6 +44,7 @@ class SessionStore {
   bool Remove(std::string_view token);
   // Drops the sessions idle longer than the limit and returns their token hashes.
   std::vector<std::string> Sweep();
+  // The sessions alive (of every process, when shared).
   size_t Size() const;
 
   // The hash a token is kept under (hex); "" for text that cannot be a token.
@@ -49,9 +58,14 @@ class SessionStore {
   };
   // The live entry of the token, or nullptr; the caller holds the mutex.
   Entry* LiveEntry(std::string_view token);
+  // Shared sessions: the session of the token's row, built again when this process has not
+  // seen it yet; null when no live row is there.
+  std::shared_ptr<const host::LocalSession> SharedSession(std::string_view token);
 
   const std::chrono::minutes idle_limit_;
   const std::function<Clock::time_point()> now_;
+  const host::DataDir* dir_ = nullptr;
+  std::unique_ptr<host::SessionRecords> records_;
   mutable std::mutex mutex_;
   std::map<std::string, Entry, std::less<>> sessions_;  // token hash -> entry
 };

@@ -3,11 +3,10 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <map>
-#include <mutex>
 
 #include "db/connection.h"
 #include "db/text.h"
+#include "db/transaction.h"
 #include "host/errors.h"
 #include "host/messages.h"
 #include "host/passwords.h"
@@ -19,16 +18,15 @@ namespace {
   throw ComError(static_cast<int32_t>(0x80004005), text, "Rembiz.Login");
 }
 
-// Function tasks in use in this process, per account and year: which user runs which task.
-// Exclusive tasks are refused while another operator holds their counterpart.
-struct RunningTasks {
-  std::mutex mutex;
-  std::multimap<std::string, std::string> by_task;  // "acc|year|task" -> user
-};
+// A task row older than this belongs to a request that ended without releasing it (its process
+// stopped); no request runs that long.
+constexpr int kStaleTaskMinutes = 15;
 
-RunningTasks& Running() {
-  static RunningTasks* tasks = new RunningTasks();
-  return *tasks;
+// The holder of the tasks of sessions outside the service: this process.
+std::string ProcessHolder() {
+  char name[64] = {0};
+  gethostname(name, sizeof name - 1);
+  return "process:" + std::string(name) + ":" + std::to_string(getpid());
 }
 
 }  // namespace
@@ -132,39 +130,62 @@ bool LocalSession::HoldsRight(std::string_view task_code) const {
   return false;
 }
 
+// Function tasks that exclude others (UA_TaskExclusion) are rows of UA_Task while they run, so
+// that every process on the database sees them; an application and the check of its
+// counterparts happen in one transaction that first locks the exclusion rows of the task, so
+// that two applications for a pair of exclusive tasks are decided one after the other. Tasks
+// that exclude nothing cannot conflict and are not recorded.
 bool LocalSession::TaskExec(const std::string& task_code, int mode, int year) {
-  std::string key_prefix = account_ + "|" + std::to_string(year) + "|";
-  RunningTasks& running = Running();
+  std::vector<std::string> others;
+  for (const auto& [a, b] : exclusions_) {
+    if (a == task_code) others.push_back(b);
+    if (b == task_code) others.push_back(a);
+  }
+  const std::string holder = holder_.empty() ? ProcessHolder() : holder_;
+  const std::string where =
+      "cAcc_Id = " + db::SqlText(account_) + " and iYear = " + std::to_string(year);
   if (mode == 0) {
-    std::lock_guard lock(running.mutex);
-    auto range = running.by_task.equal_range(key_prefix + task_code);
-    for (auto it = range.first; it != range.second; ++it) {
-      if (it->second == user_id_) {
-        running.by_task.erase(it);
-        break;
-      }
-    }
     auto held = std::find(held_tasks_.begin(), held_tasks_.end(), task_code);
     if (held != held_tasks_.end()) held_tasks_.erase(held);
+    if (others.empty()) return true;
+    db::Connection cn;
+    cn.Open(system_connection_);
+    cn.Execute("delete from UA_Task where AutoID = (select min(AutoID) from UA_Task where " +
+               where + " and cAuth_Id = " + db::SqlText(task_code) + " and cUser_Id = " +
+               db::SqlText(user_id_) + " and cSession = " + db::SqlText(holder) + ")");
     return true;
   }
   if (!HoldsRight(task_code)) {
     last_error_ = MessageText("Rembiz.Host.NoRight", language_, user_id_, task_code);
     return false;
   }
-  std::lock_guard lock(running.mutex);
-  for (const auto& [a, b] : exclusions_) {
-    const std::string* other = a == task_code ? &b : (b == task_code ? &a : nullptr);
-    if (!other) continue;
-    auto range = running.by_task.equal_range(key_prefix + *other);
-    for (auto it = range.first; it != range.second; ++it) {
-      if (it->second != user_id_) {
-        last_error_ = MessageText("Rembiz.Host.TaskInUse", language_, *other, it->second);
-        return false;
-      }
+  if (!others.empty()) {
+    std::string list;
+    for (const std::string& other : others) list += (list.empty() ? "" : ", ") + db::SqlText(other);
+    const std::string code = db::SqlText(task_code);
+    db::Connection cn;
+    cn.Open(system_connection_);
+    db::Transaction transaction(cn);
+    cn.Execute("update UA_TaskExclusion set cAuth_Id = cAuth_Id where cAuth_Id = " + code +
+               " or cExclusive_Id = " + code);
+    cn.Execute("delete from UA_Task where " + where + " and dStartTime < dateadd(minute, -" +
+               std::to_string(kStaleTaskMinutes) + ", getdate())");
+    db::Recordset running =
+        cn.Execute("select cAuth_Id, cUser_Id from UA_Task where " + where + " and cAuth_Id in (" +
+                   list + ") and cUser_Id <> " + db::SqlText(user_id_));
+    if (!running.Eof()) {
+      last_error_ = MessageText("Rembiz.Host.TaskInUse", language_, running.Text("cAuth_Id"),
+                                running.Text("cUser_Id"));
+      return false;
     }
+    cn.Execute(
+        "insert into UA_Task (cAcc_Id, iYear, cSub_Id, cAuth_Id, cUser_Id, cStation, cSession) "
+        "values (" +
+        db::SqlText(account_) + ", " + std::to_string(year) + ", " +
+        db::SqlText(task_code.substr(0, 2)) + ", " + code + ", " + db::SqlText(user_id_) + ", " +
+        db::SqlText(MachineName()) + ", " + db::SqlText(holder) + ")");
+    transaction.Commit();
   }
-  running.by_task.emplace(key_prefix + task_code, user_id_);
   held_tasks_.push_back(task_code);
   return true;
 }

@@ -50,6 +50,10 @@ class LocalSession : public Session {
 
   // Whether the operator holds the right (directly, by a role, by a parent code, or as admin).
   bool HoldsRight(std::string_view task_code) const;
+  // Who holds the function tasks this session applies for (UA_Task.cSession): the hash of a
+  // service session's token, otherwise one name per process.
+  void SetHolder(std::string holder) { holder_ = std::move(holder); }
+  const std::string& Holder() const { return holder_; }
   void SetLanguage(std::string language) { language_ = std::move(language); }
   const std::string& SystemConnectionString() const { return system_connection_; }
 
@@ -67,6 +71,7 @@ class LocalSession : public Session {
   std::set<std::string> rights_;
   std::vector<std::pair<std::string, std::string>> exclusions_;
   std::vector<std::string> held_tasks_;
+  std::string holder_;
   std::string last_error_;
 };
 

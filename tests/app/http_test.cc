@@ -385,5 +385,40 @@ TEST_F(SessionStoreTest, SessionsExpireWhenIdleAndRequestsGetTheirOwnCopy) {
   EXPECT_EQ(store.Size(), 0u);
 }
 
+// Two stores on one database stand for two service processes: they share nothing but its rows.
+TEST_F(SessionStoreTest, SharedSessionsAreKnownToEveryStoreOnTheDatabase) {
+  SessionStore one(std::chrono::minutes(30), Data());
+  SessionStore two(std::chrono::minutes(30), Data());
+  std::string token = one.Add(SessionFor("clerk", "en-US"), "10.0.0.1");
+  EXPECT_EQ(Scalar("select cUser_Id, cLocaleId, cStation from qdsystem..UA_Session"),
+            "clerk|en-US|10.0.0.1");
+
+  std::unique_ptr<host::LocalSession> there = two.Checkout(token);
+  ASSERT_TRUE(there);
+  EXPECT_EQ(there->UserId(), "clerk");
+  EXPECT_EQ(there->LanguageId(), "en-US");
+  EXPECT_EQ(there->Holder(), SessionStore::HashToken(token));
+  EXPECT_EQ(two.Size(), 1u);
+
+  // A logout through either ends the session on both, with the tasks it held.
+  Cn().Execute(
+      "insert into qdsystem..UA_Task (cAcc_Id, iYear, cSub_Id, cAuth_Id, cUser_Id, "
+      "cSession) values ('001', 2000, 'EC', 'EC020301', 'clerk', '" +
+      SessionStore::HashToken(token) + "')");
+  EXPECT_TRUE(two.Remove(token));
+  EXPECT_FALSE(one.Checkout(token));
+  EXPECT_FALSE(one.Remove(token));
+  EXPECT_EQ(Scalar("select count(*) from qdsystem..UA_Session"), "0");
+  EXPECT_EQ(Scalar("select count(*) from qdsystem..UA_Task"), "0");
+
+  // Idle time is the database's: a session unused past the limit is gone everywhere.
+  token = one.Add(SessionFor("demo"));
+  ASSERT_TRUE(two.Find(token));
+  Cn().Execute("update qdsystem..UA_Session set dLastSeen = dateadd(minute, -31, getdate())");
+  EXPECT_FALSE(one.Find(token));
+  EXPECT_FALSE(two.Checkout(token));
+  EXPECT_EQ(Scalar("select count(*) from qdsystem..UA_Session"), "0");
+}
+
 }  // namespace
 }  // namespace rembiz::app

@@ -59,6 +59,39 @@ TEST_F(SessionTest, TasksFollowTheOperatorsRights) {
   ReleaseTask(demo.get(), "EC0206", doc);
 }
 
+// Exclusive tasks are rows of the system database: sessions that share nothing but the
+// database (two service processes) see each other's, and a release or a stale row frees them.
+TEST_F(SessionTest, AnExclusiveTaskHeldByOneOperatorIsRefusedToAnother) {
+  Cn().Execute(
+      "insert into qdsystem..UA_TaskExclusion (cAuth_Id, cExclusive_Id) values "
+      "('EC020301', 'EC020101')");
+  auto clerk = SessionFor("clerk");
+  auto demo = SessionFor("demo");
+  clerk->SetHolder("holder-a");
+  demo->SetHolder("holder-b");
+  xml::Document doc;
+  ASSERT_TRUE(ApplyTask(clerk.get(), "EC020301", doc));
+  EXPECT_EQ(Scalar("select cAuth_Id, cUser_Id, cSession from qdsystem..UA_Task"),
+            "EC020301|clerk|holder-a");
+  EXPECT_FALSE(ApplyTask(demo.get(), "EC020101", doc));
+  EXPECT_EQ(doc.SelectSingleNode("/error/text").Text(),
+            MessageText("Rembiz.Host.TaskInUse", "zh-CN", "EC020301", "clerk"));
+  // The holder itself may run the counterpart; tasks without an exclusion are not recorded.
+  EXPECT_TRUE(ApplyTask(clerk.get(), "EC020101", doc));
+  EXPECT_TRUE(ReleaseTask(clerk.get(), "EC020101", doc));
+  EXPECT_TRUE(ApplyTask(demo.get(), "EC0206", doc));
+  EXPECT_EQ(Scalar("select count(*) from qdsystem..UA_Task"), "1");
+
+  ASSERT_TRUE(ReleaseTask(clerk.get(), "EC020301", doc));
+  EXPECT_EQ(Scalar("select count(*) from qdsystem..UA_Task"), "0");
+  ASSERT_TRUE(ApplyTask(demo.get(), "EC020101", doc));
+  EXPECT_FALSE(ApplyTask(clerk.get(), "EC020301", doc));
+  // A row its request left behind (its process stopped) no longer blocks once it is stale.
+  Cn().Execute("update qdsystem..UA_Task set dStartTime = dateadd(minute, -20, getdate())");
+  EXPECT_TRUE(ApplyTask(clerk.get(), "EC020301", doc));
+  EXPECT_EQ(Scalar("select cUser_Id from qdsystem..UA_Task"), "clerk");
+}
+
 TEST_F(SessionTest, WriteLockBlocksOnlyItsAccountYear) {
   auto session = SessionFor();
   EXPECT_NO_THROW(CheckHostLock(*session));
