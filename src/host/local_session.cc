@@ -94,11 +94,6 @@ std::unique_ptr<LocalSession> LocalSession::Open(const DataDir& dir,
            ", year " + s->year_ + ".");
   }
 
-  db::Recordset exclusions = cn.Execute("select cAuth_Id, cExclusive_Id from UA_TaskExclusion");
-  for (exclusions.MoveFirst(); !exclusions.Eof(); exclusions.MoveNext()) {
-    s->exclusions_.emplace_back(exclusions.Text("cAuth_Id"), exclusions.Text("cExclusive_Id"));
-  }
-
   // The business date stays inside the fiscal year.
   std::string today = request.login_date.empty() ? TodayText() : request.login_date;
   if (today.substr(0, 4) < s->year_) today = s->year_ + "-01-01";
@@ -130,41 +125,45 @@ bool LocalSession::HoldsRight(std::string_view task_code) const {
   return false;
 }
 
-// Function tasks that exclude others (UA_TaskExclusion) are rows of UA_Task while they run, so
-// that every process on the database sees them; an application and the check of its
-// counterparts happen in one transaction that first locks the exclusion rows of the task, so
-// that two applications for a pair of exclusive tasks are decided one after the other. Tasks
-// that exclude nothing cannot conflict and are not recorded.
+// Function tasks that exclude others (UA_TaskExclusion, read at every application, so that a
+// pair an administrator adds holds at once) are rows of UA_Task while they run, so that every
+// process on the database sees them. An application and the check of its counterparts happen in
+// one transaction that first locks the task's exclusion rows: two applications for a pair are
+// decided one after the other. Tasks that exclude nothing cannot conflict and are not recorded.
 bool LocalSession::TaskExec(const std::string& task_code, int mode, int year) {
-  std::vector<std::string> others;
-  for (const auto& [a, b] : exclusions_) {
-    if (a == task_code) others.push_back(b);
-    if (b == task_code) others.push_back(a);
-  }
   const std::string holder = holder_.empty() ? ProcessHolder() : holder_;
   const std::string where =
       "cAcc_Id = " + db::SqlText(account_) + " and iYear = " + std::to_string(year);
+  const std::string code = db::SqlText(task_code);
   if (mode == 0) {
     auto held = std::find(held_tasks_.begin(), held_tasks_.end(), task_code);
     if (held != held_tasks_.end()) held_tasks_.erase(held);
-    if (others.empty()) return true;
+    auto recorded = std::find(recorded_tasks_.begin(), recorded_tasks_.end(), task_code);
+    if (recorded == recorded_tasks_.end()) return true;
+    recorded_tasks_.erase(recorded);
     db::Connection cn;
     cn.Open(system_connection_);
     cn.Execute("delete from UA_Task where AutoID = (select min(AutoID) from UA_Task where " +
-               where + " and cAuth_Id = " + db::SqlText(task_code) + " and cUser_Id = " +
-               db::SqlText(user_id_) + " and cSession = " + db::SqlText(holder) + ")");
+               where + " and cAuth_Id = " + code + " and cUser_Id = " + db::SqlText(user_id_) +
+               " and cSession = " + db::SqlText(holder) + ")");
     return true;
   }
   if (!HoldsRight(task_code)) {
     last_error_ = MessageText("Rembiz.Host.NoRight", language_, user_id_, task_code);
     return false;
   }
+  db::Connection cn;
+  cn.Open(system_connection_);
+  std::string others;
+  db::Recordset pairs =
+      cn.Execute("select cAuth_Id, cExclusive_Id from UA_TaskExclusion where cAuth_Id = " + code +
+                 " or cExclusive_Id = " + code);
+  for (; !pairs.Eof(); pairs.MoveNext()) {
+    std::string a = pairs.Text("cAuth_Id"), b = pairs.Text("cExclusive_Id");
+    others +=
+        (others.empty() ? "" : ", ") + db::SqlText(db::Lower(a) == db::Lower(task_code) ? b : a);
+  }
   if (!others.empty()) {
-    std::string list;
-    for (const std::string& other : others) list += (list.empty() ? "" : ", ") + db::SqlText(other);
-    const std::string code = db::SqlText(task_code);
-    db::Connection cn;
-    cn.Open(system_connection_);
     db::Transaction transaction(cn);
     cn.Execute("update UA_TaskExclusion set cAuth_Id = cAuth_Id where cAuth_Id = " + code +
                " or cExclusive_Id = " + code);
@@ -172,7 +171,7 @@ bool LocalSession::TaskExec(const std::string& task_code, int mode, int year) {
                std::to_string(kStaleTaskMinutes) + ", getdate())");
     db::Recordset running =
         cn.Execute("select cAuth_Id, cUser_Id from UA_Task where " + where + " and cAuth_Id in (" +
-                   list + ") and cUser_Id <> " + db::SqlText(user_id_));
+                   others + ") and cUser_Id <> " + db::SqlText(user_id_));
     if (!running.Eof()) {
       last_error_ = MessageText("Rembiz.Host.TaskInUse", language_, running.Text("cAuth_Id"),
                                 running.Text("cUser_Id"));
@@ -185,6 +184,7 @@ bool LocalSession::TaskExec(const std::string& task_code, int mode, int year) {
         db::SqlText(task_code.substr(0, 2)) + ", " + code + ", " + db::SqlText(user_id_) + ", " +
         db::SqlText(MachineName()) + ", " + db::SqlText(holder) + ")");
     transaction.Commit();
+    recorded_tasks_.push_back(task_code);
   }
   held_tasks_.push_back(task_code);
   return true;
