@@ -35,10 +35,16 @@ test: build
 # minute, data sets of 1k and 10k vouchers only; BENCH_ARGS: more flags, see bench/README.md).
 BENCH_QUICK ?=
 BENCH_ARGS ?=
+# With PostgreSQL installed, a throw-away server (scripts/test-postgres, stopped at the end) gives
+# the PostgreSQL figures beside SQLite's.
+PG_BENCH_DIR := build-release/postgres-bench
 bench: deps
 	@cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DREMBIZ_BENCH=ON >/dev/null
 	@cmake --build build-release -j $(JOBS) --target rembiz_bench
-	@build-release/bench/rembiz_bench --out=build/bench-results.json \
+	@trap 'scripts/test-postgres stop $(PG_BENCH_DIR)' EXIT; pg=""; \
+	  if scripts/test-postgres start $(PG_BENCH_DIR) >/dev/null 2>&1; then \
+	    pg="--postgres=$$(cat $(PG_BENCH_DIR)/url)"; fi; \
+	  build-release/bench/rembiz_bench --out=build/bench-results.json $$pg \
 	  $(if $(filter-out 0,$(BENCH_QUICK)),--quick) $(BENCH_ARGS)
 
 format:

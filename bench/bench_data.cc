@@ -22,7 +22,11 @@ std::string Numbers(int64_t count) {
 host::DataDir MakeDataDirectory(const std::filesystem::path& root, int64_t vouchers) {
   std::filesystem::path path = root / ("vouchers-" + std::to_string(vouchers));
   std::filesystem::create_directories(path);
-  host::DataDir dir(path.string());
+  return MakeDemoData(path.string(), vouchers);
+}
+
+host::DataDir MakeDemoData(const std::string& location, int64_t vouchers) {
+  host::DataDir dir(location);
   host::InitOptions options;
   options.demo = true;
   options.force = true;

@@ -15,6 +15,8 @@ namespace rembiz::bench {
 // A demo data directory under `root` with `vouchers` generated loan vouchers on top of the demo
 // ones (file databases in WAL mode, as `rembiz init` makes them).
 host::DataDir MakeDataDirectory(const std::filesystem::path& root, int64_t vouchers);
+// The same at any data location (a folder or a database URL), replacing what is there.
+host::DataDir MakeDemoData(const std::string& location, int64_t vouchers);
 
 // A demo data directory under `root` with `claims` approved and verified expenditure claims of
 // 300 (travel 200 and office supplies 100, paid in cash), ready for ledger voucher generation;

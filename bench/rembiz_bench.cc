@@ -33,6 +33,7 @@
 #include "db/store.h"
 #include "db/test_seams.h"
 #include "frame/registry.h"
+#include "support/serve_process.h"
 #include "xml/document.h"
 
 namespace rembiz::bench {
@@ -48,6 +49,9 @@ struct Options {
   fs::path out = "build/bench-results.json";
   bool keep = false;
   double min_time = 0;  // seconds per benchmark; 0: 0.2 quick, 1.0 otherwise
+  // A PostgreSQL server ("postgresql://user@host:port/", no database): its figures beside
+  // SQLite's. `make bench` starts one (scripts/test-postgres).
+  std::string postgres;
 };
 
 // What the benchmarks report, by figure name; a missing figure stays null in the JSON.
@@ -68,6 +72,9 @@ struct Env {
   std::map<int64_t, std::unique_ptr<host::LocalSession>> sessions;
   std::unique_ptr<host::DataDir> ledger;  // approved claims for ledger voucher generation
   std::unique_ptr<host::LocalSession> ledger_session;
+  std::unique_ptr<host::DataDir> pg_base;  // the saves and reads on PostgreSQL
+  std::unique_ptr<host::LocalSession> pg_session;
+  fs::path logs;  // the logs of the service processes
 };
 Env& TheEnv() {
   static Env env;
@@ -119,10 +126,9 @@ void FrameOverhead(benchmark::State& state) {
 }
 
 // A save benchmark: new voucher per iteration, statements per save as a counter.
-void Saves(benchmark::State& state, const std::string& class_name,
+void Saves(benchmark::State& state, host::LocalSession& session, const std::string& class_name,
            std::function<std::string(const std::string&)> request, const char* prefix) {
-  Env& env = TheEnv();
-  xml::Document first = Call(class_name, request(NextNumber(prefix)), *env.session);
+  xml::Document first = Call(class_name, request(NextNumber(prefix)), session);
   if (IsError(first)) {
     state.SkipWithError(("save refused: " + Describe(first)).c_str());
     for (auto _ : state) {
@@ -133,7 +139,7 @@ void Saves(benchmark::State& state, const std::string& class_name,
   for (auto _ : state) {
     const std::string text = request(NextNumber(prefix));
     int64_t before = db::ThreadStatementCount();
-    xml::Document doc = Call(class_name, text, *env.session);
+    xml::Document doc = Call(class_name, text, session);
     statements += db::ThreadStatementCount() - before;
     benchmark::DoNotOptimize(doc);
   }
@@ -209,19 +215,19 @@ std::string ClaimReadRequest(const std::string& guid) {
          "<func name='vchgetloanbodydata'><in><row/></in></func></req>";
 }
 
-void ClaimRead(benchmark::State& state) {
+void ClaimRead(benchmark::State& state, host::LocalSession& session) {
   Env& env = TheEnv();
   const std::string number = NextNumber("RD");
-  xml::Document saved = Call("CExpense", ClaimSaveRequest(env.year, number), *env.session);
+  xml::Document saved = Call("CExpense", ClaimSaveRequest(env.year, number), session);
   db::Connection cn;
-  cn.Open(env.session->ConnectionString());
+  cn.Open(session.ConnectionString());
   const std::string guid =
       IsError(saved)
           ? ""
           : cn.Execute("select GUID from EC_ExpenVouch where strVouchID = '" + number + "'")
                 .Text("GUID");
   const std::string request = ClaimReadRequest(guid);
-  xml::Document check = Call("CExpense", request, *env.session);
+  xml::Document check = Call("CExpense", request, session);
   if (guid.empty() || IsError(check) || check.SelectNodes("//rs:data/z:row").size() != 6) {
     state.SkipWithError(("claim read failed: " + Describe(IsError(saved) ? saved : check)).c_str());
     for (auto _ : state) {
@@ -229,8 +235,57 @@ void ClaimRead(benchmark::State& state) {
     return;
   }
   for (auto _ : state) {
-    xml::Document doc = Call("CExpense", request, *env.session);
+    xml::Document doc = Call("CExpense", request, session);
     benchmark::DoNotOptimize(doc);
+  }
+}
+
+// Claim saves through two `rembiz serve` processes on one data location, as behind a load
+// balancer: eight clients, each alternating between the processes, for `seconds`. The one
+// iteration's time is the time per save, so the figure is saves per second of both together.
+void ProcessSaves(benchmark::State& state, const host::DataDir& data, double seconds) {
+  Env& env = TheEnv();
+  const std::string location = data.Describe();
+  const std::string args = (data.Store().IsServer() ? "--db '" : "--data '") + location + "'";
+  const std::string tag = data.Store().IsServer() ? "pg" : "sqlite";
+  testing::ServeProcess a(REMBIZ_BIN, args, env.logs / (tag + "-a.log"), 2);
+  testing::ServeProcess b(REMBIZ_BIN, args, env.logs / (tag + "-b.log"), 2);
+  const std::string token = a.Port() && b.Port() ? a.Login("demo") : "";
+  if (token.empty()) {
+    state.SkipWithError("the service processes did not start");
+    for (auto _ : state) {
+    }
+    return;
+  }
+  constexpr int kClients = 8;
+  for (auto _ : state) {
+    std::atomic<int64_t> saved = 0;
+    std::atomic<bool> failed = false;
+    const Clock::time_point start = Clock::now();
+    const Clock::time_point end =
+        start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    std::vector<std::thread> clients;
+    for (int c = 0; c < kClients; ++c) {
+      clients.emplace_back([&, c] {
+        for (int i = 0; Clock::now() < end && !failed; ++i) {
+          const testing::ServeProcess& to = (c + i) % 2 == 0 ? a : b;
+          if (testing::Answered(
+                  to.Post("/api/CExpense", ClaimSaveRequest(env.year, NextNumber("MP")), token))) {
+            ++saved;
+          } else {
+            failed = true;
+          }
+        }
+      });
+    }
+    for (std::thread& client : clients) client.join();
+    const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+    if (failed || saved == 0) {
+      state.SkipWithError("a save through the service processes failed");
+      break;
+    }
+    state.SetIterationTime(elapsed / static_cast<double>(saved));
+    state.counters["saves"] = static_cast<double>(saved);
   }
 }
 
@@ -491,6 +546,10 @@ void DeriveFigures(const Collector& collector, const std::vector<int64_t>& sizes
   per_second("loan/save", "loan_save_ps");
   per_second("claim/save", "claim_save_ps");
   per_second("claim/read", "claim_read_ps");
+  per_second("processes/claim_save", "two_processes_saves_ps");
+  per_second("pg/claim/save", "pg_claim_save_ps");
+  per_second("pg/claim/read", "pg_claim_read_ps");
+  per_second("pg/processes/claim_save", "pg_two_processes_saves_ps");
   per_second("http/read", "http_rps", kHttpClients * kHttpRequestsPerClient);
   per_second("http/read_keepalive", "http_keepalive_rps",
              kHttpClients * kKeepAliveRequestsPerClient);
@@ -543,6 +602,10 @@ void PrintTable(const std::vector<int64_t>& sizes, const std::vector<int64_t>& l
       {"claim_save_ps", "saves/s", ">= 2000", at_least(2000)},
       {"claim_save_statements", "stmts", "", nullptr},
       {"claim_read_ps", "reads/s", ">= 10000", at_least(10000)},
+      {"two_processes_saves_ps", "saves/s", "", nullptr},
+      {"pg_claim_save_ps", "saves/s", "", nullptr},
+      {"pg_claim_read_ps", "reads/s", "", nullptr},
+      {"pg_two_processes_saves_ps", "saves/s", "", nullptr},
   };
   for (const char* kind : {"navigate", "selectget", "listpage", "listlast"}) {
     for (int64_t size : sizes) {
@@ -663,6 +726,8 @@ Options ParseOptions(int* argc, char** argv) {
       options.min_time = std::stod(arg.substr(11));
     } else if (arg == "--keep") {
       options.keep = true;
+    } else if (arg.rfind("--postgres=", 0) == 0) {
+      options.postgres = arg.substr(11);
     } else {
       argv[kept++] = argv[i];  // left for Google Benchmark (--benchmark_filter=...)
     }
@@ -675,6 +740,10 @@ Options ParseOptions(int* argc, char** argv) {
     options.sizes.push_back(std::stoll(sizes.substr(start, comma - start)));
     start = comma + 1;
   }
+  if (options.postgres.empty() && std::getenv("REMBIZ_BENCH_POSTGRES")) {
+    options.postgres = std::getenv("REMBIZ_BENCH_POSTGRES");
+  }
+  if (!options.postgres.empty() && options.postgres.back() != '/') options.postgres += '/';
   if (options.data_root.empty()) {
     options.data_root = fs::temp_directory_path() / ("rembiz-bench-" + std::to_string(getpid()));
   }
@@ -701,6 +770,13 @@ int Main(int argc, char** argv) {
   env.ledger = std::make_unique<host::DataDir>(
       MakeLedgerDataDirectory(options.data_root / "ledger", ledger_sizes.back()));
   env.ledger_session = OpenSession(*env.ledger);
+  if (!options.postgres.empty()) {
+    env.pg_base = std::make_unique<host::DataDir>(
+        MakeDemoData(options.postgres + "rembiz_bench_saves", options.sizes.front()));
+    env.pg_session = OpenSession(*env.pg_base);
+  }
+  env.logs = options.data_root / "logs";
+  fs::create_directories(env.logs);
   std::fprintf(stderr, "  done in %.1f s\n",
                std::chrono::duration<double>(Clock::now() - started).count());
 
@@ -709,8 +785,8 @@ int Main(int argc, char** argv) {
   auto claim = [&](const std::string& n) { return ClaimSaveRequest(env.year, n); };
   auto unit = benchmark::kNanosecond;
   benchmark::RegisterBenchmark("frame/unknown_func", FrameOverhead)->MinTime(min_time)->Unit(unit);
-  benchmark::RegisterBenchmark("loan/save",
-                               [=](benchmark::State& s) { Saves(s, "CLoan", loan, "BL"); })
+  benchmark::RegisterBenchmark(
+      "loan/save", [=, &env](benchmark::State& s) { Saves(s, *env.session, "CLoan", loan, "BL"); })
       ->MinTime(min_time)
       ->Unit(unit);
   benchmark::RegisterBenchmark(
@@ -719,8 +795,9 @@ int Main(int argc, char** argv) {
       ->MinTime(min_time)
       ->UseManualTime()
       ->Unit(unit);
-  benchmark::RegisterBenchmark("claim/save",
-                               [=](benchmark::State& s) { Saves(s, "CExpense", claim, "BX"); })
+  benchmark::RegisterBenchmark(
+      "claim/save",
+      [=, &env](benchmark::State& s) { Saves(s, *env.session, "CExpense", claim, "BX"); })
       ->MinTime(min_time)
       ->Unit(unit);
   benchmark::RegisterBenchmark("claim/replay",
@@ -731,7 +808,35 @@ int Main(int argc, char** argv) {
       ->MinTime(min_time)
       ->UseManualTime()
       ->Unit(unit);
-  benchmark::RegisterBenchmark("claim/read", ClaimRead)->MinTime(min_time)->Unit(unit);
+  benchmark::RegisterBenchmark("claim/read",
+                               [&env](benchmark::State& s) { ClaimRead(s, *env.session); })
+      ->MinTime(min_time)
+      ->Unit(unit);
+  // Several service processes: a few seconds of saves, once.
+  const double load_seconds = options.quick ? 2 : 5;
+  benchmark::RegisterBenchmark(
+      "processes/claim_save",
+      [&env, load_seconds](benchmark::State& s) { ProcessSaves(s, *env.base, load_seconds); })
+      ->Iterations(1)
+      ->UseManualTime()
+      ->Unit(unit);
+  if (env.pg_base) {
+    benchmark::RegisterBenchmark(
+        "pg/claim/save",
+        [=, &env](benchmark::State& s) { Saves(s, *env.pg_session, "CExpense", claim, "PX"); })
+        ->MinTime(min_time)
+        ->Unit(unit);
+    benchmark::RegisterBenchmark("pg/claim/read",
+                                 [&env](benchmark::State& s) { ClaimRead(s, *env.pg_session); })
+        ->MinTime(min_time)
+        ->Unit(unit);
+    benchmark::RegisterBenchmark(
+        "pg/processes/claim_save",
+        [&env, load_seconds](benchmark::State& s) { ProcessSaves(s, *env.pg_base, load_seconds); })
+        ->Iterations(1)
+        ->UseManualTime()
+        ->Unit(unit);
+  }
   for (int64_t size : options.sizes) {
     benchmark::RegisterBenchmark(("navigate/" + std::to_string(size)).c_str(),
                                  [size](benchmark::State& s) {
@@ -794,6 +899,7 @@ int Main(int argc, char** argv) {
   env.sessions.clear();
   env.session.reset();
   env.ledger_session.reset();
+  env.pg_session.reset();
   db::ClearConnectionPool();
   if (!options.keep) {
     std::error_code ignored;

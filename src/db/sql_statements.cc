@@ -547,30 +547,41 @@ class BatchTranslator {
     }
     Tokens head{Word("INSERT"), Word("INTO")};
     Append(head, target);
-    Tokens rest = columns;
-    if (i < n && IsWord(t[i], "values")) {
-      rest.push_back(Word("VALUES"));
-      Append(rest, tr.Expr(i + 1, n));
-    } else if (i < n && tr.StartsQuery(i, n)) {
-      Append(rest, tr.Query(i, n));
-    } else if (i + 1 < n && IsWord(t[i], "default") && IsWord(t[i + 1], "values")) {
-      AppendWords(rest, {"DEFAULT", "VALUES"});
-    } else {
-      Fail("unsupported INSERT form");
-    }
-    if (!columns.empty() || !tr.StartsQuery(i, n)) {
+    if (!(i < n && tr.StartsQuery(i, n))) {
       Tokens out = std::move(head);
-      Append(out, rest);
+      Append(out, columns);
+      if (i < n && IsWord(t[i], "values")) {
+        out.push_back(Word("VALUES"));
+        Append(out, tr.Expr(i + 1, n));
+      } else if (i + 1 < n && IsWord(t[i], "default") && IsWord(t[i + 1], "values")) {
+        AppendWords(out, {"DEFAULT", "VALUES"});
+      } else {
+        Fail("unsupported INSERT form");
+      }
       BatchStep& step = Add(out);
       step.targets = InsertTargets(tr, name_end);
       return;
     }
-    // Without a column list the server leaves out an IDENTITY column of the target; which
-    // column that is, the engine knows when the statement runs.
+    // From a query: without a column list the server leaves out an IDENTITY column of the
+    // target, and it converts what the query gives to the columns' types; which columns and
+    // types those are, the engine knows when the statement runs.
     BatchStep step;
+    std::vector<uint32_t> none;
+    step.insert_at = emitter_.Render(head, &none, false).size();
+    Append(head, columns);
     step.sql = emitter_.Render(head, &step.params, false);
-    step.insert_at = step.sql.size();
-    step.sql += " " + emitter_.Render(rest, &step.params, false);
+    if (!columns.empty()) {
+      for (size_t k = name_end; k < i; ++k) {
+        if (t[k].kind == TokenKind::kLParen && tr.match()[k] != kNone) {
+          for (auto [b, e] : SplitTop(t, tr.match(), k + 1, tr.match()[k])) {
+            step.insert_columns.push_back(e == b + 1 ? NameOf(t[b]) : std::string());
+          }
+          break;
+        }
+      }
+    }
+    step.query_at = step.sql.size() + 1;
+    step.sql += " " + emitter_.Render(tr.Query(i, n), &step.params, false);
     step.effect = BatchStep::Effect::kInsertSelect;
     step.relation = RelationName(target);
     out_.push_back(std::move(step));

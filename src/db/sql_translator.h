@@ -69,8 +69,10 @@ struct BatchStep {
   // What else an engine may need to know of a statement.
   enum class Effect {
     kNone,
-    kInsertSelect,     // INSERT INTO `relation` <query> without a column list: the columns go at
-                       // `insert_at` of `sql` (the server leaves an IDENTITY column out)
+    kInsertSelect,     // INSERT INTO `relation` [(`insert_columns`)] <query>: without a column
+                       // list the columns go at `insert_at` of `sql` (the server leaves an
+                       // IDENTITY column out); the query starts at `query_at`. The server
+                       // converts the query's values to the columns' types as it writes them.
     kCreateFromQuery,  // SELECT ... INTO or CREATE VIEW made `relation` with the columns `shape`
   };
   Kind kind = Kind::kStatement;
@@ -82,13 +84,16 @@ struct BatchStep {
   Effect effect = Effect::kNone;
   std::string relation;
   size_t insert_at = 0;
+  size_t query_at = 0;
+  std::vector<std::string> insert_columns;  // as the statement names them
   // The names of a query's columns (queries that answer the batch, and kCreateFromQuery).
   std::shared_ptr<const ResultShape> shape;
   std::vector<ValueTarget> targets;
 
   bool operator==(const BatchStep& other) const {
     return kind == other.kind && sql == other.sql && next == other.next && params == other.params &&
-           effect == other.effect && relation == other.relation;
+           effect == other.effect && relation == other.relation &&
+           insert_columns == other.insert_columns;
   }
 };
 

@@ -1,20 +1,13 @@
 // Two `rembiz serve` processes on one database, as behind a load balancer: they share nothing
 // but the database, yet numbers stay unique, no save is lost, a session made on one is valid on
 // the other, and an exclusive function held through one is refused through the other.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
-#include <fstream>
 #include <mutex>
 #include <optional>
-#include <regex>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,79 +16,12 @@
 #include "db/transaction.h"
 #include "host/messages.h"
 #include "support/demo_fixture.h"
+#include "support/serve_process.h"
 
 namespace rembiz::app {
 namespace {
 
-namespace fs = std::filesystem;
-
-// One `rembiz serve` child on a free port; stopped (and waited for) when it goes out of scope.
-class ServeProcess {
- public:
-  ServeProcess(const std::string& data_args, const fs::path& log) {
-    const std::string command = "exec '" + std::string(REMBIZ_BIN) + "' serve " + data_args +
-                                " --listen 127.0.0.1:0 --threads 4 --queue 32";
-    pid_ = fork();
-    if (pid_ == 0) {
-      int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      dup2(fd, 1);
-      dup2(fd, 2);
-      execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    // The service names its port in its log once it listens.
-    for (int i = 0; i < 300 && port_ == 0; ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-      std::ifstream in(log);
-      std::stringstream text;
-      text << in.rdbuf();
-      std::smatch m;
-      std::string s = text.str();
-      if (std::regex_search(s, m, std::regex("http://127\\.0\\.0\\.1:(\\d+)/"))) {
-        port_ = std::stoi(m[1]);
-      }
-      if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
-        pid_ = -1;
-        break;
-      }
-    }
-  }
-  ~ServeProcess() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGTERM);
-    for (int i = 0; i < 200; ++i) {
-      if (waitpid(pid_, nullptr, WNOHANG) == pid_) return;
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
-  }
-  ServeProcess(const ServeProcess&) = delete;
-  ServeProcess& operator=(const ServeProcess&) = delete;
-
-  int Port() const { return port_; }
-
-  httplib::Result Post(const std::string& path, const std::string& body,
-                       const std::string& token) const {
-    httplib::Client client("127.0.0.1", port_);
-    client.set_read_timeout(60, 0);
-    return client.Post(path, {{"Authorization", "Bearer " + token}}, body, "application/xml");
-  }
-  std::string Login(const std::string& user) const {
-    httplib::Client client("127.0.0.1", port_);
-    httplib::Result r =
-        client.Post("/api/login", httplib::Params{{"user", user}, {"password", user}});
-    std::smatch m;
-    std::string body = r ? r->body : "";
-    return r && r->status == 200 && std::regex_search(body, m, std::regex("token=\"([0-9a-f]+)\""))
-               ? std::string(m[1])
-               : std::string();
-  }
-
- private:
-  pid_t pid_ = -1;
-  int port_ = 0;
-};
+using testing::ServeProcess;
 
 class TwoProcessesTest : public testing::DemoTest {
  protected:
@@ -117,14 +43,12 @@ class TwoProcessesTest : public testing::DemoTest {
            "dblMoney='100' dblOldMoney='100' strUsed='x'/></head><body><row strIOItem='203' "
            "dblMoney='100'/></body></xml></in></func></req>";
   }
-  static bool Saved(const httplib::Result& r) {
-    return r && r->status == 200 && r->body.find("<error>") == std::string::npos;
-  }
+  static bool Saved(const httplib::Result& r) { return testing::Answered(r); }
 };
 
 TEST_F(TwoProcessesTest, ShareNumbersRowsAndSessions) {
-  ServeProcess a(DataArgs(), Scratch() / "a.log");
-  ServeProcess b(DataArgs(), Scratch() / "b.log");
+  ServeProcess a(REMBIZ_BIN, DataArgs(), Scratch() / "a.log");
+  ServeProcess b(REMBIZ_BIN, DataArgs(), Scratch() / "b.log");
   ASSERT_NE(a.Port(), 0) << "the first service did not start";
   ASSERT_NE(b.Port(), 0) << "the second service did not start";
 
@@ -187,8 +111,8 @@ TEST_F(TwoProcessesTest, ShareNumbersRowsAndSessions) {
 // no second request could get as far as its function while the first one writes.)
 TEST_F(TwoProcessesTest, AnExclusiveFunctionHeldThroughOneIsRefusedThroughTheOther) {
   if (!testing::OnPostgres()) GTEST_SKIP() << "writers of one SQLite database never overlap";
-  ServeProcess a(DataArgs(), Scratch() / "a.log");
-  ServeProcess b(DataArgs(), Scratch() / "b.log");
+  ServeProcess a(REMBIZ_BIN, DataArgs(), Scratch() / "a.log");
+  ServeProcess b(REMBIZ_BIN, DataArgs(), Scratch() / "b.log");
   ASSERT_NE(a.Port(), 0) << "the first service did not start";
   ASSERT_NE(b.Port(), 0) << "the second service did not start";
   std::string clerk = a.Login("clerk");

@@ -69,9 +69,8 @@ TEST_F(PubMsgTest, ZtInfoListsEveryAccountAndYearInOrder) {
       "insert into qdsystem..UA_Account (cAcc_Id, cAcc_Name, iYear) values ('002', 'Second', " + y +
       ")\n"
       "insert into qdsystem..UA_Period (cAcc_Id, iYear, iId, dBegin, dEnd) "
-      "select a.acc, a.yr, p.id, convert(datetime, cast(a.yr as varchar(4)) + '-0' + "
-      "cast(p.id as varchar(1)) + '-01'), convert(datetime, cast(a.yr as varchar(4)) + '-0' + "
-      "cast(p.id as varchar(1)) + '-28') "
+      "select a.acc, a.yr, p.id, cast(a.yr as varchar(4)) + '-0' + cast(p.id as varchar(1)) + "
+      "'-01', cast(a.yr as varchar(4)) + '-0' + cast(p.id as varchar(1)) + '-28' "
       "from (select '001' acc, " +
       next + " yr union all select '002', " + y + " union all select '002', " + next +
       ") a, (select 1 id union all select 2) p\n"

@@ -189,9 +189,12 @@ class PgConnection : public BackendConnection {
     try {
       if (create) {
         Require(Exec(conn_, SupportScript()));
-        Require(Exec(conn_, "CREATE SCHEMA IF NOT EXISTS " + schema_ + "; GRANT USAGE ON SCHEMA " +
-                                schema_ + " TO rembiz_reader; ALTER DEFAULT PRIVILEGES IN SCHEMA " +
-                                schema_ + " GRANT SELECT ON TABLES TO rembiz_reader"));
+        // The reader reads the new schema's tables (when the role exists: see the support).
+        Require(Exec(conn_, "CREATE SCHEMA IF NOT EXISTS " + schema_ +
+                                "; DO $d$ BEGIN GRANT USAGE ON SCHEMA " + schema_ +
+                                " TO rembiz_reader; ALTER DEFAULT PRIVILEGES IN SCHEMA " + schema_ +
+                                " GRANT SELECT ON TABLES TO rembiz_reader; EXCEPTION WHEN "
+                                "undefined_object THEN NULL; END $d$"));
       } else {
         Result found = Params("SELECT 1 FROM pg_namespace WHERE nspname = $1", {schema_});
         if (PQntuples(found.get()) == 0) {
@@ -214,24 +217,22 @@ class PgConnection : public BackendConnection {
            Recordset* result, int64_t* changes) override {
     SetTimeout(timeout_seconds);
     const BatchStep* run = &step;
-    BatchStep listed;
+    BatchStep converting;
     if (step.effect == BatchStep::Effect::kInsertSelect) {
-      std::string columns = InsertColumns(step.relation);
-      if (!columns.empty()) {
-        listed = step;
-        listed.sql.insert(step.insert_at, " (" + columns + ")");
-        run = &listed;
-      }
+      converting = step;
+      converting.sql = ConvertingInsert(step);
+      run = &converting;
     }
     Result res = Execute(*run, values);
     ReadResult(*run, res.get(), result, changes);
     if (step.effect == BatchStep::Effect::kCreateFromQuery) Annotate(step);
     // A relation dropped or made again may have other columns: statements prepared on it
     // would fail inside a transaction, where they cannot be prepared anew.
-    if (step.params.empty() && !prepared_.empty() &&
+    if (step.params.empty() &&
         (step.effect == BatchStep::Effect::kCreateFromQuery || ChangesRelations(step.sql))) {
-      PQclear(PQexec(conn_, "DEALLOCATE ALL"));
+      if (!prepared_.empty()) PQclear(PQexec(conn_, "DEALLOCATE ALL"));
       prepared_.clear();
+      inserts_.clear();
     }
   }
 
@@ -655,24 +656,87 @@ class PgConnection : public BackendConnection {
     catalog_->ByName(conn_, path_, relation, true);
   }
 
-  // The columns of `relation` but its IDENTITY column, for an INSERT ... SELECT without a
-  // column list; "" when it has none.
-  std::string InsertColumns(const std::string& relation) {
+  // INSERT ... SELECT as the server runs it: without a column list every column but the
+  // IDENTITY one, and what the query gives converted to each column's type as it is written
+  // (the server reads '2026-03-05' into a datetime column, where PostgreSQL wants a cast):
+  //   INSERT INTO t (a, b) SELECT rembiz.dt(q.x1), q.x2 FROM (<query>) AS q(x1, x2)
+  // Made once per connection and statement; the statement as it is when the target is unknown.
+  const std::string& ConvertingInsert(const BatchStep& step) {
+    auto found = inserts_.find(step.sql);
+    if (found != inserts_.end()) return found->second;
     Result res = Params(
-        "SELECT attname, attidentity FROM pg_attribute WHERE attrelid = to_regclass($1) AND "
-        "attnum > 0 AND NOT attisdropped ORDER BY attnum",
-        {Lower(relation)});
-    std::string columns;
-    bool identity = false;
-    for (int r = 0; r < PQntuples(res.get()); ++r) {
-      if (*PQgetvalue(res.get(), r, 1) != '\0') {
-        identity = true;
-        continue;
+        "SELECT attname, atttypid, attidentity <> '' FROM pg_attribute WHERE attrelid = "
+        "to_regclass($1) AND attnum > 0 AND NOT attisdropped ORDER BY attnum",
+        {Lower(step.relation)});
+    struct Column {
+      std::string name;
+      Oid type;
+    };
+    std::vector<Column> columns;
+    bool known = PQntuples(res.get()) > 0;
+    if (step.insert_columns.empty()) {
+      for (int r = 0; r < PQntuples(res.get()); ++r) {
+        if (*PQgetvalue(res.get(), r, 2) == 't') continue;
+        columns.push_back(
+            {PQgetvalue(res.get(), r, 0),
+             static_cast<Oid>(std::strtoul(PQgetvalue(res.get(), r, 1), nullptr, 10))});
       }
-      columns +=
-          (columns.empty() ? "\"" : ", \"") + std::string(PQgetvalue(res.get(), r, 0)) + "\"";
+    } else {
+      for (const std::string& named : step.insert_columns) {
+        Column column{Lower(named), InvalidOid};
+        for (int r = 0; r < PQntuples(res.get()); ++r) {
+          if (column.name == PQgetvalue(res.get(), r, 0)) {
+            column.type = static_cast<Oid>(std::strtoul(PQgetvalue(res.get(), r, 1), nullptr, 10));
+          }
+        }
+        known = known && column.type != InvalidOid;
+        columns.push_back(std::move(column));
+      }
     }
-    return identity ? columns : std::string();
+    if (!known || columns.empty()) return inserts_.emplace(step.sql, step.sql).first->second;
+    std::string names, values, aliases;
+    for (size_t k = 0; k < columns.size(); ++k) {
+      const std::string x = "rembiz_q.x" + std::to_string(k + 1);
+      names += (k ? ", " : "") + QuotedIdent(columns[k].name);
+      aliases += (k ? ", x" : "x") + std::to_string(k + 1);
+      values += (k ? ", " : "") + Converted(columns[k].type, x);
+    }
+    std::string sql = step.sql.substr(0, step.insert_at) + " (" + names + ") SELECT " + values +
+                      " FROM (" + step.sql.substr(step.query_at) + ") AS rembiz_q(" + aliases + ")";
+    return inserts_.emplace(step.sql, std::move(sql)).first->second;
+  }
+
+  static std::string QuotedIdent(const std::string& name) {
+    std::string out = "\"";
+    for (char c : name) {
+      out += c;
+      if (c == '"') out += '"';
+    }
+    return out + "\"";
+  }
+
+  // `value` as a column of the engine's type `type` takes it, converted as the server converts.
+  static std::string Converted(Oid type, const std::string& value) {
+    switch (type) {
+      case kTimestamp:
+        return "rembiz.dt(" + value + ")";
+      case kDate:
+        return "rembiz.dt(" + value + ")::date";
+      case kNumeric:
+        return "rembiz.num(" + value + ")";
+      case kInt2:
+      case kInt4:
+        return "rembiz.to_int(" + value + ")";
+      case kInt8:
+        return "rembiz.to_bigint(" + value + ")";
+      case kFloat4:
+      case kFloat8:
+        return "rembiz.to_float(" + value + ")";
+      case kUuid:
+        return "CAST(rembiz.txt(" + value + ") AS uuid)";
+      default:
+        return value;
+    }
   }
 
   // The reader role reads the account's tables, never password hashes or sessions. Checked on
@@ -686,6 +750,7 @@ class PgConnection : public BackendConnection {
   int timeout_ = -1;
   int64_t statements_ = 0;
   std::unordered_map<std::string, PreparedStatement> prepared_;
+  std::unordered_map<std::string, std::string> inserts_;  // INSERT ... SELECT as it runs
 };
 
 class PostgresBackend : public Backend {

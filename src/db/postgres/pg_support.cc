@@ -26,16 +26,22 @@ DO $d$ BEGIN
 END $d$;
 CREATE SEQUENCE IF NOT EXISTS rembiz.rowversion;
 -- SQL that arrives with a request runs as this role: it may read, never write. Roles belong to
--- the whole server; another database may have made it already.
+-- the whole server; another database may have made it already, or an administrator (a user
+-- without the right to make roles cannot: then such SQL is refused until the role exists).
 DO $d$ BEGIN
   CREATE ROLE rembiz_reader NOLOGIN;
-EXCEPTION WHEN duplicate_object OR unique_violation THEN NULL;
+EXCEPTION WHEN duplicate_object OR unique_violation OR insufficient_privilege THEN NULL;
 END $d$;
 DO $d$ BEGIN
   EXECUTE format('GRANT rembiz_reader TO %I', current_user);
 EXCEPTION WHEN OTHERS THEN NULL;
 END $d$;
-GRANT USAGE ON SCHEMA rembiz, tempdb, qdsystem TO rembiz_reader;
+DO $d$ BEGIN
+  GRANT USAGE ON SCHEMA rembiz, tempdb, qdsystem TO rembiz_reader;
+  ALTER DEFAULT PRIVILEGES IN SCHEMA qdsystem GRANT SELECT ON TABLES TO rembiz_reader;
+  ALTER DEFAULT PRIVILEGES IN SCHEMA tempdb GRANT SELECT ON TABLES TO rembiz_reader;
+EXCEPTION WHEN undefined_object THEN NULL;
+END $d$;
 -- Makes sure the reader reaches the tables of `schema`, qdsystem and tempdb but neither the
 -- sessions nor the password hashes; cheap when nothing is to be done.
 CREATE OR REPLACE FUNCTION rembiz.guard_reader(schema text) RETURNS void LANGUAGE plpgsql AS $f$

@@ -329,7 +329,7 @@ class SqliteConnection : public BackendConnection {
            Recordset* result, int64_t* changes) override {
     SetTimeout(timeout_seconds);
     DeadlineScope deadline(db_, timeout_seconds);
-    if (step.effect == BatchStep::Effect::kInsertSelect) {
+    if (step.effect == BatchStep::Effect::kInsertSelect && step.insert_columns.empty()) {
       std::string columns = InsertColumns(step.relation);
       if (!columns.empty()) {
         BatchStep listed = step;
