@@ -190,9 +190,12 @@ void Replays(benchmark::State& state, const std::string& class_name,
   std::unique_ptr<sqlite3, int (*)(sqlite3*)> owner(db, sqlite3_close);
   db::sqlite::RegisterSqlServerFunctions(db);
   sqlite3_busy_timeout(db, 5000);
+  // As the data layer opens the files (WAL, commits without a sync of their own).
   sqlite3_exec(db,
-               ("ATTACH DATABASE '" + env.base->Store().Describe(std::string(db::kSystemDatabase)) +
-                "' AS qdsystem; ATTACH DATABASE ':memory:' AS tempdb;")
+               ("PRAGMA synchronous=NORMAL; ATTACH DATABASE '" +
+                env.base->Store().Describe(std::string(db::kSystemDatabase)) +
+                "' AS qdsystem; PRAGMA qdsystem.synchronous=NORMAL; ATTACH DATABASE ':memory:' AS "
+                "tempdb;")
                    .c_str(),
                nullptr, nullptr, nullptr);
   sqlite3_exec(db, undo.c_str(), nullptr, nullptr, nullptr);

@@ -94,6 +94,11 @@ std::unique_ptr<LocalSession> LocalSession::Open(const DataDir& dir,
            ", year " + s->year_ + ".");
   }
 
+  db::Recordset exclusions = cn.Execute("select cAuth_Id, cExclusive_Id from UA_TaskExclusion");
+  for (exclusions.MoveFirst(); !exclusions.Eof(); exclusions.MoveNext()) {
+    s->exclusions_.emplace_back(exclusions.Text("cAuth_Id"), exclusions.Text("cExclusive_Id"));
+  }
+
   // The business date stays inside the fiscal year.
   std::string today = request.login_date.empty() ? TodayText() : request.login_date;
   if (today.substr(0, 4) < s->year_) today = s->year_ + "-01-01";
@@ -125,11 +130,11 @@ bool LocalSession::HoldsRight(std::string_view task_code) const {
   return false;
 }
 
-// Function tasks that exclude others (UA_TaskExclusion, read at every application, so that a
-// pair an administrator adds holds at once) are rows of UA_Task while they run, so that every
-// process on the database sees them. An application and the check of its counterparts happen in
-// one transaction that first locks the task's exclusion rows: two applications for a pair are
-// decided one after the other. Tasks that exclude nothing cannot conflict and are not recorded.
+// Function tasks that exclude others (UA_TaskExclusion, as the session read it when it was
+// opened) are rows of UA_Task while they run, so that every process on the database sees them.
+// An application and the check of its counterparts happen in one transaction that first locks
+// the task's exclusion rows: two applications for a pair are decided one after the other. Tasks
+// that exclude nothing cannot conflict and are not recorded.
 bool LocalSession::TaskExec(const std::string& task_code, int mode, int year) {
   const std::string holder = holder_.empty() ? ProcessHolder() : holder_;
   const std::string where =
@@ -152,18 +157,14 @@ bool LocalSession::TaskExec(const std::string& task_code, int mode, int year) {
     last_error_ = MessageText("Rembiz.Host.NoRight", language_, user_id_, task_code);
     return false;
   }
-  db::Connection cn;
-  cn.Open(system_connection_);
   std::string others;
-  db::Recordset pairs =
-      cn.Execute("select cAuth_Id, cExclusive_Id from UA_TaskExclusion where cAuth_Id = " + code +
-                 " or cExclusive_Id = " + code);
-  for (; !pairs.Eof(); pairs.MoveNext()) {
-    std::string a = pairs.Text("cAuth_Id"), b = pairs.Text("cExclusive_Id");
-    others +=
-        (others.empty() ? "" : ", ") + db::SqlText(db::Lower(a) == db::Lower(task_code) ? b : a);
+  for (const auto& [a, b] : exclusions_) {
+    if (a == task_code) others += (others.empty() ? "" : ", ") + db::SqlText(b);
+    if (b == task_code) others += (others.empty() ? "" : ", ") + db::SqlText(a);
   }
   if (!others.empty()) {
+    db::Connection cn;
+    cn.Open(system_connection_);
     db::Transaction transaction(cn);
     cn.Execute("update UA_TaskExclusion set cAuth_Id = cAuth_Id where cAuth_Id = " + code +
                " or cExclusive_Id = " + code);

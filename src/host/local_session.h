@@ -69,6 +69,7 @@ class LocalSession : public Session {
   bool group_ = false;
   int period_ = 1;
   std::set<std::string> rights_;
+  std::vector<std::pair<std::string, std::string>> exclusions_;
   std::vector<std::string> held_tasks_;
   std::vector<std::string> recorded_tasks_;  // held tasks with a row in UA_Task
   std::string holder_;

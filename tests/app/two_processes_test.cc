@@ -115,6 +115,10 @@ TEST_F(TwoProcessesTest, AnExclusiveFunctionHeldThroughOneIsRefusedThroughTheOth
   ServeProcess b(REMBIZ_BIN, DataArgs(), Scratch() / "b.log");
   ASSERT_NE(a.Port(), 0) << "the first service did not start";
   ASSERT_NE(b.Port(), 0) << "the second service did not start";
+  // Sessions read the exclusions when they are opened.
+  Cn().Execute(
+      "insert into qdsystem..UA_TaskExclusion (cAuth_Id, cExclusive_Id) values "
+      "('EC020301', 'EC020101')");
   std::string clerk = a.Login("clerk");
   ASSERT_FALSE(clerk.empty());
   // The typed number is taken, and the second save made the numbering's row that the test will
@@ -122,9 +126,6 @@ TEST_F(TwoProcessesTest, AnExclusiveFunctionHeldThroughOneIsRefusedThroughTheOth
   ASSERT_TRUE(Saved(a.Post("/api/CExpense", Claim(), clerk)));
   ASSERT_TRUE(Saved(a.Post("/api/CExpense", Claim(), clerk)));
 
-  Cn().Execute(
-      "insert into qdsystem..UA_TaskExclusion (cAuth_Id, cExclusive_Id) values "
-      "('EC020301', 'EC020101')");
   std::string demo = b.Login("demo");
   ASSERT_FALSE(demo.empty());
   db::Connection holder;

@@ -147,8 +147,7 @@ TEST_F(FrameTest, LazyTransactionOpensOnlyForWritesAndIsShared) {
 }
 
 TEST_F(FrameTest, DatabaseTimeoutBecomesTheBusyErrorDocument) {
-  // The first statement is the entry task's (which tasks it excludes); the second the write.
-  db::InjectFault(2, db::DbError(db::kErrTimeout, "Timeout expired"));
+  db::InjectFault(1, db::DbError(db::kErrTimeout, "Timeout expired"));
   xml::Document doc = Run(kLazy, "<req><func name='write' v='a'/></req>");
   db::ClearFault();
   EXPECT_EQ(doc.DocumentElement().Name(), "error");
@@ -157,7 +156,7 @@ TEST_F(FrameTest, DatabaseTimeoutBecomesTheBusyErrorDocument) {
   EXPECT_EQ(Probe(), "");
 
   // Other classes keep the database's own text.
-  db::InjectFault(2, db::DbError(db::kErrTimeout, "Timeout expired"));
+  db::InjectFault(1, db::DbError(db::kErrTimeout, "Timeout expired"));
   doc = Run(kWhole, "<req><func name='write' v='a'/></req>");
   db::ClearFault();
   EXPECT_EQ(doc.SelectSingleNode("/error/text").Text(), "Timeout expired");
