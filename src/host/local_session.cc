@@ -136,10 +136,6 @@ bool LocalSession::HoldsRight(std::string_view task_code) const {
 // the task's exclusion rows: two applications for a pair are decided one after the other. Tasks
 // that exclude nothing cannot conflict and are not recorded.
 bool LocalSession::TaskExec(const std::string& task_code, int mode, int year) {
-  const std::string holder = holder_.empty() ? ProcessHolder() : holder_;
-  const std::string where =
-      "cAcc_Id = " + db::SqlText(account_) + " and iYear = " + std::to_string(year);
-  const std::string code = db::SqlText(task_code);
   if (mode == 0) {
     auto held = std::find(held_tasks_.begin(), held_tasks_.end(), task_code);
     if (held != held_tasks_.end()) held_tasks_.erase(held);
@@ -149,8 +145,8 @@ bool LocalSession::TaskExec(const std::string& task_code, int mode, int year) {
     db::Connection cn;
     cn.Open(system_connection_);
     cn.Execute("delete from UA_Task where AutoID = (select min(AutoID) from UA_Task where " +
-               where + " and cAuth_Id = " + code + " and cUser_Id = " + db::SqlText(user_id_) +
-               " and cSession = " + db::SqlText(holder) + ")");
+               TaskWhere(year) + " and cAuth_Id = " + db::SqlText(task_code) + " and cUser_Id = " +
+               db::SqlText(user_id_) + " and cSession = " + db::SqlText(TaskHolder()) + ")");
     return true;
   }
   if (!HoldsRight(task_code)) {
@@ -163,6 +159,8 @@ bool LocalSession::TaskExec(const std::string& task_code, int mode, int year) {
     if (b == task_code) others += (others.empty() ? "" : ", ") + db::SqlText(a);
   }
   if (!others.empty()) {
+    const std::string code = db::SqlText(task_code);
+    const std::string where = TaskWhere(year);
     db::Connection cn;
     cn.Open(system_connection_);
     db::Transaction transaction(cn);
@@ -183,13 +181,19 @@ bool LocalSession::TaskExec(const std::string& task_code, int mode, int year) {
         "values (" +
         db::SqlText(account_) + ", " + std::to_string(year) + ", " +
         db::SqlText(task_code.substr(0, 2)) + ", " + code + ", " + db::SqlText(user_id_) + ", " +
-        db::SqlText(MachineName()) + ", " + db::SqlText(holder) + ")");
+        db::SqlText(MachineName()) + ", " + db::SqlText(TaskHolder()) + ")");
     transaction.Commit();
     recorded_tasks_.push_back(task_code);
   }
   held_tasks_.push_back(task_code);
   return true;
 }
+
+std::string LocalSession::TaskWhere(int year) const {
+  return "cAcc_Id = " + db::SqlText(account_) + " and iYear = " + std::to_string(year);
+}
+
+std::string LocalSession::TaskHolder() const { return holder_.empty() ? ProcessHolder() : holder_; }
 
 bool LocalSession::QueryState(int code, const std::string& system_id, int year) {
   db::Connection cn;

@@ -59,6 +59,8 @@ class LocalSession : public Session {
 
  private:
   LocalSession() = default;
+  std::string TaskWhere(int year) const;  // the rows of UA_Task of the account and year
+  std::string TaskHolder() const;
 
   std::string connection_string_;
   std::string system_connection_;
