@@ -33,14 +33,17 @@ Result Shell(const std::string& command) {
 
 class CompanyTest : public ::testing::Test {
  protected:
-  void SetUp() override { dir_ = testing::ScratchDir("company"); }
+  void SetUp() override {
+    dir_ = testing::ScratchDir("company");
+    location_ = testing::FreshLocation("company");
+  }
   void TearDown() override {
     cn_.reset();
     db::ClearConnectionPool();
   }
 
   std::string Rembiz() const { return std::string(REMBIZ_BIN); }
-  std::string DataArg() const { return " --data '" + dir_.string() + "'"; }
+  std::string DataArg() const { return " " + testing::LocationArgs(location_); }
   std::string Year() const { return host::CurrentYearText(); }
 
   // `rembiz call CLASS` as the administrator with the request on standard input.
@@ -54,7 +57,7 @@ class CompanyTest : public ::testing::Test {
   db::Connection& Cn() {
     if (!cn_) {
       cn_ = std::make_unique<db::Connection>();
-      cn_->Open(host::DataDir(dir_.string()).ConnectionString("001", Year()));
+      cn_->Open(host::DataDir(location_).ConnectionString("001", Year()));
     }
     return *cn_;
   }
@@ -96,7 +99,8 @@ class CompanyTest : public ::testing::Test {
            claimed + "'/></body></xml></in></func></req>";
   }
 
-  std::filesystem::path dir_;
+  std::filesystem::path dir_;  // files of the test
+  std::string location_;       // the company's databases
   std::unique_ptr<db::Connection> cn_;
 };
 
@@ -105,17 +109,17 @@ TEST_F(CompanyTest, InitWithoutTheDemoMakesAnEmptyCompanyWithOneAdministrator) {
   Result r = Shell(Rembiz() + " init" + DataArg() + " < /dev/null");
   EXPECT_EQ(r.code, 1) << r.out;
   EXPECT_NE(r.out.find("password"), std::string::npos) << r.out;
-  EXPECT_FALSE(std::filesystem::exists(dir_ / "qdsystem.db"));
+  EXPECT_FALSE(host::DataDir(location_).HasSystemDatabase());
 
   r = Shell("echo 's3cret pw' | " + Rembiz() + " init" + DataArg() + " --admin boss");
   ASSERT_EQ(r.code, 0) << r.out;
   host::SessionRequest request;
   request.user = "boss";
-  auto session = host::LocalSession::Login(host::DataDir(dir_.string()), request, "s3cret pw");
+  auto session = host::LocalSession::Login(host::DataDir(location_), request, "s3cret pw");
   EXPECT_TRUE(session->IsAdmin());
   EXPECT_EQ(session->AccountName(), "Account 001");
   EXPECT_EQ(session->CurrentPeriod() >= 1, true);
-  EXPECT_THROW(host::LocalSession::Login(host::DataDir(dir_.string()), request, "demo"), ComError);
+  EXPECT_THROW(host::LocalSession::Login(host::DataDir(location_), request, "demo"), ComError);
 
   EXPECT_EQ(Rows("select cUser_Id from qdsystem..UA_User"), "boss\n");
   EXPECT_EQ(Scalar("select count(*) from accinformation where cSysID = 'EC' and cID like '1%'"),
@@ -137,7 +141,7 @@ TEST_F(CompanyTest, InitWithoutTheDemoMakesAnEmptyCompanyWithOneAdministrator) {
 
 TEST_F(CompanyTest, ACompanySetUpThroughTheClassesControlsItsVouchers) {
   Result r = Shell("REMBIZ=" + Rembiz() + " '" + std::string(REMBIZ_SOURCE_DIR) +
-                   "/scripts/setup-company' '" + dir_.string() + "' 'pw'");
+                   "/scripts/setup-company' '" + location_ + "' 'pw'");
   ASSERT_EQ(r.code, 0) << r.out;
 
   // What the classes stored.
