@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
+#include <set>
 #include <unordered_map>
 #include <vector>
 
@@ -26,23 +27,28 @@ constexpr size_t kMaxIdlePerKey = 16;
 // The process's own tempdb: a file in WAL mode, so that a request holding a write transaction
 // never blocks another request's reads of its work tables (an in-memory database would). One
 // handle keeps it open for the life of the process; the files go when the process ends.
+struct SharedTemp {
+  std::string path;
+  sqlite3* keeper = nullptr;
+};
+
+SharedTemp& TheSharedTemp() {
+  static SharedTemp* temp = new SharedTemp();  // closed by CloseAtExit
+  return *temp;
+}
+
 const std::string& SharedTempPath() {
-  static const std::string path = [] {
-    std::string file = (std::filesystem::temp_directory_path() /
-                        ("rembiz-tempdb-" + std::to_string(getpid()) + ".db"))
-                           .string();
-    for (const char* suffix : {"", "-wal", "-shm"}) std::remove((file + suffix).c_str());
-    sqlite3* keeper = nullptr;
-    sqlite3_open_v2(file.c_str(), &keeper, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
-    sqlite3_exec(keeper, "PRAGMA journal_mode=WAL; PRAGMA synchronous=OFF;", nullptr, nullptr,
+  static const std::string& path = []() -> const std::string& {
+    SharedTemp& temp = TheSharedTemp();
+    temp.path = (std::filesystem::temp_directory_path() /
+                 ("rembiz-tempdb-" + std::to_string(getpid()) + ".db"))
+                    .string();
+    for (const char* suffix : {"", "-wal", "-shm"}) std::remove((temp.path + suffix).c_str());
+    sqlite3_open_v2(temp.path.c_str(), &temp.keeper, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
+                    nullptr);
+    sqlite3_exec(temp.keeper, "PRAGMA journal_mode=WAL; PRAGMA synchronous=OFF;", nullptr, nullptr,
                  nullptr);
-    std::atexit([] {
-      std::string f = (std::filesystem::temp_directory_path() /
-                       ("rembiz-tempdb-" + std::to_string(getpid()) + ".db"))
-                          .string();
-      for (const char* suffix : {"", "-wal", "-shm"}) std::remove((f + suffix).c_str());
-    });
-    return file;
+    return temp.path;
   }();
   return path;
 }
@@ -341,9 +347,27 @@ class HandlePool {
   std::unordered_map<std::string, std::vector<std::unique_ptr<PooledHandle>>> idle_;
 };
 
+// At exit the idle handles are closed, then the tempdb keeper, and the tempdb files go. A
+// handle still checked out by a thread that outlives main stays open (and is no leak to report:
+// its connection holds it).
+void CloseAtExit();
+
 HandlePool& Pool() {
-  static HandlePool* pool = new HandlePool();  // never destroyed: handles may outlive statics
+  static HandlePool* pool = [] {
+    auto* created = new HandlePool();  // never destroyed: handles may outlive statics
+    std::atexit(CloseAtExit);
+    return created;
+  }();
   return *pool;
+}
+
+void CloseAtExit() {
+  Pool().Clear();
+  SharedTemp& temp = TheSharedTemp();
+  if (temp.keeper) sqlite3_close_v2(temp.keeper);
+  temp.keeper = nullptr;
+  if (temp.path.empty()) return;
+  for (const char* suffix : {"", "-wal", "-shm"}) std::remove((temp.path + suffix).c_str());
 }
 
 struct Deadline {
@@ -426,9 +450,29 @@ void InferUndeclaredTypes(sqlite3_stmt* stmt, std::vector<FieldInfo>& fields,
   }
 }
 
+// How much of an answer a statement may read; no bound when null.
+struct AnswerBound {
+  size_t max_rows;
+  size_t max_bytes;
+};
+
+// Bytes a value adds to an answer written as text: its text, or what a number takes.
+size_t ValueBytes(sqlite3_stmt* stmt, int col) {
+  switch (sqlite3_column_type(stmt, col)) {
+    case SQLITE_TEXT:
+    case SQLITE_BLOB:
+      return static_cast<size_t>(sqlite3_column_bytes(stmt, col));
+    case SQLITE_NULL:
+      return 0;
+    default:
+      return 24;
+  }
+}
+
 // Steps a prepared statement to its end. A statement with columns leaves its rows in `result`
-// and answers true.
-bool StepRows(sqlite3* db, sqlite3_stmt* stmt, const std::string& sql, Recordset* result) {
+// and answers true. With a bound the answer is counted while it is read, and refused past it.
+bool StepRows(sqlite3* db, sqlite3_stmt* stmt, const std::string& sql, Recordset* result,
+              const AnswerBound* bound = nullptr) {
   int columns = sqlite3_column_count(stmt);
   std::vector<FieldInfo> fields;
   std::vector<bool> undeclared;
@@ -443,10 +487,27 @@ bool StepRows(sqlite3* db, sqlite3_stmt* stmt, const std::string& sql, Recordset
     }
   }
   bool pending = columns > 0;
+  size_t row_overhead = 0;  // the names and quotes every row repeats
+  for (const FieldInfo& field : fields) row_overhead += field.name.size() + 4;
+  size_t bytes = 0;
   for (;;) {
     int rc = sqlite3_step(stmt);
     if (rc == SQLITE_DONE) break;
     if (rc != SQLITE_ROW) ThrowSqliteError(db, rc, sql);
+    if (bound) {
+      if (rows.size() >= bound->max_rows) {
+        throw DbError(kErrStatement, "The query answers more than " +
+                                         std::to_string(bound->max_rows) +
+                                         " rows; narrow it down. [" + Truncated(sql) + "]");
+      }
+      bytes += row_overhead;
+      for (int i = 0; i < columns; ++i) bytes += ValueBytes(stmt, i);
+      if (bytes > bound->max_bytes) {
+        throw DbError(kErrStatement, "The query answers more than " +
+                                         std::to_string(bound->max_bytes >> 10) +
+                                         " KiB; narrow it down. [" + Truncated(sql) + "]");
+      }
+    }
     if (pending) InferUndeclaredTypes(stmt, fields, undeclared, pending);
     std::vector<Variant> row;
     row.reserve(fields.size());
@@ -467,8 +528,34 @@ bool StepRows(sqlite3* db, sqlite3_stmt* stmt, const std::string& sql, Recordset
   return columns > 0;
 }
 
-// Free SQL from requests runs under this authorizer: a query may select, read and call functions,
-// nothing else, and never sees password hashes or login sessions.
+// SQLite's plain scalar, date, aggregate, window and math functions. Not among them: what
+// reaches outside the query (load_extension, fts3_tokenizer and the other virtual-table helpers,
+// the JSON functions) or tells about the process and the connection (sqlite_*, changes).
+bool IsPlainFunction(std::string_view name) {
+  static const std::set<std::string, std::less<>> kPlain = {
+      // scalar
+      "abs", "char", "coalesce", "concat", "concat_ws", "format", "glob", "hex", "ifnull", "iif",
+      "instr", "length", "like", "likelihood", "likely", "lower", "ltrim", "max", "min", "nullif",
+      "octet_length", "printf", "quote", "random", "randomblob", "replace", "round", "rtrim",
+      "sign", "soundex", "substr", "substring", "trim", "typeof", "unhex", "unicode", "unlikely",
+      "upper", "zeroblob",
+      // date and time
+      "date", "time", "datetime", "julianday", "unixepoch", "strftime", "timediff",
+      // aggregate
+      "avg", "count", "group_concat", "string_agg", "sum", "total",
+      // window
+      "row_number", "rank", "dense_rank", "percent_rank", "cume_dist", "ntile", "lag", "lead",
+      "first_value", "last_value", "nth_value",
+      // math
+      "acos", "acosh", "asin", "asinh", "atan", "atan2", "atanh", "ceil", "ceiling", "cos", "cosh",
+      "degrees", "exp", "floor", "ln", "log", "log10", "log2", "mod", "pi", "pow", "power",
+      "radians", "sin", "sinh", "sqrt", "tan", "tanh", "trunc"};
+  std::string lower = Lower(name);
+  return kPlain.count(lower) > 0 || IsSqlServerFunction(lower);
+}
+
+// Free SQL from requests runs under this authorizer: a query may select, read and call plain
+// functions, nothing else, and never sees password hashes or login sessions.
 int ReadOnlyAuthorizer(void*, int action, const char* a3, const char* a4, const char*,
                        const char*) {
   auto same = [](const char* text, std::string_view name) {
@@ -476,8 +563,9 @@ int ReadOnlyAuthorizer(void*, int action, const char* a3, const char* a4, const 
   };
   switch (action) {
     case SQLITE_SELECT:
-    case SQLITE_FUNCTION:
       return SQLITE_OK;
+    case SQLITE_FUNCTION:
+      return a4 && IsPlainFunction(a4) ? SQLITE_OK : SQLITE_DENY;
     case SQLITE_READ:
       if (same(a3, "UA_Session") || (same(a3, "UA_User") && same(a4, "cPassword"))) {
         return SQLITE_DENY;
@@ -493,7 +581,71 @@ int ReadOnlyAuthorizer(void*, int action, const char* a3, const char* a4, const 
                                    std::string(why) + ") [" + Truncated(sql) + "]");
 }
 
+// The limits of free queries and who runs one right now.
+struct FreeQueries {
+  std::mutex mutex;
+  ReadOnlyLimits limits;
+  size_t running = 0;
+  std::multiset<std::string> owners;
+};
+
+FreeQueries& TheFreeQueries() {
+  static FreeQueries* queries = new FreeQueries();  // never destroyed: used until the very end
+  return *queries;
+}
+
+thread_local std::string t_free_query_owner;
+
+// A place among the free queries running now, for the time one runs; refused when its owner
+// already runs one or the process runs as many as it allows.
+class FreeQuerySlot {
+ public:
+  FreeQuerySlot() : owner_(t_free_query_owner) {
+    FreeQueries& q = TheFreeQueries();
+    std::lock_guard lock(q.mutex);
+    if (!owner_.empty() && q.owners.count(owner_)) {
+      throw DbError(kErrTimeout,
+                    "A free query of this session is still running; send the next one when it "
+                    "has answered.");
+    }
+    if (q.limits.max_running > 0 && q.running >= q.limits.max_running) {
+      throw DbError(kErrTimeout, "Too many free queries are running; try again in a moment.");
+    }
+    ++q.running;
+    if (!owner_.empty()) q.owners.insert(owner_);
+  }
+  ~FreeQuerySlot() {
+    FreeQueries& q = TheFreeQueries();
+    std::lock_guard lock(q.mutex);
+    --q.running;
+    if (!owner_.empty()) q.owners.erase(q.owners.find(owner_));
+  }
+  FreeQuerySlot(const FreeQuerySlot&) = delete;
+  FreeQuerySlot& operator=(const FreeQuerySlot&) = delete;
+
+ private:
+  std::string owner_;
+};
+
 }  // namespace
+
+void SetReadOnlyLimits(const ReadOnlyLimits& limits) {
+  FreeQueries& q = TheFreeQueries();
+  std::lock_guard lock(q.mutex);
+  q.limits = limits;
+}
+
+ReadOnlyLimits GetReadOnlyLimits() {
+  FreeQueries& q = TheFreeQueries();
+  std::lock_guard lock(q.mutex);
+  return q.limits;
+}
+
+ReadOnlyOwner::ReadOnlyOwner(std::string owner) : previous_(std::move(t_free_query_owner)) {
+  t_free_query_owner = std::move(owner);
+}
+
+ReadOnlyOwner::~ReadOnlyOwner() { t_free_query_owner = std::move(previous_); }
 
 Connection::Connection() = default;
 
@@ -611,18 +763,27 @@ Recordset Connection::ExecuteReadOnly(std::string_view sql) {
   const std::string& text = statements->front();
   NoteStatement(text);
   ++statements_;
+  const ReadOnlyLimits limits = GetReadOnlyLimits();
+  FreeQuerySlot slot;
   sqlite3* db = handle_->db();
-  Deadline deadline{std::chrono::steady_clock::now() + std::chrono::seconds(command_timeout_)};
-  if (command_timeout_ > 0) sqlite3_progress_handler(db, 4000, CheckDeadline, &deadline);
+  // The query's own budget, shorter than the command timeout: it must not hold a worker long.
+  int seconds = std::max(1, limits.seconds);
+  auto start = std::chrono::steady_clock::now();
+  Deadline deadline{start + std::chrono::seconds(seconds)};
+  sqlite3_progress_handler(db, 4000, CheckDeadline, &deadline);
   // The authorizer stays on while the statement runs: SQLite may prepare it again on a step.
   sqlite3_set_authorizer(db, ReadOnlyAuthorizer, nullptr);
+  // No text or blob longer than this may be made or read while the query runs.
+  int length_limit = sqlite3_limit(db, SQLITE_LIMIT_LENGTH, std::max(1024, limits.max_value_bytes));
   struct Restore {
     sqlite3* db;
+    int length_limit;
     ~Restore() {
+      sqlite3_limit(db, SQLITE_LIMIT_LENGTH, length_limit);
       sqlite3_set_authorizer(db, nullptr, nullptr);
       sqlite3_progress_handler(db, 0, nullptr, nullptr);
     }
-  } restore{db};
+  } restore{db, length_limit};
 
   // Never from the statement cache: a cached statement was authorized without these rules.
   sqlite3_stmt* raw = nullptr;
@@ -641,7 +802,20 @@ Recordset Connection::ExecuteReadOnly(std::string_view sql) {
     RefuseQuery("not a query", sql);
   }
   Recordset result;
-  StepRows(db, stmt.get(), text, &result);
+  AnswerBound bound{limits.max_rows, limits.max_bytes};
+  try {
+    StepRows(db, stmt.get(), text, &result, &bound);
+  } catch (const DbError&) {
+    if (sqlite3_errcode(db) == SQLITE_TOOBIG) {
+      throw DbError(kErrStatement, "A value of the query is longer than " +
+                                       std::to_string(limits.max_value_bytes) + " bytes. [" +
+                                       Truncated(sql) + "]");
+    }
+    if (std::chrono::steady_clock::now() < deadline.at) throw;
+    throw DbError(kErrTimeout, "The query ran longer than its " + std::to_string(seconds) +
+                                   " seconds and was stopped; narrow it down. [" + Truncated(sql) +
+                                   "]");
+  }
   return result;
 }
 

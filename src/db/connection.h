@@ -4,6 +4,7 @@
 // `qdsystem` and a process-wide `tempdb`.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -47,7 +48,9 @@ class Connection {
 
   // Runs SQL that arrives with a request: exactly one statement, a query, checked by the engine
   // (authorizer and read-only test) before it runs; password hashes and login sessions are
-  // never readable. Anything else is refused with DbError(kErrStatement) and nothing runs.
+  // never readable, and only plain functions may be called. Anything else is refused with
+  // DbError(kErrStatement) and nothing runs. The query runs within ReadOnlyLimits: past its time,
+  // rows or size it stops with DbError(kErrTimeout) or DbError(kErrStatement).
   Recordset ExecuteReadOnly(std::string_view sql);
 
   // Runs SQLite text as it is, without translation (schema scripts).
@@ -75,7 +78,32 @@ class Connection {
   int64_t statements_ = 0;
 };
 
-// Closes every idle pooled handle (tests that delete database files call it first).
+// Closes every idle pooled handle (tests that delete database files call it first). The pool is
+// also emptied when the process exits.
 void ClearConnectionPool();
+
+// The bounds of SQL that arrives with a request (ExecuteReadOnly), for the whole process.
+struct ReadOnlyLimits {
+  int seconds = 5;                // time budget of one query
+  size_t max_rows = 50'000;       // rows of one answer
+  size_t max_bytes = 16u << 20;   // size of one answer, counted as its values and names
+  int max_value_bytes = 1 << 20;  // longest text or blob a query may make or read
+  size_t max_running = 0;         // queries running at once in the process; 0: no limit
+};
+void SetReadOnlyLimits(const ReadOnlyLimits& limits);
+ReadOnlyLimits GetReadOnlyLimits();
+
+// While alive, the read-only queries of this thread run for `owner` (the service passes a
+// session): an owner runs one query at a time, a second one at the same time is refused.
+class ReadOnlyOwner {
+ public:
+  explicit ReadOnlyOwner(std::string owner);
+  ~ReadOnlyOwner();
+  ReadOnlyOwner(const ReadOnlyOwner&) = delete;
+  ReadOnlyOwner& operator=(const ReadOnlyOwner&) = delete;
+
+ private:
+  std::string previous_;
+};
 
 }  // namespace rembiz::db

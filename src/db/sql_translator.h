@@ -23,5 +23,7 @@ StatementList TranslateSqlUncached(std::string_view sql);
 
 // Registers SQL Server's scalar functions with their semantics on a SQLite handle.
 void RegisterSqlServerFunctions(sqlite3* db);
+// Whether `name` (any case) is one of the functions RegisterSqlServerFunctions adds.
+bool IsSqlServerFunction(std::string_view name);
 
 }  // namespace rembiz::db

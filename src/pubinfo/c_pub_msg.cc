@@ -35,6 +35,7 @@ using db::Variant;
 using frame::NormalizeSql;
 using frame::SqlEscape;
 using frame::XmlEscape;
+using frame::XmlName;
 
 constexpr const char* kDeclaration = "<?xml version='1.0' encoding='utf-8'?>";
 constexpr int32_t kErrUnexpected = static_cast<int32_t>(0x8000FFFF);
@@ -469,7 +470,8 @@ bool CPubMsg::ReferCheck(host::Session&, db::Connection& cn, xml::Node& func,
     if (rs.RecordCount() == 1) {
       rs.MoveFirst();
       for (int i = 0; i < rs.FieldCount(); ++i) {
-        attributes += " " + rs.Field(i).name + "='" + XmlEscape(rs.Value(i).ToText()) + "' ";
+        attributes +=
+            " " + XmlName(rs.Field(i).name) + "='" + XmlEscape(rs.Value(i).ToText()) + "' ";
       }
     }
     Load(answer, std::string(kDeclaration) + "<Rows " + attributes + " />");
