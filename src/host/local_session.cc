@@ -9,17 +9,22 @@
 #include "db/connection.h"
 #include "db/text.h"
 #include "host/errors.h"
+#include "host/login_guard.h"
 #include "host/messages.h"
 #include "host/passwords.h"
 
 namespace rembiz::host {
 namespace {
 
-std::string SystemConnectionString(const DataDir& dir) {
+std::string SystemConnectionString(const std::string& file) {
   db::ConnectionOptions options;
   options.provider = "SQLite";
-  options.data_source = dir.SystemDatabase().string();
+  options.data_source = file;
   return db::FormatConnectionString(options);
+}
+
+std::string SystemConnectionString(const DataDir& dir) {
+  return SystemConnectionString(dir.SystemDatabase().string());
 }
 
 [[noreturn]] void Refuse(const std::string& text) {
@@ -42,15 +47,23 @@ RunningTasks& Running() {
 
 std::unique_ptr<LocalSession> LocalSession::Login(const DataDir& dir, const SessionRequest& request,
                                                   std::string_view password) {
+  LoginGuard& guard = LoginGuard::Instance();
+  if (int wait = guard.WaitSeconds(request.user, request.client)) {
+    Refuse(MessageText("Rembiz.Host.LoginLocked", request.language, std::to_string(wait)));
+  }
   db::Connection cn;
   cn.Open(SystemConnectionString(dir));
   db::Recordset rs =
       cn.Execute("select cPassword from UA_User where cUser_Id = " + db::SqlText(request.user) +
                  " and bDisabled = 0");
-  // One refusal text for an unknown user and a wrong password.
-  if (rs.Eof() || !VerifyPassword(password, rs.Text("cPassword"))) {
+  // One refusal text, and the same hashing work, for an unknown user and a wrong password.
+  bool known = !rs.Eof();
+  if (!known) SpendPasswordCheck(password);
+  if (!known || !VerifyPassword(password, rs.Text("cPassword"))) {
+    guard.Failed(request.user, request.client);
     Refuse(MessageText("Rembiz.Host.LoginRefused", request.language));
   }
+  guard.Succeeded(request.user);
   return Open(dir, request);
 }
 
@@ -61,6 +74,7 @@ std::unique_ptr<LocalSession> LocalSession::Open(const DataDir& dir,
   s->year_ = request.year.empty() ? CurrentYearText() : request.year;
   s->language_ = request.language.empty() ? "zh-CN" : request.language;
   s->user_id_ = request.user;
+  s->client_ = request.client;
   s->system_db_ = dir.SystemDatabase().string();
   if (s->year_.size() != 4 || !std::all_of(s->year_.begin(), s->year_.end(), ::isdigit)) {
     Refuse("The fiscal year '" + s->year_ + "' is not a year.");
@@ -120,6 +134,14 @@ std::unique_ptr<LocalSession> LocalSession::Open(const DataDir& dir,
   return s;
 }
 
+bool LocalSession::UserStillEnabled() const {
+  db::Connection cn;
+  cn.Open(SystemConnectionString(system_db_));
+  return !cn.Execute("select 1 from UA_User where cUser_Id = " + db::SqlText(user_id_) +
+                     " and bDisabled = 0")
+              .Eof();
+}
+
 std::string LocalSession::MachineName() const {
   char name[256] = {0};
   if (gethostname(name, sizeof name - 1) != 0) return "localhost";
@@ -174,10 +196,7 @@ bool LocalSession::TaskExec(const std::string& task_code, int mode, int year) {
 
 bool LocalSession::QueryState(int code, const std::string& system_id, int year) {
   db::Connection cn;
-  db::ConnectionOptions options;
-  options.provider = "SQLite";
-  options.data_source = system_db_;
-  cn.Open(db::FormatConnectionString(options));
+  cn.Open(SystemConnectionString(system_db_));
   db::Recordset rs = cn.Execute(
       "select bFlag from UA_LockState where cAcc_Id = " + db::SqlText(account_) +
       " and iYear = " + std::to_string(year) + " and cSub_Id = " + db::SqlText(system_id) +

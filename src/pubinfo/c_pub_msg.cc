@@ -20,8 +20,10 @@
 #include "host/form_layout.h"
 #include "host/free_fields.h"
 #include "host/grid_layout.h"
+#include "host/login_guard.h"
 #include "host/lookup.h"
 #include "host/messages.h"
+#include "host/passwords.h"
 #include "host/portal_menus.h"
 #include "host/system_login.h"
 
@@ -267,11 +269,22 @@ bool CPubMsg::ZtInfoGet(host::Session& session, db::Connection&, xml::Node& func
     std::string uid = Text(func, "in/uid");
     std::string pwd = Text(func, "in/pwd");
     std::string system_id = Text(func, "in/sys");
+    // The password check is a log-in: it goes through the same guard, counted for the user
+    // asked about and for the caller (its address, or its operator on this machine).
+    host::LoginGuard& guard = host::LoginGuard::Instance();
+    std::string client =
+        session.ClientAddress().empty() ? "operator " + session.UserId() : session.ClientAddress();
+    if (int wait = guard.WaitSeconds(uid, client)) {
+      Raise(kErrBusiness, "Rembiz.Host.LoginLocked", std::to_string(wait));
+    }
     db::Recordset user = Exec(
         sys, "SELECT cUser_Name,cPassword FROM UA_User WHERE cUser_ID='" + SqlEscape(uid) + "'");
+    if (user.Eof()) host::SpendPasswordCheck(pwd);
     if (user.Eof() || !login->PasswordMatches(user.Value("cPassword"), pwd)) {
+      guard.Failed(uid, client);
       Raise(kErrBusiness, "Q7.Rembiz.0084");
     }
+    guard.Succeeded(uid);
 
     std::string groups;
     db::Recordset roles =

@@ -9,6 +9,7 @@
 
 #include "db/recordset.h"
 #include "frame/registry.h"
+#include "host/login_guard.h"
 
 namespace rembiz::testing {
 namespace fs = std::filesystem;
@@ -52,6 +53,8 @@ fs::path ScratchDir(std::string_view name) {
 }
 
 void DemoTest::SetUp() {
+  // Failed password checks of an earlier test must not lock this one out.
+  host::LoginGuard::Instance().Clear();
   const host::DataDir& source = DemoTemplate();
   const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
   fs::path dir = ScratchDir(std::string(info->test_suite_name()) + "." + info->name());
