@@ -153,7 +153,9 @@ void RunFrame(const FrameVariant& variant, std::span<const OperationEntry> opera
         cn.SetCommandTimeout(20);
         lazy_open = true;
       }
-      if (variant.entry_task == EntryTask::kPerOperation && !entry->task_code.empty()) {
+      // An operation with a task of its own applies for it in every class, also in those
+      // whose other operations need none.
+      if (!entry->task_code.empty()) {
         TaskScope task(session, entry->task_code);
         if (host::ApplyTask(session, entry->task_code, answer)) {
           if (entry->flags & kOwnTransaction) cn.BeginTrans();

@@ -44,6 +44,9 @@ constexpr int32_t kErrUnexpected = static_cast<int32_t>(0x8000FFFF);
 constexpr int32_t kErrFileNotFound = 53;
 using db::kErrInvalidRequest;
 
+// The right that maintains the operation types with their display and print templates.
+constexpr std::string_view kPrintLayoutTask = "EC0102";
+
 constexpr frame::FrameVariant kVariant{
     .class_name = "CPubMsg",
     .task_code = "",
@@ -211,7 +214,9 @@ std::span<const frame::OperationEntry> CPubMsg::Operations() const {
       Op<&CPubMsg::VchNoFormatGet>("vchnoformatget"),
       Op<&CPubMsg::VchNoGet>("vchnoget"),
       Op<&CPubMsg::VchPrintDataGet>("vchprintdataget"),
-      Op<&CPubMsg::VchPrintDataSet>("vchprintdataset"),
+      // Print layouts are shared by every operator of the account: changing them is part of
+      // maintaining the voucher kinds and their print templates.
+      Op<&CPubMsg::VchPrintDataSet>("vchprintdataset", 0, kPrintLayoutTask),
       Op<&CPubMsg::VchFixedDataGet>("vchfixeddataget"),
       Op<&CPubMsg::VchLogoGet>("vchlogoget"),
       Op<&CPubMsg::VchGetLoanHeadData>("vchgetloanheaddata"),
