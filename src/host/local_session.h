@@ -57,6 +57,7 @@ class LocalSession : public Session {
   // their next request.
   bool UserStillEnabled() const;
   void SetLanguage(std::string language) { language_ = std::move(language); }
+  void SetClientAddress(std::string client) { client_ = std::move(client); }
   const std::string& SystemDatabase() const { return system_db_; }
 
  private:
