@@ -5,7 +5,7 @@ LISTEN ?= 127.0.0.1:8080
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build run test bench format format-check clean
+.PHONY: all deps configure build run test test-asan fuzz bench format format-check clean
 
 all: build
 
@@ -30,6 +30,12 @@ run: build
 test: build
 	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
 
+# The whole suite again under the address, leak and undefined-behaviour sanitizers (build-asan/).
+test-asan: deps
+	@cmake --preset asan >/dev/null
+	@cmake --build --preset asan -j $(JOBS)
+	@ctest --preset asan -j $(JOBS)
+
 # Release build in build-release/; figures to build/bench-results.json (BENCH_QUICK=1: under a
 # minute, data sets of 1k and 10k vouchers only; BENCH_ARGS: more flags, see bench/README.md).
 BENCH_QUICK ?=
@@ -47,4 +53,4 @@ format-check:
 	@git ls-files -co --exclude-standard '*.cc' '*.h' | xargs -r clang-format --dry-run --Werror
 
 clean:
-	@rm -rf $(BUILD_DIR) build-release
+	@rm -rf $(BUILD_DIR) build-release build-asan build-fuzz
