@@ -832,6 +832,7 @@ void Connection::BeginTrans() {
 void Connection::CommitTrans() {
   RequireOpen();
   handle_->Exec("COMMIT");
+  NoteCommit();
 }
 
 void Connection::RollbackTrans() {
