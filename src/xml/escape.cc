@@ -6,7 +6,8 @@
 namespace rembiz::xml {
 namespace {
 
-// The code point at `i` and its length in bytes; an invalid byte counts as U+FFFD of length 1.
+// The code point at `i` and its length in bytes; a byte that starts no UTF-8 sequence counts as
+// U+FFFD of length 1 (and is written encoded).
 uint32_t CodePoint(std::string_view text, size_t i, size_t* length) {
   auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
   unsigned char lead = byte(i);
@@ -100,7 +101,8 @@ std::string XmlName(std::string_view name) {
   std::string out;
   for (size_t i = 0, length = 0; i < name.size(); i += length) {
     uint32_t c = CodePoint(name, i, &length);
-    bool keep = i == 0 ? IsNameStart(c) : IsNameChar(c);
+    bool broken = c == 0xFFFD && length == 1 && static_cast<unsigned char>(name[i]) >= 0x80;
+    bool keep = !broken && (i == 0 ? IsNameStart(c) : IsNameChar(c));
     if (c == '_' && LooksEncoded(name, i)) keep = false;
     if (keep) {
       out.append(name.substr(i, length));
