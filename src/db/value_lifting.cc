@@ -56,8 +56,10 @@ std::optional<LiftedBatch> LiftValues(std::string_view sql) {
         }
       }
       if (j >= sql.size() || out.values.size() >= kMaxValues) return std::nullopt;
-      out.text += "N'" + std::string(1, kTextMark) + std::to_string(out.values.size()) +
-                  std::string(1, kTextMark) + "'";
+      // Right behind a word ("then'a'") an N would join the word and make "thenN".
+      bool glued = !out.text.empty() && IsWordChar(out.text.back());
+      out.text += (glued ? "'" : "N'") + std::string(1, kTextMark) +
+                  std::to_string(out.values.size()) + std::string(1, kTextMark) + "'";
       out.values.push_back("'" + std::string(sql.substr(start, j - start)) + "'");
       i = j + 1;
       last_sign = '\'';

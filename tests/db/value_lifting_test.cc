@@ -30,6 +30,8 @@ TEST(ValueLiftingTest, ShapesTranslateLikeTheBatchesTheyCameFrom) {
            "select isnull(a, N'') + N'-' + convert(varchar(10), d, 120) from T where a<>N'q'",
            "if exists(select 1 from tempdb..sysobjects where name=N'qdtmp1' and xtype=N'U') "
            "drop table tempdb..qdtmp1",
+           // Literals right behind a word (found by fuzzing: "then'a'" became "thenN 'a'").
+           "select case when a=1 then'a' else'b' end from T where c like'0%'",
        }) {
     std::optional<LiftedBatch> lifted = LiftValues(sql);
     ASSERT_TRUE(lifted) << sql;
