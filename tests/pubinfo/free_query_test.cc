@@ -104,18 +104,21 @@ TEST_F(PubMsgTest, OneFreeQueryPerSessionAndFewAtOnce) {
   limits.seconds = 2;
   limits.max_running = 2;
   LimitsScope scope(limits);
-  // A slow query of session s1 holds its place for its whole budget.
-  std::atomic<bool> started = false;
-  std::thread slow([&] {
-    db::ReadOnlyOwner owner("s1");
-    db::Connection cn;
-    cn.Open(Session().ConnectionString());
-    started = true;
-    EXPECT_THROW(cn.ExecuteReadOnly(kSlowQuery), db::DbError);
-  });
-  while (!started) std::this_thread::yield();
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-
+  const std::string connection = Session().ConnectionString();
+  // A slow query of `owner` on a thread of its own; it holds its place for its whole budget.
+  auto slow_query = [&](const std::string& owner) {
+    std::atomic<bool> started = false;
+    std::thread thread([&started, owner, connection] {
+      db::ReadOnlyOwner scope_owner(owner);
+      db::Connection cn;
+      cn.Open(connection);
+      started = true;
+      EXPECT_THROW(cn.ExecuteReadOnly(kSlowQuery), db::DbError);
+    });
+    while (!started) std::this_thread::yield();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // it is running by now
+    return thread;
+  };
   auto refusal = [&](const std::string& owner) -> std::string {
     db::ReadOnlyOwner scope_owner(owner);
     try {
@@ -125,24 +128,15 @@ TEST_F(PubMsgTest, OneFreeQueryPerSessionAndFewAtOnce) {
       return e.Description();
     }
   };
+
+  std::thread first = slow_query("s1");
   EXPECT_NE(refusal("s1").find("of this session is still running"), std::string::npos);
   EXPECT_EQ(refusal("s2"), "");  // another session runs its query
-  {
-    // With two running, a third is refused while the process is at its limit.
-    std::atomic<bool> second_started = false;
-    std::thread second([&] {
-      db::ReadOnlyOwner owner("s3");
-      db::Connection cn;
-      cn.Open(Session().ConnectionString());
-      second_started = true;
-      EXPECT_THROW(cn.ExecuteReadOnly(kSlowQuery), db::DbError);
-    });
-    while (!second_started) std::this_thread::yield();
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    EXPECT_NE(refusal("s4").find("Too many free queries"), std::string::npos);
-    second.join();
-  }
-  slow.join();
+  // With two running, a third is refused while the process is at its limit.
+  std::thread second = slow_query("s3");
+  EXPECT_NE(refusal("s4").find("Too many free queries"), std::string::npos);
+  second.join();
+  first.join();
   EXPECT_EQ(refusal("s1"), "");  // its place is free again
 }
 
