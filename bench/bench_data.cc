@@ -59,6 +59,45 @@ host::DataDir MakeDataDirectory(const std::filesystem::path& root, int64_t vouch
   return dir;
 }
 
+host::DataDir MakeLedgerDataDirectory(const std::filesystem::path& root, int64_t claims) {
+  std::filesystem::path path = root / ("claims-" + std::to_string(claims));
+  std::filesystem::create_directories(path);
+  host::DataDir dir(path);
+  host::InitOptions options;
+  options.demo = true;
+  options.force = true;
+  host::InitDataDirectory(dir, options);
+
+  const std::string year = host::CurrentYearText();
+  sqlite3* db = nullptr;
+  if (sqlite3_open(dir.AccountDatabase("001", year).c_str(), &db) != SQLITE_OK) {
+    sqlite3_close(db);
+    throw db::DbError(db::kErrConnection, "Cannot open the benchmark database.");
+  }
+  std::unique_ptr<sqlite3, int (*)(sqlite3*)> owner(db, sqlite3_close);
+  db::RegisterSqlServerFunctions(db);
+  Exec(db, "PRAGMA synchronous=NORMAL; BEGIN;");
+  Exec(db,
+       "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " +
+           std::to_string(claims) +
+           ") INSERT INTO EC_ExpenVouch (GUID, strTypeCode, strVouchID, dtLoanDate, strDepartID, "
+           "strLoanID, strBill, fltRate, dblMoney, dblOldMoney, strUsed, strPersonID, blnAudi, "
+           "strAuditorID, strVerifier, blnSettle) SELECT printf('{BC%06X-0000-4000-8000-%012d}', "
+           "i, i), '201', printf('LG%08d', i), '" +
+           year +
+           "-03-' || printf('%02d', 1 + i % 28), '0201', '0002', '人民币', 1, 300, 300, "
+           "'generated', 'Demo Admin', 1, 'Anna Approver', 'Demo Admin', 1 FROM n;");
+  Exec(db,
+       "INSERT INTO EC_ExpenVouch_Sub (MGuid, strIOItem, dblMoney, dblOldMoney, dblNumber) "
+       "SELECT GUID, '20101', 200, 200, 1 FROM EC_ExpenVouch WHERE strVouchID LIKE 'LG%' UNION "
+       "ALL SELECT GUID, '203', 100, 100, 1 FROM EC_ExpenVouch WHERE strVouchID LIKE 'LG%';");
+  Exec(db,
+       "INSERT INTO EC_BalanceInfo (ExpenGUID, intIOType, strBalanceID, dblMoney) SELECT GUID, 2, "
+       "'1', 300 FROM EC_ExpenVouch WHERE strVouchID LIKE 'LG%';");
+  Exec(db, "COMMIT; ANALYZE; PRAGMA wal_checkpoint(TRUNCATE);");
+  return dir;
+}
+
 std::unique_ptr<host::LocalSession> OpenSession(const host::DataDir& dir) {
   host::SessionRequest request;
   request.user = "demo";

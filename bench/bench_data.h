@@ -16,6 +16,11 @@ namespace rembiz::bench {
 // ones (file databases in WAL mode, as `rembiz init` makes them).
 host::DataDir MakeDataDirectory(const std::filesystem::path& root, int64_t vouchers);
 
+// A demo data directory under `root` with `claims` approved and verified expenditure claims of
+// 300 (travel 200 and office supplies 100, paid in cash), ready for ledger voucher generation;
+// their vouchers are numbered "LG" + eight digits from 1.
+host::DataDir MakeLedgerDataDirectory(const std::filesystem::path& root, int64_t claims);
+
 std::unique_ptr<host::LocalSession> OpenSession(const host::DataDir& dir);
 
 // A new loan voucher of 800 in two rows, numbered `number`.

@@ -64,6 +64,8 @@ struct Env {
   std::string year;
   std::map<int64_t, std::unique_ptr<host::DataDir>> by_size;
   std::map<int64_t, std::unique_ptr<host::LocalSession>> sessions;
+  std::unique_ptr<host::DataDir> ledger;  // approved claims for ledger voucher generation
+  std::unique_ptr<host::LocalSession> ledger_session;
 };
 Env& TheEnv() {
   static Env env;
@@ -238,6 +240,104 @@ void OverSize(benchmark::State& state, int64_t size, const std::string& class_na
                                  static_cast<double>(std::max<int64_t>(state.iterations(), 1));
 }
 
+// One page of CQuery's loan list over a data set of `size` generated vouchers: the first page
+// and one deep in the list (the last), 20 rows each. Paging counts the keys and bounds the page
+// by them, so the time of a page should barely grow with the list.
+void ListPage(benchmark::State& state, int64_t size, bool last) {
+  Env& env = TheEnv();
+  host::LocalSession& session = *env.sessions.at(size);
+  const std::string request = "<req><func name='listloandata'><in><page><current>" +
+                              std::string(last ? "999999999" : "0") +
+                              "</current><rows>20</rows></page><cond/></in></func></req>";
+  xml::Document check = Call("CQuery", request, session);
+  if (IsError(check) || check.SelectNodes("//data/row").size() != 20) {
+    state.SkipWithError(("list page failed: " + Describe(check)).c_str());
+    for (auto _ : state) {
+    }
+    return;
+  }
+  int64_t statements = 0;
+  for (auto _ : state) {
+    int64_t before = db::ThreadStatementCount();
+    xml::Document doc = Call("CQuery", request, session);
+    statements += db::ThreadStatementCount() - before;
+    benchmark::DoNotOptimize(doc);
+  }
+  state.counters["statements"] = static_cast<double>(statements) /
+                                 static_cast<double>(std::max<int64_t>(state.iterations(), 1));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Ledger voucher generation: one "makepz" over the first N generated claims, merged into one
+// voucher (con="1"). The draft stages, normalises, merges and stamps the lines and changes no
+// source, so it repeats as it is; the save also has the ledger save the voucher and links every
+// claim, and is undone outside the measured time. Statements are counted per claim.
+
+std::string LedgerSources(db::Connection& cn, int64_t claims) {
+  db::Recordset rs = cn.Execute(
+      "select GUID, strVouchID, cast(ts as money) as ts from EC_ExpenVouch where strVouchID "
+      "like 'LG%' order by strVouchID limit " +
+      std::to_string(claims));
+  std::string rows;
+  for (; !rs.Eof(); rs.MoveNext()) {
+    rows += "<row strtypecode='201' guid='" + rs.Text("GUID") + "' ts='" + rs.Text("ts") +
+            "' strvouchid='" + rs.Text("strVouchID") + "'/>";
+  }
+  return rows;
+}
+
+std::string MakePZRequest(const std::string& sources, bool save, const std::string& year) {
+  return "<req><func name='makepz'><in con='1'><pztype>记</pztype><pzdate>" + year +
+         "-03-28</pzdate><blnTemp>" + (save ? "0" : "1") + "</blnTemp><rows>" + sources +
+         "</rows></in>" + (save ? "<daily>" + sources + "</daily>" : "") + "</func></req>";
+}
+
+void LedgerGeneration(benchmark::State& state, int64_t claims, bool save) {
+  Env& env = TheEnv();
+  host::LocalSession& session = *env.ledger_session;
+  db::Connection cn;
+  cn.Open(session.ConnectionString());
+  auto undo = [&] {
+    cn.Execute("delete from GL_accvouch");
+    cn.Execute(
+        "update EC_ExpenVouch set PZGUID = null, strMakerID = null where strVouchID like "
+        "'LG%'");
+  };
+  auto made = [](const xml::Document& doc, bool saved) {
+    if (IsError(doc) || !doc.SelectSingleNode("//out/error").IsNull()) return false;
+    return !saved || !doc.SelectSingleNode("//out/Return").Attr("strpzcode").empty();
+  };
+  std::string request = MakePZRequest(LedgerSources(cn, claims), save, env.year);
+  xml::Document check = Call("CMakePZ", request, session);
+  if (save) undo();
+  if (!made(check, save)) {
+    state.SkipWithError(("makepz failed: " + Describe(check)).c_str());
+    for (auto _ : state) {
+    }
+    return;
+  }
+  int64_t statements = 0;
+  for (auto _ : state) {
+    if (save) request = MakePZRequest(LedgerSources(cn, claims), true, env.year);
+    int64_t before = db::ThreadStatementCount();
+    Clock::time_point start = Clock::now();
+    xml::Document doc = Call("CMakePZ", request, session);
+    state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
+    statements += db::ThreadStatementCount() - before;
+    if (save) {
+      bool ok = made(doc, true);
+      undo();
+      if (!ok) {
+        state.SkipWithError(("makepz failed: " + Describe(doc)).c_str());
+        break;
+      }
+    }
+  }
+  state.counters["statements_per_claim"] =
+      static_cast<double>(statements) /
+      static_cast<double>(std::max<int64_t>(state.iterations(), 1) * claims);
+}
+
 // ---------------------------------------------------------------------------------------------
 // HTTP: four client threads on loopback, each a bounded number of read requests per iteration.
 
@@ -349,7 +449,13 @@ std::string SizeLabel(int64_t size) {
   return size % 1000 == 0 ? std::to_string(size / 1000) + "k" : std::to_string(size);
 }
 
-void DeriveFigures(const Collector& collector, const std::vector<int64_t>& sizes) {
+// Claims in the ledger generation benchmarks.
+std::vector<int64_t> LedgerSizes(bool quick) {
+  return quick ? std::vector<int64_t>{100, 1000} : std::vector<int64_t>{100, 1000, 4000};
+}
+
+void DeriveFigures(const Collector& collector, const std::vector<int64_t>& sizes,
+                   const std::vector<int64_t>& ledger_sizes) {
   auto& figures = Figures();
   auto find = [&](const std::string& name) -> const Measured* {
     auto it = collector.results.find(name);
@@ -376,11 +482,21 @@ void DeriveFigures(const Collector& collector, const std::vector<int64_t>& sizes
     if (replay) figures[std::string(kind) + "_replay_us"] = replay->ns / 1000.0;
   }
   for (int64_t size : sizes) {
-    for (const char* kind : {"navigate", "selectget"}) {
+    for (const char* kind : {"navigate", "selectget", "listpage", "listlast"}) {
       const std::string label = SizeLabel(size);
       if (const Measured* m = find(std::string(kind) + "/" + std::to_string(size))) {
         figures[std::string(kind) + "_ms_" + label] = m->ns / 1e6;
         figures[std::string(kind) + "_statements_" + label] = m->counters.at("statements");
+      }
+    }
+  }
+  for (int64_t size : ledger_sizes) {
+    for (const char* kind : {"draft", "save"}) {
+      if (const Measured* m = find(std::string("ledger/") + kind + "/" + std::to_string(size))) {
+        const std::string label = SizeLabel(size);
+        figures[std::string("makepz_") + kind + "_ms_" + label] = m->ns / 1e6;
+        figures[std::string("makepz_") + kind + "_statements_per_claim_" + label] =
+            m->counters.at("statements_per_claim");
       }
     }
   }
@@ -396,7 +512,7 @@ std::string Number(double value) {
   return buffer;
 }
 
-void PrintTable(const std::vector<int64_t>& sizes) {
+void PrintTable(const std::vector<int64_t>& sizes, const std::vector<int64_t>& ledger_sizes) {
   auto at_least = [](double t) { return [t](double v) { return v >= t; }; };
   auto at_most = [](double t) { return [t](double v) { return v <= t; }; };
   std::vector<Row> rows = {
@@ -408,11 +524,11 @@ void PrintTable(const std::vector<int64_t>& sizes) {
       {"claim_save_statements", "stmts", "", nullptr},
       {"claim_read_ps", "reads/s", ">= 10000", at_least(10000)},
   };
-  for (const char* kind : {"navigate", "selectget"}) {
+  for (const char* kind : {"navigate", "selectget", "listpage", "listlast"}) {
     for (int64_t size : sizes) {
       rows.push_back({std::string(kind) + "_ms_" + SizeLabel(size), "ms/call", "", nullptr});
       rows.push_back({std::string(kind) + "_statements_" + SizeLabel(size), "stmts",
-                      std::string(kind) == "navigate" ? "no per-row" : "", nullptr});
+                      std::string(kind) == "selectget" ? "" : "no per-row", nullptr});
     }
   }
   rows.push_back({"http_rps", "req/s", "", nullptr});
@@ -421,6 +537,14 @@ void PrintTable(const std::vector<int64_t>& sizes) {
   rows.push_back({"loan_save_replay_ratio", "x", "<= 1.5", at_most(1.5)});
   rows.push_back({"claim_replay_us", "us", "", nullptr});
   rows.push_back({"claim_save_replay_ratio", "x", "<= 1.5", at_most(1.5)});
+  for (const char* kind : {"draft", "save"}) {
+    for (int64_t size : ledger_sizes) {
+      rows.push_back(
+          {std::string("makepz_") + kind + "_ms_" + SizeLabel(size), "ms/call", "", nullptr});
+      rows.push_back({std::string("makepz_") + kind + "_statements_per_claim_" + SizeLabel(size),
+                      "stmts", "flat", nullptr});
+    }
+  }
 
   std::printf("\n%-26s %12s  %-8s %-11s %s\n", "figure", "measured", "unit", "target", "");
   std::printf("%s\n", std::string(66, '-').c_str());
@@ -433,7 +557,30 @@ void PrintTable(const std::vector<int64_t>& sizes) {
     std::printf("%-26s %12s  %-8s %-11s %s\n", row.figure.c_str(), value.c_str(), row.unit.c_str(),
                 row.target.c_str(), verdict.c_str());
   }
+  // A list page costs about the same over any number of vouchers: its time over the largest
+  // data set against the smallest.
+  for (const char* kind : {"listpage", "listlast"}) {
+    auto small = Figures().find(std::string(kind) + "_ms_" + SizeLabel(sizes.front()));
+    auto large = Figures().find(std::string(kind) + "_ms_" + SizeLabel(sizes.back()));
+    if (sizes.size() > 1 && small != Figures().end() && large != Figures().end()) {
+      double ratio = large->second / small->second;
+      Figures()[std::string(kind) + "_ratio"] = ratio;
+      std::printf("%-26s %12s  %-8s %-11s %s\n", (std::string(kind) + "_ratio").c_str(),
+                  Number(ratio).c_str(), "x", "<= 10", ratio <= 10 ? "ok" : "ABOVE");
+    }
+  }
   // Linear means the time per voucher stays flat as the data set grows.
+  if (ledger_sizes.size() > 1) {
+    for (const char* kind : {"draft", "save"}) {
+      std::printf("%-26s", (std::string("makepz_") + kind + " us/claim").c_str());
+      for (int64_t size : ledger_sizes) {
+        auto it = Figures().find(std::string("makepz_") + kind + "_ms_" + SizeLabel(size));
+        std::printf("  %s: %s", SizeLabel(size).c_str(),
+                    it == Figures().end() ? "-" : Number(it->second * 1000.0 / size).c_str());
+      }
+      std::printf("\n");
+    }
+  }
   if (sizes.size() > 1) {
     for (const char* kind : {"navigate", "selectget"}) {
       std::printf("%-26s", (std::string(kind) + " us/voucher").c_str());
@@ -454,7 +601,7 @@ void WriteJson(const fs::path& path) {
                                     "loan_save_statements",
                                     "claim_save_statements",
                                     "claim_read_ps"};
-  for (const char* kind : {"navigate", "selectget"}) {
+  for (const char* kind : {"navigate", "selectget", "listpage", "listlast"}) {
     for (const char* label : {"1k", "10k", "100k"})
       names.push_back(std::string(kind) + "_ms_" + label);
   }
@@ -530,6 +677,10 @@ int Main(int argc, char** argv) {
   env.base = std::make_unique<host::DataDir>(
       MakeDataDirectory(options.data_root / "saves", options.sizes.front()));
   env.session = OpenSession(*env.base);
+  const std::vector<int64_t> ledger_sizes = LedgerSizes(options.quick);
+  env.ledger = std::make_unique<host::DataDir>(
+      MakeLedgerDataDirectory(options.data_root / "ledger", ledger_sizes.back()));
+  env.ledger_session = OpenSession(*env.ledger);
   std::fprintf(stderr, "  done in %.1f s\n",
                std::chrono::duration<double>(Clock::now() - started).count());
 
@@ -580,6 +731,23 @@ int Main(int argc, char** argv) {
         })
         ->MinTime(min_time)
         ->Unit(unit);
+    for (bool last : {false, true}) {
+      benchmark::RegisterBenchmark(
+          ((last ? "listlast/" : "listpage/") + std::to_string(size)).c_str(),
+          [size, last](benchmark::State& s) { ListPage(s, size, last); })
+          ->MinTime(min_time)
+          ->Unit(unit);
+    }
+  }
+  for (int64_t size : ledger_sizes) {
+    for (bool save : {false, true}) {
+      benchmark::RegisterBenchmark(
+          (std::string("ledger/") + (save ? "save/" : "draft/") + std::to_string(size)).c_str(),
+          [size, save](benchmark::State& s) { LedgerGeneration(s, size, save); })
+          ->MinTime(min_time)
+          ->UseManualTime()
+          ->Unit(unit);
+    }
   }
   benchmark::RegisterBenchmark("http/read", [](benchmark::State& s) { HttpReads(s, false); })
       ->MinTime(min_time)
@@ -595,8 +763,8 @@ int Main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks(&collector);
   benchmark::Shutdown();
 
-  DeriveFigures(collector, options.sizes);
-  PrintTable(options.sizes);
+  DeriveFigures(collector, options.sizes, ledger_sizes);
+  PrintTable(options.sizes, ledger_sizes);
   for (const auto& [name, message] : Failures()) {
     std::printf("missing %s: %s\n", name.c_str(), message.c_str());
   }
@@ -605,6 +773,7 @@ int Main(int argc, char** argv) {
 
   env.sessions.clear();
   env.session.reset();
+  env.ledger_session.reset();
   db::ClearConnectionPool();
   if (!options.keep) {
     std::error_code ignored;

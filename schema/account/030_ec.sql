@@ -83,7 +83,7 @@ END;
 
 CREATE TABLE EC_LoanVouch (
   AutoID INTEGER PRIMARY KEY AUTOINCREMENT,
-  GUID uniqueidentifier NOT NULL DEFAULT (newid()) COLLATE NOCASE,
+  GUID uniqueidentifier NOT NULL DEFAULT (newid()) COLLATE UNIQUEIDENTIFIER,
   strTypeCode varchar(20) COLLATE NOCASE NOT NULL,
   strVouchID varchar(30) COLLATE NOCASE NOT NULL,
   dtLoanDate datetime NOT NULL,
@@ -141,6 +141,10 @@ CREATE UNIQUE INDEX PK_EC_LoanVouch ON EC_LoanVouch (GUID);
 CREATE UNIQUE INDEX IX_EC_LoanVouch ON EC_LoanVouch (strVouchID);
 CREATE INDEX idx_EC_LoanVouch_strLoanID ON EC_LoanVouch (strLoanID);
 CREATE INDEX idx_EC_LoanVouch_PZGUID ON EC_LoanVouch (PZGUID);
+-- Lists restrict an operator to departments and filter by approval state; the narrow state index
+-- is also what the engine counts a whole list by.
+CREATE INDEX idx_EC_LoanVouch_strDepartID ON EC_LoanVouch (strDepartID);
+CREATE INDEX idx_EC_LoanVouch_blnAudi ON EC_LoanVouch (blnAudi);
 CREATE TRIGGER trg_EC_LoanVouch_ts_ins AFTER INSERT ON EC_LoanVouch BEGIN
   UPDATE Host_RowVersion SET value = value + 1 WHERE id = 1;
   UPDATE EC_LoanVouch SET ts = (SELECT value FROM Host_RowVersion WHERE id = 1) WHERE rowid = NEW.rowid;
@@ -156,8 +160,8 @@ END;
 -- blnNetOK are the online-payment state of the row.
 CREATE TABLE EC_LoanVouch_Sub (
   AutoID INTEGER PRIMARY KEY AUTOINCREMENT,
-  GUID uniqueidentifier NOT NULL DEFAULT (newid()) COLLATE NOCASE,
-  MGuid uniqueidentifier NOT NULL COLLATE NOCASE,
+  GUID uniqueidentifier NOT NULL DEFAULT (newid()) COLLATE UNIQUEIDENTIFIER,
+  MGuid uniqueidentifier NOT NULL COLLATE UNIQUEIDENTIFIER,
   strBalanceID varchar(12) COLLATE NOCASE NULL,
   dblMoney money NULL,
   dblPreMoney money NULL,
@@ -206,7 +210,7 @@ END;
 
 CREATE TABLE EC_ExpenVouch (
   AutoID INTEGER PRIMARY KEY AUTOINCREMENT,
-  GUID uniqueidentifier NOT NULL DEFAULT (newid()) COLLATE NOCASE,
+  GUID uniqueidentifier NOT NULL DEFAULT (newid()) COLLATE UNIQUEIDENTIFIER,
   strTypeCode varchar(20) COLLATE NOCASE NOT NULL,
   strVouchID varchar(30) COLLATE NOCASE NOT NULL,
   dtLoanDate datetime NOT NULL,
@@ -261,6 +265,8 @@ CREATE UNIQUE INDEX PK_EC_ExpenVouch ON EC_ExpenVouch (GUID);
 CREATE UNIQUE INDEX IX_EC_ExpenVouch ON EC_ExpenVouch (strVouchID, substr(strTypeCode, 1, 1));
 CREATE INDEX idx_EC_ExpenVouch_strLoanID ON EC_ExpenVouch (strLoanID);
 CREATE INDEX idx_EC_ExpenVouch_PZGUID ON EC_ExpenVouch (PZGUID);
+CREATE INDEX idx_EC_ExpenVouch_strDepartID ON EC_ExpenVouch (strDepartID);
+CREATE INDEX idx_EC_ExpenVouch_blnAudi ON EC_ExpenVouch (blnAudi);
 CREATE TRIGGER trg_EC_ExpenVouch_ts_ins AFTER INSERT ON EC_ExpenVouch BEGIN
   UPDATE Host_RowVersion SET value = value + 1 WHERE id = 1;
   UPDATE EC_ExpenVouch SET ts = (SELECT value FROM Host_RowVersion WHERE id = 1) WHERE rowid = NEW.rowid;
@@ -276,8 +282,8 @@ END;
 -- of the standards' third dimension, strIOItem a leaf reimbursement item.
 CREATE TABLE EC_ExpenVouch_Sub (
   AutoID INTEGER PRIMARY KEY AUTOINCREMENT,
-  GUID uniqueidentifier NOT NULL DEFAULT (newid()) COLLATE NOCASE,
-  MGuid uniqueidentifier NOT NULL COLLATE NOCASE,
+  GUID uniqueidentifier NOT NULL DEFAULT (newid()) COLLATE UNIQUEIDENTIFIER,
+  MGuid uniqueidentifier NOT NULL COLLATE UNIQUEIDENTIFIER,
   dtBDate varchar(10) COLLATE NOCASE NULL,
   intBTime int NULL,
   dtEDate varchar(10) COLLATE NOCASE NULL,
@@ -330,11 +336,14 @@ END;
 -- Loans written off against claims: one link per loan row and claim.
 
 CREATE TABLE EC_ExpenLoanInfo (
-  GUID uniqueidentifier NOT NULL DEFAULT (newid()) COLLATE NOCASE,
-  LoanSubguid uniqueidentifier NOT NULL COLLATE NOCASE,
-  Expenguid uniqueidentifier NOT NULL COLLATE NOCASE,
+  GUID uniqueidentifier NOT NULL DEFAULT (newid()) COLLATE UNIQUEIDENTIFIER,
+  LoanSubguid uniqueidentifier NOT NULL COLLATE UNIQUEIDENTIFIER,
+  Expenguid uniqueidentifier NOT NULL COLLATE UNIQUEIDENTIFIER,
   dblJE money NULL DEFAULT 0,
-  blnUsed bit NULL,
+  -- The kind of write-off as the page sends it: -1 partial, 1 close, 0 settle. Kept as a number
+  -- (not a bit, which would make partial and close one value) so that the loans can be brought
+  -- back to what the links of approved claims say, however often they are saved again.
+  blnUsed smallint NULL,
   ts bigint NOT NULL DEFAULT 0
 );
 CREATE UNIQUE INDEX PK_EC_ExpenLoanInfo ON EC_ExpenLoanInfo (GUID);
@@ -351,27 +360,13 @@ CREATE TRIGGER trg_EC_ExpenLoanInfo_ts_upd AFTER UPDATE ON EC_ExpenLoanInfo
   UPDATE EC_ExpenLoanInfo SET ts = (SELECT value FROM Host_RowVersion WHERE id = 1) WHERE rowid = NEW.rowid;
 END;
 
--- blnUsed is a bit as on the server: the page's kind "-1" (partial write-off) is kept as 1. A
--- link written without a kind settles its loan row, so it is kept as 0; every link a save
--- applies is then one that the next save's undo ("blnused in (1,0)") finds again.
-CREATE TRIGGER trg_EC_ExpenLoanInfo_blnUsed_ins AFTER INSERT ON EC_ExpenLoanInfo
-WHEN NEW.blnUsed IS NULL OR NEW.blnUsed NOT IN (0, 1) BEGIN
-  UPDATE EC_ExpenLoanInfo SET blnUsed = CASE WHEN ifnull(NEW.blnUsed, 0) = 0 THEN 0 ELSE 1 END
-  WHERE rowid = NEW.rowid;
-END;
-CREATE TRIGGER trg_EC_ExpenLoanInfo_blnUsed_upd AFTER UPDATE OF blnUsed ON EC_ExpenLoanInfo
-WHEN NEW.blnUsed IS NULL OR NEW.blnUsed NOT IN (0, 1) BEGIN
-  UPDATE EC_ExpenLoanInfo SET blnUsed = CASE WHEN ifnull(NEW.blnUsed, 0) = 0 THEN 0 ELSE 1 END
-  WHERE rowid = NEW.rowid;
-END;
-
 ------------------------------------------------------------------------------------------------
 -- Payment and receipt lines of a claim: intIOType 1 receipt, 2 payment.
 
 CREATE TABLE EC_BalanceInfo (
   AutoID INTEGER PRIMARY KEY AUTOINCREMENT,
-  GUID uniqueidentifier NOT NULL DEFAULT (newid()) COLLATE NOCASE,
-  ExpenGUID uniqueidentifier NOT NULL COLLATE NOCASE,
+  GUID uniqueidentifier NOT NULL DEFAULT (newid()) COLLATE UNIQUEIDENTIFIER,
+  ExpenGUID uniqueidentifier NOT NULL COLLATE UNIQUEIDENTIFIER,
   intIOType int NULL,
   strBalanceID varchar(12) COLLATE NOCASE NULL,
   dblMoney money NULL DEFAULT 0,
@@ -404,7 +399,7 @@ END;
 -- (an excess stops the save) or "提示" (a warning).
 
 CREATE TABLE EC_Expense (
-  GUID uniqueidentifier NOT NULL DEFAULT (newid()) COLLATE NOCASE,
+  GUID uniqueidentifier NOT NULL DEFAULT (newid()) COLLATE UNIQUEIDENTIFIER,
   strStandName nvarchar(100) COLLATE NOCASE NOT NULL,
   strIOItemCode varchar(20) COLLATE NOCASE NOT NULL,
   strControlType nvarchar(20) COLLATE NOCASE NULL,
@@ -425,14 +420,14 @@ CREATE TRIGGER trg_EC_Expense_ts_upd AFTER UPDATE ON EC_Expense
 END;
 
 CREATE TABLE EC_ExpenseDepart (
-  GuidMain uniqueidentifier NOT NULL COLLATE NOCASE,
+  GuidMain uniqueidentifier NOT NULL COLLATE UNIQUEIDENTIFIER,
   strDepartID varchar(12) COLLATE NOCASE NOT NULL
 );
 CREATE UNIQUE INDEX PK_EC_ExpenseDepart ON EC_ExpenseDepart (GuidMain, strDepartID);
 CREATE INDEX idx_EC_ExpenseDepart_strDepartID ON EC_ExpenseDepart (strDepartID);
 
 CREATE TABLE EC_EffectItem (
-  GUIDStand uniqueidentifier NOT NULL COLLATE NOCASE,
+  GUIDStand uniqueidentifier NOT NULL COLLATE UNIQUEIDENTIFIER,
   intEDCode int NOT NULL,
   ts bigint NOT NULL DEFAULT 0
 );
@@ -451,8 +446,8 @@ END;
 -- strField1..4 hold the values of dimensions 1..4; an unused dimension is Null. As on the
 -- server, Nulls count as equal in the unique key.
 CREATE TABLE EC_StandSet (
-  GUID uniqueidentifier NOT NULL DEFAULT (newid()) COLLATE NOCASE,
-  GUIDStand uniqueidentifier NOT NULL COLLATE NOCASE,
+  GUID uniqueidentifier NOT NULL DEFAULT (newid()) COLLATE UNIQUEIDENTIFIER,
+  GUIDStand uniqueidentifier NOT NULL COLLATE UNIQUEIDENTIFIER,
   strField1 varchar(10) COLLATE NOCASE NULL,
   strField2 varchar(10) COLLATE NOCASE NULL,
   strField3 varchar(10) COLLATE NOCASE NULL,
@@ -479,7 +474,7 @@ END;
 -- Brackets of dimension 4 (the receipt amount per unit), per standard: strEIName is the upper
 -- bound of the bracket, a number kept as text.
 CREATE TABLE EC_EISet_Stand (
-  GUIDStand uniqueidentifier NOT NULL COLLATE NOCASE,
+  GUIDStand uniqueidentifier NOT NULL COLLATE UNIQUEIDENTIFIER,
   intEICode int NOT NULL DEFAULT 4,
   strEICode varchar(10) COLLATE NOCASE NOT NULL,
   strEIName nvarchar(60) COLLATE NOCASE NOT NULL,
@@ -586,7 +581,7 @@ END;
 
 -- Bank accounts of persons; one account may be the default.
 CREATE TABLE EC_PersonAcc (
-  GUID uniqueidentifier NOT NULL DEFAULT (newid()) COLLATE NOCASE,
+  GUID uniqueidentifier NOT NULL DEFAULT (newid()) COLLATE UNIQUEIDENTIFIER,
   strPersonCode varchar(20) COLLATE NOCASE NOT NULL,
   strBankAcc nvarchar(50) COLLATE NOCASE NOT NULL,
   strBank nvarchar(100) COLLATE NOCASE NULL,
@@ -613,7 +608,7 @@ END;
 -- count as equal in the unique keys.
 
 CREATE TABLE EC_PzSet_IO (
-  GUID uniqueidentifier NOT NULL DEFAULT (newid()) COLLATE NOCASE,
+  GUID uniqueidentifier NOT NULL DEFAULT (newid()) COLLATE UNIQUEIDENTIFIER,
   strOperatType varchar(20) COLLATE NOCASE NOT NULL,
   strIOItemCode varchar(20) COLLATE NOCASE NULL,
   strCurrency nvarchar(14) COLLATE NOCASE NULL,
@@ -636,7 +631,7 @@ CREATE TRIGGER trg_EC_PzSet_IO_ts_upd AFTER UPDATE ON EC_PzSet_IO
 END;
 
 CREATE TABLE EC_PzSet_OP (
-  GUID uniqueidentifier NOT NULL DEFAULT (newid()) COLLATE NOCASE,
+  GUID uniqueidentifier NOT NULL DEFAULT (newid()) COLLATE UNIQUEIDENTIFIER,
   strOperatType nvarchar(20) COLLATE NOCASE NOT NULL,
   strBalanceType varchar(12) COLLATE NOCASE NULL,
   strBankID varchar(12) COLLATE NOCASE NULL,

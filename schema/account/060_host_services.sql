@@ -236,7 +236,7 @@ INSERT INTO Host_FlowAction (EAAID, EAA_Name, EAA_NameEn, iEffect) VALUES
 CREATE TABLE Host_FlowInstance (
   iInstanceId INTEGER PRIMARY KEY AUTOINCREMENT,
   cCardNumber varchar(10) COLLATE NOCASE NOT NULL,
-  cVouchGUID uniqueidentifier COLLATE NOCASE NOT NULL,
+  cVouchGUID uniqueidentifier COLLATE UNIQUEIDENTIFIER NOT NULL,
   cVouchCode nvarchar(30) COLLATE NOCASE NULL,  -- voucher number
   iFlowId int NOT NULL,
   iCurStep int NOT NULL DEFAULT 1,
@@ -344,7 +344,7 @@ CREATE TABLE Host_BudgetUse (
   mAmount money NOT NULL,
   cVouchKind nvarchar(20) COLLATE NOCASE NOT NULL,  -- "借款单" or "报销单"
   cVouchType nvarchar(60) COLLATE NOCASE NULL,  -- operation type name
-  cVouchGUID uniqueidentifier COLLATE NOCASE NOT NULL,
+  cVouchGUID uniqueidentifier COLLATE UNIQUEIDENTIFIER NOT NULL,
   cVouchID nvarchar(30) COLLATE NOCASE NULL,
   dVouchDate varchar(10) COLLATE NOCASE NULL,
   cUsed nvarchar(255) COLLATE NOCASE NULL,
@@ -352,7 +352,7 @@ CREATE TABLE Host_BudgetUse (
   cUser_Id varchar(20) COLLATE NOCASE NULL,
   dTime datetime NOT NULL DEFAULT (datetime('now', 'localtime')),
   -- A loan's amount released or restored because a claim wrote the loan off: that claim.
-  cLinkGUID uniqueidentifier COLLATE NOCASE NULL
+  cLinkGUID uniqueidentifier COLLATE UNIQUEIDENTIFIER NULL
 );
 CREATE INDEX IX_Host_BudgetUse_Key
   ON Host_BudgetUse (iYear, cItemCode, cPort1Value, cPort2Value, cPort3Value);
@@ -369,7 +369,7 @@ CREATE TABLE Host_BankBill (
   cPayID varchar(30) COLLATE NOCASE NOT NULL,
   cSysId varchar(10) COLLATE NOCASE NOT NULL DEFAULT 'EC',
   iBillKind int NOT NULL DEFAULT 4,
-  iID uniqueidentifier COLLATE NOCASE NOT NULL,  -- the payment line's GUID
+  iID uniqueidentifier COLLATE UNIQUEIDENTIFIER NOT NULL,  -- the payment line's GUID
   cNoteNo nvarchar(40) COLLATE NOCASE NULL,
   dVouchDate varchar(10) COLLATE NOCASE NULL,
   iAmount_f money NULL,

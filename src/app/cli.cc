@@ -1,5 +1,8 @@
 #include "app/cli.h"
 
+#include <termios.h>
+#include <unistd.h>
+
 #include <CLI/CLI.hpp>
 #include <fstream>
 #include <iostream>
@@ -8,9 +11,11 @@
 
 #include "app/demo_road.h"
 #include "app/http_service.h"
+#include "app/report_command.h"
 #include "app/table_printer.h"
 #include "db/connection.h"
 #include "db/persist.h"
+#include "db/transaction.h"
 #include "frame/registry.h"
 #include "host/bank_link.h"
 #include "host/database_setup.h"
@@ -35,19 +40,55 @@ void AddCommon(CLI::App* cmd, Common& common) {
   cmd->add_option("--year", common.year, "fiscal year (default: the current year)");
 }
 
-int RunInit(const Common& common, bool demo, bool force) {
-  host::InitOptions options;
+// One line of standard input; on a terminal with the echo off, for passwords.
+std::string ReadSecret(const std::string& prompt) {
+  bool terminal = isatty(STDIN_FILENO);
+  termios saved{};
+  if (terminal) {
+    std::cerr << prompt << std::flush;
+    tcgetattr(STDIN_FILENO, &saved);
+    termios quiet = saved;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
+  }
+  std::string line;
+  std::getline(std::cin, line);
+  if (terminal) {
+    tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+    std::cerr << "\n";
+  }
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line;
+}
+
+// The administrator's password of an empty company: from --admin-password, else asked on the
+// terminal (twice), else one line of standard input. There is no default password.
+std::string AdminPassword(const host::InitOptions& options) {
+  if (!options.admin_password.empty()) return options.admin_password;
+  std::string password =
+      ReadSecret("Password for the administrator '" + options.admin_user + "': ");
+  if (isatty(STDIN_FILENO) && !password.empty() &&
+      ReadSecret("The same password again: ") != password) {
+    throw ComError(static_cast<int32_t>(0x80004005), "The two passwords differ.", "Rembiz.Setup");
+  }
+  return password;
+}
+
+int RunInit(const Common& common, bool demo, bool force, host::InitOptions options) {
   options.demo = demo;
   options.force = force;
   options.account = common.account;
   options.year = common.year;
+  if (!demo) options.admin_password = AdminPassword(options);
   host::DataDir dir(common.data);
   host::InitDataDirectory(dir, options);
   std::cout << "Created " << dir.SystemDatabase().string() << " and "
             << dir.AccountDatabase(options.account,
                                    options.year.empty() ? host::CurrentYearText() : options.year)
                    .string()
-            << (demo ? " with the demo company" : "") << "\n";
+            << (demo ? " with the demo company"
+                     : " with an empty company; its administrator is " + options.admin_user)
+            << "\n";
   return 0;
 }
 
@@ -114,14 +155,13 @@ int RunBankConfirm(const Common& common, const std::string& pay_id) {
   std::string year = common.year.empty() ? host::CurrentYearText() : common.year;
   db::Connection cn;
   cn.Open(dir.ConnectionString(common.account, year));
-  cn.BeginTrans();
+  db::Transaction transaction(cn);
   std::string error;
   if (!host::CreateBankLink(cn)->Confirm(pay_id, error)) {
-    cn.RollbackTrans();
     std::cerr << "rembiz bank confirm: " << error << "\n";
     return kExitFailed;
   }
-  cn.CommitTrans();
+  transaction.Commit();
   std::cout << "Payment " << pay_id << " confirmed.\n";
   return 0;
 }
@@ -158,6 +198,14 @@ int RunCli(int argc, char** argv) {
   AddCommon(init, common);
   init->add_flag("--demo", demo, "load the demo company");
   init->add_flag("--force", force, "replace existing databases");
+  host::InitOptions company;
+  init->add_option("--account-name", company.account_name, "name of an empty company");
+  init->add_option("--admin", company.admin_user, "administrator of an empty company")
+      ->capture_default_str();
+  init->add_option("--admin-name", company.admin_name, "the administrator's name on vouchers")
+      ->capture_default_str();
+  init->add_option("--admin-password", company.admin_password,
+                   "the administrator's password (asked when not given)");
 
   bool as_xml = false;
   std::string statement;
@@ -186,6 +234,19 @@ int RunCli(int argc, char** argv) {
   CLI::App* demo_road = app.add_subcommand("demo", "walk the road of a claim on a fresh demo");
   demo_road->add_option("--data", demo_dir, "data directory")->capture_default_str();
   demo_road->add_flag("--force", demo_force, "replace existing databases");
+
+  ReportCommand report_command;
+  CLI::App* report = app.add_subcommand("report", "loan or claim statistics of the report engine");
+  AddCommon(report, common);
+  report->add_option("kind", report_command.kind, "loans or claims")->required();
+  report->add_option("--filter", report_command.filter, "a condition on the detail columns");
+  report->add_option("--format", report_command.format, "table, csv or xlsx")
+      ->capture_default_str();
+  report->add_option("--out", report_command.out, "file to write (required for xlsx)");
+  report->add_option("--user", report_command.user, "operator")->capture_default_str();
+  report->add_option("--lang", report_command.language, "language")->capture_default_str();
+  report->add_flag("--progress", report_command.progress,
+                   "show progress also when standard error is no terminal");
 
   ServeOptions serve_options;
   std::string listen = "127.0.0.1:8080";
@@ -237,11 +298,17 @@ int RunCli(int argc, char** argv) {
   }
 
   try {
-    if (*init) return RunInit(common, demo, force);
+    if (*init) return RunInit(common, demo, force, company);
     if (*sql) return RunSql(common, as_xml, statement);
     if (*call) return RunCall(common, class_name, file, user, language);
     if (*bank_confirm) return RunBankConfirm(common, pay_id);
     if (*demo_road) return RunDemoRoad(demo_dir, demo_force, std::cout);
+    if (*report) {
+      report_command.data = common.data;
+      report_command.account = common.account;
+      report_command.year = common.year;
+      return RunReportCommand(report_command);
+    }
     if (*serve) {
       if (!ParseListen(listen, serve_options)) {
         std::cerr << "rembiz serve: --listen wants host:port, not '" << listen << "'\n";

@@ -17,6 +17,10 @@ const std::string_view kConsoleHtml = R"console(<!doctype html>
 <body>
 <header>
   <h1>Rembiz <span>console</span></h1>
+  <nav id="views" hidden>
+    <button type="button" data-view="work" class="view">Requests</button>
+    <button type="button" data-view="reports" class="view">Reports</button>
+  </nav>
   <div id="who"></div>
   <button id="logout" type="button" hidden>Log out</button>
 </header>
@@ -49,6 +53,26 @@ const std::string_view kConsoleHtml = R"console(<!doctype html>
       <div id="verdict" hidden></div>
       <pre id="answer"></pre>
     </div>
+  </section>
+  <section id="reports" class="card" hidden>
+    <div class="toolbar">
+      <label>Report <select id="report-kind">
+        <option value="aging">Loan ageing</option>
+        <option value="summary">Summary by voucher type</option>
+      </select></label>
+      <label>Dimension <select id="report-dimension"></select></label>
+      <label class="aging-only">Cut-off <input id="report-cutoff" type="date"></label>
+      <label class="summary-only">Vouchers <select id="report-source">
+        <option value="0">Loans</option><option value="1">Claims</option>
+      </select></label>
+      <label class="summary-only"><input id="report-currency" type="checkbox"> By currency</label>
+      <button id="report-run" type="button">Show</button>
+      <button id="report-csv" type="button" disabled>Download CSV</button>
+      <span id="report-status"></span>
+    </div>
+    <p id="report-error" class="error-text" hidden></p>
+    <svg id="report-chart" role="img" aria-label="Chart of the report" hidden></svg>
+    <div id="report-table-box"><table id="report-table"></table></div>
   </section>
 </main>
 </body>
@@ -97,6 +121,24 @@ pre.error { border-color: #f2b8b8; }
 .error-text { color: #9b1c1c; }
 .t { color: #1f5fa0; } .a { color: #8a4f00; } .v { color: #1d7a3a; } .x { color: #1d2733; }
 .c { color: #8893a0; }
+#views { display: flex; gap: 6px; }
+#views .view { background: transparent; border: 1px solid #6f8fae; }
+#views .view.active { background: #3f6282; }
+#reports { gap: 10px; }
+#reports .toolbar label { display: flex; gap: 6px; align-items: center; }
+#reports.aging .summary-only, #reports.summary .aging-only { display: none; }
+#report-status { font-size: 12px; color: #5b6775; }
+#report-chart { width: 100%; max-width: 900px; height: 280px; }
+#report-chart .bar { fill: #2f6ea5; }
+#report-chart .axis { stroke: #8893a0; stroke-width: 1; }
+#report-chart text { font-size: 11px; fill: #1d2733; }
+#report-chart .value { font-size: 10px; fill: #5b6775; }
+#report-table-box { overflow: auto; max-height: calc(100vh - 460px); }
+#report-table { border-collapse: collapse; font-size: 13px; }
+#report-table th, #report-table td { border: 1px solid #d5dbe3; padding: 3px 8px; white-space: nowrap; }
+#report-table th { background: #eef1f5; font-weight: 600; }
+#report-table td.right { text-align: right; font-variant-numeric: tabular-nums; }
+#report-table tr.total td { font-weight: 600; background: #f6f8fa; }
 )console";
 
 // Its script: login, examples per class, sending, pretty-printing, error display.
@@ -177,6 +219,32 @@ const EXAMPLES = {
   <func name="getVouchListID"><in><strAutoID/><Director>3</Director></in></func>
 </req>`],
   ],
+  CQuery: [
+    ['listloandata: the first page of loan vouchers', (s) => `<req>
+  <func name="listloandata">
+    <in>
+      <page><current>0</current><rows>20</rows></page>
+      <cond>
+        <row name="dtloandate" fieldname="ec_loanvouch.dtloandate" fieldtype="1" value="${s.year}-01-01" type="5"/>
+      </cond>
+    </in>
+  </func>
+</req>`],
+  ],
+  CReport: [
+    ['typecollectdata: loans by department and type', (s) => `<req>
+  <func name="typecollectdata">
+    <in>
+      <page><current>0</current><rows>20</rows></page>
+      <type>
+        <row name="strtype" value="0"/>
+        <row name="stritem" value="${s.language === 'en-US' ? 'Department' : '部门'}"/>
+        <row name="strshow" value="0"/>
+      </type>
+    </in>
+  </func>
+</req>`],
+  ],
   CAudit: [
     ['AuditVouch: approve one loan voucher', (s) => `<req>
   <func name="AuditVouch">
@@ -196,7 +264,209 @@ const EXAMPLES = {
   </func>
 </req>`],
   ],
+  CMakePZ: [
+    ['makepz + getpzdata: draft ledger voucher of an approved claim', (s) => `<req>
+  <func name="makepz">
+    <in con="1">
+      <pztype>记</pztype><pzdate>${s.date}</pzdate><blnTemp>1</blnTemp>
+      <rows><row strtypecode="201" guid="put the claim GUID here" strvouchid="ZC0001"/></rows>
+    </in>
+  </func>
+  <func name="getpzdata"><in><blnTemp>1</blnTemp></in></func>
+</req>`],
+    ['makepz: save the ledger voucher of an approved loan and claim', (s) => `<req>
+  <func name="makepz">
+    <in con="1">
+      <pztype>记</pztype><pzdate>${s.date}</pzdate><blnTemp>0</blnTemp>
+      <rows>
+        <row strtypecode="301" guid="put the loan GUID here" ts="0" strvouchid="JK0001"/>
+        <row strtypecode="201" guid="put the claim GUID here" ts="0" strvouchid="ZC0001"/>
+      </rows>
+    </in>
+    <daily>
+      <row strtypecode="301" guid="put the loan GUID here" ts="0"/>
+      <row strtypecode="201" guid="put the claim GUID here" ts="0"/>
+    </daily>
+  </func>
+</req>`],
+    ['getpzdata: the lines of a saved ledger voucher', (s) => `<req>
+  <func name="getpzdata"><in><strpzcode>记-${Number(s.date.slice(5, 7))}-1</strpzcode></in></func>
+</req>`],
+    ['cancelpz: void a saved ledger voucher', (s) => `<req>
+  <func name="cancelpz">
+    <in><rows><row pzguid="put the voucher link id here" strpzcode="记-3-1" iflag="" isignseq="1"/></rows></in>
+  </func>
+</req>`],
+  ],
+  CPzSet: [
+    ['getiokm + getopkm: voucher account settings', (s) => `<req>
+  <func name="getiokm"/>
+  <func name="getopkm"/>
+</req>`],
+    ['gethb: merge options', (s) => `<req>
+  <func name="gethb"/>
+</req>`],
+    ['saveiokm: an account for hotel costs in RMB', (s) => `<req>
+  <func name="saveiokm">
+    <in><row P="1" strOperatType="201" strIOItemCode="20101" strCurrency="人民币" strCode="660101" blnModiDire="1"/></in>
+  </func>
+</req>`],
+  ],
 };
+// Master data: examples on the demo company; a change or deletion sends back the `ts` that a
+// read answered for the row.
+Object.assign(EXAMPLES, {
+  COperation: [
+    ['get: operation types', (s) => `<req>
+  <func name="get"/>
+</req>`],
+    ['edit: add an operation type (code 203)', (s) => `<req>
+  <func name="edit">
+    <in>
+      <row P="1" intType="支出" strName="会议费报销" strShowID="31" strPrintID="32"/>
+    </in>
+  </func>
+</req>`],
+    ['edit: change 302, delete 203', (s) => `<req>
+  <func name="edit">
+    <in>
+      <row P="2" intType="借款" strCode="302" strName="备用金借款" strShowID="11" strPrintID="12"
+           ts="ts of 302 from get"/>
+      <row P="3" intType="支出" strCode="203" ts="ts of 203 from get"/>
+    </in>
+  </func>
+</req>`],
+  ],
+  CChoice: [
+    ['get: module options', (s) => `<req>
+  <func name="get"/>
+</req>`],
+    ['edit: overdue and alert days, code levels', (s) => `<req>
+  <func name="edit">
+    <in intExpireDays="45" intAlertDays="10" strIOLevel="12222" blnAutoAlert="true"/>
+  </func>
+</req>`],
+  ],
+  CRPItem: [
+    ['treeget + outputget: the item tree and its export', (s) => `<req>
+  <func name="treeget"/>
+  <func name="outputget"/>
+</req>`],
+    ['get: one item', (s) => `<req>
+  <func name="get"><in><r strcode="20101"/></in></func>
+</req>`],
+    ['new: an item below 201', (s) => `<req>
+  <func name="new"><in><r strcode="20104" strupcode="201" strname="餐费" strtypecode="201"/></in></func>
+</req>`],
+    ['edit: rename an item', (s) => `<req>
+  <func name="edit"><in><r strcode="203" strupcode="2" strname="办公用品" strtypecode="202"
+      ts="ts from get"/></in></func>
+</req>`],
+    ['del: delete an item', (s) => `<req>
+  <func name="del"><in><r strcode="20104" strupcode="201" ts="ts from get"/></in></func>
+</req>`],
+  ],
+  CDistrict: [
+    ['treeget + outputget: the district tree and its export', (s) => `<req>
+  <func name="treeget"/>
+  <func name="outputget"/>
+</req>`],
+    ['get: one district', (s) => `<req>
+  <func name="get"><in><r strcode="0201"/></in></func>
+</req>`],
+    ['new: a district below 01 (place grade 02)', (s) => `<req>
+  <func name="new"><in><r strcode="0103" strupcode="01" strname="石家庄" strtypecode="02"/></in></func>
+</req>`],
+    ['edit: change a district\'s grade', (s) => `<req>
+  <func name="edit"><in><r strcode="0203" strname="汕头" strtypecode="02" ts="ts from get"/></in></func>
+</req>`],
+    ['del: delete a district', (s) => `<req>
+  <func name="del"><in><r strcode="0103" ts="ts from get"/></in></func>
+</req>`],
+  ],
+  CPerson: [
+    ['getdepart + getperlist: departments and the persons of 03', (s) => `<req>
+  <func name="getdepart"/>
+  <func name="getperlist"><in><strDepCode>03</strDepCode></in></func>
+</req>`],
+    ['getperbas + getperacc + getperson: one person', (s) => `<req>
+  <func name="getperbas"><in><strPersonCode>0004</strPersonCode></in></func>
+  <func name="getperacc"><in><strPersonCode>0004</strPersonCode></in></func>
+  <func name="getperson"><in><strPersonCode>0004</strPersonCode><Show/></in></func>
+</req>`],
+    ['saveperbas: a grade for a person without settings', (s) => `<req>
+  <func name="saveperbas">
+    <in><strPersonCode>0007</strPersonCode><strGradeID>03</strGradeID><ts/></in>
+  </func>
+</req>`],
+    ['saveperacc: add a bank account', (s) => `<req>
+  <func name="saveperacc">
+    <in>
+      <strPersonCode>0006</strPersonCode>
+      <row P="1" strBankAcc="6222020200006666" strBank="工商银行北京分行" blnDefault="1"/>
+    </in>
+  </func>
+</req>`],
+    ['saveperson: loan limits (days, number, amount)', (s) => `<req>
+  <func name="saveperson">
+    <in>
+      <strPersonCode>0006</strPersonCode>
+      <Rows ts="ts from getperson">
+        <row blnCtrl="1" dblMoney="30" strCtrlType="提示"/>
+        <row blnCtrl="1" dblMoney="2" strCtrlType="严格控制"/>
+        <row blnCtrl="0"/>
+      </Rows>
+    </in>
+  </func>
+</req>`],
+    ['outputget: every person with grade, account and limits', (s) => `<req>
+  <func name="outputget"/>
+</req>`],
+  ],
+  CStand: [
+    ['getstand: the standards', (s) => `<req>
+  <func name="getstand"/>
+</req>`],
+    ['getdepart + geteffect + getset: one standard', (s) => `<req>
+  <func name="getdepart"><in><s GUID="{EC5D0003-0000-4000-8000-000000000003}"/></in></func>
+  <func name="geteffect"><in><s GUID="{EC5D0003-0000-4000-8000-000000000003}"/></in></func>
+  <func name="getset"><in><s GUID="{EC5D0003-0000-4000-8000-000000000003}"/></in></func>
+</req>`],
+    ['geteffectvalue: person grades, and a standard\'s receipt brackets', (s) => `<req>
+  <func name="geteffectvalue"><in><s strItem="1"/></in></func>
+  <func name="geteffectvalue">
+    <in><s GUID="{EC5D0003-0000-4000-8000-000000000003}" strItem="4"/></in>
+  </func>
+</req>`],
+    ['savestand: a new standard for office costs', (s) => `<req>
+  <func name="savestand">
+    <in><s><rows>
+      <row P="1" strStandName="办公费标准" strIOCode="203" strControlType="严格控制"/>
+    </rows></s></in>
+  </func>
+</req>`],
+    ['saveeffectvalue: add a person grade', (s) => `<req>
+  <func name="saveeffectvalue">
+    <in><s strItem="1"><rows><row P="1" strName="总监"/></rows></s></in>
+  </func>
+</req>`],
+    ['savedepart + saveeffect + saveset: set up a new standard', (s) => `<req>
+  <func name="savedepart">
+    <in><s GUID="GUID from getstand"><rows><row id="0201"/><row id="0202"/></rows></s></in>
+  </func>
+  <func name="saveeffect">
+    <in><s GUID="GUID from getstand"><rows><row id="1"/></rows></s></in>
+  </func>
+  <func name="saveset">
+    <in><s GUID="GUID from getstand"><rows>
+      <row P="1" strPerID="01" dblMoney="800" dblRate="0"/>
+      <row P="1" strPerID="02" dblMoney="500" dblRate="0"/>
+      <row P="1" strPerID="03" dblMoney="300" dblRate="0"/>
+    </rows></s></in>
+  </func>
+</req>`],
+  ],
+});
 const SKELETON = (s) => `<req>
   <func name="">
     <in/>
@@ -302,13 +572,15 @@ function showSession(info) {
   $('login-panel').hidden = !!info;
   $('work').hidden = !info;
   $('logout').hidden = !info;
+  $('views').hidden = !info;
+  showView(currentView);
   $('who').textContent = info ? `${info.userName} (${info.user}) · account ${info.account}` +
       `${info.accountName ? ' ' + info.accountName : ''} · ${info.year} · ${info.language}` : '';
 }
 function sessionValues() {
   const date = session.loginDate || `${session.year}-01-01`;
   return {year: session.year, date, month: date.slice(0, 7).replace('-', ''),
-          userName: session.userName};
+          userName: session.userName, language: session.language};
 }
 function fillExamples() {
   const list = EXAMPLES[$('class').value] || [];
@@ -380,6 +652,238 @@ async function login(fields) {
   return true;
 }
 
+// ---------------------------------------------------------------------------------------------
+// Reports: the ageing analysis and the summary by voucher type of CReport, drawn from the
+// column layout (`format`) the answer carries: a table with its totals row and a bar chart
+// (plain SVG), downloadable as CSV.
+let currentView = 'work';
+function showView(view) {
+  currentView = view;
+  const logged = !!session;
+  $('work').hidden = !logged || view !== 'work';
+  $('reports').hidden = !logged || view !== 'reports';
+  for (const b of document.querySelectorAll('#views .view')) {
+    b.classList.toggle('active', b.dataset.view === view);
+  }
+  if (logged && view === 'reports' && !$('report-dimension').options.length) setUpReports();
+}
+
+// The dimensions as the report names them: the system's own words in the session language.
+const DIMENSIONS = {
+  'zh-CN': {aging: ['部门', '借款人', '人员级别', '项目大类', '项目', '预算项目'],
+            summary: ['部门', '日期', '人员', '人员级别', '项目大类', '项目', '预算项目']},
+  'en-US': {aging: ['Department', 'Borrower', 'Grade', 'Item class', 'Item', 'Budget item'],
+            summary: ['Department', 'Date', 'Person', 'Grade', 'Item class', 'Item', 'Budget item']},
+};
+const TOTAL = {'zh-CN': '合计', 'en-US': 'Total'};
+let agePeriods = '';
+let lastReport = null;
+
+function language() { return DIMENSIONS[session.language] ? session.language : 'zh-CN'; }
+function xmlAttr(text) {
+  return String(text).replace(/&/g, '&amp;').replace(/</g, '&lt;').replace(/'/g, '&apos;');
+}
+function parseXml(text) {
+  const doc = new DOMParser().parseFromString(text, 'application/xml');
+  return doc.getElementsByTagName('parsererror').length ? null : doc;
+}
+function fillDimensions() {
+  const kind = $('report-kind').value;
+  $('reports').className = 'card ' + kind;
+  $('report-dimension').replaceChildren(
+      ...DIMENSIONS[language()][kind].map((d) => new Option(d, d)));
+}
+async function setUpReports() {
+  fillDimensions();
+  if (!$('report-cutoff').value) $('report-cutoff').value = session.loginDate || '';
+  // The ageing periods as the host keeps them (type 1).
+  const r = await call('/api/CReport', {method: 'POST', body:
+      '<req><func name="ageget"><in><agetype>1</agetype></in></func></req>'});
+  const doc = parseXml(r.text);
+  const age = doc && doc.querySelector('out > age');
+  agePeriods = age ? new XMLSerializer().serializeToString(age) : '';
+}
+
+function reportRequest() {
+  const dimension = xmlAttr($('report-dimension').value);
+  const page = '<page><current>0</current><rows>500</rows></page>';
+  if ($('report-kind').value === 'aging') {
+    return `<req><func name="loanagedata"><in>${page}<type><row name="stritem" value='${dimension}'/>` +
+        `<row name="dtdate" value='${xmlAttr($('report-cutoff').value)}'/></type>` +
+        `<age>${agePeriods}</age></in></func></req>`;
+  }
+  return `<req><func name="typecollectdata"><in>${page}<type>` +
+      `<row name="strtype" value="${$('report-source').value}"/>` +
+      `<row name="stritem" value='${dimension}'/>` +
+      `<row name="strshow" value="${$('report-currency').checked ? 1 : 0}"/></type></in></func></req>`;
+}
+
+// The layout's leaf columns in order, each with the title of its group.
+function leafColumns(format) {
+  const leaves = [];
+  for (const top of format.children) {
+    if (top.children.length) {
+      for (const c of top.children) leaves.push({el: c, group: top.getAttribute('text')});
+    } else {
+      leaves.push({el: top, group: ''});
+    }
+  }
+  return leaves.map(({el, group}) => ({
+    name: el.getAttribute('name'), text: el.getAttribute('text'), group,
+    align: el.getAttribute('align'), total: el.getAttribute('total') === '1'}));
+}
+
+function drawTable(format, rows, columns, totals) {
+  const table = $('report-table');
+  table.replaceChildren();
+  const head = table.createTHead();
+  const top = head.insertRow();
+  const second = head.insertRow();
+  for (const g of format.children) {
+    const th = document.createElement('th');
+    th.textContent = g.getAttribute('text');
+    if (g.children.length) {
+      th.colSpan = g.children.length;
+      for (const c of g.children) {
+        const sub = document.createElement('th');
+        sub.textContent = c.getAttribute('text');
+        second.append(sub);
+      }
+    } else {
+      th.rowSpan = 2;
+    }
+    top.append(th);
+  }
+  const body = table.createTBody();
+  for (const row of rows) {
+    const tr = body.insertRow();
+    for (const c of columns) {
+      const td = tr.insertCell();
+      td.textContent = row.getAttribute(c.name) || '';
+      if (c.align === 'right') td.className = 'right';
+    }
+  }
+  const tr = body.insertRow();
+  tr.className = 'total';
+  columns.forEach((c, i) => {
+    const td = tr.insertCell();
+    if (i === 0) td.textContent = TOTAL[language()];
+    if (c.total) td.textContent = totals[c.name].toFixed(2);
+    if (c.align === 'right') td.className = 'right';
+  });
+}
+
+// One bar per amount column that has a total (the periods, or the voucher types), but not the
+// grand total of the ageing.
+function drawChart(columns, totals) {
+  const bars = columns.filter((c) => c.total && c.name !== 'imoney')
+      .map((c) => ({label: c.group && c.group !== columns[0].group ? c.group : c.text,
+                    value: totals[c.name]}));
+  const svg = $('report-chart');
+  const NS = 'http://www.w3.org/2000/svg';
+  const width = 900, height = 280, left = 70, bottom = 40, top = 20;
+  svg.setAttribute('viewBox', `0 0 ${width} ${height}`);
+  svg.replaceChildren();
+  const add = (tag, attrs, text) => {
+    const el = document.createElementNS(NS, tag);
+    for (const [k, v] of Object.entries(attrs)) el.setAttribute(k, v);
+    if (text !== undefined) el.textContent = text;
+    svg.append(el);
+    return el;
+  };
+  const max = Math.max(1, ...bars.map((b) => Math.abs(b.value)));
+  const slot = (width - left - 10) / Math.max(1, bars.length);
+  const plot = height - bottom - top;
+  add('line', {class: 'axis', x1: left, y1: height - bottom, x2: width - 10, y2: height - bottom});
+  add('line', {class: 'axis', x1: left, y1: top, x2: left, y2: height - bottom});
+  add('text', {x: left - 6, y: top + 4, 'text-anchor': 'end'}, max.toFixed(0));
+  add('text', {x: left - 6, y: height - bottom, 'text-anchor': 'end'}, '0');
+  bars.forEach((b, i) => {
+    const h = Math.max(0, b.value) / max * plot;
+    const barWidth = Math.min(slot * 0.7, 90);
+    const x = left + i * slot + (slot - barWidth) / 2;
+    const bar = add('rect', {class: 'bar', x: x.toFixed(1), y: (height - bottom - h).toFixed(1),
+                             width: barWidth.toFixed(1), height: h.toFixed(1)});
+    const title = document.createElementNS(NS, 'title');
+    title.textContent = `${b.label}: ${b.value.toFixed(2)}`;
+    bar.append(title);
+    add('text', {class: 'value', x: (x + barWidth / 2).toFixed(1),
+                 y: (height - bottom - h - 4).toFixed(1), 'text-anchor': 'middle'},
+        b.value.toFixed(2));
+    add('text', {x: (x + barWidth / 2).toFixed(1), y: height - bottom + 16, 'text-anchor': 'middle'},
+        b.label);
+  });
+  svg.toggleAttribute('hidden', !bars.length);  // an SVG element has no `hidden` property
+}
+
+async function runReport() {
+  const button = $('report-run');
+  button.disabled = true;
+  $('report-error').hidden = true;
+  $('report-status').textContent = 'loading…';
+  try {
+    const r = await call('/api/CReport', {method: 'POST',
+        headers: {'Content-Type': 'application/xml; charset=utf-8'}, body: reportRequest()});
+    const doc = parseXml(r.text);
+    const error = doc && (doc.querySelector('error > text') || doc.querySelector('out err msg'));
+    const success = doc && doc.querySelector('out > success');
+    if (!success) {
+      throw new Error(error ? error.textContent : `HTTP ${r.status}`);
+    }
+    const format = success.querySelector('format > rows');
+    const rows = [...success.querySelectorAll('data > row')];
+    const columns = leafColumns(format);
+    const totals = {};
+    for (const c of columns) {
+      totals[c.name] = rows.reduce((sum, row) => sum + (parseFloat(row.getAttribute(c.name)) || 0), 0);
+    }
+    drawTable(format, rows, columns, totals);
+    drawChart(columns, totals);
+    lastReport = {columns, rows, totals};
+    $('report-csv').disabled = false;
+    const page = success.querySelector('page');
+    $('report-status').textContent = `${rows.length} rows · page ` +
+        `${+page.querySelector('current').textContent + 1} of ${page.querySelector('count').textContent}`;
+  } catch (e) {
+    lastReport = null;
+    $('report-csv').disabled = true;
+    $('report-table').replaceChildren();
+    $('report-chart').setAttribute('hidden', '');
+    $('report-status').textContent = '';
+    $('report-error').textContent = e.message;
+    $('report-error').hidden = false;
+  } finally {
+    button.disabled = false;
+  }
+}
+
+function downloadCsv() {
+  if (!lastReport) return;
+  const cell = (v) => /[",\r\n]/.test(v) ? '"' + v.replace(/"/g, '""') + '"' : v;
+  const {columns, rows, totals} = lastReport;
+  const lines = [columns.map((c) => cell(c.group && c.group !== c.text ? `${c.group} ${c.text}` : c.text))];
+  for (const row of rows) lines.push(columns.map((c) => cell(row.getAttribute(c.name) || '')));
+  lines.push(columns.map((c, i) => i === 0 ? TOTAL[language()] : c.total ? totals[c.name].toFixed(2) : ''));
+  const blob = new Blob([lines.map((l) => l.join(',')).join('\r\n') + '\r\n'],
+                        {type: 'text/csv;charset=utf-8'});
+  const a = document.createElement('a');
+  a.href = URL.createObjectURL(blob);
+  a.download = `${$('report-kind').value}-${$('report-dimension').value}.csv`;
+  document.body.append(a);
+  a.click();
+  a.remove();
+  setTimeout(() => URL.revokeObjectURL(a.href), 1000);
+}
+
+function bindReports() {
+  for (const b of document.querySelectorAll('#views .view')) {
+    b.addEventListener('click', () => showView(b.dataset.view));
+  }
+  $('report-kind').addEventListener('change', fillDimensions);
+  $('report-run').addEventListener('click', runReport);
+  $('report-csv').addEventListener('click', downloadCsv);
+}
+
 async function start() {
   $('login-form').addEventListener('submit', (e) => {
     e.preventDefault();
@@ -395,6 +899,7 @@ async function start() {
   $('request').addEventListener('keydown', (e) => {
     if (e.key === 'Enter' && (e.ctrlKey || e.metaKey)) send();
   });
+  bindReports();
 
   const r = await call('/api/session');
   if (r.status === 200) {
@@ -405,6 +910,21 @@ async function start() {
   }
   // /?demo=1 logs in as the demo user and sends one example (class= and example= choose it).
   const params = new URLSearchParams(location.search);
+  // /?demo=1&view=reports shows a report at once (report=aging|summary, dimension=…).
+  if (params.get('demo') === '1' && params.get('view') === 'reports') {
+    if (!session && !(await login({user: 'demo', password: 'demo'}))) return;
+    showView('reports');
+    await setUpReports();
+    if (params.get('report') === 'summary') $('report-kind').value = 'summary';
+    fillDimensions();
+    const dimension = params.get('dimension');
+    if (dimension && [...$('report-dimension').options].some((o) => o.value === dimension)) {
+      $('report-dimension').value = dimension;
+    }
+    if (params.get('cutoff')) $('report-cutoff').value = params.get('cutoff');
+    await runReport();
+    return;
+  }
   if (params.get('demo') === '1') {
     if (!session && !(await login({user: 'demo', password: 'demo'}))) return;
     const cls = params.get('class') || 'CPubMsg';

@@ -1,5 +1,7 @@
 #include "app/demo_road.h"
 
+#include <cmath>
+#include <cstdio>
 #include <functional>
 #include <map>
 #include <memory>
@@ -8,6 +10,7 @@
 #include "db/connection.h"
 #include "db/text.h"
 #include "frame/registry.h"
+#include "host/bank_link.h"
 #include "host/database_setup.h"
 #include "host/local_session.h"
 #include "host/messages.h"
@@ -81,6 +84,8 @@ class DemoRoad {
       Show("budget consumed", Scalar("select ifnull(sum(mAmount), 0) from Host_BudgetUse where "
                                      "cVouchGUID = " +
                                      db::SqlText(claim)));
+      Show("loan row returned (the write-off applies with the approval)",
+           Value("EC_LoanVouch_Sub", loan_row, "dblReturn"));
     });
     Step("The cashier (demo) pays the rest by transfer and confirms the write-off", [&] {
       std::string link =
@@ -96,9 +101,16 @@ class DemoRoad {
       Show("payment lines", Scalar("select count(*) || ' line(s), ' || sum(dblMoney) from "
                                    "EC_BalanceInfo where ExpenGUID = " +
                                    db::SqlText(claim)));
-      Show("loan row returned", Scalar("select dblReturn || ' of ' || dblMoney || ', settled ' "
-                                       "|| blnSettle from EC_LoanVouch_Sub where GUID = " +
-                                       db::SqlText(loan_row)));
+      std::string row_returned = Scalar(
+          "select dblReturn || ' of ' || dblMoney || ', settled ' || blnSettle from "
+          "EC_LoanVouch_Sub where GUID = " +
+          db::SqlText(loan_row));
+      std::string loan_returned = Value(
+          "EC_LoanVouch", loan, "dblReturn || ' of ' || dblMoney || ', settled ' || blnSettle");
+      Show("loan row returned", row_returned);
+      Show("loan returned", loan_returned);
+      // The loan voucher follows its only row.
+      if (loan_returned != row_returned) throw StepFailed("the loan and its row disagree");
       Show("claim settled / verified by",
            Value("EC_ExpenVouch", claim, "blnSettle || ' / ' || ifnull(strVerifier, '')"));
     });
@@ -112,7 +124,15 @@ class DemoRoad {
                                   db::SqlText(line));
       if (pay_id.empty()) throw StepFailed("the payment line has no payment id");
       Show("payment id", pay_id);
+      pay_id_ = pay_id;
     });
+    Step("The bank confirms the online payment", [&] {
+      std::string error;
+      if (!host::CreateBankLink(cn_)->Confirm(pay_id_, error)) throw StepFailed(error);
+      Show("confirmed",
+           Scalar("select bConfirmed from Host_BankBill where cPayID = " + db::SqlText(pay_id_)));
+    });
+    MakeLedgerVoucher(loan, claim);
   }
 
  private:
@@ -170,6 +190,55 @@ class DemoRoad {
     return guid;
   }
 
+  // The loan and the claim become one ledger voucher, saved by the ledger and shown line by line.
+  void MakeLedgerVoucher(const std::string& loan, const std::string& claim) {
+    std::string code;
+    Step("The finance office (demo) generates the ledger voucher of the loan and the claim", [&] {
+      std::string sources =
+          VoucherSource("301", "EC_LoanVouch", loan) + VoucherSource("201", "EC_ExpenVouch", claim);
+      xml::Document doc = Call("CMakePZ", "demo",
+                               "<req><func name='makepz'><in con='1'><pztype>记</pztype><pzdate>" +
+                                   year_ + "-03-20</pzdate><blnTemp>0</blnTemp><rows>" + sources +
+                                   "</rows></in><daily>" + sources + "</daily></func></req>");
+      code = doc.SelectSingleNode("//out/Return").Attr("strpzcode");
+      if (code.empty()) throw StepFailed("no ledger voucher was saved");
+      Show("ledger voucher", code);
+      Show("claim and loan linked", Value("EC_ExpenVouch", claim, "ifnull(strMakerID, '')") +
+                                        " / " +
+                                        Value("EC_LoanVouch", loan, "ifnull(strMakerID, '')"));
+    });
+    Step("The ledger voucher, line by line", [&] {
+      xml::Document doc = Call(
+          "CMakePZ", "demo",
+          "<req><func name='getpzdata'><in><strpzcode>" + code + "</strpzcode></in></func></req>");
+      double debit = 0;
+      double credit = 0;
+      for (const xml::Node& row : doc.SelectNodes("//out/Rows/row")) {
+        std::string account = row.Attr("ccode") + " " + row.Attr("ccodename");
+        Show(account, "debit " + Amount(row.Attr("md")) + ", credit " + Amount(row.Attr("mc")));
+        debit += std::stod("0" + row.Attr("md"));
+        credit += std::stod("0" + row.Attr("mc"));
+      }
+      Show("total",
+           "debit " + Amount(std::to_string(debit)) + ", credit " + Amount(std::to_string(credit)));
+      if (debit == 0 || std::fabs(debit - credit) >= 0.005) {
+        throw StepFailed("the ledger voucher does not balance");
+      }
+    });
+  }
+
+  std::string VoucherSource(const std::string& type, const std::string& table,
+                            const std::string& guid) {
+    return "<row strtypecode='" + type + "' guid='" + guid + "' ts='" + Ts(table, guid) +
+           "' strvouchid='" + Value(table, guid, "strVouchID") + "'/>";
+  }
+
+  static std::string Amount(const std::string& text) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.2f", std::stod("0" + text));
+    return buf;
+  }
+
   std::string ClaimIn(const std::string& claim) {
     return "<in GUID='" + claim + "' ts='" + Ts("EC_ExpenVouch", claim) +
            "' strLoanID='0002' strBill='人民币' fltRate='1'>";
@@ -225,6 +294,7 @@ class DemoRoad {
   std::map<std::string, std::unique_ptr<host::LocalSession>> sessions_;
   db::Connection cn_;
   std::string year_;
+  std::string pay_id_;
   int step_ = 0;
 };
 

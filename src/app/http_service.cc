@@ -19,6 +19,7 @@
 
 #include "app/console_page.h"
 #include "app/http_front.h"
+#include "app/report_command.h"
 #include "app/session_store.h"
 #include "app/worker_pool.h"
 #include "db/connection.h"
@@ -28,6 +29,7 @@
 #include "frame/convert.h"
 #include "frame/registry.h"
 #include "host/database_setup.h"
+#include "host/errors.h"
 #include "host/local_session.h"
 #include "host/login_guard.h"
 #include "host/messages.h"
@@ -415,6 +417,8 @@ class HttpService::Impl {
       }
       res.set_content(out + "</classes>", kXmlType);
     });
+    router_.Get(R"(/api/report/([a-z]{1,20}))",
+                [this](const Request& req, Response& res) { Report(req, res); });
     // Whatever its content type - `curl --data-binary` sends a form type - the body is the
     // request document, read as it is and never parsed as form fields. (httplib tries these
     // handlers before the others: log-in and log-out are left to theirs.)
@@ -461,6 +465,17 @@ class HttpService::Impl {
     return session;
   }
 
+  // A copy of the token's session for one request, or null like FindLive.
+  std::unique_ptr<host::LocalSession> CheckoutLive(const Request& req, const std::string& token) {
+    std::unique_ptr<host::LocalSession> session = sessions_.Checkout(token);
+    if (session && !session->UserStillEnabled()) {
+      EndDisabled(token, *session);
+      return nullptr;
+    }
+    if (session) session->SetClientAddress(req.remote_addr);
+    return session;
+  }
+
   void EndDisabled(const std::string& token, const host::LocalSession& session) {
     if (sessions_.Remove(token)) Unrecord({SessionStore::HashToken(token)});
     spdlog::warn("session of {} ended: the user is disabled", LogSafe(session.UserId()));
@@ -470,13 +485,8 @@ class HttpService::Impl {
     std::string class_name = req.matches[1];
     t_log.class_name = class_name;
     std::string token = RequestToken(req);
-    std::unique_ptr<host::LocalSession> session = sessions_.Checkout(token);
-    if (session && !session->UserStillEnabled()) {
-      EndDisabled(token, *session);
-      session.reset();
-    }
+    std::unique_ptr<host::LocalSession> session = CheckoutLive(req, token);
     if (!session) return NoSession(req, res, class_name);
-    session->SetClientAddress(req.remote_addr);
     std::string language = session->LanguageId();
     std::string prog_id = kClassPrefix + class_name;
     if (!frame::IsRegistered(prog_id)) {
@@ -508,6 +518,47 @@ class HttpService::Impl {
     if (!accepted) return Busy(res, class_name, language);
     t_log.outcome = outcome;
     res.set_content(answer, kXmlType);
+  }
+
+  // GET /api/report/<kind>?filter=…&format=csv|json: the report engine's detail rows.
+  void Report(const Request& req, Response& res) {
+    std::string kind_name = req.matches[1];
+    t_log.class_name = "report/" + kind_name;
+    std::string token = RequestToken(req);
+    std::unique_ptr<host::LocalSession> session = CheckoutLive(req, token);
+    if (!session) return NoSession(req, res, "report");
+    std::string language = session->LanguageId();
+    const ReportKind* kind = FindReportKind(kind_name);
+    if (!kind) {
+      return Refuse(res, 404, "report",
+                    host::MessageText("Rembiz.Host.HttpNoPath", language, req.path));
+    }
+    std::string format = req.has_param("format") ? req.get_param_value("format") : "csv";
+    if (format != "csv" && format != "json") {
+      return Refuse(res, 400, "report", host::MessageText("Rembiz.Host.HttpBadRequest", language));
+    }
+    std::string body, type, refusal;
+    int status = 200;
+    bool accepted = RunOnWorker([&] {
+      db::ReadOnlyOwner owner(SessionStore::HashToken(token));  // the filter is free SQL
+      try {
+        body = ReportAnswer(*session, *kind, req.get_param_value("filter"), format, &type);
+      } catch (const ComError& e) {
+        // A filter the engine refuses or cannot run is the caller's; anything else is ours.
+        bool callers = e.Number() == db::kErrStatement || e.Number() == db::kErrInvalidRequest ||
+                       e.Number() == kErrBusiness;
+        status = callers ? 400 : 500;
+        refusal = e.Description();
+      }
+    });
+    if (!accepted) return Busy(res, "report", language);
+    if (status != 200) return Refuse(res, status, "report", refusal);
+    t_log.outcome = "ok";
+    if (format == "csv") {
+      res.set_header("Content-Disposition",
+                     "attachment; filename=\"" + std::string(kind->name) + ".csv\"");
+    }
+    res.set_content(body, type);
   }
 
   void Login(const Request& req, Response& res) {

@@ -6,6 +6,8 @@
 
 #include "budget/c_bud_ctrl.h"
 #include "db/text.h"
+#include "db/transaction.h"
+#include "expense/write_offs.h"
 #include "frame/convert.h"
 #include "frame/registry.h"
 #include "host/approval_flow.h"
@@ -109,16 +111,17 @@ constexpr ValidationKeys kBatchKeys{"Q7.Rembiz.0167", "Q7.Rembiz.0166", "Q7.Remb
 constexpr ValidationKeys kFlowKeys{"Q7.Rembiz.0169", "Q7.Rembiz.0168", "Q7.Rembiz.0170",
                                    "Q7.Rembiz.0171", "Q7.Rembiz.0172", "Q7.Rembiz.0173"};
 
-std::string Lower(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
-
-bool FlagSet(const std::string& flag) {
-  std::string value = Lower(flag);
-  return value == "true" || value == "1" || value == "-1";
+// The batch's flag: approve or cancel. Anything else is refused, so that a page that forgot to
+// say never cancels approvals by default.
+bool ApproveFlag(const std::string& flag) {
+  std::string value = db::Lower(flag);
+  if (value == "true" || value == "1" || value == "-1") return true;
+  if (value == "false" || value == "0") return false;
+  throw ComError(db::kErrInvalidRequest,
+                 "Invalid request: the flag '" + flag +
+                     "' says neither true (approve) nor false "
+                     "(cancel).",
+                 "Rembiz");
 }
 
 // A parameter of `in`: its attribute, or the text of its child element of that name.
@@ -127,64 +130,6 @@ std::string InValue(const xml::Node& func, std::string_view name) {
   if (in.HasAttr(name)) return in.Attr(name);
   return in.Child(name).Text();
 }
-// Applies for a function task for as long as the object lives; the task is released whichever
-// way the work on the voucher ends.
-class TaskHold {
- public:
-  TaskHold(host::Session& session, std::string_view code) : session_(session), code_(code) {
-    applied_ = host::ApplyTask(&session_, code_, refusal_);
-  }
-  ~TaskHold() {
-    xml::Document scratch;
-    host::ReleaseTask(&session_, code_, scratch);
-  }
-  TaskHold(const TaskHold&) = delete;
-  TaskHold& operator=(const TaskHold&) = delete;
-
-  bool Applied() const { return applied_; }
-  std::string RefusalText() const { return refusal_.SelectSingleNode("//text").Text(); }
-
- private:
-  host::Session& session_;
-  std::string code_;
-  xml::Document refusal_;
-  bool applied_ = false;
-};
-
-// One voucher's transaction; rolled back unless committed.
-class VoucherTransaction {
- public:
-  explicit VoucherTransaction(db::Connection& cn) : cn_(cn) {
-    cn_.SetCommandTimeout(5);
-    cn_.BeginTrans();
-    open_ = true;
-    cn_.SetCommandTimeout(20);
-  }
-  ~VoucherTransaction() {
-    if (!open_) return;
-    try {
-      cn_.RollbackTrans();
-    } catch (const std::exception&) {
-      // The original error is the one to report.
-    }
-  }
-  VoucherTransaction(const VoucherTransaction&) = delete;
-  VoucherTransaction& operator=(const VoucherTransaction&) = delete;
-
-  void Commit() {
-    open_ = false;
-    cn_.CommitTrans();
-  }
-  void Rollback() {
-    open_ = false;
-    cn_.RollbackTrans();
-  }
-
- private:
-  db::Connection& cn_;
-  bool open_ = false;
-};
-
 // Whether the voucher may be approved (or its approval cancelled); the message key when not.
 // `recheck_version` reads the voucher's state first without its row version, so that an
 // approval that happened meanwhile is reported as such.
@@ -237,9 +182,24 @@ std::string BudgetCheck(host::Session& session, db::Connection& cn, const std::s
   return {};
 }
 
+// An approved claim's write-offs reach the loans, a cancelled one's leave them (the loans follow
+// the links of approved claims). Returns "" or why the loans refuse: a loan row the claim would
+// overdraw, or settle together with another claim.
+std::string ApplyClaimWriteOffs(db::Connection& cn, const AuditKind& kind,
+                                const std::string& guid) {
+  if (kind.loan) return {};
+  try {
+    expense::ApplyWriteOffs(cn, expense::LinkedLoanRows(cn, guid));
+  } catch (const ComError& e) {
+    if (e.Number() != kErrBusiness) throw;
+    return e.Description();
+  }
+  return {};
+}
+
 // Rolls a refused voucher back, but keeps the over-budget state the budget check found: the
 // voucher stays submitted and its list shows why it cannot be approved.
-void RollBackKeepingOverBudget(db::Connection& cn, VoucherTransaction& transaction,
+void RollBackKeepingOverBudget(db::Connection& cn, db::Transaction& transaction,
                                std::string_view table, const std::string& guid,
                                const std::string& ts) {
   std::string select =
@@ -350,7 +310,7 @@ bool CAudit::CheckAudit(host::Session& session, db::Connection& cn, xml::Node& f
                         xml::Document& answer) {
   xml::Node in = func.Child("in");
   std::string flag = in.HasAttr("flag") ? in.Attr("flag") : in.Child("flag").Text();
-  bool approve = FlagSet(flag);
+  bool approve = ApproveFlag(flag);
   std::string done;
   std::string errors;
   int position = 0;
@@ -378,7 +338,7 @@ bool CAudit::CheckAudit(host::Session& session, db::Connection& cn, xml::Node& f
       fail(MessageText("Q7.Rembiz.0162"));
       continue;
     }
-    TaskHold task(session, approve ? kind->approve_task : kind->cancel_task);
+    host::TaskHold task(&session, approve ? kind->approve_task : kind->cancel_task);
     if (!task.Applied()) {
       fail(task.RefusalText());
       continue;
@@ -390,8 +350,9 @@ bool CAudit::CheckAudit(host::Session& session, db::Connection& cn, xml::Node& f
       continue;
     }
 
-    VoucherTransaction transaction(cn);
+    db::Transaction transaction(cn, 5, 20);
     std::string refusal = BudgetCheck(session, cn, v.guid, v.ts, kind->table, approve);
+    if (refusal.empty()) refusal = ApplyClaimWriteOffs(cn, *kind, v.guid);
     if (!refusal.empty()) {
       RollBackKeepingOverBudget(cn, transaction, kind->table, v.guid, v.ts);
       fail(refusal);
@@ -423,6 +384,11 @@ bool CAudit::AuditVouch(host::Session& session, db::Connection& cn, xml::Node& f
                          XmlEscape(task.Attr("EAAID")) + "' remark='" +
                          XmlEscape(task.Attr("remark")) + "'/></EASTdata >";
   xml::Node rows = func.SelectSingleNode(".//strGUID/Rows");
+  if (!rows || rows.Children().empty()) {
+    throw ComError(db::kErrInvalidRequest,
+                   "Invalid request: the approval action names no voucher (strGUID/Rows/row).",
+                   "Rembiz");
+  }
   bool approve = rows.Attr("flag") == "1";
 
   std::vector<std::string> failures;
@@ -435,7 +401,7 @@ bool CAudit::AuditVouch(host::Session& session, db::Connection& cn, xml::Node& f
       failures.push_back(MessageText("Q7.Rembiz.0174") + v.vouch_id);
       continue;
     }
-    TaskHold hold(session, approve ? kind->approve_task : kind->cancel_task);
+    host::TaskHold hold(&session, approve ? kind->approve_task : kind->cancel_task);
     if (!hold.Applied()) {
       failures.push_back(MessageText("Q7.Rembiz.0175") + v.vouch_id);
       continue;
@@ -447,7 +413,7 @@ bool CAudit::AuditVouch(host::Session& session, db::Connection& cn, xml::Node& f
       continue;
     }
 
-    VoucherTransaction transaction(cn);
+    db::Transaction transaction(cn, 5, 20);
     std::unique_ptr<host::ApprovalFlow> flow = host::CreateApprovalFlow();
     flow->Init(session, cn);
     if (flow->HasInstance(kind->card, v.guid, kFlowKind)) {
@@ -468,6 +434,7 @@ bool CAudit::AuditVouch(host::Session& session, db::Connection& cn, xml::Node& f
     }
 
     std::string refusal = BudgetCheck(session, cn, v.guid, v.ts, kind->table, approve);
+    if (refusal.empty()) refusal = ApplyClaimWriteOffs(cn, *kind, v.guid);
     if (!refusal.empty()) {
       RollBackKeepingOverBudget(cn, transaction, kind->table, v.guid, v.ts);
       fail(MessageText("Q7.Rembiz.0176", "", refusal));
@@ -544,7 +511,7 @@ bool CAudit::DelAudit(host::Session& session, db::Connection& cn, xml::Node& fun
   std::string ts = func.SelectSingleNode("in/ts").Text();
   const EntryKind* kind = EntryKindOf(func.SelectSingleNode("in/type").Text());
   if (!kind) Raise(kErrBusiness, "Q7.Rembiz.0177");
-  TaskHold hold(session, kind->task);
+  host::TaskHold hold(&session, kind->task);
   if (!hold.Applied()) throw ComError(kErrBusiness, hold.RefusalText(), "Rembiz");
   std::string table(kind->table);
 
@@ -558,7 +525,7 @@ bool CAudit::DelAudit(host::Session& session, db::Connection& cn, xml::Node& fun
   if (!voucher.Text("strAuditorID").empty()) Raise(kErrBusiness, "Q7.Rembiz.0179");
   if (voucher.Value("intBudPass").ToInt() == 1) Raise(kErrBusiness, "Q7.Rembiz.0374");
 
-  VoucherTransaction transaction(cn);
+  db::Transaction transaction(cn, 5, 20);
   std::unique_ptr<host::ApprovalFlow> flow = host::CreateApprovalFlow();
   flow->Init(session, cn);
   if (flow->HasInstance(kind->card, guid, kFlowKind)) {

@@ -17,6 +17,7 @@
 #include "db/sql_translator.h"
 #include "db/test_seams.h"
 #include "db/text.h"
+#include "db/type_guards.h"
 
 namespace rembiz::db {
 namespace {
@@ -56,6 +57,8 @@ const std::string& SharedTempPath() {
 // SQL Server names a result column as the query writes it ("csysid", not the table's "cSysID");
 // the pages read these names case-sensitively. SQLite is asked for the written text (see the
 // column-name pragmas below) and a qualified or bracketed name is reduced to the name itself.
+// A column the server leaves unnamed comes from the translator with the alias "" and keeps that
+// empty name, as ADO shows it.
 std::string ColumnDisplayName(const char* raw) {
   if (!raw) return "";
   std::string_view text(raw);
@@ -199,6 +202,9 @@ std::string DuplicateKeyMessage(sqlite3* db, const std::string& message) {
                                           "'; column does not allow nulls. INSERT fails.");
       }
       throw DbError(kErrConstraint, message);
+    case SQLITE_MISMATCH:
+      // A value its column cannot hold (type_guards.h); the text names table and column.
+      throw DbError(kErrDataValue, message);
     case SQLITE_CANTOPEN:
     case SQLITE_NOTADB:
     case SQLITE_CORRUPT:
@@ -250,6 +256,7 @@ class PooledHandle {
       std::string temp = options.temp_database.empty() ? ":memory:" : options.temp_database;
       if (temp == ":memory:") temp = SharedTempPath();
       Exec("ATTACH DATABASE " + Literal(temp) + " AS tempdb;");
+      InstallTypeGuards(db_);
     } catch (...) {
       sqlite3_close_v2(db_);
       throw;
@@ -680,11 +687,28 @@ void Connection::RequireOpen() const {
 
 Recordset Connection::Execute(std::string_view sql, int64_t* records_affected) {
   RequireOpen();
-  std::shared_ptr<const StatementList> statements = TranslateSql(sql);
+  std::shared_ptr<const StatementList> steps = TranslateSql(sql);
   Recordset result;
   int64_t changes = 0;
-  for (const std::string& statement : *statements) {
-    RunStatement(statement, &result, &changes);
+  for (size_t i = 0; i < steps->size();) {
+    const BatchStep& step = (*steps)[i];
+    switch (step.kind) {
+      case BatchStep::Kind::kStatement:
+        RunStatement(step.sql, &result, &changes);
+        ++i;
+        break;
+      case BatchStep::Kind::kCondition: {
+        // The condition is a query: it neither answers the batch nor counts as a change.
+        Recordset holds;
+        int64_t unchanged = 0;
+        RunStatement(step.sql, &holds, &unchanged);
+        i = holds.Eof() ? step.next : i + 1;
+        break;
+      }
+      case BatchStep::Kind::kJump:
+        i = step.next;
+        break;
+    }
   }
   if (records_affected) *records_affected = changes;
   return result;
@@ -759,8 +783,10 @@ void Connection::RunStatement(const std::string& sql, Recordset* result, int64_t
 Recordset Connection::ExecuteReadOnly(std::string_view sql) {
   RequireOpen();
   std::shared_ptr<const StatementList> statements = TranslateSql(sql);
-  if (statements->size() != 1) RefuseQuery("not one statement", sql);
-  const std::string& text = statements->front();
+  if (statements->size() != 1 || statements->front().kind != BatchStep::Kind::kStatement) {
+    RefuseQuery("not one statement", sql);
+  }
+  const std::string& text = statements->front().sql;
   NoteStatement(text);
   ++statements_;
   const ReadOnlyLimits limits = GetReadOnlyLimits();
@@ -841,6 +867,21 @@ void Connection::RollbackTrans() {
 }
 
 bool Connection::InTransaction() const { return handle_ && !sqlite3_get_autocommit(handle_->db()); }
+
+void Connection::BeginSavepoint() {
+  RequireOpen();
+  handle_->Exec("SAVEPOINT rembiz_step");
+}
+
+void Connection::ReleaseSavepoint() {
+  RequireOpen();
+  if (InTransaction()) handle_->Exec("RELEASE rembiz_step");
+}
+
+void Connection::RollbackToSavepoint() {
+  RequireOpen();
+  if (InTransaction()) handle_->Exec("ROLLBACK TO rembiz_step; RELEASE rembiz_step");
+}
 
 void ClearConnectionPool() { Pool().Clear(); }
 

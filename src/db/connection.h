@@ -61,6 +61,10 @@ class Connection {
   void CommitTrans();
   void RollbackTrans();
   bool InTransaction() const;
+  // Savepoints inside the open transaction (db::Savepoint uses them); they nest.
+  void BeginSavepoint();
+  void ReleaseSavepoint();
+  void RollbackToSavepoint();
 
   // Statements this connection executed since it was opened.
   int64_t StatementCount() const { return statements_; }

@@ -33,6 +33,9 @@ inline constexpr int32_t kErrConstraint = static_cast<int32_t>(0x80040E2F);
 inline constexpr int32_t kErrTimeout = static_cast<int32_t>(0x80040E31);
 inline constexpr int32_t kErrStatement = static_cast<int32_t>(0x80040E14);
 inline constexpr int32_t kErrConnection = static_cast<int32_t>(0x80004005);
+// A value the column it is written to cannot hold (too long, out of range, not text or not a
+// number); the description names the table and the column (see type_guards.h).
+inline constexpr int32_t kErrDataValue = static_cast<int32_t>(0x80040E57);
 // A request whose values cannot be used (a non-number where a number belongs, a bad name).
 inline constexpr int32_t kErrInvalidRequest = static_cast<int32_t>(0x80070057);
 

@@ -80,6 +80,8 @@ Tokens Tokenize(std::string_view sql) {
   size_t i = 0;
   const size_t n = sql.size();
   while (i < n) {
+    const size_t start = i;
+    const size_t count = tokens.size();
     const char c = sql[i];
     if (c == '\n') {
       line_start = true;
@@ -107,6 +109,10 @@ Tokens Tokenize(std::string_view sql) {
     } else if ((c == 'N' || c == 'n') && i + 1 < n && sql[i + 1] == '\'') {
       size_t end = DelimitedEnd(sql, i + 1, '\'', "string literal");
       push(TokenKind::kString, std::string(sql.substr(i + 1, end - i - 1)));
+      i = end;
+    } else if ((c == 'X' || c == 'x') && i + 1 < n && sql[i + 1] == '\'') {
+      size_t end = DelimitedEnd(sql, i + 1, '\'', "blob literal");
+      push(TokenKind::kBlob, std::string(sql.substr(i, end - i)));
       i = end;
     } else if (c == '\'') {
       size_t end = DelimitedEnd(sql, i, '\'', "string literal");
@@ -181,6 +187,10 @@ Tokens Tokenize(std::string_view sql) {
       }
       push(TokenKind::kOperator, op);
       i += op.size();
+    }
+    if (tokens.size() > count) {
+      tokens.back().begin = start;
+      tokens.back().end = i;
     }
   }
   return tokens;

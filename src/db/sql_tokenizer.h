@@ -15,6 +15,7 @@ enum class TokenKind {
   kQuotedName,  // [name] or "name", kept with its delimiters
   kString,      // '...' with doubled quotes; an N prefix is dropped
   kNumber,
+  kBlob,      // x'0A': a binary literal in SQLite's spelling, kept as written
   kVariable,  // @name or @@name
   kOperator,  // + - * / % = <> != < > <= >= !< !> || += -= & | ^ ~ and any other sign
   kLParen,
@@ -28,6 +29,10 @@ struct Token {
   TokenKind kind = TokenKind::kWord;
   std::string text;
   bool line_start = false;  // the first token after a line break
+  // Where the token stands in the text it came from: [begin, end), N prefix and delimiters
+  // included. Rewrites that must keep the rest of the text as written edit at these offsets.
+  size_t begin = 0;
+  size_t end = 0;
 };
 
 using Tokens = std::vector<Token>;

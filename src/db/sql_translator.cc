@@ -236,7 +236,8 @@ Tokens StripNamePrefixes(const Tokens& in) {
 // ---------------------------------------------------------------------------------------------
 // Step 2: statements. A batch holds statements separated by ";" or by line breaks; a line
 // starts a new statement only when its first word clearly begins one (INSERT, UPDATE, DELETE,
-// DROP, CREATE, IF, DECLARE, ...; SELECT unless it continues an INSERT, a UNION or a view;
+// DROP, CREATE, IF, DECLARE, ...; SELECT unless it is the source of an INSERT that has none yet,
+// or continues a UNION or a view;
 // SET unless it is an UPDATE's SET clause), and only at parenthesis depth 0.
 
 struct Statement {
@@ -325,13 +326,15 @@ class BatchParser {
     Statement s;
     const size_t b = i_;
     const std::string first = Lower(t_[b].text);
-    bool seen_values = false, seen_set = false;
+    // An INSERT has its source once a VALUES list or a SELECT has begun at its own level; a
+    // later SELECT that starts a line is the next statement, as after any complete query.
+    bool seen_source = false, seen_set = false;
     size_t j = b + 1;
     for (; j < t_.size(); ++j) {
       const Token& tk = t_[j];
       if (tk.kind == TokenKind::kSemicolon || IsWord(tk, "else") || IsWord(tk, "end")) break;
-      if (tk.line_start && StartsStatement(first, seen_values, seen_set, j)) break;
-      if (IsWord(tk, "values")) seen_values = true;
+      if (tk.line_start && StartsStatement(first, seen_source, seen_set, j)) break;
+      if (IsWord(tk, "values") || IsWord(tk, "select")) seen_source = true;
       if (IsWord(tk, "set")) seen_set = true;
       if (match_[j] != kNone) j = match_[j];
     }
@@ -340,7 +343,7 @@ class BatchParser {
     return s;
   }
 
-  bool StartsStatement(const std::string& first, bool seen_values, bool seen_set, size_t j) const {
+  bool StartsStatement(const std::string& first, bool seen_source, bool seen_set, size_t j) const {
     const Token& tk = t_[j];
     const Token& prev = t_[j - 1];
     if (tk.kind != TokenKind::kWord) return false;
@@ -359,7 +362,7 @@ class BatchParser {
       return !IsWord(prev, "update") && !IsWord(prev, "delete");
     }
     if (IsWord(tk, "select")) {
-      if (first == "insert" && !seen_values) return false;
+      if (first == "insert" && !seen_source) return false;
       if (prev.kind == TokenKind::kLParen || prev.kind == TokenKind::kComma ||
           prev.kind == TokenKind::kOperator || prev.kind == TokenKind::kDot) {
         return false;
@@ -378,6 +381,83 @@ class BatchParser {
   std::vector<size_t> match_;
   size_t i_ = 0;
 };
+
+// Nested joins. The server lets the right side of a join be a joined table whose ON comes
+// later: "a JOIN b JOIN c ON c.k = b.k ON b.k = a.k" is "a JOIN (b JOIN c ON c.k = b.k) ON
+// b.k = a.k". SQLite reads ON clauses left to right only, so the nested form gets parentheses:
+// an ON closes the latest join still waiting for one, and a join that meets another join (or a
+// CROSS JOIN) before its own ON has a joined table on its right.
+
+// Number of tokens of a join operator at i ("LEFT OUTER JOIN" is 3), 0 when there is none.
+size_t JoinLength(const Tokens& t, size_t i) {
+  const size_t n = t.size();
+  auto is = [&](size_t k, std::string_view w) { return k < n && IsWord(t[k], w); };
+  if (is(i, "join")) return 1;
+  if (is(i, "inner") && is(i + 1, "join")) return 2;
+  if (is(i, "cross") && (is(i + 1, "join") || is(i + 1, "apply"))) return 2;
+  if (is(i, "outer") && is(i + 1, "apply")) return 2;
+  if (is(i, "left") || is(i, "right") || is(i, "full")) {
+    if (is(i + 1, "join")) return 2;
+    if (is(i + 1, "outer") && is(i + 2, "join")) return 3;
+  }
+  return 0;
+}
+
+bool EndsFromClause(const Token& t) {
+  static const std::array<std::string_view, 11> kWords = {"where",  "group",  "having",    "order",
+                                                          "union",  "except", "intersect", "select",
+                                                          "option", "set",    "for"};
+  for (std::string_view w : kWords) {
+    if (IsWord(t, w)) return true;
+  }
+  return false;
+}
+
+Tokens ParenthesizeNestedJoins(const Tokens& t) {
+  if (std::none_of(t.begin(), t.end(), [](const Token& k) { return IsWord(k, "join"); })) {
+    return t;
+  }
+  const std::vector<size_t> match = MatchPairs(t);
+  std::vector<int> opens(t.size(), 0), closes(t.size(), 0);
+  bool nested = false;
+  struct Waiting {
+    size_t right;  // first token of the join's right side
+    bool joined;   // the right side is itself a joined table
+  };
+  auto scan = [&](auto& self, size_t b, size_t e) -> void {
+    std::vector<Waiting> waiting;
+    for (size_t i = b; i < e; ++i) {
+      if (match[i] != kNone) {
+        if (t[i].kind == TokenKind::kLParen) self(self, i + 1, match[i]);
+        i = match[i];
+      } else if (size_t len = JoinLength(t, i); len > 0) {
+        if (!waiting.empty()) waiting.back().joined = true;
+        if (!IsWord(t[i], "cross") && !IsWord(t[i], "outer")) waiting.push_back({i + len, false});
+        i += len - 1;
+      } else if (IsWord(t[i], "on") && !waiting.empty()) {
+        Waiting w = waiting.back();
+        waiting.pop_back();
+        if (w.joined) {
+          ++opens[w.right];
+          ++closes[i];
+          nested = true;
+        }
+      } else if (EndsFromClause(t[i])) {
+        waiting.clear();
+      }
+    }
+  };
+  scan(scan, 0, t.size());
+  if (!nested) return t;
+  Tokens out;
+  out.reserve(t.size() + 8);
+  for (size_t i = 0; i < t.size(); ++i) {
+    for (int k = 0; k < closes[i]; ++k) out.push_back(RParen());
+    for (int k = 0; k < opens[i]; ++k) out.push_back(LParen());
+    out.push_back(t[i]);
+  }
+  return out;
+}
 
 // ---------------------------------------------------------------------------------------------
 // Step 3: "+". SQL Server decides by the operands' types, pairwise from the left: two texts
@@ -438,6 +518,7 @@ class PlusRewriter {
     switch (t.kind) {
       case TokenKind::kString:
       case TokenKind::kNumber:
+      case TokenKind::kBlob:
       case TokenKind::kVariable:
         return i + 1;
       case TokenKind::kLParen:
@@ -949,9 +1030,11 @@ class Translator {
   // A query expression: SELECT cores joined by UNION/EXCEPT/INTERSECT, an optional ORDER BY.
   // TOP n becomes LIMIT n at the end of its own SELECT; a compound's member with TOP is wrapped
   // so that its LIMIT stays its own. INTO (only allowed where `into` is given) is handed back.
-  Tokens Query(size_t b, size_t e, Tokens* into = nullptr) {
+  // With `name_columns`, the result's columns are named as the server names them (see
+  // SelectList).
+  Tokens Query(size_t b, size_t e, Tokens* into = nullptr, bool name_columns = false) {
     if (b < e && t_[b].kind == TokenKind::kLParen && match_[b] == e - 1) {
-      return Query(b + 1, e - 1, into);
+      return Query(b + 1, e - 1, into, name_columns);
     }
     std::vector<std::pair<size_t, size_t>> members;
     std::vector<Tokens> ops;
@@ -974,7 +1057,7 @@ class Translator {
     }
     members.emplace_back(start, e);
     if (members.size() == 1) {
-      Core core = SelectCore(b, e, into);
+      Core core = SelectCore(b, e, into, name_columns);
       Tokens out = std::move(core.body);
       if (!core.limit.empty()) {
         out.push_back(Word("LIMIT"));
@@ -998,10 +1081,11 @@ class Translator {
       if (k > 0) Append(out, ops[k - 1]);
       if (mb < me && t_[mb].kind == TokenKind::kLParen && match_[mb] == me - 1) {
         AppendWords(out, {"SELECT", "*", "FROM"});
-        Append(out, Parenthesized(Query(mb + 1, me - 1)));
+        Append(out, Parenthesized(Query(mb + 1, me - 1, nullptr, name_columns && k == 0)));
         continue;
       }
-      Core core = SelectCore(mb, me, k == 0 ? into : nullptr);
+      // The first member names the compound's columns.
+      Core core = SelectCore(mb, me, k == 0 ? into : nullptr, name_columns && k == 0);
       if (core.limit.empty()) {
         Append(out, core.body);
       } else {
@@ -1087,22 +1171,9 @@ class Translator {
     Tokens limit;
   };
 
-  // Number of tokens of a join operator at i ("LEFT OUTER JOIN" is 3), 0 when there is none.
-  size_t JoinStart(size_t i) const {
-    const size_t n = t_.size();
-    auto is = [&](size_t k, std::string_view w) { return k < n && IsWord(t_[k], w); };
-    if (is(i, "join")) return 1;
-    if (is(i, "inner") && is(i + 1, "join")) return 2;
-    if (is(i, "cross") && (is(i + 1, "join") || is(i + 1, "apply"))) return 2;
-    if (is(i, "outer") && is(i + 1, "apply")) return 2;
-    if (is(i, "left") || is(i, "right") || is(i, "full")) {
-      if (is(i + 1, "join")) return 2;
-      if (is(i + 1, "outer") && is(i + 2, "join")) return 3;
-    }
-    return 0;
-  }
+  size_t JoinStart(size_t i) const { return JoinLength(t_, i); }
 
-  Core SelectCore(size_t b, size_t e, Tokens* into) {
+  Core SelectCore(size_t b, size_t e, Tokens* into, bool name_columns) {
     Core core;
     if (b >= e || !IsWord(t_[b], "select")) {
       core.body = Expr(b, e);
@@ -1135,16 +1206,102 @@ class Translator {
     }
     size_t into_pos = FindTop(t_, match_, i, e, "into");
     if (into_pos == kNone) {
-      Append(core.body, Expr(i, e));
+      size_t list_end = SelectListEnd(i, e);
+      Append(core.body, SelectList(i, list_end, name_columns ? Naming::kResult : Naming::kNone));
+      Append(core.body, Expr(list_end, e));
       return core;
     }
     if (into == nullptr) Fail("SELECT ... INTO is only supported as a statement of its own");
     size_t into_end = NameChainEnd(t_, into_pos + 1, e);
     if (into_end == into_pos + 1) Fail("SELECT ... INTO without a table");
     *into = Expr(into_pos + 1, into_end);
-    Append(core.body, Expr(i, into_pos));
+    Append(core.body, SelectList(i, into_pos, Naming::kTable));
     Append(core.body, Expr(into_end, e));
     return core;
+  }
+
+  size_t SelectListEnd(size_t b, size_t e) const {
+    static const std::array<std::string_view, 8> kClauses = {"from",  "where",  "group", "having",
+                                                             "order", "option", "for",   "into"};
+    for (size_t i = b; i < e; ++i) {
+      for (std::string_view w : kClauses) {
+        if (IsWord(t_[i], w)) return i;
+      }
+      if (match_[i] != kNone) i = match_[i];
+    }
+    return e;
+  }
+
+  // How the columns of a select list are named: kNone as written (a subquery, an INSERT's
+  // source); kResult as the server names the columns it returns, where a column that is neither
+  // a column reference nor aliased has no name ("" here, as ADO shows it), never the text of its
+  // translation; kTable as the columns of a table made by SELECT INTO, which all need a name.
+  enum class Naming { kNone, kResult, kTable };
+
+  // The server's own alias forms become SQLite's: "name = expr" and "expr [AS] 'name'" are
+  // "expr AS [name]".
+  Tokens SelectList(size_t b, size_t e, Naming naming) {
+    Tokens out;
+    for (auto [ib, ie] : SplitTop(t_, match_, b, e)) {
+      if (!out.empty()) out.push_back(Comma());
+      if (ie - ib >= 3 && IsName(t_[ib]) && !IsKeyword(t_[ib]) && IsOp(t_[ib + 1], "=")) {
+        Append(out, Expr(ib + 2, ie));
+        out.push_back(Word("AS"));
+        out.push_back(t_[ib]);
+        continue;
+      }
+      if (ie - ib >= 2 && t_[ie - 1].kind == TokenKind::kString &&
+          (IsWord(t_[ie - 2], "as") || EndsOperand(t_[ie - 2]))) {
+        Append(out, Expr(ib, IsWord(t_[ie - 2], "as") ? ie - 2 : ie - 1));
+        out.push_back(Word("AS"));
+        out.push_back(QuotedName(StringValue(t_[ie - 1].text)));
+        continue;
+      }
+      Append(out, Expr(ib, ie));
+      if (naming == Naming::kNone || IsNamedItem(ib, ie)) continue;
+      if (naming == Naming::kTable) {
+        throw DbError(kErrStatement,
+                      "An object or column name is missing or empty. For SELECT INTO statements, "
+                      "verify each column has a name.");
+      }
+      out.push_back(Word("AS"));
+      out.push_back(QuotedName(""));
+    }
+    return out;
+  }
+
+  static bool EndsOperand(const Token& t) {
+    return (IsName(t) && !IsKeyword(t)) || IsWord(t, "end") || t.kind == TokenKind::kNumber ||
+           t.kind == TokenKind::kString || t.kind == TokenKind::kBlob ||
+           t.kind == TokenKind::kRParen;
+  }
+
+  // A column reference, a star, or an expression with an alias.
+  bool IsNamedItem(size_t b, size_t e) const {
+    if (IsOp(t_[e - 1], "*")) return true;
+    if (NameChainEnd(t_, b, e) == e) return !IsWord(t_[b], "current_timestamp");
+    return e - b >= 2 && IsName(t_[e - 1]) && !IsKeyword(t_[e - 1]) &&
+           (IsWord(t_[e - 2], "as") || EndsOperand(t_[e - 2]));
+  }
+
+  // The text of a string literal token ('it''s' is it's).
+  static std::string StringValue(std::string_view literal) {
+    std::string out;
+    for (size_t i = 1; i + 1 < literal.size(); ++i) {
+      out += literal[i];
+      if (literal[i] == '\'') ++i;
+    }
+    return out;
+  }
+
+  static Token QuotedName(std::string_view name) {
+    std::string text = "\"";
+    for (char c : name) {
+      text += c;
+      if (c == '"') text += '"';
+    }
+    text += '"';
+    return MakeToken(TokenKind::kQuotedName, std::move(text));
   }
 
   // [schema.]sysobjects in a FROM/JOIN position: the end of the reference, or kNone.
@@ -1181,10 +1338,12 @@ class Translator {
     return sub;
   }
 
+  // The server's collations: case-insensitive ones are NOCASE; the others compare case and
+  // accents but still ignore trailing blanks, as SQLite's RTRIM does.
   static Token Collation(const Token& name) {
     std::string n = Lower(NameOf(name));
     if (n == "nocase" || n == "binary" || n == "rtrim") return Word(Lower(n));
-    return Word(n.find("_ci") != std::string::npos ? "NOCASE" : "BINARY");
+    return Word(n.find("_ci") != std::string::npos ? "NOCASE" : "RTRIM");
   }
 
   Tokens Call(size_t name_index, size_t open, size_t close) {
@@ -1361,10 +1520,10 @@ class Translator {
 // as expressions and written into the statements that use them, so a batch such as
 // "declare @a money select @a = sum(md) from t update t set mc = @a" needs no procedural
 // support: the value is computed where it is used (a SELECT assignment reads its first row).
-// IF/ELSE becomes a condition added to each branch's WHERE: the condition is evaluated when each
-// branch runs, so a branch must not change what the condition reads (true of every IF the
-// system writes). "IF EXISTS (... sysobjects / OBJECT_ID ...) DROP TABLE x" is
-// DROP TABLE IF EXISTS x.
+// IF/ELSE becomes a condition step and its branches (see BatchStep): the condition is evaluated
+// once, before either branch, and only the chosen branch runs and counts. A variable set inside
+// a branch takes the condition along ("CASE WHEN <condition> THEN ... ELSE <old value> END").
+// "IF EXISTS (... sysobjects / OBJECT_ID ...) DROP TABLE x" is DROP TABLE IF EXISTS x.
 
 bool MentionsCatalog(const Tokens& t) {
   for (const Token& tk : t) {
@@ -1400,10 +1559,19 @@ class BatchTranslator {
  public:
   StatementList Run(const std::vector<Statement>& statements) {
     for (const Statement& s : statements) Translate(s, {});
+    for (BatchStep& step : out_) {
+      if (step.kind == BatchStep::Kind::kJump && step.next == kNone) step.next = out_.size();
+    }
     return std::move(out_);
   }
 
  private:
+  void Add(std::string sql) {
+    out_.push_back(BatchStep{BatchStep::Kind::kStatement, std::move(sql), 0});
+  }
+
+  // `guard` is the condition under which the statement runs (the IFs around it), for the
+  // variables it sets.
   void Translate(const Statement& s, const Tokens& guard) {
     switch (s.kind) {
       case Statement::Kind::kBlock:
@@ -1416,21 +1584,30 @@ class BatchTranslator {
         break;
     }
     Tokens condition = Substitute(s.tokens);
-    if (TranslateCatalogIf(s, condition, guard)) return;
-    Tokens then_guard = AndTokens(guard, Parenthesized(condition));
-    Translate(s.children[0], then_guard);
+    if (TranslateCatalogIf(s, condition)) return;
+    const size_t test = out_.size();
+    Tokens query{Word("SELECT"), Number("1"), Word("WHERE")};
+    Append(query, TranslateCondition(condition));
+    out_.push_back(BatchStep{BatchStep::Kind::kCondition, Emit(query), 0});
+    Translate(s.children[0], AndTokens(guard, Parenthesized(condition)));
     if (s.children.size() > 1) {
+      const size_t jump = out_.size();
+      out_.push_back(BatchStep{BatchStep::Kind::kJump, "", 0});
+      out_[test].next = out_.size();
       Tokens negated{Word("NOT"), Word("coalesce"), LParen()};
       Append(negated, Parenthesized(condition));
       negated.push_back(Comma());
       negated.push_back(Number("0"));
       negated.push_back(RParen());
       Translate(s.children[1], AndTokens(guard, negated));
+      out_[jump].next = out_.size();
+    } else {
+      out_[test].next = out_.size();
     }
   }
 
-  bool TranslateCatalogIf(const Statement& s, const Tokens& condition, const Tokens& guard) {
-    if (!guard.empty() || s.children.size() != 1 || !MentionsCatalog(condition)) return false;
+  bool TranslateCatalogIf(const Statement& s, const Tokens& condition) {
+    if (s.children.size() != 1 || !MentionsCatalog(condition)) return false;
     const Statement& body = s.children[0];
     if (body.kind != Statement::Kind::kSimple || body.tokens.size() < 3) return false;
     const Tokens& b = body.tokens;
@@ -1439,14 +1616,14 @@ class BatchTranslator {
         Tokens out{Word("DROP"), Word(IsWord(b[1], "view") ? "VIEW" : "TABLE"), Word("IF"),
                    Word("EXISTS")};
         Append(out, name);
-        out_.push_back(Emit(out));
+        Add(Emit(out));
       }
       return true;
     }
     if (IsWord(b[0], "create") && IsWord(b[1], "table") && !condition.empty() &&
         IsWord(condition[0], "not")) {
       Translator tr(b);
-      out_.push_back(Emit(CreateTable(tr, true)));
+      Add(Emit(CreateTable(tr, true)));
       return true;
     }
     return false;
@@ -1476,10 +1653,9 @@ class BatchTranslator {
     return out;
   }
 
-  // A guard of a conditional branch in SQLite's dialect.
-  static Tokens TranslateGuard(const Tokens& guard) {
-    if (guard.empty()) return {};
-    Tokens rewritten = PlusRewriter(guard).Run();
+  // An IF's condition in SQLite's dialect.
+  static Tokens TranslateCondition(const Tokens& condition) {
+    Tokens rewritten = PlusRewriter(ParenthesizeNestedJoins(condition)).Run();
     Translator tr(rewritten);
     return tr.Expr(0, tr.size());
   }
@@ -1580,8 +1756,9 @@ class BatchTranslator {
   void TranslateSimple(const Tokens& raw, const Tokens& guard) {
     if (raw.empty()) return;
     const Token& first = raw[0];
-    if (IsWord(first, "use") || IsWord(first, "print") || IsWord(first, "go") ||
-        IsWord(first, "return")) {
+    if (IsWord(first, "use") || IsWord(first, "print") || IsWord(first, "go")) return;
+    if (IsWord(first, "return")) {  // leaves the batch
+      out_.push_back(BatchStep{BatchStep::Kind::kJump, "", kNone});
       return;
     }
     if (IsWord(first, "set")) {
@@ -1605,27 +1782,23 @@ class BatchTranslator {
       tokens = std::move(del);
     }
     if (IsWord(first, "update")) tokens = ExpandCompoundAssignments(tokens);
-    tokens = PlusRewriter(tokens).Run();
+    tokens = PlusRewriter(ParenthesizeNestedJoins(tokens)).Run();
     Translator tr(tokens);
-    Tokens sqlite_guard = TranslateGuard(guard);
     const Token& head = tokens[0];
     if (IsWord(head, "select") || head.kind == TokenKind::kLParen) {
-      SelectStatement(tr, sqlite_guard);
+      SelectStatement(tr);
     } else if (IsWord(head, "insert")) {
-      Insert(tr, sqlite_guard);
+      Insert(tr);
     } else if (IsWord(head, "update")) {
-      Update(tr, sqlite_guard);
+      Update(tr);
     } else if (IsWord(head, "delete")) {
-      Delete(tr, sqlite_guard);
+      Delete(tr);
+    } else if (IsWord(head, "create")) {
+      Create(tr);
+    } else if (IsWord(head, "drop")) {
+      Drop(tr);
     } else {
-      if (!guard.empty()) Fail("conditional '" + head.text + "' statements are not supported");
-      if (IsWord(head, "create")) {
-        Create(tr);
-      } else if (IsWord(head, "drop")) {
-        Drop(tr);
-      } else {
-        out_.push_back(Emit(tr.Expr(0, tr.size())));
-      }
+      Add(Emit(tr.Expr(0, tr.size())));
     }
   }
 
@@ -1665,31 +1838,22 @@ class BatchTranslator {
     return out;
   }
 
-  static Tokens Guarded(Tokens query, const Tokens& guard) {
-    if (guard.empty()) return query;
-    Tokens out{Word("SELECT"), Word("*"), Word("FROM")};
-    Append(out, Parenthesized(std::move(query)));
-    out.push_back(Word("WHERE"));
-    Append(out, guard);
-    return out;
-  }
-
-  void SelectStatement(Translator& tr, const Tokens& guard) {
+  // A query's rows are the batch's answer, so its columns are named as the server names them.
+  void SelectStatement(Translator& tr) {
     Tokens into;
-    Tokens query = tr.Query(0, tr.size(), &into);
+    Tokens query = tr.Query(0, tr.size(), &into, /*name_columns=*/true);
     if (into.empty()) {
-      out_.push_back(Emit(Guarded(std::move(query), guard)));
+      Add(Emit(query));
       return;
     }
-    if (!guard.empty()) Fail("conditional SELECT ... INTO is not supported");
     Tokens out{Word("CREATE"), Word("TABLE")};
     Append(out, into);
     out.push_back(Word("AS"));
     Append(out, query);
-    out_.push_back(Emit(out));
+    Add(Emit(out));
   }
 
-  void Insert(Translator& tr, const Tokens& guard) {
+  void Insert(Translator& tr) {
     const Tokens& t = tr.tokens();
     const size_t n = t.size();
     size_t i = 1;
@@ -1717,32 +1881,16 @@ class BatchTranslator {
     Append(out, target);
     Append(out, columns);
     if (i < n && IsWord(t[i], "values")) {
-      if (guard.empty()) {
-        out.push_back(Word("VALUES"));
-        Append(out, tr.Expr(i + 1, n));
-      } else {
-        bool first_row = true;
-        for (auto [rb, re] : SplitTop(t, tr.match(), i + 1, n)) {
-          if (t[rb].kind != TokenKind::kLParen || re != tr.match()[rb] + 1) {
-            Fail("malformed VALUES");
-          }
-          if (!first_row) AppendWords(out, {"UNION", "ALL"});
-          first_row = false;
-          out.push_back(Word("SELECT"));
-          Append(out, tr.Expr(rb + 1, tr.match()[rb]));
-          out.push_back(Word("WHERE"));
-          Append(out, guard);
-        }
-      }
+      out.push_back(Word("VALUES"));
+      Append(out, tr.Expr(i + 1, n));
     } else if (i < n && tr.StartsQuery(i, n)) {
-      Append(out, Guarded(tr.Query(i, n), guard));
-    } else if (i + 1 < n && IsWord(t[i], "default") && IsWord(t[i + 1], "values") &&
-               guard.empty()) {
+      Append(out, tr.Query(i, n));
+    } else if (i + 1 < n && IsWord(t[i], "default") && IsWord(t[i + 1], "values")) {
       AppendWords(out, {"DEFAULT", "VALUES"});
     } else {
       Fail("unsupported INSERT form");
     }
-    out_.push_back(Emit(out));
+    Add(Emit(out));
   }
 
   // Assignments of an UPDATE's SET clause; qualified columns lose their qualifier.
@@ -1787,7 +1935,7 @@ class BatchTranslator {
   // target leaves the FROM list and all join conditions move into WHERE. With outer joins the
   // rows and new values are computed by the original FROM clause in a subquery and matched to
   // the target by rowid.
-  void Update(Translator& tr, const Tokens& guard) {
+  void Update(Translator& tr) {
     const Tokens& t = tr.tokens();
     const auto& match = tr.match();
     const size_t n = t.size();
@@ -1820,12 +1968,11 @@ class BatchTranslator {
       Tokens out{Word("UPDATE")};
       Append(out, target);
       emit_set(out);
-      Tokens cond = AndTokens(where_tokens, guard);
-      if (!cond.empty()) {
+      if (!where_tokens.empty()) {
         out.push_back(Word("WHERE"));
-        Append(out, cond);
+        Append(out, where_tokens);
       }
-      out_.push_back(Emit(out));
+      Add(Emit(out));
       return;
     }
 
@@ -1863,12 +2010,12 @@ class BatchTranslator {
         out.push_back(Word("FROM"));
         Append(out, sources);
       }
-      cond = AndTokens(AndTokens(cond, where_tokens), guard);
+      cond = AndTokens(cond, where_tokens);
       if (!cond.empty()) {
         out.push_back(Word("WHERE"));
         Append(out, cond);
       }
-      out_.push_back(Emit(out));
+      Add(Emit(out));
       return;
     }
 
@@ -1893,10 +2040,9 @@ class BatchTranslator {
       sub.push_back(Comma());
     }
     Append(sub, tr.Expr(from + 1, from_end));
-    Tokens cond = AndTokens(where_tokens, guard);
-    if (!cond.empty()) {
+    if (!where_tokens.empty()) {
       sub.push_back(Word("WHERE"));
-      Append(sub, cond);
+      Append(sub, where_tokens);
     }
     Tokens out{Word("UPDATE")};
     Append(out, table);
@@ -1919,12 +2065,12 @@ class BatchTranslator {
     out.push_back(Word("rembiz_source"));
     out.push_back(Dot());
     out.push_back(Word("rembiz_rowid"));
-    out_.push_back(Emit(out));
+    Add(Emit(out));
   }
 
   // DELETE [FROM] T [WHERE ...]; DELETE [FROM] x FROM <sources> [WHERE ...] deletes the rows of
   // x's table that the sources select, matched by rowid.
-  void Delete(Translator& tr, const Tokens& guard) {
+  void Delete(Translator& tr) {
     const Tokens& t = tr.tokens();
     const auto& match = tr.match();
     const size_t n = t.size();
@@ -1944,7 +2090,7 @@ class BatchTranslator {
     size_t where = FindTop(t, match, from == kNone ? j : from + 1, n, "where");
     size_t option = FindTop(t, match, j, n, "option");
     size_t end = option == kNone ? n : option;
-    Tokens cond = AndTokens(where != kNone ? tr.Expr(where + 1, end) : Tokens{}, guard);
+    Tokens cond = where != kNone ? tr.Expr(where + 1, end) : Tokens{};
     Tokens out{Word("DELETE"), Word("FROM")};
     if (from == kNone) {
       if (j != (where != kNone ? where : end)) Fail("unexpected '" + t[j].text + "' in DELETE");
@@ -1953,7 +2099,7 @@ class BatchTranslator {
         out.push_back(Word("WHERE"));
         Append(out, cond);
       }
-      out_.push_back(Emit(out));
+      Add(Emit(out));
       return;
     }
     const size_t from_end = where != kNone ? where : end;
@@ -1979,12 +2125,14 @@ class BatchTranslator {
       Append(out, cond);
     }
     out.push_back(RParen());
-    out_.push_back(Emit(out));
+    Add(Emit(out));
   }
 
   // CREATE TABLE: SQL Server's column types stay (SQLite derives affinities from them);
-  // IDENTITY becomes INTEGER PRIMARY KEY AUTOINCREMENT, collations NOCASE/BINARY, function
-  // defaults are parenthesized, and storage clauses (ON [PRIMARY], CLUSTERED) are dropped.
+  // IDENTITY becomes INTEGER PRIMARY KEY AUTOINCREMENT, collations NOCASE/RTRIM, function
+  // defaults are parenthesized, and storage clauses (ON [PRIMARY], CLUSTERED) are dropped. Text
+  // columns without a collation compare as the server's default collation does (NOCASE), GUIDs
+  // as uniqueidentifier.
   Tokens CreateTable(Translator& tr, bool if_not_exists) {
     const Tokens& t = tr.tokens();
     const auto& match = tr.match();
@@ -2011,6 +2159,18 @@ class BatchTranslator {
       }
       Tokens element;
       size_t i = b;
+      const char* collation = nullptr;
+      if (!table_constraint && b + 1 < e && IsName(t[b + 1])) {
+        const std::string type = Lower(NameOf(t[b + 1]));
+        if (type == "uniqueidentifier") {
+          collation = "UNIQUEIDENTIFIER";
+        } else if (TypeOfSqlType(t[b + 1]) == Type::kText) {
+          collation = "NOCASE";
+        }
+        for (size_t k = b; k < e && collation != nullptr; ++k) {
+          if (IsWord(t[k], "collate")) collation = nullptr;
+        }
+      }
       if (!table_constraint) {
         columns.push_back(NameOf(t[b]));
         element.push_back(t[b]);
@@ -2062,6 +2222,7 @@ class BatchTranslator {
           element.push_back(tk);
         }
       }
+      if (collation != nullptr) AppendWords(element, {"COLLATE", collation});
       Append(out, element);
     }
     out.push_back(RParen());
@@ -2080,7 +2241,7 @@ class BatchTranslator {
     const size_t n = t.size();
     size_t i = 1;
     if (i < n && IsWord(t[i], "table")) {
-      out_.push_back(Emit(CreateTable(tr, false)));
+      Add(Emit(CreateTable(tr, false)));
       return;
     }
     if (i < n && IsWord(t[i], "view")) {
@@ -2090,7 +2251,7 @@ class BatchTranslator {
       Append(out, tr.Expr(2, as));
       out.push_back(Word("AS"));
       Append(out, tr.Query(as + 1, n));
-      out_.push_back(Emit(out));
+      Add(Emit(out));
       return;
     }
     Tokens out{Word("CREATE")};
@@ -2116,10 +2277,10 @@ class BatchTranslator {
       out.push_back(Word("ON"));
       out.push_back(t[table_end - 1]);
       Append(out, tr.Expr(table_end, tr.match()[table_end] + 1));
-      out_.push_back(Emit(out));
+      Add(Emit(out));
       return;
     }
-    out_.push_back(Emit(tr.Expr(0, n)));
+    Add(Emit(tr.Expr(0, n)));
   }
 
   void Drop(Translator& tr) {
@@ -2132,15 +2293,15 @@ class BatchTranslator {
         Tokens out{Word("DROP"), Word(IsWord(t[1], "view") ? "VIEW" : "TABLE")};
         if (if_exists) AppendWords(out, {"IF", "EXISTS"});
         Append(out, tr.Expr(b, e));
-        out_.push_back(Emit(out));
+        Add(Emit(out));
       }
       return;
     }
     if (t.size() >= 5 && IsWord(t[1], "index") && t[3].kind == TokenKind::kDot) {
-      out_.push_back(Emit({Word("DROP"), Word("INDEX"), t[4]}));  // DROP INDEX table.index
+      Add(Emit({Word("DROP"), Word("INDEX"), t[4]}));  // DROP INDEX table.index
       return;
     }
-    out_.push_back(Emit(tr.Expr(0, t.size())));
+    Add(Emit(tr.Expr(0, t.size())));
   }
 
   std::unordered_map<std::string, Tokens> vars_;

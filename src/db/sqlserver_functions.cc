@@ -5,7 +5,7 @@
 // "YYYY-MM-DD" for midnight and "YYYY-MM-DD HH:MM:SS" (".mmm" when there are milliseconds)
 // otherwise; only GETDATE() always carries its time. Texts that hold dates in other common
 // shapes ("2004-3-5", "2004/03/05", "20040305", ISO with "T") are read wherever a date is
-// expected. Text comparisons are binary, as everywhere in the embedded database.
+// expected. How text compares is in sqlserver_collations.cc.
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -1160,6 +1160,7 @@ bool IsSqlServerFunction(std::string_view name) {
 }
 
 void RegisterSqlServerFunctions(sqlite3* db) {
+  RegisterSqlServerCollations(db);
   static const FunctionSpec kFunctions[] = {
       {"len", 1, true, LenFn},
       {"left", 2, true, LeftRightFn<false>},

@@ -43,6 +43,17 @@ std::optional<LiftedBatch> LiftValues(std::string_view sql) {
     char c = sql[i];
     bool n_prefix = (c == 'N' || c == 'n') && i + 1 < sql.size() && sql[i + 1] == '\'' &&
                     (i == 0 || !IsWordChar(sql[i - 1]));
+    if ((c == 'X' || c == 'x') && i + 1 < sql.size() && sql[i + 1] == '\'' &&
+        (i == 0 || !IsWordChar(sql[i - 1]))) {
+      // x'0A' is a blob literal: it stays in the text, as the translator keeps it.
+      size_t j = sql.find('\'', i + 2);
+      if (j == std::string_view::npos) return std::nullopt;
+      out.text.append(sql.substr(i, j + 1 - i));
+      i = j + 1;
+      last_sign = '0';
+      last_word.clear();
+      continue;
+    }
     if (c == '\'' || n_prefix) {
       size_t start = n_prefix ? i + 2 : i + 1;
       size_t j = start;
@@ -56,6 +67,13 @@ std::optional<LiftedBatch> LiftValues(std::string_view sql) {
         }
       }
       if (j >= sql.size() || out.values.size() >= kMaxValues) return std::nullopt;
+      if (last_sign == 'w' && last_word == "as") {  // "AS 'name'" names a column: no value
+        out.text.append(sql.substr(i, j + 1 - i));
+        i = j + 1;
+        last_sign = '\'';
+        last_word.clear();
+        continue;
+      }
       // Right behind a word ("then'a'") an N would join the word and make "thenN".
       bool glued = !out.text.empty() && IsWordChar(out.text.back());
       out.text += (glued ? "'" : "N'") + std::string(1, kTextMark) +
@@ -138,7 +156,8 @@ std::optional<StatementList> PutValuesBack(const StatementList& statements,
                                            const std::vector<std::string>& values) {
   StatementList out;
   out.reserve(statements.size());
-  for (const std::string& statement : statements) {
+  for (const BatchStep& step : statements) {
+    const std::string& statement = step.sql;
     std::string text;
     text.reserve(statement.size() + 64);
     size_t i = 0;
@@ -168,7 +187,7 @@ std::optional<StatementList> PutValuesBack(const StatementList& statements,
     if (text.find(kTextMark) != std::string::npos || text.find(kNumberMark) != std::string::npos) {
       return std::nullopt;
     }
-    out.push_back(std::move(text));
+    out.push_back(BatchStep{step.kind, std::move(text), step.next});
   }
   return out;
 }

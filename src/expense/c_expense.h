@@ -6,37 +6,22 @@
 // transaction per request, opened by the first of them.
 #pragma once
 
-#include <memory>
 #include <span>
 #include <string>
 
-#include "frame/frame.h"
+#include "frame/voucher_class.h"
 
 namespace rembiz::expense {
 
-class CExpense : public frame::FramedClass, public frame::RequestState {
+// Reads, navigation, template requests and the delete are the voucher classes' shared ones
+// (frame/voucher_class.h); the delete and the save answer their failures under their `out`.
+class CExpense : public frame::VoucherClass {
  public:
-  // Reads: "getVouchListID", "getVouchByGUID", "vchgetloanheaddata", "vchgetloanbodydata",
-  // "getOperList"; template operations answered by CPubMsg.
-  bool GetVouchListID(host::Session& session, db::Connection& cn, xml::Node& func,
-                      xml::Document& answer);
-  bool GetVouchByGUID(host::Session& session, db::Connection& cn, xml::Node& func,
-                      xml::Document& answer);
-  bool GetVoucherHead(host::Session& session, db::Connection& cn, xml::Node& func,
-                      xml::Document& answer);
-  bool GetVoucherBody(host::Session& session, db::Connection& cn, xml::Node& func,
-                      xml::Document& answer);
-  bool GetOperList(host::Session& session, db::Connection& cn, xml::Node& func,
-                   xml::Document& answer);
-  bool VchModuleGet(host::Session& session, db::Connection& cn, xml::Node& func,
-                    xml::Document& answer);
-  bool VchNoFormatGet(host::Session& session, db::Connection& cn, xml::Node& func,
-                      xml::Document& answer);
+  CExpense();
 
-  // Writes: "savevouch", "delvouch" (claims, and loan vouchers with type "EC01"), "submitaudit".
+  // Writes: "savevouch", "submitaudit" (and "delvouch", which deletes loan vouchers too).
   bool SaveVouch(host::Session& session, db::Connection& cn, xml::Node& func,
                  xml::Document& answer);
-  bool DelVouch(host::Session& session, db::Connection& cn, xml::Node& func, xml::Document& answer);
   bool SubmitAudit(host::Session& session, db::Connection& cn, xml::Node& func,
                    xml::Document& answer);
 
@@ -54,36 +39,15 @@ class CExpense : public frame::FramedClass, public frame::RequestState {
   bool SaveExpenInfo(host::Session& session, db::Connection& cn, xml::Node& func,
                      xml::Document& answer);
 
-  // The current claim (an AutoID as text), its display template and its template card number
-  // ("EC01", "EC02", "EC03"): set by the reads and the writes, used by later operations of the
-  // same request.
-  const std::string& AutoID() const { return auto_id_; }
-  void set_AutoID(std::string value) { auto_id_ = std::move(value); }
-  const std::string& strShowModel() const { return show_model_; }
-  void set_strShowModel(std::string value) { show_model_ = std::move(value); }
-  const std::string& strCardNum() const { return card_num_; }
-  void set_strCardNum(std::string value) { card_num_ = std::move(value); }
-
-  void ResetRequestState() override;
-
  protected:
-  const frame::FrameVariant& Variant() const override;
-  std::span<const frame::OperationEntry> Operations() const override;
-  std::span<const frame::OperationEntry> PublicProcedures() const override;
+  // Claims the page may still edit: not approved, submitted exactly when submit-on-save is on,
+  // of the templates the operator may use.
+  std::string ListCondition(host::Session& session, db::Connection& cn,
+                            const xml::Node& func) override;
 
  private:
-  bool SaveVouchSteps(host::Session& session, db::Connection& cn, xml::Node& func,
-                      xml::Document& answer);
-  bool DelVouchSteps(host::Session& session, db::Connection& cn, xml::Node& func);
   // The write-off rows of a claim, or the loan rows a claimant may write off.
   std::string LoanRowsXml(host::Session& session, db::Connection& cn, const xml::Node& in);
-  // CPubMsg, created on first use and kept for the rest of the request.
-  frame::BusinessObject& PubMsg();
-
-  std::string auto_id_;
-  std::string show_model_;
-  std::string card_num_;
-  std::unique_ptr<frame::BusinessObject> pub_msg_;
 };
 
 }  // namespace rembiz::expense

@@ -2,48 +2,83 @@
 
 #include <algorithm>
 #include <cctype>
+#include <optional>
 #include <vector>
 
+#include "db/error.h"
+#include "db/sql_tokenizer.h"
 #include "db/text.h"
 #include "host/messages.h"
 
 namespace rembiz::frame {
 namespace {
 
-using db::Lower;
 using db::Trim;
 
-// Replaces every case-insensitive occurrence of `from` by `to`.
-std::string ReplaceNoCase(std::string_view text, std::string_view from, std::string_view to) {
-  std::string lower = Lower(text);
-  std::string needle = Lower(from);
+// Text put in at one offset of a statement; everything else stays as written.
+struct Insertion {
+  size_t at;
+  std::string_view text;
+};
+
+std::string WithInsertions(std::string_view sql, std::vector<Insertion> insertions) {
+  std::stable_sort(insertions.begin(), insertions.end(),
+                   [](const Insertion& a, const Insertion& b) { return a.at < b.at; });
   std::string out;
+  out.reserve(sql.size() + insertions.size() * 2);
   size_t pos = 0;
-  for (size_t at = lower.find(needle); at != std::string::npos; at = lower.find(needle, pos)) {
-    out.append(text.substr(pos, at - pos));
-    out.append(to);
-    pos = at + needle.size();
+  for (const Insertion& insertion : insertions) {
+    out.append(sql.substr(pos, insertion.at - pos));
+    out.append(insertion.text);
+    pos = insertion.at;
   }
-  out.append(text.substr(pos));
+  out.append(sql.substr(pos));
   return out;
 }
 
-std::string ReplaceAll(std::string text, std::string_view from, std::string_view to) {
-  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
-    text.replace(at, from.size(), to);
+// Every literal 'x' becomes N'x'. Literals already marked N, blob literals (x'..') and a literal
+// that opens the text (nothing stands before it to mark) stay as written.
+void MarkLiterals(std::string_view sql, const db::sql::Tokens& tokens,
+                  std::vector<Insertion>& out) {
+  for (size_t i = 0; i < tokens.size(); ++i) {
+    const db::sql::Token& token = tokens[i];
+    if (token.kind != db::sql::TokenKind::kString || sql[token.begin] != '\'') continue;
+    if (token.begin == 0) continue;
+    if (i > 0 && tokens[i - 1].end == token.begin && (db::sql::IsWord(tokens[i - 1], "x"))) {
+      continue;
+    }
+    out.push_back({token.begin, "N"});
   }
-  return text;
 }
 
-std::vector<std::string> Split(std::string_view text, std::string_view sep) {
-  std::vector<std::string> out;
-  size_t pos = 0;
-  for (size_t at = text.find(sep); at != std::string::npos; at = text.find(sep, pos)) {
-    out.emplace_back(text.substr(pos, at - pos));
-    pos = at + sep.size();
+// The plain name after AS is bracketed ("as code" → "as [code]"). A name followed by a
+// parenthesis or a dot is no alias (CAST(x AS money), CAST(x AS decimal(18,2))); quoted names
+// and literal aliases are left as they are.
+void BracketAliasNames(const db::sql::Tokens& tokens, std::vector<Insertion>& out) {
+  using db::sql::TokenKind;
+  for (size_t i = 0; i + 1 < tokens.size(); ++i) {
+    if (!db::sql::IsWord(tokens[i], "as")) continue;
+    const db::sql::Token& alias = tokens[i + 1];
+    if (alias.kind != TokenKind::kWord || db::sql::IsWord(alias, "select")) continue;
+    if (i + 2 < tokens.size()) {
+      TokenKind next = tokens[i + 2].kind;
+      if (next == TokenKind::kLParen || next == TokenKind::kRParen || next == TokenKind::kDot) {
+        continue;
+      }
+    }
+    out.push_back({alias.begin, "["});
+    out.push_back({alias.end, "]"});
   }
-  out.emplace_back(text.substr(pos));
-  return out;
+}
+
+// The statement's tokens, or nothing when it does not split into tokens (an unterminated
+// literal): such text is left as it is and the database reports it.
+std::optional<db::sql::Tokens> TokensOf(std::string_view sql) {
+  try {
+    return db::sql::Tokenize(sql);
+  } catch (const ComError&) {
+    return std::nullopt;
+  }
 }
 
 }  // namespace
@@ -109,20 +144,12 @@ std::string NodeAttr(const xml::Document& doc, std::string_view name, std::strin
 }
 
 std::string NormalizeSql(std::string_view sql) {
-  std::vector<std::string> pieces = Split(sql, "'");
-  std::string out;
-  out.reserve(sql.size() + pieces.size());
-  for (size_t i = 0; i < pieces.size(); ++i) {
-    out += pieces[i];
-    if (i + 1 == pieces.size()) break;
-    if (i % 2 == 0 && !pieces[i].empty() && pieces[i].back() != 'N') {
-      out += "N'";
-    } else {
-      out += "'";
-    }
-  }
-  if (host::CurrentLanguageIsEnglish()) return BracketAliases(out);
-  return out;
+  std::optional<db::sql::Tokens> tokens = TokensOf(sql);
+  if (!tokens) return std::string(sql);
+  std::vector<Insertion> insertions;
+  MarkLiterals(sql, *tokens, insertions);
+  if (host::CurrentLanguageIsEnglish()) BracketAliasNames(*tokens, insertions);
+  return WithInsertions(sql, std::move(insertions));
 }
 
 bool NoParens(std::string_view text) {
@@ -130,39 +157,11 @@ bool NoParens(std::string_view text) {
 }
 
 std::string BracketAliases(std::string_view sql) {
-  std::string text = ReplaceNoCase(sql, " AS ", " as ");
-  text = ReplaceNoCase(text, ")as ", ") as ");
-  text = ReplaceNoCase(text, " From ", " from ");
-  text = ReplaceNoCase(text, " Into ", " into ");
-  text = ReplaceNoCase(text, " Union ", " union ");
-  std::vector<std::string> pieces = Split(text, " as ");
-  std::string out = pieces[0];
-  for (size_t i = 1; i < pieces.size(); ++i) {
-    const std::string& piece = pieces[i];
-    size_t cut = std::string::npos;
-    for (std::string_view delim : {",", " from", " into", " union"}) {
-      size_t at = piece.find(delim);
-      if (at != std::string::npos && (cut == std::string::npos || at < cut)) cut = at;
-    }
-    std::string alias = cut == std::string::npos ? piece : piece.substr(0, cut);
-    std::string rest = cut == std::string::npos ? "" : piece.substr(cut);
-    if (NoParens(alias)) {
-      out += " as [" + alias + "]" + rest;
-    } else {
-      out += " as " + piece;
-    }
-  }
-  std::string previous;
-  do {
-    previous = out;
-    out = ReplaceAll(out, "[ ", "[");
-    out = ReplaceAll(out, " ]", "]");
-  } while (out != previous);
-  out = ReplaceAll(out, "[[", "[");
-  out = ReplaceAll(out, "]]", "]");
-  out = ReplaceAll(out, "[N'", "N'");
-  out = ReplaceAll(out, "']", "'");
-  return out;
+  std::optional<db::sql::Tokens> tokens = TokensOf(sql);
+  if (!tokens) return std::string(sql);
+  std::vector<Insertion> insertions;
+  BracketAliasNames(*tokens, insertions);
+  return WithInsertions(sql, std::move(insertions));
 }
 
 std::string RowXml(db::Recordset& recordset) {

@@ -1,7 +1,11 @@
 #include "frame/frame.h"
 
+#include <optional>
 #include <string>
 
+#include "db/text.h"
+#include "db/transaction.h"
+#include "db/type_guards.h"
 #include "frame/convert.h"
 #include "host/errors.h"
 #include "host/messages.h"
@@ -15,25 +19,21 @@ constexpr const char* kDeclaration = "<?xml version='1.0' encoding='utf-8'?>";
 constexpr int32_t kErrObjectNotSet = 91;
 constexpr int32_t kErrUnexpected = static_cast<int32_t>(0x8000FFFF);
 
-std::string HandlerErrorXml(const FrameVariant& variant, int32_t number,
-                            const std::string& description) {
+std::string HandlerErrorXml(const FrameVariant& variant, const ComError& error) {
   switch (variant.error_form) {
     case ErrorForm::kPubMsg:
       return std::string(kDeclaration) +
-             "<error><id>Rembiz:CPubMsg:pubHandle:" + std::to_string(number) + "</id><text>" +
-             XmlEscape(description) + "</text></error>";
+             "<error><id>Rembiz:CPubMsg:pubHandle:" + std::to_string(error.Number()) +
+             "</id><text>" + XmlEscape(error.Description()) + "</text></error>";
     case ErrorForm::kQueryReport:
       return "<error><id>Rembiz:" + std::string(variant.class_name) + ":myHandle</id><text>" +
-             XmlEscape(description) + "</text></error>";
+             XmlEscape(error.Description()) + "</text></error>";
     case ErrorForm::kStandard:
       break;
   }
-  std::string text = variant.busy_message && IsBusyCode(number)
-                         ? host::MessageText("Q7.Rembiz.0159")
-                         : description;
   return std::string(kDeclaration) + "<error><id>Rembiz:" + std::string(variant.class_name) +
-         ":myHandle:" + std::to_string(number) + "</id><text>" + XmlEscape(text) +
-         "</text></error>";
+         ":myHandle:" + std::to_string(error.Number()) + "</id><text>" +
+         XmlEscape(ErrorText(variant, error)) + "</text></error>";
 }
 
 std::string FallbackXml(const FrameVariant& variant, const std::string& name) {
@@ -55,8 +55,13 @@ std::string FallbackXml(const FrameVariant& variant, const std::string& name) {
 
 const OperationEntry* FindOperation(std::span<const OperationEntry> operations,
                                     const std::string& name) {
+  std::string lower;
   for (const OperationEntry& entry : operations) {
     if (entry.name == name) return &entry;
+    if (entry.flags & kLowerCaseName) {
+      if (lower.empty()) lower = db::Lower(name);
+      if (entry.name == lower) return &entry;
+    }
   }
   return nullptr;
 }
@@ -66,25 +71,38 @@ xml::Node OutElement(xml::Node& func) {
   return out ? out : func.AppendElement("out");
 }
 
-// Applies for a task and releases it when the scope ends; the release's own failures are ignored.
-class TaskScope {
- public:
-  TaskScope(host::Session* session, std::string_view code) : session_(session), code_(code) {}
-  ~TaskScope() {
-    if (code_.empty()) return;
-    try {
-      xml::Document scratch;
-      host::ReleaseTask(session_, code_, scratch);
-    } catch (...) {
-    }
+// Calls the procedure of an entry; one that answers its own failures gets its error document.
+bool CallProcedure(const FrameVariant& variant, const OperationEntry& entry, BusinessObject& self,
+                   host::Session& session, db::Connection& cn, xml::Node& func,
+                   xml::Document& answer) {
+  if (entry.own_error.empty()) return entry.procedure(self, session, cn, func, answer);
+  try {
+    return entry.procedure(self, session, cn, func, answer);
+  } catch (const ComError& e) {
+    answer.LoadXml(
+        ProcedureErrorXml(variant.class_name, entry.own_error, e.Number(), ErrorText(variant, e)));
+    return false;
   }
-  TaskScope(const TaskScope&) = delete;
-  TaskScope& operator=(const TaskScope&) = delete;
+}
 
- private:
-  host::Session* session_;
-  std::string_view code_;
-};
+// Runs one operation in its transaction scope. An operation with its own transaction commits
+// on success; with goon="1" the request goes on after a failure, so what the failed operation
+// wrote is undone here instead of by the end of the request.
+bool RunOperation(const FrameVariant& variant, const OperationEntry& entry, BusinessObject& self,
+                  host::Session& session, db::Connection& cn, xml::Node& func,
+                  xml::Document& answer) {
+  std::optional<db::Transaction> own;
+  std::optional<db::Savepoint> step;
+  if (entry.flags & kOwnTransaction) {
+    own.emplace(cn);
+  } else if (cn.InTransaction() && func.Attr("goon") == "1") {
+    step.emplace(cn);
+  }
+  bool result = CallProcedure(variant, entry, self, session, cn, func, answer);
+  if (own) result ? own->Commit() : own->Rollback();
+  if (step) result ? step->Release() : step->Rollback();
+  return result;
+}
 
 }  // namespace
 
@@ -100,29 +118,49 @@ std::string ProcedureErrorXml(std::string_view class_name, std::string_view proc
          XmlEscape(description) + "</text></error>";
 }
 
+std::string ErrorText(const FrameVariant& variant, const ComError& error) {
+  if (variant.busy_message && IsBusyCode(error.Number())) {
+    return host::MessageText("Q7.Rembiz.0159");
+  }
+  if (std::optional<db::ValueRefusal> refusal = db::ReadValueRefusal(error)) {
+    using Kind = db::ValueRefusal::Kind;
+    switch (refusal->kind) {
+      case Kind::kTooLong:
+        return host::MessageText("Rembiz.Value.TooLong", "", refusal->column,
+                                 std::to_string(refusal->limit));
+      case Kind::kOutOfRange:
+        return host::MessageText("Rembiz.Value.OutOfRange", "", refusal->column);
+      case Kind::kNotNumber:
+        return host::MessageText("Rembiz.Value.NotNumber", "", refusal->column);
+      case Kind::kNotText:
+        return host::MessageText("Rembiz.Value.NotText", "", refusal->column);
+    }
+  }
+  return error.Description();
+}
+
 void RunFrame(const FrameVariant& variant, std::span<const OperationEntry> operations,
               BusinessObject& self, host::Session* session, xml::Document& request) {
   if (auto* state = dynamic_cast<RequestState*>(&self)) state->ResetRequestState();
   bool has_entry_task =
       !variant.task_code.empty() && (variant.entry_task == EntryTask::kBeforeConnect ||
                                      variant.entry_task == EntryTask::kAfterConnect);
-  std::unique_ptr<TaskScope> entry_task;
+  // Declared in this order so that the transaction ends before the connection and the task last.
+  std::optional<host::TaskHold> entry_task;
   db::Connection cn;
-  bool lazy_open = false;
+  std::optional<db::Transaction> transaction;
   try {
-    if (variant.error_form == ErrorForm::kPubMsg) {
-      // The public service connects first and only then reads the language, so a missing session
-      // ends in its handler's error document.
-      if (!session) throw ComError(kErrObjectNotSet, host::MessageText("Q7.Rembiz.0001"));
-    } else if (!session) {
-      if (has_entry_task) entry_task = std::make_unique<TaskScope>(session, variant.task_code);
-      throw ComError(kErrBusiness, host::MessageText("Q7.Rembiz.0001"));
+    if (!session) {
+      // The public service connects first and only then reads the language, so a missing
+      // session ends in its handler's error document.
+      throw ComError(variant.error_form == ErrorForm::kPubMsg ? kErrObjectNotSet : kErrBusiness,
+                     host::MessageText("Q7.Rembiz.0001"));
     }
     host::SetCurrentLanguage(session->LanguageId());
 
     auto apply_entry_task = [&]() {
-      entry_task = std::make_unique<TaskScope>(session, variant.task_code);
-      return host::ApplyTask(session, variant.task_code, request);
+      entry_task.emplace(session, variant.task_code, request);
+      return entry_task->Applied();
     };
     if (has_entry_task && variant.entry_task == EntryTask::kBeforeConnect && !apply_entry_task()) {
       return;  // the request already holds the refusal
@@ -134,7 +172,7 @@ void RunFrame(const FrameVariant& variant, std::span<const OperationEntry> opera
     if (has_entry_task && variant.entry_task == EntryTask::kAfterConnect && !apply_entry_task()) {
       return;
     }
-    if (variant.transactions == Transactions::kWholeRequest) cn.BeginTrans();
+    if (variant.transactions == Transactions::kWholeRequest) transaction.emplace(cn);
 
     bool stopped = false;
     for (xml::Node func : request.SelectNodes("//func")) {
@@ -147,25 +185,17 @@ void RunFrame(const FrameVariant& variant, std::span<const OperationEntry> opera
 
       if (entry->flags & kCheckHostLock) host::CheckHostLock(*session);
       if ((entry->flags & kOpensTransaction) && variant.transactions == Transactions::kLazy &&
-          !lazy_open) {
-        cn.SetCommandTimeout(5);
-        cn.BeginTrans();
-        cn.SetCommandTimeout(20);
-        lazy_open = true;
+          !transaction) {
+        transaction.emplace(cn, 5, 20);
       }
       // An operation with a task of its own applies for it in every class, also in those
       // whose other operations need none.
       if (!entry->task_code.empty()) {
-        TaskScope task(session, entry->task_code);
-        if (host::ApplyTask(session, entry->task_code, answer)) {
-          if (entry->flags & kOwnTransaction) cn.BeginTrans();
-          result = entry->procedure(self, *session, cn, func, answer);
-          if (entry->flags & kOwnTransaction) result ? cn.CommitTrans() : cn.RollbackTrans();
-        }
+        host::TaskHold task(session, entry->task_code, answer);
+        if (task.Applied())
+          result = RunOperation(variant, *entry, self, *session, cn, func, answer);
       } else {
-        if (entry->flags & kOwnTransaction) cn.BeginTrans();
-        result = entry->procedure(self, *session, cn, func, answer);
-        if (entry->flags & kOwnTransaction) result ? cn.CommitTrans() : cn.RollbackTrans();
+        result = RunOperation(variant, *entry, self, *session, cn, func, answer);
       }
 
       if (!result && answer.Empty()) answer.LoadXml(FallbackXml(variant, name));
@@ -176,20 +206,13 @@ void RunFrame(const FrameVariant& variant, std::span<const OperationEntry> opera
       }
     }
 
-    if (variant.transactions == Transactions::kWholeRequest) {
-      stopped ? cn.RollbackTrans() : cn.CommitTrans();
-    } else if (lazy_open) {
-      stopped ? cn.RollbackTrans() : cn.CommitTrans();
-      lazy_open = false;
-    }
+    if (transaction) stopped ? transaction->Rollback() : transaction->Commit();
   } catch (const ComError& e) {
-    request.LoadXml(HandlerErrorXml(variant, e.Number(), e.Description()));
+    transaction.reset();
+    request.LoadXml(HandlerErrorXml(variant, e));
   } catch (const std::exception& e) {
-    request.LoadXml(HandlerErrorXml(variant, kErrUnexpected, e.what()));
-  }
-  try {
-    if (cn.InTransaction()) cn.RollbackTrans();
-  } catch (...) {
+    transaction.reset();
+    request.LoadXml(HandlerErrorXml(variant, ComError(kErrUnexpected, e.what())));
   }
 }
 
@@ -206,7 +229,8 @@ bool BusinessObject::InvokePublic(std::string_view procedure, host::Session&, db
 bool FramedClass::InvokePublic(std::string_view procedure, host::Session& session,
                                db::Connection& cn, xml::Node& node, xml::Document& answer) {
   for (const OperationEntry& entry : PublicProcedures()) {
-    if (entry.name == procedure) return entry.procedure(*this, session, cn, node, answer);
+    if (entry.name == procedure)
+      return CallProcedure(Variant(), entry, *this, session, cn, node, answer);
   }
   return BusinessObject::InvokePublic(procedure, session, cn, node, answer);
 }

@@ -36,6 +36,7 @@ enum OperationFlags : unsigned {
   kCheckHostLock = 1,     // CheckHostLock before the procedure
   kOpensTransaction = 2,  // opens the lazy transaction
   kOwnTransaction = 4,    // runs in its own transaction: committed on true, rolled back on false
+  kLowerCaseName = 8,     // the request's name is lower-cased before it is compared
 };
 
 // Every operation procedure has this shape: session, open connection, its `func` element and the
@@ -48,6 +49,9 @@ struct OperationEntry {
   Procedure procedure;
   unsigned flags = 0;
   std::string_view task_code = {};  // per-operation task
+  // The procedure's name when its failures answer under `out` with its own error document
+  // ("Rembiz:<class>:<procedure>:<number>") instead of replacing the whole request.
+  std::string_view own_error = {};
 };
 
 template <class T>
@@ -68,7 +72,14 @@ bool InvokeMember(BusinessObject& self, host::Session& session, db::Connection& 
 template <auto Proc>
 constexpr OperationEntry Op(std::string_view name, unsigned flags = 0,
                             std::string_view task_code = {}) {
-  return OperationEntry{name, &InvokeMember<Proc>, flags, task_code};
+  return OperationEntry{name, &InvokeMember<Proc>, flags, task_code, {}};
+}
+
+// An entry whose procedure answers its failures with its own error document:
+// OwnErrors(Op<&CLoan::GetVoucherHead>("vchgetloanheaddata"), "GetVoucherHead").
+constexpr OperationEntry OwnErrors(OperationEntry entry, std::string_view procedure) {
+  entry.own_error = procedure;
+  return entry;
 }
 
 // Runs one request through the frame.
@@ -81,6 +92,10 @@ bool IsBusyCode(int32_t number);
 // The error document a procedure loads as its own answer.
 std::string ProcedureErrorXml(std::string_view class_name, std::string_view procedure,
                               int32_t number, std::string_view description);
+
+// What the caller reads of an error: the busy text for the database's busy codes (classes that
+// say so), a value the database refused named by its field, else the error's own description.
+std::string ErrorText(const FrameVariant& variant, const ComError& error);
 
 // Base of the business classes: myHandle runs the frame with the class's variant and table.
 class FramedClass : public BusinessObject {

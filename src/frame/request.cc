@@ -1,7 +1,5 @@
 #include "frame/request.h"
 
-#include <cmath>
-
 #include "db/error.h"
 #include "db/text.h"
 #include "frame/convert.h"
@@ -47,12 +45,21 @@ std::string OptionalNumber(const std::string& text, std::string_view what) {
   return SqlNumber(db::Variant(text));
 }
 
+std::string NumberOf(const xml::Node& node, std::string_view name) {
+  std::string number = OptionalNumber(node.Attr(name), name);
+  return number.empty() ? "Null" : number;
+}
+
+std::string RequiredNumber(const xml::Node& node, std::string_view name,
+                           std::string_view missing_key) {
+  if (db::Trim(node.Attr(name)).empty()) Raise(kErrBusiness, missing_key);
+  return NumberOf(node, name);
+}
+
 std::optional<std::string> RowVersion(const std::string& text) {
   if (!IsNumeric(db::Variant(text))) return std::nullopt;
   return SqlNumber(db::Variant(text));
 }
-
-double RoundMoney(double value) { return std::round(value * 10000.0) / 10000.0; }
 
 bool Exists(db::Connection& cn, const std::string& sql) {
   return !cn.Execute(NormalizeSql(sql)).Eof();

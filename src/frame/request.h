@@ -22,6 +22,13 @@ bool Present(const xml::Node& node, std::string_view name);
 // pages lose their empty time of day ("2004-03-05T00:00:00" becomes '2004-03-05').
 std::string ValueOf(const xml::Node& node, std::string_view name);
 
+// A number of a record (an attribute) for SQL: "Null" when missing or empty, its SQL text when it
+// is a number; anything else is an invalid request naming the attribute, never pasted.
+std::string NumberOf(const xml::Node& node, std::string_view name);
+// The same for a number the record must carry: missing or empty raises `missing_key`.
+std::string RequiredNumber(const xml::Node& node, std::string_view name,
+                           std::string_view missing_key);
+
 // An integer that goes into SQL unquoted (AutoID, counts); anything else is an invalid request.
 std::string RequireInteger(const std::string& text, std::string_view what);
 // A number of the request: "" when empty, its SQL text when numeric, else an invalid request.
@@ -29,9 +36,6 @@ std::string OptionalNumber(const std::string& text, std::string_view what);
 // A row version of the request, or nullopt when it is no number (it then matches no row).
 std::optional<std::string> RowVersion(const std::string& text);
 [[noreturn]] void InvalidNumber(std::string_view what, std::string_view text);
-
-// Amounts are money: four decimals.
-double RoundMoney(double value);
 
 // True when the query finds a row.
 bool Exists(db::Connection& cn, const std::string& sql);

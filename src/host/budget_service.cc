@@ -1,8 +1,8 @@
 #include "host/budget_service.h"
 
 #include <algorithm>
-#include <cstdio>
 
+#include "db/money.h"
 #include "host/messages.h"
 #include "host/service_sql.h"
 
@@ -11,12 +11,6 @@ namespace {
 
 // Amounts are money: differences below half a cent do not count.
 constexpr double kCent = 0.005;
-
-std::string MoneyText(double value) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%.2f", value);
-  return buf;
-}
 
 class TableBudgetService : public BudgetService {
  public:
@@ -109,14 +103,14 @@ class TableBudgetService : public BudgetService {
       std::string label = Label(entry.item, values);
       if (budget.Value("iControl").ToInt() == 1) {
         outcome->result = kOverBudget;
-        outcome->text = MessageText("Rembiz.Host.BudgetOver", "", label, MoneyText(entry.amount),
-                                    MoneyText(available));
+        outcome->text = MessageText("Rembiz.Host.BudgetOver", "", label,
+                                    db::CentsText(entry.amount), db::CentsText(available));
         return true;
       }
       Record(entry, values, entry.amount, kWarned);
       outcome->result = kWarned;
-      outcome->text = MessageText("Rembiz.Host.BudgetWarning", "", label, MoneyText(entry.amount),
-                                  MoneyText(available));
+      outcome->text = MessageText("Rembiz.Host.BudgetWarning", "", label,
+                                  db::CentsText(entry.amount), db::CentsText(available));
       return true;
     });
   }

@@ -13,15 +13,6 @@ namespace {
 // "Operation is not allowed when the object is closed."
 constexpr int32_t kErrObjectClosed = static_cast<int32_t>(0x800A0E78);
 
-}  // namespace
-
-db::Connection& LedgerDb::Connection() const {
-  if (!cn_) throw ComError(kErrObjectClosed, "The ledger database is not open.", "LedgerDb");
-  return *cn_;
-}
-
-namespace {
-
 // What one cheque pays, as the book document names it.
 struct ChequeData {
   std::string code, number, settle, date, remark, department, person, receiver;

@@ -1,7 +1,7 @@
-// The ledger's cheque register as the expense module uses it: a database object bound to the
-// account connection, the ledger's public services for a system, and the cheque book that
-// checks and registers cheques. A cheque number is unique per bank account (the ledger account
-// of the bank); the register lives in Host_Cheque.
+// The ledger's cheque register as the expense module uses it: the cheque book that checks and
+// registers cheques through the ledger's database object and public services (host/ledger.h).
+// A cheque number is unique per bank account (the ledger account of the bank); the register
+// lives in Host_Cheque.
 #pragma once
 
 #include <memory>
@@ -9,38 +9,10 @@
 #include <string_view>
 
 #include "db/connection.h"
+#include "host/ledger.h"
 #include "host/session.h"
 
 namespace rembiz::host {
-
-class LedgerDb {
- public:
-  bool openDatabase(db::Connection& cn) {
-    cn_ = &cn;
-    return true;
-  }
-  void oclose() { cn_ = nullptr; }
-  // The bound connection; ComError when the database is not open.
-  db::Connection& Connection() const;
-
- private:
-  db::Connection* cn_ = nullptr;
-};
-
-class LedgerCommon {
- public:
-  bool InitPubs2(LedgerDb& database, std::string_view system_id) {
-    database_ = &database;
-    system_id_ = std::string(system_id);
-    return true;
-  }
-  LedgerDb* Database() const { return database_; }
-  const std::string& SystemId() const { return system_id_; }
-
- private:
-  LedgerDb* database_ = nullptr;
-  std::string system_id_;
-};
 
 class ChequeBook {
  public:

@@ -5,6 +5,7 @@
 
 #include "db/connection.h"
 #include "db/error.h"
+#include "db/text.h"
 #include "host/embedded_files.h"
 #include "host/passwords.h"
 
@@ -30,6 +31,38 @@ void RunScripts(db::Connection& cn, std::string_view prefix, std::string_view ye
       throw ComError(e.Number(), std::string(file.path) + ": " + e.Description(), e.Source());
     }
   }
+}
+
+[[noreturn]] void RefuseSetup(const std::string& text) {
+  throw ComError(static_cast<int32_t>(0x80004005), text, "Rembiz.Setup");
+}
+
+std::string Quoted(std::string_view text) { return "'" + db::SqlEscape(text) + "'"; }
+
+// The system rows of an empty company: the account and its year with twelve calendar-month
+// periods, the write lock (off), and the one administrator of the account.
+void CreateCompany(db::Connection& cn, const InitOptions& options, const std::string& year) {
+  std::string account = Quoted(options.account);
+  std::string admin = Quoted(options.admin_user);
+  std::string name =
+      Quoted(options.account_name.empty() ? "Account " + options.account : options.account_name);
+  cn.ExecuteNative(
+      "INSERT INTO UA_Account (cAcc_Id, cAcc_Name, iYear, iMonth, cAcc_Master, bGroup, ccurcode, "
+      "ccurname) VALUES (" +
+      account + ", " + name + ", " + year + ", 1, " + admin + ", 0, 'RMB', '人民币');" +
+      "INSERT INTO UA_AccountYear (cAcc_Id, iYear, bClosed) VALUES (" + account + ", " + year +
+      ", 0);" +
+      "INSERT INTO UA_Period (cAcc_Id, iYear, iId, dBegin, dEnd, bIsDelete) "
+      "WITH RECURSIVE m(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM m WHERE i < 12) SELECT " +
+      account + ", " + year + ", i, date('" + year + "-01-01', '+' || (i - 1) || ' months'), " +
+      "date('" + year + "-01-01', '+' || i || ' months', '-1 day'), 0 FROM m;" +
+      "INSERT INTO UA_LockState (cAcc_Id, iYear, cSub_Id, iCode, bFlag) VALUES (" + account + ", " +
+      year + ", 'EC', 204, 0);" +
+      "INSERT INTO UA_User (cUser_Id, cUser_Name, cPassword, bAdmin, cLocaleId) VALUES (" + admin +
+      ", " + Quoted(options.admin_name) + ", " + Quoted(HashPassword(options.admin_password)) +
+      ", 1, 'zh-CN');" +
+      "INSERT INTO UA_HoldAuth (cAcc_Id, iYear, cUser_Id, iIsUser, cAuth_Id) VALUES (" + account +
+      ", " + year + ", " + admin + ", 1, 'ADMIN');");
 }
 
 void RemoveDatabase(const fs::path& file) {
@@ -95,20 +128,29 @@ std::string ExpandPlaceholders(std::string_view script, std::string_view year) {
 
 void InitDataDirectory(const DataDir& dir, const InitOptions& options) {
   std::string year = options.year.empty() ? CurrentYearText() : options.year;
+  if (year.size() != 4 || year.find_first_not_of("0123456789") != std::string::npos) {
+    RefuseSetup("The fiscal year '" + year + "' is not a year.");
+  }
+  if (!options.demo) {
+    if (options.admin_password.empty()) {
+      RefuseSetup("A company without the demo data needs a password for its administrator.");
+    }
+    if (options.admin_user.empty() || options.admin_user.size() > 20 ||
+        options.admin_name.empty() || options.account.empty() || options.account.size() > 3) {
+      RefuseSetup(
+          "The account code (up to 3 characters) and the administrator's id (up to 20) "
+          "and name are required.");
+    }
+  }
   fs::path system = dir.SystemDatabase();
   fs::path account = dir.AccountDatabase(options.account, year);
   if (!options.force && (fs::exists(system) || fs::exists(account))) {
-    throw ComError(static_cast<int32_t>(0x80004005),
-                   "The data directory " + dir.Path().string() +
-                       " already holds databases; use --force to replace them.",
-                   "Rembiz.Setup");
+    RefuseSetup("The data directory " + dir.Path().string() +
+                " already holds databases; use --force to replace them.");
   }
   std::error_code ec;
   fs::create_directories(dir.Path(), ec);
-  if (ec) {
-    throw ComError(static_cast<int32_t>(0x80004005),
-                   "Cannot create " + dir.Path().string() + ": " + ec.message(), "Rembiz.Setup");
-  }
+  if (ec) RefuseSetup("Cannot create " + dir.Path().string() + ": " + ec.message());
   db::ClearConnectionPool();
   RemoveDatabase(system);
   RemoveDatabase(account);
@@ -121,7 +163,11 @@ void InitDataDirectory(const DataDir& dir, const InitOptions& options) {
     cn.Open(db::FormatConnectionString(sys), db::Connection::OpenMode::kCreate);
     cn.ExecuteNative("BEGIN");
     RunScripts(cn, "schema/system/", year);
-    if (options.demo) RunScripts(cn, "schema/demo/system/", year);
+    if (options.demo) {
+      RunScripts(cn, "schema/demo/system/", year);
+    } else {
+      CreateCompany(cn, options, year);
+    }
     cn.ExecuteNative("COMMIT");
   }
   {
@@ -129,7 +175,7 @@ void InitDataDirectory(const DataDir& dir, const InitOptions& options) {
     cn.Open(dir.ConnectionString(options.account, year), db::Connection::OpenMode::kCreate);
     cn.ExecuteNative("BEGIN");
     RunScripts(cn, "schema/account/", year);
-    if (options.demo) RunScripts(cn, "schema/demo/account/", year);
+    RunScripts(cn, options.demo ? "schema/demo/account/" : "schema/company/account/", year);
     cn.ExecuteNative("COMMIT");
   }
   db::ClearConnectionPool();

@@ -27,10 +27,16 @@ struct InitOptions {
   bool force = false;  // replace existing databases
   std::string account = "001";
   std::string year;  // empty: the current year
+  // Without the demo: an empty company with the module's options and voucher cards, and one
+  // administrator, whose password must be given (there is no default password).
+  std::string account_name;  // empty: "Account " + account
+  std::string admin_user = "admin";
+  std::string admin_name = "Administrator";  // recorded on the vouchers the administrator enters
+  std::string admin_password;
 };
 
 // Creates the databases in the directory (made if missing). Refuses, with ComError, to touch
-// existing databases unless `force`.
+// existing databases unless `force`, and an empty company without an administrator password.
 void InitDataDirectory(const DataDir& dir, const InitOptions& options);
 
 // Runs one schema script (SQLite text) after replacing the demo placeholders {{YEAR}},

@@ -5,6 +5,7 @@
 
 #include "db/error.h"
 #include "db/text.h"
+#include "db/transaction.h"
 #include "db/variant.h"
 #include "host/database_setup.h"
 #include "xml/document.h"
@@ -161,21 +162,16 @@ class TableDocNumber : public DocNumber {
 
     // Taking a number is one short write of its own, unless the caller's transaction is open:
     // then it belongs to that transaction, whose write lock already keeps others waiting.
-    bool own = take && !cn_->InTransaction();
-    if (own) cn_->BeginTrans();
-    try {
-      std::string number;
-      for (int attempt = 0;; ++attempt) {
-        int64_t serial = take ? TakeSerial(seed_key) : PeekSerial(seed_key, attempt);
-        number = prefix + Padded(serial, format_.serial_length);
-        if (!format_.retry || !InUse(number) || attempt >= kMaxRetries) break;
-      }
-      if (own) cn_->CommitTrans();
-      return number;
-    } catch (...) {
-      if (own) cn_->RollbackTrans();
-      throw;
+    std::optional<db::Transaction> own;
+    if (take && !cn_->InTransaction()) own.emplace(*cn_);
+    std::string number;
+    for (int attempt = 0;; ++attempt) {
+      int64_t serial = take ? TakeSerial(seed_key) : PeekSerial(seed_key, attempt);
+      number = prefix + Padded(serial, format_.serial_length);
+      if (!format_.retry || !InUse(number) || attempt >= kMaxRetries) break;
     }
+    if (own) own->Commit();
+    return number;
   }
 
  private:

@@ -5,6 +5,7 @@
 
 #include "db/connection.h"
 #include "db/text.h"
+#include "db/transaction.h"
 #include "db/variant.h"
 #include "xml/document.h"
 #include "xml/escape.h"
@@ -81,16 +82,11 @@ class TableGridLayout : public GridLayout {
     }
     db::Connection cn;
     cn.Open(connection_string_);
-    cn.BeginTrans();
-    try {
-      cn.Execute("delete from Host_ColumnLayout where cKey=" + db::SqlText(key) +
-                 " and cUser_Id=" + db::SqlText(user_));
-      for (const std::string& row : rows) cn.Execute(row);
-      cn.CommitTrans();
-    } catch (...) {
-      cn.RollbackTrans();
-      throw;
-    }
+    db::Transaction transaction(cn);
+    cn.Execute("delete from Host_ColumnLayout where cKey=" + db::SqlText(key) +
+               " and cUser_Id=" + db::SqlText(user_));
+    for (const std::string& row : rows) cn.Execute(row);
+    transaction.Commit();
     return true;
   }
 

@@ -73,7 +73,6 @@ std::unique_ptr<LocalSession> LocalSession::Open(const DataDir& dir,
   s->account_ = request.account;
   s->year_ = request.year.empty() ? CurrentYearText() : request.year;
   s->language_ = request.language.empty() ? "zh-CN" : request.language;
-  s->user_id_ = request.user;
   s->client_ = request.client;
   s->system_db_ = dir.SystemDatabase().string();
   if (s->year_.size() != 4 || !std::all_of(s->year_.begin(), s->year_.end(), ::isdigit)) {
@@ -82,9 +81,13 @@ std::unique_ptr<LocalSession> LocalSession::Open(const DataDir& dir,
 
   db::Connection cn;
   cn.Open(SystemConnectionString(dir));
-  db::Recordset user = cn.Execute("select cUser_Name, bAdmin from UA_User where cUser_Id = " +
-                                  db::SqlText(request.user) + " and bDisabled = 0");
+  db::Recordset user =
+      cn.Execute("select cUser_Id, cUser_Name, bAdmin from UA_User where cUser_Id = " +
+                 db::SqlText(request.user) + " and bDisabled = 0");
   if (user.Eof()) Refuse("The operator '" + request.user + "' does not exist.");
+  // User codes compare without regard to case; the session carries the code as stored, so that
+  // rights, tasks and flows see one user however the name was typed.
+  s->user_id_ = user.Text("cUser_Id");
   s->user_name_ = user.Text("cUser_Name");
   s->admin_ = user.Value("bAdmin").ToBool();
 
@@ -101,16 +104,16 @@ std::unique_ptr<LocalSession> LocalSession::Open(const DataDir& dir,
   db::Recordset rights = cn.Execute(
       "select h.cAuth_Id from UA_HoldAuth h where h.cAcc_Id = " + db::SqlText(s->account_) +
       " and h.iYear = " + s->year_ +
-      " and ((h.iIsUser = 1 and h.cUser_Id = " + db::SqlText(request.user) +
+      " and ((h.iIsUser = 1 and h.cUser_Id = " + db::SqlText(s->user_id_) +
       ") or (h.iIsUser = 0 and h.cUser_Id in (select cGroup_Id from "
       "UA_Role where cUser_Id = " +
-      db::SqlText(request.user) + ")))");
+      db::SqlText(s->user_id_) + ")))");
   for (rights.MoveFirst(); !rights.Eof(); rights.MoveNext()) {
     s->rights_.insert(rights.Text("cAuth_Id"));
   }
   if (s->rights_.count("ADMIN")) s->admin_ = true;
   if (!s->admin_ && s->rights_.empty()) {
-    Refuse("The operator '" + request.user + "' holds no right in account " + s->account_ +
+    Refuse("The operator '" + s->user_id_ + "' holds no right in account " + s->account_ +
            ", year " + s->year_ + ".");
   }
 

@@ -40,6 +40,26 @@ bool ReleaseTask(Session* session, std::string_view task_code, xml::Document& do
   return RunTask(session, task_code, 0, "Q7.Rembiz.0369", doc);
 }
 
+TaskHold::TaskHold(Session* session, std::string_view task_code, xml::Document& refusal)
+    : session_(session), code_(task_code), refusal_(&refusal) {
+  applied_ = ApplyTask(session_, code_, refusal);
+}
+
+TaskHold::TaskHold(Session* session, std::string_view task_code)
+    : session_(session), code_(task_code), refusal_(&own_refusal_) {
+  applied_ = ApplyTask(session_, code_, own_refusal_);
+}
+
+TaskHold::~TaskHold() {
+  try {
+    xml::Document scratch;
+    ReleaseTask(session_, code_, scratch);
+  } catch (...) {
+  }
+}
+
+std::string TaskHold::RefusalText() const { return refusal_->SelectSingleNode("//text").Text(); }
+
 void CheckHostLock(Session& session) {
   bool blocked = session.QueryState(204, "EC", std::atoi(session.FiscalYear().c_str()));
   if (blocked) Raise(kErrBusiness, "Q7.Rembiz.0039");

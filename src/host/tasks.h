@@ -1,6 +1,7 @@
 // Function tasks and the write lock, as every class applies for them.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 #include "host/session.h"
@@ -15,5 +16,28 @@ bool ApplyTask(Session* session, std::string_view task_code, xml::Document& doc)
 bool ReleaseTask(Session* session, std::string_view task_code, xml::Document& doc);
 // Raises "Q7.Rembiz.0039" when writing is blocked in the session's account and year.
 void CheckHostLock(Session& session);
+
+// A function task held for a scope: applied for when made, released when the scope ends however
+// it ends (the release's own failures are ignored, as at the end of every request).
+class TaskHold {
+ public:
+  // A refusal's error document goes into `refusal`.
+  TaskHold(Session* session, std::string_view task_code, xml::Document& refusal);
+  // The same, keeping the refusal (RefusalText).
+  TaskHold(Session* session, std::string_view task_code);
+  ~TaskHold();
+  TaskHold(const TaskHold&) = delete;
+  TaskHold& operator=(const TaskHold&) = delete;
+
+  bool Applied() const { return applied_; }
+  std::string RefusalText() const;
+
+ private:
+  Session* session_;
+  std::string code_;
+  xml::Document own_refusal_;
+  const xml::Document* refusal_;
+  bool applied_ = false;
+};
 
 }  // namespace rembiz::host

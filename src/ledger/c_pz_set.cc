@@ -1,9 +1,38 @@
-// CPzSet: registered with its frame; its operations are added with the subsystem.
+// CPzSet: the settings ledger voucher generation reads: the account of an expense-side line by
+// operation type, item and currency (EC_PzSet_IO), of a payment-side line by payment direction,
+// settlement style, bank and currency (EC_PzSet_OP), and the options that decide which lines
+// merge (AccInformation, system "EC", ids "2…"). One transaction per request: a save request
+// is applied in document order, and a refused element undoes the whole request.
+#include <span>
+#include <string>
+
+#include "db/text.h"
+#include "frame/convert.h"
 #include "frame/frame.h"
 #include "frame/registry.h"
+#include "frame/request.h"
+#include "host/errors.h"
+#include "host/messages.h"
 
 namespace rembiz::ledger {
 namespace {
+
+using frame::NormalizeSql;
+using host::MessageText;
+
+class CPzSet : public frame::FramedClass {
+ public:
+  bool GetIOKM(host::Session& session, db::Connection& cn, xml::Node& func, xml::Document& answer);
+  bool SaveIOKM(host::Session& session, db::Connection& cn, xml::Node& func, xml::Document& answer);
+  bool GetOPKM(host::Session& session, db::Connection& cn, xml::Node& func, xml::Document& answer);
+  bool SaveOPKM(host::Session& session, db::Connection& cn, xml::Node& func, xml::Document& answer);
+  bool GetHB(host::Session& session, db::Connection& cn, xml::Node& func, xml::Document& answer);
+  bool SaveHB(host::Session& session, db::Connection& cn, xml::Node& func, xml::Document& answer);
+
+ protected:
+  const frame::FrameVariant& Variant() const override;
+  std::span<const frame::OperationEntry> Operations() const override;
+};
 
 constexpr frame::FrameVariant kVariant{
     .class_name = "CPzSet",
@@ -14,9 +43,181 @@ constexpr frame::FrameVariant kVariant{
     .busy_message = false,
 };
 
-const frame::ClassRegistrar kRegistrar("Rembiz.CPzSet", [] {
-  return std::make_unique<frame::EmptyClass>(kVariant);
-});
+constexpr frame::OperationEntry kOperations[] = {
+    frame::Op<&CPzSet::GetOPKM>("getopkm"), frame::Op<&CPzSet::SaveOPKM>("saveopkm"),
+    frame::Op<&CPzSet::GetIOKM>("getiokm"), frame::Op<&CPzSet::SaveIOKM>("saveiokm"),
+    frame::Op<&CPzSet::GetHB>("gethb"),     frame::Op<&CPzSet::SaveHB>("savehb"),
+};
+
+const frame::ClassRegistrar kRegistrar("Rembiz.CPzSet", [] { return std::make_unique<CPzSet>(); });
+
+void AnswerRows(db::Connection& cn, const std::string& sql, xml::Document& answer) {
+  db::Recordset rs = cn.Execute(NormalizeSql(sql));
+  answer.LoadXml("<Rows>" + frame::RowXml(rs) + "</Rows>");
+}
+
+std::string IOListSql() {
+  return "SELECT GUID, strOperatType, strOperatName, strIOItemCode, strIOItemName , strCurrency, "
+         "strCode, strCodeName, blnModiDire, Cast(ts As money) As ts From dbo.vwECIOKM ORDER BY "
+         "strOperatType, strIOItemCode";
+}
+
+// The payment direction is stored as its zh-CN word and shown in the user's language.
+std::string OPListSql() {
+  return "SELECT GUID, case strOperatType when " +
+         db::SqlText(MessageText("Q7.Rembiz.0186", "zh-CN")) + " then " +
+         db::SqlText(MessageText("Q7.Rembiz.0186")) + " else " +
+         db::SqlText(MessageText("Q7.Rembiz.0185")) +
+         " end As strOperatType, strBalanceType, strBalanceName, strBankID, cBName, cBAccount, "
+         "strCurrency, strCode, strCodeName, Cast(ts As money) As ts From dbo.vwECOPKM ORDER BY "
+         "strOperatType, strBalanceType, strBankID";
+}
+
+std::string HBListSql() {
+  return "SELECT cName As strName, cValue As strValue From dbo.AccInformation WHERE (cSysID = "
+         "'EC') AND (cID LIKE '2%') Order By cID";
+}
+
+// Runs one statement of a save, which must touch exactly one row; a violation of the setting's
+// unique index is reported as its message.
+void SaveOne(db::Connection& cn, const std::string& sql, std::string_view failed_key,
+             std::string_view index, std::string_view duplicate_key) {
+  int64_t affected = 0;
+  try {
+    cn.Execute(NormalizeSql(sql), &affected);
+  } catch (const ComError& e) {
+    if (e.Description().find(index) != std::string::npos) Raise(kErrBusiness, duplicate_key);
+    throw;
+  }
+  if (affected != 1) Raise(kErrBusiness, failed_key);
+}
+
+// One setting of a save request: its edit mode, key and row version.
+struct Edit {
+  std::string mode;
+  std::string guid;
+  std::string ts;  // "" when the request's value is no number: it then matches no row
+};
+
+Edit EditOf(const xml::Node& element) {
+  Edit edit{element.Attr("P"), db::SqlText(element.Attr("GUID")), ""};
+  if (edit.mode != "1" && edit.mode != "2" && edit.mode != "3") {
+    Raise(kErrBusiness, "Q7.Rembiz.0048");
+  }
+  edit.ts = frame::RowVersion(element.Attr("ts")).value_or("null");
+  return edit;
+}
+
+// Writes the settings of a save request into `table`: `columns` name the table's columns and
+// `values` give each element's SQL literals in the same order.
+void SaveSettings(db::Connection& cn, const xml::Node& func, const std::string& table,
+                  const std::vector<std::string>& columns,
+                  std::vector<std::string> (*values)(const xml::Node&),
+                  std::string_view duplicate_key) {
+  const std::string index = "IX_" + table;
+  for (const xml::Node& element : func.Child("in").Children()) {
+    Edit edit = EditOf(element);
+    if (edit.mode == "3") {
+      SaveOne(
+          cn,
+          "Delete " + table + " Where GUID = " + edit.guid + " And Cast(ts As money) = " + edit.ts,
+          "Q7.Rembiz.0047", index, duplicate_key);
+      continue;
+    }
+    std::vector<std::string> literals = values(element);
+    if (edit.mode == "1") {
+      std::string names, list;
+      for (size_t i = 0; i < columns.size(); ++i) {
+        names += (i ? "," : "") + columns[i];
+        list += (i ? "," : "") + literals[i];
+      }
+      SaveOne(cn, "Insert Into " + table + " (" + names + ") Values (" + list + ")",
+              "Q7.Rembiz.0046", index, duplicate_key);
+    } else {
+      std::string sets;
+      for (size_t i = 0; i < columns.size(); ++i) {
+        sets += (i ? ", " : "") + columns[i] + " = " + literals[i];
+      }
+      SaveOne(cn,
+              "Update " + table + " Set " + sets + " Where Cast(ts As money) = " + edit.ts +
+                  " And GUID = " + edit.guid,
+              "Q7.Rembiz.0047", index, duplicate_key);
+    }
+  }
+}
+
+// A text column: quoted, Null when empty.
+std::string Optional(const xml::Node& element, std::string_view name) {
+  return frame::SqlValue(db::Variant(element.Attr(name)));
+}
+
+std::vector<std::string> IOValues(const xml::Node& element) {
+  return {db::SqlText(element.Attr("strOperatType")), Optional(element, "strIOItemCode"),
+          Optional(element, "strCurrency"), db::SqlText(element.Attr("strCode")),
+          frame::ToBool(db::Variant(element.Attr("blnModiDire"))) ? "1" : "0"};
+}
+
+std::vector<std::string> OPValues(const xml::Node& element) {
+  // The direction is compared in the user's language and stored as its zh-CN word.
+  bool payment = element.Attr("strOperatType") == MessageText("Q7.Rembiz.0186");
+  std::string kind = MessageText(payment ? "Q7.Rembiz.0186" : "Q7.Rembiz.0185", "zh-CN");
+  return {db::SqlText(kind), Optional(element, "strBalanceType"), Optional(element, "strBankID"),
+          Optional(element, "strCurrency"), db::SqlText(element.Attr("strCode"))};
+}
 
 }  // namespace
+
+const frame::FrameVariant& CPzSet::Variant() const { return kVariant; }
+std::span<const frame::OperationEntry> CPzSet::Operations() const { return kOperations; }
+
+bool CPzSet::GetIOKM(host::Session&, db::Connection& cn, xml::Node&, xml::Document& answer) {
+  AnswerRows(cn, IOListSql(), answer);
+  return true;
+}
+
+bool CPzSet::GetOPKM(host::Session&, db::Connection& cn, xml::Node&, xml::Document& answer) {
+  AnswerRows(cn, OPListSql(), answer);
+  return true;
+}
+
+bool CPzSet::GetHB(host::Session&, db::Connection& cn, xml::Node&, xml::Document& answer) {
+  AnswerRows(cn, HBListSql(), answer);
+  return true;
+}
+
+bool CPzSet::SaveIOKM(host::Session&, db::Connection& cn, xml::Node& func, xml::Document& answer) {
+  SaveSettings(cn, func, "EC_PzSet_IO",
+               {"strOperatType", "strIOItemCode", "strCurrency", "strSubject", "blnModiDire"},
+               IOValues, "Q7.Rembiz.0075");
+  AnswerRows(cn, IOListSql(), answer);
+  return true;
+}
+
+bool CPzSet::SaveOPKM(host::Session&, db::Connection& cn, xml::Node& func, xml::Document& answer) {
+  SaveSettings(cn, func, "EC_PzSet_OP",
+               {"strOperatType", "strBalanceType", "strBankID", "strCurrency", "strSubject"},
+               OPValues, "Q7.Rembiz.0076");
+  AnswerRows(cn, OPListSql(), answer);
+  return true;
+}
+
+bool CPzSet::SaveHB(host::Session&, db::Connection& cn, xml::Node& func, xml::Document& answer) {
+  for (const xml::Node& option : func.Child("in").Children()) {
+    int64_t affected = 0;
+    try {
+      cn.Execute(NormalizeSql(
+                     "Update AccInformation Set cValue = " + db::SqlText(option.Attr("strValue")) +
+                     " Where cName = " + db::SqlText(option.Attr("strName")) +
+                     " And cSysID = 'EC' And cID Like '2%'"),
+                 &affected);
+    } catch (const db::DbError&) {
+      Raise(kErrBusiness, "Q7.Rembiz.0077");
+    }
+    // An option that is not there is no merge option.
+    if (affected != 1) Raise(kErrBusiness, "Q7.Rembiz.0077");
+  }
+  AnswerRows(cn, HBListSql(), answer);
+  return true;
+}
+
 }  // namespace rembiz::ledger

@@ -6,37 +6,22 @@
 // first of them.
 #pragma once
 
-#include <memory>
 #include <span>
 #include <string>
 
-#include "frame/frame.h"
+#include "frame/voucher_class.h"
 
 namespace rembiz::loan {
 
-class CLoan : public frame::FramedClass, public frame::RequestState {
+// Reads, navigation, template requests and the delete are the voucher classes' shared ones
+// (frame/voucher_class.h).
+class CLoan : public frame::VoucherClass {
  public:
-  // Reads: "getVouchListID", "getVouchByGUID", "vchgetloanheaddata", "vchgetloanbodydata",
-  // "getOperList"; template operations answered by CPubMsg.
-  bool GetVouchListID(host::Session& session, db::Connection& cn, xml::Node& func,
-                      xml::Document& answer);
-  bool GetVouchByGUID(host::Session& session, db::Connection& cn, xml::Node& func,
-                      xml::Document& answer);
-  bool GetVoucherHead(host::Session& session, db::Connection& cn, xml::Node& func,
-                      xml::Document& answer);
-  bool GetVoucherBody(host::Session& session, db::Connection& cn, xml::Node& func,
-                      xml::Document& answer);
-  bool GetOperList(host::Session& session, db::Connection& cn, xml::Node& func,
-                   xml::Document& answer);
-  bool VchModuleGet(host::Session& session, db::Connection& cn, xml::Node& func,
-                    xml::Document& answer);
-  bool VchNoFormatGet(host::Session& session, db::Connection& cn, xml::Node& func,
-                      xml::Document& answer);
+  CLoan();
 
-  // Writes: "savevouch", "delvouch", "submitaudit".
+  // Writes: "savevouch", "submitaudit" (and "delvouch").
   bool SaveVouch(host::Session& session, db::Connection& cn, xml::Node& func,
                  xml::Document& answer);
-  bool DelVouch(host::Session& session, db::Connection& cn, xml::Node& func, xml::Document& answer);
   bool SubmitAudit(host::Session& session, db::Connection& cn, xml::Node& func,
                    xml::Document& answer);
 
@@ -51,29 +36,11 @@ class CLoan : public frame::FramedClass, public frame::RequestState {
   // Submits the voucher of a head record to approval; raises error 9000 on failure.
   bool InitAudit(host::Session& m_objLogin, db::Connection& CN, const xml::Node& oNode);
 
-  // The current voucher (an AutoID as text) and its display template: set by the list and the
-  // lookup by GUID, used by later operations of the same request.
-  const std::string& AutoID() const { return auto_id_; }
-  void set_AutoID(std::string value) { auto_id_ = std::move(value); }
-  const std::string& strShowModel() const { return show_model_; }
-  void set_strShowModel(std::string value) { show_model_ = std::move(value); }
-
-  void ResetRequestState() override;
-
  protected:
-  const frame::FrameVariant& Variant() const override;
-  std::span<const frame::OperationEntry> Operations() const override;
-  std::span<const frame::OperationEntry> PublicProcedures() const override;
-
- private:
-  bool SaveVouchSteps(host::Session& session, db::Connection& cn, xml::Node& func,
-                      xml::Document& answer);
-  // CPubMsg, created on first use and kept for the rest of the request.
-  frame::BusinessObject& PubMsg();
-
-  std::string auto_id_;
-  std::string show_model_;
-  std::unique_ptr<frame::BusinessObject> pub_msg_;
+  // Vouchers the page may still edit: not approved, submitted exactly when submit-on-save is
+  // on; with `in/begin` the opening vouchers with a row not yet repaid.
+  std::string ListCondition(host::Session& session, db::Connection& cn,
+                            const xml::Node& func) override;
 };
 
 }  // namespace rembiz::loan

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "db/transaction.h"
 #include "frame/convert.h"
 #include "frame/registry.h"
 #include "host/bank_link.h"
@@ -158,20 +159,19 @@ bool CNetPay::NetoNB(host::Session& session, db::Connection& cn, bool pay, xml::
       std::string type = line.Attr("strtypecode");
       std::string guid = line.Attr("guid");
       bool loan = !type.empty() && type[0] == '3';
-      cn.BeginTrans();
+      db::Transaction transaction(cn);
       if (pay) {
         Pay(session, cn, loan, guid, table);
       } else {
         Withdraw(cn, loan, guid);
       }
-      cn.CommitTrans();
+      transaction.Commit();
     }
     DropWorkTable(cn, table);
     return true;
   } catch (const ComError& e) {
-    // The failing line is undone; the lines before it stay paid or withdrawn.
+    // The failing line was undone; the lines before it stay paid or withdrawn.
     try {
-      if (cn.InTransaction()) cn.RollbackTrans();
       if (!table.empty()) DropWorkTable(cn, table);
     } catch (const ComError&) {
     }

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "db/error.h"
+#include "db/money.h"
 #include "db/recordset.h"
 #include "db/text.h"
 #include "db/variant.h"
@@ -128,8 +129,8 @@ void RunCheck(std::string_view language, db::Connection& cn, const ClaimRowValue
     if (claimed != 0) claimed = ToLocal(cn, row.currency, claimed, row.rate);
     if (receipt != 0) receipt = ToLocal(cn, row.currency, receipt, row.rate);
   }
-  out.claimed = claimed = RoundMoney(claimed);
-  out.receipt = receipt = RoundMoney(receipt);
+  out.claimed = claimed = db::RoundCents(claimed);
+  out.receipt = receipt = db::RoundCents(receipt);
 
   // Above the base, a share of the receipt amount beyond the base is still allowed.
   if (claimed <= 0) {
@@ -137,15 +138,15 @@ void RunCheck(std::string_view language, db::Connection& cn, const ClaimRowValue
   } else if (claimed <= out.base) {
     out.allowed = claimed;
   } else if (receipt > out.base && receipt != 0) {
-    out.allowed = RoundMoney(out.base + (receipt - out.base) * out.percent / 100);
+    out.allowed = db::RoundCents(out.base + (receipt - out.base) * out.percent / 100);
   } else {
-    out.allowed = RoundMoney(out.base);
+    out.allowed = db::RoundCents(out.base);
   }
 
   if (out.allowed < claimed) {
-    out.excess = RoundMoney(claimed - out.allowed);
-    SetMessage(out, language, "Q7.Rembiz.0038", MoneyText(claimed), out.name,
-               MoneyText(claimed - out.allowed));
+    out.excess = db::RoundCents(claimed - out.allowed);
+    SetMessage(out, language, "Q7.Rembiz.0038", db::CentsText(claimed), out.name,
+               db::CentsText(claimed - out.allowed));
   }
 }
 
@@ -204,19 +205,6 @@ void RequireReceiptAmount(db::Connection& cn, std::string_view department, std::
   if (receipt.empty() && UsesReceiptBracket(cn, department, item)) {
     Raise(kErrBusiness, "Q7.Rembiz.0282");
   }
-}
-
-double RoundMoney(double value) {
-  // The nudge keeps amounts such as 1.005, stored a hair below the half, rounding up.
-  const double nudge = value < 0 ? -1e-7 : 1e-7;
-  return std::round(value * 100 + nudge) / 100;
-}
-
-std::string MoneyText(double value) {
-  const double rounded = RoundMoney(value);
-  std::string text(static_cast<size_t>(std::snprintf(nullptr, 0, "%.2f", rounded)), '\0');
-  std::snprintf(text.data(), text.size() + 1, "%.2f", rounded);
-  return text;
 }
 
 }  // namespace rembiz::standards

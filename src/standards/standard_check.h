@@ -81,8 +81,4 @@ bool UsesReceiptBracket(db::Connection& cn, std::string_view department, std::st
 void RequireReceiptAmount(db::Connection& cn, std::string_view department, std::string_view item,
                           std::string_view receipt);
 
-// Amounts are compared and reported with two decimals, halves rounded away from zero.
-double RoundMoney(double value);
-std::string MoneyText(double value);  // "10.00"
-
 }  // namespace rembiz::standards

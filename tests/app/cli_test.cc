@@ -87,8 +87,10 @@ TEST_F(CliTest, DemoWalksTheWholeRoadOfAClaim) {
   Result r = RunRembiz("demo --data " + dir);
   EXPECT_EQ(r.code, 0) << r.out;
   for (const char* seen :
-       {"approved by: Anna Approver", "budget consumed: 1000", "loan row returned: 800 of 800",
-        "payment id: NB", "The claim went the whole road."}) {
+       {"approved by: Anna Approver", "budget consumed: 1000",
+        "loan row returned: 800 of 800, settled 1", "loan returned: 800 of 800, settled 1",
+        "payment id: NB", "ledger voucher: 记-3-1", "total: debit 1800.00, credit 1800.00",
+        "The claim went the whole road."}) {
     EXPECT_NE(r.out.find(seen), std::string::npos) << seen << "\n" << r.out;
   }
   // A second walk refuses to overwrite the databases it made.

@@ -224,5 +224,32 @@ TEST_F(AuditTest, APaidLoanCannotBeUnapprovedUntilThePaymentIsWithdrawn) {
   EXPECT_EQ(Column("EC_LoanVouch", "ifnull(strAuditorID, '')", kLoan1), "");
 }
 
+// A batch without a clear approve-or-cancel flag, or a flow action without its vouchers, is
+// refused as a whole and changes nothing.
+TEST_F(AuditTest, RequestsThatDoNotSayWhatToDoAreRefused) {
+  InsertLoan(kLoan1, "JK0001", 1, "", "Anna Approver");
+  std::string state = Dump("EC_LoanVouch") + Dump("Host_BudgetUse") + Dump("Host_FlowInstance");
+  auto approver = SessionFor("approver");
+  for (const std::string& flag : {std::string(), std::string(" flag='maybe'")}) {
+    xml::Document doc = Call("CAudit",
+                             "<req><func name='CheckAudit'><in" + flag + ">" +
+                                 Listed("EC_LoanVouch", kLoan1, "EC03") + "</in></func></req>",
+                             approver.get());
+    EXPECT_NE(ErrorText(doc).find("flag"), std::string::npos) << doc.Xml();
+  }
+  xml::Document doc = Call("CAudit",
+                           "<req><func name='AuditVouch'><in><EASTdata><task EAAID='1' "
+                           "remark='ok'/></EASTdata></in></func></req>",
+                           approver.get());
+  EXPECT_FALSE(ErrorText(doc).empty()) << doc.Xml();
+  doc = Call("CAudit",
+             "<req><func name='AuditVouch'><in><EASTdata><task EAAID='1' remark='ok'/></EASTdata>"
+             "<strGUID><Rows flag='0'/></strGUID></in></func></req>",
+             approver.get());
+  EXPECT_FALSE(ErrorText(doc).empty()) << doc.Xml();
+  EXPECT_EQ(Column("EC_LoanVouch", "strAuditorID", kLoan1), "Anna Approver");
+  EXPECT_EQ(Dump("EC_LoanVouch") + Dump("Host_BudgetUse") + Dump("Host_FlowInstance"), state);
+}
+
 }  // namespace
 }  // namespace rembiz::approval

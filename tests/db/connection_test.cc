@@ -4,6 +4,7 @@
 
 #include "db/persist.h"
 #include "db/test_seams.h"
+#include "db/type_guards.h"
 #include "support/demo_fixture.h"
 
 namespace rembiz::db {
@@ -54,6 +55,52 @@ TEST_F(ConnectionTest, RowVersionsChangeOnEveryInsertAndUpdate) {
   std::string generated = Scalar("select GUID from EC_ExpenVouch where strVouchID=N'0002'");
   EXPECT_EQ(generated.size(), 38u);
   EXPECT_EQ(generated.front(), '{');
+}
+
+// Every writer is held to the declared column types, as the server would hold it; a refused
+// statement writes nothing, also outside a transaction.
+TEST_F(ConnectionTest, ValuesMustFitTheirColumns) {
+  auto refusal = [&](const std::string& sql) -> std::optional<ValueRefusal> {
+    try {
+      Cn().Execute(sql);
+    } catch (const DbError& e) {
+      EXPECT_EQ(e.Number(), kErrDataValue) << e.Description();
+      return ReadValueRefusal(e);
+    }
+    return std::nullopt;
+  };
+  const std::string insert =
+      "insert into EC_ExpenVouch (strTypeCode, strVouchID, dtLoanDate, strBill, dblMoney, "
+      "cDefine5) values (N'201', ";
+  std::string before = Dump("EC_ExpenVouch");
+  std::optional<ValueRefusal> r =
+      refusal(insert + "N'" + std::string(31, '9') + "', '2004-03-05', null, 1, null)");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->kind, ValueRefusal::Kind::kTooLong);
+  EXPECT_EQ(r->table + "." + r->column + "/" + std::to_string(r->limit),
+            "EC_ExpenVouch.strVouchID/30");
+  // nvarchar counts characters, not bytes.
+  EXPECT_FALSE(refusal(insert + "N'A1', '2004-03-05', N'人民币人民币人民币人民币人民', 1, null)"));
+  r = refusal(insert + "N'A2', '2004-03-05', N'人民币人民币人民币人民币人民币', 1, null)");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->column, "strBill");
+  r = refusal(insert + "N'A3', '2004-03-05', null, 1e20, null)");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->kind, ValueRefusal::Kind::kOutOfRange);
+  r = refusal(insert + "N'A4', '2004-03-05', null, 1, N'12abc')");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->kind, ValueRefusal::Kind::kNotNumber);
+  EXPECT_EQ(r->column, "cDefine5");
+  r = refusal(insert + "N'A5', '2004-03-05', null, 1, 3000000000)");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->kind, ValueRefusal::Kind::kOutOfRange);
+  r = refusal("update EC_ExpenVouch set strUsed = N'bad \xc3\x28 text' where strVouchID = N'A1'");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->kind, ValueRefusal::Kind::kNotText);
+  EXPECT_EQ(r->column, "strUsed");
+  EXPECT_EQ(Scalar("select count(*) from EC_ExpenVouch where strVouchID = N'A1'"), "1");
+  Cn().Execute("delete from EC_ExpenVouch where strVouchID = N'A1'");
+  EXPECT_EQ(Dump("EC_ExpenVouch"), before);
 }
 
 TEST_F(ConnectionTest, ConstraintErrorsNameTheirIndexAndKey) {

@@ -19,6 +19,12 @@ TEST(ValueLiftingTest, OnlyPlainValuesAreLifted) {
   ASSERT_TRUE(lifted);
   EXPECT_EQ(lifted->values, (std::vector<std::string>{"5", "'x'"}));
   EXPECT_FALSE(LiftValues("select a from t where b = c"));
+  // Blob literals and column names written as texts stay in the shape.
+  lifted = LiftValues("select x'0A', 1 as 'one' from t where c = X'22' and d = 'v'");
+  ASSERT_TRUE(lifted);
+  EXPECT_EQ(lifted->values, (std::vector<std::string>{"'v'"}));
+  EXPECT_NE(lifted->text.find("select x'0A', 1 as 'one' from t where c = X'22'"),
+            std::string::npos);
 }
 
 // Translating the shape and putting the values back gives what translating the batch gives.
@@ -30,6 +36,8 @@ TEST(ValueLiftingTest, ShapesTranslateLikeTheBatchesTheyCameFrom) {
            "select isnull(a, N'') + N'-' + convert(varchar(10), d, 120) from T where a<>N'q'",
            "if exists(select 1 from tempdb..sysobjects where name=N'qdtmp1' and xtype=N'U') "
            "drop table tempdb..qdtmp1",
+           "if (select count(*) from T where a=N'x') = 0 update T set b=2 where a=N'y' "
+           "else update T set b=3 where a=N'z'",
            // Literals right behind a word (found by fuzzing: "then'a'" became "thenN 'a'").
            "select case when a=1 then'a' else'b' end from T where c like'0%'",
        }) {

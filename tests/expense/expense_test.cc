@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "expense/expense_fixture.h"
+#include "support/refused_values.h"
 
 namespace rembiz::expense {
 namespace {
@@ -79,7 +80,7 @@ TEST_F(ExpenseTest, NavigatesAndFindsVouchersByGuid) {
   EXPECT_EQ(doc.SelectSingleNode("//func[@name='vchnoformatget']/in/type").Text(), "EC01");
   doc = Call("CExpense",
              "<req><func name='getVouchByGUID'><in><GUID>{nothing}</GUID></in></func></req>");
-  EXPECT_EQ(ErrorText(doc), Text("Q7.Rembiz.0257"));
+  EXPECT_EQ(OutError(doc, "getVouchByGUID"), Text("Q7.Rembiz.0257"));
 }
 
 TEST_F(ExpenseTest, ChangesSubmitsAndDeletesWithRowVersions) {
@@ -191,6 +192,76 @@ TEST_F(ExpenseTest, StandardsRefuseWarnOrDemandAReceipt) {
                    {"strPort2", "x"}}));
   EXPECT_EQ(OutError(doc, "savevouch"), Text("Q7.Rembiz.0241"));
   EXPECT_EQ(State(), before);
+}
+
+// A failing save answers under its own out; with goon the request goes on, but nothing of the
+// failed claim is kept.
+TEST_F(ExpenseTest, GoonNeverCommitsAPartClaim) {
+  std::string before = State();
+  xml::Document doc = Call(
+      "CExpense", "<req><func name='savevouch' goon='1'><in><xml><head>" + Head() +
+                      "</head><body><row strIOItem='203' dblMoney='100'/><row strIOItem='999' "
+                      "dblMoney='5'/></body></xml></in></func><func name='getOperList'><in><type>"
+                      "EC03</type></in></func></req>");
+  EXPECT_EQ(OutError(doc, "savevouch"), Text("Q7.Rembiz.0281", "(2)"));
+  EXPECT_FALSE(doc.SelectSingleNode("//func[@name='getOperList']/out/rows/option").IsNull());
+  EXPECT_EQ(State(), before);
+}
+
+// Texts with quotes, brackets and " as " are stored as typed in either language, and the
+// clerk, who sees one department only, navigates to exactly the claim asked for.
+TEST_F(ExpenseTest, TextsAndNavigationAreTheSameInEnglish) {
+  auto clerk = SessionFor("clerk", "en-US");
+  const std::string used = "Paid as agreed, a [ b ] c from O&apos;Brien";
+  xml::Document doc = Call("CExpense",
+                           "<req>" +
+                               SaveFunc(Head({{"strUsed", used}}),
+                                        "<row strIOItem='203' dblMoney='100' "
+                                        "strMemo='x as [y]'/>") +
+                               "</req>",
+                           clerk.get());
+  ASSERT_TRUE(OutError(doc, "savevouch").empty()) << doc.Xml();
+  ASSERT_TRUE(Save(Head({{"strVouchID", "BX0002"}})).SelectSingleNode("/error").IsNull());
+  EXPECT_EQ(Column("strUsed", "BX0001"), "Paid as agreed, a [ b ] c from O'Brien");
+  EXPECT_EQ(Scalar("select strMemo from EC_ExpenVouch_Sub"), "x as [y]");
+
+  std::string first = Column("AutoID", "BX0001");
+  for (const char* director : {"3", "-3"}) {
+    doc = Call("CExpense",
+               "<req><func name='getVouchListID'><in><strAutoID>" + first +
+                   "</strAutoID><Director>" + director +
+                   "</Director></in></func><func name='vchgetloanheaddata'><in><row/></in>"
+                   "</func></req>",
+               clerk.get());
+    ASSERT_TRUE(doc.SelectSingleNode("/error").IsNull()) << doc.Xml();
+    EXPECT_EQ(doc.SelectSingleNode("//z:row").Attr("AutoID"), first) << director;
+  }
+}
+
+// Who made the claim is the session's user, whatever the request says; values the database
+// would not hold are refused by name and nothing is written.
+TEST_F(ExpenseTest, OperatorComesFromTheSessionAndOversizedValuesAreRefused) {
+  auto clerk = SessionFor("clerk");
+  xml::Document doc = Call("CExpense", "<req>" + SaveFunc(Head()) + "</req>", clerk.get());
+  ASSERT_TRUE(OutError(doc, "savevouch").empty()) << doc.Xml();
+  EXPECT_EQ(Column("strPersonID", "BX0001"), "Carl Clerk");
+
+  std::string before = State();
+  for (const testing::RefusedHead& c : testing::RefusedHeads()) {
+    Attrs head = c.head;
+    if (!head.count("strVouchID")) head["strVouchID"] = "BX0002";
+    EXPECT_EQ(OutError(Save(Head(head)), "savevouch"), c.text) << c.text;
+  }
+  EXPECT_EQ(OutError(Save(Head({{"strVouchID", "BX0002"}}),
+                          "<row strIOItem='203' dblMoney='100' strMemo='" + std::string(300, 'm') +
+                              "'/>"),
+                     "savevouch"),
+            Text("Rembiz.Value.TooLong", "strMemo", "200"));
+  EXPECT_EQ(
+      OutError(Save(Head({{"strVouchID", "BX0002"}}), "<row strIOItem='203' dblMoney='12abc'/>"),
+               "savevouch"),
+      "Invalid request: dblMoney '12abc' is not a number.");
+  EXPECT_TRUE(State() == before) << "a refused save changed the tables";
 }
 
 }  // namespace

@@ -45,6 +45,12 @@ class SettlementTest : public ExpenseTest {
         "from EC_LoanVouch_Sub s join EC_LoanVouch v on v.GUID = s.MGuid where s.GUID = '" +
         loan_row + "'");
   }
+  // Approves (or cancels the approval of) a claim through the batch approval.
+  xml::Document Audit(const std::string& claim, bool approve) {
+    return Call("CAudit", std::string("<req><func name='CheckAudit'><in flag='") +
+                              (approve ? "true" : "false") + "'><v guid='" + claim + "' ts='" +
+                              Ts(claim) + "' strType='EC02' strVouchID='x'/></in></func></req>");
+  }
   std::string Claim(const std::string& columns) {
     return Scalar("select " + columns + " from EC_ExpenVouch where GUID = '" + claim_ + "'");
   }
@@ -111,6 +117,63 @@ TEST_F(SettlementTest, ApprovedWriteOffMovesLoansAndASecondSaveDoesNotCountTwice
   EXPECT_EQ(Loan(loan_b_), "0/0 0/0");
   EXPECT_EQ(Scalar("select count(*) from EC_ExpenLoanInfo"), "0");
   EXPECT_EQ(Claim("blnSettle || '/' || ifnull(strVerifier, '-')"), "0/-");
+}
+
+// A write-off recorded on a draft claim moves the loan once the claim is approved, back when the
+// approval is cancelled, and never twice however often the claim's write-offs are saved again.
+TEST_F(SettlementTest, WriteOffLifecycleFromDraftToRemoval) {
+  Cn().Execute("update EC_ExpenVouch set strAuditorID = null, blnAudi = 0");
+  ASSERT_TRUE(SaveLoans(claim_, Row(loan_a_, "-1", "300")).SelectSingleNode("/error").IsNull());
+  EXPECT_EQ(Loan(loan_a_), "0/0 0/0");
+
+  xml::Document doc = Audit(claim_, true);
+  ASSERT_TRUE(doc.SelectSingleNode("//Error").IsNull()) << doc.Xml();
+  EXPECT_EQ(Loan(loan_a_), "300/0 300/0");
+  doc = Audit(claim_, false);
+  ASSERT_TRUE(doc.SelectSingleNode("//Error").IsNull()) << doc.Xml();
+  EXPECT_EQ(Loan(loan_a_), "0/0 0/0");
+  ASSERT_TRUE(Audit(claim_, true).SelectSingleNode("//Error").IsNull());
+  EXPECT_EQ(Loan(loan_a_), "300/0 300/0");
+
+  // Saved again after approval: still applied once.
+  doc = SaveLoans(claim_, Row(loan_a_, "-1", "300", claim_));
+  ASSERT_TRUE(doc.SelectSingleNode("/error").IsNull()) << doc.Xml();
+  EXPECT_EQ(Loan(loan_a_), "300/0 300/0");
+  // Now settling the whole row.
+  doc = SaveLoans(claim_, Row(loan_a_, "0", "1000", claim_));
+  ASSERT_TRUE(doc.SelectSingleNode("/error").IsNull()) << doc.Xml();
+  EXPECT_EQ(Loan(loan_a_), "1000/1 1000/1");
+  // The link removed: the loan is open again, not below zero.
+  doc = SaveLoans(claim_, "", " del='1'");
+  ASSERT_TRUE(doc.SelectSingleNode("/error").IsNull()) << doc.Xml();
+  EXPECT_EQ(Loan(loan_a_), "0/0 0/0");
+  EXPECT_EQ(Scalar("select count(*) from EC_ExpenLoanInfo"), "0");
+}
+
+// Two claims write off one loan row: a settling write-off adds to another claim's partial one
+// instead of overwriting it, and removing either gives back only its own amount.
+TEST_F(SettlementTest, SettlingWriteOffAddsToAnotherClaimsPartial) {
+  ASSERT_TRUE(SaveLoans(claim_, Row(loan_a_, "-1", "300")).SelectSingleNode("/error").IsNull());
+  ASSERT_TRUE(Save(Head({{"strVouchID", "BX0002"}})).SelectSingleNode("/error").IsNull());
+  std::string other = Column("GUID", "BX0002");
+  Approve(other);
+  xml::Document doc = SaveLoans(other, Row(loan_a_, "0", "700"));
+  ASSERT_TRUE(doc.SelectSingleNode("/error").IsNull()) << doc.Xml();
+  EXPECT_EQ(Loan(loan_a_), "1000/1 1000/1");
+  doc = SaveLoans(other, "", " del='1'");
+  ASSERT_TRUE(doc.SelectSingleNode("/error").IsNull()) << doc.Xml();
+  EXPECT_EQ(Loan(loan_a_), "300/0 300/0");
+
+  // A draft that would write off more than the row still holds cannot be approved.
+  Cn().Execute("update EC_ExpenVouch set strAuditorID = null, blnAudi = 0 where GUID = '" + other +
+               "'");
+  ASSERT_TRUE(SaveLoans(other, Row(loan_a_, "-1", "800")).SelectSingleNode("/error").IsNull());
+  std::string before = State();
+  doc = Audit(other, true);
+  EXPECT_NE(doc.SelectSingleNode("//Error/err").Attr("msg").find(Text("Q7.Rembiz.0379")),
+            std::string::npos)
+      << doc.Xml();
+  EXPECT_EQ(State(), before);
 }
 
 TEST_F(SettlementTest, ApprovedWriteOffNeedsItsOwnTaskAndReadsInEnglish) {

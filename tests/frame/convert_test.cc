@@ -88,6 +88,40 @@ TEST(ConvertTest, EnglishSessionsBracketAliases) {
   host::SetCurrentLanguage("zh-CN");
 }
 
+// Literals reach the database exactly as the caller wrote them, in either language: only the
+// SQL around them is touched.
+TEST(ConvertTest, NormalizeSqlNeverEditsInsideALiteral) {
+  const std::string update =
+      "update t set a='Paid as agreed', b='a [ b ] c', c='O''Brien as x, y from z', d=N'[[x]]' "
+      "where e = 'as' and f = x'22' and g = X'0A'";
+  const std::string normal =
+      "update t set a=N'Paid as agreed', b=N'a [ b ] c', c=N'O''Brien as x, y from z', "
+      "d=N'[[x]]' where e = N'as' and f = x'22' and g = X'0A'";
+  for (const char* language : {"zh-CN", "en-US"}) {
+    host::SetCurrentLanguage(language);
+    EXPECT_EQ(NormalizeSql(update), normal) << language;
+    // Blob literals and national literals stay as they are.
+    EXPECT_EQ(NormalizeSql("select x'22', n'y' from t"), "select x'22', n'y' from t") << language;
+  }
+  host::SetCurrentLanguage("zh-CN");
+}
+
+TEST(ConvertTest, EnglishSessionsBracketOnlyTheAliasName) {
+  host::SetCurrentLanguage("en-US");
+  // A derived table's alias is followed by the statement's own condition, which stays outside.
+  EXPECT_EQ(NormalizeSql("Select max(AutoID) as AutoID From (Select * From EC_ExpenVouch Where "
+                         "strDepartID IN ('0201') ) As EC_ExpenVouch Where AutoID = 2"),
+            "Select max(AutoID) as [AutoID] From (Select * From EC_ExpenVouch Where "
+            "strDepartID IN (N'0201') ) As [EC_ExpenVouch] Where AutoID = 2");
+  EXPECT_EQ(NormalizeSql("select Cast(ts As money) As ts, 'a as b' as c, Cast(x as "
+                         "decimal(18,2)) as d from t"),
+            "select Cast(ts As money) As [ts], N'a as b' as [c], Cast(x as decimal(18,2)) as [d] "
+            "from t");
+  EXPECT_EQ(BracketAliases("select [a b] as [c d], 'v' as N'lit' from t"),
+            "select [a b] as [c d], 'v' as N'lit' from t");
+  host::SetCurrentLanguage("zh-CN");
+}
+
 TEST(ConvertTest, DatesAndAttributes) {
   EXPECT_EQ(DateText(Variant("2004-03-05"), "-"), "2004-3-5");
   EXPECT_EQ(DateText(Variant::Date("2004-03-05T10:00:00"), "/"), "2004/3/5");

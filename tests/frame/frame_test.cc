@@ -26,6 +26,13 @@ class CFrameProbe : public FramedClass {
                           cn.Execute("select count(*) from Probe").Value(0).ToText() + "'/>");
   }
   bool Fail(host::Session&, db::Connection&, xml::Node&, xml::Document&) { return false; }
+  // Writes, then fails: what it wrote must not outlive it.
+  bool WriteFail(host::Session& session, db::Connection& cn, xml::Node& func,
+                 xml::Document& answer) {
+    Write(session, cn, func, answer);
+    answer.Clear();
+    return false;
+  }
   bool FailOwn(host::Session&, db::Connection&, xml::Node&, xml::Document& answer) {
     answer.LoadXml(ProcedureErrorXml("CFrameProbe", "FailOwn", 9000, "own <text>"));
     return false;
@@ -43,6 +50,7 @@ class CFrameProbe : public FramedClass {
       Op<&CFrameProbe::Write>("write", kCheckHostLock | kOpensTransaction),
       Op<&CFrameProbe::Read>("read"),
       Op<&CFrameProbe::Fail>("fail"),
+      Op<&CFrameProbe::WriteFail>("writefail", kOpensTransaction),
       Op<&CFrameProbe::FailOwn>("failown"),
   };
   const FrameVariant& variant_;
@@ -92,6 +100,21 @@ TEST_F(FrameTest, AFailureStopsTheRequestAndRollsBackUnlessGoonIsSet) {
             "<func name='write' v='b'/></req>");
   EXPECT_FALSE(doc.SelectSingleNode("//func[3]/out/written").IsNull());
   EXPECT_EQ(Probe(), "a|\nb|\n");
+}
+
+TEST_F(FrameTest, AFailedOperationLeavesNothingBehindEvenWithGoon) {
+  for (const FrameVariant* variant : {&kLazy, &kWhole}) {
+    Cn().Execute("delete from Probe");
+    xml::Document doc = Run(*variant,
+                            "<req><func name='write' v='a'/><func name='writefail' v='b' "
+                            "goon='1'/><func name='write' v='c'/></req>");
+    EXPECT_EQ(doc.SelectSingleNode("//func[2]/out/err/id").Text(), "morel:vendor:writefail");
+    EXPECT_EQ(Probe(), "a|\nc|\n") << variant->class_name;
+  }
+  // The first operation of a lazy request is the one that fails.
+  Cn().Execute("delete from Probe");
+  Run(kLazy, "<req><func name='writefail' v='b' goon='1'/><func name='write' v='c'/></req>");
+  EXPECT_EQ(Probe(), "c|\n");
 }
 
 TEST_F(FrameTest, NamesMatchExactlyAndAnswersGoUnderTheExistingOut) {

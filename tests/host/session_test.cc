@@ -23,6 +23,10 @@ TEST_F(SessionTest, LoginChecksTheHashedPasswordAndTheAccountYear) {
   EXPECT_EQ(Scalar("select count(*) from qdsystem..UA_User where cPassword like '%approver%'"),
             "0");
 
+  // The user is who the system database says, however the name was typed.
+  request.user = "APPROVER";
+  EXPECT_EQ(LocalSession::Login(Data(), request, "approver")->UserId(), "approver");
+  request.user = "approver";
   EXPECT_THROW(LocalSession::Login(Data(), request, "wrong"), ComError);
   request.user = "nobody";
   EXPECT_THROW(LocalSession::Login(Data(), request, "x"), ComError);

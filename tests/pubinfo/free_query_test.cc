@@ -84,8 +84,8 @@ TEST_F(PubMsgTest, FreeQueriesAnswerWithinTheirRowsAndBytes) {
   EXPECT_NE(ErrorText(doc, 2).find("longer than 2048 bytes"), std::string::npos) << doc.Xml();
   EXPECT_EQ(Answer(doc, 3).Children("row").size(), 3u) << doc.Xml();
   // The connection writes long values again once the query is over.
-  Cn().Execute("update Department set cDepName = replicate('y', 5000) where cDepCode = '01'");
-  EXPECT_EQ(Scalar("select length(cDepName) from Department where cDepCode = '01'"), "5000");
+  Cn().Execute("insert into prn_format (moduleid, formatxml) values ('x', replicate('y', 5000))");
+  EXPECT_EQ(Scalar("select length(formatxml) from prn_format where moduleid = 'x'"), "5000");
 }
 
 TEST_F(PubMsgTest, SlowFreeQueriesStopAtTheirBudget) {

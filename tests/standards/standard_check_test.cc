@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "db/money.h"
 #include "db/test_seams.h"
 #include "host/errors.h"
 #include "host/messages.h"
@@ -194,10 +195,12 @@ TEST_F(StandardCheckTest, BracketStandardsNeedAReceiptAmount) {
   }
 }
 
-TEST(MoneyTest, RoundsHalvesAwayFromZero) {
-  EXPECT_EQ(MoneyText(1.005), "1.01");
-  EXPECT_EQ(MoneyText(2.675), "2.68");
-  EXPECT_EQ(RoundMoney(-1.005), -1.01);
+TEST(MoneyTest, CentsRoundHalvesAwayFromZeroAndMoneyKeepsFourDecimals) {
+  EXPECT_EQ(db::CentsText(1.005), "1.01");
+  EXPECT_EQ(db::CentsText(2.675), "2.68");
+  EXPECT_EQ(db::RoundCents(-1.005), -1.01);
+  EXPECT_EQ(db::MoneyText(0.12345), "0.1235");
+  EXPECT_EQ(db::MoneyText(1000), "1000");
 }
 
 }  // namespace

@@ -321,3 +321,18 @@ INSERT INTO EC_PzSet_OP (GUID, strOperatType, strBalanceType, strBankID, strCurr
   ('{EC9B0006-0000-4000-8000-000000000006}', '付款', '301', '01', '美元', '100201'),
   ('{EC9B0007-0000-4000-8000-000000000007}', '收款', '1', NULL, '人民币', '1001'),
   ('{EC9B0008-0000-4000-8000-000000000008}', '收款', '301', '01', '人民币', '100201');
+
+------------------------------------------------------------------------------------------------
+-- Ledger vouchers: the receipt, payment and transfer signs beside "记" (open periods are the
+-- gl_mend rows above, postable accounts the leaves of the chart), and receipts by cheque and
+-- by online transfer on bank "01".
+
+INSERT INTO dsign (csign, isignseq, ctext) VALUES
+  ('收', 2, '收款凭证'),
+  ('付', 3, '付款凭证'),
+  ('转', 4, '转账凭证');
+
+INSERT INTO EC_PzSet_OP (GUID, strOperatType, strBalanceType, strBankID, strCurrency,
+  strSubject) VALUES
+  ('{EC9B0009-0000-4000-8000-000000000009}', '收款', '2', '01', '人民币', '100201'),
+  ('{EC9B000A-0000-4000-8000-00000000000A}', '收款', '302', '01', '人民币', '100201');

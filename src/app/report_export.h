@@ -1,0 +1,26 @@
+// Writers of a report's rows for people and programs: CSV (RFC 4180, comma, CRLF, UTF-8 without
+// a byte-order mark), JSON and .xlsx (through libxlsxwriter). A header row names the columns;
+// numbers stay numbers in JSON and .xlsx, null cells stay empty.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <ostream>
+#include <string>
+#include <string_view>
+
+#include "db/recordset.h"
+
+namespace rembiz::app {
+
+// Called after each written row: rows written, rows in all.
+using RowProgress = std::function<void(int64_t done, int64_t total)>;
+
+void WriteCsv(const db::Recordset& rows, std::ostream& out, const RowProgress& progress = nullptr);
+// {"report":…,"columns":[…],"rows":[[…],…]}
+std::string ToJson(const db::Recordset& rows, std::string_view report);
+// One worksheet named `sheet`; throws ComError when the file cannot be written.
+void WriteXlsx(const db::Recordset& rows, const std::string& path, std::string_view sheet,
+               const RowProgress& progress = nullptr);
+
+}  // namespace rembiz::app

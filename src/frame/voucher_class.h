@@ -1,0 +1,119 @@
+// What the loan and the claim classes share as the classes of the entry pages: the request's
+// current voucher, display template and template card; reading a voucher's head and rows; the
+// navigation of the page's list; finding a voucher by its GUID; the operation types offered;
+// the template requests handed on to CPubMsg; and deleting a voucher of any of the three kinds.
+// CLoan and CExpense describe themselves once (VoucherPages) and say which vouchers their
+// list shows; the save they share lives in voucher_save.h.
+#pragma once
+
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "frame/frame.h"
+
+namespace rembiz::frame {
+
+struct VoucherPages {
+  std::string_view table;      // head table; its rows are in table + "_Sub"
+  std::string_view head_view;  // head with display names, per language
+  std::string_view body_view;  // rows by the head's AutoID
+  // Claims: the template card follows the current voucher, the list names each voucher's
+  // operation type, and the template requests get the current card.
+  bool keeps_card = false;
+};
+
+// The frame of both classes: the entry task before connecting, the transaction opened by the
+// first writing operation, and the busy text for the database's busy codes.
+constexpr FrameVariant VoucherClassVariant(std::string_view class_name,
+                                           std::string_view task_code) {
+  return FrameVariant{.class_name = class_name,
+                      .task_code = task_code,
+                      .entry_task = EntryTask::kBeforeConnect,
+                      .transactions = Transactions::kLazy,
+                      .error_form = ErrorForm::kStandard,
+                      .busy_message = true};
+}
+
+// The writing operations of both classes check the write lock and open the transaction.
+constexpr unsigned kVoucherWrite = kCheckHostLock | kOpensTransaction;
+
+// The template card ("EC01" loans, "EC02" income claims, "EC03" expenditure claims) of an
+// operation type code.
+std::string CardOfTypeCode(std::string_view type_code);
+
+// True when a row of the loan voucher `guid` has been written off against a claim.
+bool LoanWrittenOff(db::Connection& cn, std::string_view guid);
+
+// A class of the entry pages, as it describes itself once.
+struct VoucherClassSpec {
+  FrameVariant variant;
+  VoucherPages pages;
+  // The class's own operations and public procedures, after the shared ones.
+  std::span<const OperationEntry> operations;
+  std::span<const OperationEntry> public_procedures;
+};
+
+class VoucherClass : public FramedClass, public RequestState {
+ public:
+  explicit VoucherClass(const VoucherClassSpec& spec) : spec_(spec) {}
+
+  // "vchgetloanheaddata", "vchgetloanbodydata": the voucher named by the first child of `in`
+  // (attribute AutoID), else the current one; without either an empty record with its schema.
+  bool GetVoucherHead(host::Session& session, db::Connection& cn, xml::Node& func,
+                      xml::Document& answer);
+  bool GetVoucherBody(host::Session& session, db::Connection& cn, xml::Node& func,
+                      xml::Document& answer);
+  // "getOperList": the operation types whose templates belong to a template card.
+  bool GetOperList(host::Session& session, db::Connection& cn, xml::Node& func,
+                   xml::Document& answer);
+  // "getVouchByGUID": a loan voucher or a claim by its GUID becomes the current voucher.
+  bool GetVouchByGUID(host::Session& session, db::Connection& cn, xml::Node& func,
+                      xml::Document& answer);
+  // "getVouchListID": the list of the vouchers the page may still edit, and the one to show by
+  // `in/Director` from `in/strAutoID`.
+  bool GetVouchListID(host::Session& session, db::Connection& cn, xml::Node& func,
+                      xml::Document& answer);
+  // "vchmoduleget", "vchnoformatget": answered by CPubMsg with the current template.
+  bool VchModuleGet(host::Session& session, db::Connection& cn, xml::Node& func,
+                    xml::Document& answer);
+  bool VchNoFormatGet(host::Session& session, db::Connection& cn, xml::Node& func,
+                      xml::Document& answer);
+  // "delvouch": a loan voucher ("EC01") or a claim ("EC02", "EC03") by AutoID and row version.
+  bool DelVouch(host::Session& session, db::Connection& cn, xml::Node& func, xml::Document& answer);
+
+  // The current voucher (an AutoID as text), its display template and template card.
+  const std::string& AutoID() const { return auto_id_; }
+  const std::string& strShowModel() const { return show_model_; }
+  const std::string& strCardNum() const { return card_num_; }
+
+  void ResetRequestState() override;
+
+ protected:
+  const FrameVariant& Variant() const final { return spec_.variant; }
+  // The shared operations (reads, navigation, template requests, each answering its failures
+  // under its own `out`), then the class's own.
+  std::span<const OperationEntry> Operations() const final;
+  std::span<const OperationEntry> PublicProcedures() const final;
+  const VoucherPages& Pages() const { return spec_.pages; }
+
+  // The condition of the vouchers the entry page's list shows.
+  virtual std::string ListCondition(host::Session& session, db::Connection& cn,
+                                    const xml::Node& func) = 0;
+  // CPubMsg, created on first use and kept for the rest of the request.
+  BusinessObject& PubMsg();
+
+  std::string auto_id_;
+  std::string show_model_;
+  std::string card_num_;
+
+ private:
+  const VoucherClassSpec& spec_;
+  std::unique_ptr<BusinessObject> pub_msg_;
+  mutable std::vector<OperationEntry> operations_;
+  mutable std::vector<OperationEntry> public_procedures_;
+};
+
+}  // namespace rembiz::frame

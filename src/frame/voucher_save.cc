@@ -1,0 +1,281 @@
+#include "frame/voucher_save.h"
+
+#include <memory>
+#include <optional>
+
+#include "db/error.h"
+#include "db/text.h"
+#include "frame/convert.h"
+#include "frame/request.h"
+#include "frame/sql_helpers.h"
+#include "host/approval_flow.h"
+#include "host/errors.h"
+#include "host/messages.h"
+
+namespace rembiz::frame {
+namespace {
+
+using db::SqlText;
+
+// "11" names the voucher's business flow to the approval service.
+constexpr const char* kFlowKind = "11";
+
+// Fresh numbers asked for before a save gives up on a numbering that only yields taken ones.
+constexpr int kFreshNumbers = 5;
+
+// A database error as the page reads it: constraints the save runs into by their meaning.
+// Later matches win, as the checks are made in this order.
+ComError PageError(const db::DbError& e) {
+  std::string text = e.Description();
+  if (text.find("IX_EC_ExpenVouch") != std::string::npos ||
+      text.find("IX_EC_LoanVouch") != std::string::npos) {
+    text = host::MessageText("Q7.Rembiz.0236");
+  }
+  if (text.find("EC_ExpenLoanInfo") != std::string::npos) {
+    text = host::MessageText("Q7.Rembiz.0256");
+  }
+  if (text.find("overflow error") != std::string::npos) {
+    text = host::MessageText("Q7.Rembiz.0377");
+  }
+  return ComError(e.Number(), text, e.Source());
+}
+
+}  // namespace
+
+Columns BudgetColumns(const xml::Node& head) {
+  static constexpr const char* kPairKeys[] = {"Q7.Rembiz.0240", "Q7.Rembiz.0241", "Q7.Rembiz.0331"};
+  const bool item = Present(head, "strBudItemID");
+  Columns out;
+  out.emplace_back("strBudItemID", item ? ValueOf(head, "strBudItemID") : "Null");
+  bool complete = false;
+  for (int i = 1; i <= 3; ++i) {
+    std::string port = "strPort" + std::to_string(i);
+    std::string value = port + "Value";
+    bool has_port = Present(head, port);
+    bool has_value = Present(head, value);
+    if (item && has_port != has_value) Raise(kErrBusiness, kPairKeys[i - 1]);
+    complete = complete || (has_port && has_value);
+    out.emplace_back(port, item ? ValueOf(head, port) : "Null");
+    out.emplace_back(value, item ? ValueOf(head, value) : "Null");
+  }
+  if (item && !complete) Raise(kErrBusiness, "Q7.Rembiz.0242");
+  return out;
+}
+
+VoucherSave::VoucherSave(const VoucherFamily& family, host::Session& session, db::Connection& cn,
+                         xml::Node& func, xml::Document& answer, bool submit_on_save)
+    : session_(session),
+      cn_(cn),
+      func_(func),
+      answer_(answer),
+      head_(func.SelectSingleNode("in/xml/head/z:row")),
+      submit_on_save_(submit_on_save),
+      family_(family) {}
+
+void VoucherSave::Run(BusinessObject& pub_msg, Submitter submit) {
+  try {
+    guid_ = head_.Attr("GUID");
+    change_ = !guid_.empty();
+    if (!change_) guid_ = NewGuid(cn_);
+    qguid_ = SqlText(guid_);
+
+    ValidateHead();
+    if (change_) {
+      CheckMayChange();
+    } else {
+      TakeFreeNumber(pub_msg);
+    }
+    WriteHead();
+    if (change_) RestartFlow();
+    WriteRows();
+    WriteTotal();
+    Submit(submit);
+    PositionList();
+  } catch (const db::DbError& e) {
+    // A value the database refused keeps its own text: it names the field.
+    if (e.Number() == db::kErrDataValue) throw;
+    throw PageError(e);
+  }
+}
+
+void VoucherSave::ValidateHead() {
+  if (!Present(head_, "strTypeCode")) Raise(kErrBusiness, "Q7.Rembiz.0011");
+  if (!Present(head_, "strVouchID")) Raise(kErrBusiness, "Q7.Rembiz.0211");
+  if (!Present(head_, "dtLoanDate")) Raise(kErrBusiness, "Q7.Rembiz.0212");
+  if (family_.purpose_required && !head_.HasAttr("strUsed")) Raise(kErrBusiness, "Q7.Rembiz.0275");
+  std::optional<std::string> date = db::NormalizeDate(head_.Attr("dtLoanDate"));
+  if (!date) Raise(kErrBusiness, "Q7.Rembiz.0213");
+  loan_date_ = *date;
+  vouch_id_ = head_.Attr("strVouchID");
+
+  if (!Present(head_, "strDepartID")) Raise(kErrBusiness, "Q7.Rembiz.0214");
+  db::Recordset department =
+      cn_.Execute(NormalizeSql("SELECT cDepCode, bDepEnd FROM Department Where cDepCode = " +
+                               SqlText(head_.Attr("strDepartID"))));
+  if (department.Eof()) Raise(kErrBusiness, "Q7.Rembiz.0215");
+  if (!department.Value("bDepEnd").ToBool()) Raise(kErrBusiness, "Q7.Rembiz.0216");
+
+  if (!Present(head_, "strLoanID")) Raise(kErrBusiness, family_.claimant_missing);
+  if (!Exists(cn_, "SELECT cPersonCode, cDepCode FROM Person Where cPersonCode = " +
+                       SqlText(head_.Attr("strLoanID")))) {
+    Raise(kErrBusiness, family_.claimant_unknown);
+  }
+
+  CheckCostItem(cn_, head_);
+  CheckCurrencyAndRate(cn_, head_);
+  head_money_ = RequiredNumber(head_, "dblMoney", "Q7.Rembiz.0226");
+  old_money_ = RequiredNumber(head_, "dblOldMoney", "Q7.Rembiz.0227");
+  budget_ = BudgetColumns(head_);
+  CheckFamilyHead();
+}
+
+void VoucherSave::CheckMayChange() {
+  std::string sql = "Select * From " + std::string(family_.table) + " Where GUID = " + qguid_;
+  if (family_.stored_read_with_version) {
+    // A row version that is no number matches no stored voucher.
+    std::optional<std::string> ts = RowVersion(head_.Attr("ts"));
+    if (!ts) Raise(kErrBusiness, "Q7.Rembiz.0243");
+    sql += " And Cast(ts As money) = " + *ts;
+  }
+  db::Recordset stored = cn_.Execute(NormalizeSql(sql));
+  if (stored.Eof()) Raise(kErrBusiness, "Q7.Rembiz.0243");
+  if (stored.Value("intBudPass").ToInt() == 1) Raise(kErrBusiness, "Q7.Rembiz.0244");
+  CheckStored(stored);
+}
+
+void VoucherSave::AskNumbering(BusinessObject& pub_msg, std::string_view procedure,
+                               const std::string& request, std::string_view empty_key) {
+  xml::Document document;
+  document.LoadXml(request);
+  xml::Node node = document.DocumentElement();
+  // The answer document holds what the numbering said; the last answer stays there.
+  answer_.Clear();
+  if (!pub_msg.InvokePublic(procedure, session_, cn_, node, answer_)) {
+    std::string text = answer_.SelectSingleNode("//error/text").Text();
+    if (text.empty()) Raise(kErrBusiness, empty_key);
+    throw ComError(kErrBusiness, text, "Rembiz");
+  }
+}
+
+void VoucherSave::TakeFreeNumber(BusinessObject& pub_msg) {
+  const std::string card = NumberCard();
+  const std::string table(family_.table);
+  std::string scope;
+  if (family_.numbers_per_family) {
+    scope = " And left(strTypeCode,1) = " + SqlText(head_.Attr("strTypeCode").substr(0, 1));
+  }
+  for (int fresh = 0; Exists(cn_, "Select strVouchID From " + table +
+                                      " Where strVouchID = " + SqlText(vouch_id_) + scope);
+       ++fresh) {
+    if (fresh == kFreshNumbers) Raise(kErrBusiness, "Q7.Rembiz.0239");
+    AskNumbering(pub_msg, "VchNoFormatGet", "<a><in><type>" + card + "</type></in><out/></a>",
+                 "Q7.Rembiz.0109");
+    if (db::Lower(answer_.SelectSingleNode("//单据编号").Attr("允许手工修改")) == "true") {
+      Raise(kErrBusiness, family_.manual_number);
+    }
+    // The numbering seeds its date parts from the head; it gets the date as saved.
+    xml::Document seed;
+    seed.LoadXml(func_.SelectSingleNode("in/xml/head").Xml());
+    seed.SelectSingleNode("//z:row").SetAttr("dtLoanDate", loan_date_);
+    AskNumbering(pub_msg, "VchNoGet",
+                 "<a><in><type>" + card + "</type><true>true</true><voucher type='" + card + "'>" +
+                     seed.DocumentElement().Xml() + "</voucher></in></a>",
+                 "Q7.Rembiz.0108");
+    vouch_id_ = answer_.SelectSingleNode("//vchno").Text();
+    if (vouch_id_.empty()) Raise(kErrBusiness, "Q7.Rembiz.0108");
+  }
+}
+
+void VoucherSave::WriteHead() {
+  Columns columns = {
+      {"strTypeCode", ValueOf(head_, "strTypeCode")},
+      {"strVouchID", SqlText(vouch_id_)},
+      {"dtLoanDate", SqlText(loan_date_)},
+      {"strDepartID", ValueOf(head_, "strDepartID")},
+      {"strLoanID", ValueOf(head_, "strLoanID")},
+      {"strItemClassID", ValueOf(head_, "strItemClassID")},
+      {"strItemID", ValueOf(head_, "strItemID")},
+  };
+  columns.insert(columns.end(), budget_.begin(), budget_.end());
+  Columns tail = {
+      {"strBill", ValueOf(head_, "strBill")},
+      {"fltRate", NumberOf(head_, "fltRate")},
+      {"dblMoney", head_money_},
+      {"dblOldMoney", old_money_},
+      {"strUsed", ValueOf(head_, "strUsed")},
+      // Who made the voucher is the session's user, whatever the page sent.
+      {"strPersonID", SqlText(session_.UserName())},
+  };
+  columns.insert(columns.end(), tail.begin(), tail.end());
+  Columns family = FamilyColumns();
+  columns.insert(columns.end(), family.begin(), family.end());
+  for (int i = 1; i <= 16; ++i) {
+    std::string name = "cDefine" + std::to_string(i);
+    columns.emplace_back(name, ValueOf(head_, name));
+  }
+
+  const std::string table(family_.table);
+  const std::string submitted = submit_on_save_ ? "1" : "0";
+  if (!change_) {
+    std::string names = "GUID,blnAudi,intOverBud";
+    std::string values = qguid_ + "," + submitted + ",-1";
+    for (const auto& [column, value] : columns) {
+      names += "," + column;
+      values += "," + value;
+    }
+    cn_.Execute(NormalizeSql("Insert Into " + table + " (" + names + ") Values (" + values + ")"));
+    return;
+  }
+  // A row version that is no number matches no stored voucher.
+  std::optional<std::string> ts = RowVersion(head_.Attr("ts"));
+  if (!ts) Raise(kErrBusiness, "Q7.Rembiz.0248");
+  std::string sql = "Update " + table +
+                    " Set intBudPass = 0 ,intOverBud = -1 ,blnaudi = " + submitted +
+                    " ,strOverPerson = null ,strOverDate = null ,strOverDesc = null";
+  for (const auto& [column, value] : columns) sql += ", " + column + " = " + value;
+  sql += " Where GUID = " + qguid_ + " And Cast(ts As money) = " + *ts;
+  int64_t affected = 0;
+  cn_.Execute(NormalizeSql(sql), &affected);
+  if (affected == 0) Raise(kErrBusiness, "Q7.Rembiz.0248");
+  cn_.Execute(NormalizeSql("Delete " + table + "_Sub Where MGuid = " + qguid_));
+}
+
+void VoucherSave::RestartFlow() {
+  const std::string card = FlowCard();
+  std::unique_ptr<host::ApprovalFlow> flow = host::CreateApprovalFlow();
+  flow->Init(session_, cn_);
+  if (flow->HasInstance(card, guid_, kFlowKind) && !flow->ResetInstance(card, guid_, kFlowKind)) {
+    Raise(kErrBusiness, "Q7.Rembiz.0196", flow->LastErrorText());
+  }
+}
+
+void VoucherSave::WriteRows() {
+  xml::Node body = func_.SelectSingleNode("in/xml/body");
+  if (!body) body = func_.SelectSingleNode("//body");
+  int index = 0;
+  for (const xml::Node& row : body.Children()) WriteRow(row, index++);
+}
+
+void VoucherSave::Submit(Submitter submit) {
+  if (!SubmitsNow()) return;
+  head_.SetAttr("GUID", guid_);
+  // The flow is told the number the voucher was saved under.
+  head_.SetAttr("strVouchID", vouch_id_);
+  submit(session_, cn_, head_);
+}
+
+void VoucherSave::PositionList() {
+  db::Recordset saved = cn_.Execute(NormalizeSql(
+      "Select AutoID,strTypeCode From " + std::string(family_.table) + " Where GUID = " + qguid_));
+  if (saved.Eof()) return;
+  auto_id_ = saved.Text("AutoID");
+  type_code_ = saved.Text("strTypeCode");
+  // A list read later in the same request opens on the saved voucher.
+  xml::Node list_id = func_.SelectSingleNode("//func[@name='getVouchListID']/in/strAutoID");
+  if (!list_id) return;
+  list_id.SetText(auto_id_);
+  xml::Node director = func_.SelectSingleNode("//func[@name='getVouchListID']/in/Director");
+  if (director) director.SetText("3");
+}
+
+}  // namespace rembiz::frame

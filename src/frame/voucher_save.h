@@ -1,0 +1,111 @@
+// The save of a loan voucher or a claim ("savevouch"), in the steps both take:
+//   ValidateHead    presence and master data of the head, its amounts and budget pairs;
+//   CheckMayChange  a changed voucher: the stored one may still change;
+//   TakeFreeNumber  a new voucher: the number typed, or fresh ones from the numbering;
+//   WriteHead       insert, or update under the row version and drop the old rows;
+//   RestartFlow     a changed voucher: its running approval starts over;
+//   WriteRows, WriteTotal, Submit, PositionList.
+// A family (the loan save, the claim save) gives its differences as VoucherFamily values and as
+// the hooks below; everything else is the same for both.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "db/connection.h"
+#include "frame/business_object.h"
+#include "host/session.h"
+#include "xml/document.h"
+
+namespace rembiz::frame {
+
+using Columns = std::vector<std::pair<std::string, std::string>>;  // column, SQL literal
+
+struct VoucherFamily {
+  std::string_view table;  // head table; rows in table + "_Sub"
+  std::string_view claimant_missing;
+  std::string_view claimant_unknown;
+  // Raised when the numbering takes typed numbers as they are and the typed one is in use.
+  std::string_view manual_number;
+  bool purpose_required = false;  // the head must carry strUsed
+  // Numbers are unique within the family digit (the first of strTypeCode), not the table.
+  bool numbers_per_family = false;
+  // The stored voucher is read with the row version sent ("Q7.Rembiz.0243" when it moved on);
+  // otherwise by GUID only, and the update finds the moved row version ("Q7.Rembiz.0248").
+  bool stored_read_with_version = false;
+};
+
+// Starts the approval flow of a saved voucher from its head record.
+using Submitter = bool (*)(host::Session&, db::Connection&, const xml::Node&);
+
+class VoucherSave {
+ public:
+  // `submit_on_save`: the module's option 105, read by the caller.
+  VoucherSave(const VoucherFamily& family, host::Session& session, db::Connection& cn,
+              xml::Node& func, xml::Document& answer, bool submit_on_save);
+  virtual ~VoucherSave() = default;
+  VoucherSave(const VoucherSave&) = delete;
+  VoucherSave& operator=(const VoucherSave&) = delete;
+
+  // Runs the steps. A failing check raises error 9000; a database error arrives with the page's
+  // message for the constraint it names. `pub_msg` hands out fresh numbers.
+  void Run(BusinessObject& pub_msg, Submitter submit);
+
+  const std::string& AutoID() const { return auto_id_; }
+  const std::string& TypeCode() const { return type_code_; }
+
+ protected:
+  // The family's own parts.
+  virtual std::string NumberCard() const = 0;  // template card of the numbering
+  virtual std::string FlowCard() const = 0;    // card number of the approval flow
+  virtual void CheckFamilyHead() {}
+  // Whether the stored voucher (all its columns) may change; intBudPass is checked already.
+  virtual void CheckStored(const db::Recordset& stored) = 0;
+  // Head columns of the family only, written by the insert and the update alike.
+  virtual Columns FamilyColumns() { return {}; }
+  // Checks and inserts one row (`index` counts from 0).
+  virtual void WriteRow(const xml::Node& row, int index) = 0;
+  virtual void WriteTotal() = 0;
+  virtual bool SubmitsNow() const { return submit_on_save_; }
+
+  host::Session& session_;
+  db::Connection& cn_;
+  xml::Node& func_;
+  xml::Document& answer_;
+  xml::Node head_;  // the head record, in/xml/head/z:row
+  const bool submit_on_save_;
+  bool change_ = false;  // the head names a stored voucher
+  std::string guid_;
+  std::string qguid_;      // the GUID as a literal
+  std::string loan_date_;  // the voucher date as "YYYY-MM-DD"
+  std::string vouch_id_;   // the number the voucher is saved under
+
+ private:
+  void ValidateHead();
+  void CheckMayChange();
+  void TakeFreeNumber(BusinessObject& pub_msg);
+  void WriteHead();
+  void RestartFlow();
+  void WriteRows();
+  void Submit(Submitter submit);
+  void PositionList();
+  // Asks CPubMsg; its own failure text (or `empty_key`) fails the save.
+  void AskNumbering(BusinessObject& pub_msg, std::string_view procedure, const std::string& request,
+                    std::string_view empty_key);
+
+  const VoucherFamily& family_;
+  std::string head_money_;
+  std::string old_money_;
+  Columns budget_;
+  std::string auto_id_;
+  std::string type_code_;
+};
+
+// The budget columns of a head (item and three dimension pairs as literals, all Null without an
+// item); raises the key of the first pair given by half, or "Q7.Rembiz.0242" for an item
+// without any pair.
+Columns BudgetColumns(const xml::Node& head);
+
+}  // namespace rembiz::frame

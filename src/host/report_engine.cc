@@ -1,0 +1,100 @@
+#include "host/report_engine.h"
+
+#include "db/error.h"
+#include "db/text.h"
+#include "host/errors.h"
+#include "host/messages.h"
+
+namespace rembiz::host {
+namespace {
+
+constexpr std::string_view kTempPrefix = "tempdb..";
+
+// The work table's own name, without "tempdb.."; it must be a plain name.
+std::string WorkTableName(const std::string& full) {
+  std::string name = full;
+  if (db::Lower(name).rfind(kTempPrefix, 0) == 0) name = name.substr(kTempPrefix.size());
+  if (name.empty() || !db::IsSqlName(name) || name.find('.') != std::string::npos) {
+    throw ComError(db::kErrInvalidRequest,
+                   "The report plug-in named no usable work table ('" + full + "').",
+                   "ReportEngine");
+  }
+  return name;
+}
+
+// "col, col desc" of plain names only.
+void RequireOrder(std::string_view order) {
+  size_t start = 0;
+  while (start <= order.size()) {
+    size_t comma = order.find(',', start);
+    std::string part = db::Trim(order.substr(
+        start, comma == std::string_view::npos ? std::string_view::npos : comma - start));
+    std::string lower = db::Lower(part);
+    if (lower.size() > 5 && lower.ends_with(" desc"))
+      part = db::Trim(part.substr(0, part.size() - 5));
+    if (!db::IsSqlName(part)) {
+      throw ComError(db::kErrInvalidRequest, "Invalid report order '" + std::string(order) + "'.",
+                     "ReportEngine");
+    }
+    if (comma == std::string_view::npos) break;
+    start = comma + 1;
+  }
+}
+
+// Drops the work table when the run ends, however it ends.
+class WorkTable {
+ public:
+  WorkTable(db::Connection& cn, std::string name) : cn_(cn), name_(std::move(name)) {}
+  ~WorkTable() {
+    try {
+      if (cn_.IsOpen()) {
+        cn_.Execute("if exists(select 1 from tempdb..sysobjects where name=N'" + name_ +
+                    "' and xtype=N'U') drop table tempdb.." + name_);
+      }
+    } catch (...) {
+      // A work table that cannot be dropped goes with the process's tempdb.
+    }
+  }
+  WorkTable(const WorkTable&) = delete;
+  WorkTable& operator=(const WorkTable&) = delete;
+
+ private:
+  db::Connection& cn_;
+  std::string name_;
+};
+
+}  // namespace
+
+void ReportEngine::SetFilter(std::string_view title, std::string_view sql) {
+  filters_.insert_or_assign(std::string(title), ReportFilter(std::string(sql)));
+}
+
+const ReportFilter* ReportEngine::ReportFilterByName(std::string_view name) const {
+  auto it = filters_.find(name);
+  return it == filters_.end() ? nullptr : &it->second;
+}
+
+db::Recordset ReportEngine::Run(ReportPlugin& plugin, std::string_view title,
+                                std::string_view order, const ReportProgress& progress) {
+  if (!order.empty()) RequireOrder(order);
+  db::Connection cn;
+  plugin.ObjReportManager = this;
+  plugin.ReportTitle = std::string(title);
+  plugin.objLogin = &session_;
+  plugin.mconn = &cn;
+  plugin.ConnectionString = session_.ConnectionString();
+
+  std::string name = WorkTableName(plugin.TempTablename());
+  WorkTable work_table(cn, name);
+  if (!plugin.OnValidateFilter()) Raise(kErrBusiness, "Rembiz.Report.BadFilter", title);
+  if (progress) progress("fill", 0, 0);
+  if (!plugin.MoveDataDetail()) Raise(kErrBusiness, "Rembiz.Report.Failed", title);
+  if (!cn.IsOpen()) cn.Open(session_.ConnectionString());
+  if (progress) progress("read", 0, 0);
+  db::Recordset rows = cn.Execute("select * from tempdb.." + name +
+                                  (order.empty() ? "" : " order by " + std::string(order)));
+  if (progress) progress("read", rows.RecordCount(), rows.RecordCount());
+  return rows;
+}
+
+}  // namespace rembiz::host

@@ -1,0 +1,79 @@
+// The host's report engine and the interface its plug-ins implement. A plug-in fills a work
+// table in tempdb with the detail rows of its report; the engine sets the plug-in's properties,
+// asks it for the table's name, lets it check the user's filter and fill the table, then reads
+// the rows back itself and drops the table.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "db/connection.h"
+#include "db/recordset.h"
+#include "host/session.h"
+
+namespace rembiz::host {
+
+// The user's filter of one report: a WHERE fragment over the report's detail columns.
+class ReportFilter {
+ public:
+  explicit ReportFilter(std::string sql) : sql_(std::move(sql)) {}
+  const std::string& SQLString() const { return sql_; }
+
+ private:
+  std::string sql_;
+};
+
+class ReportManager {
+ public:
+  virtual ~ReportManager() = default;
+  // The filter the user set for the report of that name; null when there is none.
+  virtual const ReportFilter* ReportFilterByName(std::string_view name) const = 0;
+};
+
+// What a report plug-in offers the engine. The engine sets the properties before any call, in
+// the order they are declared here.
+class ReportPlugin {
+ public:
+  virtual ~ReportPlugin() = default;
+
+  const ReportManager* ObjReportManager = nullptr;
+  std::string ReportTitle;
+  Session* objLogin = nullptr;
+  db::Connection* mconn = nullptr;  // the plug-in opens it with ConnectionString
+  std::string ConnectionString;
+
+  // A new work-table name, kept by the plug-in: "tempdb.." + name.
+  virtual std::string TempTablename() = 0;
+  virtual std::string strSubTitle() = 0;
+  // Fills the work table with the detail rows the user's filter and the operator's rights
+  // select; true on success.
+  virtual bool MoveDataDetail() = 0;
+  virtual bool OnValidateFilter() = 0;
+};
+
+// Where a long report is: the stage ("fill", "read") and, while rows are counted, how many.
+using ReportProgress = std::function<void(std::string_view stage, int64_t done, int64_t total)>;
+
+class ReportEngine : public ReportManager {
+ public:
+  explicit ReportEngine(Session& session) : session_(session) {}
+
+  // The filter of the report `title` ("" or blanks: every row).
+  void SetFilter(std::string_view title, std::string_view sql);
+  const ReportFilter* ReportFilterByName(std::string_view name) const override;
+
+  // Runs the plug-in for the report `title` and returns its detail rows ordered by `order`
+  // (a column list of the detail rows; "" keeps the table's order). A refused filter or a
+  // failed fill throws ComError; the work table is gone afterwards in every case.
+  db::Recordset Run(ReportPlugin& plugin, std::string_view title, std::string_view order = "",
+                    const ReportProgress& progress = nullptr);
+
+ private:
+  Session& session_;
+  std::map<std::string, ReportFilter, std::less<>> filters_;
+};
+
+}  // namespace rembiz::host

@@ -1,0 +1,219 @@
+// `rembiz report` and GET /api/report: the same detail rows as CSV, as .xlsx (read back by a
+// reader that is not our writer: Python's zipfile and the sheet XML) and as JSON; refusals.
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <spdlog/spdlog.h>
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+#include "app/http_service.h"
+#include "reports/report_fixture.h"
+
+namespace rembiz::app {
+namespace {
+
+struct Result {
+  int code;
+  std::string out;
+};
+
+Result Shell(const std::string& command) {
+  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+  std::string out;
+  std::array<char, 4096> buf;
+  while (size_t n = fread(buf.data(), 1, buf.size(), pipe)) out.append(buf.data(), n);
+  int status = pclose(pipe);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
+}
+
+// Reads the first sheet of an .xlsx with the standard library only and compares its rows with
+// a CSV file: same cells, numbers equal as numbers.
+constexpr const char* kCompareScript = R"py(
+import csv, re, sys, zipfile
+import xml.etree.ElementTree as ET
+NS = {'m': 'http://schemas.openxmlformats.org/spreadsheetml/2006/main'}
+book = zipfile.ZipFile(sys.argv[1])
+shared = []
+if 'xl/sharedStrings.xml' in book.namelist():
+    for si in ET.fromstring(book.read('xl/sharedStrings.xml')).findall('m:si', NS):
+        shared.append(''.join(t.text or '' for t in si.iter('{%s}t' % NS['m'])))
+def column(ref):
+    n = 0
+    for ch in re.match(r'[A-Z]+', ref).group(0):
+        n = n * 26 + ord(ch) - 64
+    return n - 1
+rows = []
+sheet = ET.fromstring(book.read('xl/worksheets/sheet1.xml'))
+for row in sheet.iter('{%s}row' % NS['m']):
+    cells = {}
+    for c in row.findall('m:c', NS):
+        kind, v = c.get('t'), c.find('m:v', NS)
+        if kind == 's':
+            value = shared[int(v.text)]
+        elif kind == 'inlineStr':
+            value = ''.join(t.text or '' for t in c.iter('{%s}t' % NS['m']))
+        else:
+            value = v.text if v is not None else ''
+        cells[column(c.get('r'))] = value
+    rows.append(cells)
+with open(sys.argv[2], newline='', encoding='utf-8') as f:
+    expected = list(csv.reader(f))
+if len(rows) != len(expected):
+    sys.exit('rows: xlsx %d, csv %d' % (len(rows), len(expected)))
+def same(a, b):
+    if a == b:
+        return True
+    try:
+        return abs(float(a) - float(b)) < 1e-9 * max(1.0, abs(float(b)))
+    except ValueError:
+        return False
+for i, (got, want) in enumerate(zip(rows, expected)):
+    line = [got.get(j, '') for j in range(len(want))]
+    if len(got) and max(got) >= len(want):
+        sys.exit('row %d has more cells than the csv' % i)
+    for j, (a, b) in enumerate(zip(line, want)):
+        if not same(a, b):
+            sys.exit('row %d column %d: xlsx %r, csv %r' % (i, j, a, b))
+print('same %d rows' % len(rows))
+)py";
+
+class ReportCliTest : public reports::ReportTest {
+ protected:
+  void SetUp() override {
+    ReportTest::SetUp();
+    spdlog::set_level(spdlog::level::warn);
+    AddCatalog();
+    Generate(120);
+  }
+  void TearDown() override {
+    if (service_) {
+      service_->Stop();
+      runner_.join();
+      service_.reset();
+    }
+    ReportTest::TearDown();
+  }
+  std::string Rembiz(const std::string& args) {
+    return std::string(REMBIZ_BIN) + " report " + args + " --data '" + Data().Path().string() + "'";
+  }
+  std::string Path(const std::string& name) { return (Data().Path() / name).string(); }
+  static std::string Read(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+
+  int Serve() {
+    ServeOptions options;
+    options.data_dir = Data().Path().string();
+    options.port = 0;
+    options.threads = 2;
+    options.record_sessions = false;
+    service_ = std::make_unique<HttpService>(options);
+    int port = service_->Bind();
+    runner_ = std::thread([this] { service_->Run(); });
+    return port;
+  }
+
+  std::unique_ptr<HttpService> service_;
+  std::thread runner_;
+};
+
+TEST_F(ReportCliTest, CsvAndXlsxHoldTheSameRows) {
+  Result csv = Shell(Rembiz("loans --format csv --out '" + Path("loans.csv") + "'"));
+  ASSERT_EQ(csv.code, 0) << csv.out;
+  Result xlsx = Shell(Rembiz("loans --format xlsx --out '" + Path("loans.xlsx") + "'"));
+  ASSERT_EQ(xlsx.code, 0) << xlsx.out;
+  std::string text = Read(Path("loans.csv"));
+  // Header and one line per loan row (every loan has one).
+  EXPECT_EQ(text.rfind("dtloandate,strdepartid,strdepartname,", 0), 0u) << text.substr(0, 200);
+  size_t lines = static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
+  EXPECT_EQ(lines, 1 + std::stoul(Scalar("select count(*) from EC_LoanVouch_Sub")));
+
+  if (Shell("python3 --version").code != 0) GTEST_SKIP() << "python3 is not installed";
+  std::ofstream(Path("compare.py")) << kCompareScript;
+  Result same = Shell("python3 '" + Path("compare.py") + "' '" + Path("loans.xlsx") + "' '" +
+                      Path("loans.csv") + "'");
+  EXPECT_EQ(same.code, 0) << same.out;
+  EXPECT_NE(same.out.find("same " + std::to_string(lines) + " rows"), std::string::npos)
+      << same.out;
+
+  // A filter and the clerk's rights narrow the claims the same way in both.
+  std::string narrow = "claims --user clerk --filter \"dblmoney > 1000\"";
+  ASSERT_EQ(Shell(Rembiz(narrow + " --format csv --out '" + Path("c.csv") + "'")).code, 0);
+  ASSERT_EQ(Shell(Rembiz(narrow + " --format xlsx --out '" + Path("c.xlsx") + "'")).code, 0);
+  same = Shell("python3 '" + Path("compare.py") + "' '" + Path("c.xlsx") + "' '" + Path("c.csv") +
+               "'");
+  EXPECT_EQ(same.code, 0) << same.out;
+  std::string claims = Read(Path("c.csv"));
+  EXPECT_EQ(claims.find(",0202,"), std::string::npos);
+  EXPECT_NE(claims.find(",0201,"), std::string::npos);
+}
+
+TEST_F(ReportCliTest, TheCommandRefusesWhatItCannotDo) {
+  Result table = Shell(Rembiz("claims --filter \"strvouchid = 'ZC0002'\""));
+  EXPECT_EQ(table.code, 0) << table.out;
+  EXPECT_NE(table.out.find("ZC0002"), std::string::npos) << table.out;
+  EXPECT_NE(table.out.find("(1 row)"), std::string::npos) << table.out;
+
+  EXPECT_EQ(Shell(Rembiz("payments")).code, 2);
+  EXPECT_EQ(Shell(Rembiz("loans --format xlsx")).code, 2);
+  EXPECT_EQ(Shell(Rembiz("loans --format pdf")).code, 2);
+  std::string before = Dump("EC_LoanVouch");
+  Result bad = Shell(Rembiz("loans --filter \"1=1; delete from EC_LoanVouch\""));
+  EXPECT_EQ(bad.code, 1) << bad.out;
+  EXPECT_EQ(bad.out.rfind("rembiz: ", 0), 0u) << bad.out;
+  EXPECT_EQ(Dump("EC_LoanVouch"), before);
+}
+
+TEST_F(ReportCliTest, TheServiceAnswersCsvAndJsonToASession) {
+  int port = Serve();
+  httplib::Client client("127.0.0.1", port);
+  client.set_read_timeout(30, 0);
+  httplib::Result r = client.Get("/api/report/loans");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->status, 401);
+
+  r = client.Post("/api/login", httplib::Params{{"user", "clerk"}, {"password", "clerk"}});
+  ASSERT_TRUE(r);
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(r->body, m, std::regex("token=\"([0-9a-f]+)\""))) << r->body;
+  httplib::Headers auth{{"Authorization", "Bearer " + m[1].str()}};
+
+  r = client.Get("/api/report/loans?filter=strloanid%3D%270002%27", auth);
+  ASSERT_TRUE(r);
+  ASSERT_EQ(r->status, 200) << r->body;
+  EXPECT_EQ(r->get_header_value("Content-Type"), "text/csv; charset=utf-8");
+  Result cli = Shell(Rembiz("loans --user clerk --format csv --filter \"strloanid='0002'\""));
+  EXPECT_EQ(r->body + "\n", cli.out.substr(0, r->body.size()) + "\n");
+  EXPECT_EQ(cli.out.size(), r->body.size());
+
+  r = client.Get("/api/report/claims?format=json", auth);
+  ASSERT_TRUE(r);
+  ASSERT_EQ(r->status, 200) << r->body;
+  EXPECT_EQ(r->body.rfind("{\"report\":\"claims\",\"columns\":[\"dtloandate\",", 0), 0u)
+      << r->body.substr(0, 200);
+  EXPECT_NE(r->body.find("\"ZC0001\""), std::string::npos);
+  EXPECT_EQ(r->body.find("\"ZC0002\""), std::string::npos);  // another department
+
+  r = client.Get("/api/report/loans?filter=nosuch%3D1", auth);
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->status, 400);
+  EXPECT_NE(r->body.find("<error><id>Rembiz:serve:report:400</id>"), std::string::npos) << r->body;
+  r = client.Get("/api/report/payments", auth);
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->status, 404);
+  r = client.Get("/api/report/loans?format=pdf", auth);
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->status, 400);
+}
+
+}  // namespace
+}  // namespace rembiz::app

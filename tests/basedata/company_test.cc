@@ -1,0 +1,195 @@
+// A company built from nothing: `rembiz init` without the demo, the module's master data
+// entered only through `rembiz call` (scripts/setup-company), then loans and claims that the
+// limits and the standard entered there refuse or accept.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <fstream>
+
+#include "db/connection.h"
+#include "host/database_setup.h"
+#include "host/local_session.h"
+#include "host/messages.h"
+#include "support/demo_fixture.h"
+
+namespace rembiz::basedata {
+namespace {
+
+struct Result {
+  int code;
+  std::string out;
+};
+
+Result Shell(const std::string& command) {
+  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+  std::string out;
+  std::array<char, 4096> buf;
+  while (size_t n = fread(buf.data(), 1, buf.size(), pipe)) out.append(buf.data(), n);
+  int status = pclose(pipe);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
+}
+
+class CompanyTest : public ::testing::Test {
+ protected:
+  void SetUp() override { dir_ = testing::ScratchDir("company"); }
+  void TearDown() override {
+    cn_.reset();
+    db::ClearConnectionPool();
+  }
+
+  std::string Rembiz() const { return std::string(REMBIZ_BIN); }
+  std::string DataArg() const { return " --data '" + dir_.string() + "'"; }
+  std::string Year() const { return host::CurrentYearText(); }
+
+  // `rembiz call CLASS` as the administrator with the request on standard input.
+  Result Call(const std::string& cls, const std::string& request) {
+    std::filesystem::path file = dir_ / "request.xml";
+    std::ofstream(file) << request;
+    return Shell(Rembiz() + " call " + cls + " '" + file.string() + "'" + DataArg() +
+                 " --user admin");
+  }
+
+  db::Connection& Cn() {
+    if (!cn_) {
+      cn_ = std::make_unique<db::Connection>();
+      cn_->Open(host::DataDir(dir_).ConnectionString("001", Year()));
+    }
+    return *cn_;
+  }
+  std::string Scalar(const std::string& sql) {
+    db::Recordset rs = Cn().Execute(sql);
+    return rs.Eof() ? "" : rs.Value(0).ToText();
+  }
+  // Every row of a query, "a|b|…" per line.
+  std::string Rows(const std::string& sql) {
+    std::string out;
+    db::Recordset rs = Cn().Execute(sql);
+    for (const auto& row : rs.Rows()) {
+      for (size_t i = 0; i < row.size(); ++i) {
+        out += (i ? "|" : "") + (row[i].IsNull() ? std::string("-") : row[i].ToText());
+      }
+      out += "\n";
+    }
+    return out;
+  }
+
+  std::string Loan(const std::string& number) {
+    return "<req><func name='savevouch'><in><xml><head blnBegin='0'><z:row strTypeCode='301' "
+           "strVouchID='" +
+           number + "' dtLoanDate='" + Year() +
+           "-03-05T00:00:00' strDepartID='0201' strLoanID='0002' strBill='人民币' fltRate='1' "
+           "dblMoney='1000' dblOldMoney='1000' strUsed='Trip' strPersonID='Administrator'/>"
+           "</head><body><row strBalanceID='1' dblMoney='1000'/></body></xml></in></func></req>";
+  }
+  // A hotel night with a receipt of 250 for Sam (grade 02): the bracket up to 300 allows 200.
+  std::string Claim(const std::string& claimed) {
+    return "<req><func name='savevouch'><in><xml><head><z:row strTypeCode='201' "
+           "strVouchID='ZC0001' dtLoanDate='" +
+           Year() +
+           "-03-08T00:00:00' strDepartID='0201' strLoanID='0002' strBill='人民币' fltRate='1' "
+           "dblMoney='" +
+           claimed + "' dblOldMoney='" + claimed +
+           "' strUsed='Hotel' strPersonID='Administrator'/></head><body><row strIOItem='20101' "
+           "strEZero='0101' dblVouch='250' dblNumber='1' dblMoney='" +
+           claimed + "'/></body></xml></in></func></req>";
+  }
+
+  std::filesystem::path dir_;
+  std::unique_ptr<db::Connection> cn_;
+};
+
+TEST_F(CompanyTest, InitWithoutTheDemoMakesAnEmptyCompanyWithOneAdministrator) {
+  // No password, none on standard input: refused, nothing created.
+  Result r = Shell(Rembiz() + " init" + DataArg() + " < /dev/null");
+  EXPECT_EQ(r.code, 1) << r.out;
+  EXPECT_NE(r.out.find("password"), std::string::npos) << r.out;
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "qdsystem.db"));
+
+  r = Shell("echo 's3cret pw' | " + Rembiz() + " init" + DataArg() + " --admin boss");
+  ASSERT_EQ(r.code, 0) << r.out;
+  host::SessionRequest request;
+  request.user = "boss";
+  auto session = host::LocalSession::Login(host::DataDir(dir_), request, "s3cret pw");
+  EXPECT_TRUE(session->IsAdmin());
+  EXPECT_EQ(session->AccountName(), "Account 001");
+  EXPECT_EQ(session->CurrentPeriod() >= 1, true);
+  EXPECT_THROW(host::LocalSession::Login(host::DataDir(dir_), request, "demo"), ComError);
+
+  EXPECT_EQ(Rows("select cUser_Id from qdsystem..UA_User"), "boss\n");
+  EXPECT_EQ(Scalar("select count(*) from accinformation where cSysID = 'EC' and cID like '1%'"),
+            "10");
+  EXPECT_EQ(Rows("select cValue from accinformation where cID in ('105', '106', '107') order by "
+                 "cID"),
+            "false\n1222\n222\n");
+  for (const char* table : {"Department", "Person", "SettleStyle", "EC_OperationType", "EC_IOItem",
+                            "EC_Position", "EC_Expense", "EC_EISet_NUStand", "EC_PersonCtrl",
+                            "EC_LoanVouch", "Host_Flow", "Host_Budget"}) {
+    EXPECT_EQ(Scalar(std::string("select count(*) from ") + table), "0") << table;
+  }
+  EXPECT_EQ(Rows("select vt_id from VoucherTemplates order by vt_id"), "11\n12\n21\n22\n31\n32\n");
+
+  r = Shell(Rembiz() + " init" + DataArg() + " --admin-password x");
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.out.find("--force"), std::string::npos) << r.out;
+}
+
+TEST_F(CompanyTest, ACompanySetUpThroughTheClassesControlsItsVouchers) {
+  Result r = Shell("REMBIZ=" + Rembiz() + " '" + std::string(REMBIZ_SOURCE_DIR) +
+                   "/scripts/setup-company' '" + dir_.string() + "' 'pw'");
+  ASSERT_EQ(r.code, 0) << r.out;
+
+  // What the classes stored.
+  EXPECT_EQ(Rows("select cName, cValue from accinformation where cID in ('102', '107') order "
+                 "by cID"),
+            "intExpireDays|45\nstrZeroLevel|22\n");
+  EXPECT_EQ(Rows("select intType, strCode, strName, strShowModel, strPrintModel from "
+                 "EC_OperationType order by strCode"),
+            "2|201|Travel claim|31|32\n3|301|Travel advance|11|12\n");
+  EXPECT_EQ(Rows("select strCode, strUpCode, blnEnd, strTypeCode from EC_IOItem order by "
+                 "strCode"),
+            "201|2|False|201\n20101|201|True|201\n20102|201|True|201\n");
+  EXPECT_EQ(Rows("select intEICode, strEICode, strEIName from EC_EISet_NUStand order by 1, 2"),
+            "1|01|Manager\n1|02|Staff\n2|01|City\n2|02|Town\n");
+  EXPECT_EQ(Rows("select strPositionCode, strUpCode, strGradeID from EC_Position order by 1"),
+            "01|-|02\n0101|01|01\n");
+  EXPECT_EQ(Rows("select strPersonCode, strGradeID, blnNumber, intNumber, strNumCtrType, blnDay, "
+                 "blnMoney from EC_PersonCtrl order by 1"),
+            "0001|01|False|-|0|False|False\n0002|02|True|1|1|False|False\n");
+  EXPECT_EQ(Rows("select strPersonCode, strBankAcc, blnDefault from EC_PersonAcc"),
+            "0002|6222 0000 1111|True\n");
+  EXPECT_EQ(Rows("select strStandName, strIOItemCode, strControlType from EC_Expense"),
+            "Hotel standard|20101|严格控制\n");
+  EXPECT_EQ(Rows("select strDepartID from EC_ExpenseDepart order by 1"), "01\n0201\n");
+  EXPECT_EQ(Rows("select intEDCode from EC_EffectItem order by 1"), "1\n4\n");
+  EXPECT_EQ(Rows("select strEICode, strEIName from EC_EISet_Stand order by 1"), "01|300\n02|800\n");
+  EXPECT_EQ(Rows("select strField1, strField4, dblMoney, dblRate from EC_StandSet order by 1, 2"),
+            "01|01|300|0\n01|02|500|50\n02|01|200|0\n02|02|300|50\n");
+
+  // A loan, then a second one that Sam's limit of one open loan refuses.
+  r = Call("CLoan", Loan("JK0001"));
+  ASSERT_EQ(r.code, 0) << r.out;
+  r = Call("CLoan", Loan("JK0002"));
+  EXPECT_EQ(r.code, 1) << r.out;
+  EXPECT_NE(r.out.find(host::MessageText("Q7.Rembiz.0232", "", "1", "1")), std::string::npos)
+      << r.out;
+  EXPECT_EQ(Rows("select strVouchID, strLoanID, dblMoney from EC_LoanVouch"), "JK0001|0002|1000\n");
+
+  // A claim of 250 for the night is above the hard standard (200 allowed) and is refused;
+  // 200 is accepted.
+  r = Call("CExpense", Claim("250"));
+  EXPECT_NE(r.out.find("Hotel standard"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("<error>"), std::string::npos) << r.out;
+  EXPECT_EQ(Scalar("select count(*) from EC_ExpenVouch") + Scalar("select count(*) from "
+                                                                  "EC_ExpenVouch_Sub"),
+            "00");
+  r = Call("CExpense", Claim("200"));
+  ASSERT_EQ(r.out.find("<error>"), std::string::npos) << r.out;
+  EXPECT_EQ(Rows("select h.strVouchID, h.strLoanID, s.strIOItem, s.strEZero, s.dblVouch, "
+                 "s.dblMoney from EC_ExpenVouch h join EC_ExpenVouch_Sub s on s.MGuid = h.GUID"),
+            "ZC0001|0002|20101|0101|250|200\n");
+}
+
+}  // namespace
+}  // namespace rembiz::basedata

@@ -1,0 +1,137 @@
+// The voucher-generation settings: accounts by expense side and payment side, merge options.
+#include <gtest/gtest.h>
+
+#include "ledger/ledger_fixture.h"
+
+namespace rembiz::ledger {
+namespace {
+
+class PzSetTest : public LedgerTest {
+ protected:
+  xml::Document PzSet(const std::string& funcs, host::Session* session = nullptr) {
+    return Call("CPzSet", "<req>" + funcs + "</req>", session ? session : &Session());
+  }
+  static std::string Save(const std::string& name, const std::string& rows) {
+    return "<func name='" + name + "'><in>" + rows + "</in></func>";
+  }
+  std::string IOSetting(const std::string& type, const std::string& item,
+                        const std::string& currency) {
+    return Scalar(
+        "select GUID || '|' || cast(ts as money) || '|' || ifnull(strSubject, '') || '|' "
+        "|| blnModiDire from EC_PzSet_IO where strOperatType = '" +
+        type + "' and ifnull(strIOItemCode, '') = '" + item + "' and ifnull(strCurrency, '') = '" +
+        currency + "'");
+  }
+};
+
+TEST_F(PzSetTest, ExpenseSideSettingsAreAddedChangedAndDeleted) {
+  xml::Document doc =
+      PzSet(Save("saveiokm",
+                 "<row P='1' strOperatType='201' strIOItemCode='20101' strCurrency='人民币' "
+                 "strCode='660101' blnModiDire='1'/><row P='1' strOperatType='302' "
+                 "strIOItemCode='' strCurrency='' strCode='2241' blnModiDire='0'/>"));
+  ASSERT_TRUE(doc.SelectSingleNode("//out/error").IsNull()) << doc.Xml();
+  // The answer is the refreshed list, with names.
+  xml::Node added = doc.SelectSingleNode("//out/Rows/row[@strIOItemCode='20101']");
+  EXPECT_EQ(added.Attr("strOperatName"), "差旅费报销");
+  EXPECT_EQ(added.Attr("strIOItemName"), "住宿费");
+  EXPECT_EQ(added.Attr("strCodeName"), "差旅费");
+  EXPECT_EQ(added.Attr("blnModiDire"), "True");
+  // Empty item and currency are stored as "any".
+  EXPECT_EQ(Scalar("select count(*) from EC_PzSet_IO where strOperatType = '302' and "
+                   "strIOItemCode is null and strCurrency is null"),
+            "1");
+
+  std::string row = IOSetting("201", "20101", "人民币");
+  std::string guid = row.substr(0, row.find('|'));
+  std::string ts =
+      row.substr(row.find('|') + 1, row.find('|', row.find('|') + 1) - row.find('|') - 1);
+  doc = PzSet(Save("saveiokm", "<row P='2' GUID='" + guid + "' ts='" + ts +
+                                   "' strOperatType='201' strIOItemCode='20101' "
+                                   "strCurrency='人民币' strCode='660202' blnModiDire='0'/>"));
+  EXPECT_TRUE(doc.SelectSingleNode("//out/error").IsNull()) << doc.Xml();
+  EXPECT_NE(IOSetting("201", "20101", "人民币").find("|660202|0"), std::string::npos);
+
+  // The old row version no longer matches: changed by someone else. Nothing of the request
+  // stays, not even the add before it.
+  std::string before = Dump("EC_PzSet_IO");
+  doc = PzSet(Save("saveiokm",
+                   "<row P='1' strOperatType='202' strCurrency='美元' "
+                   "strCode='660201'/><row P='3' GUID='" +
+                       guid + "' ts='" + ts + "'/>"));
+  EXPECT_EQ(ErrorText(doc), Text("Q7.Rembiz.0047"));
+  EXPECT_EQ(Dump("EC_PzSet_IO"), before);
+
+  // The same type, item and currency twice.
+  doc = PzSet(Save("saveiokm",
+                   "<row P='1' strOperatType='201' strIOItemCode='20101' "
+                   "strCurrency='人民币' strCode='660101'/>"));
+  EXPECT_EQ(ErrorText(doc), Text("Q7.Rembiz.0075"));
+  // An edit mode that is none.
+  doc = PzSet(Save("saveiokm", "<row P='9' strOperatType='201'/>"));
+  EXPECT_EQ(ErrorText(doc), Text("Q7.Rembiz.0048"));
+  // A row version that is no number matches nothing.
+  doc = PzSet(Save("saveiokm", "<row P='3' GUID='" + guid + "' ts='1 or 1=1'/>"));
+  EXPECT_EQ(ErrorText(doc), Text("Q7.Rembiz.0047"));
+  EXPECT_EQ(Dump("EC_PzSet_IO"), before);
+
+  std::string current = IOSetting("201", "20101", "人民币");
+  std::string ts2 = current.substr(current.find('|') + 1);
+  ts2 = ts2.substr(0, ts2.find('|'));
+  doc = PzSet(Save("saveiokm", "<row P='3' GUID='" + guid + "' ts='" + ts2 + "'/>"));
+  EXPECT_TRUE(doc.SelectSingleNode("//out/error").IsNull()) << doc.Xml();
+  EXPECT_EQ(IOSetting("201", "20101", "人民币"), "");
+}
+
+TEST_F(PzSetTest, PaymentDirectionIsShownInTheUsersLanguageAndStoredInChinese) {
+  auto english = SessionFor("demo", "en-US");
+  xml::Document doc = PzSet(Save("saveopkm",
+                                 "<row P='1' strOperatType='Receipt' "
+                                 "strBalanceType='2' strBankID='02' "
+                                 "strCurrency='人民币' strCode='100202'/>"),
+                            english.get());
+  ASSERT_TRUE(doc.SelectSingleNode("//out/error").IsNull()) << doc.Xml();
+  EXPECT_EQ(Scalar("select strOperatType from EC_PzSet_OP where strBalanceType = '2' and "
+                   "strBankID = '02' and strSubject = '100202' order by ts desc limit 1"),
+            "收款");
+  xml::Node shown = doc.SelectSingleNode(
+      "//out/Rows/row[@strBalanceType='2' and @strBankID='02' and @strOperatType='Receipt']");
+  EXPECT_EQ(shown.Attr("strBalanceName"), "支票");
+  EXPECT_EQ(shown.Attr("cBAccount"), "11001000000052500000");
+
+  // In Chinese the same list shows the stored words.
+  doc = PzSet("<func name='getopkm'/>");
+  EXPECT_EQ(doc.SelectNodes("//out/Rows/row[@strOperatType='收款']").size(), 5u);
+  EXPECT_EQ(doc.SelectNodes("//out/Rows/row[@strOperatType='付款']").size(), 6u);
+
+  // The same direction, style, bank and currency again.
+  doc = PzSet(Save("saveopkm",
+                   "<row P='1' strOperatType='收款' strBalanceType='2' "
+                   "strBankID='02' strCurrency='人民币' strCode='100201'/>"));
+  EXPECT_EQ(ErrorText(doc), Text("Q7.Rembiz.0076"));
+}
+
+TEST_F(PzSetTest, MergeOptionsAreListedAndSaved) {
+  xml::Document doc = PzSet("<func name='gethb'/>");
+  xml::NodeList options = doc.SelectNodes("//out/Rows/row");
+  ASSERT_EQ(options.size(), 12u);
+  EXPECT_EQ(options[0].Attr("strName"), "iokm_zy");
+  EXPECT_EQ(options[1].Attr("strValue"), "true");
+
+  doc = PzSet(Save("savehb",
+                   "<row strName='iokm_zy' strValue='true'/>"
+                   "<row strName='opkm_km' strValue='false'/>"));
+  EXPECT_EQ(doc.SelectSingleNode("//out/Rows/row[@strName='iokm_zy']").Attr("strValue"), "true");
+  EXPECT_EQ(Scalar("select cValue from AccInformation where cName = 'opkm_km'"), "false");
+
+  // Only the merge options can be set here.
+  std::string before = Dump("AccInformation");
+  doc = PzSet(Save("savehb",
+                   "<row strName='iokm_km' strValue='false'/>"
+                   "<row strName='blnBudCtrl' strValue='true'/>"));
+  EXPECT_EQ(ErrorText(doc), Text("Q7.Rembiz.0077"));
+  EXPECT_EQ(Dump("AccInformation"), before);
+}
+
+}  // namespace
+}  // namespace rembiz::ledger
