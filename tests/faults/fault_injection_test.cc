@@ -209,6 +209,50 @@ class FaultTest : public testing::DemoTest, public ::testing::WithParamInterface
            "'/></in></func></req>";
   }
 
+  // Master data, settings and ledger vouchers.
+  std::string NewOperationType() {
+    return "<req><func name='edit'><in><r P='1' intType='2' strName='会议费报销' strShowID='31' "
+           "strPrintID='32'/></in></func></req>";
+  }
+  std::string SetOptions() {
+    return "<req><func name='edit'><in intExpireDays='60' intAlertDays='5'/></func></req>";
+  }
+  std::string NewItem() {
+    return "<req><func name='new'><in><r strcode='204' strupcode='2' strname='x' "
+           "strtypecode='202'/></in></func></req>";
+  }
+  std::string NewDistrict() {
+    return "<req><func name='new'><in><r strcode='0204' strname='d' strtypecode=''/></in>"
+           "</func></req>";
+  }
+  std::string SetLoanLimits() {
+    return "<req><func name='saveperson'><in><strPersonCode>0007</strPersonCode><Rows ts=''>"
+           "<row blnCtrl='1' dblMoney='30' strCtrlType='提示'/><row blnCtrl='0'/>"
+           "<row blnCtrl='1' dblMoney='5000' strCtrlType='提示'/></Rows></in></func></req>";
+  }
+  std::string NewStandard() {
+    return "<req><func name='savestand'><in><s><rows><r P='1' strStandName='办公' "
+           "strIOCode='203' strControlType='严格控制'/></rows></s></in></func></req>";
+  }
+  std::string SetItemAccounts() {
+    return "<req><func name='saveiokm'><in><row P='1' strOperatType='201' "
+           "strIOItemCode='20101' strCurrency='人民币' strCode='660101' blnModiDire='1'/>"
+           "</in></func></req>";
+  }
+  std::string SetAgeing() {
+    return "<req><func name='ageset'><in><age><age type='1'><row cdays='15' name='半月内'/>"
+           "<row cdays='' name='半月以上'/></age></age></in></func></req>";
+  }
+  std::string MakeLedgerVoucher() {
+    std::string source =
+        "<row strtypecode='201' guid='" + claim_ + "' ts='" + Ts("EC_ExpenVouch", claim_) +
+        "' strvouchid='" +
+        Scalar("select strVouchID from EC_ExpenVouch where GUID = " + db::SqlText(claim_)) + "'/>";
+    return "<req><func name='makepz'><in con='1'><pztype>记</pztype><pzdate>" + Year() +
+           "-03-25</pzdate><blnTemp>0</blnTemp><rows>" + source + "</rows></in><daily>" + source +
+           "</daily></func></req>";
+  }
+
   std::string TakeNumber() {
     return "<req><func name='vchnoget'><in><type>EC01</type><true>true</true><voucher "
            "type='EC01'><head><z:row strVouchID='' dtLoanDate='" +
@@ -353,6 +397,16 @@ const WriteCase kCases[] = {
      kLinesOnTheirOwn},
     {"CNetPay_netunpay", "CNetPay", "approver", &FaultTest::PaidOnline, &FaultTest::NetUnpay,
      kLinesOnTheirOwn},
+    {"CMakePZ_makepz", "CMakePZ", "demo", &FaultTest::PaidByTransfer,
+     &FaultTest::MakeLedgerVoucher},
+    {"COperation_edit", "COperation", "demo", &FaultTest::Nothing, &FaultTest::NewOperationType},
+    {"CChoice_edit", "CChoice", "demo", &FaultTest::Nothing, &FaultTest::SetOptions},
+    {"CRPItem_new", "CRPItem", "demo", &FaultTest::Nothing, &FaultTest::NewItem},
+    {"CDistrict_new", "CDistrict", "demo", &FaultTest::Nothing, &FaultTest::NewDistrict},
+    {"CPerson_saveperson", "CPerson", "demo", &FaultTest::Nothing, &FaultTest::SetLoanLimits},
+    {"CStand_savestand", "CStand", "demo", &FaultTest::Nothing, &FaultTest::NewStandard},
+    {"CPzSet_saveiokm", "CPzSet", "demo", &FaultTest::Nothing, &FaultTest::SetItemAccounts},
+    {"CReport_ageset", "CReport", "demo", &FaultTest::Nothing, &FaultTest::SetAgeing},
     {"CPubMsg_vchnoget", "CPubMsg", "clerk", &FaultTest::Nothing, &FaultTest::TakeNumber},
     {"CPubMsg_vchprintdataset", "CPubMsg", "demo", &FaultTest::Nothing, &FaultTest::SetPrintLayout},
     {"CPubMsg_rptcolumnset", "CPubMsg", "clerk", &FaultTest::Nothing, &FaultTest::SetColumns},
@@ -392,6 +446,15 @@ TEST_P(FaultTest, EveryStatementFailsCleanly) {
     std::string failure = Failure(doc);
     const std::vector<size_t>& commits = recorder.Commits();
     bool after_commit = !commits.empty() && commits.front() < static_cast<size_t>(nth);
+    // Work tables live in tempdb, which is no part of the databases: once the operation's
+    // work is committed, failing to drop one may go unreported.
+    const auto& sent = recorder.Statements();
+    if (after_commit && sent.size() >= static_cast<size_t>(nth) &&
+        sent[nth - 1].rfind("DROP TABLE IF EXISTS tempdb.", 0) == 0) {
+      ++after_commits;
+      Copy(/*to_snapshot=*/false);
+      continue;
+    }
     if (after_commit && c.reports_after_commit) {
       EXPECT_NE(failure, "") << failed() << " after the commit, the answer says nothing";
       ++after_commits;
@@ -402,6 +465,7 @@ TEST_P(FaultTest, EveryStatementFailsCleanly) {
     if (doc.SelectSingleNode("//out/message/text").Text().find("injected fault") !=
         std::string::npos) {
       ++warnings;
+      std::cout << "[ faults   ] " << c.name << ": " << failed() << ", reported as a warning\n";
       Copy(/*to_snapshot=*/false);
       continue;
     }
