@@ -32,6 +32,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::abort();  // the direct translation succeeded
   }
   // Parameterizing never crashes; the driver checks the placeholders against SQLite's count.
-  for (const std::string& statement : direct) db::ParameterizeLiterals(statement);
+  for (const db::BatchStep& step : direct) db::ParameterizeLiterals(step.sql);
   return 0;
 }
