@@ -1278,6 +1278,7 @@ class Translator {
 
   // A column reference, a star, or an expression with an alias.
   bool IsNamedItem(size_t b, size_t e) const {
+    if (b >= e) return true;  // an empty item ("select ,"): nothing to name, SQLite refuses it
     if (IsOp(t_[e - 1], "*")) return true;
     if (NameChainEnd(t_, b, e) == e) return !IsWord(t_[b], "current_timestamp");
     return e - b >= 2 && IsName(t_[e - 1]) && !IsKeyword(t_[e - 1]) &&
