@@ -45,9 +45,18 @@ std::optional<LiftedBatch> LiftValues(std::string_view sql) {
                     (i == 0 || !IsWordChar(sql[i - 1]));
     if ((c == 'X' || c == 'x') && i + 1 < sql.size() && sql[i + 1] == '\'' &&
         (i == 0 || !IsWordChar(sql[i - 1]))) {
-      // x'0A' is a blob literal: it stays in the text, as the translator keeps it.
-      size_t j = sql.find('\'', i + 2);
-      if (j == std::string_view::npos) return std::nullopt;
+      // x'0A' is a blob literal: it stays in the text, as the translator keeps it. It ends
+      // where the tokenizer ends it, at a quote that is not doubled.
+      size_t j = i + 2;
+      for (; j < sql.size(); ++j) {
+        if (sql[j] != '\'') continue;
+        if (j + 1 < sql.size() && sql[j + 1] == '\'') {
+          ++j;
+          continue;
+        }
+        break;
+      }
+      if (j >= sql.size()) return std::nullopt;
       out.text.append(sql.substr(i, j + 1 - i));
       i = j + 1;
       last_sign = '0';
