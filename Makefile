@@ -21,6 +21,7 @@ build: configure
 run: build
 	@if [ ! -f $(DATA_DIR)/qdsystem.db ]; then ./$(BUILD_DIR)/rembiz init --data $(DATA_DIR) --demo; fi
 	@echo "Demo data in $(DATA_DIR). The console: http://$(LISTEN)/  (user demo, password demo)"
+	@echo "The self-service pages: http://$(LISTEN)/app/  (users clerk, manager, approver, cashier, finance; password = user)"
 	@echo "From a script:"
 	@echo "  curl -s -c /tmp/rembiz.cookies -d user=demo -d password=demo http://$(LISTEN)/api/login"
 	@echo "  curl -s -b /tmp/rembiz.cookies --data-binary '<req><func name=\"currencyget\"/></req>' http://$(LISTEN)/api/CPubMsg"
@@ -66,10 +67,10 @@ bench: deps
 	  $(if $(filter-out 0,$(BENCH_QUICK)),--quick) $(BENCH_ARGS)
 
 format:
-	@git ls-files -co --exclude-standard '*.cc' '*.h' | xargs -r clang-format -i
+	@git ls-files -co --exclude-standard '*.cc' '*.h' '*.js' | xargs -r clang-format -i
 
 format-check:
-	@git ls-files -co --exclude-standard '*.cc' '*.h' | xargs -r clang-format --dry-run --Werror
+	@git ls-files -co --exclude-standard '*.cc' '*.h' '*.js' | xargs -r clang-format --dry-run --Werror
 
 clean:
 	@rm -rf $(BUILD_DIR) build-release build-asan build-fuzz

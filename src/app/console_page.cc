@@ -653,10 +653,15 @@ async function login(fields) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Reports: the ageing analysis and the summary by voucher type of CReport, drawn from the
-// column layout (`format`) the answer carries: a table with its totals row and a bar chart
-// (plain SVG), downloadable as CSV.
+// Reports: the ageing analysis and the summary by voucher type of CReport, drawn by the module
+// that the self-service pages share (/app/report_view.js): a table with its totals row and a
+// bar chart, downloadable as CSV.
 let currentView = 'work';
+let reportView = null;
+async function reports() {
+  if (!reportView) reportView = await import('/app/report_view.js');
+  return reportView;
+}
 function showView(view) {
   currentView = view;
   const logged = !!session;
@@ -668,152 +673,23 @@ function showView(view) {
   if (logged && view === 'reports' && !$('report-dimension').options.length) setUpReports();
 }
 
-// The dimensions as the report names them: the system's own words in the session language.
-const DIMENSIONS = {
-  'zh-CN': {aging: ['部门', '借款人', '人员级别', '项目大类', '项目', '预算项目'],
-            summary: ['部门', '日期', '人员', '人员级别', '项目大类', '项目', '预算项目']},
-  'en-US': {aging: ['Department', 'Borrower', 'Grade', 'Item class', 'Item', 'Budget item'],
-            summary: ['Department', 'Date', 'Person', 'Grade', 'Item class', 'Item', 'Budget item']},
-};
-const TOTAL = {'zh-CN': '合计', 'en-US': 'Total'};
 let agePeriods = '';
 let lastReport = null;
 
-function language() { return DIMENSIONS[session.language] ? session.language : 'zh-CN'; }
-function xmlAttr(text) {
-  return String(text).replace(/&/g, '&amp;').replace(/</g, '&lt;').replace(/'/g, '&apos;');
-}
-function parseXml(text) {
-  const doc = new DOMParser().parseFromString(text, 'application/xml');
-  return doc.getElementsByTagName('parsererror').length ? null : doc;
-}
-function fillDimensions() {
+async function fillDimensions() {
+  const rv = await reports();
   const kind = $('report-kind').value;
   $('reports').className = 'card ' + kind;
   $('report-dimension').replaceChildren(
-      ...DIMENSIONS[language()][kind].map((d) => new Option(d, d)));
+      ...rv.DIMENSIONS[rv.reportLanguage(session.language)][kind].map((d) => new Option(d, d)));
 }
 async function setUpReports() {
-  fillDimensions();
+  await fillDimensions();
   if (!$('report-cutoff').value) $('report-cutoff').value = session.loginDate || '';
   // The ageing periods as the host keeps them (type 1).
   const r = await call('/api/CReport', {method: 'POST', body:
       '<req><func name="ageget"><in><agetype>1</agetype></in></func></req>'});
-  const doc = parseXml(r.text);
-  const age = doc && doc.querySelector('out > age');
-  agePeriods = age ? new XMLSerializer().serializeToString(age) : '';
-}
-
-function reportRequest() {
-  const dimension = xmlAttr($('report-dimension').value);
-  const page = '<page><current>0</current><rows>500</rows></page>';
-  if ($('report-kind').value === 'aging') {
-    return `<req><func name="loanagedata"><in>${page}<type><row name="stritem" value='${dimension}'/>` +
-        `<row name="dtdate" value='${xmlAttr($('report-cutoff').value)}'/></type>` +
-        `<age>${agePeriods}</age></in></func></req>`;
-  }
-  return `<req><func name="typecollectdata"><in>${page}<type>` +
-      `<row name="strtype" value="${$('report-source').value}"/>` +
-      `<row name="stritem" value='${dimension}'/>` +
-      `<row name="strshow" value="${$('report-currency').checked ? 1 : 0}"/></type></in></func></req>`;
-}
-
-// The layout's leaf columns in order, each with the title of its group.
-function leafColumns(format) {
-  const leaves = [];
-  for (const top of format.children) {
-    if (top.children.length) {
-      for (const c of top.children) leaves.push({el: c, group: top.getAttribute('text')});
-    } else {
-      leaves.push({el: top, group: ''});
-    }
-  }
-  return leaves.map(({el, group}) => ({
-    name: el.getAttribute('name'), text: el.getAttribute('text'), group,
-    align: el.getAttribute('align'), total: el.getAttribute('total') === '1'}));
-}
-
-function drawTable(format, rows, columns, totals) {
-  const table = $('report-table');
-  table.replaceChildren();
-  const head = table.createTHead();
-  const top = head.insertRow();
-  const second = head.insertRow();
-  for (const g of format.children) {
-    const th = document.createElement('th');
-    th.textContent = g.getAttribute('text');
-    if (g.children.length) {
-      th.colSpan = g.children.length;
-      for (const c of g.children) {
-        const sub = document.createElement('th');
-        sub.textContent = c.getAttribute('text');
-        second.append(sub);
-      }
-    } else {
-      th.rowSpan = 2;
-    }
-    top.append(th);
-  }
-  const body = table.createTBody();
-  for (const row of rows) {
-    const tr = body.insertRow();
-    for (const c of columns) {
-      const td = tr.insertCell();
-      td.textContent = row.getAttribute(c.name) || '';
-      if (c.align === 'right') td.className = 'right';
-    }
-  }
-  const tr = body.insertRow();
-  tr.className = 'total';
-  columns.forEach((c, i) => {
-    const td = tr.insertCell();
-    if (i === 0) td.textContent = TOTAL[language()];
-    if (c.total) td.textContent = totals[c.name].toFixed(2);
-    if (c.align === 'right') td.className = 'right';
-  });
-}
-
-// One bar per amount column that has a total (the periods, or the voucher types), but not the
-// grand total of the ageing.
-function drawChart(columns, totals) {
-  const bars = columns.filter((c) => c.total && c.name !== 'imoney')
-      .map((c) => ({label: c.group && c.group !== columns[0].group ? c.group : c.text,
-                    value: totals[c.name]}));
-  const svg = $('report-chart');
-  const NS = 'http://www.w3.org/2000/svg';
-  const width = 900, height = 280, left = 70, bottom = 40, top = 20;
-  svg.setAttribute('viewBox', `0 0 ${width} ${height}`);
-  svg.replaceChildren();
-  const add = (tag, attrs, text) => {
-    const el = document.createElementNS(NS, tag);
-    for (const [k, v] of Object.entries(attrs)) el.setAttribute(k, v);
-    if (text !== undefined) el.textContent = text;
-    svg.append(el);
-    return el;
-  };
-  const max = Math.max(1, ...bars.map((b) => Math.abs(b.value)));
-  const slot = (width - left - 10) / Math.max(1, bars.length);
-  const plot = height - bottom - top;
-  add('line', {class: 'axis', x1: left, y1: height - bottom, x2: width - 10, y2: height - bottom});
-  add('line', {class: 'axis', x1: left, y1: top, x2: left, y2: height - bottom});
-  add('text', {x: left - 6, y: top + 4, 'text-anchor': 'end'}, max.toFixed(0));
-  add('text', {x: left - 6, y: height - bottom, 'text-anchor': 'end'}, '0');
-  bars.forEach((b, i) => {
-    const h = Math.max(0, b.value) / max * plot;
-    const barWidth = Math.min(slot * 0.7, 90);
-    const x = left + i * slot + (slot - barWidth) / 2;
-    const bar = add('rect', {class: 'bar', x: x.toFixed(1), y: (height - bottom - h).toFixed(1),
-                             width: barWidth.toFixed(1), height: h.toFixed(1)});
-    const title = document.createElementNS(NS, 'title');
-    title.textContent = `${b.label}: ${b.value.toFixed(2)}`;
-    bar.append(title);
-    add('text', {class: 'value', x: (x + barWidth / 2).toFixed(1),
-                 y: (height - bottom - h - 4).toFixed(1), 'text-anchor': 'middle'},
-        b.value.toFixed(2));
-    add('text', {x: (x + barWidth / 2).toFixed(1), y: height - bottom + 16, 'text-anchor': 'middle'},
-        b.label);
-  });
-  svg.toggleAttribute('hidden', !bars.length);  // an SVG element has no `hidden` property
+  agePeriods = (await reports()).agePeriods(r.text);
 }
 
 async function runReport() {
@@ -822,28 +698,21 @@ async function runReport() {
   $('report-error').hidden = true;
   $('report-status').textContent = 'loading…';
   try {
+    const rv = await reports();
     const r = await call('/api/CReport', {method: 'POST',
-        headers: {'Content-Type': 'application/xml; charset=utf-8'}, body: reportRequest()});
-    const doc = parseXml(r.text);
-    const error = doc && (doc.querySelector('error > text') || doc.querySelector('out err msg'));
-    const success = doc && doc.querySelector('out > success');
-    if (!success) {
-      throw new Error(error ? error.textContent : `HTTP ${r.status}`);
-    }
-    const format = success.querySelector('format > rows');
-    const rows = [...success.querySelectorAll('data > row')];
-    const columns = leafColumns(format);
-    const totals = {};
-    for (const c of columns) {
-      totals[c.name] = rows.reduce((sum, row) => sum + (parseFloat(row.getAttribute(c.name)) || 0), 0);
-    }
-    drawTable(format, rows, columns, totals);
-    drawChart(columns, totals);
-    lastReport = {columns, rows, totals};
+        headers: {'Content-Type': 'application/xml; charset=utf-8'},
+        body: rv.reportRequest({kind: $('report-kind').value, dimension: $('report-dimension').value,
+                                cutoff: $('report-cutoff').value, periods: agePeriods,
+                                source: $('report-source').value,
+                                byCurrency: $('report-currency').checked})});
+    const report = rv.readReport(r.text, r.status);
+    const total = rv.TOTAL[rv.reportLanguage(session.language)];
+    rv.drawTable($('report-table'), report, total);
+    rv.drawChart($('report-chart'), report);
+    lastReport = {report, total};
     $('report-csv').disabled = false;
-    const page = success.querySelector('page');
-    $('report-status').textContent = `${rows.length} rows · page ` +
-        `${+page.querySelector('current').textContent + 1} of ${page.querySelector('count').textContent}`;
+    $('report-status').textContent = `${report.rows.length} rows · page ` +
+        `${report.current + 1} of ${report.count}`;
   } catch (e) {
     lastReport = null;
     $('report-csv').disabled = true;
@@ -857,22 +726,12 @@ async function runReport() {
   }
 }
 
-function downloadCsv() {
+async function downloadCsv() {
   if (!lastReport) return;
-  const cell = (v) => /[",\r\n]/.test(v) ? '"' + v.replace(/"/g, '""') + '"' : v;
-  const {columns, rows, totals} = lastReport;
-  const lines = [columns.map((c) => cell(c.group && c.group !== c.text ? `${c.group} ${c.text}` : c.text))];
-  for (const row of rows) lines.push(columns.map((c) => cell(row.getAttribute(c.name) || '')));
-  lines.push(columns.map((c, i) => i === 0 ? TOTAL[language()] : c.total ? totals[c.name].toFixed(2) : ''));
-  const blob = new Blob([lines.map((l) => l.join(',')).join('\r\n') + '\r\n'],
-                        {type: 'text/csv;charset=utf-8'});
-  const a = document.createElement('a');
-  a.href = URL.createObjectURL(blob);
-  a.download = `${$('report-kind').value}-${$('report-dimension').value}.csv`;
-  document.body.append(a);
-  a.click();
-  a.remove();
-  setTimeout(() => URL.revokeObjectURL(a.href), 1000);
+  const rv = await reports();
+  rv.download(rv.reportCsv(lastReport.report, lastReport.total),
+              `${$('report-kind').value}-${$('report-dimension').value}.csv`,
+              'text/csv;charset=utf-8');
 }
 
 function bindReports() {
@@ -916,7 +775,7 @@ async function start() {
     showView('reports');
     await setUpReports();
     if (params.get('report') === 'summary') $('report-kind').value = 'summary';
-    fillDimensions();
+    await fillDimensions();
     const dimension = params.get('dimension');
     if (dimension && [...$('report-dimension').options].some((o) => o.value === dimension)) {
       $('report-dimension').value = dimension;

@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/app_pages.h"
 #include "app/console_page.h"
 #include "app/http_front.h"
 #include "app/report_command.h"
@@ -333,8 +334,14 @@ class HttpService::Impl {
                                  {"Referrer-Policy", "no-referrer"},
                                  {"X-Frame-Options", "DENY"}});
 
-    router_.set_pre_routing_handler([](const Request&, Response&) {
+    router_.set_pre_routing_handler([](const Request& req, Response& res) {
       t_log = RequestLog{Clock::now(), true, {}, {}, {}};
+      // A page of another site may not change anything here with the user's cookie.
+      if (!OriginAllowed(req)) {
+        Refuse(res, 403, "request",
+               host::MessageText("Rembiz.Host.HttpCrossOrigin", RequestLanguage(req)));
+        return httplib::Server::HandlerResponse::Handled;
+      }
       return httplib::Server::HandlerResponse::Unhandled;
     });
     // Answers httplib made itself (no route, body too large, broken request) as error documents.
@@ -394,6 +401,7 @@ class HttpService::Impl {
     router_.Get("/console.js", [](const Request&, Response& res) {
       res.set_content(std::string(kConsoleJs), "text/javascript; charset=utf-8");
     });
+    AddAppPages(router_);
     router_.Get("/healthz", [this](const Request&, Response& res) {
       res.set_content("{\"status\":\"ok\",\"sessions\":" + std::to_string(sessions_.Size()) +
                           ",\"workers\":" + std::to_string(pool_.Threads()) +

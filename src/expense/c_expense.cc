@@ -33,18 +33,20 @@ using frame::Present;
 using frame::RowVersion;
 using frame::ValueOf;
 
-// After the reads shared with the loan class (frame/voucher_class.h). The save and the delete
-// answer their failures under their own `out`.
+// After the reads shared with the loan class (frame/voucher_class.h). The save, the delete,
+// the standards and the settlement operations answer their failures under their own `out`.
 constexpr frame::OperationEntry kOperations[] = {
     frame::OwnErrors(frame::Op<&CExpense::DelVouch>("delvouch", frame::kVoucherWrite), "DelVouch"),
     frame::OwnErrors(frame::Op<&CExpense::SaveVouch>("savevouch", frame::kVoucherWrite),
                      "SaveVouch"),
     frame::Op<&CExpense::SubmitAudit>("submitaudit", frame::kVoucherWrite),
     frame::OwnErrors(frame::Op<&CExpense::GetStand>("GetStand"), "GetStand"),
-    frame::Op<&CExpense::GetLoanInfo>("GetLoanInfo"),
-    frame::Op<&CExpense::SaveLoanInfo>("SaveLoanInfo", frame::kOpensTransaction),
-    frame::Op<&CExpense::GetExpenInfo>("GetExpenInfo"),
-    frame::Op<&CExpense::SaveExpenInfo>("SaveExpenInfo", frame::kVoucherWrite),
+    frame::OwnErrors(frame::Op<&CExpense::GetLoanInfo>("GetLoanInfo"), "GetLoanInfo"),
+    frame::OwnErrors(frame::Op<&CExpense::SaveLoanInfo>("SaveLoanInfo", frame::kOpensTransaction),
+                     "SaveLoanInfo"),
+    frame::OwnErrors(frame::Op<&CExpense::GetExpenInfo>("GetExpenInfo"), "GetExpenInfo"),
+    frame::OwnErrors(frame::Op<&CExpense::SaveExpenInfo>("SaveExpenInfo", frame::kVoucherWrite),
+                     "SaveExpenInfo"),
 };
 
 constexpr frame::OperationEntry kPublicProcedures[] = {
@@ -52,10 +54,10 @@ constexpr frame::OperationEntry kPublicProcedures[] = {
     frame::OwnErrors(frame::Op<&CExpense::SaveVouch>("SaveVouch"), "SaveVouch"),
     frame::Op<&CExpense::SubmitAudit>("SubmitAudit"),
     frame::OwnErrors(frame::Op<&CExpense::GetStand>("GetStand"), "GetStand"),
-    frame::Op<&CExpense::GetLoanInfo>("GetLoanInfo"),
-    frame::Op<&CExpense::SaveLoanInfo>("SaveLoanInfo"),
-    frame::Op<&CExpense::GetExpenInfo>("GetExpenInfo"),
-    frame::Op<&CExpense::SaveExpenInfo>("SaveExpenInfo"),
+    frame::OwnErrors(frame::Op<&CExpense::GetLoanInfo>("GetLoanInfo"), "GetLoanInfo"),
+    frame::OwnErrors(frame::Op<&CExpense::SaveLoanInfo>("SaveLoanInfo"), "SaveLoanInfo"),
+    frame::OwnErrors(frame::Op<&CExpense::GetExpenInfo>("GetExpenInfo"), "GetExpenInfo"),
+    frame::OwnErrors(frame::Op<&CExpense::SaveExpenInfo>("SaveExpenInfo"), "SaveExpenInfo"),
 };
 
 constexpr frame::VoucherClassSpec kSpec{
@@ -246,6 +248,10 @@ bool CExpense::SaveVouch(host::Session& session, db::Connection& cn, xml::Node& 
 bool CExpense::SubmitAudit(host::Session& session, db::Connection& cn, xml::Node& func,
                            xml::Document& answer) {
   return approval::SubmitAudit(session, cn, func, answer, "EC_ExpenVouch");
+}
+
+bool CExpense::InitAudit(host::Session& m_objLogin, db::Connection& CN, const xml::Node& oNode) {
+  return approval::InitAudit(m_objLogin, CN, oNode);
 }
 
 // ---------------------------------------------------------------------------------------------

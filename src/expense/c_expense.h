@@ -24,6 +24,8 @@ class CExpense : public frame::VoucherClass {
                  xml::Document& answer);
   bool SubmitAudit(host::Session& session, db::Connection& cn, xml::Node& func,
                    xml::Document& answer);
+  // Submits the claim of a head record to approval; raises error 9000 on failure.
+  bool InitAudit(host::Session& m_objLogin, db::Connection& CN, const xml::Node& oNode);
 
   // The standards of the rows being entered: "GetStand".
   bool GetStand(host::Session& session, db::Connection& cn, xml::Node& func, xml::Document& answer);

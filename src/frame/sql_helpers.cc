@@ -88,7 +88,9 @@ std::string DataAuthFilter(host::Session& session, std::string_view table,
   static constexpr Rule kRules[] = {
       {"department", "N''", " strDepartID IN (", ") And "},
       {"person", "N''", " strLoanID IN (", ") And "},
-      {"fitem", "N''", " Isnull(strItemID ,N'') IN (Select N'' Union ", ") And "},
+      // Vouchers without a cost item stay visible. The empty code is listed with the allowed
+      // ones: a union with a bare list of codes would be no query at all.
+      {"fitem", "N''", " Isnull(strItemID ,N'') IN (N'',", ") And "},
       {"user", "''", " strPersonID IN (", ") And "},
   };
   std::string conditions;

@@ -160,7 +160,11 @@ bool VoucherClass::GetVoucherHead(host::Session&, db::Connection& cn, xml::Node&
   xml::Node row = answer.SelectSingleNode("//rs:data/z:row");
   std::string item_class = rs.Text("strItemClassID");
   std::string item = rs.Text("strItemID");
-  if (!item_class.empty() && !item.empty()) row.SetAttr("strItem", ItemName(cn, item_class, item));
+  if (!item_class.empty() && !item.empty()) {
+    // A loan's unknown item reads as no name; a claim's keeps the record's placeholder.
+    std::string name = ItemName(cn, item_class, item);
+    if (!name.empty() || !Pages().keeps_card) row.SetAttr("strItem", name);
+  }
   std::string currency = rs.Text("strbill");
   if (!currency.empty()) {
     db::Recordset decimals = cn.Execute(NormalizeSql(
@@ -221,8 +225,10 @@ bool VoucherClass::GetOperList(host::Session& session, db::Connection& cn, xml::
         out += Attr("text", value);
       } else {
         out += Attr(name, value);
-        // The first option's template is the default of a following "vchmoduleget".
-        if (name == "strShowModel" && show_model_.empty()) show_model_ = value;
+        // Claims: the first option's template is the default of a following "vchmoduleget".
+        if (Pages().keeps_card && name == "strShowModel" && show_model_.empty()) {
+          show_model_ = value;
+        }
       }
     }
     out += "/>";
@@ -341,7 +347,6 @@ bool VoucherClass::VchNoFormatGet(host::Session& session, db::Connection& cn, xm
 
 bool VoucherClass::DelVouch(host::Session& session, db::Connection& cn, xml::Node& func,
                             xml::Document&) {
-  std::string id = RequireInteger(InText(func, "strAutoID"), "strAutoID");
   std::optional<std::string> ts = RowVersion(InText(func, "ts"));
   if (!ts) Raise(kErrBusiness, "Q7.Rembiz.0201");
   const DeleteKind* kind = nullptr;
@@ -350,6 +355,7 @@ bool VoucherClass::DelVouch(host::Session& session, db::Connection& cn, xml::Nod
   }
   if (!kind) Raise(kErrBusiness, "Q7.Rembiz.0177");
   const std::string table(kind->table);
+  std::string id = RequireInteger(InText(func, "strAutoID"), "strAutoID");
 
   db::Recordset voucher = cn.Execute(NormalizeSql(
       "Select * From " + table + " Where AutoID = " + id + " And Cast(ts As money) = " + *ts));
@@ -379,7 +385,9 @@ bool VoucherClass::DelVouch(host::Session& session, db::Connection& cn, xml::Nod
     throw ComError(e.Number(), text, e.Source());
   }
 
-  // The page goes on with the next voucher of the table, if there is one.
+  // The claim page goes on with the next voucher of the table, if there is one; the loan page
+  // chooses its voucher through the list.
+  if (!Pages().keeps_card) return true;
   db::Recordset next = cn.Execute(NormalizeSql("Select Top 1 AutoID,strTypeCode From " + table +
                                                " Where AutoID > " + id + " Order By AutoID"));
   if (next.Eof()) {

@@ -21,7 +21,9 @@ struct VoucherPages {
   std::string_view head_view;  // head with display names, per language
   std::string_view body_view;  // rows by the head's AutoID
   // Claims: the template card follows the current voucher, the list names each voucher's
-  // operation type, and the template requests get the current card.
+  // operation type, the template requests get the current card, and the first operation type
+  // offered and the voucher after a deleted one become current; a head whose item is not
+  // found keeps the placeholder name " ".
   bool keeps_card = false;
 };
 

@@ -125,7 +125,6 @@ void VoucherSave::ValidateHead() {
   CheckCurrencyAndRate(cn_, head_);
   head_money_ = RequiredNumber(head_, "dblMoney", "Q7.Rembiz.0226");
   old_money_ = RequiredNumber(head_, "dblOldMoney", "Q7.Rembiz.0227");
-  budget_ = BudgetColumns(head_);
   CheckFamilyHead();
 }
 
@@ -187,6 +186,9 @@ void VoucherSave::TakeFreeNumber(BusinessObject& pub_msg) {
 }
 
 void VoucherSave::WriteHead() {
+  // The budget pairs are checked as the statement is built: after the checks of a changed
+  // voucher and the numbering of a new one, so that those refusals come first.
+  const Columns budget = BudgetColumns(head_);
   Columns columns = {
       {"strTypeCode", ValueOf(head_, "strTypeCode")},
       {"strVouchID", SqlText(vouch_id_)},
@@ -196,7 +198,7 @@ void VoucherSave::WriteHead() {
       {"strItemClassID", ValueOf(head_, "strItemClassID")},
       {"strItemID", ValueOf(head_, "strItemID")},
   };
-  columns.insert(columns.end(), budget_.begin(), budget_.end());
+  columns.insert(columns.end(), budget.begin(), budget.end());
   Columns tail = {
       {"strBill", ValueOf(head_, "strBill")},
       {"fltRate", NumberOf(head_, "fltRate")},

@@ -1,8 +1,9 @@
 // The save of a loan voucher or a claim ("savevouch"), in the steps both take:
-//   ValidateHead    presence and master data of the head, its amounts and budget pairs;
+//   ValidateHead    presence and master data of the head and its amounts;
 //   CheckMayChange  a changed voucher: the stored one may still change;
 //   TakeFreeNumber  a new voucher: the number typed, or fresh ones from the numbering;
-//   WriteHead       insert, or update under the row version and drop the old rows;
+//   WriteHead       the budget pairs; insert, or update under the row version and drop the old
+//                   rows;
 //   RestartFlow     a changed voucher: its running approval starts over;
 //   WriteRows, WriteTotal, Submit, PositionList.
 // A family (the loan save, the claim save) gives its differences as VoucherFamily values and as
@@ -98,7 +99,6 @@ class VoucherSave {
   const VoucherFamily& family_;
   std::string head_money_;
   std::string old_money_;
-  Columns budget_;
   std::string auto_id_;
   std::string type_code_;
 };

@@ -62,13 +62,21 @@ class TableGridLayout : public GridLayout {
     if (root.Name() != "columns" || key.empty()) return false;
     std::vector<std::string> rows;
     int order = 0;
+    bool numbers_fit = true;
     for (const xml::Node& column : root.Children("column")) {
       std::string name = column.Attr("name");
       if (name.empty()) return false;
       ++order;
+      // A position or width that is no number takes the default; one no column could have
+      // (beyond an int) refuses the layout.
       auto number = [&](std::string_view attr, int64_t fallback) {
         std::optional<double> value = db::ParseNumber(column.Attr(attr));
-        return std::to_string(value ? static_cast<int64_t>(*value) : fallback);
+        if (!value) return std::to_string(fallback);
+        if (*value < -2147483648.0 || *value > 2147483647.0) {
+          numbers_fit = false;
+          return std::to_string(fallback);
+        }
+        return std::to_string(static_cast<int64_t>(*value));
       };
       std::string align = column.Attr("align");
       rows.push_back(
@@ -80,6 +88,7 @@ class TableGridLayout : public GridLayout {
           db::SqlText(align.empty() ? "left" : align) + "," + db::SqlText(column.Attr("format")) +
           "," + (FlagAttr(column, "total", false) ? "1" : "0") + ")");
     }
+    if (!numbers_fit) return false;
     db::Connection cn;
     cn.Open(connection_string_);
     db::Transaction transaction(cn);

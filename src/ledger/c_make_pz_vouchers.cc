@@ -1,7 +1,8 @@
 // CMakePZ's work on vouchers once they are staged or saved: showing their lines ("getpzdata"),
 // taking the page's edited lines into the staging table ("SaveTempPZData") and cancelling saved
 // vouchers ("cancelpz").
-#include <cstdio>
+#include <array>
+#include <charconv>
 #include <functional>
 #include <set>
 
@@ -103,9 +104,12 @@ std::string SavedLinesSql(const std::string& code, const std::string& item_sourc
 std::string EditedNumber(const std::string& column, const std::string& text) {
   std::optional<double> value = db::ParseNumber(text);
   if (!value) frame::InvalidNumber(column, text);
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%.10f", *value);
-  std::string out = buf;
+  // Room for the longest fixed form of a double: 309 digits before the point, ten after.
+  std::array<char, 400> buf{};
+  auto [end, ec] =
+      std::to_chars(buf.data(), buf.data() + buf.size(), *value, std::chars_format::fixed, 10);
+  if (ec != std::errc()) frame::InvalidNumber(column, text);
+  std::string out(buf.data(), end);
   out.erase(out.find_last_not_of('0') + 1);
   if (!out.empty() && out.back() == '.') out.pop_back();
   return out == "-0" ? "0" : out;
@@ -133,6 +137,22 @@ bool IsNumberType(int type) {
     default:
       return false;
   }
+}
+
+// "getpzdata" and "SaveTempPZData" read their parameters from the request ("//in/blnTemp"): an
+// operation that states none of its own takes those the page stated once, with "makepz".
+xml::Node RequestNode(const xml::Node& func, const std::string& path) {
+  return xml::Node(func.Raw().root()).SelectSingleNode(path);
+}
+
+// The bill date of an edit: the `in` of the operation, else the first `in` of the request that
+// names one (as attribute dbill_date or element pzdate).
+std::string EditDate(const xml::Node& func) {
+  xml::Node in = func.Child("in");
+  if (!in.HasAttr("dbill_date") && in.Child("pzdate").IsNull()) {
+    in = RequestNode(func, "//in[@dbill_date] | //in[pzdate]");
+  }
+  return in.HasAttr("dbill_date") ? in.Attr("dbill_date") : db::Trim(in.Child("pzdate").Text());
 }
 
 // Ledger functions that must not be at work on the account while a voucher is cancelled.
@@ -164,12 +184,18 @@ class HeldLock {
 bool CMakePZ::GetPZData(host::Session&, db::Connection& cn, xml::Node& func,
                         xml::Document& answer) {
   db::Recordset lines;
-  if (frame::InText(func, "blnTemp") == "1") {
+  xml::Node temp = func.SelectSingleNode("in/blnTemp");
+  xml::Node code_node = func.SelectSingleNode("in/strpzcode");
+  if (temp.IsNull() && code_node.IsNull()) {
+    temp = RequestNode(func, "//in/blnTemp");
+    code_node = RequestNode(func, "//in/strpzcode");
+  }
+  if (db::Trim(temp.Text()) == "1") {
     if (generation_.table.empty()) Raise(kErrBusiness, "Q7.Rembiz.0312");
     lines = cn.Execute(NormalizeSql(StagedLinesSql(generation_.table)));
     if (lines.Eof()) Raise(kErrBusiness, "Q7.Rembiz.0313");
   } else {
-    std::string code = frame::InText(func, "strpzcode");
+    std::string code = db::Trim(code_node.Text());
     lines = cn.Execute(NormalizeSql(SavedLinesSql(code, frame::ItemSourceSql("", cn))));
   }
   answer.LoadXml("<Rows>" + frame::RowXml(lines) + "</Rows>");
@@ -183,10 +209,7 @@ bool CMakePZ::SaveTempPZData(host::Session& session, db::Connection& cn, xml::No
   const std::string& table = generation_.table;
   db::Recordset layout = cn.Execute(NormalizeSql("Select * From " + table + " where 1= 2"));
 
-  xml::Node in = func.Child("in");
-  std::string text =
-      in.HasAttr("dbill_date") ? in.Attr("dbill_date") : frame::InText(func, "pzdate");
-  std::optional<std::string> normalized = db::NormalizeDate(text);
+  std::optional<std::string> normalized = db::NormalizeDate(EditDate(func));
   if (!normalized) Raise(kErrBusiness, "Q7.Rembiz.0314");
   const std::string date = normalized->substr(0, 10);
 

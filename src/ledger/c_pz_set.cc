@@ -3,6 +3,7 @@
 // settlement style, bank and currency (EC_PzSet_OP), and the options that decide which lines
 // merge (AccInformation, system "EC", ids "2…"). One transaction per request: a save request
 // is applied in document order, and a refused element undoes the whole request.
+#include <initializer_list>
 #include <span>
 #include <string>
 
@@ -165,6 +166,15 @@ std::vector<std::string> OPValues(const xml::Node& element) {
           Optional(element, "strCurrency"), db::SqlText(element.Attr("strCode"))};
 }
 
+// The first of the attributes that is there: an option is named as "gethb" answers it
+// (strName, strValue), as the table holds it (cName, cValue) or as a plain pair (name, value).
+std::string FirstAttr(const xml::Node& element, std::initializer_list<std::string_view> names) {
+  for (std::string_view name : names) {
+    if (element.HasAttr(name)) return element.Attr(name);
+  }
+  return "";
+}
+
 }  // namespace
 
 const frame::FrameVariant& CPzSet::Variant() const { return kVariant; }
@@ -203,12 +213,13 @@ bool CPzSet::SaveOPKM(host::Session&, db::Connection& cn, xml::Node& func, xml::
 
 bool CPzSet::SaveHB(host::Session&, db::Connection& cn, xml::Node& func, xml::Document& answer) {
   for (const xml::Node& option : func.Child("in").Children()) {
+    std::string name = FirstAttr(option, {"strName", "cName", "name"});
+    std::string value = FirstAttr(option, {"strValue", "cValue", "value"});
     int64_t affected = 0;
     try {
-      cn.Execute(NormalizeSql(
-                     "Update AccInformation Set cValue = " + db::SqlText(option.Attr("strValue")) +
-                     " Where cName = " + db::SqlText(option.Attr("strName")) +
-                     " And cSysID = 'EC' And cID Like '2%'"),
+      cn.Execute(NormalizeSql("Update AccInformation Set cValue = " + db::SqlText(value) +
+                              " Where cName = " + db::SqlText(name) +
+                              " And cSysID = 'EC' And cID Like '2%'"),
                  &affected);
     } catch (const db::DbError&) {
       Raise(kErrBusiness, "Q7.Rembiz.0077");

@@ -49,7 +49,8 @@ void NormaliseAccount(db::Connection& cn, const std::string& table, const std::s
   const std::string bare = BareName(table);
   const std::string where = " where ccode=" + db::SqlText(code);
   std::string item_class = account.Text("cass_item");
-  std::string sets = "citem_class=" + frame::SqlValue(db::Variant(item_class)) +
+  // An account without items gives its lines the empty class, as it gives them the empty name.
+  std::string sets = "citem_class=" + db::SqlText(item_class) +
                      ",citemclassname=" + db::SqlText(account.Text("citem_name"));
   std::optional<ItemSource> items = item_class.empty() ? std::nullopt : ItemSourceOf(item_class);
   if (items) {

@@ -330,12 +330,12 @@ bool CLoan::CheckLoanXY(host::Session& session, db::Connection& cn, xml::Node& f
     if (limits.Value("blnNumber").ToBool()) {
       double limit = limits.Value("intNumber").ToDouble();
       double count = open.Value("A2").ToDouble() + 1;
-      if (limit < 1) {
-        exceeded("Q7.Rembiz.0266", "strNumCtrType", "", "");
-      } else if (count > limit) {
+      if (count > limit) {
         exceeded("Q7.Rembiz.0265", "strNumCtrType", limits.Text("intNumber"),
                  db::DoubleText(count));
       }
+      // A limit below one allows no loan at all, which the page is told besides.
+      if (limit < 1) exceeded("Q7.Rembiz.0266", "strNumCtrType", "", "");
     }
     if (limits.Value("blnMoney").ToBool()) {
       double limit = limits.Value("intMoney").ToDouble();

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <optional>
@@ -110,17 +111,21 @@ bool Guarded(std::string_view procedure, std::string_view key, xml::Document& an
 
 // A whole number from a request; anything else fails with the operation's key.
 int64_t RequireInteger(std::string_view text, std::string_view key) {
+  constexpr double kLimit = 9007199254740992.0;  // 2^53: every whole double below is exact
   std::optional<double> value = db::ParseNumber(text);
-  if (!value || *value != static_cast<double>(static_cast<int64_t>(*value))) {
+  if (!value || std::fabs(*value) >= kLimit || *value != std::trunc(*value)) {
     Raise(kErrBusiness, key);
   }
   return static_cast<int64_t>(*value);
 }
 
-// Paging numbers never reach SQL; a missing or bad one takes the default.
+// Paging numbers never reach SQL; a missing or bad one takes the default, and a huge one stands
+// for "as far as there are rows".
 int64_t PageNumber(std::string_view text, int64_t fallback) {
+  constexpr double kMost = 1e9;
   std::optional<double> value = db::ParseNumber(text);
-  return value && *value >= 1 ? static_cast<int64_t>(*value) : fallback;
+  if (!value || *value < 1) return fallback;
+  return static_cast<int64_t>(std::min(*value, kMost));
 }
 
 std::string YearSql(const host::Session& session) {

@@ -239,12 +239,9 @@ bool CReport::AgeSet(host::Session&, db::Connection& cn, xml::Node& func, xml::D
   return WithFailureKey("Q7.Rembiz.0129", [&] {
     xml::Node age = func.SelectSingleNode("in/age");
     std::unique_ptr<host::Ageing> ageing = host::CreateAgeing();
-    if (!age || !ageing->SaveAge(cn, "EC", age.Xml())) {
-      std::string reason = age ? ageing->LastErrorText() : "";
-      throw ComError(kErrBusiness,
-                     MessageText("Q7.Rembiz.0129") + (reason.empty() ? "" : " " + reason),
-                     "Rembiz");
-    }
+    // The page is told the operation's own text; the service's reason stays in its
+    // LastErrorText for callers of the service itself.
+    if (!age || !ageing->SaveAge(cn, "EC", age.Xml())) Raise(kErrBusiness, "Q7.Rembiz.0129");
     answer.LoadXml("<success/>");
     return true;
   });

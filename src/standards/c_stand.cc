@@ -302,7 +302,8 @@ bool CStand::GetEffectValue(host::Session&, db::Connection& cn, xml::Node& func,
     std::string sql = "Select " + dimension.code_field + " As strCode," + dimension.name_field +
                       " As strName,Cast(ts As money) As ts From " + dimension.table + " Where " +
                       dimension.where;
-    if (dimension.per_standard) sql += " And GUIDStand = " + SqlText(StandardGuid(func));
+    // Without a standard, a list of one standard's values (the receipt brackets) is empty.
+    if (dimension.per_standard) sql += " And GUIDStand = " + SqlText(FirstIn(func).Attr("GUID"));
     db::Recordset rs = cn.Execute(NormalizeSql(sql + " Order By " + dimension.code_field));
     answer.LoadXml("<Rows>" + frame::RowXml(rs) + "</Rows>");
     return true;
@@ -386,7 +387,7 @@ bool CStand::GetSet(host::Session&, db::Connection& cn, xml::Node& func, xml::Do
         "SELECT strPerID,strPerName,strZeroID,strZeroName,strToolID,strToolName,strMonID,"
         "strMonName,dblMoney,dblRate,Cast(ts As money) As ts,GUID FROM vwECStandSet Where "
         "GUIDStand = " +
-        SqlText(StandardGuid(func)) + " ORDER BY strPerID,strZeroID,strToolID,strMonID"));
+        SqlText(FirstIn(func).Attr("GUID")) + " ORDER BY strPerID,strZeroID,strToolID,strMonID"));
     answer.LoadXml("<Rows>" + frame::RowXml(rs) + "</Rows>");
     return true;
   });

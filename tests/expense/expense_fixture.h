@@ -110,6 +110,8 @@ class ExpenseTest : public testing::DemoTest {
   static std::string OutError(const xml::Document& doc, const std::string& func) {
     return doc.SelectSingleNode("//func[@name='" + func + "']/out/error/text").Text();
   }
+  // No error anywhere: neither the whole document nor an operation's answer.
+  static bool NoError(const xml::Document& doc) { return doc.SelectSingleNode("//error").IsNull(); }
   static std::string Text(const std::string& key, const std::string& p1 = "",
                           const std::string& p2 = "") {
     return host::MessageText(key, "", p1, p2);

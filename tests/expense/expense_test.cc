@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "expense/c_expense.h"
 #include "expense/expense_fixture.h"
 #include "support/refused_values.h"
 
@@ -70,6 +71,17 @@ TEST_F(ExpenseTest, NavigatesAndFindsVouchersByGuid) {
   EXPECT_EQ(chosen("2", second), second);
   EXPECT_EQ(chosen("1", second), first);
 
+  // The head names its project item; an item that is not found keeps the placeholder.
+  auto item = [&](const std::string& code) {
+    Cn().Execute("update EC_ExpenVouch set strItemClassID = '00', strItemID = '" + code +
+                 "' where AutoID = " + first);
+    xml::Document doc = Call("CExpense", "<req><func name='vchgetloanheaddata'><in><row AutoID='" +
+                                             first + "'/></in></func></req>");
+    return doc.SelectSingleNode("//z:row").Attr("strItem");
+  };
+  EXPECT_EQ(item("001"), "新产品研发");
+  EXPECT_EQ(item("999"), " ");
+
   // A loan voucher's GUID is found too and chooses the loan card.
   std::string loan_row = InsertApprovedLoan("JK0001", 100);
   std::string loan = Scalar("select MGuid from EC_LoanVouch_Sub where GUID = '" + loan_row + "'");
@@ -91,7 +103,7 @@ TEST_F(ExpenseTest, ChangesSubmitsAndDeletesWithRowVersions) {
 
   // A stale row version changes nothing.
   std::string before = State();
-  xml::Document doc = Save(Head({{"GUID", guid}, {"ts", "1"}}));
+  xml::Document doc = Save(Head({{"GUID", guid}, {"ts", "1"}, {"strBudItemID", "01"}}));
   EXPECT_EQ(OutError(doc, "savevouch"), Text("Q7.Rembiz.0243"));
   EXPECT_EQ(State(), before);
 
@@ -119,6 +131,9 @@ TEST_F(ExpenseTest, ChangesSubmitsAndDeletesWithRowVersions) {
   EXPECT_EQ(Column("blnAudi", "BX0001"), "True");
   before = State();
   doc = Save(Head({{"GUID", guid}, {"ts", ts}}));
+  EXPECT_EQ(OutError(doc, "savevouch"), Text("Q7.Rembiz.0246"));
+  // The state of the stored claim is told before anything about the head's budget pairs.
+  doc = Save(Head({{"GUID", guid}, {"ts", ts}, {"strBudItemID", "01"}, {"strPort2", "x"}}));
   EXPECT_EQ(OutError(doc, "savevouch"), Text("Q7.Rembiz.0246"));
   doc = Call("CExpense", "<req><func name='delvouch'><in><strAutoID>" + id + "</strAutoID><ts>" +
                              ts + "</ts><type>EC03</type></in></func></req>");
@@ -153,6 +168,23 @@ TEST_F(ExpenseTest, SubmitOnSaveSubmitsTheNewClaim) {
   EXPECT_EQ(Column("blnAudi", "BX0001"), "True");
   EXPECT_EQ(Scalar("select count(*) from Host_FlowInstance where cVouchGUID = '" + guid + "'"),
             "1");
+}
+
+// Other classes submit a claim through the claim class's own InitAudit.
+TEST_F(ExpenseTest, InitAuditSubmitsTheClaimOfAHeadRecord) {
+  ASSERT_TRUE(OutError(Save(Head()), "savevouch").empty());
+  std::string guid = Column("GUID", "BX0001");
+  xml::Document record;
+  record.LoadXml("<z:row GUID='" + guid +
+                 "' strTypeCode='201' strDepartID='0201' strVouchID='BX0001' dblOldMoney='777' "
+                 "blnModify='1'/>");
+  CExpense expense;
+  EXPECT_TRUE(expense.InitAudit(Session(), Cn(), record.DocumentElement()));
+  EXPECT_EQ(Column("blnAudi", "BX0001"), "True");
+  EXPECT_EQ(Scalar("select cCardNumber || '/' || mAmount from Host_FlowInstance where "
+                   "cVouchGUID = '" +
+                   guid + "'"),
+            "47/777");
 }
 
 TEST_F(ExpenseTest, StandardsRefuseWarnOrDemandAReceipt) {

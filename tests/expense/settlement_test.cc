@@ -67,7 +67,7 @@ TEST_F(SettlementTest, ApprovedWriteOffMovesLoansAndASecondSaveDoesNotCountTwice
 
   // A partly, B settled.
   doc = SaveLoans(claim_, Row(loan_a_, "-1", "300") + Row(loan_b_, "0", "200"));
-  ASSERT_TRUE(doc.SelectSingleNode("/error").IsNull()) << doc.Xml();
+  ASSERT_TRUE(NoError(doc)) << doc.Xml();
   EXPECT_EQ(Loan(loan_a_), "300/0 300/0");
   EXPECT_EQ(Loan(loan_b_), "200/1 200/1");
   EXPECT_EQ(Claim("blnSettle || '/' || strVerifier"), "0/" + Session().UserName());
@@ -84,7 +84,7 @@ TEST_F(SettlementTest, ApprovedWriteOffMovesLoansAndASecondSaveDoesNotCountTwice
 
   // The same write-offs again: undone first, then applied once.
   doc = SaveLoans(claim_, Row(loan_a_, "-1", "300", claim_) + Row(loan_b_, "0", "200", claim_));
-  ASSERT_TRUE(doc.SelectSingleNode("/error").IsNull()) << doc.Xml();
+  ASSERT_TRUE(NoError(doc)) << doc.Xml();
   EXPECT_EQ(Loan(loan_a_), "300/0 300/0");
   EXPECT_EQ(Loan(loan_b_), "200/1 200/1");
   EXPECT_EQ(Scalar("select count(*) from EC_ExpenLoanInfo"), "2");
@@ -92,13 +92,13 @@ TEST_F(SettlementTest, ApprovedWriteOffMovesLoansAndASecondSaveDoesNotCountTwice
   // More than the loan row holds is refused and changes nothing.
   std::string before = State();
   doc = SaveLoans(claim_, Row(loan_a_, "-1", "1200.5", claim_));
-  EXPECT_EQ(ErrorText(doc), Text("Q7.Rembiz.0379"));
+  EXPECT_EQ(OutError(doc, "SaveLoanInfo"), Text("Q7.Rembiz.0379"));
   EXPECT_EQ(State(), before);
 
   // A stale claim version is refused.
   doc = Call("CExpense", "<req><func name='SaveLoanInfo'><in GUID='" + claim_ + "' ts='1'>" +
                              Row(loan_a_, "-1", "10") + "</in></func></req>");
-  EXPECT_EQ(ErrorText(doc), Text("Q7.Rembiz.0286"));
+  EXPECT_EQ(OutError(doc, "SaveLoanInfo"), Text("Q7.Rembiz.0286"));
   EXPECT_EQ(State(), before);
 
   // Another claim may not settle B while this one does.
@@ -107,12 +107,12 @@ TEST_F(SettlementTest, ApprovedWriteOffMovesLoansAndASecondSaveDoesNotCountTwice
   Approve(other);
   before = State();
   doc = SaveLoans(other, Row(loan_b_, "0", "200"));
-  EXPECT_EQ(ErrorText(doc), Text("Q7.Rembiz.0287"));
+  EXPECT_EQ(OutError(doc, "SaveLoanInfo"), Text("Q7.Rembiz.0287"));
   EXPECT_EQ(State(), before);
 
   // Removing every write-off gives the loans back.
   doc = SaveLoans(claim_, "", " del='1'");
-  ASSERT_TRUE(doc.SelectSingleNode("/error").IsNull()) << doc.Xml();
+  ASSERT_TRUE(NoError(doc)) << doc.Xml();
   EXPECT_EQ(Loan(loan_a_), "0/0 0/0");
   EXPECT_EQ(Loan(loan_b_), "0/0 0/0");
   EXPECT_EQ(Scalar("select count(*) from EC_ExpenLoanInfo"), "0");
@@ -137,15 +137,15 @@ TEST_F(SettlementTest, WriteOffLifecycleFromDraftToRemoval) {
 
   // Saved again after approval: still applied once.
   doc = SaveLoans(claim_, Row(loan_a_, "-1", "300", claim_));
-  ASSERT_TRUE(doc.SelectSingleNode("/error").IsNull()) << doc.Xml();
+  ASSERT_TRUE(NoError(doc)) << doc.Xml();
   EXPECT_EQ(Loan(loan_a_), "300/0 300/0");
   // Now settling the whole row.
   doc = SaveLoans(claim_, Row(loan_a_, "0", "1000", claim_));
-  ASSERT_TRUE(doc.SelectSingleNode("/error").IsNull()) << doc.Xml();
+  ASSERT_TRUE(NoError(doc)) << doc.Xml();
   EXPECT_EQ(Loan(loan_a_), "1000/1 1000/1");
   // The link removed: the loan is open again, not below zero.
   doc = SaveLoans(claim_, "", " del='1'");
-  ASSERT_TRUE(doc.SelectSingleNode("/error").IsNull()) << doc.Xml();
+  ASSERT_TRUE(NoError(doc)) << doc.Xml();
   EXPECT_EQ(Loan(loan_a_), "0/0 0/0");
   EXPECT_EQ(Scalar("select count(*) from EC_ExpenLoanInfo"), "0");
 }
@@ -158,10 +158,10 @@ TEST_F(SettlementTest, SettlingWriteOffAddsToAnotherClaimsPartial) {
   std::string other = Column("GUID", "BX0002");
   Approve(other);
   xml::Document doc = SaveLoans(other, Row(loan_a_, "0", "700"));
-  ASSERT_TRUE(doc.SelectSingleNode("/error").IsNull()) << doc.Xml();
+  ASSERT_TRUE(NoError(doc)) << doc.Xml();
   EXPECT_EQ(Loan(loan_a_), "1000/1 1000/1");
   doc = SaveLoans(other, "", " del='1'");
-  ASSERT_TRUE(doc.SelectSingleNode("/error").IsNull()) << doc.Xml();
+  ASSERT_TRUE(NoError(doc)) << doc.Xml();
   EXPECT_EQ(Loan(loan_a_), "300/0 300/0");
 
   // A draft that would write off more than the row still holds cannot be approved.
@@ -185,7 +185,9 @@ TEST_F(SettlementTest, ApprovedWriteOffNeedsItsOwnTaskAndReadsInEnglish) {
                                Row(loan_a_, "-1", "300") + "</in></func></req>",
                            clerk.get());
   EXPECT_TRUE(doc.SelectSingleNode("/error").IsNull()) << doc.Xml();
-  EXPECT_FALSE(doc.SelectSingleNode("//func[@name='SaveLoanInfo']/out/*").IsNull()) << doc.Xml();
+  EXPECT_EQ(doc.SelectSingleNode("//func[@name='SaveLoanInfo']/out/error/id").Text(),
+            "Rembiz:MSG:ApplyTask:9000")
+      << doc.Xml();
   EXPECT_EQ(State(), before);
 
   // English sessions read the same rows (aliases are bracketed there).
@@ -196,7 +198,7 @@ TEST_F(SettlementTest, ApprovedWriteOffNeedsItsOwnTaskAndReadsInEnglish) {
                  "<func name='GetExpenInfo'><in GUID='" +
                  claim_ + "'/></func></req>",
              english.get());
-  ASSERT_TRUE(doc.SelectSingleNode("/error").IsNull()) << doc.Xml();
+  ASSERT_TRUE(NoError(doc)) << doc.Xml();
   EXPECT_EQ(doc.SelectNodes("//func[@name='GetLoanInfo']/out/Rows/row").size(), 2u);
 
   // The public information service reaches the claim reads.
@@ -205,10 +207,42 @@ TEST_F(SettlementTest, ApprovedWriteOffNeedsItsOwnTaskAndReadsInEnglish) {
   EXPECT_EQ(doc.SelectSingleNode("//z:row").Attr("GUID"), claim_) << doc.Xml();
 }
 
+// The settlement operations answer their failures under their own `out`, named by procedure;
+// earlier answers of the request stay, and nothing of the failed save remains.
+TEST_F(SettlementTest, FailuresAnswerUnderTheirOwnOut) {
+  std::string before = State();
+  xml::Document doc =
+      Call("CExpense",
+           "<req><func name='getOperList' goon='1'><in><type>EC03</type></in></func>"
+           "<func name='GetLoanInfo' goon='1'><in/></func>"
+           "<func name='GetExpenInfo' goon='1'><in/></func>"
+           "<func name='SaveExpenInfo' goon='1'><in GUID='" +
+               claim_ + "' ts='" + Ts(claim_) + "'><rows><row P='1' intIOType='" +
+               Text("Q7.Rembiz.0186") + "' strBalanceID='1' dblMoney='50'/><row P='9' intIOType='" +
+               Text("Q7.Rembiz.0186") +
+               "'/></rows></in></func>"
+               "<func name='SaveLoanInfo'><in GUID='" +
+               claim_ + "' ts='1'/></func></req>");
+  EXPECT_TRUE(doc.SelectSingleNode("/error").IsNull()) << doc.Xml();
+  EXPECT_EQ(doc.SelectNodes("//func[@name='getOperList']/out/rows/option").size(), 2u);
+  auto id = [&](const std::string& func) {
+    return doc.SelectSingleNode("//func[@name='" + func + "']/out/error/id").Text();
+  };
+  EXPECT_EQ(id("GetLoanInfo"), "Rembiz:CExpense:GetLoanInfo:9000");
+  EXPECT_EQ(OutError(doc, "GetLoanInfo"), Text("Q7.Rembiz.0284"));
+  EXPECT_EQ(id("GetExpenInfo"), "Rembiz:CExpense:GetExpenInfo:9000");
+  EXPECT_EQ(OutError(doc, "GetExpenInfo"), Text("Q7.Rembiz.0289"));
+  EXPECT_EQ(id("SaveExpenInfo"), "Rembiz:CExpense:SaveExpenInfo:9000");
+  EXPECT_EQ(OutError(doc, "SaveExpenInfo"), Text("Q7.Rembiz.0292"));
+  EXPECT_EQ(id("SaveLoanInfo"), "Rembiz:CExpense:SaveLoanInfo:9000");
+  EXPECT_EQ(OutError(doc, "SaveLoanInfo"), Text("Q7.Rembiz.0286"));
+  EXPECT_EQ(State(), before);
+}
+
 TEST_F(SettlementTest, UnapprovedClaimRecordsLinksWithoutTouchingLoans) {
   Cn().Execute("update EC_ExpenVouch set strAuditorID = null, blnAudi = 0");
   xml::Document doc = SaveLoans(claim_, Row(loan_a_, "-1", "300"));
-  ASSERT_TRUE(doc.SelectSingleNode("/error").IsNull()) << doc.Xml();
+  ASSERT_TRUE(NoError(doc)) << doc.Xml();
   EXPECT_EQ(Loan(loan_a_), "0/0 0/0");
   EXPECT_EQ(Scalar("select dblJE from EC_ExpenLoanInfo"), "300");
   // An unapproved claim keeps no verifier; with write-offs it can no longer be changed.
@@ -224,12 +258,12 @@ TEST_F(SettlementTest, WriteOffAndPaymentLinesInOneRequestSettleTheClaim) {
                            "</in></func><func name='SaveExpenInfo'><in GUID='" + claim_ + "' ts='" +
                            Ts(claim_) + "'><rows><row P='1' intIOType='" + Text("Q7.Rembiz.0186") +
                            "' strBalanceID='1' dblMoney='500'/></rows></in></func></req>");
-  ASSERT_TRUE(doc.SelectSingleNode("/error").IsNull()) << doc.Xml();
+  ASSERT_TRUE(NoError(doc)) << doc.Xml();
   EXPECT_EQ(Scalar("select intIOType || '/' || dblMoney from EC_BalanceInfo"), "2/500");
 
   // Write-off 500 and payment 500 cover the claim of 1000.
   doc = SaveLoans(claim_, Row(loan_a_, "-1", "500", claim_));
-  ASSERT_TRUE(doc.SelectSingleNode("/error").IsNull()) << doc.Xml();
+  ASSERT_TRUE(NoError(doc)) << doc.Xml();
   EXPECT_EQ(Loan(loan_a_), "500/0 500/0");
   EXPECT_EQ(Claim("blnSettle || '/' || strVerifier"), "1/" + Session().UserName());
 }
@@ -249,7 +283,7 @@ TEST_F(SettlementTest, PaymentLinesInsertChangeDeleteAndSettle) {
   xml::Document doc = lines("<row P='1' intIOType='" + pay +
                             "' strBalanceID='2' strBillID='ZP9' strPayBankID='01' "
                             "dblMoney='500' strBankName='b' strBankAcc='acc'/>");
-  ASSERT_TRUE(doc.SelectSingleNode("/error").IsNull()) << doc.Xml();
+  ASSERT_TRUE(NoError(doc)) << doc.Xml();
   EXPECT_EQ(Scalar("select blnSettle from EC_ExpenVouch where GUID = '" + claim + "'"), "True");
 
   // Read back with display texts.
@@ -266,7 +300,7 @@ TEST_F(SettlementTest, PaymentLinesInsertChangeDeleteAndSettle) {
   doc = lines("<row P='2' GUID='" + guid + "' ts='" + ts + "' intIOType='" + pay +
               "' strBalanceID='1' dblMoney='600'/><row P='1' intIOType='" + receive +
               "' strBalanceID='1' dblMoney='100'/>");
-  ASSERT_TRUE(doc.SelectSingleNode("/error").IsNull()) << doc.Xml();
+  ASSERT_TRUE(NoError(doc)) << doc.Xml();
   EXPECT_EQ(Scalar("select group_concat(intIOType || ':' || dblMoney || ':' || "
                    "ifnull(strBillID, '-')) from EC_BalanceInfo"),
             "2:600:-,1:100:-");
@@ -275,13 +309,13 @@ TEST_F(SettlementTest, PaymentLinesInsertChangeDeleteAndSettle) {
   // The old version of the changed line, and a line paid online, are refused.
   std::string before = State();
   doc = lines("<row P='3' GUID='" + guid + "' ts='" + ts + "' intIOType='" + pay + "'/>");
-  EXPECT_EQ(ErrorText(doc), Text("Q7.Rembiz.0112"));
+  EXPECT_EQ(OutError(doc, "SaveExpenInfo"), Text("Q7.Rembiz.0112"));
   EXPECT_EQ(State(), before);
   Cn().Execute("update EC_BalanceInfo set strPayID = 'NP1' where GUID = '" + guid + "'");
   before = State();
   doc = lines("<row P='3' GUID='" + guid + "' ts='" + Ts(guid, "EC_BalanceInfo") + "' intIOType='" +
               pay + "'/>");
-  EXPECT_EQ(ErrorText(doc), Text("Q7.Rembiz.0380"));
+  EXPECT_EQ(OutError(doc, "SaveExpenInfo"), Text("Q7.Rembiz.0380"));
   EXPECT_EQ(State(), before);
 
   // Lines already exist: the claim can no longer be deleted.

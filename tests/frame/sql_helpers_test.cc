@@ -48,6 +48,28 @@ TEST_F(SqlHelpersTest, DataAuthFilterRestrictsOnlyRestrictedOperators) {
   EXPECT_EQ(Scalar("select count(*) from " + filtered + " x"), "0");
 }
 
+TEST_F(SqlHelpersTest, CostItemAuthorityKeepsVouchersWithoutAnItem) {
+  Cn().ExecuteNative(
+      "CREATE TABLE AuthProbe (strDepartID varchar(12), strItemID varchar(20));"
+      "INSERT INTO AuthProbe VALUES ('0201', '01'), ('0201', '02'), ('0201', NULL), "
+      "('0201', ''), ('0301', '01');");
+  auto clerk = SessionFor("clerk");
+  auto visible = [&] {
+    return Scalar("select group_concat(ifnull(strItemID, 'null'), ' ') from " +
+                  DataAuthFilter(*clerk, "AuthProbe", "1"));
+  };
+  Cn().Execute(
+      "insert into Host_ScopeRule (cUser_Id, cAuthType, cSelector1, cSelector2, iScope) values "
+      "(N'clerk', N'fitem', N'', N'', 2)");
+  Cn().Execute(
+      "insert into Host_ScopeRuleItem (cUser_Id, cAuthType, cSelector1, cSelector2, cCode) "
+      "values (N'clerk', N'fitem', N'', N'', N'01')");
+  EXPECT_EQ(visible(), "01 null ");
+  // Nothing allowed: only vouchers without a cost item.
+  Cn().Execute("update Host_ScopeRule set iScope = 1 where cAuthType = N'fitem'");
+  EXPECT_EQ(visible(), "null ");
+}
+
 TEST_F(SqlHelpersTest, OptionsItemSourcesGuidsAndWorkTables) {
   EXPECT_EQ(AccOption("no such option", Cn(), "EC"), "");
 

@@ -184,6 +184,15 @@ TEST_F(MakePZTest, AnIncomeItemWithoutAccountSettingIsRefused) {
   EXPECT_EQ(DumpAll(), before);
 }
 
+// The page states blnTemp once, with "makepz": a "getpzdata" without parameters of its own reads
+// them from the request.
+TEST_F(MakePZTest, GetpzdataWithoutParametersReadsThoseOfTheRequest) {
+  Loan();
+  std::string expected = Staged(Source("301", kLoan));
+  xml::Document doc = MakePZ(Source("301", kLoan), "", false, "<func name='getpzdata'/>");
+  EXPECT_EQ(LineTable(doc, StagedColumns()), expected);
+}
+
 TEST_F(MakePZTest, GetpzdataWithoutAStagedVoucherIsRefused) {
   xml::Document doc = Call("CMakePZ", "<req>" + StagedLinesFunc() + "</req>");
   EXPECT_EQ(doc.SelectSingleNode("/error/text").Text(), Text("Q7.Rembiz.0312")) << doc.Xml();

@@ -123,6 +123,11 @@ TEST_F(PzSetTest, MergeOptionsAreListedAndSaved) {
                    "<row strName='opkm_km' strValue='false'/>"));
   EXPECT_EQ(doc.SelectSingleNode("//out/Rows/row[@strName='iokm_zy']").Attr("strValue"), "true");
   EXPECT_EQ(Scalar("select cValue from AccInformation where cName = 'opkm_km'"), "false");
+  // An option may also be named as the table or a plain name/value pair names it.
+  doc = PzSet(
+      Save("savehb", "<row cName='opkm_km' cValue='true'/><row name='iokm_zy' value='false'/>"));
+  EXPECT_EQ(Scalar("select cValue from AccInformation where cName = 'opkm_km'"), "true");
+  EXPECT_EQ(Scalar("select cValue from AccInformation where cName = 'iokm_zy'"), "false");
 
   // Only the merge options can be set here.
   std::string before = Dump("AccInformation");

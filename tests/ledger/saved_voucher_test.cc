@@ -301,6 +301,21 @@ TEST_F(SavedVoucherTest, EditedLinesAreCheckedAndReplaceTheStagedOnes) {
   EXPECT_NE(table.find("660201|100|0|" + Day("03-26")), std::string::npos) << table;
   EXPECT_NE(table.find("total|md=1800.00|mc=1800.00"), std::string::npos) << table;
 
+  // Without a date of its own the edit takes the voucher date the request gave "makepz".
+  doc = Call("CMakePZ", "<req><func name='makepz'><in con='1'><pztype>记</pztype><pzdate>" +
+                            Day("03-25") + "</pzdate><blnTemp>1</blnTemp><rows>" + Sources() +
+                            "</rows></in></func><func name='SaveTempPZData'><Rows>" + edited +
+                            "</Rows></func>" + StagedLinesFunc() + "</req>");
+  table = LineTable(doc, {"ccode", "md", "mc", "dbill_date"});
+  EXPECT_NE(table.find("660202|900|0|" + Day("03-25")), std::string::npos) << table;
+
+  // A number keeps its value however many digits it has before the point.
+  std::string huge_rate = extra;
+  huge_rate.replace(huge_rate.find("nfrat=\"1\""), 9, "nfrat=\"1e300\"");
+  doc = save_temp(Day("03-26"), edited + huge_rate);
+  EXPECT_EQ(doc.SelectSingleNode("//func[@name='getpzdata']//row[@ccode='660201']").Attr("nfrat"),
+            "1e+300");
+
   // Checks, each refusing the whole edit.
   std::string before = DumpAll();
   auto refused = [&](const std::string& date, const std::string& rows, const std::string& key) {

@@ -170,6 +170,10 @@ TEST_F(LoanTest, SubmissionStartsTheFlowAndFreezesTheVoucher) {
   std::string before = State();
   EXPECT_EQ(ErrorText(Call("CLoan", submit)), Text("Q7.Rembiz.0262"));
   EXPECT_EQ(ErrorText(Save(Head({{"GUID", guid}, {"ts", Ts(number)}}))), Text("Q7.Rembiz.0246"));
+  // The state of the stored voucher is told before anything about the head's budget pairs.
+  EXPECT_EQ(ErrorText(Save(Head(
+                {{"GUID", guid}, {"ts", Ts(number)}, {"strBudItemID", "01"}, {"strPort1", "x"}}))),
+            Text("Q7.Rembiz.0246"));
   doc = Call("CLoan", "<req><func name='delvouch'><in><strAutoID>" + Column("AutoID", number) +
                           "</strAutoID><ts>" + Ts(number) +
                           "</ts><type>EC01</type></in></func>"
@@ -237,6 +241,15 @@ TEST_F(LoanTest, OpeningVoucherIsApprovedOnEntryWithoutLimits) {
   before = State();
   EXPECT_EQ(ErrorText(del(std::to_string(std::stoll(Ts("QC-1")) - 1))), Text("Q7.Rembiz.0370"));
   EXPECT_EQ(ErrorText(del("abc")), Text("Q7.Rembiz.0201"));
+  // The row version and the kind are read before the voucher's number.
+  EXPECT_EQ(ErrorText(Call("CLoan",
+                           "<req><func name='delvouch'><in><ts>abc</ts><type>EC01</type></in>"
+                           "</func></req>")),
+            Text("Q7.Rembiz.0201"));
+  EXPECT_EQ(ErrorText(Call("CLoan",
+                           "<req><func name='delvouch'><in><ts>1</ts><type>EC05</type></in>"
+                           "</func></req>")),
+            Text("Q7.Rembiz.0177"));
   EXPECT_EQ(State(), before);
   ASSERT_TRUE(del(Ts("QC-1")).SelectSingleNode("/error").IsNull());
   EXPECT_EQ(Scalar("select count(*) from EC_LoanVouch"), "0");
@@ -307,6 +320,14 @@ TEST_F(LoanTest, LimitsOfOtherTypesOnlyWarnAndUnlimitedBorrowersPass) {
   std::string days = Scalar("select cast(julianday('" + Date("03-05") + "') - julianday('" +
                             Date("01-02") + "') as int)");
   EXPECT_EQ(rows.Children()[0].Text(), Text("Q7.Rembiz.0264", "30", days));
+
+  // A number limit of nought: one loan more than allowed, and no loan allowed at all.
+  Cn().Execute("update EC_PersonCtrl set intNumber = 0, blnMoney = 0 where strPersonCode = '0005'");
+  doc = check("0005", saved);
+  rows = doc.SelectSingleNode("//out/Rows");
+  ASSERT_EQ(rows.Children().size(), 2u) << doc.Xml();
+  EXPECT_EQ(rows.Children()[0].Text(), Text("Q7.Rembiz.0265", "0", "4"));
+  EXPECT_EQ(rows.Children()[1].Text(), Text("Q7.Rembiz.0266"));
 }
 
 TEST_F(NavigationTest, FirstPreviousNextAndLast) {
@@ -325,6 +346,15 @@ TEST_F(NavigationTest, FirstPreviousNextAndLast) {
   EXPECT_EQ(Chosen("1"), c);
   EXPECT_EQ(Chosen("7", a), c);
   EXPECT_EQ(List(&Session()), c + " " + b + " " + a + " ");
+
+  // A delete leaves the choice to the list that follows it: here the last voucher.
+  xml::Document deleted = Call(
+      "CLoan", "<req><func name='delvouch'><in><strAutoID>" + a + "</strAutoID><ts>" + Ts("A") +
+                   "</ts><type>EC01</type></in></func><func name='getVouchListID'><in>"
+                   "<Director>-1</Director></in></func><func name='vchgetloanheaddata'>"
+                   "<in><row/></in></func></req>");
+  EXPECT_EQ(deleted.SelectSingleNode("//z:row").Attr("AutoID"), c) << deleted.Xml();
+  EXPECT_EQ(Id("A"), "");
 
   xml::Document doc = Call("CLoan",
                            "<req><func name='getVouchListID'><in><strAutoID>1 or 1=1"

@@ -32,7 +32,7 @@ TEST_F(PubMsgTest, OptionsCurrenciesAndRightsOnTheDemoCompany) {
   // The operator's own rights, directly and through roles, lower-cased.
   std::string clerk;
   for (const xml::Node& row : Answer(doc, 3).Children("row")) clerk += row.Attr("name") + " ";
-  EXPECT_EQ(clerk, "ec020101 ec020301 ec0301 ec0302 ");
+  EXPECT_EQ(clerk, "ec020101 ec020301 ec020302 ec0301 ec0302 ");
   EXPECT_TRUE(Answer(doc, 4).SelectSingleNode("row[@name='ec020401']"));
   EXPECT_TRUE(Answer(doc, 5).IsNull());  // addlock answers nothing
 }

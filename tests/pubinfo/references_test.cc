@@ -21,7 +21,8 @@ TEST_F(PubMsgTest, ReferencePagesOfItemsDigestsAndQueries) {
           "<func name='refer'><in type='sql' name='dept' sql='select cDepCode,cDepName from "
           "Department' match=\"cDepCode like '03%'\" order='cDepCode' length='2' current='1'/>"
           "</func>"
-          "<func name='refer'><in name='fd_dwref'/></func>");
+          "<func name='refer'><in name='fd_dwref'/></func>"
+          "<func name='refer'><in name='gl_bdigest' length='2' current='1e300'/></func>");
   xml::Node items = Answer(doc, 0);
   ASSERT_EQ(items.Name(), "page") << doc.Xml();
   EXPECT_EQ(items.Attr("count"), "1");
@@ -42,6 +43,8 @@ TEST_F(PubMsgTest, ReferencePagesOfItemsDigestsAndQueries) {
   EXPECT_EQ(departments.SelectNodes("data/xml/rs:data/z:row").size(), 2u);
   EXPECT_EQ(departments.SelectSingleNode("mode/col").Attr("name"), "cDepCode");
   EXPECT_EQ(Answer(doc, 3).Attr("count"), "2");
+  // However far beyond: still the last page.
+  EXPECT_EQ(Answer(doc, 4).Attr("current"), "2");
 }
 
 TEST_F(PubMsgTest, ReferencesApplyTheRowAuthorityAndRefuseBadSources) {

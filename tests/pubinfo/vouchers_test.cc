@@ -197,7 +197,9 @@ TEST_F(PubMsgTest, ColumnLayoutsPerOperator) {
       "<func name='rptcolumnget'><in><key>EC_LoanList</key></in></func>"
       "<func name='rptcolumnget'><in><key>EC_LoanList</key><mode>0</mode></in></func>"
       "<func name='rptcolumnget' goon='1'><in><key>EC_LoanList</key><mode>300</mode></in></func>"
-      "<func name='rptcolumnset' goon='1'><in>not a layout</in></func>",
+      "<func name='rptcolumnset' goon='1'><in>not a layout</in></func>"
+      "<func name='rptcolumnset' goon='1'><in>&lt;columns key='EC_LoanList'&gt;&lt;column "
+      "name='dblMoney' width='1e300'/&gt;&lt;/columns&gt;</in></func>",
       "clerk");
   EXPECT_EQ(Answer(doc, 0).Xml(), "<success/>") << doc.Xml();
   xml::Node own = Answer(doc, 1);
@@ -208,6 +210,10 @@ TEST_F(PubMsgTest, ColumnLayoutsPerOperator) {
   EXPECT_EQ(Answer(doc, 2).Children("column").size(), 4u);  // the layout for everyone
   EXPECT_EQ(ErrorId(doc, 3), "Rembiz:CPubMsg:RptColumnGet:9000");
   EXPECT_EQ(ErrorText(doc, 4), host::MessageText("Q7.Rembiz.0091"));
+  EXPECT_EQ(ErrorText(doc, 5), host::MessageText("Q7.Rembiz.0091"));
+  EXPECT_EQ(Scalar("select iWidth from Host_ColumnLayout where cKey='EC_LoanList' and "
+                   "cUser_Id='clerk' and cFieldName='dblMoney'"),
+            "900");
 
   // Other operators keep the shared layout.
   doc = Run("<func name='rptcolumnget'><in><key>EC_LoanList</key></in></func>");

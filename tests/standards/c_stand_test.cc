@@ -49,7 +49,11 @@ TEST_F(CStandTest, ReadsAnswerRowsInTheSessionLanguage) {
       "'/></in></func><func name='geteffectvalue'><in><s GUID='" + kTransport +
       "' strItem='4'/></in></func><func name='geteffectvalue'><in><s strItem='1'/></in></func>"
       "<func name='getset'><in><s GUID='" +
-      kLodging + "'/></in></func></req>";
+      kLodging +
+      "'/></in></func>"
+      // Without a standard there are no brackets and no value rows to list.
+      "<func name='geteffectvalue'><in><s strItem='4'/></in></func>"
+      "<func name='getset'><in><s/></in></func></req>";
   testing::ExpectGolden("standards/golden/reads.xml", Call("CStand", reads).Xml());
 
   auto english = SessionFor("demo", "en-US");

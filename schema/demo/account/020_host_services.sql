@@ -152,7 +152,9 @@ INSERT INTO Host_FlowApprover (iFlowId, iStep, iIsUser, cApprover_Id) VALUES
   (2, 1, 1, 'demo'),
   (2, 2, 1, 'approver'),
   (3, 1, 1, 'demo'),
-  (3, 2, 1, 'approver');
+  (3, 2, 1, 'approver'),
+  (2, 1, 1, 'manager'),
+  (3, 1, 1, 'manager');
 
 ------------------------------------------------------------------------------------------------
 -- Budgets of the current year: travel by department (hard control) and office costs by

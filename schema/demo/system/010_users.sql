@@ -25,7 +25,10 @@ VALUES ('001', {{YEAR}}, 'EC', 204, 0);
 INSERT INTO UA_User (cUser_Id, cUser_Name, cPassword, bAdmin, cLocaleId, cUser_Email) VALUES
   ('demo', 'Demo Admin', '{{PWHASH:demo}}', 1, 'zh-CN', 'demo@qingsong.example'),
   ('approver', 'Anna Approver', '{{PWHASH:approver}}', 0, 'zh-CN', 'anna@qingsong.example'),
-  ('clerk', 'Carl Clerk', '{{PWHASH:clerk}}', 0, 'zh-CN', 'carl@qingsong.example');
+  ('clerk', 'Carl Clerk', '{{PWHASH:clerk}}', 0, 'zh-CN', 'carl@qingsong.example'),
+  ('manager', 'Mike Manager', '{{PWHASH:manager}}', 0, 'zh-CN', 'mike@qingsong.example'),
+  ('cashier', 'Cathy Cashier', '{{PWHASH:cashier}}', 0, 'zh-CN', 'cathy@qingsong.example'),
+  ('finance', 'Fiona Finance', '{{PWHASH:finance}}', 0, 'zh-CN', 'fiona@qingsong.example');
 
 INSERT INTO UA_Group (cGroup_Id, cGroup_Name, cMemo) VALUES
   ('APPROVERS', '审批人员', 'Approve vouchers and pay them online'),
@@ -34,7 +37,10 @@ INSERT INTO UA_Group (cGroup_Id, cGroup_Name, cMemo) VALUES
 INSERT INTO UA_Role (cUser_Id, cGroup_Id) VALUES
   ('approver', 'APPROVERS'),
   ('approver', 'STAFF'),
-  ('clerk', 'STAFF');
+  ('clerk', 'STAFF'),
+  ('manager', 'STAFF'),
+  ('cashier', 'STAFF'),
+  ('finance', 'STAFF');
 
 -- demo administers the account; approver holds its rights through roles; clerk holds the entry
 -- rights itself and the list rights through STAFF.
@@ -52,4 +58,25 @@ INSERT INTO UA_HoldAuth (cAcc_Id, iYear, cUser_Id, iIsUser, cAuth_Id) VALUES
   ('001', {{YEAR}}, 'STAFF', 0, 'EC0301'),
   ('001', {{YEAR}}, 'STAFF', 0, 'EC0302'),
   ('001', {{YEAR}}, 'clerk', 1, 'EC020101'),
-  ('001', {{YEAR}}, 'clerk', 1, 'EC020301');
+  ('001', {{YEAR}}, 'clerk', 1, 'EC020301'),
+  ('001', {{YEAR}}, 'clerk', 1, 'EC020302');
+
+-- The self-service pages' other roles. manager takes the first step of the claim flows;
+-- cashier settles approved claims on the claim page and pays them online; finance makes the
+-- ledger vouchers and reads the reports. clerk (above) also records the advances written off
+-- against his own claims before submitting them (EC020302).
+INSERT INTO UA_HoldAuth (cAcc_Id, iYear, cUser_Id, iIsUser, cAuth_Id) VALUES
+  ('001', {{YEAR}}, 'manager', 1, 'EC0204'),
+  ('001', {{YEAR}}, 'manager', 1, 'EC020401'),
+  ('001', {{YEAR}}, 'manager', 1, 'EC020402'),
+  ('001', {{YEAR}}, 'cashier', 1, 'EC020301'),
+  ('001', {{YEAR}}, 'cashier', 1, 'EC020302'),
+  ('001', {{YEAR}}, 'cashier', 1, 'EC020305'),
+  ('001', {{YEAR}}, 'cashier', 1, 'EC0205'),
+  ('001', {{YEAR}}, 'cashier', 1, 'EC020501'),
+  ('001', {{YEAR}}, 'cashier', 1, 'EC020502'),
+  ('001', {{YEAR}}, 'finance', 1, 'EC0206'),
+  ('001', {{YEAR}}, 'finance', 1, 'EC0303'),
+  ('001', {{YEAR}}, 'finance', 1, 'EC0401'),
+  ('001', {{YEAR}}, 'finance', 1, 'EC0402'),
+  ('001', {{YEAR}}, 'finance', 1, 'EC0404');

@@ -1,0 +1,432 @@
+#!/usr/bin/python3
+"""The self-service pages in a real browser: headless Chromium, driven through Selenium, walks
+the road of a claim against `rembiz serve` on a fresh demo company. Every step checks the
+database, not only the page, and leaves a screenshot. Exits 77 (skipped) without Selenium,
+ChromeDriver or Chromium."""
+
+import argparse
+import json
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import urllib.error
+import urllib.request
+import xml.etree.ElementTree as ET
+
+try:
+    from selenium import webdriver
+    from selenium.common.exceptions import NoAlertPresentException, TimeoutException
+    from selenium.webdriver.chrome.service import Service
+    from selenium.webdriver.common.by import By
+    from selenium.webdriver.common.keys import Keys
+    from selenium.webdriver.support.ui import Select, WebDriverWait
+except ImportError:
+    print("SKIPPED: python3-selenium is not installed")
+    sys.exit(77)
+
+CHROMEDRIVER = "/usr/bin/chromedriver"
+CHROMIUM = "/usr/bin/chromium"
+ROW = "{#RowsetSchema}row"
+SCRIPT_PURPOSE = "<script>alert('x')</script> & <b>Beijing</b> trip"
+
+
+class Road:
+    def __init__(self, rembiz, shots):
+        self.rembiz = rembiz
+        self.shots = shots
+        self.step = 0
+        self.tmp = tempfile.mkdtemp(prefix="rembiz-pages-")
+        self.data = os.path.join(self.tmp, "data")
+        subprocess.run([rembiz, "init", "--data", self.data, "--demo"], check=True,
+                       stdout=subprocess.DEVNULL)
+        # Port 0: the service takes a free port and names it in its log, which goes to a file
+        # (a pipe nobody reads would stop the service once full).
+        self.log = os.path.join(self.tmp, "serve.log")
+        with open(self.log, "w") as log:
+            self.server = subprocess.Popen([rembiz, "serve", "--data", self.data, "--listen",
+                                            "127.0.0.1:0", "--threads", "2"],
+                                           stdout=log, stderr=subprocess.STDOUT)
+        match = None
+        for _ in range(100):
+            with open(self.log) as log:
+                match = re.search(r"http://127\.0\.0\.1:(\d+)/", log.read())
+            if match or self.server.poll() is not None:
+                break
+            time.sleep(0.1)
+        if not match:
+            self.server.kill()
+            raise RuntimeError("the service did not start: " + open(self.log).read())
+        self.base = "http://127.0.0.1:%s" % match.group(1)
+        options = webdriver.ChromeOptions()
+        options.binary_location = CHROMIUM
+        for flag in ("--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
+                     "--no-first-run", "--disable-background-networking",
+                     "--disable-component-update", "--disable-sync", "--window-size=1280,1000",
+                     "--lang=en-US", "--user-data-dir=" + os.path.join(self.tmp, "profile")):
+            options.add_argument(flag)
+        self.driver = webdriver.Chrome(service=Service(CHROMEDRIVER), options=options)
+        self.driver.implicitly_wait(0)
+
+    def close(self):
+        try:
+            self.driver.quit()
+        finally:
+            self.server.terminate()
+            try:
+                self.server.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.server.kill()
+            shutil.rmtree(self.tmp, ignore_errors=True)
+
+    # -- the database -------------------------------------------------------------------------
+    def sql(self, statement):
+        out = subprocess.run([self.rembiz, "sql", "--data", self.data, "--xml", statement],
+                             check=True, capture_output=True, text=True).stdout
+        return [dict(row.attrib) for row in ET.fromstring(out).iter(ROW)]
+
+    def one(self, statement):
+        rows = self.sql(statement)
+        assert len(rows) == 1, "%s: %r" % (statement, rows)
+        return rows[0]
+
+    # -- the browser --------------------------------------------------------------------------
+    def shot(self, name):
+        self.step += 1
+        self.driver.save_screenshot(os.path.join(self.shots, "%02d-%s.png" % (self.step, name)))
+        print("step %d: %s" % (self.step, name), flush=True)
+
+    def wait(self, condition, what, timeout=15):
+        try:
+            return WebDriverWait(self.driver, timeout).until(lambda d: condition())
+        except TimeoutException:
+            self.shot("FAILED-" + re.sub(r"\W+", "-", what)[:40])
+            raise AssertionError("timed out waiting for " + what + "\nmessage: " + self.message()
+                                 + "\nbrowser log: " + json.dumps(self.driver.get_log("browser")))
+
+    def css(self, selector, root=None):
+        return (root or self.driver).find_elements(By.CSS_SELECTOR, selector)
+
+    def first(self, selector, root=None, what=None):
+        return self.wait(lambda: (self.css(selector, root) or [None])[0], what or selector)
+
+    def message(self):
+        box = self.css("#message")
+        return box[0].text if box else ""
+
+    def wait_message(self, kind):
+        self.wait(lambda: self.css("#message." + kind + " span"), kind + " message")
+        return self.message()
+
+    def open(self, route):
+        # A new address each time: the page loads afresh even for the view already shown.
+        self.loads = getattr(self, "loads", 0) + 1
+        self.driver.get("%s/app/?load=%d#/%s" % (self.base, self.loads, route))
+        self.wait(lambda: self.driver.execute_script(
+            "return !document.querySelector('main').hasAttribute('aria-busy') && "
+            "!!document.querySelector('main h1')"), "page " + route)
+
+    def login(self, user, language="en-US"):
+        self.driver.get(self.base + "/app/")
+        if self.wait(lambda: self.css("#logout:not([hidden])") or self.css("form.login"),
+                     "login or logout")[0].tag_name == "button":
+            self.css("#logout")[0].click()
+        form = self.first("form.login")
+        Select(form.find_element(By.NAME, "language")).select_by_value(language)
+        form = self.first("form.login")
+        form.find_element(By.NAME, "user").send_keys(user)
+        # Enter in the password field logs in.
+        form.find_element(By.NAME, "password").send_keys(user, Keys.ENTER)
+        self.first("#logout:not([hidden])", what="logged in as " + user)
+
+    def fill(self, root, name, value):
+        el = root.find_element(By.NAME, name)
+        if el.tag_name == "select":
+            Select(el).select_by_value(value)
+        else:
+            el.clear()
+            el.send_keys(value)
+
+    def row(self, n):
+        return self.css("table.edit tbody tr")[n]
+
+    def forget_message(self):
+        """Clears the message line, so that the next wait_message sees a new message."""
+        self.driver.execute_script("document.getElementById('message').replaceChildren()")
+
+    def click(self, text, root=None):
+        self.forget_message()
+        for el in self.css("button, a.button", root):
+            if el.text.strip() == text and el.is_enabled():
+                el.click()
+                return
+        raise AssertionError("no button " + text)
+
+    def pick(self, text):
+        """Ticks the checkbox of the table row that shows `text`."""
+        for tr in self.css("tbody tr"):
+            if text in tr.text:
+                tr.find_element(By.CSS_SELECTOR, "input[type=checkbox]").click()
+                return
+        raise AssertionError("no row with " + text)
+
+    def post(self, path, body, headers):
+        request = urllib.request.Request(self.base + path, data=body.encode(), headers=headers,
+                                         method="POST")
+        try:
+            with urllib.request.urlopen(request) as res:
+                return res.status, res.read().decode()
+        except urllib.error.HTTPError as e:
+            return e.code, e.read().decode()
+
+
+def walk(r):
+    year = r.one("select max(iYear) as y from qdsystem..UA_Period")["y"]
+
+    # The clerk asks for an advance of 800 and submits it; the approver approves it.
+    r.login("clerk")
+    r.open("loan/new")
+    form = r.first("form.entry")
+    r.fill(form, "strDepartID", "0201")
+    r.fill(form, "strLoanID", "0002")
+    r.fill(form, "strUsed", "Advance for the Beijing trip")
+    r.fill(r.row(0), "strBalanceID", "1")
+    r.fill(r.row(0), "dblMoney", "800")
+    r.shot("clerk-new-loan")
+    r.click("Save")
+    r.wait_message("info")
+    loan = r.one("select GUID, strVouchID, dblMoney, strPersonID, blnAudi from EC_LoanVouch")
+    assert loan["dblMoney"] == "800" and loan["strPersonID"] == "Carl Clerk", loan
+    r.click("Submit for approval")
+    r.wait_message("info")
+    assert r.one("select blnAudi from EC_LoanVouch")["blnAudi"] == "True"
+    r.shot("clerk-loan-submitted")
+
+    r.login("approver")
+    r.open("inbox")
+    r.first("a[href^='#/review/loan/']").click()
+    r.first("form.decision")
+    r.click("Approve")
+    r.wait_message("info")
+    assert r.one("select strAuditorID from EC_LoanVouch")["strAuditorID"] == "Anna Approver"
+    r.shot("approver-loan-approved")
+
+    # The clerk's claim: a hotel row above the hard standard and a transport row above the
+    # warning standard, each shown inline as the row is entered.
+    r.login("clerk")
+    r.open("claim/new")
+    form = r.first("form.entry")
+    r.fill(form, "strTypeCode", "201")
+    r.fill(form, "strDepartID", "0201")
+    r.fill(form, "strLoanID", "0002")
+    r.fill(form, "strUsed", SCRIPT_PURPOSE)
+    for n, values in enumerate([
+            {"strIOItem": "20101", "strEZero": "0101", "dblNumber": "2", "dblVouch": "1000",
+             "dblMoney": "1000", "strMemo": "Hotel, two nights"},
+            {"strIOItem": "20102", "dblNumber": "1", "dblVouch": "400", "dblMoney": "400",
+             "strMemo": "Train"}]):
+        if n:
+            r.click("Add a row")
+        for name, value in values.items():
+            r.fill(r.row(n), name, value)
+    r.wait(lambda: "excess 100.00" in r.row(0).text and "excess 50.00" in r.row(1).text,
+           "the standards of both rows")
+    assert "Strict control" in r.row(0).text and "Warning" in r.row(1).text, r.row(0).text
+    r.shot("clerk-claim-standards-inline")
+    r.click("Save")
+    refusal = r.wait_message("error")
+    assert "1000.00" in refusal, refusal
+    assert r.sql("select GUID from EC_ExpenVouch") == [], "a refused claim was written"
+    # Nothing typed is lost.
+    assert r.row(0).find_element(By.NAME, "dblMoney").get_attribute("value") == "1000"
+    assert r.first("form.entry").find_element(By.NAME, "strUsed").get_attribute(
+        "value") == SCRIPT_PURPOSE
+    r.shot("clerk-claim-refused-by-hard-standard")
+    r.fill(r.row(0), "dblVouch", "900")
+    r.fill(r.row(0), "dblMoney", "900")
+    r.click("Save")
+    warning = r.wait_message("warn")
+    assert "400.00" in warning and "50.00" in warning, warning
+    claim = r.one("select GUID, AutoID, dblMoney, strUsed from EC_ExpenVouch")
+    assert claim["dblMoney"] == "1300" and claim["strUsed"] == SCRIPT_PURPOSE, claim
+    stands = r.sql("select strIOItem, dblStand, dblMoney from EC_ExpenVouch_Sub order by AutoID")
+    assert [(s["strIOItem"], s["dblStand"]) for s in stands] == [("20101", "900"),
+                                                                  ("20102", "350")], stands
+    # The purpose with markup is shown as its characters: no element, no script ran.
+    r.wait(lambda: SCRIPT_PURPOSE in r.first("dl.facts").text, "the purpose as text")
+    assert r.driver.execute_script("return document.querySelectorAll('main script, main b').length") == 0
+    try:
+        r.driver.switch_to.alert
+        raise AssertionError("the purpose ran as a script")
+    except NoAlertPresentException:
+        pass
+    r.shot("clerk-claim-saved-with-warning")
+    # Escape dismisses the message line.
+    r.driver.find_element(By.TAG_NAME, "body").send_keys(Keys.ESCAPE)
+    r.wait(lambda: not r.message(), "the message dismissed")
+
+    # The clerk writes the advance off against the claim and submits it.
+    section = r.first("form.write-off")
+    r.pick(loan["strVouchID"])
+    r.click("Save write-offs", section)
+    r.wait_message("info")
+    link = r.one("select dblJE, blnUsed from EC_ExpenLoanInfo")
+    assert link["dblJE"] == "800", link
+    r.shot("clerk-advance-written-off")
+    r.click("Submit for approval")
+    r.wait_message("info")
+    assert r.one("select blnAudi from EC_ExpenVouch")["blnAudi"] == "True"
+    r.wait(lambda: "Submitted" in r.first("dl.facts").text, "state submitted")
+    r.shot("clerk-claim-submitted")
+
+    # Two approvers: the manager (in Chinese) takes the first step, the approver the second
+    # from the list, with the batch approval.
+    r.login("manager", "zh-CN")
+    r.open("inbox")
+    assert "待我审批" in r.first("h1").text
+    r.first("a[href^='#/review/claim/']").click()
+    r.forget_message()
+    r.first("form.decision").find_element(By.NAME, "remark").send_keys("同意报销", Keys.ENTER)
+    r.wait_message("info")
+    flow = r.one("select iCurStep, iState from Host_FlowInstance where cCardNumber = '47'")
+    assert flow == {"iCurStep": "2", "iState": "0"}, flow
+    assert r.one("select ifnull(strAuditorID, '') as a from EC_ExpenVouch")["a"] == ""
+    r.shot("manager-step-one")
+
+    r.login("approver")
+    r.open("inbox")
+    r.pick(r.one("select strVouchID from EC_ExpenVouch")["strVouchID"])
+    r.click("Approve the picked vouchers")
+    r.wait_message("info")
+    claim = r.one("select strAuditorID, dblMoney from EC_ExpenVouch")
+    assert claim["strAuditorID"] == "Anna Approver", claim
+    assert r.one("select dblReturn, blnSettle from EC_LoanVouch_Sub") == {
+        "dblReturn": "800", "blnSettle": "True"}
+    r.shot("approver-step-two")
+
+    # The cashier settles the rest by transfer and pays it online; the bank confirms.
+    r.login("cashier")
+    r.open("pay")
+    r.first("a[href^='#/settle/']").click()
+    form = r.first("form.grid-form")
+    assert form.find_element(By.NAME, "dblMoney").get_attribute("value") == "500.00"
+    r.fill(form, "strBalanceID", "302")
+    r.fill(form, "strPayBankID", "01")
+    r.fill(form, "strBankName", "ICBC Beijing")
+    r.fill(form, "strBankAcc", "6222020200001111")
+    r.click("Save the settlement")
+    r.wait_message("info")
+    line = r.one("select GUID, dblMoney, intIOType from EC_BalanceInfo")
+    assert line["dblMoney"] == "500" and line["intIOType"] == "2", line
+    assert r.one("select strVerifier, blnSettle from EC_ExpenVouch") == {
+        "strVerifier": "Cathy Cashier", "blnSettle": "True"}
+    r.shot("cashier-settled")
+    r.open("pay")
+    r.pick(r.one("select strVouchID from EC_ExpenVouch")["strVouchID"])
+    r.click("Send to the bank")
+    r.wait_message("info")
+    pay_id = r.one("select strPayID from EC_BalanceInfo")["strPayID"]
+    assert pay_id, "no payment id"
+    r.wait(lambda: "sent, waiting for the bank" in r.first(".bank-state").text, "bank state sent")
+    r.shot("cashier-sent-to-bank")
+    subprocess.run([r.rembiz, "bank", "confirm", "--data", r.data, "--id", pay_id], check=True,
+                   stdout=subprocess.DEVNULL)
+    assert r.one("select blnNetOK from EC_BalanceInfo")["blnNetOK"] == "True"
+    r.open("pay")
+    r.wait(lambda: "paid by the bank" in r.first(".bank-state").text, "bank state paid")
+    r.shot("cashier-bank-confirmed")
+
+    # The finance office previews and generates the ledger voucher of the loan and the claim.
+    r.login("finance")
+    r.open("ledger")
+    r.pick(loan["strVouchID"])
+    r.pick(r.one("select strVouchID from EC_ExpenVouch")["strVouchID"])
+    r.click("Preview")
+    r.wait(lambda: "Total" in r.first(".preview").text, "the preview")
+    assert r.sql("select * from GL_accvouch") == []
+    r.shot("finance-preview")
+    r.click("Generate")
+    r.wait_message("info")
+    lines = r.sql("select ccode, md, mc from GL_accvouch")
+    assert sum(float(l["md"] or 0) for l in lines) == sum(float(l["mc"] or 0) for l in lines) > 0
+    made = r.sql("select strMakerID, PZGUID from EC_ExpenVouch union all "
+                 "select strMakerID, PZGUID from EC_LoanVouch")
+    assert all(m["strMakerID"] == "Fiona Finance" and m["PZGUID"] for m in made), made
+    r.wait(lambda: "660202" in r.first("main table").text, "the ledger voucher's lines")
+    r.shot("finance-ledger-voucher")
+
+    r.open("reports")
+    r.fill(r.first("main form"), "kind", "summary")
+    r.click("Show")
+    r.wait(lambda: r.css("svg.chart rect.bar"), "the report chart")
+    r.shot("finance-reports")
+
+    # The clerk's vouchers with their states, and the claim's approval history.
+    r.login("clerk")
+    r.open("mine")
+    r.wait(lambda: len(r.css("main tbody tr")) == 2, "my loan and my claim")
+    assert [tr.text.split()[-1] for tr in r.css("main tbody tr")] == ["Settled", "Settled"], \
+        [tr.text for tr in r.css("main tbody tr")]
+    r.shot("clerk-my-vouchers")
+    r.first("main tbody a[href^='#/claim/']").click()
+    r.wait(lambda: "Mike Manager" in r.first("main").text and "Anna Approver" in r.first(
+        "main").text and "同意报销" in r.first("main").text, "the approval history")
+    r.shot("clerk-claim-history")
+
+    # A phone-width screen: nothing wider than the screen but the tables in their boxes.
+    r.driver.set_window_size(390, 844)
+    r.open("claim/new")
+    r.first("form.entry")
+    assert r.driver.execute_script(
+        "return document.documentElement.scrollWidth <= window.innerWidth + 1"), "too wide"
+    r.shot("clerk-phone-width")
+
+    # A page of another site may not post with the clerk's cookie; scripts without Origin may.
+    cookie = "; ".join("%s=%s" % (c["name"], c["value"]) for c in r.driver.get_cookies())
+    save = ("<req><func name='savevouch'><in><xml><head><z:row xmlns:z='#RowsetSchema' "
+            "strTypeCode='201' strVouchID='ZC%s990001' dtLoanDate='%s-03-01' strDepartID='0201' "
+            "strLoanID='0002' strBill='人民币' fltRate='1' dblMoney='10' dblOldMoney='10' "
+            "strUsed='forged' strPersonID='x'/></head><body/></xml></in></func></req>"
+            % (year, year))
+    status, body = r.post("/api/CExpense", save, {"Cookie": cookie, "Origin": "http://evil.example",
+                                                  "Content-Type": "application/xml"})
+    assert status == 403 and "Rembiz:serve:request:403" in body, (status, body)
+    assert r.sql("select GUID from EC_ExpenVouch where strUsed = 'forged'") == []
+    status, body = r.post("/api/CPubMsg", "<req><func name='currencyget'/></req>",
+                          {"Cookie": cookie, "Content-Type": "application/xml"})
+    assert status == 200 and "cexch_name" in body, (status, body)
+    print("cross-origin POST refused, plain POST served")
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--rembiz", required=True)
+    parser.add_argument("--shots", required=True)
+    args = parser.parse_args()
+    for path in (CHROMEDRIVER, CHROMIUM):
+        if not os.path.exists(path):
+            print("SKIPPED: %s is not installed" % path)
+            return 77
+    os.makedirs(args.shots, exist_ok=True)
+    for old in os.listdir(args.shots):
+        if old.endswith(".png"):
+            os.remove(os.path.join(args.shots, old))
+    started = time.monotonic()
+    road = Road(args.rembiz, args.shots)
+    try:
+        walk(road)
+    except Exception:
+        with open(road.log) as log:
+            print("the service's log, last lines:\n" + "".join(log.readlines()[-30:]))
+        raise
+    finally:
+        road.close()
+    print("the road took %.1f s; screenshots in %s" % (time.monotonic() - started, args.shots))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

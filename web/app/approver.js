@@ -1,0 +1,114 @@
+// The approver's pages: the vouchers waiting for me (the lists' approval filter), one voucher
+// read-only with its rows, standards and budget outcome, approve or reject with a remark, and
+// approval of several at once.
+import * as api from './api.js';
+import {field, h, input, money, pickBox, section, table} from './dom.js';
+import {t} from './i18n.js';
+import {go, guard} from './main.js';
+import {session} from './session.js';
+import {auditType, headFacts, historySection, KINDS, readFlows, readList, readVoucher, rowsTable} from './vouchers.js';
+
+export const routes = {
+  inbox: () => inboxView(),
+  review: (kind, id) => reviewView(kind, id),
+};
+
+// The flow actions of the approval service: 1 agree, 2 disagree.
+const AGREE = '1';
+const REJECT = '2';
+
+// Sends one approver action for the vouchers; a refusal names the vouchers it stopped at.
+async function decide(vouchers, action, remark) {
+  const rows = vouchers
+                   .map((v) => `<row${api.attrs({
+                          strGUID: v.guid,
+                          ts: v.ts,
+                          strType: auditType(v.strtypecode),
+                          strVouchID: v.strvouchid
+                        })}/>`)
+                   .join('');
+  const [out] = await api.call(
+      'CAudit', [api.op(
+                    'AuditVouch',
+                    `<in><EASTdata><task${api.attrs({EAAID: action, remark})}/></EASTdata>` +
+                        `<strGUID><Rows flag="1">${rows}</Rows></strGUID></in>`)]);
+  api.must(out);
+}
+
+async function inboxView() {
+  const waiting = `<cond/><auditcond${api.attrs({auditcondition: '0', Auditor: session.user})}/>`;
+  const lists =
+      await Promise.all(['loan', 'claim'].map((kind) => readList(KINDS[kind].list, waiting)));
+  const picked = new Map();
+  const page = h('div', null, h('h1', null, t('inbox.title')));
+  let any = false;
+  ['loan', 'claim'].forEach((kind, i) => {
+    const rows = lists[i].rows;
+    const box = section(t(kind === 'loan' ? 'inbox.loans' : 'inbox.claims'));
+    page.append(box);
+    if (!rows.length) {
+      box.append(h('p', {class: 'muted'}, t('inbox.empty')));
+      return;
+    }
+    any = true;
+    box.append(table(
+        [
+          {label: t('inbox.pick'), cell: (r) => pickBox(r, picked)},
+          {
+            label: t('f.number'),
+            cell: (r) => h('a', {href: `#/review/${kind}/${r.autoid}`}, r.strvouchid)
+          },
+          {label: t('f.type'), key: 'strtypename'},
+          {label: t('f.date'), key: 'dtloandate'},
+          {label: t('f.department'), key: 'strdepartname'},
+          {label: kind === 'loan' ? t('f.borrower') : t('f.claimant'), key: 'strloanname'},
+          {label: t('f.amount'), align: 'right', cell: (r) => money(r.dblmoney)},
+          {label: t('f.purpose'), key: 'strused'},
+          {label: t('f.enteredBy'), key: 'strpersonid'},
+        ],
+        rows));
+  });
+  if (any) {
+    const remark = input('remark', '', {maxlength: 100});
+    const form =
+        h('form', {class: 'batch'}, field(t('f.remark'), remark),
+          h('div', {class: 'actions'}, h('button', {type: 'submit'}, t('inbox.approvePicked'))));
+    form.addEventListener('submit', (e) => {
+      e.preventDefault();
+      guard(async () => {
+        if (!picked.size) throw new api.ServiceError(t('inbox.nonePicked'));
+        await decide([...picked.values()], AGREE, remark.value || t('inbox.agreed'));
+        go('/inbox', t('done.approved', picked.size));
+      });
+    });
+    page.append(section(t('inbox.batch'), form));
+  }
+  return page;
+}
+
+async function reviewView(kind, id) {
+  const {head: v, rows} = await readVoucher(kind, id);
+  const flow = (await readFlows([v]))[v.GUID];
+  const listed = {guid: v.GUID, ts: v.ts, strtypecode: v.strTypeCode, strvouchid: v.strVouchID};
+  const remark = input('remark', '', {maxlength: 100});
+  const form =
+      h('form', {class: 'decision'}, field(t('f.remark'), remark),
+        h('div', {class: 'actions'}, h('button', {type: 'submit', value: AGREE}, t('act.approve')),
+          h('button', {type: 'submit', class: 'danger', value: REJECT}, t('act.reject')),
+          h('a', {class: 'button secondary', href: '#/inbox'}, t('form.back'))));
+  form.addEventListener('submit', (e) => {
+    e.preventDefault();
+    // Enter in the remark approves; the buttons say which.
+    const action = (e.submitter && e.submitter.value) || AGREE;
+    guard(async () => {
+      await decide(
+          [listed], action,
+          remark.value || t(action === AGREE ? 'inbox.agreed' : 'inbox.rejected'));
+      go('/inbox', t(action === AGREE ? 'done.approved' : 'done.rejected', v.strVouchID));
+    });
+  });
+  return h(
+      'div', null, h('h1', null, `${t(kind === 'loan' ? 'v.loan' : 'v.claim')} ${v.strVouchID}`),
+      section(t('v.head'), headFacts(kind, v, flow)), section(t('v.rows'), rowsTable(kind, rows)),
+      section(t('v.decision'), form), historySection(flow) || '');
+}

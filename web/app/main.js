@@ -1,0 +1,207 @@
+// The self-service pages: log in, then the views the operator's rights allow — my vouchers
+// (employees), vouchers to approve, payments (cashier), ledger vouchers and reports (finance).
+// Views are chosen by the address (#/…); everything shown comes from the classes' answers.
+import * as api from './api.js';
+import * as approver from './approver.js';
+import * as cashier from './cashier.js';
+import {field, h, input, say, select} from './dom.js';
+import * as employee from './employee.js';
+import * as finance from './finance.js';
+import {language, LANGUAGES, setLanguage, t} from './i18n.js';
+import {session} from './session.js';
+
+// The views of the navigation and the rights that open them (any of them; administrators see
+// every view). The pages check nothing themselves: the classes refuse what a right does not allow.
+const VIEWS = [
+  {id: 'mine', rights: ['ec020101', 'ec020301']},
+  {id: 'inbox', rights: ['ec020201', 'ec020401']},
+  {id: 'pay', rights: ['ec020501', 'ec020305']},
+  {id: 'ledger', rights: ['ec0206', 'ec0303']},
+  {id: 'reports', rights: ['ec0402', 'ec0404']},
+];
+const ROUTES = {
+  ...employee.routes,
+  ...approver.routes,
+  ...cashier.routes,
+  ...finance.routes
+};
+
+function allowed(view) {
+  return session.admin || view.rights.some((r) => session.rights.has(r));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Logging in. A session that ends while the user works asks for the password in a dialog and
+// leaves the page as it was, so that nothing typed is lost.
+
+function loginForm(onDone, known = {}) {
+  const lang = select('language', LANGUAGES.map((l) => [l, t('lang.' + l)]), language());
+  const error = h('p', {class: 'error-text', role: 'alert', hidden: true});
+  const form =
+      h('form', {class: 'login', 'aria-label': t('login.title')},
+        field(
+            t('login.user'),
+            input(
+                'user', known.user || '',
+                {autocomplete: 'username', required: true, autocapitalize: 'none'})),
+        field(
+            t('login.password'),
+            input('password', '', {type: 'password', autocomplete: 'current-password'})),
+        field(t('login.account'), input('account', known.account || '001', {inputmode: 'numeric'})),
+        field(
+            t('login.year'),
+            input('year', known.year || String(new Date().getFullYear()), {inputmode: 'numeric'})),
+        field(t('login.language'), lang), error,
+        h('div', {class: 'actions'}, h('button', {type: 'submit'}, t('login.submit'))));
+  // The labels follow the language chosen; what was typed stays.
+  lang.addEventListener('change', () => {
+    setLanguage(lang.value);
+    const again = loginForm(onDone, {
+      user: form.elements.user.value,
+      account: form.elements.account.value,
+      year: form.elements.year.value
+    });
+    const heading = form.parentNode.querySelector('h1, h2');
+    if (heading) heading.textContent = t(heading.tagName === 'H1' ? 'login.title' : 'login.again');
+    form.replaceWith(again);
+    showHeader();
+    again.elements.language.focus();
+  });
+  form.addEventListener('submit', async (e) => {
+    e.preventDefault();
+    try {
+      await onDone(await api.login(Object.fromEntries(new FormData(form))));
+    } catch (err) {
+      error.textContent = err.message;
+      error.hidden = false;
+      form.elements.password.select();
+    }
+  });
+  return form;
+}
+
+async function startSession(info) {
+  const [zt, auth] = await api.call('CPubMsg', [api.op('ztget'), api.op('authget')]);
+  Object.assign(session, info);
+  session.admin = api.must(zt).getAttribute('isadmin') === '1';
+  session.rights = new Set(api.records(auth).map((r) => r.name));
+  setLanguage(info.language);
+  showHeader();
+}
+
+function showHeader() {
+  document.documentElement.lang = language();
+  document.title = t('title');
+  document.getElementById('brand').textContent = t('title');
+  const nav = document.getElementById('nav');
+  nav.setAttribute('aria-label', t('nav.label'));
+  nav.replaceChildren(
+      ...(session.user ? VIEWS.filter(allowed) : [])
+          .map((v) => h('a', {href: '#/' + v.id, dataset: {view: v.id}}, t('nav.' + v.id))));
+  document.getElementById('who').textContent = session.user ?
+      `${session.userName} · ${session.accountName || session.account} · ${session.year}` :
+      '';
+  const out = document.getElementById('logout');
+  out.textContent = t('logout');
+  out.hidden = !session.user;
+}
+
+function relogin() {
+  const dialog = document.getElementById('relogin');
+  dialog.replaceChildren(h('h2', null, t('login.again')), loginForm(async (info) => {
+                           await startSession(info);
+                           dialog.close();
+                           say('info', t('login.back'));
+                         }, session));
+  if (!dialog.open) dialog.showModal();
+  dialog.querySelector('[name=password]').focus();
+}
+
+// Runs an action of a page; refusals become the message line, a lost session the login dialog.
+export async function guard(work) {
+  try {
+    return await work();
+  } catch (e) {
+    if (e instanceof api.SessionLost)
+      relogin();
+    else
+      say('error', e.message || String(e));
+    return undefined;
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Routing: #/<view>/<arguments>.
+
+// Shows the view of `path`, then the message (the outcome of what led there).
+let pending = null;
+export function go(path, message, kind = 'info') {
+  pending = message ? [kind, message] : null;
+  if (location.hash === '#' + path)
+    route();
+  else
+    location.hash = path;
+}
+
+async function route() {
+  const main = document.getElementById('main');
+  if (!session.user) {
+    main.replaceChildren(
+        h('section', {class: 'card narrow'}, h('h1', null, t('login.title')),
+          loginForm(async (info) => {
+            await startSession(info);
+            route();
+          })));
+    main.querySelector('input').focus();
+    return;
+  }
+  const parts = location.hash.replace(/^#\/?/, '').split('/').map(decodeURIComponent);
+  if (!ROUTES[parts[0]]) {
+    const first = VIEWS.find(allowed);
+    if (first) return go('/' + first.id);
+    main.replaceChildren(h('p', {class: 'card'}, t('nav.none')));
+    return;
+  }
+  for (const a of document.querySelectorAll('#nav a')) {
+    if (a.dataset.view === parts[0])
+      a.setAttribute('aria-current', 'page');
+    else
+      a.removeAttribute('aria-current');
+  }
+  main.setAttribute('aria-busy', 'true');
+  main.replaceChildren(h('p', {class: 'muted'}, t('loading')));
+  const message = pending;
+  pending = null;
+  say('');
+  await guard(async () => {
+    const page = await ROUTES[parts[0]](...parts.slice(1));
+    main.replaceChildren(page);
+    const heading = main.querySelector('h1');
+    if (heading) {
+      heading.tabIndex = -1;
+      heading.focus();
+    }
+    if (message) say(...message);
+  });
+  main.removeAttribute('aria-busy');
+}
+
+async function start() {
+  document.getElementById('logout').addEventListener('click', async () => {
+    await api.logout();
+    session.user = '';
+    showHeader();
+    go('/');
+  });
+  // Escape dismisses the message line; an open dialog closes itself.
+  document.addEventListener('keydown', (e) => {
+    if (e.key === 'Escape' && !document.querySelector('dialog[open]')) say('');
+  });
+  window.addEventListener('hashchange', () => route());
+  setLanguage(navigator.language && navigator.language.startsWith('en') ? 'en-US' : 'zh-CN');
+  const info = await api.currentSession();
+  if (info) await guard(() => startSession(info));
+  showHeader();
+  route();
+}
+start();

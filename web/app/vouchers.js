@@ -1,0 +1,259 @@
+// Loans and claims as every view shows them: reading a voucher (head, rows, approval flow,
+// write-offs, payment lines), its state, and its read-only rendering.
+import * as api from './api.js';
+import {facts, h, money, num, section, table} from './dom.js';
+import {t} from './i18n.js';
+
+export const KINDS = {
+  loan: {
+    cls: 'CLoan',
+    list: 'listloandata',
+    table: 'ec_loanvouch',
+    head: 'vchgetloanheaddata',
+    body: 'vchgetloanbodydata'
+  },
+  claim: {
+    cls: 'CExpense',
+    list: 'listrepaydata',
+    table: 'ec_expenvouch',
+    head: 'vchgetexpenheaddata',
+    body: 'vchgetExpenbodydata'
+  },
+};
+
+// The voucher kinds of the approval class: "EC03" loans, "EC01" income, "EC02" expenditure.
+export function auditType(typeCode) {
+  const family = String(typeCode || '')[0];
+  return family === '3' ? 'EC03' : family === '1' ? 'EC01' : 'EC02';
+}
+// The template cards of the entry pages: "EC01" loans, "EC02" income, "EC03" expenditure.
+export function cardOf(typeCode) {
+  const family = String(typeCode || '')[0];
+  return family === '3' ? 'EC01' : family === '1' ? 'EC02' : 'EC03';
+}
+export function truthy(value) {
+  return ['true', '1', '-1'].includes(String(value ?? '').toLowerCase());
+}
+export function date(value) {
+  return String(value || '').slice(0, 10);
+}
+
+// One page of a list of CQuery: {rows, current, count}, or {rows: [], note} with the message of
+// a refusal (an empty list is one: "no data matches"). The list class answers a failure with an
+// error document for the whole request, so every list goes alone.
+export async function readList(name, inner, current = 0, size = 200) {
+  try {
+    const [out] = await api.call('CQuery', [
+      api.op(
+          name, `<in><page><current>${current}</current><rows>${size}</rows></page>${inner}</in>`)
+    ]);
+    const answer = api.must(out);
+    const number = (tag) => +answer.getElementsByTagName(tag)[0].textContent;
+    return {
+      rows: api.records(answer.getElementsByTagName('data')[0]),
+      current: number('current'),
+      count: number('count')
+    };
+  } catch (e) {
+    if (e instanceof api.SessionLost) throw e;
+    return {rows: [], note: e.message, current: 0, count: 0};
+  }
+}
+
+// Head and rows of a voucher by its AutoID, read through the public information class (which any
+// operator may call: approvers and cashiers open vouchers they did not enter).
+export async function readVoucher(kind, autoid) {
+  const k = KINDS[kind];
+  const which = `<in><r${api.attrs({AutoID: autoid})}/></in>`;
+  const [head, body] = await api.call('CPubMsg', [api.op(k.head, which), api.op(k.body, which)]);
+  api.must(head);
+  api.must(body);
+  const v = api.recordset(head)[0];
+  if (!v) throw new api.ServiceError(t('voucher.missing'));
+  return {kind, head: v, rows: api.recordset(body)};
+}
+
+// The approval flow of submitted vouchers by GUID (one request), as {step, steps, state, records}.
+export async function readFlows(heads) {
+  const asked = heads.filter((v) => truthy(v.blnAudi));
+  if (!asked.length) return {};
+  const outs = await api.call(
+      'CAudit',
+      asked.map(
+          (v) => api.op(
+              'GetAuditInfo',
+              `<in><guid>${api.x(v.GUID)}</guid><strType>${
+                  auditType(v.strTypeCode)}</strType></in>`,
+              {goon: '1'})));
+  const flows = {};
+  asked.forEach((v, i) => {
+    const flow = outs[i] && outs[i].getElementsByTagName('flow')[0];
+    if (!flow) return;
+    flows[v.GUID] = {
+      state: flow.getAttribute('state'),
+      step: +flow.getAttribute('step'),
+      steps: api.records(flow, 'step'),
+      records: api.records(flow, 'record'),
+      name: flow.getAttribute('name')
+    };
+  });
+  return flows;
+}
+
+// The state of a voucher as its owner reads it.
+export function stateOf(kind, v, flow) {
+  if (truthy(v.blnSettle)) return t('state.settled');
+  if (kind === 'claim' && v.strVerifier) return t('state.paid');
+  if (v.strAuditorID) return t('state.approved');
+  if (!truthy(v.blnAudi)) return t('state.draft');
+  if (flow && flow.state === '2') return t('state.rejected');
+  if (flow && flow.records.some((r) => r.undone !== '1')) {
+    return t('state.step', flow.step, flow.steps.length);
+  }
+  return t('state.submitted');
+}
+
+// What became of the voucher in the budget.
+function budgetOf(v) {
+  if (!v.strBudItemID) return t('budget.none');
+  const item = `${v.strBudItemName || v.strBudItemID}: `;
+  if (String(v.intOverBud) === '1' || String(v.intOverBud) === '3') return item + t('budget.over');
+  if (String(v.intBudPass) === '1') return item + t('budget.within');
+  return item + t('budget.pending');
+}
+
+// ---------------------------------------------------------------------------------------------
+// Rendering.
+
+export function headFacts(kind, v, flow) {
+  return facts([
+    [t('f.number'), v.strVouchID],
+    [t('f.type'), v.strTypeName],
+    [t('f.date'), date(v.dtLoanDate)],
+    [t('f.department'), v.strDepartName],
+    [t(kind === 'loan' ? 'f.borrower' : 'f.claimant'), v.strLoanName],
+    [t('f.currency'), `${v.strBill} · ${v.fltRate}`],
+    [t('f.amount'), money(v.dblMoney)],
+    kind === 'loan' ? [t('f.returned'), money(v.dblReturn)] : [t('f.local'), money(v.dblOldMoney)],
+    [t('f.purpose'), v.strUsed],
+    [t('f.budget'), budgetOf(v)],
+    [t('f.enteredBy'), v.strPersonID],
+    [t('f.approvedBy'), v.strAuditorID],
+    kind === 'claim' ? [t('f.verifiedBy'), v.strVerifier] : [t('f.expDate'), date(v.dtExpDate)],
+    [t('f.state'), stateOf(kind, v, flow)],
+  ]);
+}
+
+export function rowsTable(kind, rows) {
+  if (kind === 'loan') {
+    return table(
+        [
+          {label: t('f.settlement'), cell: (r) => r.strBalanceName || r.strBalanceID},
+          {label: t('f.amount'), align: 'right', cell: (r) => money(r.dblMoney || r.dblPreMoney)},
+          {label: t('f.billNo'), key: 'strBillID'},
+          {label: t('f.payBank'), cell: (r) => r.strPayBankName || r.strPayBankID},
+          {label: t('f.payeeBank'), key: 'strBankName'},
+          {label: t('f.payeeAcc'), key: 'strBankAcc'},
+          {label: t('f.bank'), cell: (r) => bankState(r)},
+        ],
+        rows, t('v.rows'));
+  }
+  return table(
+      [
+        {label: t('f.item'), cell: (r) => r.strIOItemName || r.strIOItem},
+        {
+          label: t('f.days'),
+          cell: (r) => [date(r.dtBDate), date(r.dtEDate)].filter(Boolean).join(' – ')
+        },
+        {label: t('f.place'), cell: (r) => r.strEZeroName || r.strEZero},
+        {label: t('f.transport'), cell: (r) => r.strJTToolsName || r.strJTTools},
+        {label: t('f.receipt'), align: 'right', cell: (r) => money(r.dblVouch)},
+        {label: t('f.qty'), align: 'right', key: 'dblNumber'},
+        {label: t('f.standard'), align: 'right', cell: (r) => money(r.dblStand)},
+        {label: t('f.amount'), align: 'right', cell: (r) => money(r.dblMoney)},
+        {label: t('f.excess'), align: 'right', cell: (r) => excessOf(r)},
+        {label: t('f.memo'), key: 'strMemo'},
+      ],
+      rows, t('v.rows'));
+}
+
+// The part of a claim row above the standard the claimant was shown (stored with the row).
+function excessOf(r) {
+  if (r.dblStand === undefined || r.dblStand === '') return '';
+  const over = num(r.dblMoney) - num(r.dblStand);
+  return over > 0.005 ? h('span', {class: 'over'}, money(over)) : '';
+}
+
+// The bank's side of an online payment line.
+export function bankState(line) {
+  if (!line.strPayID && !line.strpayid) return t('bank.notSent');
+  return truthy(line.blnNetOK ?? line.blnnetok) ? t('bank.paid') : t('bank.sent');
+}
+
+export function historySection(flow) {
+  if (!flow) return null;
+  const steps = flow.steps.map((s) => `${s.no}. ${s.name}${s.current === '1' ? ' ←' : ''}`);
+  return section(
+      t('v.history'), h('p', {class: 'muted'}, `${flow.name}: ${steps.join(' · ')}`),
+      flow.records.length ? table(
+                                [
+                                  {label: t('f.step'), key: 'step'},
+                                  {label: t('f.approver'), key: 'username'},
+                                  {label: t('f.action'), key: 'actionname'},
+                                  {label: t('f.remark'), key: 'remark'},
+                                  {label: t('f.time'), key: 'time'},
+                                  {label: '', cell: (r) => r.undone === '1' ? t('v.undone') : ''},
+                                ],
+                                flow.records) :
+                            h('p', {class: 'muted'}, t('v.noRecords')));
+}
+
+export function writeOffTable(rows) {
+  return table(
+      [
+        {label: t('f.loan'), key: 'strVouchID'},
+        {label: t('f.date'), cell: (r) => date(r.dtLoanDate)},
+        {label: t('f.borrower'), key: 'strLoan'},
+        {label: t('f.settlement'), key: 'strBalance'},
+        {label: t('f.amount'), align: 'right', cell: (r) => money(r.dblMoney || r.dblPreMoney)},
+        {label: t('f.returned'), align: 'right', cell: (r) => money(r.dblReturn)},
+        {label: t('f.writeOff'), align: 'right', cell: (r) => money(r.dblRetValue)},
+      ],
+      rows, t('v.writeOffs'));
+}
+
+export function paymentTable(rows, extra) {
+  return table(
+      [
+        {label: t('f.direction'), key: 'intIOType'},
+        {label: t('f.settlement'), key: 'strBalance'},
+        {label: t('f.amount'), align: 'right', cell: (r) => money(r.dblMoney)},
+        {label: t('f.billNo'), key: 'strBillID'},
+        {label: t('f.payBank'), key: 'strPayBankName'},
+        {label: t('f.payee'), key: 'strPayment'},
+        {label: t('f.payeeBank'), key: 'strBankName'},
+        {label: t('f.payeeAcc'), key: 'strBankAcc'},
+        {label: t('f.payId'), key: 'strPayID'},
+        ...(extra || []),
+      ],
+      rows, t('v.payments'));
+}
+
+// The claim's write-offs and payment lines (CExpense; null when the operator may not read them).
+export async function readSettlement(v) {
+  try {
+    const [loans, lines] = await api.call('CExpense', [
+      api.op(
+          'GetLoanInfo',
+          `<in${api.attrs({GUID: v.GUID, strBill: v.strBill, fltRate: v.fltRate})}/>`, {goon: '1'}),
+      api.op('GetExpenInfo', `<in${api.attrs({GUID: v.GUID})}/>`, {goon: '1'})
+    ]);
+    return {
+      writeOffs: api.failure(loans) ? [] : api.records(loans),
+      payments: api.failure(lines) ? [] : api.records(lines)
+    };
+  } catch (e) {
+    if (e instanceof api.SessionLost) throw e;
+    return null;
+  }
+}
