@@ -118,7 +118,9 @@ TEST(EscapeTest, NamesThatAreNoXmlNamesAreEncoded) {
   // Text that reads like an encoded character is itself encoded, so names never collide.
   EXPECT_EQ(XmlName("a_x0020_"), "a_x005F_x0020_");
   EXPECT_EQ(XmlName("a\xC3"), "a_xFFFD_");  // a byte that starts no character (found by fuzzing)
-  for (const char* name : {"a b", "a=\"1\" forged", "1a", "a:b", "", "a_x0020_", "a\xC3b"}) {
+  for (const char* name : {"a b", "a=\"1\" forged", "1a", "a:b", "", "a_x0020_",
+                           "a\xC3"
+                           "b"}) {
     EXPECT_TRUE(IsXmlName(XmlName(name))) << name;
   }
 }
