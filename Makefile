@@ -5,7 +5,7 @@ LISTEN ?= 127.0.0.1:8080
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build run test bench format format-check clean
+.PHONY: all deps configure build run test test-asan fuzz bench format format-check clean
 
 all: build
 
@@ -31,6 +31,31 @@ run: build
 test: build
 	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
 
+# The whole suite again under the address, leak and undefined-behaviour sanitizers (build-asan/).
+test-asan: deps
+	@cmake --preset asan >/dev/null
+	@cmake --build --preset asan -j $(JOBS)
+	@ctest --preset asan -j $(JOBS)
+
+# libFuzzer targets built with clang in build-fuzz/, each run for FUZZ_SECONDS from its seeds in
+# fuzz/corpus/<target> (what it learns stays in build-fuzz/corpus; crashes land in build-fuzz/).
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS ?= xml sql request
+fuzz: deps
+	@cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ \
+	  -DREMBIZ_FUZZ=ON -DREMBIZ_TESTS=OFF >/dev/null
+	@cmake --build build-fuzz -j $(JOBS) $(addprefix --target fuzz_,$(FUZZ_TARGETS))
+	@for t in $(FUZZ_TARGETS); do \
+	  mkdir -p build-fuzz/corpus/$$t build-fuzz/crashes/$$t && \
+	  echo "fuzz_$$t: $(FUZZ_SECONDS) s" && \
+	  build-fuzz/fuzz/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -timeout=10 -rss_limit_mb=4096 \
+	    -artifact_prefix=build-fuzz/crashes/$$t/ -print_final_stats=1 -dict=fuzz/$$t.dict \
+	    build-fuzz/corpus/$$t fuzz/corpus/$$t > build-fuzz/fuzz_$$t.log 2>&1; status=$$?; \
+	  grep -E "^(#[0-9]+ *DONE|stat::number_of_executed_units|==[0-9]+==|SUMMARY)" \
+	    build-fuzz/fuzz_$$t.log; \
+	  if [ $$status -ne 0 ]; then echo "fuzz_$$t found a problem: build-fuzz/fuzz_$$t.log"; exit 1; fi; \
+	done
+
 # Release build in build-release/; figures to build/bench-results.json (BENCH_QUICK=1: under a
 # minute, data sets of 1k and 10k vouchers only; BENCH_ARGS: more flags, see bench/README.md).
 BENCH_QUICK ?=
@@ -54,4 +79,4 @@ format-check:
 	@git ls-files -co --exclude-standard '*.cc' '*.h' '*.js' | xargs -r clang-format --dry-run --Werror
 
 clean:
-	@rm -rf $(BUILD_DIR) build-release
+	@rm -rf $(BUILD_DIR) build-release build-asan build-fuzz

@@ -278,6 +278,34 @@ int RunCli(int argc, char** argv) {
   serve->add_option("--max-body", serve_options.max_body, "largest request body, in bytes")
       ->capture_default_str()
       ->check(CLI::PositiveNumber);
+  serve
+      ->add_option("--request-seconds", serve_options.request_seconds,
+                   "a request's head and body must arrive within this")
+      ->capture_default_str()
+      ->check(CLI::PositiveNumber);
+  serve
+      ->add_option("--keep-alive-seconds", serve_options.idle_seconds,
+                   "an open connection waits this long for its next request")
+      ->capture_default_str()
+      ->check(CLI::PositiveNumber);
+  serve->add_option("--max-connections", serve_options.max_connections, "open connections")
+      ->capture_default_str()
+      ->check(CLI::PositiveNumber);
+  serve
+      ->add_option("--per-client", serve_options.per_client,
+                   "open connections per client address (0: no cap)")
+      ->capture_default_str();
+  serve->add_option("--query-seconds", serve_options.query_seconds, "time budget of one free query")
+      ->capture_default_str()
+      ->check(CLI::PositiveNumber);
+  serve->add_option("--query-rows", serve_options.query_rows, "rows of one free-query answer")
+      ->capture_default_str()
+      ->check(CLI::PositiveNumber);
+  serve
+      ->add_option("--query-bytes", serve_options.query_bytes,
+                   "size of one free-query answer, in bytes")
+      ->capture_default_str()
+      ->check(CLI::PositiveNumber);
 
   try {
     app.parse(argc, argv);

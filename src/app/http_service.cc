@@ -1,12 +1,9 @@
 #include "app/http_service.h"
 
 #include <httplib.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <pthread.h>
 #include <signal.h>
 #include <spdlog/spdlog.h>
-#include <sys/socket.h>
 
 #include <algorithm>
 #include <atomic>
@@ -23,10 +20,12 @@
 #include "app/app_pages.h"
 #include "app/cli.h"
 #include "app/console_page.h"
+#include "app/http_front.h"
 #include "app/report_command.h"
 #include "app/session_store.h"
 #include "app/worker_pool.h"
 #include "db/connection.h"
+#include "db/connection_string.h"
 #include "db/error.h"
 #include "db/text.h"
 #include "frame/convert.h"
@@ -34,6 +33,7 @@
 #include "host/database_setup.h"
 #include "host/errors.h"
 #include "host/local_session.h"
+#include "host/login_guard.h"
 #include "host/messages.h"
 #include "xml/document.h"
 #include "xml/escape.h"
@@ -83,10 +83,30 @@ void Refuse(Response& res, int status, std::string_view what, const std::string&
 }
 
 // The language of texts for a caller without a session: English when it asks for it first.
-std::string RequestLanguage(const Request& req) {
-  std::string accept = req.get_header_value("Accept-Language");
-  return accept.rfind("en", 0) == 0 ? "en-US" : "zh-CN";
+std::string LanguageOf(std::string_view accept_language) {
+  return Trim(accept_language).rfind("en", 0) == 0 ? "en-US" : "zh-CN";
 }
+
+std::string RequestLanguage(const Request& req) {
+  return LanguageOf(req.get_header_value("Accept-Language"));
+}
+
+// The same from the raw head of a request that is refused before it is parsed.
+std::string HeadLanguage(std::string_view head) {
+  std::string lower = db::Lower(head);
+  size_t at = lower.find("\r\naccept-language:");
+  if (at == std::string::npos) return "zh-CN";
+  size_t from = at + 18;
+  return LanguageOf(head.substr(from, head.find("\r\n", from) - from));
+}
+
+// httplib's router and handlers, answering requests the front has read whole.
+class Router : public httplib::Server {
+ public:
+  bool Answer(httplib::Stream& stream, bool close_connection, bool& connection_closed) {
+    return process_request(stream, close_connection, connection_closed, nullptr);
+  }
+};
 
 // The session token of a request: a bearer token, the X-Rembiz-Session header or the cookie.
 std::string RequestToken(const Request& req) {
@@ -194,36 +214,43 @@ class HttpService::Impl {
         sessions_(options_.record_sessions
                       ? SessionStore(std::chrono::minutes(options_.idle_minutes), dir_)
                       : SessionStore(std::chrono::minutes(options_.idle_minutes))),
-        pool_(options_.threads, options_.queue) {
-    SetUpServer();
+        pool_(options_.threads, options_.queue),
+        front_(
+            FrontOptionsOf(options_),
+            [this](httplib::Stream& stream, bool close, bool& closed) {
+              return router_.Answer(stream, close, closed);
+            },
+            [this](int status, std::string_view head) { return RefusalBody(status, head); }),
+        saved_limits_(db::GetReadOnlyLimits()) {
+    db::ReadOnlyLimits limits = saved_limits_;
+    limits.seconds = options_.query_seconds;
+    limits.max_rows = options_.query_rows;
+    limits.max_bytes = options_.query_bytes;
+    // Free queries never take the last worker: other work always finds one.
+    limits.max_running = std::max<size_t>(1, options_.threads - 1);
+    db::SetReadOnlyLimits(limits);
+    host::LoginGuard::Instance().SetReporter(
+        [](const std::string& report) { spdlog::warn("log-in guard: {}", report); });
+    SetUpRouter();
   }
 
-  int Bind() {
-    int port = options_.port == 0
-                   ? server_.bind_to_any_port(options_.host)
-                   : (server_.bind_to_port(options_.host, options_.port) ? options_.port : -1);
-    if (port < 0) {
-      throw ComError(
-          static_cast<int32_t>(0x80004005),
-          "Cannot listen on " + options_.host + ":" + std::to_string(options_.port) + ".",
-          "Rembiz.Serve");
-    }
-    port_ = port;
-    return port;
+  ~Impl() {
+    host::LoginGuard::Instance().SetReporter(nullptr);
+    db::SetReadOnlyLimits(saved_limits_);
   }
+
+  int Bind() { return front_.Bind(); }
 
   void Run() {
     {
       std::lock_guard lock(run_mutex_);
       if (stop_requested_) return;
-      running_ = true;
     }
     std::thread janitor([this] { SweepRegularly(); });
-    server_.listen_after_bind();  // returns when stopped and every connection is answered
+    front_.Run();  // returns when stopped and every request being answered is answered
     pool_.Shutdown();
     {
       std::lock_guard lock(run_mutex_);
-      running_ = false;
       stop_requested_ = true;
     }
     run_state_.notify_all();
@@ -231,21 +258,16 @@ class HttpService::Impl {
   }
 
   void Stop() {
-    std::unique_lock lock(run_mutex_);
-    stop_requested_ = true;
+    {
+      std::lock_guard lock(run_mutex_);
+      stop_requested_ = true;
+    }
     run_state_.notify_all();
-    // httplib ignores stop() until it listens: wait for that (or for Run to end).
-    while (running_ && !server_.is_running()) {
-      run_state_.wait_for(lock, std::chrono::milliseconds(5));
-    }
-    // A second stop() of httplib while it winds down would trip its own assertion.
-    if (running_ && !stop_sent_) {
-      stop_sent_ = true;
-      server_.stop();
-    }
+    front_.Stop();
   }
 
   size_t WaitingCalls() const { return pool_.Waiting(); }
+  size_t OpenConnections() const { return front_.OpenConnections(); }
   const ServeOptions& Options() const { return options_; }
 
  private:
@@ -255,42 +277,66 @@ class HttpService::Impl {
     }
     if (options.queue == 0) options.queue = options.threads * 4;
     options.idle_minutes = std::max(options.idle_minutes, 1);
+    options.request_seconds = std::max(options.request_seconds, 1);
+    options.idle_seconds = std::max(options.idle_seconds, 1);
+    options.query_seconds = std::max(options.query_seconds, 1);
     return options;
   }
 
-  void SetUpServer() {
-    // Enough connection threads that a full queue shows as 503 rather than as connections
-    // waiting unseen in front of httplib's own pool. httplib takes ownership of the pool.
-    size_t io_threads = options_.threads + options_.queue + 2;
-    server_.new_task_queue = [io_threads] { return new httplib::ThreadPool(io_threads); };
-    // Address reuse for quick restarts, but no shared port: a second service on the same
-    // port must fail to start instead of silently taking half of the connections.
-    // No Nagle delay: small answers on kept-alive connections would otherwise wait for the
-    // client's delayed acknowledgement.
-    server_.set_socket_options([](socket_t sock) {
-      int yes = 1;
-      setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-      setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
-    });
-    server_.set_tcp_nodelay(true);
-    server_.set_payload_max_length(options_.max_body);
-    server_.set_keep_alive_max_count(100);
-    server_.set_keep_alive_timeout(3);
-    server_.set_read_timeout(10);
-    server_.set_write_timeout(10);
-    server_.set_default_headers({{"X-Content-Type-Options", "nosniff"},
+  static FrontOptions FrontOptionsOf(const ServeOptions& options) {
+    FrontOptions front;
+    front.host = options.host;
+    front.port = options.port;
+    // Every call that may wait for a worker has its connection thread, and two more answer
+    // /healthz, the console and the refusals while all of them wait.
+    front.connection_threads = options.threads + options.queue + 2;
+    front.request_seconds = options.request_seconds;
+    front.idle_seconds = options.idle_seconds;
+    front.max_connections = options.max_connections;
+    front.per_client = options.per_client;
+    front.max_body = options.max_body;
+    return front;
+  }
+
+  // The error document of a refusal the front makes itself.
+  std::string RefusalBody(int status, std::string_view head) const {
+    std::string language = HeadLanguage(head);
+    std::string text;
+    switch (status) {
+      case 408:
+        text = host::MessageText("Rembiz.Host.HttpTimeout", language,
+                                 std::to_string(options_.request_seconds));
+        break;
+      case 413:
+        text = host::MessageText("Rembiz.Host.HttpTooLarge", language,
+                                 std::to_string(options_.max_body));
+        break;
+      case 429:
+        text = host::MessageText("Rembiz.Host.HttpTooManyConnections", language);
+        break;
+      case 431:
+        text = host::MessageText("Rembiz.Host.HttpHeadTooLarge", language,
+                                 std::to_string(front_.Options().max_head));
+        break;
+      case 503:
+        text = host::MessageText("Rembiz.Host.HttpBusy", language);
+        break;
+      default:
+        text = host::MessageText("Rembiz.Host.HttpBadRequest", language);
+    }
+    return ErrorXml("connection", status, text);
+  }
+
+  void SetUpRouter() {
+    // The front reads whole requests within their limits; this is a second line.
+    router_.set_payload_max_length(options_.max_body);
+    router_.set_default_headers({{"X-Content-Type-Options", "nosniff"},
                                  {"Cache-Control", "no-store"},
                                  {"Referrer-Policy", "no-referrer"},
                                  {"X-Frame-Options", "DENY"}});
 
-    server_.set_pre_routing_handler([](const Request& req, Response& res) {
+    router_.set_pre_routing_handler([](const Request& req, Response& res) {
       t_log = RequestLog{Clock::now(), true, {}, {}, {}};
-      // The body limit is checked on the declared length; a chunked body would escape it.
-      if (req.get_header_value("Transfer-Encoding").find("chunked") != std::string::npos) {
-        Refuse(res, 411, "request",
-               host::MessageText("Rembiz.Host.HttpBadRequest", RequestLanguage(req)));
-        return httplib::Server::HandlerResponse::Handled;
-      }
       // A page of another site may not change anything here with the user's cookie.
       if (!OriginAllowed(req)) {
         Refuse(res, 403, "request",
@@ -300,7 +346,7 @@ class HttpService::Impl {
       return httplib::Server::HandlerResponse::Unhandled;
     });
     // Answers httplib made itself (no route, body too large, broken request) as error documents.
-    server_.set_error_handler(
+    router_.set_error_handler(
         httplib::Server::HandlerWithResponse([this](const Request& req, Response& res) {
           if (!res.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
           std::string language = RequestLanguage(req);
@@ -317,7 +363,7 @@ class HttpService::Impl {
           if (t_log.outcome.empty()) t_log.outcome = "refused";
           return httplib::Server::HandlerResponse::Handled;
         }));
-    server_.set_exception_handler([](const Request& req, Response& res, std::exception_ptr ep) {
+    router_.set_exception_handler([](const Request& req, Response& res, std::exception_ptr ep) {
       std::string what = "unknown exception";
       try {
         std::rethrow_exception(ep);
@@ -332,7 +378,7 @@ class HttpService::Impl {
                       kXmlType);
       t_log.outcome = "failed";
     });
-    server_.set_logger([](const Request& req, const Response& res) {
+    router_.set_logger([](const Request& req, const Response& res) {
       double ms =
           t_log.started
               ? std::chrono::duration<double, std::milli>(Clock::now() - t_log.start).count()
@@ -344,34 +390,35 @@ class HttpService::Impl {
       t_log = RequestLog{};
     });
 
-    server_.Get("/", [](const Request&, Response& res) {
+    router_.Get("/", [](const Request&, Response& res) {
       res.set_header("Content-Security-Policy",
                      "default-src 'self'; img-src 'self' data:; frame-ancestors 'none'; "
                      "base-uri 'none'; form-action 'self'");
       res.set_content(std::string(kConsoleHtml), "text/html; charset=utf-8");
     });
-    server_.Get("/console.css", [](const Request&, Response& res) {
+    router_.Get("/console.css", [](const Request&, Response& res) {
       res.set_content(std::string(kConsoleCss), "text/css; charset=utf-8");
     });
-    server_.Get("/console.js", [](const Request&, Response& res) {
+    router_.Get("/console.js", [](const Request&, Response& res) {
       res.set_content(std::string(kConsoleJs), "text/javascript; charset=utf-8");
     });
-    AddAppPages(server_);
-    server_.Get("/healthz", [this](const Request&, Response& res) {
+    AddAppPages(router_);
+    router_.Get("/healthz", [this](const Request&, Response& res) {
       res.set_content("{\"status\":\"ok\",\"sessions\":" + std::to_string(sessions_.Size()) +
                           ",\"workers\":" + std::to_string(pool_.Threads()) +
-                          ",\"waiting\":" + std::to_string(pool_.Waiting()) + "}",
+                          ",\"waiting\":" + std::to_string(pool_.Waiting()) +
+                          ",\"connections\":" + std::to_string(front_.OpenConnections()) + "}",
                       "application/json");
     });
-    server_.Post("/api/login", [this](const Request& req, Response& res) { Login(req, res); });
-    server_.Post("/api/logout", [this](const Request& req, Response& res) { Logout(req, res); });
-    server_.Get("/api/session", [this](const Request& req, Response& res) {
-      auto session = sessions_.Find(RequestToken(req));
+    router_.Post("/api/login", [this](const Request& req, Response& res) { Login(req, res); });
+    router_.Post("/api/logout", [this](const Request& req, Response& res) { Logout(req, res); });
+    router_.Get("/api/session", [this](const Request& req, Response& res) {
+      auto session = FindLive(RequestToken(req));
       if (!session) return NoSession(req, res, "session");
       res.set_content(SessionXml(*session, "", options_.idle_minutes), kXmlType);
     });
-    server_.Get("/api/classes", [this](const Request& req, Response& res) {
-      if (!sessions_.Find(RequestToken(req))) return NoSession(req, res, "classes");
+    router_.Get("/api/classes", [this](const Request& req, Response& res) {
+      if (!FindLive(RequestToken(req))) return NoSession(req, res, "classes");
       std::string out = "<?xml version='1.0' encoding='utf-8'?><classes>";
       for (const std::string& prog_id : frame::RegisteredClasses()) {
         if (prog_id.rfind(kClassPrefix, 0) != 0) continue;
@@ -379,10 +426,22 @@ class HttpService::Impl {
       }
       res.set_content(out + "</classes>", kXmlType);
     });
-    server_.Get(R"(/api/report/([a-z]{1,20}))",
+    router_.Get(R"(/api/report/([a-z]{1,20}))",
                 [this](const Request& req, Response& res) { Report(req, res); });
-    server_.Post(R"(/api/([A-Za-z_][A-Za-z0-9_]{0,63}))",
-                 [this](const Request& req, Response& res) { Call(req, res); });
+    // Whatever its content type - `curl --data-binary` sends a form type - the body is the
+    // request document, read as it is and never parsed as form fields. (httplib tries these
+    // handlers before the others: log-in and log-out are left to theirs.)
+    router_.Post(R"(/api/(?!login$|logout$)([A-Za-z_][A-Za-z0-9_]{0,63}))",
+                 [this](const Request& req, Response& res, const httplib::ContentReader& read) {
+                   std::string body;
+                   if (!req.is_multipart_form_data()) {
+                     read([&](const char* data, size_t size) {
+                       body.append(data, size);
+                       return true;
+                     });
+                   }
+                   Call(req, res, body);
+                 });
   }
 
   void NoSession(const Request& req, Response& res, std::string_view what) {
@@ -404,10 +463,38 @@ class HttpService::Impl {
     return true;
   }
 
-  void Call(const Request& req, Response& res) {
+  // The token's session, or null: unknown, idle too long, or its operator was disabled
+  // meanwhile - then the session ends here, at its next request.
+  std::shared_ptr<const host::LocalSession> FindLive(const std::string& token) {
+    std::shared_ptr<const host::LocalSession> session = sessions_.Find(token);
+    if (session && !session->UserStillEnabled()) {
+      EndDisabled(token, *session);
+      return nullptr;
+    }
+    return session;
+  }
+
+  // A copy of the token's session for one request, or null like FindLive.
+  std::unique_ptr<host::LocalSession> CheckoutLive(const Request& req, const std::string& token) {
+    std::unique_ptr<host::LocalSession> session = sessions_.Checkout(token);
+    if (session && !session->UserStillEnabled()) {
+      EndDisabled(token, *session);
+      return nullptr;
+    }
+    if (session) session->SetClientAddress(req.remote_addr);
+    return session;
+  }
+
+  void EndDisabled(const std::string& token, const host::LocalSession& session) {
+    sessions_.Remove(token);
+    spdlog::warn("session of {} ended: the user is disabled", LogSafe(session.UserId()));
+  }
+
+  void Call(const Request& req, Response& res, const std::string& body) {
     std::string class_name = req.matches[1];
     t_log.class_name = class_name;
-    std::unique_ptr<host::LocalSession> session = sessions_.Checkout(RequestToken(req));
+    std::string token = RequestToken(req);
+    std::unique_ptr<host::LocalSession> session = CheckoutLive(req, token);
     if (!session) return NoSession(req, res, class_name);
     std::string language = session->LanguageId();
     std::string prog_id = kClassPrefix + class_name;
@@ -416,7 +503,7 @@ class HttpService::Impl {
                     host::MessageText("Rembiz.Host.HttpNoClass", language, class_name));
     }
     xml::Document request;
-    if (!request.LoadXml(req.body) || request.DocumentElement().IsNull()) {
+    if (!request.LoadXml(body) || request.DocumentElement().IsNull()) {
       return Refuse(res, 400, class_name,
                     host::MessageText("Rembiz.Host.HttpNotXml", language, request.ParseError()));
     }
@@ -424,6 +511,8 @@ class HttpService::Impl {
 
     std::string answer, outcome;
     bool accepted = RunOnWorker([&] {
+      // The session's free queries run one at a time.
+      db::ReadOnlyOwner owner(SessionStore::HashToken(token));
       bool was_error = request.DocumentElement().Name() == "error";
       frame::CreateObject(prog_id)->myHandle(session.get(), request);
       if (!was_error && request.DocumentElement().Name() == "error") {
@@ -444,7 +533,8 @@ class HttpService::Impl {
   void Report(const Request& req, Response& res) {
     std::string kind_name = req.matches[1];
     t_log.class_name = "report/" + kind_name;
-    std::unique_ptr<host::LocalSession> session = sessions_.Checkout(RequestToken(req));
+    std::string token = RequestToken(req);
+    std::unique_ptr<host::LocalSession> session = CheckoutLive(req, token);
     if (!session) return NoSession(req, res, "report");
     std::string language = session->LanguageId();
     const ReportKind* kind = FindReportKind(kind_name);
@@ -459,6 +549,7 @@ class HttpService::Impl {
     std::string body, type, refusal;
     int status = 200;
     bool accepted = RunOnWorker([&] {
+      db::ReadOnlyOwner owner(SessionStore::HashToken(token));  // the filter is free SQL
       try {
         body = ReportAnswer(*session, *kind, req.get_param_value("filter"), format, &type);
       } catch (const ComError& e) {
@@ -491,7 +582,15 @@ class HttpService::Impl {
     request.account = fields.account.empty() ? "001" : fields.account;
     request.year = fields.year;
     request.language = IsLanguageTag(fields.language) ? fields.language : RequestLanguage(req);
+    request.client = req.remote_addr;
     t_log.operations = "user=" + (db::IsSqlName(fields.user) ? fields.user : "?");
+    // A locked user or client is refused before any worker hashes a password.
+    if (int wait = host::LoginGuard::Instance().WaitSeconds(fields.user, request.client)) {
+      Refuse(res, 429, "login",
+             host::MessageText("Rembiz.Host.LoginLocked", request.language, std::to_string(wait)));
+      res.set_header("Retry-After", std::to_string(wait));
+      return;
+    }
 
     // Password hashing is deliberately slow: it runs on a worker like any business call.
     std::shared_ptr<const host::LocalSession> session;
@@ -547,14 +646,13 @@ class HttpService::Impl {
   const host::DataDir dir_;
   SessionStore sessions_;
   WorkerPool pool_;
-  httplib::Server server_;
-  int port_ = -1;
+  Router router_;
+  HttpFront front_;
+  const db::ReadOnlyLimits saved_limits_;
 
   std::mutex run_mutex_;
   std::condition_variable run_state_;
   bool stop_requested_ = false;
-  bool running_ = false;
-  bool stop_sent_ = false;
 };
 
 HttpService::HttpService(ServeOptions options)
@@ -564,6 +662,7 @@ int HttpService::Bind() { return impl_->Bind(); }
 void HttpService::Run() { impl_->Run(); }
 void HttpService::Stop() { impl_->Stop(); }
 size_t HttpService::WaitingCalls() const { return impl_->WaitingCalls(); }
+size_t HttpService::OpenConnections() const { return impl_->OpenConnections(); }
 const ServeOptions& HttpService::Options() const { return impl_->Options(); }
 
 int RunServe(const ServeOptions& options) {

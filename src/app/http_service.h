@@ -20,6 +20,18 @@ struct ServeOptions {
   // Sessions as rows of UA_Session (token hash only), shared by every service process on the
   // database; false: in this process only.
   bool record_sessions = true;
+  // Connections (see HttpFront): a request's head and body arrive within request_seconds, a
+  // kept-alive connection waits idle_seconds for its next one; open connections are capped in
+  // all and per client address (0: no cap per address).
+  int request_seconds = 10;
+  int idle_seconds = 5;
+  size_t max_connections = 512;
+  size_t per_client = 32;
+  // Free queries (selectget, refercheck, …): their time budget, and the rows and bytes of one
+  // answer. At most one runs per session, and one worker always stays free of them.
+  int query_seconds = 5;
+  size_t query_rows = 50'000;
+  size_t query_bytes = 16u << 20;
 };
 
 class HttpService {
@@ -38,6 +50,8 @@ class HttpService {
 
   // Business calls waiting for a worker right now.
   size_t WaitingCalls() const;
+  // Connections open right now (being read, answered or refused).
+  size_t OpenConnections() const;
   const ServeOptions& Options() const;
 
  private:

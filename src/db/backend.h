@@ -5,9 +5,11 @@
 // guard for SQL that arrives with a request, and creating or dropping whole databases.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "db/connection_string.h"
@@ -15,6 +17,15 @@
 #include "db/sql_translator.h"
 
 namespace rembiz::db {
+
+// The bounds of SQL that arrives with a request.
+struct ReadOnlyLimits {
+  int seconds = 5;                // time budget of one query
+  size_t max_rows = 50'000;       // rows of one answer
+  size_t max_bytes = 16u << 20;   // size of one answer, counted as its values and names
+  int max_value_bytes = 1 << 20;  // longest text or blob a query may make or read
+  size_t max_running = 0;         // queries running at once in the process; 0: no limit
+};
 
 // An open connection of one engine. Not thread-safe: one request uses it at a time.
 class BackendConnection {
@@ -27,9 +38,11 @@ class BackendConnection {
   virtual void Run(const BatchStep& step, const std::vector<BoundValue>& values,
                    int timeout_seconds, Recordset* result, int64_t* changes) = 0;
   // The same for SQL that arrived with a request: the engine itself must refuse anything but one
-  // query (and reads of password hashes and sessions) with DbError(kErrStatement).
+  // query of plain functions (and reads of password hashes and sessions) with
+  // DbError(kErrStatement), and hold it to `limits`: past its time DbError(kErrTimeout), past
+  // its rows, answer size or value length DbError(kErrStatement).
   virtual Recordset RunReadOnly(const BatchStep& step, const std::vector<BoundValue>& values,
-                                int timeout_seconds) = 0;
+                                const ReadOnlyLimits& limits) = 0;
 
   // Transactions; Begin waits at most `timeout_seconds` for the engine to start one.
   virtual void Begin(int timeout_seconds) = 0;
@@ -63,6 +76,12 @@ class Backend {
   // Makes what holds the databases of `options` (a server's database) when it is missing.
   virtual void CreateStore(const ConnectionOptions& options) const = 0;
 };
+
+// The refusals of SQL that arrived with a request, in the same words on every engine.
+[[noreturn]] void RefuseQuery(std::string_view why, std::string_view sql);
+[[noreturn]] void AnswerTooLarge(size_t limit, std::string_view unit, std::string_view sql);
+[[noreturn]] void ValueTooLong(int limit, std::string_view sql);
+[[noreturn]] void QueryTooLong(int seconds, std::string_view sql);
 
 // The backend of a provider ("SQLite", "PostgreSQL"); DbError(kErrConnection) for another.
 const Backend& BackendFor(const ConnectionOptions& options);

@@ -1,7 +1,9 @@
 #include "db/connection.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <mutex>
+#include <set>
 #include <unordered_map>
 #include <vector>
 
@@ -50,15 +52,63 @@ class ConnectionPool {
   std::unordered_map<std::string, std::vector<std::unique_ptr<BackendConnection>>> idle_;
 };
 
+// At exit the idle connections are closed (each backend then cleans up what it keeps for the
+// process). A connection still checked out by a thread that outlives main stays open (and is no
+// leak to report: its Connection holds it).
 ConnectionPool& Pool() {
-  static ConnectionPool* pool = new ConnectionPool();  // never destroyed: outlives statics
+  static ConnectionPool* pool = [] {
+    auto* created = new ConnectionPool();  // never destroyed: connections may outlive statics
+    std::atexit([] { Pool().Clear(); });
+    return created;
+  }();
   return *pool;
 }
 
-[[noreturn]] void RefuseQuery(std::string_view why, std::string_view sql) {
-  throw DbError(kErrStatement, "Only a single read-only query is allowed here (" +
-                                   std::string(why) + ") [" + TruncatedSql(sql) + "]");
+// The limits of free queries and who runs one right now.
+struct FreeQueries {
+  std::mutex mutex;
+  ReadOnlyLimits limits;
+  size_t running = 0;
+  std::multiset<std::string> owners;
+};
+
+FreeQueries& TheFreeQueries() {
+  static FreeQueries* queries = new FreeQueries();  // never destroyed: used until the very end
+  return *queries;
 }
+
+thread_local std::string t_free_query_owner;
+
+// A place among the free queries running now, for the time one runs; refused when its owner
+// already runs one or the process runs as many as it allows.
+class FreeQuerySlot {
+ public:
+  FreeQuerySlot() : owner_(t_free_query_owner) {
+    FreeQueries& q = TheFreeQueries();
+    std::lock_guard lock(q.mutex);
+    if (!owner_.empty() && q.owners.count(owner_)) {
+      throw DbError(kErrTimeout,
+                    "A free query of this session is still running; send the next one when it "
+                    "has answered.");
+    }
+    if (q.limits.max_running > 0 && q.running >= q.limits.max_running) {
+      throw DbError(kErrTimeout, "Too many free queries are running; try again in a moment.");
+    }
+    ++q.running;
+    if (!owner_.empty()) q.owners.insert(owner_);
+  }
+  ~FreeQuerySlot() {
+    FreeQueries& q = TheFreeQueries();
+    std::lock_guard lock(q.mutex);
+    --q.running;
+    if (!owner_.empty()) q.owners.erase(q.owners.find(owner_));
+  }
+  FreeQuerySlot(const FreeQuerySlot&) = delete;
+  FreeQuerySlot& operator=(const FreeQuerySlot&) = delete;
+
+ private:
+  std::string owner_;
+};
 
 }  // namespace
 
@@ -152,7 +202,9 @@ Recordset Connection::ExecuteReadOnly(std::string_view sql) {
   const BatchStep& step = batch.steps->front();
   NoteStatement(step, batch.values);
   ++statements_;
-  return backend_->RunReadOnly(step, batch.values, command_timeout_);
+  const ReadOnlyLimits limits = GetReadOnlyLimits();
+  FreeQuerySlot slot;
+  return backend_->RunReadOnly(step, batch.values, limits);
 }
 
 void Connection::BeginTrans() {
@@ -163,6 +215,7 @@ void Connection::BeginTrans() {
 void Connection::CommitTrans() {
   RequireOpen();
   backend_->Commit();
+  NoteCommit();
 }
 
 void Connection::RollbackTrans() {
@@ -188,5 +241,23 @@ void Connection::RollbackToSavepoint() {
 }
 
 void ClearConnectionPool() { Pool().Clear(); }
+
+void SetReadOnlyLimits(const ReadOnlyLimits& limits) {
+  FreeQueries& q = TheFreeQueries();
+  std::lock_guard lock(q.mutex);
+  q.limits = limits;
+}
+
+ReadOnlyLimits GetReadOnlyLimits() {
+  FreeQueries& q = TheFreeQueries();
+  std::lock_guard lock(q.mutex);
+  return q.limits;
+}
+
+ReadOnlyOwner::ReadOnlyOwner(std::string owner) : previous_(std::move(t_free_query_owner)) {
+  t_free_query_owner = std::move(owner);
+}
+
+ReadOnlyOwner::~ReadOnlyOwner() { t_free_query_owner = std::move(previous_); }
 
 }  // namespace rembiz::db

@@ -4,11 +4,13 @@
 // connection string's provider names (db/backend.h).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
 
+#include "db/backend.h"
 #include "db/connection_string.h"
 #include "db/error.h"
 #include "db/recordset.h"
@@ -45,8 +47,10 @@ class Connection {
   Recordset Execute(std::string_view sql, int64_t* records_affected = nullptr);
 
   // Runs SQL that arrives with a request: exactly one statement, a query, checked by the engine
-  // before it runs; password hashes and login sessions are never readable. Anything else is
-  // refused with DbError(kErrStatement) and nothing runs.
+  // before it runs; password hashes and login sessions are never readable, and only plain
+  // functions may be called. Anything else is refused with DbError(kErrStatement) and nothing
+  // runs. The query runs within ReadOnlyLimits: past its time, rows or size it stops with
+  // DbError(kErrTimeout) or DbError(kErrStatement).
   Recordset ExecuteReadOnly(std::string_view sql);
 
   // Writers that meet wait for each other (up to the command timeout) instead of failing later.
@@ -78,7 +82,26 @@ class Connection {
   Dialect dialect_ = Dialect::kSqlite;
 };
 
-// Closes every idle pooled connection (tests that delete databases call it first).
+// Closes every idle pooled connection (tests that delete databases call it first). The pool is
+// also emptied when the process exits.
 void ClearConnectionPool();
+
+// The bounds of SQL that arrives with a request (ExecuteReadOnly, ReadOnlyLimits in
+// db/backend.h), for the whole process.
+void SetReadOnlyLimits(const ReadOnlyLimits& limits);
+ReadOnlyLimits GetReadOnlyLimits();
+
+// While alive, the read-only queries of this thread run for `owner` (the service passes a
+// session): an owner runs one query at a time, a second one at the same time is refused.
+class ReadOnlyOwner {
+ public:
+  explicit ReadOnlyOwner(std::string owner);
+  ~ReadOnlyOwner();
+  ReadOnlyOwner(const ReadOnlyOwner&) = delete;
+  ReadOnlyOwner& operator=(const ReadOnlyOwner&) = delete;
+
+ private:
+  std::string previous_;
+};
 
 }  // namespace rembiz::db

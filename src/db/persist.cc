@@ -1,5 +1,7 @@
 #include "db/persist.h"
 
+#include <vector>
+
 #include "xml/escape.h"
 
 namespace rembiz::db {
@@ -129,18 +131,23 @@ std::string SaveXml(const Recordset& recordset) {
       "rs:updatable='true'>";
   const auto& fields = recordset.Fields();
   for (size_t i = 0; i < fields.size(); ++i) {
-    out += "<s:AttributeType name='" + XmlAttrEscape(fields[i].name) + "' rs:number='" +
-           std::to_string(i + 1) + "' rs:nullable='" + (fields[i].nullable ? "true" : "false") +
-           "' rs:write='true'>";
+    // A column name that is no XML name is written encoded; rs:name keeps it as it is.
+    std::string name = xml::XmlName(fields[i].name);
+    out += "<s:AttributeType name='" + name + "'" +
+           (name == fields[i].name ? "" : " rs:name='" + XmlAttrEscape(fields[i].name) + "'") +
+           " rs:number='" + std::to_string(i + 1) + "' rs:nullable='" +
+           (fields[i].nullable ? "true" : "false") + "' rs:write='true'>";
     AppendDataType(out, fields[i]);
     out += "</s:AttributeType>";
   }
   out += "<s:extends type='rs:rowbase'/></s:ElementType></s:Schema><rs:data>";
+  std::vector<std::string> names;
+  for (const FieldInfo& field : fields) names.push_back(xml::XmlName(field.name));
   for (const auto& row : recordset.Rows()) {
     out += "<z:row";
     for (size_t i = 0; i < fields.size() && i < row.size(); ++i) {
       if (row[i].IsNull()) continue;
-      out += " " + fields[i].name + "='" + XmlAttrEscape(PersistedValue(row[i])) + "'";
+      out += " " + names[i] + "='" + XmlAttrEscape(PersistedValue(row[i])) + "'";
     }
     out += "/>";
   }

@@ -1100,6 +1100,7 @@ Tokens Translator::SelectList(size_t b, size_t e, Naming naming) {
 
 // A column reference, a star, or an expression with an alias.
 bool Translator::IsNamedItem(size_t b, size_t e) const {
+  if (b >= e) return true;  // an empty item ("select ,"): nothing to name, the engine refuses it
   if (IsOp(t_[e - 1], "*")) return true;
   if (NameChainEnd(t_, b, e) == e) return !IsWord(t_[b], "current_timestamp");
   return e - b >= 2 && IsName(t_[e - 1]) && !IsKeyword(t_[e - 1]) &&

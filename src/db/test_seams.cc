@@ -46,4 +46,9 @@ void NoteStatement(const BatchStep& step, const std::vector<BoundValue>& values)
   }
 }
 
+void NoteCommit() {
+  ThreadSeams& s = Seams();
+  if (s.recorder) s.recorder->commits_.push_back(s.recorder->statements_.size());
+}
+
 }  // namespace rembiz::db

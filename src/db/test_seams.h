@@ -30,14 +30,21 @@ class StatementRecorder {
   StatementRecorder(const StatementRecorder&) = delete;
   StatementRecorder& operator=(const StatementRecorder&) = delete;
   const std::vector<std::string>& Statements() const { return statements_; }
+  // For each commit, how many statements had been recorded before it.
+  const std::vector<size_t>& Commits() const { return commits_; }
 
  private:
   friend void NoteStatement(const BatchStep& step, const std::vector<BoundValue>& values);
+  friend void NoteCommit();
   std::vector<std::string> statements_;
+  std::vector<size_t> commits_;
   StatementRecorder* previous_;
 };
 
 // Called before each statement runs: counts it, records it, and throws an armed fault.
 void NoteStatement(const BatchStep& step, const std::vector<BoundValue>& values);
+// Called when a transaction commits (never a fault: a commit is not a statement of the
+// caller's).
+void NoteCommit();
 
 }  // namespace rembiz::db

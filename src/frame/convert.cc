@@ -173,7 +173,8 @@ std::string RowXml(db::Recordset& recordset) {
     for (int i = 0; i < recordset.FieldCount(); ++i) {
       std::string text = XmlEscape(recordset.Value(i).ToText());
       out += " ";
-      out += fields[static_cast<size_t>(i)].name;
+      // Column names come from queries, some from the request itself.
+      out += XmlName(fields[static_cast<size_t>(i)].name);
       if (fields[static_cast<size_t>(i)].type == db::kAdVarChar && text == "1900-01-01") {
         out += "=''";
       } else {
@@ -193,7 +194,7 @@ std::string HeadXml(db::Recordset& recordset) {
     std::string value = recordset.Value("strValue").ToText();
     if (recordset.Field(value_index).type == db::kAdVarChar && value == "1900-01-01") value = "";
     // Values are escaped: a name or remark with a quote or "<" must not break the element.
-    out += " " + recordset.Value("strName").ToText() + "='" + XmlEscape(value) + "'";
+    out += " " + XmlName(recordset.Value("strName").ToText()) + "='" + XmlEscape(value) + "'";
   }
   out += "/>\r\n";
   return out;

@@ -49,6 +49,7 @@ std::string NodeAttr(const xml::Node& node, std::string_view name, std::string_v
 std::string NodeAttr(const xml::Document& doc, std::string_view name, std::string_view path = "");
 
 using xml::XmlEscape;
+using xml::XmlName;
 
 // Every literal 'x' becomes N'x'; with the current language en-US aliases are bracketed.
 std::string NormalizeSql(std::string_view sql);

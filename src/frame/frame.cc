@@ -188,7 +188,9 @@ void RunFrame(const FrameVariant& variant, std::span<const OperationEntry> opera
           !transaction) {
         transaction.emplace(cn, 5, 20);
       }
-      if (variant.entry_task == EntryTask::kPerOperation && !entry->task_code.empty()) {
+      // An operation with a task of its own applies for it in every class, also in those
+      // whose other operations need none.
+      if (!entry->task_code.empty()) {
         host::TaskHold task(session, entry->task_code, answer);
         if (task.Applied())
           result = RunOperation(variant, *entry, self, *session, cn, func, answer);

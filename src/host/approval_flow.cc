@@ -3,6 +3,7 @@
 #include <optional>
 #include <vector>
 
+#include "db/error.h"
 #include "db/variant.h"
 #include "host/messages.h"
 #include "host/service_sql.h"
@@ -272,7 +273,9 @@ class TableApprovalFlow : public ApprovalFlow {
   }
 
  private:
-  // Runs one operation; a database failure becomes the service's error text.
+  // Runs one operation; a refusal becomes the service's error text. A database failure is no
+  // answer at all: it goes on to the caller, which would otherwise take "no instance" or "not
+  // started" for the truth and go on writing.
   template <class F>
   bool Guard(F&& body) {
     error_.clear();
@@ -282,6 +285,8 @@ class TableApprovalFlow : public ApprovalFlow {
     }
     try {
       return body();
+    } catch (const db::DbError&) {
+      throw;
     } catch (const ComError& e) {
       error_ = e.Description();
       return false;

@@ -8,6 +8,7 @@
 #include "db/text.h"
 #include "db/transaction.h"
 #include "host/errors.h"
+#include "host/login_guard.h"
 #include "host/messages.h"
 #include "host/passwords.h"
 
@@ -33,15 +34,23 @@ std::string ProcessHolder() {
 
 std::unique_ptr<LocalSession> LocalSession::Login(const DataDir& dir, const SessionRequest& request,
                                                   std::string_view password) {
+  LoginGuard& guard = LoginGuard::Instance();
+  if (int wait = guard.WaitSeconds(request.user, request.client)) {
+    Refuse(MessageText("Rembiz.Host.LoginLocked", request.language, std::to_string(wait)));
+  }
   db::Connection cn;
   cn.Open(dir.SystemConnectionString());
   db::Recordset rs =
       cn.Execute("select cPassword from UA_User where cUser_Id = " + db::SqlText(request.user) +
                  " and bDisabled = 0");
-  // One refusal text for an unknown user and a wrong password.
-  if (rs.Eof() || !VerifyPassword(password, rs.Text("cPassword"))) {
+  // One refusal text, and the same hashing work, for an unknown user and a wrong password.
+  bool known = !rs.Eof();
+  if (!known) SpendPasswordCheck(password);
+  if (!known || !VerifyPassword(password, rs.Text("cPassword"))) {
+    guard.Failed(request.user, request.client);
     Refuse(MessageText("Rembiz.Host.LoginRefused", request.language));
   }
+  guard.Succeeded(request.user);
   return Open(dir, request);
 }
 
@@ -51,6 +60,7 @@ std::unique_ptr<LocalSession> LocalSession::Open(const DataDir& dir,
   s->account_ = request.account;
   s->year_ = request.year.empty() ? CurrentYearText() : request.year;
   s->language_ = request.language.empty() ? "zh-CN" : request.language;
+  s->client_ = request.client;
   s->system_connection_ = dir.SystemConnectionString();
   if (s->year_.size() != 4 || !std::all_of(s->year_.begin(), s->year_.end(), ::isdigit)) {
     Refuse("The fiscal year '" + s->year_ + "' is not a year.");
@@ -113,6 +123,14 @@ std::unique_ptr<LocalSession> LocalSession::Open(const DataDir& dir,
 
   s->connection_string_ = dir.ConnectionString(s->account_, s->year_);
   return s;
+}
+
+bool LocalSession::UserStillEnabled() const {
+  db::Connection cn;
+  cn.Open(system_connection_);
+  return !cn.Execute("select 1 from UA_User where cUser_Id = " + db::SqlText(user_id_) +
+                     " and bDisabled = 0")
+              .Eof();
 }
 
 std::string LocalSession::MachineName() const {

@@ -19,6 +19,7 @@ struct SessionRequest {
   std::string user;
   std::string language = "zh-CN";
   std::string login_date;  // empty: today, kept inside the fiscal year
+  std::string client;      // the caller's address, for the log-in guard ("" for local callers)
 };
 
 class LocalSession : public Session {
@@ -26,7 +27,8 @@ class LocalSession : public Session {
   // A session for a trusted local caller (no password). Throws ComError when the user, the
   // account or the year does not exist, or the user holds no right in them.
   static std::unique_ptr<LocalSession> Open(const DataDir& dir, const SessionRequest& request);
-  // The same after checking the password against the stored hash.
+  // The same after checking the password against the stored hash, under the log-in guard: after
+  // repeated failures of the user or the client the check is refused for a while.
   static std::unique_ptr<LocalSession> Login(const DataDir& dir, const SessionRequest& request,
                                              std::string_view password);
 
@@ -42,6 +44,7 @@ class LocalSession : public Session {
   int CurrentPeriod() const override { return period_; }
   std::string MachineName() const override;
   bool IsGroup() const override { return group_; }
+  std::string ClientAddress() const override { return client_; }
 
   bool TaskExec(const std::string& task_code, int mode, int year) override;
   std::string LastError() const override { return last_error_; }
@@ -54,7 +57,11 @@ class LocalSession : public Session {
   // service session's token, otherwise one name per process.
   void SetHolder(std::string holder) { holder_ = std::move(holder); }
   const std::string& Holder() const { return holder_; }
+  // False once the operator is disabled or removed: the sessions of a disabled user end at
+  // their next request.
+  bool UserStillEnabled() const;
   void SetLanguage(std::string language) { language_ = std::move(language); }
+  void SetClientAddress(std::string client) { client_ = std::move(client); }
   const std::string& SystemConnectionString() const { return system_connection_; }
 
  private:
@@ -67,6 +74,7 @@ class LocalSession : public Session {
   std::string language_;
   std::string account_, account_name_, year_;
   std::string user_id_, user_name_, login_date_;
+  std::string client_;
   bool admin_ = false;
   bool group_ = false;
   int period_ = 1;

@@ -58,6 +58,11 @@ std::string HashPassword(std::string_view password) {
          "$" + Hex(hash.data(), hash.size());
 }
 
+void SpendPasswordCheck(std::string_view password) {
+  static const std::vector<unsigned char> kSalt(kSaltBytes, 0x5a);
+  Derive(password, kSalt, kIterations);
+}
+
 bool VerifyPassword(std::string_view password, std::string_view stored) {
   // pbkdf2_sha256$<iterations>$<salt>$<hash>
   size_t a = stored.find('$');

@@ -10,5 +10,8 @@ namespace rembiz::host {
 std::string HashPassword(std::string_view password);
 // True when the password matches the stored hash (constant-time comparison).
 bool VerifyPassword(std::string_view password, std::string_view stored);
+// The work of one VerifyPassword against a stored hash, for a user that does not exist or has no
+// password: a refusal takes the same time whether the user exists or not.
+void SpendPasswordCheck(std::string_view password);
 
 }  // namespace rembiz::host

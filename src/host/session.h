@@ -23,6 +23,8 @@ class Session {
   virtual int CurrentPeriod() const = 0;
   virtual std::string MachineName() const = 0;
   virtual bool IsGroup() const = 0;
+  // Where the request comes from (an address), "" for a local caller.
+  virtual std::string ClientAddress() const { return ""; }
 
   // Applies for (mode -1) or releases (mode 0) a function task; false with LastError on refusal.
   virtual bool TaskExec(const std::string& task_code, int mode, int year) = 0;

@@ -33,7 +33,10 @@ class LocalSystemLogin : public SystemLogin {
   bool PasswordMatches(const db::Variant& stored, std::string_view given) override {
     std::string hash = stored.ToText();
     std::string password = Trim(given);
-    if (hash.empty()) return password.empty();
+    if (hash.empty()) {
+      SpendPasswordCheck(password);  // no quicker answer for users without a password
+      return password.empty();
+    }
     return VerifyPassword(password, hash);
   }
 

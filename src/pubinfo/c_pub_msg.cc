@@ -21,8 +21,10 @@
 #include "host/form_layout.h"
 #include "host/free_fields.h"
 #include "host/grid_layout.h"
+#include "host/login_guard.h"
 #include "host/lookup.h"
 #include "host/messages.h"
+#include "host/passwords.h"
 #include "host/portal_menus.h"
 #include "host/system_login.h"
 
@@ -36,11 +38,15 @@ using db::Variant;
 using frame::NormalizeSql;
 using frame::SqlEscape;
 using frame::XmlEscape;
+using frame::XmlName;
 
 constexpr const char* kDeclaration = "<?xml version='1.0' encoding='utf-8'?>";
 constexpr int32_t kErrUnexpected = static_cast<int32_t>(0x8000FFFF);
 constexpr int32_t kErrFileNotFound = 53;
 using db::kErrInvalidRequest;
+
+// The right that maintains the operation types with their display and print templates.
+constexpr std::string_view kPrintLayoutTask = "EC0102";
 
 constexpr frame::FrameVariant kVariant{
     .class_name = "CPubMsg",
@@ -213,7 +219,9 @@ std::span<const frame::OperationEntry> CPubMsg::Operations() const {
       Op<&CPubMsg::VchNoFormatGet>("vchnoformatget"),
       Op<&CPubMsg::VchNoGet>("vchnoget"),
       Op<&CPubMsg::VchPrintDataGet>("vchprintdataget"),
-      Op<&CPubMsg::VchPrintDataSet>("vchprintdataset"),
+      // Print layouts are shared by every operator of the account: changing them is part of
+      // maintaining the voucher kinds and their print templates.
+      Op<&CPubMsg::VchPrintDataSet>("vchprintdataset", 0, kPrintLayoutTask),
       Op<&CPubMsg::VchFixedDataGet>("vchfixeddataget"),
       Op<&CPubMsg::VchLogoGet>("vchlogoget"),
       Op<&CPubMsg::VchGetLoanHeadData>("vchgetloanheaddata"),
@@ -271,11 +279,22 @@ bool CPubMsg::ZtInfoGet(host::Session& session, db::Connection&, xml::Node& func
     std::string uid = Text(func, "in/uid");
     std::string pwd = Text(func, "in/pwd");
     std::string system_id = Text(func, "in/sys");
+    // The password check is a log-in: it goes through the same guard, counted for the user
+    // asked about and for the caller (its address, or its operator on this machine).
+    host::LoginGuard& guard = host::LoginGuard::Instance();
+    std::string client =
+        session.ClientAddress().empty() ? "operator " + session.UserId() : session.ClientAddress();
+    if (int wait = guard.WaitSeconds(uid, client)) {
+      Raise(kErrBusiness, "Rembiz.Host.LoginLocked", std::to_string(wait));
+    }
     db::Recordset user = Exec(
         sys, "SELECT cUser_Name,cPassword FROM UA_User WHERE cUser_ID='" + SqlEscape(uid) + "'");
+    if (user.Eof()) host::SpendPasswordCheck(pwd);
     if (user.Eof() || !login->PasswordMatches(user.Value("cPassword"), pwd)) {
+      guard.Failed(uid, client);
       Raise(kErrBusiness, "Q7.Rembiz.0084");
     }
+    guard.Succeeded(uid);
 
     std::string groups;
     db::Recordset roles =
@@ -474,7 +493,8 @@ bool CPubMsg::ReferCheck(host::Session&, db::Connection& cn, xml::Node& func,
     if (rs.RecordCount() == 1) {
       rs.MoveFirst();
       for (int i = 0; i < rs.FieldCount(); ++i) {
-        attributes += " " + rs.Field(i).name + "='" + XmlEscape(rs.Value(i).ToText()) + "' ";
+        attributes +=
+            " " + XmlName(rs.Field(i).name) + "='" + XmlEscape(rs.Value(i).ToText()) + "' ";
       }
     }
     Load(answer, std::string(kDeclaration) + "<Rows " + attributes + " />");

@@ -179,6 +179,7 @@ StandardOutcome StandardCheck(host::Session& session, db::Connection& cn,
     // The check never fails its caller: a database error is reported like a broken standard.
     out.message_key.clear();
     out.message = error.Description();
+    out.failed = true;
   }
   return out;
 }

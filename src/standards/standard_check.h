@@ -52,9 +52,12 @@ struct StandardOutcome {
   double excess = 0;        // claimed minus allowed when the claim is above the standard
   std::string message_key;  // key of `message`, "" for kNoStandard or a database error
   std::string message{kNoStandard};
+  bool failed = false;  // a database error stopped the check: `message` is its text
 
   bool Applies() const { return !guid.empty(); }
-  bool Breaks() const { return Applies() && !message.empty(); }
+  // A failed check is reported even when no standard was found yet: the caller must not take
+  // it for "no standard applies".
+  bool Breaks() const { return failed || (Applies() && !message.empty()); }
   // A hard-control standard refuses the save; any other only warns.
   bool StopsSave() const { return Breaks() && hard_control; }
 };

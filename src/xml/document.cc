@@ -5,6 +5,8 @@
 #include <string>
 #include <unordered_map>
 
+#include "xml/well_formed.h"
+
 namespace rembiz::xml {
 namespace {
 
@@ -120,7 +122,9 @@ NodeList Node::Children() const {
 
 NodeList Node::Children(std::string_view name) const {
   NodeList out;
-  for (pugi::xml_node child : node_.children(std::string(name).c_str())) out.emplace_back(child);
+  // The range keeps a pointer to the name: the text must outlive the loop.
+  const std::string key(name);
+  for (pugi::xml_node child : node_.children(key.c_str())) out.emplace_back(child);
   return out;
 }
 
@@ -162,10 +166,16 @@ Document& Document::operator=(Document&&) noexcept = default;
 Document::~Document() = default;
 
 bool Document::LoadXml(std::string_view text) {
-  pugi::xml_parse_result result =
-      doc_->load_buffer(text.data(), text.size(), kParseOptions, pugi::encoding_utf8);
-  if (!result || !doc_->document_element()) {
-    parse_error_ = result ? "the text has no document element" : result.description();
+  std::string problem = TextProblem(text);
+  if (problem.empty()) {
+    pugi::xml_parse_result result =
+        doc_->load_buffer(text.data(), text.size(), kParseOptions, pugi::encoding_utf8);
+    problem = result
+                  ? TreeProblem(*doc_)
+                  : std::string(result.description()) + " at byte " + std::to_string(result.offset);
+  }
+  if (!problem.empty()) {
+    parse_error_ = std::move(problem);
     doc_->reset();
     return false;
   }

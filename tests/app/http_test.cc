@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/http_fixture.h"
 #include "app/http_service.h"
 #include "app/session_store.h"
 #include "db/connection.h"
@@ -51,73 +52,6 @@ class CTestGate : public frame::BusinessObject {
 };
 frame::ClassRegistrar gate_registrar("Rembiz.CTestGate",
                                      [] { return std::make_unique<CTestGate>(); });
-
-const char kCurrencies[] = "<req><func name='currencyget'/></req>";
-
-class HttpTest : public testing::DemoTest {
- protected:
-  void SetUp() override {
-    DemoTest::SetUp();
-    spdlog::set_level(spdlog::level::warn);
-  }
-  void TearDown() override {
-    if (service_) {
-      service_->Stop();
-      if (runner_.joinable()) runner_.join();
-      service_.reset();
-    }
-    DemoTest::TearDown();
-  }
-
-  void Start(size_t threads = 4, size_t queue = 16) {
-    ServeOptions options;
-    options.data_dir = Data().Describe();
-    options.port = 0;
-    options.threads = threads;
-    options.queue = queue;
-    options.max_body = 64 * 1024;
-    service_ = std::make_unique<HttpService>(options);
-    port_ = service_->Bind();
-    runner_ = std::thread([this] { service_->Run(); });
-  }
-
-  httplib::Client Client() {
-    httplib::Client client("127.0.0.1", port_);
-    client.set_read_timeout(30, 0);
-    return client;
-  }
-  httplib::Result Post(const std::string& path, const std::string& body,
-                       const std::string& token = "") {
-    httplib::Headers headers;
-    if (!token.empty()) headers.emplace("Authorization", "Bearer " + token);
-    return Client().Post(path, headers, body, "application/xml");
-  }
-  // Logs in and returns the token ("" when refused).
-  std::string Login(const std::string& user, const std::string& password) {
-    httplib::Result r =
-        Client().Post("/api/login", httplib::Params{{"user", user}, {"password", password}});
-    std::smatch m;
-    std::string body = r ? r->body : "";
-    if (!r || r->status != 200 ||
-        !std::regex_search(body, m, std::regex("token=\"([0-9a-f]+)\""))) {
-      return "";
-    }
-    return m[1];
-  }
-  int64_t SessionRows(const std::string& token) {
-    db::Connection cn;
-    cn.Open(Data().SystemConnectionString());
-    return cn
-        .Execute("select count(*) as n from UA_Session where cSession = '" +
-                 SessionStore::HashToken(token) + "' or cSession = '" + token + "'")
-        .Value("n")
-        .ToInt();
-  }
-
-  std::unique_ptr<HttpService> service_;
-  std::thread runner_;
-  int port_ = 0;
-};
 
 TEST_F(HttpTest, LoginChecksThePasswordAndKeepsOnlyTheTokenHash) {
   Start();

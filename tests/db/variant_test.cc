@@ -7,6 +7,7 @@
 #include "db/persist.h"
 #include "db/recordset.h"
 #include "db/store.h"
+#include "xml/document.h"
 
 namespace rembiz::db {
 namespace {
@@ -80,6 +81,22 @@ TEST(PersistTest, EmptyRecordsetKeepsItsSchemaAndNullsAreOmitted) {
   xml = SaveXml(rows);
   EXPECT_NE(xml.find("<z:row AutoID='1' dDate='2004-03-05T00:00:00'/>"), std::string::npos);
   EXPECT_NE(xml.find("<z:row AutoID='2' cName='a&apos;b&lt;'/>"), std::string::npos);
+}
+
+TEST(PersistTest, ColumnNamesThatAreNoXmlNamesAreEncoded) {
+  Recordset rs(
+      {FieldInfoFromDeclType("a=\"1\" forged", "int"), FieldInfoFromDeclType("1st", "int")},
+      {{Variant(1), Variant(2)}});
+  std::string xml = SaveXml(rs);
+  EXPECT_NE(xml.find("<s:AttributeType name='a_x003D__x0022_1_x0022__x0020_forged' "
+                     "rs:name='a=&quot;1&quot; forged' rs:number='1'"),
+            std::string::npos)
+      << xml;
+  EXPECT_NE(xml.find("<z:row a_x003D__x0022_1_x0022__x0020_forged='1' _x0031_st='2'/>"),
+            std::string::npos)
+      << xml;
+  xml::Document doc;
+  EXPECT_TRUE(doc.LoadXml(xml)) << doc.ParseError();
 }
 
 }  // namespace

@@ -223,3 +223,26 @@ TEST_F(PubMsgTest, ColumnLayoutsPerOperator) {
 
 }  // namespace
 }  // namespace rembiz::pubinfo
+
+namespace rembiz::pubinfo {
+namespace {
+
+TEST_F(PubMsgTest, PrintLayoutsAreChangedOnlyWithTheOperationTypeRight) {
+  const std::string set =
+      "<func name='vchprintdataset' goon='1'><in><key>EC01_print</key><printset>mine</printset>"
+      "</in></func>";
+  std::string before = Dump("prn_format");
+  xml::Document doc = Run(set, "clerk");
+  EXPECT_NE(Answer(doc).SelectSingleNode("text").Text().find("EC0102"), std::string::npos)
+      << doc.Xml();
+  EXPECT_EQ(Dump("prn_format"), before);
+  // Reading them needs no right; the administrator changes them.
+  doc = Run(set + "<func name='vchprintdataget'><in><key>EC01_print</key></in></func>", "clerk");
+  EXPECT_EQ(ErrorText(doc, 1), host::MessageText("Q7.Rembiz.0097")) << doc.Xml();  // none yet
+  doc = Run(set);
+  EXPECT_EQ(Answer(doc).Xml(), "<success/>");
+  EXPECT_EQ(Scalar("select formatxml from prn_format where moduleid='EC01_print'"), "mine");
+}
+
+}  // namespace
+}  // namespace rembiz::pubinfo

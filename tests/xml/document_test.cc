@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <utility>
+
+#include "xml/escape.h"
+
 namespace rembiz::xml {
 namespace {
 
@@ -48,6 +53,76 @@ TEST(DocumentTest, PrefixedNamesMatchLiterally) {
   NodeList rows = doc.SelectNodes("//rs:data/z:row");
   ASSERT_EQ(rows.size(), 2u);
   EXPECT_EQ(rows[1].Attr("a"), "2");
+}
+
+}  // namespace
+}  // namespace rembiz::xml
+
+namespace rembiz::xml {
+namespace {
+
+// What pugixml lets through on its own is refused: the document stays empty and says why.
+TEST(DocumentTest, RefusesTextThatIsNotWellFormed) {
+  const std::pair<const char*, const char*> kRefused[] = {
+      {"<req/><req/>", "more than one document element"},
+      {"<req>&foo;</req>", "undefined entity"},
+      {"<req a='&unknown;'/>", "undefined entity"},
+      {"<req>a & b</req>", "bare '&'"},
+      {"<req>&#0;</req>", "undefined entity"},
+      {"<req>&#xD800;</req>", "undefined entity"},
+      {"<!DOCTYPE req [<!ENTITY e 'x'>]><req>&e;</req>", "document type declaration"},
+      {"<req a='1' b='2' a='3'/>", "'a' given twice"},
+      {"<req>\x01</req>", "character XML does not allow"},
+      {"<req>\xC3</req>", "not UTF-8"},
+      {"<req>\xC0\xAF</req>", "not UTF-8"},
+      {"<req><!-- \x02 --></req>", "character XML does not allow"},
+  };
+  for (const auto& [text, why] : kRefused) {
+    Document doc;
+    EXPECT_FALSE(doc.LoadXml(text)) << text;
+    EXPECT_TRUE(doc.Empty()) << text;
+    EXPECT_NE(doc.ParseError().find(why), std::string::npos) << text << ": " << doc.ParseError();
+  }
+  // References that are defined, and markup that carries no references, still load.
+  Document doc;
+  ASSERT_TRUE(
+      doc.LoadXml("<?xml version='1.0'?><req a='&lt;&amp;&#x41;&#66;'><![CDATA[& <x>]]><!-- & -->"
+                  "<?pi & ?>中文 &quot;&apos;&gt;</req>"))
+      << doc.ParseError();
+  EXPECT_EQ(doc.DocumentElement().Attr("a"), "<&AB");
+  EXPECT_EQ(doc.DocumentElement().Text(), "& <x>中文 \"'>");
+}
+
+TEST(DocumentTest, ChildrenByNameOutliveTheirName) {
+  Document doc;
+  ASSERT_TRUE(doc.LoadXml("<r><a i='1'/><b/><a i='2'/></r>"));
+  NodeList a = doc.DocumentElement().Children(std::string("a"));
+  ASSERT_EQ(a.size(), 2u);
+  EXPECT_EQ(a[1].Attr("i"), "2");
+}
+
+TEST(EscapeTest, NamesThatAreNoXmlNamesAreEncoded) {
+  EXPECT_TRUE(IsXmlName("strVouchID"));
+  EXPECT_TRUE(IsXmlName("金额"));
+  EXPECT_TRUE(IsXmlName("_a-1.b"));
+  for (const char* bad : {"", "1a", "a b", "a=\"1\"", "a:b", "xmlns", "count(*)", "\xC3"}) {
+    EXPECT_FALSE(IsXmlName(bad)) << bad;
+  }
+  EXPECT_EQ(XmlName("strVouchID"), "strVouchID");
+  EXPECT_EQ(XmlName("金额"), "金额");
+  EXPECT_EQ(XmlName("a=\"1\" forged"), "a_x003D__x0022_1_x0022__x0020_forged");
+  EXPECT_EQ(XmlName("1a"), "_x0031_a");
+  EXPECT_EQ(XmlName("count(*)"), "count_x0028__x002A__x0029_");
+  EXPECT_EQ(XmlName("xmlns"), "_x0078_mlns");
+  EXPECT_EQ(XmlName(""), "_");
+  // Text that reads like an encoded character is itself encoded, so names never collide.
+  EXPECT_EQ(XmlName("a_x0020_"), "a_x005F_x0020_");
+  EXPECT_EQ(XmlName("a\xC3"), "a_xFFFD_");  // a byte that starts no character (found by fuzzing)
+  for (const char* name : {"a b", "a=\"1\" forged", "1a", "a:b", "", "a_x0020_",
+                           "a\xC3"
+                           "b"}) {
+    EXPECT_TRUE(IsXmlName(XmlName(name))) << name;
+  }
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <climits>
 #include <cstdlib>
 #include <ctime>
+#include <optional>
 #include <unordered_map>
 
 #include "db/error.h"
@@ -240,13 +241,12 @@ class PgConnection : public BackendConnection {
   // but never write, never call the engine's privileged functions and never see password hashes
   // or sessions, inside a read-only transaction (or a savepoint, undone afterwards).
   Recordset RunReadOnly(const BatchStep& step, const std::vector<BoundValue>& values,
-                        int timeout_seconds) override {
+                        const ReadOnlyLimits& limits) override {
     std::string_view sql = step.sql;
     size_t first = sql.find_first_not_of(" (");
     if (first == std::string_view::npos || Lower(sql.substr(first, 6)) != "select") {
-      Refuse("not a query", step.sql);
+      RefuseQuery("not a query", step.sql);
     }
-    SetTimeout(timeout_seconds);
     GuardReader();
     const bool outer = !InTransaction();
     Require(Exec(conn_, outer ? "BEGIN READ ONLY" : "SAVEPOINT rembiz_read"));
@@ -261,28 +261,96 @@ class PgConnection : public BackendConnection {
     // A generic plan keeps every part of the query that depends on a bound value, so that the
     // reader's rights are checked on every table the text names: with the values folded in,
     // "1 = 0 AND EXISTS (SELECT ... FROM qdsystem.ua_session)" would never touch the table here,
-    // while the same condition without "1 = 0" in a statement of full rights would.
+    // while the same condition without "1 = 0" in a statement of full rights would. The query's
+    // own time budget is shorter than the command timeout: it must not hold a worker long. (All
+    // of it ends with the transaction or the savepoint.)
+    const int seconds = std::max(1, limits.seconds);
     Require(Exec(conn_,
-                 "SET LOCAL ROLE rembiz_reader; SET LOCAL plan_cache_mode = force_generic_plan"));
+                 "SET LOCAL ROLE rembiz_reader; SET LOCAL plan_cache_mode = "
+                 "force_generic_plan; SET LOCAL statement_timeout = " +
+                     std::to_string(seconds * 1000)));
+    // Row by row, so that an answer past its bounds is stopped rather than read whole.
     std::vector<const char*> params = Pointers(step, values);
     std::vector<Oid> types = Types(step, values);
-    Result res(PQexecParams(conn_, step.sql.c_str(), static_cast<int>(params.size()), types.data(),
-                            params.data(), nullptr, nullptr, 0),
-               PQclear);
-    ExecStatusType status = PQresultStatus(res.get());
-    if (status != PGRES_TUPLES_OK) {
-      const char* state = PQresultErrorField(res.get(), PG_DIAG_SQLSTATE);
+    if (!PQsendQueryParams(conn_, step.sql.c_str(), static_cast<int>(params.size()), types.data(),
+                           params.data(), nullptr, nullptr, 0) ||
+        !PQsetSingleRowMode(conn_)) {
+      ThrowError({conn_, catalog_, &step}, nullptr);
+    }
+    std::optional<Layout> layout;
+    std::vector<std::vector<Variant>> rows;
+    size_t bytes = 0, row_overhead = 0;
+    std::optional<DbError> refusal;
+    Result failed(nullptr, PQclear);
+    while (PGresult* raw = PQgetResult(conn_)) {
+      Result res(raw, PQclear);
+      ExecStatusType status = PQresultStatus(raw);
+      if (refusal || failed) continue;  // drain what is left
+      if (status == PGRES_SINGLE_TUPLE || status == PGRES_TUPLES_OK) {
+        if (!layout) {
+          layout = LayoutOf(step, raw);
+          for (const FieldInfo& field : layout->fields) row_overhead += field.name.size() + 4;
+        }
+        for (int r = 0; r < PQntuples(raw); ++r) {
+          size_t row_bytes = row_overhead;
+          for (int c = 0; c < PQnfields(raw); ++c) {
+            size_t length = static_cast<size_t>(PQgetlength(raw, r, c));
+            if (length > static_cast<size_t>(std::max(1024, limits.max_value_bytes))) {
+              refusal = Refusal([&] { ValueTooLong(limits.max_value_bytes, step.sql); });
+            }
+            row_bytes += PQgetisnull(raw, r, c) ? 0 : length;
+          }
+          bytes += row_bytes;
+          if (!refusal && rows.size() >= limits.max_rows) {
+            refusal = Refusal([&] { AnswerTooLarge(limits.max_rows, "rows", step.sql); });
+          }
+          if (!refusal && bytes > limits.max_bytes) {
+            refusal = Refusal([&] { AnswerTooLarge(limits.max_bytes >> 10, "KiB", step.sql); });
+          }
+          if (refusal) break;
+          rows.push_back(RowOf(raw, r, *layout));
+        }
+        if (refusal) Cancel();
+        continue;
+      }
+      if (status == PGRES_COMMAND_OK) {
+        refusal = Refusal([&] { RefuseQuery("not a query", step.sql); });
+        continue;
+      }
+      failed = std::move(res);
+    }
+    if (refusal) throw *refusal;
+    if (failed) {
+      const char* state = PQresultErrorField(failed.get(), PG_DIAG_SQLSTATE);
       std::string code = state ? state : "";
       if (code == "42501" || code == "25006" || code == "0A000") {
-        Refuse(PQresultErrorField(res.get(), PG_DIAG_MESSAGE_PRIMARY), step.sql);
+        RefuseQuery(PQresultErrorField(failed.get(), PG_DIAG_MESSAGE_PRIMARY), step.sql);
       }
-      if (status == PGRES_COMMAND_OK) Refuse("not a query", step.sql);
-      ThrowError({conn_, catalog_, &step}, res.get());
+      if (code == "57014") QueryTooLong(seconds, step.sql);
+      if (code == "54000") ValueTooLong(limits.max_value_bytes, step.sql);
+      ThrowError({conn_, catalog_, &step}, failed.get());
     }
-    Recordset out;
-    int64_t changes = 0;
-    ReadResult(step, res.get(), &out, &changes);
-    return out;
+    if (!layout) RefuseQuery("not a query", step.sql);
+    return Finished(std::move(*layout), std::move(rows));
+  }
+
+  template <class F>
+  static DbError Refusal(F refuse) {
+    try {
+      refuse();
+    } catch (const DbError& e) {
+      return e;
+    }
+    return DbError(kErrStatement, "refused");
+  }
+
+  // Stops the statement running on the connection (its remaining results then end in an error).
+  void Cancel() {
+    if (PGcancel* cancel = PQgetCancel(conn_)) {
+      char buffer[256];
+      PQcancel(cancel, buffer, sizeof buffer);
+      PQfreeCancel(cancel);
+    }
   }
 
   void Begin(int) override { Require(Exec(conn_, "BEGIN")); }
@@ -323,11 +391,6 @@ class PgConnection : public BackendConnection {
   }
 
  private:
-  [[noreturn]] static void Refuse(std::string_view why, std::string_view sql) {
-    throw DbError(kErrStatement, "Only a single read-only query is allowed here (" +
-                                     std::string(why) + ") [" + TruncatedSql(sql) + "]");
-  }
-
   void Require(const Result& res) {
     if (!Ok(res)) ThrowError({conn_, catalog_, nullptr}, res.get());
   }
@@ -566,55 +629,69 @@ class PgConnection : public BackendConnection {
     return true;
   }
 
-  Recordset Rows(const BatchStep& step, PGresult* res) {
-    const int n = PQnfields(res);
-    const int count = PQntuples(res);
-    std::vector<std::string> names = Names(step, res);
+  // The fields of a result: named as the statement names them, typed as the server declared
+  // the columns they come from, or by the engine's types.
+  struct Layout {
     std::vector<FieldInfo> fields;
     std::vector<Oid> types;
-    fields.reserve(static_cast<size_t>(n));
+  };
+  Layout LayoutOf(const BatchStep& step, PGresult* res) {
+    const int n = PQnfields(res);
+    std::vector<std::string> names = Names(step, res);
+    Layout layout;
+    layout.fields.reserve(static_cast<size_t>(n));
     for (int c = 0; c < n; ++c) {
       Oid type = PQftype(res, c);
-      types.push_back(type);
+      layout.types.push_back(type);
       std::string declared;
       if (Oid table = PQftable(res, c); table != InvalidOid) {
         if (auto meta = catalog_->ByOid(conn_, table, CanAsk())) {
           if (const ColumnMeta* column = meta->Column(PQftablecol(res, c))) declared = column->type;
         }
       }
-      fields.push_back(declared.empty()
-                           ? FieldOfType(names[static_cast<size_t>(c)], type)
-                           : FieldInfoFromDeclType(names[static_cast<size_t>(c)], declared));
+      const std::string& name = names[static_cast<size_t>(c)];
+      layout.fields.push_back(declared.empty() ? FieldOfType(name, type)
+                                               : FieldInfoFromDeclType(name, declared));
     }
-    std::vector<std::vector<Variant>> rows(static_cast<size_t>(count));
-    for (int r = 0; r < count; ++r) {
-      std::vector<Variant>& row = rows[static_cast<size_t>(r)];
-      row.reserve(static_cast<size_t>(n));
-      for (int c = 0; c < n; ++c) {
-        if (PQgetisnull(res, r, c)) {
-          row.emplace_back();
-        } else {
-          row.push_back(ValueOf(PQgetvalue(res, r, c), PQgetlength(res, r, c),
-                                types[static_cast<size_t>(c)], fields[static_cast<size_t>(c)]));
-        }
+    return layout;
+  }
+
+  static std::vector<Variant> RowOf(PGresult* res, int r, const Layout& layout) {
+    std::vector<Variant> row;
+    row.reserve(layout.fields.size());
+    for (size_t c = 0; c < layout.fields.size(); ++c) {
+      const int col = static_cast<int>(c);
+      if (PQgetisnull(res, r, col)) {
+        row.emplace_back();
+      } else {
+        row.push_back(ValueOf(PQgetvalue(res, r, col), PQgetlength(res, r, col), layout.types[c],
+                              layout.fields[c]));
       }
     }
-    // An expression counted in 64 bits is an int, as on SQLite, unless a value needs more.
-    for (int c = 0; c < n; ++c) {
-      if (types[static_cast<size_t>(c)] != kInt8 ||
-          fields[static_cast<size_t>(c)].type != kAdInteger) {
-        continue;
-      }
+    return row;
+  }
+
+  // An expression counted in 64 bits is an int, as on SQLite, unless a value needs more.
+  static Recordset Finished(Layout layout, std::vector<std::vector<Variant>> rows) {
+    for (size_t c = 0; c < layout.fields.size(); ++c) {
+      if (layout.types[c] != kInt8 || layout.fields[c].type != kAdInteger) continue;
       for (const auto& row : rows) {
-        const Variant& v = row[static_cast<size_t>(c)];
+        const Variant& v = row[c];
         if (!v.IsNull() && (v.ToInt() > INT32_MAX || v.ToInt() < INT32_MIN)) {
-          fields[static_cast<size_t>(c)] =
-              FieldInfoFromDeclType(fields[static_cast<size_t>(c)].name, "bigint");
+          layout.fields[c] = FieldInfoFromDeclType(layout.fields[c].name, "bigint");
           break;
         }
       }
     }
-    return Recordset(std::move(fields), std::move(rows));
+    return Recordset(std::move(layout.fields), std::move(rows));
+  }
+
+  Recordset Rows(const BatchStep& step, PGresult* res) {
+    Layout layout = LayoutOf(step, res);
+    std::vector<std::vector<Variant>> rows;
+    rows.reserve(static_cast<size_t>(PQntuples(res)));
+    for (int r = 0; r < PQntuples(res); ++r) rows.push_back(RowOf(res, r, layout));
+    return Finished(std::move(layout), std::move(rows));
   }
 
   // SELECT ... INTO and CREATE VIEW: the new relation's columns get the names the server gives

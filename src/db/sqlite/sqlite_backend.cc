@@ -12,9 +12,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <set>
 #include <system_error>
 #include <unordered_map>
 
+#include "db/backend.h"
 #include "db/error.h"
 #include "db/sqlite/sqlite_errors.h"
 #include "db/sqlite/sqlite_functions.h"
@@ -34,16 +36,19 @@ std::string TempPath() {
 
 // The process's own tempdb: a file in WAL mode, so that a request holding a write transaction
 // never blocks another request's reads of its work tables (an in-memory database would). One
-// handle keeps it open for the life of the process; the files go when the process ends.
+// handle keeps it open for the life of the process; at exit (after the connection pool, which
+// registered its own clean-up before) the keeper is closed and the files go.
 const std::string& SharedTempPath() {
+  static sqlite3* keeper = nullptr;
   static const std::string path = [] {
     std::string file = TempPath();
     for (const char* suffix : {"", "-wal", "-shm"}) std::remove((file + suffix).c_str());
-    sqlite3* keeper = nullptr;
     sqlite3_open_v2(file.c_str(), &keeper, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
     sqlite3_exec(keeper, "PRAGMA journal_mode=WAL; PRAGMA synchronous=OFF;", nullptr, nullptr,
                  nullptr);
     std::atexit([] {
+      if (keeper) sqlite3_close_v2(keeper);
+      keeper = nullptr;
       std::string f = TempPath();
       for (const char* suffix : {"", "-wal", "-shm"}) std::remove((f + suffix).c_str());
     });
@@ -189,7 +194,29 @@ void InferUndeclaredTypes(sqlite3_stmt* stmt, std::vector<FieldInfo>& fields,
 
 // Steps a prepared statement to its end. A statement with columns leaves its rows in `result`
 // and answers true.
-bool StepRows(sqlite3* db, sqlite3_stmt* stmt, std::string_view sql, Recordset* result) {
+// How much of an answer a statement may read.
+struct AnswerBound {
+  size_t max_rows;
+  size_t max_bytes;
+};
+
+// Bytes a value adds to an answer written as text: its text, or what a number takes.
+size_t ValueBytes(sqlite3_stmt* stmt, int col) {
+  switch (sqlite3_column_type(stmt, col)) {
+    case SQLITE_TEXT:
+    case SQLITE_BLOB:
+      return static_cast<size_t>(sqlite3_column_bytes(stmt, col));
+    case SQLITE_NULL:
+      return 0;
+    default:
+      return 24;
+  }
+}
+
+// Steps a prepared statement to its end. A statement with columns leaves its rows in `result`
+// and answers true. With a bound the answer is counted while it is read, and refused past it.
+bool StepRows(sqlite3* db, sqlite3_stmt* stmt, std::string_view sql, Recordset* result,
+              const AnswerBound* bound = nullptr) {
   int columns = sqlite3_column_count(stmt);
   std::vector<FieldInfo> fields;
   std::vector<bool> undeclared;
@@ -204,10 +231,19 @@ bool StepRows(sqlite3* db, sqlite3_stmt* stmt, std::string_view sql, Recordset* 
     }
   }
   bool pending = columns > 0;
+  size_t row_overhead = 0;  // the names and quotes every row repeats
+  for (const FieldInfo& field : fields) row_overhead += field.name.size() + 4;
+  size_t bytes = 0;
   for (;;) {
     int rc = sqlite3_step(stmt);
     if (rc == SQLITE_DONE) break;
     if (rc != SQLITE_ROW) ThrowError(db, rc, sql);
+    if (bound) {
+      if (rows.size() >= bound->max_rows) AnswerTooLarge(bound->max_rows, "rows", sql);
+      bytes += row_overhead;
+      for (int i = 0; i < columns; ++i) bytes += ValueBytes(stmt, i);
+      if (bytes > bound->max_bytes) AnswerTooLarge(bound->max_bytes >> 10, "KiB", sql);
+    }
     if (pending) InferUndeclaredTypes(stmt, fields, undeclared, pending);
     std::vector<Variant> row;
     row.reserve(fields.size());
@@ -249,6 +285,34 @@ void BindValues(sqlite3_stmt* stmt, const BatchStep& step, const std::vector<Bou
 
 // Free SQL from requests runs under this authorizer: a query may select, read and call functions,
 // nothing else, and never sees password hashes or login sessions.
+// SQLite's plain scalar, date, aggregate, window and math functions. Not among them: what
+// reaches outside the query (load_extension, fts3_tokenizer and the other virtual-table helpers,
+// the JSON functions) or tells about the process and the connection (sqlite_*, changes).
+bool IsPlainFunction(std::string_view name) {
+  static const std::set<std::string, std::less<>> kPlain = {
+      // scalar
+      "abs", "char", "coalesce", "concat", "concat_ws", "format", "glob", "hex", "ifnull", "iif",
+      "instr", "length", "like", "likelihood", "likely", "lower", "ltrim", "max", "min", "nullif",
+      "octet_length", "printf", "quote", "random", "randomblob", "replace", "round", "rtrim",
+      "sign", "soundex", "substr", "substring", "trim", "typeof", "unhex", "unicode", "unlikely",
+      "upper", "zeroblob",
+      // date and time
+      "date", "time", "datetime", "julianday", "unixepoch", "strftime", "timediff",
+      // aggregate
+      "avg", "count", "group_concat", "string_agg", "sum", "total",
+      // window
+      "row_number", "rank", "dense_rank", "percent_rank", "cume_dist", "ntile", "lag", "lead",
+      "first_value", "last_value", "nth_value",
+      // math
+      "acos", "acosh", "asin", "asinh", "atan", "atan2", "atanh", "ceil", "ceiling", "cos", "cosh",
+      "degrees", "exp", "floor", "ln", "log", "log10", "log2", "mod", "pi", "pow", "power",
+      "radians", "sin", "sinh", "sqrt", "tan", "tanh", "trunc"};
+  std::string lower = Lower(name);
+  return kPlain.count(lower) > 0 || IsSqlServerFunction(lower);
+}
+
+// Free SQL from requests runs under this authorizer: a query may select, read and call plain
+// functions, nothing else, and never sees password hashes or login sessions.
 int ReadOnlyAuthorizer(void*, int action, const char* a3, const char* a4, const char*,
                        const char*) {
   auto same = [](const char* text, std::string_view name) {
@@ -256,8 +320,9 @@ int ReadOnlyAuthorizer(void*, int action, const char* a3, const char* a4, const 
   };
   switch (action) {
     case SQLITE_SELECT:
-    case SQLITE_FUNCTION:
       return SQLITE_OK;
+    case SQLITE_FUNCTION:
+      return a4 && IsPlainFunction(a4) ? SQLITE_OK : SQLITE_DENY;
     case SQLITE_READ:
       if (same(a3, "UA_Session") || (same(a3, "UA_User") && same(a4, "cPassword"))) {
         return SQLITE_DENY;
@@ -266,11 +331,6 @@ int ReadOnlyAuthorizer(void*, int action, const char* a3, const char* a4, const 
     default:
       return SQLITE_DENY;
   }
-}
-
-[[noreturn]] void RefuseQuery(std::string_view why, std::string_view sql) {
-  throw DbError(kErrStatement, "Only a single read-only query is allowed here (" +
-                                   std::string(why) + ") [" + TruncatedSql(sql) + "]");
 }
 
 // One SQLite handle with its attachments, functions and prepared statements.
@@ -343,15 +403,25 @@ class SqliteConnection : public BackendConnection {
   }
 
   Recordset RunReadOnly(const BatchStep& step, const std::vector<BoundValue>& values,
-                        int timeout_seconds) override {
+                        const ReadOnlyLimits& limits) override {
     const std::string& text = step.sql;
-    DeadlineScope deadline(db_, timeout_seconds);
+    // The query's own budget, shorter than the command timeout: it must not hold a worker long.
+    const int seconds = std::max(1, limits.seconds);
+    const auto stop_at = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    DeadlineScope deadline(db_, seconds);
     // The authorizer stays on while the statement runs: SQLite may prepare it again on a step.
     sqlite3_set_authorizer(db_, ReadOnlyAuthorizer, nullptr);
+    // No text or blob longer than this may be made or read while the query runs.
+    int length_limit =
+        sqlite3_limit(db_, SQLITE_LIMIT_LENGTH, std::max(1024, limits.max_value_bytes));
     struct Restore {
       sqlite3* db;
-      ~Restore() { sqlite3_set_authorizer(db, nullptr, nullptr); }
-    } restore{db_};
+      int length_limit;
+      ~Restore() {
+        sqlite3_limit(db, SQLITE_LIMIT_LENGTH, length_limit);
+        sqlite3_set_authorizer(db, nullptr, nullptr);
+      }
+    } restore{db_, length_limit};
 
     // Never from the statement cache: a cached statement was authorized without these rules.
     sqlite3_stmt* raw = nullptr;
@@ -371,7 +441,14 @@ class SqliteConnection : public BackendConnection {
     }
     BindValues(stmt.get(), step, values);
     Recordset result;
-    StepRows(db_, stmt.get(), text, &result);
+    AnswerBound bound{limits.max_rows, limits.max_bytes};
+    try {
+      StepRows(db_, stmt.get(), text, &result, &bound);
+    } catch (const DbError&) {
+      if (sqlite3_errcode(db_) == SQLITE_TOOBIG) ValueTooLong(limits.max_value_bytes, text);
+      if (std::chrono::steady_clock::now() < stop_at) throw;
+      QueryTooLong(seconds, text);
+    }
     return result;
   }
 

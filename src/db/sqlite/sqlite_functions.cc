@@ -11,6 +11,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
@@ -19,6 +20,7 @@
 #include <cstring>
 #include <ctime>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -1142,6 +1144,9 @@ void ConvertFn(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   ResultError(ctx, "rembiz_convert: unsupported type '" + type + "'");
 }
 
+// The names RegisterSqlServerFunctions adds, once it has run.
+std::atomic<const std::set<std::string, std::less<>>*> registered_names = nullptr;
+
 struct FunctionSpec {
   const char* name;
   int args;  // -1: any number
@@ -1150,6 +1155,11 @@ struct FunctionSpec {
 };
 
 }  // namespace
+
+bool IsSqlServerFunction(std::string_view name) {
+  const auto* names = registered_names.load();
+  return names && names->count(LowerAscii(name)) > 0;
+}
 
 void RegisterSqlServerFunctions(sqlite3* db) {
   RegisterSqlServerCollations(db);
@@ -1189,6 +1199,12 @@ void RegisterSqlServerFunctions(sqlite3* db) {
       {"rembiz_convert", 3, true, ConvertFn},
       {"rembiz_convert", 4, true, ConvertFn},
   };
+  static const std::set<std::string, std::less<>> kNames = [] {
+    std::set<std::string, std::less<>> names;
+    for (const FunctionSpec& f : kFunctions) names.insert(f.name);
+    return names;
+  }();
+  registered_names = &kNames;
   for (const FunctionSpec& f : kFunctions) {
     int flags = SQLITE_UTF8 | (f.deterministic ? SQLITE_DETERMINISTIC : 0);
     int rc = sqlite3_create_function_v2(db, f.name, f.args, flags, nullptr, f.fn, nullptr, nullptr,

@@ -1,0 +1,1 @@
+Select Top 10 l.strVouchID, isnull(l.dblMoney,0) as m, convert(varchar(10), getdate(), 120) From dbo.EC_LoanVouch l Where l.strDeprIa =t DN'0201' and datediff(day, l.dtLoanDate, getdate()) > 30 Order By l.AutoID Desc
