@@ -16,6 +16,19 @@ const Emitter& EmitterFor(Dialect dialect) {
   throw DbError(kErrStatement, "No emitter for this dialect.");
 }
 
+Tokens Emitter::Analyze(const Tokens& table) const {
+  Tokens out{Word("ANALYZE")};
+  Append(out, table);
+  return out;
+}
+
+bool StartsWithWord(const Tokens& statement, const std::unordered_set<std::string>& words) {
+  size_t i = 0;
+  while (i < statement.size() && statement[i].kind == TokenKind::kLParen) ++i;
+  return i < statement.size() && statement[i].kind == TokenKind::kWord &&
+         words.count(Lower(statement[i].text)) > 0;
+}
+
 std::string JoinTokens(const Tokens& tokens,
                        const std::function<void(const Token&, std::string&)>& spell) {
   std::string out;

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "db/sql_tokenizer.h"
@@ -178,7 +179,7 @@ class Emitter {
   virtual std::vector<Tokens> Truncate(const Tokens& table, const std::string& schema,
                                        const std::string& name) const = 0;
   // ANALYZE of a table (UPDATE STATISTICS).
-  virtual Tokens Analyze(const Tokens& table) const = 0;
+  virtual Tokens Analyze(const Tokens& table) const;
 
   // Whether a statement may bind values; where it may not (most definitions), its literals are
   // written into its text.
@@ -192,6 +193,9 @@ class Emitter {
 
 // The emitter of a dialect (one instance each, for the life of the process).
 const Emitter& EmitterFor(Dialect dialect);
+
+// Whether a statement begins (after any parentheses) with one of `words` (lower case).
+bool StartsWithWord(const Tokens& statement, const std::unordered_set<std::string>& words);
 
 // Tokens as text with the spacing a person would write; `spell` appends one token's text.
 std::string JoinTokens(const Tokens& tokens,

@@ -768,47 +768,25 @@ class PostgresEmitter : public sql::Emitter {
     return {del, restart};
   }
 
-  Tokens Analyze(const Tokens& table) const override {
-    Tokens out{Word("ANALYZE")};
-    Append(out, table);
-    return out;
-  }
-
   // Definitions and session commands take no parameters.
   bool TakesParameters(const Tokens& statement) const override {
     static const std::unordered_set<std::string> kNoParameters = {
         "create",  "drop",   "alter",  "comment", "analyze", "truncate", "do",
         "grant",   "set",    "reset",  "begin",   "commit",  "rollback", "savepoint",
         "release", "revoke", "vacuum", "cluster", "reindex"};
-    size_t i = 0;
-    while (i < statement.size() && statement[i].kind == TokenKind::kLParen) ++i;
-    return i >= statement.size() || statement[i].kind != TokenKind::kWord ||
-           kNoParameters.count(Lower(statement[i].text)) == 0;
+    return !sql::StartsWithWord(statement, kNoParameters);
   }
 
   std::string Render(const Tokens& source, std::vector<uint32_t>* params,
                      bool inline_values) const override {
     const Tokens tokens = WithNullOrder(RepeatedItems(source).Rewrite());
-    std::string out;
-    const Token* prev = nullptr;
-    for (size_t i = 0; i < tokens.size(); ++i) {
-      const Token& t = tokens[i];
-      if (prev != nullptr) {
-        bool space = true;
-        if (prev->kind == TokenKind::kLParen || prev->kind == TokenKind::kDot) space = false;
-        if (t.kind == TokenKind::kRParen || t.kind == TokenKind::kComma ||
-            t.kind == TokenKind::kDot || t.kind == TokenKind::kSemicolon) {
-          space = false;
-        }
-        if (t.kind == TokenKind::kLParen && IsName(*prev) && !IsKeyword(*prev)) space = false;
-        if (space) out += ' ';
-      }
-      prev = &t;
+    return sql::JoinTokens(tokens, [&](const Token& t, std::string& out) {
       if (sql::IsBound(t) && !(inline_values && t.param >= 0)) {
         params->push_back(sql::ParamIndex(t));
         out += "$" + std::to_string(params->size());
-        continue;
+        return;
       }
+      const size_t i = static_cast<size_t>(&t - tokens.data());
       switch (t.kind) {
         case TokenKind::kWord: {
           if (IsKeyword(t)) {
@@ -856,8 +834,7 @@ class PostgresEmitter : public sql::Emitter {
           out += t.text;
           break;
       }
-    }
-    return out;
+    });
   }
 };
 

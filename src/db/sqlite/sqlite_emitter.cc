@@ -450,21 +450,12 @@ class SqliteEmitter : public sql::Emitter {
     return {del, counter};
   }
 
-  Tokens Analyze(const Tokens& table) const override {
-    Tokens out{Word("ANALYZE")};
-    Append(out, table);
-    return out;
-  }
-
   // SQLite refuses parameters in definitions and in most statements that are not about rows.
   bool TakesParameters(const Tokens& statement) const override {
     static const std::unordered_set<std::string> kNoParameters = {
         "create", "drop",     "alter",     "pragma",  "attach",  "detach",  "vacuum", "begin",
         "commit", "rollback", "savepoint", "release", "analyze", "reindex", "end"};
-    size_t i = 0;
-    while (i < statement.size() && statement[i].kind == TokenKind::kLParen) ++i;
-    return i >= statement.size() || statement[i].kind != TokenKind::kWord ||
-           kNoParameters.count(Lower(statement[i].text)) == 0;
+    return !sql::StartsWithWord(statement, kNoParameters);
   }
 
   std::string Render(const Tokens& tokens, std::vector<uint32_t>* params,
