@@ -112,7 +112,7 @@ bool SubmitAudit(host::Session& session, db::Connection& cn, xml::Node& func, xm
   if (voucher.Eof()) Raise(kErrBusiness, "Q7.Rembiz.0262");
 
   xml::Document record;
-  record.LoadXml(db::SaveXml(voucher));
+  db::LoadXml(voucher, record);
   InitAudit(session, cn, record.SelectSingleNode("//rs:data/z:row"));
 
   db::Recordset version =

@@ -1,8 +1,11 @@
 #include "db/persist.h"
 
+#include <algorithm>
+#include <pugixml.hpp>
 #include <vector>
 
 #include "xml/escape.h"
+#include "xml/well_formed.h"
 
 namespace rembiz::db {
 namespace {
@@ -91,68 +94,172 @@ void AppendDataType(std::string& out, const FieldInfo& field) {
   }
 }
 
-std::string PersistedValue(const Variant& value) {
-  if (value.kind() == Variant::Kind::kDate) {
-    std::string text = value.ToText();
-    if (text.size() == 10) text += " 00:00:00";
-    text[10] = 'T';
-    return text;
+// Appends a value's persisted text: dates with "T" between day and time.
+void AppendPersisted(std::string& out, const Variant& value, std::string& scratch) {
+  std::string_view text = value.TextView(scratch);
+  if (value.kind() != Variant::Kind::kDate) {
+    out.append(text);
+    return;
   }
-  return value.ToText();
+  out.append(text.substr(0, 10));
+  out.append(text.size() > 10 ? "T" : "T00:00:00");
+  if (text.size() > 11) out.append(text.substr(11));
+}
+
+// Escapes for an attribute in single quotes; line breaks and tabs survive only as references.
+void AppendAttrEscaped(std::string& out, std::string_view text) {
+  size_t plain = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char* entity = nullptr;
+    switch (text[i]) {
+      case '&':
+        entity = "&amp;";
+        break;
+      case '>':
+        entity = "&gt;";
+        break;
+      case '<':
+        entity = "&lt;";
+        break;
+      case '\'':
+        entity = "&apos;";
+        break;
+      case '"':
+        entity = "&quot;";
+        break;
+      case '\r':
+        entity = "&#xd;";
+        break;
+      case '\n':
+        entity = "&#xa;";
+        break;
+      case '\t':
+        entity = "&#x9;";
+        break;
+      default:
+        continue;
+    }
+    out.append(text.substr(plain, i - plain));
+    out.append(entity);
+    plain = i + 1;
+  }
+  out.append(text.substr(plain));
+}
+
+const RecordShape& NoFields() {
+  static const RecordShape shape{std::vector<FieldInfo>()};
+  return shape;
 }
 
 }  // namespace
 
 std::string XmlAttrEscape(const std::string& text) {
-  std::string escaped = xml::XmlEscape(text);
-  if (escaped.find_first_of("\r\n\t") == std::string::npos) return escaped;
-  // Line breaks and tabs survive an attribute only as character references.
   std::string out;
-  for (char c : escaped) {
-    if (c == '\r') {
-      out += "&#xd;";
-    } else if (c == '\n') {
-      out += "&#xa;";
-    } else if (c == '\t') {
-      out += "&#x9;";
-    } else {
-      out += c;
-    }
-  }
+  AppendAttrEscaped(out, text);
   return out;
 }
 
-std::string SaveXml(const Recordset& recordset) {
-  std::string out =
+void RecordShape::MakeXml() const {
+  std::string& out = schema_xml_;
+  out =
       "<xml xmlns:s='uuid:BDC6E3F0-6DA3-11d1-A2A3-00AA00C14882' "
       "xmlns:dt='uuid:C2F41010-65B3-11d1-A29F-00AA00C14882' "
       "xmlns:rs='urn:schemas-microsoft-com:rowset' xmlns:z='#RowsetSchema'>"
       "<s:Schema id='RowsetSchema'><s:ElementType name='row' content='eltOnly' "
       "rs:updatable='true'>";
-  const auto& fields = recordset.Fields();
-  for (size_t i = 0; i < fields.size(); ++i) {
+  for (size_t i = 0; i < fields_.size(); ++i) {
     // A column name that is no XML name is written encoded; rs:name keeps it as it is.
-    std::string name = xml::XmlName(fields[i].name);
+    std::string name = xml::XmlName(fields_[i].name);
     out += "<s:AttributeType name='" + name + "'" +
-           (name == fields[i].name ? "" : " rs:name='" + XmlAttrEscape(fields[i].name) + "'") +
+           (name == fields_[i].name ? "" : " rs:name='" + XmlAttrEscape(fields_[i].name) + "'") +
            " rs:number='" + std::to_string(i + 1) + "' rs:nullable='" +
-           (fields[i].nullable ? "true" : "false") + "' rs:write='true'>";
-    AppendDataType(out, fields[i]);
+           (fields_[i].nullable ? "true" : "false") + "' rs:write='true'>";
+    AppendDataType(out, fields_[i]);
     out += "</s:AttributeType>";
+    xml_names_.push_back(std::move(name));
   }
   out += "<s:extends type='rs:rowbase'/></s:ElementType></s:Schema><rs:data>";
-  std::vector<std::string> names;
-  for (const FieldInfo& field : fields) names.push_back(xml::XmlName(field.name));
+  // Two columns of one name would give every row an attribute twice: only the text shows that.
+  std::vector<std::string> names = xml_names_;
+  std::sort(names.begin(), names.end());
+  if (std::adjacent_find(names.begin(), names.end()) != names.end()) return;
+  xml::Document document;
+  if (document.LoadXml(out + "</rs:data></xml>")) {
+    schema_document_ = std::make_unique<pugi::xml_document>();
+    schema_document_->append_copy(document.DocumentElement().Raw());
+  }
+}
+
+RecordShape::~RecordShape() = default;
+
+const pugi::xml_document* RecordShape::SchemaDocument() const {
+  std::call_once(xml_once_, [this] { MakeXml(); });
+  return schema_document_.get();
+}
+
+std::string SaveXml(const Recordset& recordset) {
+  const RecordShape& shape = recordset.Shape() ? *recordset.Shape() : NoFields();
+  const std::vector<std::string>& names = shape.XmlNames();
+  std::string out = shape.SchemaXml();
+  std::string scratch;
   for (const auto& row : recordset.Rows()) {
     out += "<z:row";
-    for (size_t i = 0; i < fields.size() && i < row.size(); ++i) {
+    for (size_t i = 0; i < names.size() && i < row.size(); ++i) {
       if (row[i].IsNull()) continue;
-      out += " " + names[i] + "='" + XmlAttrEscape(PersistedValue(row[i])) + "'";
+      out += ' ';
+      out += names[i];
+      out += "='";
+      // Dates need no escaping; every other value is written as its text.
+      if (row[i].kind() == Variant::Kind::kDate) {
+        AppendPersisted(out, row[i], scratch);
+      } else {
+        AppendAttrEscaped(out, row[i].TextView(scratch));
+      }
+      out += '\'';
     }
     out += "/>";
   }
   out += "</rs:data></xml>";
   return out;
+}
+
+void LoadXml(const Recordset& recordset, xml::Document& answer) {
+  const RecordShape& shape = recordset.Shape() ? *recordset.Shape() : NoFields();
+  const pugi::xml_document* schema = shape.SchemaDocument();
+  std::string scratch;
+  bool plain = schema != nullptr;
+  for (const auto& row : recordset.Rows()) {
+    for (const Variant& value : row) {
+      if (!plain) break;
+      if (value.kind() == Variant::Kind::kText) plain = xml::IsXmlText(value.TextView(scratch));
+    }
+  }
+  // Text the parser would refuse goes the way of the text, to be refused the same way.
+  if (!plain) {
+    answer.LoadXml(SaveXml(recordset));
+    return;
+  }
+  answer.Clear();
+  pugi::xml_node root = answer.Root().Raw().append_copy(schema->document_element());
+  pugi::xml_node data = root.child("rs:data");
+  const std::vector<std::string>& names = shape.XmlNames();
+  std::string date;
+  for (const auto& row : recordset.Rows()) {
+    pugi::xml_node element = data.append_child("z:row");
+    for (size_t i = 0; i < names.size() && i < row.size(); ++i) {
+      if (row[i].IsNull()) continue;
+      pugi::xml_attribute attr = element.append_attribute(names[i].c_str());
+      std::string_view text;
+      if (row[i].kind() == Variant::Kind::kDate) {
+        date.clear();
+        AppendPersisted(date, row[i], scratch);
+        text = date;
+      } else {
+        text = row[i].TextView(scratch);
+      }
+      attr.set_value(text.data(), text.size());
+    }
+  }
 }
 
 }  // namespace rembiz::db

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <pugixml.hpp>
 
 #include "db/error.h"
 #include "db/text.h"
@@ -94,11 +95,41 @@ FieldInfo FieldInfoFromDeclType(std::string name, std::string_view decl_type) {
   return info;
 }
 
-Recordset::Recordset(std::vector<FieldInfo> fields, std::vector<std::vector<Variant>> rows)
-    : fields_(std::move(fields)), rows_(std::move(rows)), open_(true) {
+RecordShape::RecordShape(std::vector<FieldInfo> fields) : fields_(std::move(fields)) {
   for (size_t i = 0; i < fields_.size(); ++i) {
     index_.emplace(Lower(fields_[i].name), static_cast<int>(i));
   }
+}
+
+int RecordShape::FieldIndex(std::string_view name) const {
+  // Names come mostly as the query wrote them: a lower-case copy only when needed.
+  bool lower = std::none_of(name.begin(), name.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
+  auto it = lower ? index_.find(std::string(name)) : index_.find(Lower(name));
+  return it == index_.end() ? -1 : it->second;
+}
+
+const std::string& RecordShape::SchemaXml() const {
+  std::call_once(xml_once_, [this] { MakeXml(); });
+  return schema_xml_;
+}
+
+const std::vector<std::string>& RecordShape::XmlNames() const {
+  std::call_once(xml_once_, [this] { MakeXml(); });
+  return xml_names_;
+}
+
+Recordset::Recordset(std::vector<FieldInfo> fields, std::vector<std::vector<Variant>> rows)
+    : shape_(std::make_shared<const RecordShape>(std::move(fields))),
+      rows_(std::move(rows)),
+      open_(true) {}
+
+Recordset::Recordset(std::shared_ptr<const RecordShape> shape,
+                     std::vector<std::vector<Variant>> rows)
+    : shape_(std::move(shape)), rows_(std::move(rows)), open_(true) {}
+
+const std::vector<FieldInfo>& Recordset::Fields() const {
+  static const std::vector<FieldInfo> kNone;
+  return shape_ ? shape_->Fields() : kNone;
 }
 
 void Recordset::Close() {
@@ -122,13 +153,8 @@ void Recordset::Move(size_t row) {
   before_first_ = false;
 }
 
-int Recordset::FieldIndex(std::string_view name) const {
-  auto it = index_.find(Lower(name));
-  return it == index_.end() ? -1 : it->second;
-}
-
 const Variant& Recordset::Value(int index) const {
-  if (index < 0 || static_cast<size_t>(index) >= fields_.size()) {
+  if (index < 0 || static_cast<size_t>(index) >= Fields().size()) {
     throw ComError(kErrItemNotFound,
                    "Item cannot be found in the collection corresponding to the requested name or "
                    "ordinal.",

@@ -3,12 +3,18 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
 #include "db/variant.h"
+
+namespace pugi {
+class xml_document;
+}
 
 namespace rembiz::db {
 
@@ -47,10 +53,43 @@ struct FieldInfo {
 // Maps a declared SQL type ("nvarchar(50)", "money", "decimal(18,2)") to its field description.
 FieldInfo FieldInfoFromDeclType(std::string name, std::string_view decl_type);
 
+// The fields of a result with what every reader of them needs: the lookup by name and, made
+// on first use, the schema part of the persisted XML. Immutable once made, so that a driver
+// keeps one per prepared statement and every recordset of that statement shares it.
+class RecordShape {
+ public:
+  explicit RecordShape(std::vector<FieldInfo> fields);
+  ~RecordShape();
+  RecordShape(const RecordShape&) = delete;
+  RecordShape& operator=(const RecordShape&) = delete;
+
+  const std::vector<FieldInfo>& Fields() const { return fields_; }
+  // Index of a field by name, case-insensitive; -1 when there is none.
+  int FieldIndex(std::string_view name) const;
+  // The persisted XML from the root element's start tag up to and including "<rs:data>", and
+  // the fields' names as XML names (db/persist.h writes both).
+  const std::string& SchemaXml() const;
+  const std::vector<std::string>& XmlNames() const;
+  // The persisted XML of no rows as a tree, to copy answers from; null when its names clash
+  // (two columns of one name), which only the text form can show.
+  const pugi::xml_document* SchemaDocument() const;
+
+ private:
+  void MakeXml() const;
+
+  std::vector<FieldInfo> fields_;
+  std::unordered_map<std::string, int> index_;  // lower-case name -> first field index
+  mutable std::once_flag xml_once_;
+  mutable std::string schema_xml_;
+  mutable std::vector<std::string> xml_names_;
+  mutable std::unique_ptr<pugi::xml_document> schema_document_;
+};
+
 class Recordset {
  public:
   Recordset() = default;  // closed
   Recordset(std::vector<FieldInfo> fields, std::vector<std::vector<Variant>> rows);
+  Recordset(std::shared_ptr<const RecordShape> shape, std::vector<std::vector<Variant>> rows);
 
   // ADO's State: 1 when open, 0 when closed.
   int State() const { return open_ ? 1 : 0; }
@@ -65,11 +104,12 @@ class Recordset {
   size_t Position() const { return pos_; }
   void Move(size_t row);
 
-  int FieldCount() const { return static_cast<int>(fields_.size()); }
-  const FieldInfo& Field(int index) const { return fields_.at(static_cast<size_t>(index)); }
-  const std::vector<FieldInfo>& Fields() const { return fields_; }
+  int FieldCount() const { return static_cast<int>(Fields().size()); }
+  const FieldInfo& Field(int index) const { return Fields().at(static_cast<size_t>(index)); }
+  const std::vector<FieldInfo>& Fields() const;
+  const RecordShape* Shape() const { return shape_.get(); }
   // Index of a field by name, case-insensitive; -1 when there is none.
-  int FieldIndex(std::string_view name) const;
+  int FieldIndex(std::string_view name) const { return shape_ ? shape_->FieldIndex(name) : -1; }
   bool HasField(std::string_view name) const { return FieldIndex(name) >= 0; }
 
   // Values of the current row. A missing field or a cursor at EOF/BOF is an error, as in ADO.
@@ -81,8 +121,7 @@ class Recordset {
   const std::vector<std::vector<Variant>>& Rows() const { return rows_; }
 
  private:
-  std::vector<FieldInfo> fields_;
-  std::unordered_map<std::string, int> index_;  // lower-case name -> first field index
+  std::shared_ptr<const RecordShape> shape_;
   std::vector<std::vector<Variant>> rows_;
   size_t pos_ = 0;
   bool before_first_ = false;

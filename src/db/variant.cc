@@ -131,6 +131,22 @@ std::string Variant::ToText() const {
   return "";
 }
 
+std::string_view Variant::TextView(std::string& scratch) const {
+  switch (kind()) {
+    case Kind::kText:
+      return std::get<std::string>(value_);
+    case Kind::kDate:
+      return std::get<DateValue>(value_).text;
+    case Kind::kNull:
+      return {};
+    case Kind::kBool:
+      return std::get<bool>(value_) ? "True" : "False";
+    default:
+      scratch = ToText();
+      return scratch;
+  }
+}
+
 double Variant::ToDouble() const {
   switch (kind()) {
     case Kind::kInt:

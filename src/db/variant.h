@@ -41,6 +41,9 @@ class Variant {
 
   // The fixed text form (null → "").
   std::string ToText() const;
+  // The same text without a copy: a view on the stored text, or on `scratch` holding the
+  // written number (short enough never to allocate).
+  std::string_view TextView(std::string& scratch) const;
   // Numeric value: numbers as they are, booleans 1/0, text by its leading number (0 if none).
   double ToDouble() const;
   int64_t ToInt() const;

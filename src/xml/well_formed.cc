@@ -49,6 +49,11 @@ std::string At(std::string_view what, size_t offset) {
 // Checks the characters of [from, to); "" when they are all XML characters in UTF-8.
 std::string CharsProblem(std::string_view text, size_t from, size_t to) {
   for (size_t i = from; i < to;) {
+    // Printable ASCII, most of any document, needs no decoding.
+    if (static_cast<unsigned char>(text[i]) - 0x20u < 0x60u) {
+      ++i;
+      continue;
+    }
     uint32_t code = 0;
     size_t length = DecodeUtf8(text, i, &code);
     if (length == 0) return At("a byte sequence that is not UTF-8", i);
@@ -100,9 +105,9 @@ std::string TextProblem(std::string_view text) {
   };
   while (i < text.size()) {
     // Only markup starts and references need a closer look; the rest is checked in bulk.
-    size_t next = text.find_first_of("<&", i);
-    if (next == std::string_view::npos) break;
-    i = next;
+    // A plain loop: find_first_of looks each byte up in the set with a call of its own.
+    while (i < text.size() && text[i] != '<' && text[i] != '&') ++i;
+    if (i == text.size()) break;
     if (text[i] == '&') {
       size_t length = ReferenceLength(text, i);
       if (length == 0) return At("an undefined entity or a bare '&'", i);
@@ -129,6 +134,8 @@ std::string TextProblem(std::string_view text) {
   }
   return CharsProblem(text, plain_from, text.size());
 }
+
+bool IsXmlText(std::string_view text) { return CharsProblem(text, 0, text.size()).empty(); }
 
 std::string TreeProblem(const pugi::xml_document& doc) {
   int elements = 0;

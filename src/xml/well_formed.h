@@ -15,6 +15,10 @@ namespace rembiz::xml {
 // references, and document type declarations (their entities are never expanded here).
 std::string TextProblem(std::string_view text);
 
+// True when a value is made of XML characters in UTF-8 only, so that it may stand in a document
+// as text or attribute value once escaped.
+bool IsXmlText(std::string_view text);
+
 // What is wrong with the parsed tree ("" when nothing): not exactly one document element, text
 // outside it, or an attribute given twice on one element.
 std::string TreeProblem(const pugi::xml_document& doc);

@@ -99,5 +99,36 @@ TEST(PersistTest, ColumnNamesThatAreNoXmlNamesAreEncoded) {
   EXPECT_TRUE(doc.LoadXml(xml)) << doc.ParseError();
 }
 
+// The tree built in place is the document the text would give: escapes, line breaks, dates,
+// numbers and encoded names alike, and where the text is refused (a character XML does not
+// allow, two columns of one name) the answer is refused the same way.
+TEST(PersistTest, AnswerBuiltInPlaceIsTheDocumentOfTheText) {
+  auto both = [](const Recordset& rs) {
+    xml::Document parsed, built;
+    bool loaded = parsed.LoadXml(SaveXml(rs));
+    built.LoadXml("<stale/>");
+    LoadXml(rs, built);
+    EXPECT_EQ(built.Xml(), parsed.Xml());
+    return loaded;
+  };
+  FieldInfo id = FieldInfoFromDeclType("AutoID", "int");
+  FieldInfo name = FieldInfoFromDeclType("cName", "nvarchar(20)");
+  FieldInfo date = FieldInfoFromDeclType("dDate", "datetime");
+  FieldInfo money = FieldInfoFromDeclType("dblMoney", "money");
+  FieldInfo flag = FieldInfoFromDeclType("bFlag", "bit");
+  FieldInfo odd = FieldInfoFromDeclType("a b", "varchar(5)");
+  Recordset rows({id, name, date, money, flag, odd},
+                 {{Variant(1), Variant("x&y <'\"> \r\n\tz"), Variant::Date("2004-03-05"),
+                   Variant(0.1), Variant::Bool(true), Variant("1900-01-01")},
+                  {Variant(2), Variant(), Variant::Date("2004-03-05 10:01:02"), Variant(350.0),
+                   Variant::Bool(false), Variant()},
+                  {Variant(3), Variant("中文"), Variant(), Variant(), Variant(), Variant("")}});
+  EXPECT_TRUE(both(rows));
+  EXPECT_TRUE(both(Recordset({id, name}, {})));
+  EXPECT_TRUE(both(Recordset()));
+  EXPECT_FALSE(both(Recordset({id, name}, {{Variant(1), Variant(std::string("a\x01b"))}})));
+  EXPECT_FALSE(both(Recordset({id, id}, {{Variant(1), Variant(2)}})));
+}
+
 }  // namespace
 }  // namespace rembiz::db

@@ -121,10 +121,10 @@ class DeadlineScope {
   Deadline deadline_;
 };
 
-Variant ColumnValue(sqlite3_stmt* stmt, int col, const FieldInfo& field) {
+Variant ColumnValue(sqlite3_stmt* stmt, int col, int type) {
   int storage = sqlite3_column_type(stmt, col);
   if (storage == SQLITE_NULL) return Variant();
-  switch (field.type) {
+  switch (type) {
     case kAdBoolean:
       if (storage == SQLITE_TEXT) {
         return Variant::Bool(
@@ -166,11 +166,42 @@ Variant ColumnValue(sqlite3_stmt* stmt, int col, const FieldInfo& field) {
   }
 }
 
+// What a column's values are read as: its type as declared, or for an expression column the
+// type its first non-null value shows.
+struct ColumnType {
+  int type;
+  int64_t defined_size;
+  int precision;
+};
+
+// The fields of a cached statement as declared, and the shape last made of them; recordsets of
+// the statement share that shape while the types of its expression columns stay the same.
+struct StatementShape {
+  std::vector<FieldInfo> declared;
+  std::vector<bool> undeclared;
+  bool any_undeclared = false;
+  std::shared_ptr<const RecordShape> last;
+  int reprepared = 0;  // SQLite prepares a statement again when a table it reads changed
+};
+
+void DeclaredFields(sqlite3_stmt* stmt, int columns, StatementShape& shape) {
+  shape = StatementShape();
+  shape.reprepared = sqlite3_stmt_status(stmt, SQLITE_STMTSTATUS_REPREPARE, 0);
+  shape.declared.reserve(static_cast<size_t>(columns));
+  for (int i = 0; i < columns; ++i) {
+    const char* decl = sqlite3_column_decltype(stmt, i);
+    const char* name = sqlite3_column_name(stmt, i);
+    shape.declared.push_back(FieldInfoFromDeclType(ColumnDisplayName(name), decl ? decl : ""));
+    shape.undeclared.push_back(decl == nullptr);
+    shape.any_undeclared = shape.any_undeclared || decl == nullptr;
+  }
+}
+
 // Field types of an expression column come from its first non-null value.
-void InferUndeclaredTypes(sqlite3_stmt* stmt, std::vector<FieldInfo>& fields,
+void InferUndeclaredTypes(sqlite3_stmt* stmt, std::vector<ColumnType>& types,
                           std::vector<bool>& undeclared, bool& pending) {
   pending = false;
-  for (size_t i = 0; i < fields.size(); ++i) {
+  for (size_t i = 0; i < types.size(); ++i) {
     if (!undeclared[i]) continue;
     int storage = sqlite3_column_type(stmt, static_cast<int>(i));
     if (storage == SQLITE_NULL) {
@@ -181,19 +212,35 @@ void InferUndeclaredTypes(sqlite3_stmt* stmt, std::vector<FieldInfo>& fields,
     if (storage == SQLITE_INTEGER) {
       sqlite3_int64 v = sqlite3_column_int64(stmt, static_cast<int>(i));
       bool small = v >= INT32_MIN && v <= INT32_MAX;
-      fields[i].type = small ? kAdInteger : kAdBigInt;
-      fields[i].defined_size = small ? 4 : 8;
-      fields[i].precision = small ? 10 : 19;
+      types[i] = small ? ColumnType{kAdInteger, 4, 10} : ColumnType{kAdBigInt, 8, 19};
     } else if (storage == SQLITE_FLOAT) {
-      fields[i].type = kAdDouble;
-      fields[i].defined_size = 8;
-      fields[i].precision = 15;
+      types[i] = ColumnType{kAdDouble, 8, 15};
     }
   }
 }
 
-// Steps a prepared statement to its end. A statement with columns leaves its rows in `result`
-// and answers true.
+// The shape of this run: the last one while the types agree, else a new one kept as the last.
+std::shared_ptr<const RecordShape> ShapeOf(StatementShape& shape,
+                                           const std::vector<ColumnType>& types) {
+  if (shape.last) {
+    bool same = true;
+    const std::vector<FieldInfo>& fields = shape.last->Fields();
+    for (size_t i = 0; same && i < types.size(); ++i) {
+      same = fields[i].type == types[i].type && fields[i].defined_size == types[i].defined_size &&
+             fields[i].precision == types[i].precision;
+    }
+    if (same) return shape.last;
+  }
+  std::vector<FieldInfo> fields = shape.declared;
+  for (size_t i = 0; i < types.size(); ++i) {
+    fields[i].type = types[i].type;
+    fields[i].defined_size = types[i].defined_size;
+    fields[i].precision = types[i].precision;
+  }
+  shape.last = std::make_shared<const RecordShape>(std::move(fields));
+  return shape.last;
+}
+
 // How much of an answer a statement may read.
 struct AnswerBound {
   size_t max_rows;
@@ -215,24 +262,30 @@ size_t ValueBytes(sqlite3_stmt* stmt, int col) {
 
 // Steps a prepared statement to its end. A statement with columns leaves its rows in `result`
 // and answers true. With a bound the answer is counted while it is read, and refused past it.
+// `cached`: the statement's fields kept with the prepared statement (made on its first run).
 bool StepRows(sqlite3* db, sqlite3_stmt* stmt, std::string_view sql, Recordset* result,
-              const AnswerBound* bound = nullptr) {
+              const AnswerBound* bound = nullptr, StatementShape* cached = nullptr) {
   int columns = sqlite3_column_count(stmt);
-  std::vector<FieldInfo> fields;
-  std::vector<bool> undeclared;
-  std::vector<std::vector<Variant>> rows;
-  if (columns > 0) {
-    fields.reserve(static_cast<size_t>(columns));
-    for (int i = 0; i < columns; ++i) {
-      const char* decl = sqlite3_column_decltype(stmt, i);
-      const char* name = sqlite3_column_name(stmt, i);
-      fields.push_back(FieldInfoFromDeclType(ColumnDisplayName(name), decl ? decl : ""));
-      undeclared.push_back(decl == nullptr);
-    }
+  StatementShape own;
+  StatementShape& shape = cached ? *cached : own;
+  if (columns > 0 &&
+      (shape.declared.size() != static_cast<size_t>(columns) ||
+       shape.reprepared != sqlite3_stmt_status(stmt, SQLITE_STMTSTATUS_REPREPARE, 0))) {
+    DeclaredFields(stmt, columns, shape);
   }
-  bool pending = columns > 0;
+  std::vector<ColumnType> types;
+  types.reserve(static_cast<size_t>(columns));
+  for (const FieldInfo& field : shape.declared) {
+    types.push_back({field.type, field.defined_size, field.precision});
+  }
+  std::vector<bool> undeclared;
+  if (shape.any_undeclared) undeclared = shape.undeclared;
+  std::vector<std::vector<Variant>> rows;
+  bool pending = shape.any_undeclared;
   size_t row_overhead = 0;  // the names and quotes every row repeats
-  for (const FieldInfo& field : fields) row_overhead += field.name.size() + 4;
+  if (bound) {
+    for (const FieldInfo& field : shape.declared) row_overhead += field.name.size() + 4;
+  }
   size_t bytes = 0;
   for (;;) {
     int rc = sqlite3_step(stmt);
@@ -244,22 +297,24 @@ bool StepRows(sqlite3* db, sqlite3_stmt* stmt, std::string_view sql, Recordset* 
       for (int i = 0; i < columns; ++i) bytes += ValueBytes(stmt, i);
       if (bytes > bound->max_bytes) AnswerTooLarge(bound->max_bytes >> 10, "KiB", sql);
     }
-    if (pending) InferUndeclaredTypes(stmt, fields, undeclared, pending);
+    if (pending) InferUndeclaredTypes(stmt, types, undeclared, pending);
     std::vector<Variant> row;
-    row.reserve(fields.size());
-    for (int i = 0; i < columns; ++i) row.push_back(ColumnValue(stmt, i, fields[i]));
+    row.reserve(types.size());
+    for (int i = 0; i < columns; ++i) row.push_back(ColumnValue(stmt, i, types[i].type));
     rows.push_back(std::move(row));
   }
   if (columns > 0) {
     // Values read before a column's type was known are re-typed now.
-    for (auto& row : rows) {
-      for (size_t i = 0; i < fields.size(); ++i) {
-        if (fields[i].type == kAdDouble && row[i].kind() == Variant::Kind::kInt) {
-          row[i] = Variant(row[i].ToDouble());
+    if (shape.any_undeclared) {
+      for (auto& row : rows) {
+        for (size_t i = 0; i < types.size(); ++i) {
+          if (types[i].type == kAdDouble && row[i].kind() == Variant::Kind::kInt) {
+            row[i] = Variant(row[i].ToDouble());
+          }
         }
       }
     }
-    *result = Recordset(std::move(fields), std::move(rows));
+    *result = Recordset(ShapeOf(shape, types), std::move(rows));
   }
   return columns > 0;
 }
@@ -378,7 +433,7 @@ class SqliteConnection : public BackendConnection {
   }
 
   ~SqliteConnection() override {
-    for (auto& [sql, stmt] : statements_) sqlite3_finalize(stmt);
+    for (auto& [sql, cached] : statements_) sqlite3_finalize(cached.stmt);
     sqlite3_close_v2(db_);
   }
 
@@ -508,15 +563,18 @@ class SqliteConnection : public BackendConnection {
   }
 
   // A prepared statement for `sql`, reused across requests; reset before it is handed out.
-  sqlite3_stmt* Prepare(const std::string& sql, const char** tail, bool* cached) {
+  sqlite3_stmt* Prepare(const std::string& sql, const char** tail, bool* cached,
+                        StatementShape** shape) {
     *tail = nullptr;
+    *shape = nullptr;
     auto it = statements_.find(sql);
     if (it != statements_.end()) {
       *cached = true;
-      return it->second;
+      *shape = &it->second.shape;
+      return it->second.stmt;
     }
     if (statements_.size() >= kMaxCachedStatements) {
-      for (auto& [text, stmt] : statements_) sqlite3_finalize(stmt);
+      for (auto& [text, old] : statements_) sqlite3_finalize(old.stmt);
       statements_.clear();
     }
     sqlite3_stmt* stmt = nullptr;
@@ -527,7 +585,7 @@ class SqliteConnection : public BackendConnection {
       ThrowError(db_, rc, sql);
     }
     *cached = stmt && (*tail == nullptr || **tail == '\0');
-    if (*cached) statements_.emplace(sql, stmt);
+    if (*cached) *shape = &statements_.emplace(sql, Cached{stmt, {}}).first->second.shape;
     return stmt;
   }
 
@@ -535,11 +593,12 @@ class SqliteConnection : public BackendConnection {
                    int64_t* changes) {
     const char* tail = nullptr;
     bool cached = false;
-    sqlite3_stmt* stmt = Prepare(step.sql, &tail, &cached);
+    StatementShape* shape = nullptr;
+    sqlite3_stmt* stmt = Prepare(step.sql, &tail, &cached, &shape);
     StatementGuard guard{stmt, cached};
     if (!stmt) return;  // blank text or a comment
     BindValues(stmt, step, values);
-    if (!StepRows(db_, stmt, step.sql, result) && !sqlite3_stmt_readonly(stmt)) {
+    if (!StepRows(db_, stmt, step.sql, result, nullptr, shape) && !sqlite3_stmt_readonly(stmt)) {
       *changes = sqlite3_changes64(db_);
     }
     if (tail && std::string_view(tail).find_first_not_of(" \t\r\n;") != std::string_view::npos) {
@@ -583,7 +642,12 @@ class SqliteConnection : public BackendConnection {
 
   sqlite3* db_ = nullptr;
   int timeout_ = 15;
-  std::unordered_map<std::string, sqlite3_stmt*> statements_;
+  // A prepared statement with the fields of its results.
+  struct Cached {
+    sqlite3_stmt* stmt;
+    StatementShape shape;
+  };
+  std::unordered_map<std::string, Cached> statements_;
 };
 
 class SqliteBackend : public Backend {
