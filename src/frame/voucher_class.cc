@@ -154,7 +154,7 @@ bool VoucherClass::GetVoucherHead(host::Session&, db::Connection& cn, xml::Node&
       "Select *,'' as editprop,' ' As strItem,'0' As NumPoint From " +
       std::string(Pages().head_view) + " Where LocaleID=" + SqlText(host::CurrentLanguage()) +
       " and AutoID = " + (number.empty() ? "0" : number)));
-  answer.LoadXml(db::SaveXml(rs));
+  db::LoadXml(rs, answer);
   if (rs.Eof()) return true;
   card_num_ = CardOfTypeCode(rs.Text("strTypeCode"));
   xml::Node row = answer.SelectSingleNode("//rs:data/z:row");
@@ -180,7 +180,7 @@ bool VoucherClass::GetVoucherBody(host::Session&, db::Connection& cn, xml::Node&
   db::Recordset rs =
       cn.Execute(NormalizeSql("Select *,'' as editprop From " + std::string(Pages().body_view) +
                               " Where AutoID = " + (number.empty() ? "0" : number)));
-  answer.LoadXml(db::SaveXml(rs));
+  db::LoadXml(rs, answer);
   return true;
 }
 
@@ -241,21 +241,19 @@ bool VoucherClass::GetOperList(host::Session& session, db::Connection& cn, xml::
 bool VoucherClass::GetVouchByGUID(host::Session&, db::Connection& cn, xml::Node& func,
                                   xml::Document& answer) {
   std::string guid = SqlText(InText(func, "GUID"));
-  db::Recordset rs =
-      cn.Execute(NormalizeSql("Select strTypeCode ,AutoID From EC_LoanVouch Where GUID = " + guid));
-  if (rs.Eof()) {
-    rs = cn.Execute(
-        NormalizeSql("Select strTypeCode ,AutoID From EC_ExpenVouch Where GUID = " + guid));
-  }
+  // A loan voucher first, else a claim, with its operation type's display template.
+  db::Recordset rs = cn.Execute(NormalizeSql(
+      "Select V.strTypeCode, V.AutoID, T.strShowModel, (Case When T.strCode Is Null Then 0 Else "
+      "1 End) As nType From (Select strTypeCode, AutoID, 1 As nKind From EC_LoanVouch Where GUID "
+      "= " +
+      guid + " Union All Select strTypeCode, AutoID, 2 As nKind From EC_ExpenVouch Where GUID = " +
+      guid + ") V Left Join EC_OperationType T On T.strCode = V.strTypeCode Order By V.nKind"));
   if (rs.Eof()) Raise(kErrBusiness, "Q7.Rembiz.0257");
   auto_id_ = rs.Text("AutoID");
-  std::string type_code = rs.Text("strTypeCode");
   // A loan found through the claim class opens on the loan templates.
-  card_num_ = CardOfTypeCode(type_code);
-  db::Recordset type = cn.Execute(NormalizeSql(
-      "Select strShowModel From EC_OperationType Where strCode = " + SqlText(type_code)));
-  if (type.Eof()) Raise(kErrBusiness, "Q7.Rembiz.0258");
-  show_model_ = type.Text("strShowModel");
+  card_num_ = CardOfTypeCode(rs.Text("strTypeCode"));
+  if (rs.Value("nType").ToInt() == 0) Raise(kErrBusiness, "Q7.Rembiz.0258");
+  show_model_ = rs.Text("strShowModel");
   answer.LoadXml("<Rows><row AutoID='" + auto_id_ + "' /></Rows>");
   return true;
 }
