@@ -1,11 +1,36 @@
 #include "db/backend.h"
 
+#include <cstdio>
+#include <cstring>
+#include <random>
+
 #include "db/error.h"
 #include "db/postgres/pg_backend.h"
 #include "db/sqlite/sqlite_backend.h"
 #include "db/text.h"
 
 namespace rembiz::db {
+
+std::string RandomGuidText(unsigned char (&b)[16]) {
+  b[6] = static_cast<unsigned char>((b[6] & 0x0F) | 0x40);
+  b[8] = static_cast<unsigned char>((b[8] & 0x3F) | 0x80);
+  char buf[40];
+  std::snprintf(buf, sizeof buf,
+                "{%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X}", b[0],
+                b[1], b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9], b[10], b[11], b[12], b[13],
+                b[14], b[15]);
+  return buf;
+}
+
+std::string BackendConnection::NewGuid() {
+  thread_local std::mt19937_64 random{std::random_device{}()};
+  unsigned char bytes[16];
+  for (size_t i = 0; i < sizeof bytes; i += 8) {
+    uint64_t value = random();
+    std::memcpy(bytes + i, &value, 8);
+  }
+  return RandomGuidText(bytes);
+}
 
 void RefuseQuery(std::string_view why, std::string_view sql) {
   throw DbError(kErrStatement, "Only a single read-only query is allowed here (" +

@@ -57,7 +57,14 @@ class BackendConnection {
   // Makes the connection clean for its next user (an open transaction is rolled back); false
   // when it cannot be used again.
   virtual bool Reset() = 0;
+
+  // A new GUID as NEWID() gives it, made without a round trip to the engine.
+  virtual std::string NewGuid();
 };
+
+// The text form of a GUID made of 16 random bytes ("{" + upper-case 8-4-4-4-12 hex + "}"),
+// marked as a random (version 4) GUID.
+std::string RandomGuidText(unsigned char (&bytes)[16]);
 
 // One engine: how a connection string of its provider opens, and how whole databases of it are
 // made and removed.

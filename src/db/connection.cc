@@ -131,6 +131,11 @@ void Connection::Close() {
   backend_.reset();
 }
 
+std::string Connection::NewGuid() {
+  RequireOpen();
+  return backend_->NewGuid();
+}
+
 void Connection::RequireOpen() const {
   if (!backend_) {
     throw DbError(kErrConnection, "Operation is not allowed when the connection is closed.");

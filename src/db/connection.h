@@ -63,6 +63,10 @@ class Connection {
   void ReleaseSavepoint();
   void RollbackToSavepoint();
 
+  // A new GUID as NEWID() gives it ("{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}"), made by the
+  // driver without a statement.
+  std::string NewGuid();
+
   // Statements this connection executed since it was opened.
   int64_t StatementCount() const { return statements_; }
   const ConnectionOptions& Options() const { return options_; }

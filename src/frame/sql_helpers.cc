@@ -179,9 +179,6 @@ void DropTempTable(db::Connection& cn, std::string_view name) {
   }
 }
 
-std::string NewGuid(db::Connection& cn) {
-  db::Recordset rs = cn.Execute("Select NEWID() AS GUID");
-  return rs.Text("guid");
-}
+std::string NewGuid(db::Connection& cn) { return cn.NewGuid(); }
 
 }  // namespace rembiz::frame

@@ -36,7 +36,7 @@ std::string TempName();
 std::string CreateTempTable(db::Connection& cn, std::string_view column_definitions);
 void DropTempTable(db::Connection& cn, std::string_view name);
 
-// A new GUID from the database, "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}".
+// A new GUID from the database driver, "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}".
 std::string NewGuid(db::Connection& cn);
 
 // Throws an invalid-request error unless `name` is a plain SQL name ([A-Za-z_][A-Za-z0-9_.]*).

@@ -531,6 +531,13 @@ class SqliteConnection : public BackendConnection {
     return sqlite3_get_autocommit(db_) != 0;
   }
 
+  // The same randomness as NEWID() in SQL.
+  std::string NewGuid() override {
+    unsigned char bytes[16];
+    sqlite3_randomness(sizeof bytes, bytes);
+    return RandomGuidText(bytes);
+  }
+
   void Exec(const std::string& sql) {
     char* error = nullptr;
     int rc = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &error);

@@ -25,6 +25,7 @@
 #include <string_view>
 #include <utility>
 
+#include "db/backend.h"
 #include "db/error.h"
 
 namespace rembiz::db::sqlite {
@@ -881,14 +882,7 @@ void GetDateFn(sqlite3_context* ctx, int, sqlite3_value**) {
 void NewIdFn(sqlite3_context* ctx, int, sqlite3_value**) {
   unsigned char b[16];
   sqlite3_randomness(sizeof b, b);
-  b[6] = static_cast<unsigned char>((b[6] & 0x0F) | 0x40);
-  b[8] = static_cast<unsigned char>((b[8] & 0x3F) | 0x80);
-  char buf[40];
-  std::snprintf(buf, sizeof buf,
-                "{%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X}", b[0],
-                b[1], b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9], b[10], b[11], b[12], b[13],
-                b[14], b[15]);
-  ResultText(ctx, buf);
+  ResultText(ctx, RandomGuidText(b));
 }
 
 // "db..name", "db.dbo.name", "dbo.name", "[name]" -> ("schema", "name").
