@@ -83,12 +83,9 @@ void CheckCostItem(db::Connection& cn, const xml::Node& head) {
   if (!Exists(cn, sql)) Raise(kErrBusiness, "Q7.Rembiz.0220");
 }
 
-void CheckCurrencyAndRate(db::Connection& cn, const xml::Node& head) {
+void CheckCurrencyAndRate(const xml::Node& head, bool currency_known) {
   if (!Present(head, "strBill")) Raise(kErrBusiness, "Q7.Rembiz.0221");
-  if (!Exists(cn, "SELECT cexch_name FROM foreigncurrency Where cexch_name = " +
-                      db::SqlText(head.Attr("strBill")))) {
-    Raise(kErrBusiness, "Q7.Rembiz.0222");
-  }
+  if (!currency_known) Raise(kErrBusiness, "Q7.Rembiz.0222");
   if (!Present(head, "fltRate")) Raise(kErrBusiness, "Q7.Rembiz.0223");
   db::Variant rate(head.Attr("fltRate"));
   if (!IsNumeric(rate)) Raise(kErrBusiness, "Q7.Rembiz.0224");

@@ -42,8 +42,9 @@ bool Exists(db::Connection& cn, const std::string& sql);
 
 // Checks of a voucher head (loan or claim) against the master data, in the order the saves make
 // them: the cost-item class and item ("Q7.Rembiz.0219", "Q7.Rembiz.0220"), then the currency and
-// its rate ("Q7.Rembiz.0221" to "Q7.Rembiz.0225").
+// its rate ("Q7.Rembiz.0221" to "Q7.Rembiz.0225"); whether the currency is known comes from the
+// save's look-up of the head's master data.
 void CheckCostItem(db::Connection& cn, const xml::Node& head);
-void CheckCurrencyAndRate(db::Connection& cn, const xml::Node& head);
+void CheckCurrencyAndRate(const xml::Node& head, bool currency_known);
 
 }  // namespace rembiz::frame

@@ -109,24 +109,60 @@ void VoucherSave::ValidateHead() {
   loan_date_ = *date;
   vouch_id_ = head_.Attr("strVouchID");
 
+  // The master data of the head in one query; the checks below keep their order.
+  const HeadLookups found = LookUpHead();
   if (!Present(head_, "strDepartID")) Raise(kErrBusiness, "Q7.Rembiz.0214");
-  db::Recordset department =
-      cn_.Execute(NormalizeSql("SELECT cDepCode, bDepEnd FROM Department Where cDepCode = " +
-                               SqlText(head_.Attr("strDepartID"))));
-  if (department.Eof()) Raise(kErrBusiness, "Q7.Rembiz.0215");
-  if (!department.Value("bDepEnd").ToBool()) Raise(kErrBusiness, "Q7.Rembiz.0216");
+  if (!found.department) Raise(kErrBusiness, "Q7.Rembiz.0215");
+  if (!found.department_is_leaf) Raise(kErrBusiness, "Q7.Rembiz.0216");
 
   if (!Present(head_, "strLoanID")) Raise(kErrBusiness, family_.claimant_missing);
-  if (!Exists(cn_, "SELECT cPersonCode, cDepCode FROM Person Where cPersonCode = " +
-                       SqlText(head_.Attr("strLoanID")))) {
-    Raise(kErrBusiness, family_.claimant_unknown);
-  }
+  if (!found.claimant) Raise(kErrBusiness, family_.claimant_unknown);
 
   CheckCostItem(cn_, head_);
-  CheckCurrencyAndRate(cn_, head_);
+  CheckCurrencyAndRate(head_, found.currency);
   head_money_ = RequiredNumber(head_, "dblMoney", "Q7.Rembiz.0226");
   old_money_ = RequiredNumber(head_, "dblOldMoney", "Q7.Rembiz.0227");
   CheckFamilyHead();
+}
+
+VoucherSave::HeadLookups VoucherSave::LookUpHead() {
+  HeadLookups found;
+  std::string sql;
+  auto add = [&](const std::string& part) { sql += (sql.empty() ? "Select " : ", ") + part; };
+  if (Present(head_, "strDepartID")) {
+    const std::string code = SqlText(head_.Attr("strDepartID"));
+    add("(Select Count(*) From Department Where cDepCode = " + code + ") As nDepart");
+    add("(Select bDepEnd From Department Where cDepCode = " + code + ") As bDepEnd");
+  }
+  if (Present(head_, "strLoanID")) {
+    add("(Select Count(*) From Person Where cPersonCode = " + SqlText(head_.Attr("strLoanID")) +
+        ") As nPerson");
+  }
+  if (Present(head_, "strBill")) {
+    add("(Select Count(*) From foreigncurrency Where cexch_name = " +
+        SqlText(head_.Attr("strBill")) + ") As nCurrency");
+  }
+  // A new voucher's number as typed: whether it is taken (TakeFreeNumber asks first).
+  if (!change_) {
+    add("(Select Count(*) From " + std::string(family_.table) +
+        " Where strVouchID = " + SqlText(vouch_id_) + NumberScope() + ") As nNumber");
+  }
+  if (sql.empty()) return found;
+  db::Recordset rs = cn_.Execute(NormalizeSql(sql));
+  auto count = [&](std::string_view name) {
+    return rs.HasField(name) && rs.Value(name).ToInt() > 0;
+  };
+  found.department = count("nDepart");
+  found.department_is_leaf = rs.HasField("bDepEnd") && rs.Value("bDepEnd").ToBool();
+  found.claimant = count("nPerson");
+  found.currency = count("nCurrency");
+  if (rs.HasField("nNumber")) number_taken_ = count("nNumber");
+  return found;
+}
+
+std::string VoucherSave::NumberScope() const {
+  if (!family_.numbers_per_family) return "";
+  return " And left(strTypeCode,1) = " + SqlText(head_.Attr("strTypeCode").substr(0, 1));
 }
 
 void VoucherSave::CheckMayChange() {
@@ -160,13 +196,13 @@ void VoucherSave::AskNumbering(BusinessObject& pub_msg, std::string_view procedu
 void VoucherSave::TakeFreeNumber(BusinessObject& pub_msg) {
   const std::string card = NumberCard();
   const std::string table(family_.table);
-  std::string scope;
-  if (family_.numbers_per_family) {
-    scope = " And left(strTypeCode,1) = " + SqlText(head_.Attr("strTypeCode").substr(0, 1));
-  }
-  for (int fresh = 0; Exists(cn_, "Select strVouchID From " + table +
-                                      " Where strVouchID = " + SqlText(vouch_id_) + scope);
-       ++fresh) {
+  // The number typed was looked up with the head; fresh ones are looked up here.
+  auto taken = [&]() {
+    if (number_taken_) return *std::exchange(number_taken_, std::nullopt);
+    return Exists(cn_, "Select strVouchID From " + table +
+                           " Where strVouchID = " + SqlText(vouch_id_) + NumberScope());
+  };
+  for (int fresh = 0; taken(); ++fresh) {
     if (fresh == kFreshNumbers) Raise(kErrBusiness, "Q7.Rembiz.0239");
     AskNumbering(pub_msg, "VchNoFormatGet", "<a><in><type>" + card + "</type></in><out/></a>",
                  "Q7.Rembiz.0109");
@@ -276,8 +312,10 @@ void VoucherSave::RestartFlow() {
 void VoucherSave::WriteRows() {
   xml::Node body = func_.SelectSingleNode("in/xml/body");
   if (!body) body = func_.SelectSingleNode("//body");
+  const xml::NodeList rows = body.Children();
+  BeforeRows(rows);
   int index = 0;
-  for (const xml::Node& row : body.Children()) WriteRow(row, index++);
+  for (const xml::Node& row : rows) WriteRow(row, index++);
 }
 
 void VoucherSave::Submit(Submitter submit) {

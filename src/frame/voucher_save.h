@@ -10,6 +10,7 @@
 // the hooks below; everything else is the same for both.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -66,6 +67,8 @@ class VoucherSave {
   virtual void CheckStored(const db::Recordset& stored) = 0;
   // Head columns of the family only, written by the insert and the update alike.
   virtual Columns FamilyColumns() { return {}; }
+  // Before the first row: what the rows' checks may look up for all of them at once.
+  virtual void BeforeRows(const xml::NodeList&) {}
   // Checks and inserts one row (`index` counts from 0).
   virtual void WriteRow(const xml::Node& row, int index) = 0;
   virtual void WriteTotal() = 0;
@@ -84,6 +87,16 @@ class VoucherSave {
   std::string vouch_id_;   // the number the voucher is saved under
 
  private:
+  // What the head's master-data look-up found, for the values the head carries.
+  struct HeadLookups {
+    bool department = false;
+    bool department_is_leaf = false;
+    bool claimant = false;
+    bool currency = false;
+  };
+  HeadLookups LookUpHead();
+  // The condition that makes numbers unique within the family ("" when within the table).
+  std::string NumberScope() const;
   void ValidateHead();
   void CheckMayChange();
   void TakeFreeNumber(BusinessObject& pub_msg);
@@ -102,6 +115,7 @@ class VoucherSave {
   std::string old_money_;
   std::string auto_id_;
   std::string type_code_;
+  std::optional<bool> number_taken_;  // the typed number, as the head's look-up found it
 };
 
 // The budget columns of a head (item and three dimension pairs as literals, all Null without an
