@@ -113,7 +113,8 @@ constexpr frame::VoucherFamily kClaimFamily{
 class ClaimSave : public frame::VoucherSave {
  public:
   ClaimSave(host::Session& session, db::Connection& cn, xml::Node& func, xml::Document& answer)
-      : VoucherSave(kClaimFamily, session, cn, func, answer, approval::SubmitOnSave(cn)) {}
+      : VoucherSave(kClaimFamily, session, cn, func, answer, approval::SubmitOnSave(cn)),
+        standards_(cn) {}
 
   // The answer of a saved claim: the collected warnings, or none.
   void Answer() {
@@ -140,25 +141,32 @@ class ClaimSave : public frame::VoucherSave {
     }
   }
 
+  // The items of all rows and their standards in the claim's department, read at once.
+  void BeforeRows(const xml::NodeList& rows) override {
+    std::vector<std::string> items;
+    for (const xml::Node& row : rows) items.push_back(row.Attr("strIOItem"));
+    standards_.Preload(head_.Attr("strDepartID"), items);
+  }
+
   void WriteRow(const xml::Node& row, int index) override {
     const std::string label = "(" + std::to_string(index + 1) + ")";
     if (!row.HasAttr("strIOItem")) Raise(kErrBusiness, "Q7.Rembiz.0281", label);
     const std::string item = row.Attr("strIOItem");
     if (!item.empty()) {
-      db::Recordset io = cn_.Execute(
-          NormalizeSql("Select blnEnd From EC_IOItem Where strCode = " + SqlText(item)));
-      if (io.Eof()) Raise(kErrBusiness, "Q7.Rembiz.0281", label);
-      if (!io.Value("blnEnd").ToBool()) Raise(kErrBusiness, "Q7.Rembiz.0280", label);
+      std::optional<bool> leaf = standards_.ItemIsLeaf(item);
+      if (!leaf) Raise(kErrBusiness, "Q7.Rembiz.0281", label);
+      if (!*leaf) Raise(kErrBusiness, "Q7.Rembiz.0280", label);
     }
 
-    standards::StandardOutcome outcome =
-        standards::StandardCheck(session_, cn_, standards::ClaimRowValues::FromClaim(head_, row));
+    standards::StandardOutcome outcome = standards::StandardCheck(
+        session_, standards_, standards::ClaimRowValues::FromClaim(head_, row));
     if (outcome.Breaks()) {
       if (outcome.StopsSave()) Raise(kErrBusiness, "Q7.Rembiz.0279", label, outcome.message);
       warnings_ += host::MessageText("Q7.Rembiz.0279", "", label, outcome.message);
     }
     // A receipt amount is required where the item's standard grades by receipt bracket.
-    standards::RequireReceiptAmount(cn_, head_.Attr("strDepartID"), item, row.Attr("dblVouch"));
+    standards::RequireReceiptAmount(standards_, head_.Attr("strDepartID"), item,
+                                    row.Attr("dblVouch"));
 
     // Every row carries its amount.
     const std::string money = frame::RequiredNumber(row, "dblMoney", "Q7.Rembiz.0226");
@@ -193,6 +201,7 @@ class ClaimSave : public frame::VoucherSave {
  private:
   bool IsIncome() const { return head_.Attr("strTypeCode").starts_with("1"); }
 
+  standards::StandardLookups standards_;
   std::string warnings_;
   double total_ = 0;
   int rows_ = 0;

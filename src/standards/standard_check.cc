@@ -1,5 +1,6 @@
 #include "standards/standard_check.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -36,75 +37,90 @@ void SetMessage(StandardOutcome& out, std::string_view language, std::string_vie
   out.message = host::MessageText(key, language, p1, p2, p3);
 }
 
-bool UsesDimension(db::Connection& cn, const std::string& guid, int dimension) {
-  return !Query(cn, "select intEDCode from EC_EffectItem where intEDCode=" +
-                        std::to_string(dimension) + " And GUIDStand=" + db::SqlText(guid))
-              .Eof();
-}
-
 // The amount in local currency: the local currency itself (iotherused -1) is taken as it is,
 // otherwise the rate multiplies (bcal 1) or divides it. Unknown currencies stay unconverted.
-double ToLocal(db::Connection& cn, const std::string& currency, double amount, double rate) {
+double ToLocal(StandardLookups& lookups, const std::string& currency, double amount, double rate) {
   if (rate == 0) throw ComError(kErrDivisionByZero, "Division by zero", "Rembiz");
-  db::Recordset rs = Query(
-      cn, "select (case isnull(iotherused,0) when -1 then " + Number(amount) +
-              " else (case isnull(bcal,0) when 1 then " + Number(amount * rate) + " else " +
-              Number(amount / rate) +
-              " end)end)as ineed from foreigncurrency where cexch_name=" + db::SqlText(currency));
-  if (rs.Eof()) return amount;
-  return frame::NumValue(rs.Value("ineed"));
+  // Each amount the conversion may take must be a finite number.
+  Number(amount);
+  Number(amount * rate);
+  Number(amount / rate);
+  std::optional<StandardLookups::Conversion> conversion = lookups.CurrencyConversion(currency);
+  if (!conversion) return amount;
+  if (conversion->local) return amount;
+  return conversion->multiply ? amount * rate : amount / rate;
+}
+
+// The items of a claim's rows as an IN list of literals.
+std::string InList(const std::vector<std::string>& items) {
+  std::string list;
+  for (const std::string& item : items) list += (list.empty() ? "" : ",") + db::SqlText(item);
+  return list;
+}
+
+// The standards of the items in a department, each with the dimensions it uses.
+constexpr const char* kStandards =
+    "select EC_Expense.strIOItemCode,GUID,strStandName,strControlType,(select count(*) from "
+    "EC_EffectItem where intEDCode=1 And GUIDStand=EC_Expense.GUID) As nDim1,(select count(*) "
+    "from EC_EffectItem where intEDCode=2 And GUIDStand=EC_Expense.GUID) As nDim2,(select "
+    "count(*) from EC_EffectItem where intEDCode=3 And GUIDStand=EC_Expense.GUID) As "
+    "nDim3,(select count(*) from EC_EffectItem where intEDCode=4 And "
+    "GUIDStand=EC_Expense.GUID) As nDim4 from EC_Expense right join EC_ExpenseDepart on "
+    "EC_Expense.guid=EC_ExpenseDepart.guidmain where ";
+
+StandardLookups::Standard StandardOf(const db::Recordset& rs) {
+  StandardLookups::Standard standard;
+  standard.guid = rs.Text("GUID");
+  standard.name = rs.Text("strStandName");
+  standard.control_type = rs.Text("strControlType");
+  for (int i = 0; i < 4; ++i) {
+    standard.uses[i] = rs.Value("nDim" + std::to_string(i + 1)).ToInt() > 0;
+  }
+  return standard;
 }
 
 // The check proper; returns as soon as the outcome is decided.
-void RunCheck(std::string_view language, db::Connection& cn, const ClaimRowValues& row,
+void RunCheck(std::string_view language, StandardLookups& lookups, const ClaimRowValues& row,
               StandardOutcome& out) {
   if (row.receipt < 0 || row.claimed < 0 || row.quantity < 0) return;
   const double quantity = row.quantity == 0 ? 1 : row.quantity;
   if (row.item.empty() && row.department.empty()) return;
 
-  db::Recordset stand = Query(
-      cn,
-      "select GUID,strStandName,strControlType from EC_Expense right join EC_ExpenseDepart on "
-      "EC_Expense.guid=EC_ExpenseDepart.guidmain where EC_Expense.strIOItemCode=" +
-          db::SqlText(row.item) +
-          " and EC_ExpenseDepart.strdepartid=" + db::SqlText(row.department));
-  if (stand.Eof()) return;
-  out.guid = stand.Text("GUID");
-  out.name = stand.Text("strStandName");
-  out.control_type = stand.Text("strControlType");
+  std::optional<StandardLookups::Standard> stand = lookups.Find(row.item, row.department);
+  if (!stand) return;
+  out.guid = stand->guid;
+  out.name = stand->name;
+  out.control_type = stand->control_type;
   out.hard_control = IsHardControl(out.control_type);
 
   // Each dimension the standard uses narrows its value rows to the row's value.
   std::string condition = "EC_StandSet.GUIDStand=" + db::SqlText(out.guid);
   bool by_bracket = false;
-  if (UsesDimension(cn, out.guid, 1)) {
+  if (stand->uses[0]) {
     if (row.claimant.empty()) return SetMessage(out, language, "Q7.Rembiz.0029", out.name);
-    db::Recordset grade = Query(cn, "select strGradeID from EC_PersonCtrl where strpersoncode=" +
-                                        db::SqlText(row.claimant));
-    if (grade.Eof()) return SetMessage(out, language, "Q7.Rembiz.0030", out.name);
-    const std::string grade_id = grade.Text("strGradeID");
-    if (grade_id.empty()) return SetMessage(out, language, "Q7.Rembiz.0031", out.name);
-    condition += " and EC_StandSet.strField1=" + db::SqlText(grade_id);
+    std::optional<std::string> grade = lookups.PersonGrade(row.claimant);
+    if (!grade) return SetMessage(out, language, "Q7.Rembiz.0030", out.name);
+    if (grade->empty()) return SetMessage(out, language, "Q7.Rembiz.0031", out.name);
+    condition += " and EC_StandSet.strField1=" + db::SqlText(*grade);
   }
-  if (UsesDimension(cn, out.guid, 2)) {
+  if (stand->uses[1]) {
     if (row.place.empty()) return SetMessage(out, language, "Q7.Rembiz.0032", out.name);
-    db::Recordset place = Query(
-        cn, "select strGradeID from EC_Position where strPositionCode=" + db::SqlText(row.place));
-    if (place.Eof()) return SetMessage(out, language, "Q7.Rembiz.0033", out.name);
-    const std::string place_grade = place.Text("strGradeID");
-    if (place_grade.empty()) return SetMessage(out, language, "Q7.Rembiz.0034", out.name);
-    condition += " and EC_StandSet.strField2=" + db::SqlText(place_grade);
+    std::optional<std::string> place_grade = lookups.PlaceGrade(row.place);
+    if (!place_grade) return SetMessage(out, language, "Q7.Rembiz.0033", out.name);
+    if (place_grade->empty()) return SetMessage(out, language, "Q7.Rembiz.0034", out.name);
+    condition += " and EC_StandSet.strField2=" + db::SqlText(*place_grade);
   }
-  if (UsesDimension(cn, out.guid, 3)) {
+  if (stand->uses[2]) {
     if (row.dimension3.empty()) return SetMessage(out, language, "Q7.Rembiz.0035", out.name);
     condition += " and EC_StandSet.strField3=" + db::SqlText(row.dimension3);
   }
-  if (UsesDimension(cn, out.guid, 4)) {
+  if (stand->uses[3]) {
     if (row.receipt == 0) return SetMessage(out, language, "Q7.Rembiz.0036", out.name);
     by_bracket = true;
   }
 
   // With brackets the lowest bracket whose upper bound reaches the receipt per unit wins.
+  db::Connection& cn = lookups.Cn();
   db::Recordset value =
       by_bracket
           ? Query(cn,
@@ -126,8 +142,8 @@ void RunCheck(std::string_view language, db::Connection& cn, const ClaimRowValue
   double claimed = row.claimed;
   double receipt = row.receipt;
   if (!row.currency.empty()) {
-    if (claimed != 0) claimed = ToLocal(cn, row.currency, claimed, row.rate);
-    if (receipt != 0) receipt = ToLocal(cn, row.currency, receipt, row.rate);
+    if (claimed != 0) claimed = ToLocal(lookups, row.currency, claimed, row.rate);
+    if (receipt != 0) receipt = ToLocal(lookups, row.currency, receipt, row.rate);
   }
   out.claimed = claimed = db::RoundCents(claimed);
   out.receipt = receipt = db::RoundCents(receipt);
@@ -170,11 +186,117 @@ ClaimRowValues ClaimRowValues::FromClaim(const xml::Node& head, const xml::Node&
   return values;
 }
 
+void StandardLookups::Preload(std::string_view department, const std::vector<std::string>& items) {
+  department_ = std::string(department);
+  preloaded_ = true;
+  standards_.clear();
+  items_.clear();
+  std::vector<std::string> asked;
+  for (const std::string& item : items) {
+    if (!item.empty() && std::find(asked.begin(), asked.end(), item) == asked.end()) {
+      asked.push_back(item);
+    }
+  }
+  if (asked.empty()) return;
+  const std::string list = InList(asked);
+  for (db::Recordset rs =
+           Query(cn_, std::string(kStandards) + "EC_Expense.strIOItemCode In (" + list +
+                          ") and EC_ExpenseDepart.strdepartid=" + db::SqlText(department));
+       !rs.Eof(); rs.MoveNext()) {
+    standards_[db::Lower(rs.Text("strIOItemCode"))].push_back(StandardOf(rs));
+  }
+  for (db::Recordset rs =
+           Query(cn_, "Select strCode,blnEnd From EC_IOItem Where strCode In (" + list + ")");
+       !rs.Eof(); rs.MoveNext()) {
+    items_.emplace(db::Lower(rs.Text("strCode")), rs.Value("blnEnd").ToBool());
+  }
+}
+
+std::optional<StandardLookups::Standard> StandardLookups::Find(std::string_view item,
+                                                               std::string_view department) {
+  if (preloaded_ && department == department_) {
+    auto it = standards_.find(db::Lower(item));
+    if (it == standards_.end() || it->second.empty()) return std::nullopt;
+    return it->second.front();
+  }
+  db::Recordset rs =
+      Query(cn_, std::string(kStandards) + "EC_Expense.strIOItemCode=" + db::SqlText(item) +
+                     " and EC_ExpenseDepart.strdepartid=" + db::SqlText(department));
+  if (rs.Eof()) return std::nullopt;
+  return StandardOf(rs);
+}
+
+std::optional<bool> StandardLookups::ItemIsLeaf(std::string_view item) {
+  if (preloaded_) {
+    auto it = items_.find(db::Lower(item));
+    if (it != items_.end()) return it->second;
+    if (!item.empty()) return std::nullopt;
+  }
+  db::Recordset io =
+      Query(cn_, "Select blnEnd From EC_IOItem Where strCode = " + db::SqlText(item));
+  if (io.Eof()) return std::nullopt;
+  return io.Value("blnEnd").ToBool();
+}
+
+bool StandardLookups::UsesReceiptBracket(std::string_view department, std::string_view item) {
+  if (!preloaded_ || department != department_) {
+    return standards::UsesReceiptBracket(cn_, department, item);
+  }
+  if (department.empty()) return false;
+  auto it = standards_.find(db::Lower(item));
+  if (it == standards_.end()) return false;
+  return std::any_of(it->second.begin(), it->second.end(),
+                     [](const Standard& standard) { return standard.uses[3]; });
+}
+
+std::optional<std::string> StandardLookups::Grade(Grades& grades, const char* sql,
+                                                  std::string_view code) {
+  auto it = grades.find(code);
+  if (it != grades.end()) return it->second;
+  db::Recordset rs = Query(cn_, sql + db::SqlText(code));
+  std::optional<std::string> grade;
+  if (!rs.Eof()) grade = rs.Text("strGradeID");
+  grades.emplace(std::string(code), grade);
+  return grade;
+}
+
+std::optional<std::string> StandardLookups::PersonGrade(std::string_view claimant) {
+  return Grade(person_grades_,
+               "select strGradeID from EC_PersonCtrl where strpersoncode=", claimant);
+}
+
+std::optional<std::string> StandardLookups::PlaceGrade(std::string_view place) {
+  return Grade(place_grades_, "select strGradeID from EC_Position where strPositionCode=", place);
+}
+
+std::optional<StandardLookups::Conversion> StandardLookups::CurrencyConversion(
+    std::string_view currency) {
+  auto it = conversions_.find(currency);
+  if (it != conversions_.end()) return it->second;
+  db::Recordset rs = Query(cn_,
+                           "select isnull(iotherused,0) As iotherused,isnull(bcal,0) As bcal from "
+                           "foreigncurrency where cexch_name=" +
+                               db::SqlText(currency));
+  std::optional<Conversion> conversion;
+  if (!rs.Eof()) {
+    conversion = Conversion{.local = rs.Value("iotherused").ToInt() == -1,
+                            .multiply = rs.Value("bcal").ToInt() == 1};
+  }
+  conversions_.emplace(std::string(currency), conversion);
+  return conversion;
+}
+
 StandardOutcome StandardCheck(host::Session& session, db::Connection& cn,
+                              const ClaimRowValues& row) {
+  StandardLookups lookups(cn);
+  return StandardCheck(session, lookups, row);
+}
+
+StandardOutcome StandardCheck(host::Session& session, StandardLookups& lookups,
                               const ClaimRowValues& row) {
   StandardOutcome out;
   try {
-    RunCheck(session.LanguageId(), cn, row, out);
+    RunCheck(session.LanguageId(), lookups, row, out);
   } catch (const ComError& error) {
     // The check never fails its caller: a database error is reported like a broken standard.
     out.message_key.clear();
@@ -203,6 +325,13 @@ bool UsesReceiptBracket(db::Connection& cn, std::string_view department, std::st
 void RequireReceiptAmount(db::Connection& cn, std::string_view department, std::string_view item,
                           std::string_view receipt) {
   if (receipt.empty() && UsesReceiptBracket(cn, department, item)) {
+    Raise(kErrBusiness, "Q7.Rembiz.0282");
+  }
+}
+
+void RequireReceiptAmount(StandardLookups& lookups, std::string_view department,
+                          std::string_view item, std::string_view receipt) {
+  if (receipt.empty() && lookups.UsesReceiptBracket(department, item)) {
     Raise(kErrBusiness, "Q7.Rembiz.0282");
   }
 }

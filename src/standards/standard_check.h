@@ -4,8 +4,11 @@
 // what it reports decides between refusing the save and warning the claimant.
 #pragma once
 
+#include <map>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "db/connection.h"
 #include "host/session.h"
@@ -62,10 +65,62 @@ struct StandardOutcome {
   bool StopsSave() const { return Breaks() && hard_control; }
 };
 
+// What the checks of a claim's rows look up. Each answer is read once and kept for the other
+// rows; Preload reads the standards of all the claim's items, with the dimensions they use, and
+// the items themselves in one query each, where a single row's check asks for its own only.
+class StandardLookups {
+ public:
+  explicit StandardLookups(db::Connection& cn) : cn_(cn) {}
+
+  struct Standard {
+    std::string guid;
+    std::string name;
+    std::string control_type;
+    bool uses[4] = {};  // dimensions 1 to 4
+  };
+  struct Conversion {
+    bool local = false;     // iotherused -1: the local currency, taken as it is
+    bool multiply = false;  // bcal 1: the rate multiplies, otherwise it divides
+  };
+
+  // The standards and items of a claim's rows in its department, at once.
+  void Preload(std::string_view department, const std::vector<std::string>& items);
+  // The first standard of the item in the department; nullopt when there is none.
+  std::optional<Standard> Find(std::string_view item, std::string_view department);
+  // Whether the item (EC_IOItem) is a leaf; nullopt when there is no such item.
+  std::optional<bool> ItemIsLeaf(std::string_view item);
+  // True when a standard of the item in the department grades by receipt bracket.
+  bool UsesReceiptBracket(std::string_view department, std::string_view item);
+  // The grade of a claimant (EC_PersonCtrl) or a place (EC_Position); nullopt without a row.
+  std::optional<std::string> PersonGrade(std::string_view claimant);
+  std::optional<std::string> PlaceGrade(std::string_view place);
+  // How amounts of the currency become local ones; nullopt for an unknown currency.
+  std::optional<Conversion> CurrencyConversion(std::string_view currency);
+
+  db::Connection& Cn() { return cn_; }
+
+ private:
+  using Grades = std::map<std::string, std::optional<std::string>, std::less<>>;
+  std::optional<std::string> Grade(Grades& grades, const char* sql, std::string_view code);
+
+  db::Connection& cn_;
+  std::string department_;  // of the preloaded standards and items
+  bool preloaded_ = false;
+  // By lower-case item code: the item's standards in their order, and its leaf flag.
+  std::map<std::string, std::vector<Standard>, std::less<>> standards_;
+  std::map<std::string, bool, std::less<>> items_;
+  Grades person_grades_;
+  Grades place_grades_;
+  std::map<std::string, std::optional<Conversion>, std::less<>> conversions_;
+};
+
 // Runs the check for one row. Never throws on bad data or database errors: every problem ends
 // up in the outcome's message, so that the caller decides between refusal and warning.
 // Messages are in the session's language.
 StandardOutcome StandardCheck(host::Session& session, db::Connection& cn,
+                              const ClaimRowValues& row);
+// The same with the look-ups of the claim the row belongs to.
+StandardOutcome StandardCheck(host::Session& session, StandardLookups& lookups,
                               const ClaimRowValues& row);
 
 // True when the stored control type means hard control ("严格控制", the zh-CN text of
@@ -80,5 +135,7 @@ bool UsesReceiptBracket(db::Connection& cn, std::string_view department, std::st
 // its item's standard in the department grades by receipt bracket.
 void RequireReceiptAmount(db::Connection& cn, std::string_view department, std::string_view item,
                           std::string_view receipt);
+void RequireReceiptAmount(StandardLookups& lookups, std::string_view department,
+                          std::string_view item, std::string_view receipt);
 
 }  // namespace rembiz::standards
