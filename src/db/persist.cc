@@ -239,8 +239,7 @@ void LoadXml(const Recordset& recordset, xml::Document& answer) {
     answer.LoadXml(SaveXml(recordset));
     return;
   }
-  answer.Clear();
-  pugi::xml_node root = answer.Root().Raw().append_copy(schema->document_element());
+  pugi::xml_node root = answer.PlaceCopy(schema->document_element()).Raw();
   pugi::xml_node data = root.child("rs:data");
   const std::vector<std::string>& names = shape.XmlNames();
   std::string date;

@@ -178,6 +178,8 @@ void RunFrame(const FrameVariant& variant, std::span<const OperationEntry> opera
     for (xml::Node func : request.SelectNodes("//func")) {
       xml::Node out = OutElement(func);
       xml::Document answer;
+      // Answers built from trees (recordsets) are built under `out` directly.
+      answer.SetTarget(out);
       bool result = true;
       std::string name = func.Attr("name");
       const OperationEntry* entry = FindOperation(operations, name);
@@ -199,7 +201,7 @@ void RunFrame(const FrameVariant& variant, std::span<const OperationEntry> opera
       }
 
       if (!result && answer.Empty()) answer.LoadXml(FallbackXml(variant, name));
-      if (!answer.Empty()) out.AppendChild(answer.DocumentElement());
+      if (!answer.Empty() && !answer.IsPlaced()) out.AppendChild(answer.DocumentElement());
       if (!result && func.Attr("goon") != "1") {
         stopped = true;
         break;

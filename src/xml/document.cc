@@ -166,6 +166,7 @@ Document& Document::operator=(Document&&) noexcept = default;
 Document::~Document() = default;
 
 bool Document::LoadXml(std::string_view text) {
+  Unplace();
   std::string problem = TextProblem(text);
   if (problem.empty()) {
     pugi::xml_parse_result result =
@@ -183,17 +184,76 @@ bool Document::LoadXml(std::string_view text) {
   return true;
 }
 
-void Document::Clear() { doc_->reset(); }
+void Document::Clear() {
+  Unplace();
+  doc_->reset();
+}
 
-bool Document::Empty() const { return !doc_->first_child(); }
+bool Document::Empty() const { return !placed_ && !doc_->first_child(); }
+
+void Document::Unplace() {
+  if (placed_) placed_.parent().remove_child(placed_);
+  placed_ = pugi::xml_node();
+}
+
+Node Document::PlaceCopy(pugi::xml_node source) {
+  Clear();
+  if (target_) {
+    placed_ = target_.append_copy(source);
+    return Node(placed_);
+  }
+  return Node(doc_->append_copy(source));
+}
+
+namespace {
+
+// A query from the document as a query from a placed answer's element: "//x" looks at the
+// element and below, "/x" and "x" at the element itself.
+std::string FromElement(std::string_view xpath) {
+  std::string out;
+  size_t start = 0;
+  while (start <= xpath.size()) {
+    size_t bar = xpath.find('|', start);
+    std::string_view part =
+        xpath.substr(start, bar == std::string_view::npos ? std::string_view::npos : bar - start);
+    size_t lead = part.find_first_not_of(' ');
+    part = lead == std::string_view::npos ? std::string_view() : part.substr(lead);
+    if (!out.empty()) out += " | ";
+    if (part.starts_with("//")) {
+      out += "descendant-or-self::";
+      out += part.substr(2);
+    } else {
+      out += "self::";
+      out += part.starts_with("/") ? part.substr(1) : part;
+    }
+    if (bar == std::string_view::npos) break;
+    start = bar + 1;
+  }
+  return out;
+}
+
+}  // namespace
+
+Node Document::SelectSingleNode(std::string_view xpath) const {
+  if (placed_) return Node(placed_).SelectSingleNode(FromElement(xpath));
+  return Root().SelectSingleNode(xpath);
+}
+
+NodeList Document::SelectNodes(std::string_view xpath) const {
+  if (placed_) return Node(placed_).SelectNodes(FromElement(xpath));
+  return Root().SelectNodes(xpath);
+}
 
 std::string Document::Xml() const {
+  if (placed_) return Node(placed_).Xml();
   if (Empty()) return "";
   std::ostringstream out;
   doc_->save(out, "", kFormat, pugi::encoding_utf8);
   return out.str();
 }
 
-Node Document::DocumentElement() const { return Node(doc_->document_element()); }
+Node Document::DocumentElement() const {
+  return placed_ ? Node(placed_) : Node(doc_->document_element());
+}
 
 }  // namespace rembiz::xml

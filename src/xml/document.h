@@ -66,6 +66,11 @@ class Node {
 };
 
 // A document owns its tree. Loading malformed text fails cleanly and leaves it empty.
+//
+// An answer document may be given the element it will end up under (SetTarget, the frame's
+// `out`): a writer that builds the answer from a tree (PlaceCopy) then builds it there at once,
+// so that it is not copied again. Such a placed answer reads as its element: XPath from the
+// document ("//x", "/x") looks at that element and below it only.
 class Document {
  public:
   Document();
@@ -83,15 +88,28 @@ class Document {
   void Clear();
 
   bool Empty() const;
+
+  // The element a placed answer goes under; none by default.
+  void SetTarget(Node parent) { target_ = parent.Raw(); }
+  // Replaces the content with a copy of `source`, under the target when there is one (the
+  // answer is then placed), else as the document element. Returns the copy.
+  Node PlaceCopy(pugi::xml_node source);
+  // True when the content lives under the target already.
+  bool IsPlaced() const { return static_cast<bool>(placed_); }
   // The serialised document ("" when empty); a declaration is kept when the text had one.
   std::string Xml() const;
   Node DocumentElement() const;
   Node Root() const { return Node(doc_->root()); }
-  Node SelectSingleNode(std::string_view xpath) const { return Root().SelectSingleNode(xpath); }
-  NodeList SelectNodes(std::string_view xpath) const { return Root().SelectNodes(xpath); }
+  Node SelectSingleNode(std::string_view xpath) const;
+  NodeList SelectNodes(std::string_view xpath) const;
 
  private:
+  // Takes a placed answer out of its target again.
+  void Unplace();
+
   std::unique_ptr<pugi::xml_document> doc_;
+  pugi::xml_node target_;
+  pugi::xml_node placed_;
   std::string parse_error_;
 };
 

@@ -101,6 +101,48 @@ TEST(DocumentTest, ChildrenByNameOutliveTheirName) {
   EXPECT_EQ(a[1].Attr("i"), "2");
 }
 
+// An answer placed under its target is already in the request; it reads as its own element
+// (XPath from the document never sees the rest of the request), and loading or clearing it
+// takes it out of the request again.
+TEST(DocumentTest, PlacedAnswerLivesUnderItsTarget) {
+  Document request;
+  ASSERT_TRUE(request.LoadXml("<req><func><in><row a='in'/></in><out/></func></req>"));
+  Node out = request.SelectSingleNode("//out");
+  Document source;
+  ASSERT_TRUE(source.LoadXml("<xml><data><row a='1'/><row a='2'/></data></xml>"));
+
+  Document answer;
+  answer.SetTarget(out);
+  EXPECT_TRUE(answer.Empty());
+  answer.PlaceCopy(source.DocumentElement().Raw());
+  EXPECT_TRUE(answer.IsPlaced());
+  EXPECT_EQ(request.Xml(),
+            "<req><func><in><row a=\"in\"/></in><out><xml><data><row a=\"1\"/><row "
+            "a=\"2\"/></data></xml></out></func></req>");
+  EXPECT_EQ(answer.SelectNodes("//row").size(), 2u);
+  EXPECT_EQ(answer.SelectSingleNode("//row").Attr("a"), "1");
+  EXPECT_EQ(answer.SelectSingleNode("/xml/data").Name(), "data");
+  EXPECT_TRUE(answer.SelectSingleNode("//in").IsNull());
+  EXPECT_EQ(answer.SelectNodes("//row[@a='2'] | /xml").size(), 2u);
+  EXPECT_EQ(answer.Xml(), "<xml><data><row a=\"1\"/><row a=\"2\"/></data></xml>");
+
+  ASSERT_TRUE(answer.LoadXml("<err/>"));
+  EXPECT_FALSE(answer.IsPlaced());
+  EXPECT_EQ(out.Xml(), "<out/>");
+  EXPECT_EQ(answer.DocumentElement().Name(), "err");
+
+  answer.PlaceCopy(source.DocumentElement().Raw());
+  answer.Clear();
+  EXPECT_TRUE(answer.Empty());
+  EXPECT_EQ(out.Xml(), "<out/>");
+
+  // Without a target the copy is the document's own element.
+  Document alone;
+  alone.PlaceCopy(source.DocumentElement().Raw());
+  EXPECT_FALSE(alone.IsPlaced());
+  EXPECT_EQ(alone.Xml(), source.Xml());
+}
+
 TEST(EscapeTest, NamesThatAreNoXmlNamesAreEncoded) {
   EXPECT_TRUE(IsXmlName("strVouchID"));
   EXPECT_TRUE(IsXmlName("金额"));
