@@ -144,6 +144,36 @@ std::string NodeAttr(const xml::Document& doc, std::string_view name, std::strin
 }
 
 std::string NormalizeSql(std::string_view sql) {
+  if (!host::CurrentLanguageIsEnglish()) {
+    // Only the literals matter here: the lexemes show them without making tokens. Every
+    // statement passes, so the lexemes' storage is kept for the thread.
+    thread_local std::vector<db::sql::Lexeme> lexemes;
+    lexemes.clear();
+    try {
+      db::sql::Scan(sql, lexemes);
+    } catch (const ComError&) {
+      return std::string(sql);
+    }
+    std::string out;
+    out.reserve(sql.size() + sql.size() / 8 + 8);
+    size_t pos = 0;
+    for (size_t i = 0; i < lexemes.size(); ++i) {
+      const db::sql::Lexeme& lexeme = lexemes[i];
+      if (lexeme.kind != db::sql::TokenKind::kString || sql[lexeme.begin] != '\'') continue;
+      if (lexeme.begin == 0) continue;
+      // x'..' is a blob literal, as MarkLiterals has it.
+      const db::sql::Lexeme* before = i > 0 ? &lexemes[i - 1] : nullptr;
+      if (before && before->end == lexeme.begin && before->kind == db::sql::TokenKind::kWord &&
+          before->end - before->begin == 1 && (sql[before->begin] | 0x20) == 'x') {
+        continue;
+      }
+      out.append(sql.substr(pos, lexeme.begin - pos));
+      out += 'N';
+      pos = lexeme.begin;
+    }
+    out.append(sql.substr(pos));
+    return out;
+  }
   std::optional<db::sql::Tokens> tokens = TokensOf(sql);
   if (!tokens) return std::string(sql);
   std::vector<Insertion> insertions;

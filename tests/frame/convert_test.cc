@@ -75,6 +75,11 @@ TEST(ConvertTest, NormalizeSqlMarksEveryLiteralOnce) {
   EXPECT_EQ(NormalizeSql("a='O''B'"), "a=N'O''B'");
   EXPECT_EQ(NormalizeSql("select 1"), "select 1");
   EXPECT_EQ(NormalizeSql("'x'"), "'x'");  // a literal at the very start has no piece before it
+  // Blob literals, quotes in comments and text that does not scan are left as they are.
+  EXPECT_EQ(NormalizeSql("select x'41', X'42','c' -- it's\n"),
+            "select x'41', X'42',N'c' -- it's\n");
+  EXPECT_EQ(NormalizeSql("select 'a' /* 'b' */ + 'c'"), "select N'a' /* 'b' */ + N'c'");
+  EXPECT_EQ(NormalizeSql("select 'open"), "select 'open");
 }
 
 TEST(ConvertTest, EnglishSessionsBracketAliases) {
