@@ -78,6 +78,7 @@ Lifted Lift(std::string_view sql, const std::vector<Lexeme>& lexemes, Dialect di
   Lifted out;
   out.param.assign(lexemes.size(), -1);
   out.key.reserve(sql.size() + 2);
+  out.values.reserve(std::min(lexemes.size() / 2, kMaxValues));
   out.key += dialect == Dialect::kSqlite ? 's' : 'p';
   // A text that holds the marker character itself keeps all its values in its shape.
   const bool liftable = sql.find('\x01') == std::string_view::npos;

@@ -325,8 +325,9 @@ void BindValues(sqlite3_stmt* stmt, const BatchStep& step, const std::vector<Bou
     int index = static_cast<int>(k + 1);
     switch (value.kind) {
       case BoundValue::Kind::kText:
+        // The values outlive the run, and the statement's bindings are cleared after it.
         sqlite3_bind_text(stmt, index, value.text.data(), static_cast<int>(value.text.size()),
-                          SQLITE_TRANSIENT);
+                          SQLITE_STATIC);
         break;
       case BoundValue::Kind::kInteger:
         sqlite3_bind_int64(stmt, index, std::strtoll(value.text.c_str(), nullptr, 10));

@@ -168,7 +168,8 @@ bool InRange(Rule rule, int64_t limit, double value) {
 
 // The refusal of one value, or "" when the column holds it.
 std::string Refusal(const std::string& table, const ColumnRule& column, sqlite3_value* value) {
-  const std::string where = " in table 'dbo." + table + "', column '" + column.name + "'";
+  // Written only for a refusal: the check runs for every value written.
+  auto where = [&] { return " in table 'dbo." + table + "', column '" + column.name + "'"; };
   int type = sqlite3_value_type(value);
   if (type == SQLITE_NULL) return {};
   if (column.rule == Rule::kChars || column.rule == Rule::kText) {
@@ -178,10 +179,10 @@ std::string Refusal(const std::string& table, const ColumnRule& column, sqlite3_
     } else {
       const unsigned char* text = sqlite3_value_text(value);
       length = Utf16Length(text, sqlite3_value_bytes(value));
-      if (length < 0) return "Invalid text (not UTF-8)" + where + ".";
+      if (length < 0) return "Invalid text (not UTF-8)" + where() + ".";
     }
     if (column.rule == Rule::kChars && length > column.limit) {
-      return "String or binary data would be truncated" + where + ": it holds at most " +
+      return "String or binary data would be truncated" + where() + ": it holds at most " +
              std::to_string(column.limit) + " characters.";
     }
     return {};
@@ -197,34 +198,31 @@ std::string Refusal(const std::string& table, const ColumnRule& column, sqlite3_
                                        static_cast<size_t>(sqlite3_value_bytes(value))));
     }
     if (!parsed) {
-      return "Error converting a value to data type " + std::string(TypeName(column.rule)) + where +
-             ".";
+      return "Error converting a value to data type " + std::string(TypeName(column.rule)) +
+             where() + ".";
     }
     number = *parsed;
   }
   if (!InRange(column.rule, column.limit, number)) {
     return "Arithmetic overflow error converting a value to data type " +
-           std::string(TypeName(column.rule)) + where + ".";
+           std::string(TypeName(column.rule)) + where() + ".";
   }
   return {};
 }
 
 // rembiz_check_values(spec, value, …): NULL when every value fits its column, else the error.
 void CheckValues(sqlite3_context* context, int argc, sqlite3_value** argv) {
-  auto* spec = static_cast<GuardSpec*>(sqlite3_get_auxdata(context, 0));
-  if (!spec) {
-    const char* text = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
-    sqlite3_set_auxdata(context, 0, new GuardSpec(ParseSpec(text ? text : "")),
-                        [](void* p) { delete static_cast<GuardSpec*>(p); });
-    spec = static_cast<GuardSpec*>(sqlite3_get_auxdata(context, 0));
+  // SQLite keeps auxiliary data only while one statement runs; the specs, a few per table,
+  // are kept for the thread by their text.
+  thread_local std::map<std::string, GuardSpec, std::less<>> specs;
+  const char* raw = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
+  std::string_view text = raw ? raw : "";
+  auto it = specs.find(text);
+  if (it == specs.end()) {
+    if (specs.size() >= 4096) specs.clear();
+    it = specs.emplace(std::string(text), ParseSpec(text)).first;
   }
-  // The spec is kept with the trigger's statement; without it (no memory) it is read again.
-  std::unique_ptr<GuardSpec> parsed;
-  if (!spec) {
-    const char* text = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
-    parsed = std::make_unique<GuardSpec>(ParseSpec(text ? text : ""));
-    spec = parsed.get();
-  }
+  const GuardSpec* spec = &it->second;
   size_t count = std::min(spec->columns.size(), static_cast<size_t>(argc - 1));
   for (size_t i = 0; i < count; ++i) {
     std::string refusal = Refusal(spec->table, spec->columns[i], argv[i + 1]);
