@@ -191,6 +191,8 @@ void StandardLookups::Preload(std::string_view department, const std::vector<std
   preloaded_ = true;
   standards_.clear();
   items_.clear();
+  standards_error_.reset();
+  items_error_.reset();
   std::vector<std::string> asked;
   for (const std::string& item : items) {
     if (!item.empty() && std::find(asked.begin(), asked.end(), item) == asked.end()) {
@@ -199,22 +201,33 @@ void StandardLookups::Preload(std::string_view department, const std::vector<std
   }
   if (asked.empty()) return;
   const std::string list = InList(asked);
-  for (db::Recordset rs =
-           Query(cn_, std::string(kStandards) + "EC_Expense.strIOItemCode In (" + list +
-                          ") and EC_ExpenseDepart.strdepartid=" + db::SqlText(department));
-       !rs.Eof(); rs.MoveNext()) {
-    standards_[db::Lower(rs.Text("strIOItemCode"))].push_back(StandardOf(rs));
+  // A failed read is kept and raised where the rows' own reads would have failed: in a row's
+  // standard check (its message) or in the item check (the save's error).
+  try {
+    for (db::Recordset rs =
+             Query(cn_, std::string(kStandards) + "EC_Expense.strIOItemCode In (" + list +
+                            ") and EC_ExpenseDepart.strdepartid=" + db::SqlText(department));
+         !rs.Eof(); rs.MoveNext()) {
+      standards_[db::Lower(rs.Text("strIOItemCode"))].push_back(StandardOf(rs));
+    }
+  } catch (const ComError& e) {
+    standards_error_ = e;
   }
-  for (db::Recordset rs =
-           Query(cn_, "Select strCode,blnEnd From EC_IOItem Where strCode In (" + list + ")");
-       !rs.Eof(); rs.MoveNext()) {
-    items_.emplace(db::Lower(rs.Text("strCode")), rs.Value("blnEnd").ToBool());
+  try {
+    for (db::Recordset rs =
+             Query(cn_, "Select strCode,blnEnd From EC_IOItem Where strCode In (" + list + ")");
+         !rs.Eof(); rs.MoveNext()) {
+      items_.emplace(db::Lower(rs.Text("strCode")), rs.Value("blnEnd").ToBool());
+    }
+  } catch (const ComError& e) {
+    items_error_ = e;
   }
 }
 
 std::optional<StandardLookups::Standard> StandardLookups::Find(std::string_view item,
                                                                std::string_view department) {
   if (preloaded_ && department == department_) {
+    if (standards_error_) throw *standards_error_;
     auto it = standards_.find(db::Lower(item));
     if (it == standards_.end() || it->second.empty()) return std::nullopt;
     return it->second.front();
@@ -228,6 +241,7 @@ std::optional<StandardLookups::Standard> StandardLookups::Find(std::string_view 
 
 std::optional<bool> StandardLookups::ItemIsLeaf(std::string_view item) {
   if (preloaded_) {
+    if (items_error_) throw *items_error_;
     auto it = items_.find(db::Lower(item));
     if (it != items_.end()) return it->second;
     if (!item.empty()) return std::nullopt;
@@ -243,6 +257,7 @@ bool StandardLookups::UsesReceiptBracket(std::string_view department, std::strin
     return standards::UsesReceiptBracket(cn_, department, item);
   }
   if (department.empty()) return false;
+  if (standards_error_) throw *standards_error_;
   auto it = standards_.find(db::Lower(item));
   if (it == standards_.end()) return false;
   return std::any_of(it->second.begin(), it->second.end(),

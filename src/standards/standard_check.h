@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "db/connection.h"
+#include "db/error.h"
 #include "host/session.h"
 #include "xml/document.h"
 
@@ -109,6 +110,8 @@ class StandardLookups {
   // By lower-case item code: the item's standards in their order, and its leaf flag.
   std::map<std::string, std::vector<Standard>, std::less<>> standards_;
   std::map<std::string, bool, std::less<>> items_;
+  std::optional<ComError> standards_error_;  // the failed read of the standards, if it failed
+  std::optional<ComError> items_error_;
   Grades person_grades_;
   Grades place_grades_;
   std::map<std::string, std::optional<Conversion>, std::less<>> conversions_;
