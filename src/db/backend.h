@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -60,6 +61,9 @@ class BackendConnection {
 
   // A new GUID as NEWID() gives it, made without a round trip to the engine.
   virtual std::string NewGuid();
+  // The identity (AutoID) of the row the last INSERT statement added, when the engine tells
+  // it without a statement; nullopt otherwise.
+  virtual std::optional<int64_t> LastInsertId() { return std::nullopt; }
 };
 
 // The text form of a GUID made of 16 random bytes ("{" + upper-case 8-4-4-4-12 hex + "}"),

@@ -136,6 +136,11 @@ std::string Connection::NewGuid() {
   return backend_->NewGuid();
 }
 
+std::optional<int64_t> Connection::LastInsertId() {
+  RequireOpen();
+  return backend_->LastInsertId();
+}
+
 void Connection::RequireOpen() const {
   if (!backend_) {
     throw DbError(kErrConnection, "Operation is not allowed when the connection is closed.");

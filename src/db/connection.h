@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -66,6 +67,9 @@ class Connection {
   // A new GUID as NEWID() gives it ("{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}"), made by the
   // driver without a statement.
   std::string NewGuid();
+  // The identity of the row the last INSERT added, where the driver knows it without a
+  // statement (SQLite); nullopt elsewhere.
+  std::optional<int64_t> LastInsertId();
 
   // Statements this connection executed since it was opened.
   int64_t StatementCount() const { return statements_; }

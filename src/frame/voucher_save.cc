@@ -176,6 +176,7 @@ void VoucherSave::CheckMayChange() {
   db::Recordset stored = cn_.Execute(NormalizeSql(sql));
   if (stored.Eof()) Raise(kErrBusiness, "Q7.Rembiz.0243");
   if (stored.Value("intBudPass").ToInt() == 1) Raise(kErrBusiness, "Q7.Rembiz.0244");
+  stored_id_ = stored.Text("AutoID");
   CheckStored(stored);
 }
 
@@ -283,7 +284,12 @@ void VoucherSave::WriteHead() {
       names += "," + column;
       values += "," + value;
     }
-    cn_.Execute(NormalizeSql("Insert Into " + table + " (" + names + ") Values (" + values + ")"));
+    int64_t inserted = 0;
+    cn_.Execute(NormalizeSql("Insert Into " + table + " (" + names + ") Values (" + values + ")"),
+                &inserted);
+    // The new voucher's AutoID, where the driver tells it (PositionList asks otherwise).
+    std::optional<int64_t> id = inserted == 1 ? cn_.LastInsertId() : std::nullopt;
+    stored_id_ = id ? std::to_string(*id) : "";
     return;
   }
   // A row version that is no number matches no stored voucher.
@@ -327,11 +333,18 @@ void VoucherSave::Submit(Submitter submit) {
 }
 
 void VoucherSave::PositionList() {
-  db::Recordset saved = cn_.Execute(NormalizeSql(
-      "Select AutoID,strTypeCode From " + std::string(family_.table) + " Where GUID = " + qguid_));
-  if (saved.Eof()) return;
-  auto_id_ = saved.Text("AutoID");
-  type_code_ = saved.Text("strTypeCode");
+  if (!stored_id_.empty()) {
+    // Known from the insert or the stored voucher; the type code is the one just written.
+    auto_id_ = stored_id_;
+    type_code_ = head_.Attr("strTypeCode");
+  } else {
+    db::Recordset saved =
+        cn_.Execute(NormalizeSql("Select AutoID,strTypeCode From " + std::string(family_.table) +
+                                 " Where GUID = " + qguid_));
+    if (saved.Eof()) return;
+    auto_id_ = saved.Text("AutoID");
+    type_code_ = saved.Text("strTypeCode");
+  }
   // A list read later in the same request opens on the saved voucher.
   xml::Node list_id = func_.SelectSingleNode("//func[@name='getVouchListID']/in/strAutoID");
   if (!list_id) return;

@@ -116,6 +116,7 @@ class VoucherSave {
   std::string auto_id_;
   std::string type_code_;
   std::optional<bool> number_taken_;  // the typed number, as the head's look-up found it
+  std::string stored_id_;             // the voucher's AutoID when the write already told it
 };
 
 // The budget columns of a head (item and three dimension pairs as literals, all Null without an

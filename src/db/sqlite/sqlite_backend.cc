@@ -532,6 +532,9 @@ class SqliteConnection : public BackendConnection {
     return sqlite3_get_autocommit(db_) != 0;
   }
 
+  // Rows that triggers add do not count: SQLite gives back the statement's own row.
+  std::optional<int64_t> LastInsertId() override { return sqlite3_last_insert_rowid(db_); }
+
   // The same randomness as NEWID() in SQL.
   std::string NewGuid() override {
     unsigned char bytes[16];
