@@ -289,5 +289,31 @@ TEST_F(ConnectionTest, ReadsShareASnapshotUntilTheRequestWrites) {
   reader.EndRead();
 }
 
+// A write transaction that reads a work table in tempdb holds tempdb from then on, so that its
+// own write there later cannot fail on a change another connection made in between (SQLite
+// cannot wait for a lock it must upgrade). The other writer waits instead, here in vain.
+TEST_F(ConnectionTest, AWriterThatReadsTempdbWritesThereLater) {
+  if (testing::OnPostgres()) GTEST_SKIP() << "rows, not databases, are locked there";
+  const std::string account = Data().ConnectionString("001", host::CurrentYearText());
+  Cn().Execute("create table tempdb..probe_rows (x int)");
+  Connection writer;
+  writer.Open(account);
+  Transaction transaction(writer);
+  EXPECT_EQ(writer.Execute("select count(*) from tempdb..probe_rows").Value(0).ToInt(), 0);
+  Connection other;  // not a writer of the account: it reaches tempdb too
+  other.SetCommandTimeout(1);
+  other.Open(Data().SystemConnectionString());
+  try {
+    other.Execute("insert into tempdb..probe_rows (x) values (2)");
+    ADD_FAILURE() << "tempdb was written while a transaction that read it was open";
+  } catch (const DbError& e) {
+    EXPECT_EQ(e.Number(), kErrTimeout) << e.Description();
+  }
+  writer.Execute("insert into tempdb..probe_rows (x) values (1)");
+  transaction.Commit();
+  EXPECT_EQ(Scalar("select count(*) from tempdb..probe_rows"), "1");
+  Cn().Execute("drop table tempdb..probe_rows");
+}
+
 }  // namespace
 }  // namespace rembiz::db

@@ -708,11 +708,13 @@ class SqliteConnection : public BackendConnection {
     *autocommit_writer = std::unique_lock(*writer_, std::adopt_lock);
   }
 
-  static bool MentionsTempdb(const std::string& sql) {
-    for (size_t at = sql.find("empdb."); at != std::string::npos; at = sql.find("empdb.", at + 1)) {
-      if (at > 0 && (sql[at - 1] == 't' || sql[at - 1] == 'T')) return true;
-    }
-    return false;
+  // Whether the statement names tempdb ("tempdb.t", in any case).
+  static bool MentionsTempdb(std::string_view sql) {
+    constexpr std::string_view kName = "tempdb.";
+    auto same = [](char a, char b) {
+      return std::tolower(static_cast<unsigned char>(a)) == static_cast<unsigned char>(b);
+    };
+    return std::search(sql.begin(), sql.end(), kName.begin(), kName.end(), same) != sql.end();
   }
 
   // A prepared statement for `sql`, reused across requests; reset before it is handed out.
