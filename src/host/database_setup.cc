@@ -185,6 +185,10 @@ void InitDataDirectory(const DataDir& dir, const InitOptions& options) {
                 " is not a data location: it holds other files but no system database. Give a "
                 "new or empty folder, or use --force to make one here.");
   }
+  if (!adding && options.demo && options.account != kDemoAccount) {
+    RefuseSetup("The demo company is account " + std::string(kDemoAccount) +
+                "; make it first, then add account " + options.account + " beside it.");
+  }
   if (adding && options.demo) {
     db::Connection cn;
     cn.Open(store.SystemConnectionString());

@@ -103,6 +103,9 @@ TEST_F(CliTest, DemoWalksTheWholeRoadOfAClaim) {
 // the first one's vouchers and registration stay, and a repeated or misplaced init is refused.
 TEST_F(CliTest, InitAddsAnAccountBesideTheOthers) {
   const std::string where = FreshDataArgs("accounts");
+  Result r = RunRembiz("init --demo --account 002 " + where);
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.out.find("account 001"), std::string::npos) << r.out;
   ASSERT_EQ(RunRembiz("init --demo " + where).code, 0);
   auto loan = [&](const std::string& number) {
     return WriteRequest(
@@ -118,7 +121,7 @@ TEST_F(CliTest, InitAddsAnAccountBesideTheOthers) {
                      " \"select strVouchID from EC_LoanVouch where strVouchID like 'ACC%' "
                      "order by 1\"");
   };
-  Result r = RunRembiz("call CLoan " + loan("ACC001") + " " + where);
+  r = RunRembiz("call CLoan " + loan("ACC001") + " " + where);
   ASSERT_EQ(r.code, 0) << r.out;
 
   r = RunRembiz("init --demo --account 002 " + where);
