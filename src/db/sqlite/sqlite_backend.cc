@@ -149,6 +149,9 @@ class Checkpointer {
   std::thread thread_;
 };
 
+// Asked at every commit once the WAL holds kPages, as SQLite's own auto-checkpoint tries: the
+// count falls only when a writer restarts the WAL after a complete checkpoint, and asking less
+// often lets the WAL grow and every read slow down. A file already waiting is not queued twice.
 int WalCommitted(void*, sqlite3* db, const char* schema, int pages) {
   if (pages >= Checkpointer::kPages) {
     const char* file = sqlite3_db_filename(db, schema);
