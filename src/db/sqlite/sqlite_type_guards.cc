@@ -36,7 +36,7 @@ struct ColumnRule {
   int64_t limit = 0;  // kChars: characters; kDecimal: digits before the point
 };
 
-struct GuardSpec {
+struct GuardColumns {
   std::string table;
   std::vector<ColumnRule> columns;
 };
@@ -85,20 +85,20 @@ std::string SpecText(const std::string& table, const std::vector<ColumnRule>& co
   return out;
 }
 
-GuardSpec ParseSpec(std::string_view text) {
-  GuardSpec spec;
+GuardColumns ParseGuardColumns(std::string_view text) {
+  GuardColumns guard;
   size_t bar = text.find('|');
-  spec.table = std::string(text.substr(0, bar));
+  guard.table = std::string(text.substr(0, bar));
   while (bar != std::string_view::npos) {
     size_t next = text.find('|', bar + 1);
     std::string_view item = text.substr(bar + 1, next - bar - 1);
     size_t colon = item.find(':');
     ColumnRule column{std::string(item.substr(0, colon)), static_cast<Rule>(item[colon + 1]),
                       std::stoll(std::string(item.substr(colon + 3)))};
-    spec.columns.push_back(std::move(column));
+    guard.columns.push_back(std::move(column));
     bar = next;
   }
-  return spec;
+  return guard;
 }
 
 // Characters of a UTF-8 text as UTF-16 counts them (what nvarchar(n) limits); -1 when the
@@ -209,25 +209,26 @@ std::string Refusal(const std::string& table, const ColumnRule& column, sqlite3_
   return {};
 }
 
-// rembiz_check_values(spec, value, …): NULL when every value fits its column, else the error.
+// rembiz_check_values(guard, value, …): NULL when every value fits its column, else the error.
 void CheckValues(sqlite3_context* context, int argc, sqlite3_value** argv) {
-  auto* spec = static_cast<GuardSpec*>(sqlite3_get_auxdata(context, 0));
-  if (!spec) {
+  auto* guard = static_cast<GuardColumns*>(sqlite3_get_auxdata(context, 0));
+  if (!guard) {
     const char* text = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
-    sqlite3_set_auxdata(context, 0, new GuardSpec(ParseSpec(text ? text : "")),
-                        [](void* p) { delete static_cast<GuardSpec*>(p); });
-    spec = static_cast<GuardSpec*>(sqlite3_get_auxdata(context, 0));
+    sqlite3_set_auxdata(context, 0, new GuardColumns(ParseGuardColumns(text ? text : "")),
+                        [](void* p) { delete static_cast<GuardColumns*>(p); });
+    guard = static_cast<GuardColumns*>(sqlite3_get_auxdata(context, 0));
   }
-  // The spec is kept with the trigger's statement; without it (no memory) it is read again.
-  std::unique_ptr<GuardSpec> parsed;
-  if (!spec) {
+  // The parsed columns are kept with the trigger's statement; without it (no memory) it is read
+  // again.
+  std::unique_ptr<GuardColumns> parsed;
+  if (!guard) {
     const char* text = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
-    parsed = std::make_unique<GuardSpec>(ParseSpec(text ? text : ""));
-    spec = parsed.get();
+    parsed = std::make_unique<GuardColumns>(ParseGuardColumns(text ? text : ""));
+    guard = parsed.get();
   }
-  size_t count = std::min(spec->columns.size(), static_cast<size_t>(argc - 1));
+  size_t count = std::min(guard->columns.size(), static_cast<size_t>(argc - 1));
   for (size_t i = 0; i < count; ++i) {
-    std::string refusal = Refusal(spec->table, spec->columns[i], argv[i + 1]);
+    std::string refusal = Refusal(guard->table, guard->columns[i], argv[i + 1]);
     if (!refusal.empty()) {
       sqlite3_result_error(context, refusal.c_str(), -1);
       sqlite3_result_error_code(context, SQLITE_MISMATCH);
