@@ -92,12 +92,20 @@ int RunInit(const Common& common, bool demo, bool force, host::InitOptions optio
   options.force = force;
   options.account = common.account;
   options.year = common.year;
-  if (!demo) options.admin_password = AdminPassword(options);
   host::DataDir dir(common.Location());
+  const bool adding = !force && dir.HasSystemDatabase();
+  if (host::NeedsAdministratorPassword(dir, options)) {
+    options.admin_password = AdminPassword(options);
+  }
   host::InitDataDirectory(dir, options);
   std::string year = options.year.empty() ? host::CurrentYearText() : options.year;
-  std::cout << "Created " << dir.Store().Describe(db::kSystemDatabase) << " and "
-            << dir.Store().Describe(host::DataDir::AccountDatabase(options.account, year))
+  std::string made = dir.Store().Describe(host::DataDir::AccountDatabase(options.account, year));
+  if (adding) {
+    std::cout << "Added account " << options.account << " of " << year << ": " << made
+              << (demo ? " with the demo data" : " with an empty company") << "\n";
+    return 0;
+  }
+  std::cout << "Created " << dir.Store().Describe(db::kSystemDatabase) << " and " << made
             << (demo ? " with the demo company"
                      : " with an empty company; its administrator is " + options.admin_user)
             << "\n";
@@ -210,10 +218,11 @@ int RunCli(int argc, char** argv) {
 
   Common common;
   bool demo = false, force = false;
-  CLI::App* init = app.add_subcommand("init", "create the databases of a data directory");
+  CLI::App* init = app.add_subcommand(
+      "init", "create the databases of a data directory, or add an account to one");
   AddCommon(init, common);
   init->add_flag("--demo", demo, "load the demo company");
-  init->add_flag("--force", force, "replace existing databases");
+  init->add_flag("--force", force, "replace the system database and the account's");
   host::InitOptions company;
   init->add_option("--account-name", company.account_name, "name of an empty company");
   init->add_option("--admin", company.admin_user, "administrator of an empty company")

@@ -50,6 +50,10 @@ class BackendConnection {
   virtual void Commit() = 0;
   virtual void Rollback() = 0;
   virtual bool InTransaction() const = 0;
+  // A read transaction: the reads that follow share one snapshot until EndRead, a write
+  // transaction or a write (which ends it first). Engines without the need leave it out.
+  virtual void BeginRead() {}
+  virtual void EndRead() {}
   // Savepoints inside the open transaction; they nest.
   virtual void Savepoint(const std::string& name) = 0;
   virtual void ReleaseSavepoint(const std::string& name) = 0;

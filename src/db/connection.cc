@@ -235,6 +235,15 @@ void Connection::RollbackTrans() {
 
 bool Connection::InTransaction() const { return backend_ && backend_->InTransaction(); }
 
+void Connection::BeginRead() {
+  RequireOpen();
+  backend_->BeginRead();
+}
+
+void Connection::EndRead() {
+  if (backend_) backend_->EndRead();
+}
+
 void Connection::BeginSavepoint() {
   RequireOpen();
   backend_->Savepoint(kSavepoint);

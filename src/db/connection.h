@@ -58,7 +58,12 @@ class Connection {
   void BeginTrans();
   void CommitTrans();
   void RollbackTrans();
+  // Whether a write transaction is open (a read transaction is not one).
   bool InTransaction() const;
+  // The reads that follow share one snapshot until EndRead, BeginTrans or a write, which end
+  // it; no locks are held for it. A request's frame opens one around its reads.
+  void BeginRead();
+  void EndRead();
   // Savepoints inside the open transaction (db::Savepoint uses them); they nest.
   void BeginSavepoint();
   void ReleaseSavepoint();

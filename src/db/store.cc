@@ -152,6 +152,12 @@ bool Store::Exists(std::string_view database) const {
   return BackendFor(options).DatabaseExists(options);
 }
 
+bool Store::IsEmpty() const {
+  if (server_) return true;
+  std::error_code ec;
+  return !fs::exists(location_, ec) || fs::is_empty(location_, ec);
+}
+
 void Store::Drop(std::string_view database) const {
   ConnectionOptions options = Options(database);
   BackendFor(options).DropDatabase(options);

@@ -33,6 +33,9 @@ class Store {
   std::string SystemConnectionString() const { return ConnectionString(kSystemDatabase); }
 
   bool Exists(std::string_view database) const;
+  // Whether the location holds nothing yet: a missing or empty folder. A server's database may
+  // hold other schemas and counts as empty.
+  bool IsEmpty() const;
   // Removes the database and everything in it; nothing when it is not there.
   void Drop(std::string_view database) const;
   // Makes the folder, or the server's database when it is missing. Failures are

@@ -168,6 +168,9 @@ void RunFrame(const FrameVariant& variant, std::span<const OperationEntry> opera
     if (variant.connect) {
       cn.SetConnectionTimeout(60);
       cn.Open(NormalizeSql(session->ConnectionString()));
+      // The reads of the request share one snapshot until it writes; it ends before the
+      // answer goes out.
+      if (variant.transactions != Transactions::kWholeRequest) cn.BeginRead();
     }
     if (has_entry_task && variant.entry_task == EntryTask::kAfterConnect && !apply_entry_task()) {
       return;
@@ -185,7 +188,7 @@ void RunFrame(const FrameVariant& variant, std::span<const OperationEntry> opera
       const OperationEntry* entry = FindOperation(operations, name);
       if (!entry) continue;
 
-      if (entry->flags & kCheckHostLock) host::CheckHostLock(*session);
+      if (entry->flags & kCheckHostLock) host::CheckHostLock(*session, cn);
       if ((entry->flags & kOpensTransaction) && variant.transactions == Transactions::kLazy &&
           !transaction) {
         transaction.emplace(cn, 5, 20);
@@ -209,6 +212,7 @@ void RunFrame(const FrameVariant& variant, std::span<const OperationEntry> opera
     }
 
     if (transaction) stopped ? transaction->Rollback() : transaction->Commit();
+    cn.EndRead();
   } catch (const ComError& e) {
     transaction.reset();
     request.LoadXml(HandlerErrorXml(variant, e));

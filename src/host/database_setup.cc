@@ -11,6 +11,10 @@
 namespace rembiz::host {
 namespace {
 
+// The demo company's account and its administrator (schema/demo/system).
+constexpr std::string_view kDemoAccount = "001";
+constexpr std::string_view kDemoAdministrator = "demo";
+
 std::tm LocalNow() {
   std::time_t now = std::time(nullptr);
   std::tm tm{};
@@ -45,26 +49,52 @@ std::string PeriodsSql(std::string_view account, std::string_view year) {
          ") m";
 }
 
-// The system rows of an empty company: the account and its year with twelve calendar-month
-// periods, the write lock (off), and the one administrator of the account.
-void CreateCompany(db::Connection& cn, const InitOptions& options, const std::string& year) {
+// The system rows of an account year: the account (when it is new), its year with twelve
+// calendar-month periods, the write lock (off), and its administrator (made when the system
+// database does not know that user yet; an existing user keeps the password it has).
+void RegisterAccount(db::Connection& cn, const InitOptions& options, const std::string& year) {
   std::string account = db::SqlText(options.account);
   std::string admin = db::SqlText(options.admin_user);
   std::string name = db::SqlText(options.account_name.empty() ? "Account " + options.account
                                                               : options.account_name);
-  cn.Execute(
-      "INSERT INTO UA_Account (cAcc_Id, cAcc_Name, iYear, iMonth, cAcc_Master, bGroup, ccurcode, "
-      "ccurname) VALUES (" +
-      account + ", " + name + ", " + year + ", 1, " + admin + ", 0, 'RMB', N'人民币');\n" +
-      "INSERT INTO UA_AccountYear (cAcc_Id, iYear, bClosed) VALUES (" + account + ", " + year +
-      ", 0);\n" + PeriodsSql(options.account, year) + ";\n" +
-      "INSERT INTO UA_LockState (cAcc_Id, iYear, cSub_Id, iCode, bFlag) VALUES (" + account + ", " +
-      year + ", 'EC', 204, 0);\n" +
-      "INSERT INTO UA_User (cUser_Id, cUser_Name, cPassword, bAdmin, cLocaleId) VALUES (" + admin +
-      ", " + db::SqlText(options.admin_name) + ", " +
-      db::SqlText(HashPassword(options.admin_password)) + ", 1, 'zh-CN');\n" +
-      "INSERT INTO UA_HoldAuth (cAcc_Id, iYear, cUser_Id, iIsUser, cAuth_Id) VALUES (" + account +
-      ", " + year + ", " + admin + ", 1, 'ADMIN')");
+  if (cn.Execute("SELECT 1 FROM UA_Account WHERE cAcc_Id = " + account).Eof()) {
+    cn.Execute(
+        "INSERT INTO UA_Account (cAcc_Id, cAcc_Name, iYear, iMonth, cAcc_Master, bGroup, "
+        "ccurcode, ccurname) VALUES (" +
+        account + ", " + name + ", " + year + ", 1, " + admin + ", 0, 'RMB', N'人民币')");
+  }
+  cn.Execute("INSERT INTO UA_AccountYear (cAcc_Id, iYear, bClosed) VALUES (" + account + ", " +
+             year + ", 0);\n" + PeriodsSql(options.account, year) + ";\n" +
+             "INSERT INTO UA_LockState (cAcc_Id, iYear, cSub_Id, iCode, bFlag) VALUES (" + account +
+             ", " + year + ", 'EC', 204, 0)");
+  if (cn.Execute("SELECT 1 FROM UA_User WHERE cUser_Id = " + admin).Eof()) {
+    cn.Execute("INSERT INTO UA_User (cUser_Id, cUser_Name, cPassword, bAdmin, cLocaleId) VALUES (" +
+               admin + ", " + db::SqlText(options.admin_name) + ", " +
+               db::SqlText(HashPassword(options.admin_password)) + ", 1, 'zh-CN')");
+  }
+  cn.Execute("INSERT INTO UA_HoldAuth (cAcc_Id, iYear, cUser_Id, iIsUser, cAuth_Id) VALUES (" +
+             account + ", " + year + ", " + admin + ", 1, 'ADMIN')");
+}
+
+// A further demo account: registered like an empty company's, and the demo's operators hold in
+// it the rights they hold in the demo account of that year.
+void RegisterDemoAccount(db::Connection& cn, InitOptions options, const std::string& year) {
+  options.admin_user = kDemoAdministrator;
+  if (options.account_name.empty()) options.account_name = "Demo " + options.account;
+  RegisterAccount(cn, options, year);
+  cn.Execute("INSERT INTO UA_HoldAuth (cAcc_Id, iYear, cUser_Id, iIsUser, cAuth_Id) SELECT " +
+             db::SqlText(options.account) +
+             ", iYear, cUser_Id, iIsUser, cAuth_Id FROM UA_HoldAuth h "
+             "WHERE cAcc_Id = " +
+             db::SqlText(kDemoAccount) + " AND iYear = " + year + " AND NOT (cUser_Id = " +
+             db::SqlText(kDemoAdministrator) + " AND cAuth_Id = 'ADMIN')");
+}
+
+// Whether an administrator must be made, so a password is needed.
+bool AdministratorIsNew(const DataDir& dir, const std::string& user) {
+  db::Connection cn;
+  cn.Open(dir.SystemConnectionString());
+  return cn.Execute("SELECT 1 FROM UA_User WHERE cUser_Id = " + db::SqlText(user)).Eof();
 }
 
 }  // namespace
@@ -116,52 +146,98 @@ std::string ExpandPlaceholders(std::string_view script, std::string_view year) {
   return out;
 }
 
+bool NeedsAdministratorPassword(const DataDir& dir, const InitOptions& options) {
+  if (options.demo) return false;
+  if (options.force || !dir.HasSystemDatabase()) return true;
+  return AdministratorIsNew(dir, options.admin_user);
+}
+
 void InitDataDirectory(const DataDir& dir, const InitOptions& options) {
   std::string year = options.year.empty() ? CurrentYearText() : options.year;
   if (year.size() != 4 || year.find_first_not_of("0123456789") != std::string::npos) {
     RefuseSetup("The fiscal year '" + year + "' is not a year.");
   }
+  if (options.account.empty() || options.account.size() > 3 ||
+      options.account.find_first_not_of("0123456789") != std::string::npos) {
+    RefuseSetup("The account code '" + options.account + "' is not one to three digits.");
+  }
   if (!options.demo) {
-    if (options.admin_password.empty()) {
-      RefuseSetup("A company without the demo data needs a password for its administrator.");
-    }
     if (options.admin_user.empty() || options.admin_user.size() > 20 ||
-        options.admin_name.empty() || options.account.empty() || options.account.size() > 3) {
-      RefuseSetup(
-          "The account code (up to 3 characters) and the administrator's id (up to 20) "
-          "and name are required.");
+        options.admin_name.empty()) {
+      RefuseSetup("The administrator's id (up to 20 characters) and name are required.");
+    }
+    if (options.admin_password.empty() && NeedsAdministratorPassword(dir, options)) {
+      RefuseSetup("A company without the demo data needs a password for its administrator.");
     }
   }
   const db::Store& store = dir.Store();
-  std::string account = DataDir::AccountDatabase(options.account, year);
-  if (!options.force && (store.Exists(db::kSystemDatabase) || store.Exists(account))) {
-    RefuseSetup("The data location " + dir.Describe() +
-                " already holds databases; use --force to replace them.");
+  const std::string account = DataDir::AccountDatabase(options.account, year);
+  const bool has_system = store.Exists(db::kSystemDatabase);
+  // Without --force an installation only grows: a new account (or a new year of one) joins the
+  // system database beside the accounts already there, which stay as they are.
+  const bool adding = has_system && !options.force;
+  if (adding && store.Exists(account)) {
+    RefuseSetup("The account " + options.account + " of " + year + " already exists in " +
+                dir.Describe() + "; use --force to replace the data location's databases.");
+  }
+  if (!has_system && !options.force && !store.IsEmpty()) {
+    RefuseSetup(dir.Describe() +
+                " is not a data location: it holds other files but no system database. Give a "
+                "new or empty folder, or use --force to make one here.");
+  }
+  if (!adding && options.demo && options.account != kDemoAccount) {
+    RefuseSetup("The demo company is account " + std::string(kDemoAccount) +
+                "; make it first, then add account " + options.account + " beside it.");
+  }
+  if (adding && options.demo) {
+    db::Connection cn;
+    cn.Open(store.SystemConnectionString());
+    if (cn.Execute("SELECT 1 FROM UA_AccountYear WHERE cAcc_Id = " + db::SqlText(kDemoAccount) +
+                   " AND iYear = " + year)
+            .Eof()) {
+      RefuseSetup("A further demo account needs the demo company of " + year + " in " +
+                  dir.Describe() + ".");
+    }
   }
   store.Prepare();
   db::ClearConnectionPool();
   store.Drop(account);
-  store.Drop(db::kSystemDatabase);
+  if (!adding) store.Drop(db::kSystemDatabase);
 
-  {
+  if (!adding) {
     db::Connection cn;
     cn.Open(store.SystemConnectionString(), db::Connection::OpenMode::kCreate);
     cn.BeginTrans();
     RunScripts(cn, "schema/system/", year);
-    if (options.demo) {
-      RunScripts(cn, "schema/demo/system/", year);
-    } else {
-      CreateCompany(cn, options, year);
-    }
     cn.CommitTrans();
   }
-  {
+  try {
+    {
+      db::Connection cn;
+      cn.Open(dir.ConnectionString(options.account, year), db::Connection::OpenMode::kCreate);
+      cn.BeginTrans();
+      RunScripts(cn, "schema/account/", year);
+      RunScripts(cn, options.demo ? "schema/demo/account/" : "schema/company/account/", year);
+      cn.CommitTrans();
+    }
+    // The account is registered last, so that a failure above leaves the system database as
+    // it was.
     db::Connection cn;
-    cn.Open(dir.ConnectionString(options.account, year), db::Connection::OpenMode::kCreate);
+    cn.Open(store.SystemConnectionString());
     cn.BeginTrans();
-    RunScripts(cn, "schema/account/", year);
-    RunScripts(cn, options.demo ? "schema/demo/account/" : "schema/company/account/", year);
+    if (!options.demo) {
+      RegisterAccount(cn, options, year);
+    } else if (adding) {
+      RegisterDemoAccount(cn, options, year);
+    } else {
+      RunScripts(cn, "schema/demo/system/", year);
+    }
     cn.CommitTrans();
+  } catch (...) {
+    db::ClearConnectionPool();
+    store.Drop(account);
+    if (!adding) store.Drop(db::kSystemDatabase);
+    throw;
   }
   db::ClearConnectionPool();
 }

@@ -42,9 +42,14 @@ struct InitOptions {
   std::string admin_password;
 };
 
-// Creates the databases in the directory (made if missing). Refuses, with ComError, to touch
-// existing databases unless `force`, and an empty company without an administrator password.
+// Creates the databases of an account year at the location (a folder is made if missing). With
+// a system database there already, the account joins it and the other accounts stay as they
+// are; `force` replaces the system database and the account instead. Refuses, with ComError, an
+// account year that exists (without `force`), a folder of other files, and a new administrator
+// without a password.
 void InitDataDirectory(const DataDir& dir, const InitOptions& options);
+// Whether InitDataDirectory will make the administrator, so that it needs a password.
+bool NeedsAdministratorPassword(const DataDir& dir, const InitOptions& options);
 
 // A schema script with the placeholders replaced: {{YEAR}}, {{TODAY}}, {{PWHASH:<password>}}
 // and {{PERIODS:<account>}} (the statement that makes an account's twelve periods).

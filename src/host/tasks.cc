@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "db/text.h"
 #include "host/errors.h"
 #include "host/messages.h"
 #include "xml/escape.h"
@@ -60,9 +61,13 @@ TaskHold::~TaskHold() {
 
 std::string TaskHold::RefusalText() const { return refusal_->SelectSingleNode("//text").Text(); }
 
-void CheckHostLock(Session& session) {
-  bool blocked = session.QueryState(204, "EC", std::atoi(session.FiscalYear().c_str()));
-  if (blocked) Raise(kErrBusiness, "Q7.Rembiz.0039");
+void CheckHostLock(Session& session, db::Connection& cn) {
+  // The same row LocalSession::QueryState(204, "EC", year) reads, without a connection of its own.
+  db::Recordset state = cn.Execute("select bFlag from qdsystem..UA_LockState where cAcc_Id = " +
+                                   db::SqlText(session.AccountId()) + " and iYear = " +
+                                   std::to_string(std::atoi(session.FiscalYear().c_str())) +
+                                   " and cSub_Id = 'EC' and iCode = 204");
+  if (!state.Eof() && state.Value("bFlag").ToBool()) Raise(kErrBusiness, "Q7.Rembiz.0039");
 }
 
 }  // namespace rembiz::host

@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "db/connection.h"
 #include "host/session.h"
 #include "xml/document.h"
 
@@ -14,8 +15,9 @@ namespace rembiz::host {
 bool ApplyTask(Session* session, std::string_view task_code, xml::Document& doc);
 // Releases the task; on failure loads an error document into `doc` and returns false.
 bool ReleaseTask(Session* session, std::string_view task_code, xml::Document& doc);
-// Raises "Q7.Rembiz.0039" when writing is blocked in the session's account and year.
-void CheckHostLock(Session& session);
+// Raises "Q7.Rembiz.0039" when writing is blocked in the session's account and year. The flag is
+// read on the request's own connection, which reaches the system database.
+void CheckHostLock(Session& session, db::Connection& cn);
 
 // A function task held for a scope: applied for when made, released when the scope ends however
 // it ends (the release's own failures are ignored, as at the end of every request).

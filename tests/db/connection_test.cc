@@ -2,9 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "db/persist.h"
 #include "db/test_seams.h"
+#include "db/transaction.h"
 #include "db/type_guards.h"
+#include "host/database_setup.h"
 #include "support/demo_fixture.h"
 
 namespace rembiz::db {
@@ -183,6 +188,131 @@ TEST_F(ConnectionTest, BadConnectionsAndStatementsFailCleanly) {
     EXPECT_EQ(e.Number(), kErrTimeout);
   }
   other.RollbackTrans();
+}
+
+// A write transaction locks its own account: a writer of another account on the same system
+// database and tempdb starts at once, also while the first one holds a work table in tempdb.
+// Writers of one account queue, and one that waits too long gets the timeout error.
+TEST_F(ConnectionTest, WritersOfTwoAccountsDoNotWaitForEachOther) {
+  host::InitOptions second;
+  second.demo = true;
+  second.account = "002";
+  host::InitDataDirectory(Data(), second);
+  const std::string year = host::CurrentYearText();
+  auto count = [&](const std::string& account) {
+    Connection cn;
+    cn.Open(Data().ConnectionString(account, year));
+    return cn.Execute("select count(*) from EC_ExpenVouch where strVouchID like 'W%'")
+        .Value(0)
+        .ToText();
+  };
+  auto insert = [](Connection& cn, const std::string& number) {
+    cn.Execute(
+        "insert into EC_ExpenVouch (strTypeCode, strVouchID, dtLoanDate, dblMoney) values "
+        "(N'201', N'" +
+        number + "', '2004-03-05', 10)");
+  };
+
+  Connection first;
+  first.Open(Data().ConnectionString("001", year));
+  auto holding = std::make_unique<Transaction>(first);
+  insert(first, "W1");
+  first.Execute("create table tempdb..lock_probe (x int)");
+  first.Execute("insert into tempdb..lock_probe (x) values (1)");
+  {
+    Connection other;
+    other.Open(Data().ConnectionString("002", year));
+    Transaction transaction(other, 1, 5);
+    insert(other, "W2");
+    transaction.Commit();
+  }
+  EXPECT_EQ(count("002"), "1");
+
+  if (!testing::OnPostgres()) {
+    Connection same;
+    same.Open(Data().ConnectionString("001", year));
+    try {
+      Transaction waits_too_long(same, 1, 5);
+      ADD_FAILURE() << "a second writer of the account did not wait";
+    } catch (const DbError& e) {
+      EXPECT_EQ(e.Number(), kErrTimeout) << e.Description();
+    }
+    std::atomic<bool> committed = false;
+    std::atomic<bool> began_after_commit = false;
+    std::thread queued([&] {
+      Transaction transaction(same, 30, 30);
+      began_after_commit = committed.load();
+      insert(same, "W3");
+      transaction.Commit();
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    committed = true;
+    holding->Commit();
+    queued.join();
+    EXPECT_TRUE(began_after_commit);
+  } else {
+    holding->Commit();
+  }
+  holding.reset();
+  first.Execute("drop table tempdb..lock_probe");
+  EXPECT_EQ(count("001"), testing::OnPostgres() ? "1" : "2");
+  EXPECT_EQ(count("002"), "1");
+}
+
+// The reads of a request share one snapshot; a write ends it and is committed at once, and a
+// write transaction begun after reads works as one begun on a fresh connection.
+TEST_F(ConnectionTest, ReadsShareASnapshotUntilTheRequestWrites) {
+  Connection reader;
+  reader.Open(Data().ConnectionString("001", host::CurrentYearText()));
+  const std::string count = "select count(*) from EC_ExpenVouch";
+  reader.BeginRead();
+  EXPECT_FALSE(reader.InTransaction());
+  const int64_t before = reader.Execute(count).Value(0).ToInt();
+  InsertClaim("{00000000-0000-0000-0000-000000000001}", "R1", "201");
+  if (!testing::OnPostgres()) {
+    EXPECT_EQ(reader.Execute(count).Value(0).ToInt(), before);
+  }
+  reader.Execute(
+      "insert into EC_ExpenVouch (strTypeCode, strVouchID, dtLoanDate) values (N'201', N'R2', "
+      "'2004-03-05')");
+  EXPECT_FALSE(reader.InTransaction());
+  EXPECT_EQ(Scalar(count), std::to_string(before + 2));
+  reader.BeginRead();
+  EXPECT_EQ(reader.Execute(count).Value(0).ToInt(), before + 2);
+  {
+    Transaction transaction(reader);
+    EXPECT_TRUE(reader.InTransaction());
+    reader.Execute("delete from EC_ExpenVouch where strVouchID = N'R2'");
+    transaction.Commit();
+  }
+  EXPECT_EQ(Scalar(count), std::to_string(before + 1));
+  reader.EndRead();
+}
+
+// A write transaction that reads a work table in tempdb holds tempdb from then on, so that its
+// own write there later cannot fail on a change another connection made in between (SQLite
+// cannot wait for a lock it must upgrade). The other writer waits instead, here in vain.
+TEST_F(ConnectionTest, AWriterThatReadsTempdbWritesThereLater) {
+  if (testing::OnPostgres()) GTEST_SKIP() << "rows, not databases, are locked there";
+  const std::string account = Data().ConnectionString("001", host::CurrentYearText());
+  Cn().Execute("create table tempdb..probe_rows (x int)");
+  Connection writer;
+  writer.Open(account);
+  Transaction transaction(writer);
+  EXPECT_EQ(writer.Execute("select count(*) from tempdb..probe_rows").Value(0).ToInt(), 0);
+  Connection other;  // not a writer of the account: it reaches tempdb too
+  other.SetCommandTimeout(1);
+  other.Open(Data().SystemConnectionString());
+  try {
+    other.Execute("insert into tempdb..probe_rows (x) values (2)");
+    ADD_FAILURE() << "tempdb was written while a transaction that read it was open";
+  } catch (const DbError& e) {
+    EXPECT_EQ(e.Number(), kErrTimeout) << e.Description();
+  }
+  writer.Execute("insert into tempdb..probe_rows (x) values (1)");
+  transaction.Commit();
+  EXPECT_EQ(Scalar("select count(*) from tempdb..probe_rows"), "1");
+  Cn().Execute("drop table tempdb..probe_rows");
 }
 
 }  // namespace

@@ -94,21 +94,22 @@ TEST_F(SessionTest, AnExclusiveTaskHeldByOneOperatorIsRefusedToAnother) {
 
 TEST_F(SessionTest, WriteLockBlocksOnlyItsAccountYear) {
   auto session = SessionFor();
-  EXPECT_NO_THROW(CheckHostLock(*session));
+  EXPECT_NO_THROW(CheckHostLock(*session, Cn()));
   Cn().Execute("delete from qdsystem..UA_LockState");
   Cn().Execute(
       "insert into qdsystem..UA_LockState (cAcc_Id, iYear, cSub_Id, iCode, bFlag) values "
       "('001', " +
       session->FiscalYear() + ", 'EC', 204, 1)");
   try {
-    CheckHostLock(*session);
+    CheckHostLock(*session, Cn());
     FAIL() << "the write lock did not block";
   } catch (const ComError& e) {
     EXPECT_EQ(e.Number(), 9000);
     EXPECT_EQ(e.Description(), MessageText("Q7.Rembiz.0039"));
   }
+  EXPECT_TRUE(session->QueryState(204, "EC", std::stoi(session->FiscalYear())));
   Cn().Execute("update qdsystem..UA_LockState set bFlag = 0");
-  EXPECT_NO_THROW(CheckHostLock(*session));
+  EXPECT_NO_THROW(CheckHostLock(*session, Cn()));
 }
 
 }  // namespace

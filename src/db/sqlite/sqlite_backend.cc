@@ -9,11 +9,16 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <set>
 #include <system_error>
+#include <thread>
 #include <unordered_map>
 
 #include "db/backend.h"
@@ -44,8 +49,10 @@ const std::string& SharedTempPath() {
     std::string file = TempPath();
     for (const char* suffix : {"", "-wal", "-shm"}) std::remove((file + suffix).c_str());
     sqlite3_open_v2(file.c_str(), &keeper, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
-    sqlite3_exec(keeper, "PRAGMA journal_mode=WAL; PRAGMA synchronous=OFF;", nullptr, nullptr,
-                 nullptr);
+    sqlite3_exec(keeper,
+                 "PRAGMA journal_mode=WAL; PRAGMA synchronous=OFF; "
+                 "CREATE TABLE IF NOT EXISTS rembiz_writer (x);",
+                 nullptr, nullptr, nullptr);
     std::atexit([] {
       if (keeper) sqlite3_close_v2(keeper);
       keeper = nullptr;
@@ -56,6 +63,109 @@ const std::string& SharedTempPath() {
   }();
   return path;
 }
+
+// Writers of one database file in this process queue on its lock, so that the next one starts
+// the moment the last one commits; SQLite's busy handler polls with sleeps that let one writer
+// starve under load. Other processes still meet SQLite's own lock (the busy timeout).
+std::shared_ptr<std::timed_mutex> WriterLockOf(const std::string& file) {
+  static std::mutex* mutex = new std::mutex();  // never destroyed: used until the very end
+  static auto* locks = new std::map<std::string, std::shared_ptr<std::timed_mutex>>();
+  std::lock_guard lock(*mutex);
+  std::shared_ptr<std::timed_mutex>& found = (*locks)[file];
+  if (!found) found = std::make_shared<std::timed_mutex>();
+  return found;
+}
+
+// Waits for a file's writer lock; false when `timeout_seconds` run out first. As with SQLite's
+// busy timeout, 0 does not wait at all.
+bool TakeWriterLock(std::timed_mutex& lock, int timeout_seconds) {
+  if (timeout_seconds <= 0) return lock.try_lock();
+  return lock.try_lock_for(std::chrono::seconds(timeout_seconds));
+}
+
+[[noreturn]] void WriterLockTimeout(const std::string& file) {
+  throw DbError(kErrTimeout,
+                "Timeout expired (another request kept writing \"" + file + "\" too long)");
+}
+
+// WAL checkpoints run on this thread, not in the request whose commit crossed the threshold:
+// request connections have no auto-checkpoint; their WAL hook hands the file over instead. The
+// checkpoints are passive: they never wait for a writer or block one.
+class Checkpointer {
+ public:
+  static constexpr int kPages = 1000;  // SQLite's own auto-checkpoint threshold
+
+  static Checkpointer& Instance() {
+    static Checkpointer* instance = [] {
+      auto* made = new Checkpointer();  // never destroyed: commits may come until the very end
+      std::atexit([] { Instance().Stop(); });
+      return made;
+    }();
+    return *instance;
+  }
+
+  void Request(const std::string& file) {
+    std::lock_guard lock(mutex_);
+    if (stopped_ || !pending_.insert(file).second) return;
+    if (!thread_.joinable()) thread_ = std::thread([this] { Loop(); });
+    wake_.notify_one();
+  }
+
+ private:
+  void Stop() {
+    {
+      std::lock_guard lock(mutex_);
+      stopped_ = true;
+    }
+    wake_.notify_one();
+    if (thread_.joinable()) thread_.join();
+  }
+
+  // A handle per checkpoint, closed right after: checkpoints are rare, and a handle kept open
+  // would hold on to a file that a test or a re-created installation has replaced.
+  void Loop() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      wake_.wait(lock, [this] { return stopped_ || !pending_.empty(); });
+      if (stopped_) break;
+      std::string file = *pending_.begin();
+      pending_.erase(pending_.begin());
+      lock.unlock();
+      sqlite3* db = nullptr;
+      if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
+                          nullptr) == SQLITE_OK) {
+        sqlite3_wal_autocheckpoint(db, 0);
+        sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+      }
+      sqlite3_close_v2(db);
+      lock.lock();
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::set<std::string> pending_;
+  bool stopped_ = false;
+  std::thread thread_;
+};
+
+// Asked at every commit once the WAL holds kPages, as SQLite's own auto-checkpoint tries: the
+// count falls only when a writer restarts the WAL after a complete checkpoint, and asking less
+// often lets the WAL grow and every read slow down. A file already waiting is not queued twice.
+int WalCommitted(void*, sqlite3* db, const char* schema, int pages) {
+  if (pages >= Checkpointer::kPages) {
+    const char* file = sqlite3_db_filename(db, schema);
+    if (file && *file) Checkpointer::Instance().Request(file);
+  }
+  return SQLITE_OK;
+}
+
+// The statement that takes the write lock of one attached database and no other: BEGIN
+// IMMEDIATE would take the locks of the system database and tempdb as well, and writers of two
+// accounts would queue for each other. A write that changes nothing is enough; sqlite_sequence
+// is in every database with an identity column, and tempdb gets a table for it.
+constexpr const char* kLockAccount = "DELETE FROM main.sqlite_sequence WHERE 0";
+constexpr const char* kLockTempdb = "DELETE FROM tempdb.rembiz_writer WHERE 0";
 
 // A literal in SQLite's own dialect (no N prefix), for the statements the driver writes itself.
 std::string Literal(std::string_view text) { return "'" + SqlEscape(text) + "'"; }
@@ -427,6 +537,12 @@ class SqliteConnection : public BackendConnection {
       if (temp == ":memory:") temp = SharedTempPath();
       Exec("ATTACH DATABASE " + Literal(temp) + " AS tempdb;");
       InstallTypeGuards(db_);
+      // Replaces the auto-checkpoint: commits hand full WALs to the checkpoint thread.
+      sqlite3_wal_hook(db_, WalCommitted, nullptr);
+      // An in-memory database is this handle's alone: a lock of its own.
+      const char* file = sqlite3_db_filename(db_, "main");
+      main_file_ = file && *file ? std::string(file)
+                                 : ":memory:" + std::to_string(reinterpret_cast<uintptr_t>(this));
     } catch (...) {
       sqlite3_close_v2(db_);
       throw;
@@ -508,16 +624,43 @@ class SqliteConnection : public BackendConnection {
     return result;
   }
 
-  // Transactions begin IMMEDIATE, so concurrent writers queue instead of failing later.
+  // A write transaction holds the write lock of the account database alone, taken at its start
+  // so that concurrent writers queue (on the file's lock in this process, on SQLite's lock
+  // across processes) instead of failing on a lock upgrade later. The system database is
+  // locked when the transaction first writes it; tempdb before its first statement on tempdb.
   void Begin(int timeout_seconds) override {
+    if (InTransaction()) Exec("BEGIN");  // refused: one is open already
+    EndRead();
     SetTimeout(timeout_seconds);
-    Exec("BEGIN IMMEDIATE");
+    if (!writer_) writer_ = WriterLockOf(main_file_);
+    if (!TakeWriterLock(*writer_, timeout_seconds)) WriterLockTimeout(main_file_);
+    holds_writer_ = true;
+    try {
+      Exec("BEGIN");
+      write_ = true;
+      if (!LockWith(kLockAccount)) {
+        // A database without an identity column yet (one being set up): all of them.
+        Exec("ROLLBACK; BEGIN IMMEDIATE");
+      }
+    } catch (...) {
+      EndWrite();
+      throw;
+    }
   }
-  void Commit() override { Exec("COMMIT"); }
+  void Commit() override {
+    try {
+      Exec("COMMIT");
+    } catch (...) {
+      if (sqlite3_get_autocommit(db_)) EndWrite();
+      throw;
+    }
+    EndWrite();
+  }
   void Rollback() override {
-    if (InTransaction()) Exec("ROLLBACK");
+    if (!sqlite3_get_autocommit(db_)) Exec("ROLLBACK");
+    EndWrite();
   }
-  bool InTransaction() const override { return !sqlite3_get_autocommit(db_); }
+  bool InTransaction() const override { return write_ && !sqlite3_get_autocommit(db_); }
   void Savepoint(const std::string& name) override { Exec("SAVEPOINT " + name); }
   void ReleaseSavepoint(const std::string& name) override {
     if (InTransaction()) Exec("RELEASE " + name);
@@ -526,8 +669,23 @@ class SqliteConnection : public BackendConnection {
     if (InTransaction()) Exec("ROLLBACK TO " + name + "; RELEASE " + name);
   }
 
+  // The reads of one request share one snapshot: a deferred transaction that takes no lock
+  // until it reads, ended by a write (which then runs on its own) or by the end of the request.
+  void BeginRead() override {
+    if (!sqlite3_get_autocommit(db_)) return;
+    Exec("BEGIN");
+    read_ = true;
+  }
+  void EndRead() override {
+    if (!read_) return;
+    read_ = false;
+    if (!sqlite3_get_autocommit(db_)) Exec("COMMIT");
+  }
+
   bool Reset() override {
     if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    EndWrite();
+    read_ = false;
     sqlite3_progress_handler(db_, 0, nullptr, nullptr);
     return sqlite3_get_autocommit(db_) != 0;
   }
@@ -573,6 +731,62 @@ class SqliteConnection : public BackendConnection {
     }
   }
 
+  // Runs a lock statement in the open transaction; false when this database cannot take it.
+  bool LockWith(const char* sql) {
+    const char* tail = nullptr;
+    bool cached = false;
+    sqlite3_stmt* stmt = nullptr;
+    try {
+      StatementShape* shape = nullptr;
+      stmt = Prepare(sql, &tail, &cached, &shape);
+    } catch (const DbError&) {
+      return false;  // no such table
+    }
+    StatementGuard guard{stmt, cached};
+    int rc = sqlite3_step(stmt);
+    if (rc != SQLITE_DONE) ThrowError(db_, rc, sql);
+    return true;
+  }
+
+  // Ends the write transaction's hold on the file's lock (the transaction itself is over).
+  void EndWrite() {
+    write_ = false;
+    tempdb_locked_ = false;
+    if (holds_writer_) {
+      holds_writer_ = false;
+      writer_->unlock();
+    }
+  }
+
+  // Before a statement: a write transaction takes tempdb's write lock before it first touches
+  // tempdb (taking it later, after a read there, could fail at once instead of waiting); a
+  // write outside a transaction ends the request's read snapshot and queues on the file's lock.
+  void BeforeStatement(sqlite3_stmt* stmt, const std::string& sql,
+                       std::unique_lock<std::timed_mutex>* autocommit_writer) {
+    if (write_) {
+      if (!tempdb_locked_ && MentionsTempdb(sql)) {
+        LockWith(kLockTempdb);
+        tempdb_locked_ = true;
+      }
+      return;
+    }
+    if (sqlite3_stmt_readonly(stmt)) return;
+    EndRead();
+    if (!sqlite3_get_autocommit(db_)) return;  // a transaction the SQL text began itself
+    if (!writer_) writer_ = WriterLockOf(main_file_);
+    if (!TakeWriterLock(*writer_, timeout_)) WriterLockTimeout(main_file_);
+    *autocommit_writer = std::unique_lock(*writer_, std::adopt_lock);
+  }
+
+  // Whether the statement names tempdb ("tempdb.t", in any case).
+  static bool MentionsTempdb(std::string_view sql) {
+    constexpr std::string_view kName = "tempdb.";
+    auto same = [](char a, char b) {
+      return std::tolower(static_cast<unsigned char>(a)) == static_cast<unsigned char>(b);
+    };
+    return std::search(sql.begin(), sql.end(), kName.begin(), kName.end(), same) != sql.end();
+  }
+
   // A prepared statement for `sql`, reused across requests; reset before it is handed out.
   sqlite3_stmt* Prepare(const std::string& sql, const char** tail, bool* cached,
                         StatementShape** shape) {
@@ -608,10 +822,13 @@ class SqliteConnection : public BackendConnection {
     sqlite3_stmt* stmt = Prepare(step.sql, &tail, &cached, &shape);
     StatementGuard guard{stmt, cached};
     if (!stmt) return;  // blank text or a comment
+    std::unique_lock<std::timed_mutex> autocommit_writer;
+    BeforeStatement(stmt, step.sql, &autocommit_writer);
     BindValues(stmt, step, values);
     if (!StepRows(db_, stmt, step.sql, result, nullptr, shape) && !sqlite3_stmt_readonly(stmt)) {
       *changes = sqlite3_changes64(db_);
     }
+    if (autocommit_writer.owns_lock()) autocommit_writer.unlock();
     if (tail && std::string_view(tail).find_first_not_of(" \t\r\n;") != std::string_view::npos) {
       BatchStep rest;
       rest.sql = tail;
@@ -659,6 +876,12 @@ class SqliteConnection : public BackendConnection {
     StatementShape shape;
   };
   std::unordered_map<std::string, Cached> statements_;
+  std::string main_file_;                     // the account database's file: its writer lock
+  std::shared_ptr<std::timed_mutex> writer_;  // that lock, once this handle has written
+  bool holds_writer_ = false;                 // held for the open write transaction
+  bool write_ = false;                        // a write transaction is open
+  bool tempdb_locked_ = false;                // it holds tempdb's write lock too
+  bool read_ = false;                         // a read transaction is open
 };
 
 class SqliteBackend : public Backend {
@@ -692,6 +915,11 @@ class SqliteBackend : public Backend {
 }  // namespace
 
 const Backend& SqliteBackendInstance() {
+  // By default SQLite counts its memory under one process-wide mutex, which writers of two
+  // accounts on two cores would take in turn on every allocation. Nothing here reads the
+  // counts. It must be set before SQLite's first use; a process that used it already keeps it.
+  static const bool configured = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0) == SQLITE_OK;
+  (void)configured;
   static const SqliteBackend backend;
   return backend;
 }

@@ -68,12 +68,13 @@ int CompareGuid(void*, int na, const void* pa, int nb, const void* pb) {
 }  // namespace
 
 void RegisterSqlServerCollations(sqlite3* db) {
-  struct Spec {
+  struct Collation {
     const char* name;
     int (*compare)(void*, int, const void*, int, const void*);
   };
-  static const Spec kCollations[] = {{"NOCASE", CompareNoCase}, {"UNIQUEIDENTIFIER", CompareGuid}};
-  for (const Spec& c : kCollations) {
+  static const Collation kCollations[] = {{"NOCASE", CompareNoCase},
+                                          {"UNIQUEIDENTIFIER", CompareGuid}};
+  for (const Collation& c : kCollations) {
     int rc = sqlite3_create_collation(db, c.name, SQLITE_UTF8, nullptr, c.compare);
     if (rc != SQLITE_OK) {
       throw DbError(kErrConnection,

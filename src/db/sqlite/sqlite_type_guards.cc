@@ -36,7 +36,7 @@ struct ColumnRule {
   int64_t limit = 0;  // kChars: characters; kDecimal: digits before the point
 };
 
-struct GuardSpec {
+struct GuardColumns {
   std::string table;
   std::vector<ColumnRule> columns;
 };
@@ -85,20 +85,20 @@ std::string SpecText(const std::string& table, const std::vector<ColumnRule>& co
   return out;
 }
 
-GuardSpec ParseSpec(std::string_view text) {
-  GuardSpec spec;
+GuardColumns ParseGuardColumns(std::string_view text) {
+  GuardColumns guard;
   size_t bar = text.find('|');
-  spec.table = std::string(text.substr(0, bar));
+  guard.table = std::string(text.substr(0, bar));
   while (bar != std::string_view::npos) {
     size_t next = text.find('|', bar + 1);
     std::string_view item = text.substr(bar + 1, next - bar - 1);
     size_t colon = item.find(':');
     ColumnRule column{std::string(item.substr(0, colon)), static_cast<Rule>(item[colon + 1]),
                       std::stoll(std::string(item.substr(colon + 3)))};
-    spec.columns.push_back(std::move(column));
+    guard.columns.push_back(std::move(column));
     bar = next;
   }
-  return spec;
+  return guard;
 }
 
 // Characters of a UTF-8 text as UTF-16 counts them (what nvarchar(n) limits); -1 when the
@@ -210,22 +210,22 @@ std::string Refusal(const std::string& table, const ColumnRule& column, sqlite3_
   return {};
 }
 
-// rembiz_check_values(spec, value, …): NULL when every value fits its column, else the error.
+// rembiz_check_values(guard, value, …): NULL when every value fits its column, else the error.
 void CheckValues(sqlite3_context* context, int argc, sqlite3_value** argv) {
-  // SQLite keeps auxiliary data only while one statement runs; the specs, a few per table,
-  // are kept for the thread by their text.
-  thread_local std::map<std::string, GuardSpec, std::less<>> specs;
+  // SQLite keeps auxiliary data only while one statement runs; the parsed columns, a few per
+  // table, are kept for the thread by their text.
+  thread_local std::map<std::string, GuardColumns, std::less<>> parsed;
   const char* raw = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
   std::string_view text = raw ? raw : "";
-  auto it = specs.find(text);
-  if (it == specs.end()) {
-    if (specs.size() >= 4096) specs.clear();
-    it = specs.emplace(std::string(text), ParseSpec(text)).first;
+  auto it = parsed.find(text);
+  if (it == parsed.end()) {
+    if (parsed.size() >= 4096) parsed.clear();
+    it = parsed.emplace(std::string(text), ParseGuardColumns(text)).first;
   }
-  const GuardSpec* spec = &it->second;
-  size_t count = std::min(spec->columns.size(), static_cast<size_t>(argc - 1));
+  const GuardColumns* guard = &it->second;
+  size_t count = std::min(guard->columns.size(), static_cast<size_t>(argc - 1));
   for (size_t i = 0; i < count; ++i) {
-    std::string refusal = Refusal(spec->table, spec->columns[i], argv[i + 1]);
+    std::string refusal = Refusal(guard->table, guard->columns[i], argv[i + 1]);
     if (!refusal.empty()) {
       sqlite3_result_error(context, refusal.c_str(), -1);
       sqlite3_result_error_code(context, SQLITE_MISMATCH);
