@@ -145,7 +145,8 @@ class ClaimSave : public frame::VoucherSave {
   void BeforeRows(const xml::NodeList& rows) override {
     std::vector<std::string> items;
     for (const xml::Node& row : rows) items.push_back(row.Attr("strIOItem"));
-    standards_.Preload(head_.Attr("strDepartID"), items);
+    standards_.Preload(head_.Attr("strDepartID"), items, head_.Attr("strLoanID"),
+                       head_.Attr("strBill"));
   }
 
   void WriteRow(const xml::Node& row, int index) override {

@@ -186,7 +186,8 @@ ClaimRowValues ClaimRowValues::FromClaim(const xml::Node& head, const xml::Node&
   return values;
 }
 
-void StandardLookups::Preload(std::string_view department, const std::vector<std::string>& items) {
+void StandardLookups::Preload(std::string_view department, const std::vector<std::string>& items,
+                              std::string_view claimant, std::string_view currency) {
   department_ = std::string(department);
   preloaded_ = true;
   standards_.clear();
@@ -213,10 +214,33 @@ void StandardLookups::Preload(std::string_view department, const std::vector<std
   } catch (const ComError& e) {
     standards_error_ = e;
   }
+  // The claimant's grade and the currency's flags ride along with the items.
+  const std::string person = db::SqlText(claimant);
+  const std::string money = db::SqlText(currency);
   try {
-    for (db::Recordset rs =
-             Query(cn_, "Select strCode,blnEnd From EC_IOItem Where strCode In (" + list + ")");
-         !rs.Eof(); rs.MoveNext()) {
+    db::Recordset rs = Query(
+        cn_,
+        "Select strCode,blnEnd,(select count(*) from EC_PersonCtrl where strpersoncode=" + person +
+            ") As nPerson,(select strGradeID from EC_PersonCtrl where strpersoncode=" + person +
+            ") As strGradeID,(select count(*) from foreigncurrency where cexch_name=" + money +
+            ") As nCurrency,(select isnull(iotherused,0) from foreigncurrency where "
+            "cexch_name=" +
+            money +
+            ") As iotherused,(select isnull(bcal,0) from foreigncurrency where "
+            "cexch_name=" +
+            money + ") As bcal From EC_IOItem Where strCode In (" + list + ")");
+    if (!rs.Eof()) {
+      std::optional<std::string> grade;
+      if (rs.Value("nPerson").ToInt() > 0) grade = rs.Text("strGradeID");
+      person_grades_.emplace(std::string(claimant), grade);
+      std::optional<Conversion> conversion;
+      if (rs.Value("nCurrency").ToInt() > 0) {
+        conversion = Conversion{.local = rs.Value("iotherused").ToInt() == -1,
+                                .multiply = rs.Value("bcal").ToInt() == 1};
+      }
+      conversions_.emplace(std::string(currency), conversion);
+    }
+    for (; !rs.Eof(); rs.MoveNext()) {
       items_.emplace(db::Lower(rs.Text("strCode")), rs.Value("blnEnd").ToBool());
     }
   } catch (const ComError& e) {

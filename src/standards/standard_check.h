@@ -84,8 +84,10 @@ class StandardLookups {
     bool multiply = false;  // bcal 1: the rate multiplies, otherwise it divides
   };
 
-  // The standards and items of a claim's rows in its department, at once.
-  void Preload(std::string_view department, const std::vector<std::string>& items);
+  // The standards and items of a claim's rows in its department, at once; with the items the
+  // claimant's grade and the currency's conversion, which the rows' checks may need.
+  void Preload(std::string_view department, const std::vector<std::string>& items,
+               std::string_view claimant = "", std::string_view currency = "");
   // The first standard of the item in the department; nullopt when there is none.
   std::optional<Standard> Find(std::string_view item, std::string_view department);
   // Whether the item (EC_IOItem) is a leaf; nullopt when there is no such item.
