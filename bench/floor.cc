@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include "db/backend.h"
 #include "db/sqlite/sqlite_functions.h"
 
 namespace rembiz::bench {
@@ -110,17 +111,11 @@ struct FloorRow {
 constexpr FloorRow kRows[] = {
     {"20101", 400, 0}, {"20102", 80, 80}, {"20103", 100, 0}, {"202", 50, 0}, {"203", 30, 0}};
 
+// As the data layer makes them (db::Connection::NewGuid on SQLite).
 std::string NewGuid() {
   unsigned char bytes[16];
   sqlite3_randomness(sizeof bytes, bytes);
-  bytes[6] = static_cast<unsigned char>((bytes[6] & 0x0F) | 0x40);
-  bytes[8] = static_cast<unsigned char>((bytes[8] & 0x3F) | 0x80);
-  char text[40];
-  std::snprintf(text, sizeof text,
-                "{%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X}", bytes[0],
-                bytes[1], bytes[2], bytes[3], bytes[4], bytes[5], bytes[6], bytes[7], bytes[8],
-                bytes[9], bytes[10], bytes[11], bytes[12], bytes[13], bytes[14], bytes[15]);
-  return text;
+  return db::RandomGuidText(bytes);
 }
 
 }  // namespace
