@@ -781,9 +781,8 @@ class SqliteConnection : public BackendConnection {
   // Whether the statement names tempdb ("tempdb.t", in any case).
   static bool MentionsTempdb(std::string_view sql) {
     constexpr std::string_view kName = "tempdb.";
-    auto same = [](char a, char b) {
-      return std::tolower(static_cast<unsigned char>(a)) == static_cast<unsigned char>(b);
-    };
+    // ASCII case only: std::tolower asks the locale for every character of every statement.
+    auto same = [](char a, char b) { return (a >= 'A' && a <= 'Z' ? a + ('a' - 'A') : a) == b; };
     return std::search(sql.begin(), sql.end(), kName.begin(), kName.end(), same) != sql.end();
   }
 
