@@ -911,11 +911,11 @@ void PrintTable(const std::vector<int64_t>& sizes, const std::vector<int64_t>& l
     auto it = Figures().find(row.figure);
     std::string value = it == Figures().end() ? "missing" : Number(it->second);
     std::string verdict;
-    if (it != Figures().end() && row.meets) verdict = row.meets(it->second) ? "ok" : "BELOW";
-    if ((row.figure.find("ratio") != std::string::npos ||
-         row.figure.find("allocs") != std::string::npos) &&
-        verdict == "BELOW") {
-      verdict = "ABOVE";
+    // A missed ceiling ("<", "<=") is above it, a missed floor (">=") below it.
+    if (it != Figures().end() && row.meets && !row.meets(it->second)) {
+      verdict = row.target.starts_with("<") ? "ABOVE" : "BELOW";
+    } else if (it != Figures().end() && row.meets) {
+      verdict = "ok";
     }
     std::printf("%-26s %12s  %-8s %-11s %s\n", row.figure.c_str(), value.c_str(), row.unit.c_str(),
                 row.target.c_str(), verdict.c_str());
