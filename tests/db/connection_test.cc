@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <filesystem>
 #include <thread>
 
 #include "db/persist.h"
@@ -313,6 +315,32 @@ TEST_F(ConnectionTest, AWriterThatReadsTempdbWritesThereLater) {
   transaction.Commit();
   EXPECT_EQ(Scalar("select count(*) from tempdb..probe_rows"), "1");
   Cn().Execute("drop table tempdb..probe_rows");
+}
+
+// Checkpoints run in the background, and they must complete even while one writer keeps
+// committing: otherwise the WAL is never started again from its beginning and grows with every
+// commit until the disk is full.
+TEST_F(ConnectionTest, TheWalStaysBoundedWhileAWriterKeepsCommitting) {
+  if (testing::OnPostgres()) GTEST_SKIP() << "the server keeps its own log";
+  const std::string year = host::CurrentYearText();
+  const std::string wal =
+      Data().Store().Describe(host::DataDir::AccountDatabase("001", year)) + "-wal";
+  Connection cn;
+  cn.Open(Data().ConnectionString("001", year));
+  cn.Execute("create table wal_probe (id int, filler nvarchar(4000))");
+  cn.Execute("insert into wal_probe (id, filler) values (1, N'')");
+  // 16,000 commits of a page or more each: over 64 MB of WAL if no checkpoint ever completes,
+  // against a threshold of 1,000 pages (4 MB) and what the writer adds while one runs.
+  const std::string filler(3000, 'x');
+  uintmax_t largest = 0;
+  for (int i = 0; i < 16000; ++i) {
+    Transaction transaction(cn);
+    cn.Execute("update wal_probe set filler = N'" + filler + std::to_string(i) + "' where id = 1");
+    transaction.Commit();
+    if (i % 200 == 199) largest = std::max(largest, std::filesystem::file_size(wal));
+  }
+  EXPECT_LT(largest, uintmax_t{32} << 20) << wal;
+  cn.Execute("drop table wal_probe");
 }
 
 }  // namespace

@@ -90,7 +90,8 @@ bool TakeWriterLock(std::timed_mutex& lock, int timeout_seconds) {
 
 // WAL checkpoints run on this thread, not in the request whose commit crossed the threshold:
 // request connections have no auto-checkpoint; their WAL hook hands the file over instead. The
-// checkpoints are passive: they never wait for a writer or block one.
+// checkpoints are passive (they never wait for SQLite's locks); writers of this process wait
+// only while the last frames are copied (see Checkpoint).
 class Checkpointer {
  public:
   static constexpr int kPages = 1000;  // SQLite's own auto-checkpoint threshold
@@ -135,11 +136,28 @@ class Checkpointer {
       if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
                           nullptr) == SQLITE_OK) {
         sqlite3_wal_autocheckpoint(db, 0);
-        sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+        // A new handle opens the WAL at its first read; until then a checkpoint does nothing.
+        sqlite3_exec(db, "PRAGMA schema_version", nullptr, nullptr, nullptr);
+        Checkpoint(db, file);
       }
       sqlite3_close_v2(db);
       lock.lock();
     }
+  }
+
+  // The bulk of the WAL is copied while writers go on; the frames they added meanwhile are
+  // copied holding the file's writer lock, so that the checkpoint completes and the next writer
+  // starts the WAL again from its beginning. A checkpoint that never completes (writers always
+  // adding frames) would let the WAL grow without bound. When the lock stays taken, the next
+  // commit past the threshold asks again.
+  static void Checkpoint(sqlite3* db, const std::string& file) {
+    int frames = 0, copied = 0;
+    sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, &frames, &copied);
+    if (frames == copied) return;
+    std::shared_ptr<std::timed_mutex> writer = WriterLockOf(file);
+    if (!writer->try_lock_for(std::chrono::milliseconds(200))) return;
+    std::unique_lock hold(*writer, std::adopt_lock);
+    sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
   }
 
   std::mutex mutex_;
