@@ -60,7 +60,7 @@ constexpr frame::OperationEntry kPublicProcedures[] = {
     frame::OwnErrors(frame::Op<&CExpense::SaveExpenInfo>("SaveExpenInfo"), "SaveExpenInfo"),
 };
 
-constexpr frame::VoucherClassSpec kSpec{
+constexpr frame::VoucherClassTraits kTraits{
     .variant = frame::VoucherClassVariant("CExpense", "EC020301"),
     .pages = {.table = "EC_ExpenVouch",
               .head_view = "vwECExpenHead",
@@ -210,7 +210,7 @@ class ClaimSave : public frame::VoucherSave {
 
 }  // namespace
 
-CExpense::CExpense() : VoucherClass(kSpec) {}
+CExpense::CExpense() : VoucherClass(kTraits) {}
 
 std::string CExpense::ListCondition(host::Session& session, db::Connection& cn, const xml::Node&) {
   std::string submitted = approval::SubmitOnSave(cn) ? "1" : "0";

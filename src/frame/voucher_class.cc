@@ -134,11 +134,11 @@ void VoucherClass::ResetRequestState() {
 }
 
 std::span<const OperationEntry> VoucherClass::Operations() const {
-  return Joined(operations_, kSharedOperations, spec_.operations);
+  return Joined(operations_, kSharedOperations, traits_.operations);
 }
 
 std::span<const OperationEntry> VoucherClass::PublicProcedures() const {
-  return Joined(public_procedures_, kSharedPublicProcedures, spec_.public_procedures);
+  return Joined(public_procedures_, kSharedPublicProcedures, traits_.public_procedures);
 }
 
 BusinessObject& VoucherClass::PubMsg() {

@@ -50,7 +50,7 @@ std::string CardOfTypeCode(std::string_view type_code);
 bool LoanWrittenOff(db::Connection& cn, std::string_view guid);
 
 // A class of the entry pages, as it describes itself once.
-struct VoucherClassSpec {
+struct VoucherClassTraits {
   FrameVariant variant;
   VoucherPages pages;
   // The class's own operations and public procedures, after the shared ones.
@@ -60,7 +60,7 @@ struct VoucherClassSpec {
 
 class VoucherClass : public FramedClass, public RequestState {
  public:
-  explicit VoucherClass(const VoucherClassSpec& spec) : spec_(spec) {}
+  explicit VoucherClass(const VoucherClassTraits& traits) : traits_(traits) {}
 
   // "vchgetloanheaddata", "vchgetloanbodydata": the voucher named by the first child of `in`
   // (attribute AutoID), else the current one; without either an empty record with its schema.
@@ -94,12 +94,12 @@ class VoucherClass : public FramedClass, public RequestState {
   void ResetRequestState() override;
 
  protected:
-  const FrameVariant& Variant() const final { return spec_.variant; }
+  const FrameVariant& Variant() const final { return traits_.variant; }
   // The shared operations (reads, navigation, template requests, each answering its failures
   // under its own `out`), then the class's own.
   std::span<const OperationEntry> Operations() const final;
   std::span<const OperationEntry> PublicProcedures() const final;
-  const VoucherPages& Pages() const { return spec_.pages; }
+  const VoucherPages& Pages() const { return traits_.pages; }
 
   // The condition of the vouchers the entry page's list shows.
   virtual std::string ListCondition(host::Session& session, db::Connection& cn,
@@ -112,7 +112,7 @@ class VoucherClass : public FramedClass, public RequestState {
   std::string card_num_;
 
  private:
-  const VoucherClassSpec& spec_;
+  const VoucherClassTraits& traits_;
   std::unique_ptr<BusinessObject> pub_msg_;
   mutable std::vector<OperationEntry> operations_;
   mutable std::vector<OperationEntry> public_procedures_;

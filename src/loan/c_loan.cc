@@ -38,7 +38,7 @@ constexpr frame::OperationEntry kPublicProcedures[] = {
     frame::Op<&CLoan::CheckLoanXY>("CheckLoanXY"), frame::Op<&CLoan::CheckModify>("CheckModify"),
 };
 
-constexpr frame::VoucherClassSpec kSpec{
+constexpr frame::VoucherClassTraits kTraits{
     .variant = frame::VoucherClassVariant("CLoan", "EC020101"),
     .pages = {.table = "EC_LoanVouch", .head_view = "vwECLoanHead", .body_view = "vwECLoanBody"},
     .operations = kOperations,
@@ -237,7 +237,7 @@ class LoanSave : public frame::VoucherSave {
 
 }  // namespace
 
-CLoan::CLoan() : VoucherClass(kSpec) {}
+CLoan::CLoan() : VoucherClass(kTraits) {}
 
 std::string CLoan::ListCondition(host::Session& session, db::Connection& cn,
                                  const xml::Node& func) {
