@@ -439,6 +439,29 @@ void AccountSaves(benchmark::State& state, int threads, double seconds) {
   }
 }
 
+// `rembiz serve` on a free loopback port in this process, stopped when it goes out of scope.
+struct InProcessService {
+  explicit InProcessService(const std::string& data_dir) : service(Options(data_dir)) {
+    port = service.Bind();
+    runner = std::thread([this] { service.Run(); });
+  }
+  ~InProcessService() {
+    service.Stop();
+    runner.join();
+  }
+  static app::ServeOptions Options(const std::string& data_dir) {
+    spdlog::set_level(spdlog::level::warn);
+    app::ServeOptions options;
+    options.data_dir = data_dir;
+    options.port = 0;
+    options.record_sessions = false;
+    return options;
+  }
+  app::HttpService service;
+  int port = 0;
+  std::thread runner;
+};
+
 // Claim saves over HTTP: eight clients on kept-alive connections, half of them on account 001
 // and half on 002, for `seconds`; every save's time is taken, for the percentiles of the wait a
 // user sees. The one iteration's time is the time per save.
@@ -446,22 +469,8 @@ constexpr int kHttpSaveClients = 8;
 
 void HttpSaves(benchmark::State& state, double seconds) {
   Env& env = TheEnv();
-  spdlog::set_level(spdlog::level::warn);
-  app::ServeOptions options;
-  options.data_dir = env.base->Describe();
-  options.port = 0;
-  options.record_sessions = false;
-  app::HttpService service(options);
-  const int port = service.Bind();
-  std::thread runner([&] { service.Run(); });
-  struct StopOnExit {
-    app::HttpService& service;
-    std::thread& runner;
-    ~StopOnExit() {
-      service.Stop();
-      runner.join();
-    }
-  } stop{service, runner};
+  InProcessService service(env.base->Describe());
+  const int port = service.port;
 
   std::string tokens[2];
   for (int a = 0; a < 2; ++a) {
@@ -659,22 +668,8 @@ constexpr int kHttpRequestsPerClient = 50;
 
 void HttpReads(benchmark::State& state, bool keep_alive) {
   Env& env = TheEnv();
-  spdlog::set_level(spdlog::level::warn);
-  app::ServeOptions options;
-  options.data_dir = env.base->Describe();
-  options.port = 0;
-  options.record_sessions = false;
-  app::HttpService service(options);
-  const int port = service.Bind();
-  std::thread runner([&] { service.Run(); });
-  struct StopOnExit {
-    app::HttpService& service;
-    std::thread& runner;
-    ~StopOnExit() {
-      service.Stop();
-      runner.join();
-    }
-  } stop{service, runner};
+  InProcessService service(env.base->Describe());
+  const int port = service.port;
 
   httplib::Client login("127.0.0.1", port);
   httplib::Result r =

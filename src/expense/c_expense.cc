@@ -171,23 +171,24 @@ class ClaimSave : public frame::VoucherSave {
 
     // Every row carries its amount.
     const std::string money = frame::RequiredNumber(row, "dblMoney", "Q7.Rembiz.0226");
-    std::string sql =
-        "Insert Into EC_ExpenVouch_Sub (MGuid,dtBDate,intBTime,dtEDate,intETime,strBZero,strEZero,"
-        "strJTTools,strIOItem,dblVouch,dblNumber,dblStand,dblPer,dblMoney,dblOldMoney,intAppend,"
-        "strMemo";
-    for (int i = 22; i <= 37; ++i) sql += ",cDefine" + std::to_string(i);
-    sql += ") Values (" + qguid_ + "," + ValueOf(row, "dtBDate") + "," + NumberOf(row, "intBTime") +
-           "," + ValueOf(row, "dtEDate") + "," + NumberOf(row, "intETime") + "," +
-           ValueOf(row, "strBZero") + "," + ValueOf(row, "strEZero") + "," +
-           ValueOf(row, "strJTTools") + "," + ValueOf(row, "strIOItem") + "," +
-           NumberOf(row, "dblVouch") + "," + NumberOf(row, "dblNumber") + "," +
-           NumberOf(row, "dblStand") + "," + NumberOf(row, "dblPer") + "," + money + "," +
-           NumberOf(row, "dblOldMoney") + "," + NumberOf(row, "intAppend") + "," +
-           ValueOf(row, "strMemo");
-    for (int i = 22; i <= 37; ++i) sql += "," + ValueOf(row, "cDefine" + std::to_string(i));
-    int64_t affected = 0;
-    cn_.Execute(NormalizeSql(sql + ")"), &affected);
-    if (affected != 1) Raise(kErrBusiness, "Q7.Rembiz.0255", label);
+    InsertRow("EC_ExpenVouch_Sub",
+              {{"dtBDate", ValueOf(row, "dtBDate")},
+               {"intBTime", NumberOf(row, "intBTime")},
+               {"dtEDate", ValueOf(row, "dtEDate")},
+               {"intETime", NumberOf(row, "intETime")},
+               {"strBZero", ValueOf(row, "strBZero")},
+               {"strEZero", ValueOf(row, "strEZero")},
+               {"strJTTools", ValueOf(row, "strJTTools")},
+               {"strIOItem", ValueOf(row, "strIOItem")},
+               {"dblVouch", NumberOf(row, "dblVouch")},
+               {"dblNumber", NumberOf(row, "dblNumber")},
+               {"dblStand", NumberOf(row, "dblStand")},
+               {"dblPer", NumberOf(row, "dblPer")},
+               {"dblMoney", money},
+               {"dblOldMoney", NumberOf(row, "dblOldMoney")},
+               {"intAppend", NumberOf(row, "intAppend")},
+               {"strMemo", ValueOf(row, "strMemo")}},
+              row, label);
     total_ += frame::NumValue(db::Variant(money));
     ++rows_;
   }

@@ -41,7 +41,33 @@ ComError PageError(const db::DbError& e) {
   return ComError(e.Number(), text, e.Source());
 }
 
+// "Insert Into table (c1,c2,…) Values (v1,v2,…)".
+std::string InsertStatement(std::string_view table, const Columns& columns) {
+  std::string names, values;
+  for (const auto& [column, value] : columns) {
+    if (!names.empty()) {
+      names += ',';
+      values += ',';
+    }
+    names += column;
+    values += value;
+  }
+  return "Insert Into " + std::string(table) + " (" + names + ") Values (" + values + ")";
+}
+
 }  // namespace
+
+void VoucherSave::InsertRow(std::string_view table, Columns columns, const xml::Node& row,
+                            const std::string& label) {
+  columns.insert(columns.begin(), {"MGuid", qguid_});
+  for (int i = 22; i <= 37; ++i) {
+    std::string name = "cDefine" + std::to_string(i);
+    columns.emplace_back(name, ValueOf(row, name));
+  }
+  int64_t affected = 0;
+  cn_.Execute(NormalizeSql(InsertStatement(table, columns)), &affected);
+  if (affected != 1) Raise(kErrBusiness, "Q7.Rembiz.0255", label);
+}
 
 Columns BudgetColumns(const xml::Node& head) {
   static constexpr const char* kPairKeys[] = {"Q7.Rembiz.0240", "Q7.Rembiz.0241", "Q7.Rembiz.0331"};
@@ -278,15 +304,10 @@ void VoucherSave::WriteHead() {
   const std::string table(family_.table);
   const std::string submitted = submit_on_save_ ? "1" : "0";
   if (!change_) {
-    std::string names = "GUID,blnAudi,intOverBud";
-    std::string values = qguid_ + "," + submitted + ",-1";
-    for (const auto& [column, value] : columns) {
-      names += "," + column;
-      values += "," + value;
-    }
+    columns.insert(columns.begin(),
+                   {{"GUID", qguid_}, {"blnAudi", submitted}, {"intOverBud", "-1"}});
     int64_t inserted = 0;
-    cn_.Execute(NormalizeSql("Insert Into " + table + " (" + names + ") Values (" + values + ")"),
-                &inserted);
+    cn_.Execute(NormalizeSql(InsertStatement(table, columns)), &inserted);
     // The new voucher's AutoID, where the driver tells it (PositionList asks otherwise).
     std::optional<int64_t> id = inserted == 1 ? cn_.LastInsertId() : std::nullopt;
     stored_id_ = id ? std::to_string(*id) : "";

@@ -73,6 +73,11 @@ class VoucherSave {
   virtual void WriteRow(const xml::Node& row, int index) = 0;
   virtual void WriteTotal() = 0;
   virtual bool SubmitsNow() const { return submit_on_save_; }
+  // Inserts one row of the voucher into `table`: its `columns`, then the row's user fields
+  // cDefine22 to cDefine37, under the voucher's GUID. Raises "Q7.Rembiz.0255" with `label`
+  // unless exactly one row was written.
+  void InsertRow(std::string_view table, Columns columns, const xml::Node& row,
+                 const std::string& label);
 
   host::Session& session_;
   db::Connection& cn_;

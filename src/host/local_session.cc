@@ -11,6 +11,7 @@
 #include "host/login_guard.h"
 #include "host/messages.h"
 #include "host/passwords.h"
+#include "host/tasks.h"
 
 namespace rembiz::host {
 namespace {
@@ -216,10 +217,7 @@ std::string LocalSession::TaskHolder() const { return holder_.empty() ? ProcessH
 bool LocalSession::QueryState(int code, const std::string& system_id, int year) {
   db::Connection cn;
   cn.Open(system_connection_);
-  db::Recordset rs = cn.Execute(
-      "select bFlag from UA_LockState where cAcc_Id = " + db::SqlText(account_) +
-      " and iYear = " + std::to_string(year) + " and cSub_Id = " + db::SqlText(system_id) +
-      " and iCode = " + std::to_string(code));
+  db::Recordset rs = cn.Execute(LockStateQuery("UA_LockState", account_, year, system_id, code));
   return !rs.Eof() && rs.Value("bFlag").ToBool();
 }
 

@@ -61,12 +61,18 @@ TaskHold::~TaskHold() {
 
 std::string TaskHold::RefusalText() const { return refusal_->SelectSingleNode("//text").Text(); }
 
+std::string LockStateQuery(const std::string& system_table, const std::string& account, int year,
+                           const std::string& system_id, int code) {
+  return "select bFlag from " + system_table + " where cAcc_Id = " + db::SqlText(account) +
+         " and iYear = " + std::to_string(year) + " and cSub_Id = " + db::SqlText(system_id) +
+         " and iCode = " + std::to_string(code);
+}
+
 void CheckHostLock(Session& session, db::Connection& cn) {
-  // The same row LocalSession::QueryState(204, "EC", year) reads, without a connection of its own.
-  db::Recordset state = cn.Execute("select bFlag from qdsystem..UA_LockState where cAcc_Id = " +
-                                   db::SqlText(session.AccountId()) + " and iYear = " +
-                                   std::to_string(std::atoi(session.FiscalYear().c_str())) +
-                                   " and cSub_Id = 'EC' and iCode = 204");
+  // The row LocalSession::QueryState(204, "EC", year) reads, on the request's own connection.
+  db::Recordset state =
+      cn.Execute(LockStateQuery("qdsystem..UA_LockState", session.AccountId(),
+                                std::atoi(session.FiscalYear().c_str()), "EC", 204));
   if (!state.Eof() && state.Value("bFlag").ToBool()) Raise(kErrBusiness, "Q7.Rembiz.0039");
 }
 

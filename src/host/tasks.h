@@ -18,6 +18,9 @@ bool ReleaseTask(Session* session, std::string_view task_code, xml::Document& do
 // Raises "Q7.Rembiz.0039" when writing is blocked in the session's account and year. The flag is
 // read on the request's own connection, which reaches the system database.
 void CheckHostLock(Session& session, db::Connection& cn);
+// The query of a write-lock flag in UA_LockState (`system_table` as the connection names it).
+std::string LockStateQuery(const std::string& system_table, const std::string& account, int year,
+                           const std::string& system_id, int code);
 
 // A function task held for a scope: applied for when made, released when the scope ends however
 // it ends (the release's own failures are ignored, as at the end of every request).

@@ -151,19 +151,16 @@ class LoanSave : public frame::VoucherSave {
       Raise(kErrBusiness, "Q7.Rembiz.0254");
     }
 
-    std::string sql =
-        "Insert Into EC_LoanVouch_Sub (MGuid,strBalanceID,dblMoney,dblPreMoney,strBillID,"
-        "strPayBankID,strBankName,strBankAcc";
-    for (int i = 22; i <= 37; ++i) sql += ",cDefine" + std::to_string(i);
-    sql += ") Values (" + qguid_ + "," + frame::ValueOf(row, "strBalanceID") + "," +
-           (cheque ? std::string("Null") : money) + "," +
-           (frame::NumValue(db::Variant(advance)) != 0 ? advance : std::string("Null")) + "," +
-           frame::ValueOf(row, "strBillID") + "," + frame::ValueOf(row, "strPayBankID") + "," +
-           frame::ValueOf(row, "strBankName") + "," + frame::ValueOf(row, "strBankAcc");
-    for (int i = 22; i <= 37; ++i) sql += "," + frame::ValueOf(row, "cDefine" + std::to_string(i));
-    int64_t affected = 0;
-    cn_.Execute(NormalizeSql(sql + ")"), &affected);
-    if (affected != 1) Raise(kErrBusiness, "Q7.Rembiz.0255", std::to_string(index));
+    InsertRow("EC_LoanVouch_Sub",
+              {{"strBalanceID", frame::ValueOf(row, "strBalanceID")},
+               {"dblMoney", cheque ? std::string("Null") : money},
+               {"dblPreMoney",
+                frame::NumValue(db::Variant(advance)) != 0 ? advance : std::string("Null")},
+               {"strBillID", frame::ValueOf(row, "strBillID")},
+               {"strPayBankID", frame::ValueOf(row, "strPayBankID")},
+               {"strBankName", frame::ValueOf(row, "strBankName")},
+               {"strBankAcc", frame::ValueOf(row, "strBankAcc")}},
+              row, std::to_string(index));
   }
 
   void WriteTotal() override {
