@@ -1,6 +1,7 @@
 // The SQL Server dialect layer on any text: tokenizing and translating never crash, the cached
 // translation (a shape shared by batches that differ in their values) says what the direct one
-// says on every engine, and every placeholder has its value.
+// says on every engine, every placeholder has its value, and the gate of request SQL only ever
+// refuses.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -8,6 +9,7 @@
 #include <string_view>
 
 #include "db/error.h"
+#include "db/request_sql.h"
 #include "db/sql_tokenizer.h"
 #include "db/sql_translator.h"
 
@@ -17,6 +19,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view sql(reinterpret_cast<const char*>(data), size);
   try {
     db::sql::Tokenize(sql);
+  } catch (const db::DbError&) {
+  }
+  // The gate of request SQL refuses with a DbError or lets through; nothing else.
+  try {
+    db::CheckRequestSql(sql);
+  } catch (const db::DbError&) {
+  }
+  try {
+    db::FilteredQuery("select * from T", sql);
   } catch (const db::DbError&) {
   }
   for (db::Dialect dialect : {db::Dialect::kSqlite, db::Dialect::kPostgres}) {

@@ -32,26 +32,24 @@ std::string BackendConnection::NewGuid() {
   return RandomGuidText(bytes);
 }
 
-void RefuseQuery(std::string_view why, std::string_view sql) {
-  throw DbError(kErrStatement, "Only a single read-only query is allowed here (" +
-                                   std::string(why) + ") [" + TruncatedSql(sql) + "]");
+void RefuseQuery(std::string_view why) {
+  throw DbError(kErrStatement,
+                "Only a single read-only query is allowed here (" + std::string(why) + ").");
 }
 
-void AnswerTooLarge(size_t limit, std::string_view unit, std::string_view sql) {
+void AnswerTooLarge(size_t limit, std::string_view unit) {
   throw DbError(kErrStatement, "The query answers more than " + std::to_string(limit) + " " +
-                                   std::string(unit) + "; narrow it down. [" + TruncatedSql(sql) +
-                                   "]");
+                                   std::string(unit) + "; narrow it down.");
 }
 
-void ValueTooLong(int limit, std::string_view sql) {
-  throw DbError(kErrStatement, "A value of the query is longer than " + std::to_string(limit) +
-                                   " bytes. [" + TruncatedSql(sql) + "]");
+void ValueTooLong(int limit) {
+  throw DbError(kErrStatement,
+                "A value of the query is longer than " + std::to_string(limit) + " bytes.");
 }
 
-void QueryTooLong(int seconds, std::string_view sql) {
+void QueryTooLong(int seconds) {
   throw DbError(kErrTimeout, "The query ran longer than its " + std::to_string(seconds) +
-                                 " seconds and was stopped; narrow it down. [" + TruncatedSql(sql) +
-                                 "]");
+                                 " seconds and was stopped; narrow it down.");
 }
 
 const Backend& BackendFor(const ConnectionOptions& options) {

@@ -93,10 +93,12 @@ class Backend {
 };
 
 // The refusals of SQL that arrived with a request, in the same words on every engine.
-[[noreturn]] void RefuseQuery(std::string_view why, std::string_view sql);
-[[noreturn]] void AnswerTooLarge(size_t limit, std::string_view unit, std::string_view sql);
-[[noreturn]] void ValueTooLong(int limit, std::string_view sql);
-[[noreturn]] void QueryTooLong(int seconds, std::string_view sql);
+// They name the problem, never the SQL: the text is the caller's own, and a refusal that echoes
+// it would hand a probe back what the engine made of it.
+[[noreturn]] void RefuseQuery(std::string_view why);
+[[noreturn]] void AnswerTooLarge(size_t limit, std::string_view unit);
+[[noreturn]] void ValueTooLong(int limit);
+[[noreturn]] void QueryTooLong(int seconds);
 
 // The backend of a provider ("SQLite", "PostgreSQL"); DbError(kErrConnection) for another.
 const Backend& BackendFor(const ConnectionOptions& options);

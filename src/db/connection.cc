@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "db/backend.h"
+#include "db/request_sql.h"
 #include "db/test_seams.h"
 #include "db/text.h"
 
@@ -110,6 +111,16 @@ class FreeQuerySlot {
   std::string owner_;
 };
 
+// An engine's message without the statement it quotes at its end (" [statement]").
+std::string WithoutSql(const std::string& description, std::string_view sql) {
+  const std::string quoted = " [" + TruncatedSql(sql) + "]";
+  if (description.size() >= quoted.size() &&
+      description.compare(description.size() - quoted.size(), quoted.size(), quoted) == 0) {
+    return description.substr(0, description.size() - quoted.size());
+  }
+  return description;
+}
+
 }  // namespace
 
 Connection::Connection() = default;
@@ -204,17 +215,31 @@ void Connection::RunStatement(const BatchStep& step, const std::vector<BoundValu
 }
 
 Recordset Connection::ExecuteReadOnly(std::string_view sql) {
+  return ExecuteReadOnly(sql, GetReadOnlyLimits());
+}
+
+Recordset Connection::ExecuteReadOnly(std::string_view sql, const ReadOnlyLimits& limits) {
   RequireOpen();
-  TranslatedBatch batch = TranslateSql(sql, dialect_);
+  CheckRequestSql(sql);
+  TranslatedBatch batch;
+  try {
+    batch = TranslateSql(sql, dialect_);
+  } catch (const DbError& e) {
+    throw DbError(e.Number(), WithoutSql(e.Description(), sql), e.NativeCode());
+  }
   if (batch.steps->size() != 1 || batch.steps->front().kind != BatchStep::Kind::kStatement) {
-    RefuseQuery("not one statement", sql);
+    RefuseQuery("not one statement");
   }
   const BatchStep& step = batch.steps->front();
   NoteStatement(step, batch.values);
   ++statements_;
-  const ReadOnlyLimits limits = GetReadOnlyLimits();
   FreeQuerySlot slot;
-  return backend_->RunReadOnly(step, batch.values, limits);
+  try {
+    return backend_->RunReadOnly(step, batch.values, limits);
+  } catch (const DbError& e) {
+    // The engine's own words may quote the statement: the caller sees the problem alone.
+    throw DbError(e.Number(), WithoutSql(e.Description(), step.sql), e.NativeCode());
+  }
 }
 
 void Connection::BeginTrans() {

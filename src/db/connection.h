@@ -47,12 +47,15 @@ class Connection {
   // when it has none); `records_affected` receives the last data statement's row count.
   Recordset Execute(std::string_view sql, int64_t* records_affected = nullptr);
 
-  // Runs SQL that arrives with a request: exactly one statement, a query, checked by the engine
-  // before it runs; password hashes and login sessions are never readable, and only plain
-  // functions may be called. Anything else is refused with DbError(kErrStatement) and nothing
-  // runs. The query runs within ReadOnlyLimits: past its time, rows or size it stops with
-  // DbError(kErrTimeout) or DbError(kErrStatement).
+  // Runs SQL that arrives with a request: exactly one statement, a query of plain functions
+  // (db/request_sql.h), checked by the engine before it runs; password hashes and login sessions
+  // are never readable, and only plain functions may be called. Anything else is refused with
+  // DbError(kErrStatement) and nothing runs. The query runs within ReadOnlyLimits: past its time,
+  // rows or size it stops with DbError(kErrTimeout) or DbError(kErrStatement).
   Recordset ExecuteReadOnly(std::string_view sql);
+  // The same within other limits (a report's filter narrows rows the report may show anyway:
+  // its answer is as long as the report's).
+  Recordset ExecuteReadOnly(std::string_view sql, const ReadOnlyLimits& limits);
 
   // Writers that meet wait for each other (up to the command timeout) instead of failing later.
   void BeginTrans();

@@ -23,6 +23,7 @@
 
 #include "db/backend.h"
 #include "db/error.h"
+#include "db/request_sql.h"
 #include "db/sqlite/sqlite_errors.h"
 #include "db/sqlite/sqlite_functions.h"
 #include "db/sqlite/sqlite_type_guards.h"
@@ -420,10 +421,10 @@ bool StepRows(sqlite3* db, sqlite3_stmt* stmt, std::string_view sql, Recordset* 
     if (rc == SQLITE_DONE) break;
     if (rc != SQLITE_ROW) ThrowError(db, rc, sql);
     if (bound) {
-      if (rows.size() >= bound->max_rows) AnswerTooLarge(bound->max_rows, "rows", sql);
+      if (rows.size() >= bound->max_rows) AnswerTooLarge(bound->max_rows, "rows");
       bytes += row_overhead;
       for (int i = 0; i < columns; ++i) bytes += ValueBytes(stmt, i);
-      if (bytes > bound->max_bytes) AnswerTooLarge(bound->max_bytes >> 10, "KiB", sql);
+      if (bytes > bound->max_bytes) AnswerTooLarge(bound->max_bytes >> 10, "KiB");
     }
     if (pending) InferUndeclaredTypes(stmt, types, undeclared, pending);
     std::vector<Variant> row;
@@ -467,32 +468,10 @@ void BindValues(sqlite3_stmt* stmt, const BatchStep& step, const std::vector<Bou
   }
 }
 
-// Free SQL from requests runs under this authorizer: a query may select, read and call functions,
-// nothing else, and never sees password hashes or login sessions.
-// SQLite's plain scalar, date, aggregate, window and math functions. Not among them: what
-// reaches outside the query (load_extension, fts3_tokenizer and the other virtual-table helpers,
-// the JSON functions) or tells about the process and the connection (sqlite_*, changes).
-bool IsPlainFunction(std::string_view name) {
-  static const std::set<std::string, std::less<>> kPlain = {
-      // scalar
-      "abs", "char", "coalesce", "concat", "concat_ws", "format", "glob", "hex", "ifnull", "iif",
-      "instr", "length", "like", "likelihood", "likely", "lower", "ltrim", "max", "min", "nullif",
-      "octet_length", "printf", "quote", "random", "randomblob", "replace", "round", "rtrim",
-      "sign", "soundex", "substr", "substring", "trim", "typeof", "unhex", "unicode", "unlikely",
-      "upper", "zeroblob",
-      // date and time
-      "date", "time", "datetime", "julianday", "unixepoch", "strftime", "timediff",
-      // aggregate
-      "avg", "count", "group_concat", "string_agg", "sum", "total",
-      // window
-      "row_number", "rank", "dense_rank", "percent_rank", "cume_dist", "ntile", "lag", "lead",
-      "first_value", "last_value", "nth_value",
-      // math
-      "acos", "acosh", "asin", "asinh", "atan", "atan2", "atanh", "ceil", "ceiling", "cos", "cosh",
-      "degrees", "exp", "floor", "ln", "log", "log10", "log2", "mod", "pi", "pow", "power",
-      "radians", "sin", "sinh", "sqrt", "tan", "tanh", "trunc"};
-  std::string lower = Lower(name);
-  return kPlain.count(lower) > 0 || IsSqlServerFunction(lower);
+// The plain functions request SQL may call, under the names the translator writes for SQLite
+// (the server's functions are registered under their own names, a few as rembiz_*).
+bool IsReadOnlyFunction(std::string_view name) {
+  return IsPlainFunction(name) || IsSqlServerFunction(Lower(name));
 }
 
 // Free SQL from requests runs under this authorizer: a query may select, read and call plain
@@ -506,7 +485,7 @@ int ReadOnlyAuthorizer(void*, int action, const char* a3, const char* a4, const 
     case SQLITE_SELECT:
       return SQLITE_OK;
     case SQLITE_FUNCTION:
-      return a4 && IsPlainFunction(a4) ? SQLITE_OK : SQLITE_DENY;
+      return a4 && IsReadOnlyFunction(a4) ? SQLITE_OK : SQLITE_DENY;
     case SQLITE_READ:
       if (same(a3, "UA_Session") || (same(a3, "UA_User") && same(a4, "cPassword"))) {
         return SQLITE_DENY;
@@ -619,15 +598,15 @@ class SqliteConnection : public BackendConnection {
     int rc = sqlite3_prepare_v2(db_, text.c_str(), static_cast<int>(text.size()), &raw, &tail);
     std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> stmt(raw, sqlite3_finalize);
     if (rc != SQLITE_OK) {
-      if ((rc & 0xff) == SQLITE_AUTH) RefuseQuery(sqlite3_errmsg(db_), text);
+      if ((rc & 0xff) == SQLITE_AUTH) RefuseQuery(sqlite3_errmsg(db_));
       ThrowError(db_, rc, text);
     }
-    if (!stmt) RefuseQuery("no statement", text);
+    if (!stmt) RefuseQuery("no statement");
     if (tail && std::string_view(tail).find_first_not_of(" \t\r\n;") != std::string_view::npos) {
-      RefuseQuery("more than one statement", text);
+      RefuseQuery("more than one statement");
     }
     if (!sqlite3_stmt_readonly(stmt.get()) || sqlite3_column_count(stmt.get()) == 0) {
-      RefuseQuery("not a query", text);
+      RefuseQuery("not a query");
     }
     BindValues(stmt.get(), step, values);
     Recordset result;
@@ -635,9 +614,9 @@ class SqliteConnection : public BackendConnection {
     try {
       StepRows(db_, stmt.get(), text, &result, &bound);
     } catch (const DbError&) {
-      if (sqlite3_errcode(db_) == SQLITE_TOOBIG) ValueTooLong(limits.max_value_bytes, text);
+      if (sqlite3_errcode(db_) == SQLITE_TOOBIG) ValueTooLong(limits.max_value_bytes);
       if (std::chrono::steady_clock::now() < stop_at) throw;
-      QueryTooLong(seconds, text);
+      QueryTooLong(seconds);
     }
     return result;
   }
