@@ -13,6 +13,7 @@
 #include <climits>
 #include <cstdlib>
 #include <ctime>
+#include <mutex>
 #include <optional>
 #include <unordered_map>
 
@@ -178,6 +179,68 @@ Variant ValueOf(const char* text, int length, Oid type, const FieldInfo& field) 
   }
 }
 
+// The login of a database's reader role, as its owner made it.
+struct ReaderLogin {
+  std::string role;
+  std::string password;
+};
+
+enum class Renewal { kNone, kGrant, kPassword };
+
+// Sets the reader role of the database of `options` up for `schema` (once per process and
+// schema, or again as `renewal` asks) and answers its login. The owner's own short connection
+// does it, committed at once, so that the reader's connections see it.
+ReaderLogin SetUpReader(const ConnectionOptions& options, const std::string& schema,
+                        Renewal renewal) {
+  struct Known {
+    std::mutex mutex;
+    std::unordered_map<std::string, ReaderLogin> logins;  // by server and database
+    std::unordered_map<std::string, bool> schemas;        // server, database and schema
+  };
+  static Known* known = new Known();  // lives as long as the process: never destroyed
+  const std::string key = ServerKey(options);
+  std::lock_guard lock(known->mutex);
+  auto login = known->logins.find(key);
+  if (renewal == Renewal::kNone && login != known->logins.end() &&
+      known->schemas.count(key + "|" + schema)) {
+    return login->second;
+  }
+  PGconn* conn = Connect(options, options.database, "");
+  std::unique_ptr<PGconn, void (*)(PGconn*)> owner(conn, PQfinish);
+  auto check = [&](Result res) {
+    if (!Ok(res)) {
+      std::string message = PQresultErrorField(res.get(), PG_DIAG_MESSAGE_PRIMARY)
+                                ? PQresultErrorField(res.get(), PG_DIAG_MESSAGE_PRIMARY)
+                                : "";
+      PQclear(PQexec(conn, "ROLLBACK"));
+      throw DbError(kErrStatement,
+                    "Free queries cannot run: the database user cannot set up the role that "
+                    "runs them (" +
+                        message + ").");
+    }
+    return res;
+  };
+  auto run = [&](const std::string& sql, const std::vector<std::string>& args) {
+    std::vector<const char*> values;
+    for (const std::string& a : args) values.push_back(a.c_str());
+    return check(Result(PQexecParams(conn, sql.c_str(), static_cast<int>(values.size()), nullptr,
+                                     values.data(), nullptr, nullptr, 0),
+                        PQclear));
+  };
+  // Processes that set the role up at once wait for each other.
+  run("BEGIN", {});
+  run("SELECT pg_advisory_xact_lock(7400211)", {});
+  check(Result(PQexec(conn, ReaderSupportScript().c_str()), PQclear));
+  Result made = run("SELECT login, secret FROM rembiz.ensure_reader($1)",
+                    {renewal == Renewal::kPassword ? "true" : "false"});
+  ReaderLogin reader{PQgetvalue(made.get(), 0, 0), PQgetvalue(made.get(), 0, 1)};
+  run("SELECT rembiz.guard_reader($1, $2)", {schema, reader.role});
+  run("COMMIT", {});
+  known->logins[key] = reader;
+  known->schemas[key + "|" + schema] = true;
+  return reader;
+}
+
 class PgConnection : public BackendConnection {
  public:
   PgConnection(const ConnectionOptions& options, bool create)
@@ -185,17 +248,13 @@ class PgConnection : public BackendConnection {
         // An account's own tables first; then, as on the embedded engine, where the account
         // reaches the system database and tempdb without naming them.
         path_(schema_ == "qdsystem" ? "qdsystem,rembiz" : schema_ + ",qdsystem,tempdb,rembiz"),
-        catalog_(&Catalog::For(ServerKey(options))) {
+        catalog_(&Catalog::For(ServerKey(options))),
+        options_(options) {
     conn_ = Connect(options, options.database, path_);
     try {
       if (create) {
         Require(Exec(conn_, SupportScript()));
-        // The reader reads the new schema's tables (when the role exists: see the support).
-        Require(Exec(conn_, "CREATE SCHEMA IF NOT EXISTS " + schema_ +
-                                "; DO $d$ BEGIN GRANT USAGE ON SCHEMA " + schema_ +
-                                " TO rembiz_reader; ALTER DEFAULT PRIVILEGES IN SCHEMA " + schema_ +
-                                " GRANT SELECT ON TABLES TO rembiz_reader; EXCEPTION WHEN "
-                                "undefined_object THEN NULL; END $d$"));
+        Require(Exec(conn_, "CREATE SCHEMA IF NOT EXISTS " + schema_));
       } else {
         Result found = Params("SELECT 1 FROM pg_namespace WHERE nspname = $1", {schema_});
         if (PQntuples(found.get()) == 0) {
@@ -210,7 +269,10 @@ class PgConnection : public BackendConnection {
     }
   }
 
-  ~PgConnection() override { PQfinish(conn_); }
+  ~PgConnection() override {
+    if (reader_) PQfinish(reader_);
+    PQfinish(conn_);
+  }
   PgConnection(const PgConnection&) = delete;
   PgConnection& operator=(const PgConnection&) = delete;
 
@@ -237,52 +299,61 @@ class PgConnection : public BackendConnection {
     }
   }
 
-  // SQL that arrived with a request runs as the role rembiz_reader, which may read the tables
-  // but never write, never call the engine's privileged functions and never see password hashes
-  // or sessions, inside a read-only transaction (or a savepoint, undone afterwards).
+  // SQL that arrived with a request runs on a connection of its own that logs in as the
+  // database's reader role (see the support): it may read the tables but never write, never call
+  // the engine's privileged functions, never become another role and never see password hashes
+  // or sessions. It runs in a read-only transaction, and the connection is reset after every
+  // query (settings, locks, prepared statements, temporary objects) or closed.
   Recordset RunReadOnly(const BatchStep& step, const std::vector<BoundValue>& values,
                         const ReadOnlyLimits& limits) override {
     std::string_view sql = step.sql;
     size_t first = sql.find_first_not_of(" (");
     if (first == std::string_view::npos || Lower(sql.substr(first, 6)) != "select") {
-      RefuseQuery("not a query", step.sql);
+      RefuseQuery("not a query");
     }
-    GuardReader();
-    const bool outer = !InTransaction();
-    Require(Exec(conn_, outer ? "BEGIN READ ONLY" : "SAVEPOINT rembiz_read"));
-    struct Undo {
-      PGconn* conn;
-      bool outer;
-      ~Undo() {
-        PQclear(PQexec(conn, outer ? "ROLLBACK" : "ROLLBACK TO SAVEPOINT rembiz_read"));
-        if (!outer) PQclear(PQexec(conn, "RELEASE SAVEPOINT rembiz_read"));
-      }
-    } undo{conn_, outer};
+    OpenReader(false);
+    struct Reset {
+      PgConnection* self;
+      ~Reset() { self->ResetReader(); }
+    } reset{this};
+    try {
+      return ReadOnlyQuery(step, values, limits);
+    } catch (const DbError& e) {
+      // A schema made after the reader was set up in this process: grant it, try once more.
+      if (e.NativeCode() != "42501") throw;
+    }
+    ResetReader();
+    OpenReader(true);
+    return ReadOnlyQuery(step, values, limits);
+  }
+
+  Recordset ReadOnlyQuery(const BatchStep& step, const std::vector<BoundValue>& values,
+                          const ReadOnlyLimits& limits) {
     // A generic plan keeps every part of the query that depends on a bound value, so that the
     // reader's rights are checked on every table the text names: with the values folded in,
-    // "1 = 0 AND EXISTS (SELECT ... FROM qdsystem.ua_session)" would never touch the table here,
-    // while the same condition without "1 = 0" in a statement of full rights would. The query's
-    // own time budget is shorter than the command timeout: it must not hold a worker long. (All
-    // of it ends with the transaction or the savepoint.)
+    // "1 = 0 AND EXISTS (SELECT ... FROM qdsystem.ua_session)" would never touch the table. The
+    // query's own time budget is shorter than the command timeout: it must not hold a worker
+    // long.
     const int seconds = std::max(1, limits.seconds);
-    Require(Exec(conn_,
-                 "SET LOCAL ROLE rembiz_reader; SET LOCAL plan_cache_mode = "
-                 "force_generic_plan; SET LOCAL statement_timeout = " +
-                     std::to_string(seconds * 1000)));
+    Result begun = Exec(reader_,
+                        "BEGIN READ ONLY; SET LOCAL plan_cache_mode = force_generic_plan; "
+                        "SET LOCAL statement_timeout = " +
+                            std::to_string(seconds * 1000));
+    if (!Ok(begun)) ThrowError({reader_, catalog_, nullptr}, begun.get());
     // Row by row, so that an answer past its bounds is stopped rather than read whole.
     std::vector<const char*> params = Pointers(step, values);
     std::vector<Oid> types = Types(step, values);
-    if (!PQsendQueryParams(conn_, step.sql.c_str(), static_cast<int>(params.size()), types.data(),
+    if (!PQsendQueryParams(reader_, step.sql.c_str(), static_cast<int>(params.size()), types.data(),
                            params.data(), nullptr, nullptr, 0) ||
-        !PQsetSingleRowMode(conn_)) {
-      ThrowError({conn_, catalog_, &step}, nullptr);
+        !PQsetSingleRowMode(reader_)) {
+      ThrowError({reader_, catalog_, &step}, nullptr);
     }
     std::optional<Layout> layout;
     std::vector<std::vector<Variant>> rows;
     size_t bytes = 0, row_overhead = 0;
     std::optional<DbError> refusal;
     Result failed(nullptr, PQclear);
-    while (PGresult* raw = PQgetResult(conn_)) {
+    while (PGresult* raw = PQgetResult(reader_)) {
       Result res(raw, PQclear);
       ExecStatusType status = PQresultStatus(raw);
       if (refusal || failed) continue;  // drain what is left
@@ -296,25 +367,25 @@ class PgConnection : public BackendConnection {
           for (int c = 0; c < PQnfields(raw); ++c) {
             size_t length = static_cast<size_t>(PQgetlength(raw, r, c));
             if (length > static_cast<size_t>(std::max(1024, limits.max_value_bytes))) {
-              refusal = Refusal([&] { ValueTooLong(limits.max_value_bytes, step.sql); });
+              refusal = Refusal([&] { ValueTooLong(limits.max_value_bytes); });
             }
             row_bytes += PQgetisnull(raw, r, c) ? 0 : length;
           }
           bytes += row_bytes;
           if (!refusal && rows.size() >= limits.max_rows) {
-            refusal = Refusal([&] { AnswerTooLarge(limits.max_rows, "rows", step.sql); });
+            refusal = Refusal([&] { AnswerTooLarge(limits.max_rows, "rows"); });
           }
           if (!refusal && bytes > limits.max_bytes) {
-            refusal = Refusal([&] { AnswerTooLarge(limits.max_bytes >> 10, "KiB", step.sql); });
+            refusal = Refusal([&] { AnswerTooLarge(limits.max_bytes >> 10, "KiB"); });
           }
           if (refusal) break;
           rows.push_back(RowOf(raw, r, *layout));
         }
-        if (refusal) Cancel();
+        if (refusal) Cancel(reader_);
         continue;
       }
       if (status == PGRES_COMMAND_OK) {
-        refusal = Refusal([&] { RefuseQuery("not a query", step.sql); });
+        refusal = Refusal([&] { RefuseQuery("not a query"); });
         continue;
       }
       failed = std::move(res);
@@ -323,14 +394,21 @@ class PgConnection : public BackendConnection {
     if (failed) {
       const char* state = PQresultErrorField(failed.get(), PG_DIAG_SQLSTATE);
       std::string code = state ? state : "";
-      if (code == "42501" || code == "25006" || code == "0A000") {
-        RefuseQuery(PQresultErrorField(failed.get(), PG_DIAG_MESSAGE_PRIMARY), step.sql);
+      if (code == "42501") {
+        throw DbError(kErrStatement,
+                      "Only a single read-only query is allowed here (" +
+                          std::string(PQresultErrorField(failed.get(), PG_DIAG_MESSAGE_PRIMARY)) +
+                          ").",
+                      code);
       }
-      if (code == "57014") QueryTooLong(seconds, step.sql);
-      if (code == "54000") ValueTooLong(limits.max_value_bytes, step.sql);
-      ThrowError({conn_, catalog_, &step}, failed.get());
+      if (code == "25006" || code == "0A000") {
+        RefuseQuery(PQresultErrorField(failed.get(), PG_DIAG_MESSAGE_PRIMARY));
+      }
+      if (code == "57014") QueryTooLong(seconds);
+      if (code == "54000") ValueTooLong(limits.max_value_bytes);
+      ThrowError({reader_, catalog_, &step}, failed.get());
     }
-    if (!layout) RefuseQuery("not a query", step.sql);
+    if (!layout) RefuseQuery("not a query");
     return Finished(std::move(*layout), std::move(rows));
   }
 
@@ -344,9 +422,9 @@ class PgConnection : public BackendConnection {
     return DbError(kErrStatement, "refused");
   }
 
-  // Stops the statement running on the connection (its remaining results then end in an error).
-  void Cancel() {
-    if (PGcancel* cancel = PQgetCancel(conn_)) {
+  // Stops the statement running on `conn` (its remaining results then end in an error).
+  static void Cancel(PGconn* conn) {
+    if (PGcancel* cancel = PQgetCancel(conn)) {
       char buffer[256];
       PQcancel(cancel, buffer, sizeof buffer);
       PQfreeCancel(cancel);
@@ -816,14 +894,49 @@ class PgConnection : public BackendConnection {
     }
   }
 
-  // The reader role reads the account's tables, never password hashes or sessions. Checked on
-  // every use: a repair made inside a transaction that was rolled back is gone again.
-  void GuardReader() { Params("SELECT rembiz.guard_reader($1)", {schema_}); }
+  // Opens the reader's connection when there is none; `regrant` sets the role up for this
+  // schema again first.
+  void OpenReader(bool regrant) {
+    if (reader_) return;
+    ConnectionOptions login = options_;
+    ReaderLogin reader = SetUpReader(options_, schema_, regrant ? Renewal::kGrant : Renewal::kNone);
+    login.user = reader.role;
+    login.password = reader.password;
+    try {
+      reader_ = Connect(login, options_.database, path_);
+    } catch (const DbError&) {
+      // A password another process or an administrator changed: a new one, once.
+      reader = SetUpReader(options_, schema_, Renewal::kPassword);
+      login.password = reader.password;
+      try {
+        reader_ = Connect(login, options_.database, path_);
+      } catch (const DbError& e) {
+        throw DbError(kErrStatement,
+                      "Free queries cannot run: the reader role cannot log in to the database.");
+      }
+    }
+  }
+
+  // Leaves nothing of a query behind on the reader's connection, or closes it.
+  void ResetReader() {
+    if (!reader_) return;
+    bool clean = PQstatus(reader_) == CONNECTION_OK;
+    if (clean && PQtransactionStatus(reader_) != PQTRANS_IDLE) {
+      clean = Ok(Exec(reader_, "ROLLBACK"));
+    }
+    if (clean) clean = Ok(Exec(reader_, "DISCARD ALL"));
+    if (!clean || PQtransactionStatus(reader_) != PQTRANS_IDLE) {
+      PQfinish(reader_);
+      reader_ = nullptr;
+    }
+  }
 
   PGconn* conn_ = nullptr;
+  PGconn* reader_ = nullptr;  // SQL that arrived with a request: see RunReadOnly
   std::string schema_;
   std::string path_;
   Catalog* catalog_;
+  ConnectionOptions options_;
   int timeout_ = -1;
   int64_t statements_ = 0;
   std::unordered_map<std::string, PreparedStatement> prepared_;

@@ -25,52 +25,6 @@ DO $d$ BEGIN
   END IF;
 END $d$;
 CREATE SEQUENCE IF NOT EXISTS rembiz.rowversion;
--- SQL that arrives with a request runs as this role: it may read, never write. Roles belong to
--- the whole server; another database may have made it already, or an administrator (a user
--- without the right to make roles cannot: then such SQL is refused until the role exists).
-DO $d$ BEGIN
-  CREATE ROLE rembiz_reader NOLOGIN;
-EXCEPTION WHEN duplicate_object OR unique_violation OR insufficient_privilege THEN NULL;
-END $d$;
-DO $d$ BEGIN
-  EXECUTE format('GRANT rembiz_reader TO %I', current_user);
-EXCEPTION WHEN OTHERS THEN NULL;
-END $d$;
-DO $d$ BEGIN
-  GRANT USAGE ON SCHEMA rembiz, tempdb, qdsystem TO rembiz_reader;
-  ALTER DEFAULT PRIVILEGES IN SCHEMA qdsystem GRANT SELECT ON TABLES TO rembiz_reader;
-  ALTER DEFAULT PRIVILEGES IN SCHEMA tempdb GRANT SELECT ON TABLES TO rembiz_reader;
-EXCEPTION WHEN undefined_object THEN NULL;
-END $d$;
--- Makes sure the reader reaches the tables of `schema`, qdsystem and tempdb but neither the
--- sessions nor the password hashes; cheap when nothing is to be done.
-CREATE OR REPLACE FUNCTION rembiz.guard_reader(schema text) RETURNS void LANGUAGE plpgsql AS $f$
-DECLARE sessions regclass := to_regclass('qdsystem.ua_session');
-        users regclass := to_regclass('qdsystem.ua_user');
-BEGIN
-  IF has_schema_privilege('rembiz_reader', schema, 'USAGE')
-     AND (sessions IS NULL OR NOT has_table_privilege('rembiz_reader', sessions, 'SELECT'))
-     AND (users IS NULL OR NOT has_column_privilege('rembiz_reader', users, 'cpassword', 'SELECT'))
-  THEN
-    RETURN;
-  END IF;
-  EXECUTE format('GRANT USAGE ON SCHEMA %I, qdsystem, tempdb TO rembiz_reader', schema);
-  EXECUTE format('GRANT SELECT ON ALL TABLES IN SCHEMA %I, qdsystem, tempdb TO rembiz_reader',
-                 schema);
-  IF sessions IS NOT NULL THEN
-    REVOKE ALL ON qdsystem.ua_session FROM rembiz_reader;
-  END IF;
-  IF users IS NOT NULL THEN
-    REVOKE ALL ON qdsystem.ua_user FROM rembiz_reader;
-    EXECUTE (SELECT 'GRANT SELECT (' || string_agg(quote_ident(attname), ', ') ||
-                    ') ON qdsystem.ua_user TO rembiz_reader'
-               FROM pg_attribute WHERE attrelid = users AND attnum > 0 AND NOT attisdropped
-                AND attname <> 'cpassword');
-  END IF;
-END $f$;
-ALTER DEFAULT PRIVILEGES IN SCHEMA qdsystem GRANT SELECT ON TABLES TO rembiz_reader;
-ALTER DEFAULT PRIVILEGES IN SCHEMA tempdb GRANT SELECT ON TABLES TO rembiz_reader;
-
 -- The text of a value in a character context, as the data layer writes values: numbers without
 -- trailing zeros, dates "YYYY-MM-DD" with " HH:MM:SS[.mmm]" when there is a time, GUIDs
 -- "{UPPER}", text with its trailing blanks.
@@ -628,6 +582,69 @@ std::string MixedOperators() {
 
 }  // namespace
 
+// SQL that arrives with a request runs on connections that log in as a role of its own, made
+// per database by its owner (who needs CREATEROLE): it may read the module's tables, never
+// write, never see sessions or password hashes, and is a member of no other role, so nothing it
+// runs can SET ROLE back to the owner. Its password is random and kept where only the owner
+// reads it; ensure_reader(renew) makes the role when it is missing and a new password when asked.
+constexpr const char* kReader = R"sql(
+CREATE SCHEMA IF NOT EXISTS rembiz;
+CREATE SCHEMA IF NOT EXISTS tempdb;
+CREATE SCHEMA IF NOT EXISTS qdsystem;
+CREATE TABLE IF NOT EXISTS rembiz.reader_login (role name PRIMARY KEY, password text NOT NULL);
+REVOKE ALL ON rembiz.reader_login FROM PUBLIC;
+CREATE OR REPLACE FUNCTION rembiz.ensure_reader(renew boolean)
+  RETURNS TABLE (login name, secret text) LANGUAGE plpgsql AS $f$
+DECLARE r name := left('rembiz_reader_' || lower(regexp_replace(current_database(),
+                                                               '[^A-Za-z0-9_]', '_', 'g')), 63);
+        p text;
+BEGIN
+  SELECT l.password INTO p FROM rembiz.reader_login l WHERE l.role = r;
+  IF renew OR p IS NULL OR NOT EXISTS (SELECT 1 FROM pg_roles WHERE rolname = r) THEN
+    p := md5(gen_random_uuid()::text) || md5(gen_random_uuid()::text);
+    IF EXISTS (SELECT 1 FROM pg_roles WHERE rolname = r) THEN
+      EXECUTE format('ALTER ROLE %I LOGIN NOINHERIT NOSUPERUSER NOCREATEDB NOCREATEROLE '
+                     'NOREPLICATION PASSWORD %L', r, p);
+    ELSE
+      EXECUTE format('CREATE ROLE %I LOGIN NOINHERIT NOSUPERUSER NOCREATEDB NOCREATEROLE '
+                     'NOREPLICATION PASSWORD %L', r, p);
+    END IF;
+    EXECUTE format('ALTER ROLE %I SET default_transaction_read_only = on', r);
+    DELETE FROM rembiz.reader_login;
+    INSERT INTO rembiz.reader_login VALUES (r, p);
+  END IF;
+  EXECUTE format('GRANT USAGE ON SCHEMA rembiz, tempdb, qdsystem TO %I', r);
+  EXECUTE format('ALTER DEFAULT PRIVILEGES IN SCHEMA qdsystem GRANT SELECT ON TABLES TO %I', r);
+  EXECUTE format('ALTER DEFAULT PRIVILEGES IN SCHEMA tempdb GRANT SELECT ON TABLES TO %I', r);
+  RETURN QUERY SELECT r, p;
+END $f$;
+-- Makes sure the reader reaches the tables of `schema`, qdsystem and tempdb but neither the
+-- sessions nor the password hashes.
+CREATE OR REPLACE FUNCTION rembiz.guard_reader(schema text, reader name) RETURNS void
+  LANGUAGE plpgsql AS $f$
+DECLARE sessions regclass := to_regclass('qdsystem.ua_session');
+        users regclass := to_regclass('qdsystem.ua_user');
+BEGIN
+  EXECUTE format('GRANT USAGE ON SCHEMA %I TO %I', schema, reader);
+  EXECUTE format('ALTER DEFAULT PRIVILEGES IN SCHEMA %I GRANT SELECT ON TABLES TO %I', schema,
+                 reader);
+  EXECUTE format('GRANT SELECT ON ALL TABLES IN SCHEMA %I, qdsystem, tempdb TO %I', schema,
+                 reader);
+  IF sessions IS NOT NULL THEN
+    EXECUTE format('REVOKE ALL ON qdsystem.ua_session FROM %I', reader);
+  END IF;
+  IF users IS NOT NULL THEN
+    EXECUTE format('REVOKE ALL ON qdsystem.ua_user FROM %I', reader);
+    EXECUTE (SELECT 'GRANT SELECT (' || string_agg(quote_ident(attname), ', ') ||
+                    ') ON qdsystem.ua_user TO ' || quote_ident(reader)
+               FROM pg_attribute WHERE attrelid = users AND attnum > 0 AND NOT attisdropped
+                AND attname <> 'cpassword');
+  END IF;
+END $f$;
+)sql";
+
 std::string SupportScript() { return std::string(kBase) + MixedOperators(); }
+
+std::string ReaderSupportScript() { return kReader; }
 
 }  // namespace rembiz::db::postgres
