@@ -554,8 +554,10 @@ class HttpService::Impl {
         body = ReportAnswer(*session, *kind, req.get_param_value("filter"), format, &type);
       } catch (const ComError& e) {
         // A filter the engine refuses or cannot run is the caller's; anything else is ours.
+        // (A filter stopped at its time bound, or refused while others run, is the caller's
+        // to narrow or send again.)
         bool callers = e.Number() == db::kErrStatement || e.Number() == db::kErrInvalidRequest ||
-                       e.Number() == kErrBusiness;
+                       e.Number() == kErrBusiness || e.Number() == db::kErrTimeout;
         status = callers ? 400 : 500;
         refusal = e.Description();
       }

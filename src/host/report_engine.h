@@ -16,7 +16,7 @@
 
 namespace rembiz::host {
 
-// The user's filter of one report: a WHERE fragment over the report's detail columns.
+// The user's filter of one report: one condition over the report's detail columns.
 class ReportFilter {
  public:
   explicit ReportFilter(std::string sql) : sql_(std::move(sql)) {}
@@ -65,9 +65,10 @@ class ReportEngine : public ReportManager {
   void SetFilter(std::string_view title, std::string_view sql);
   const ReportFilter* ReportFilterByName(std::string_view name) const override;
 
-  // Runs the plug-in for the report `title` and returns its detail rows ordered by `order`
-  // (a column list of the detail rows; "" keeps the table's order). A refused filter or a
-  // failed fill throws ComError; the work table is gone afterwards in every case.
+  // Runs the plug-in for the report `title` and returns its detail rows that the filter of
+  // `title` selects, ordered by `order` (a column list of the detail rows; "" keeps the table's
+  // order). The filter runs as a free query over the rows the plug-in filled. A refused filter
+  // or a failed fill throws ComError; the work table is gone afterwards in every case.
   db::Recordset Run(ReportPlugin& plugin, std::string_view title, std::string_view order = "",
                     const ReportProgress& progress = nullptr);
 

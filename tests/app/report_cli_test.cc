@@ -6,8 +6,10 @@
 #include <sys/wait.h>
 
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <future>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -110,11 +112,12 @@ class ReportCliTest : public reports::ReportTest {
     return text.str();
   }
 
-  int Serve() {
+  int Serve(int query_seconds = 0) {
     ServeOptions options;
     options.data_dir = Data().Describe();
     options.port = 0;
     options.threads = 2;
+    if (query_seconds > 0) options.query_seconds = query_seconds;
     options.record_sessions = false;
     service_ = std::make_unique<HttpService>(options);
     int port = service_->Bind();
@@ -213,6 +216,54 @@ TEST_F(ReportCliTest, TheServiceAnswersCsvAndJsonToASession) {
   r = client.Get("/api/report/loans?format=pdf", auth);
   ASSERT_TRUE(r);
   EXPECT_EQ(r->status, 400);
+}
+
+// Report filters are free queries too: with two workers, two slow ones stop at the bound while
+// a third user is answered, and no refusal echoes the filter.
+TEST_F(ReportCliTest, SlowFiltersStopAtTheirBoundAndLeaveAWorker) {
+  int port = Serve(/*query_seconds=*/1);
+  auto login = [&](const std::string& user) {
+    httplib::Client client("127.0.0.1", port);
+    httplib::Result r =
+        client.Post("/api/login", httplib::Params{{"user", user}, {"password", user}});
+    std::smatch m;
+    std::string body = r ? r->body : "";
+    EXPECT_TRUE(std::regex_search(body, m, std::regex("token=\"([0-9a-f]+)\""))) << body;
+    return httplib::Headers{{"Authorization", "Bearer " + m[1].str()}};
+  };
+  const httplib::Headers a = login("demo"), b = login("manager"), c = login("clerk");
+  const std::string slow =
+      "/api/report/claims?filter=%28select%20count%28%2A%29%20from%20UA_Auth%20a%2C%20UA_Auth%20b"
+      "%2C%20UA_Auth%20c%2C%20UA_Auth%20d%2C%20UA_Auth%20e%2C%20UA_Auth%20f%2C%20UA_Auth%20g%29%"
+      "3E0";
+  auto report = [&](const httplib::Headers& auth) {
+    return std::async(std::launch::async, [port, auth, &slow] {
+      httplib::Client client("127.0.0.1", port);
+      client.set_read_timeout(30, 0);
+      return client.Get(slow, auth);
+    });
+  };
+  using Clock = std::chrono::steady_clock;
+  Clock::time_point start = Clock::now();
+  auto first = report(a);
+  auto second = report(b);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  httplib::Client client("127.0.0.1", port);
+  httplib::Result plain =
+      client.Post("/api/CPubMsg", c, "<req><func name='currencyget'/></req>", "application/xml");
+  ASSERT_TRUE(plain);
+  EXPECT_NE(plain->body.find("<rows>"), std::string::npos) << plain->body;
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(2));
+  for (auto* pending : {&first, &second}) {
+    httplib::Result r = pending->get();
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 400) << r->body;
+    EXPECT_TRUE(r->body.find("longer than its 1 seconds") != std::string::npos ||
+                r->body.find("Too many free queries") != std::string::npos)
+        << r->body;
+    EXPECT_EQ(r->body.find("UA_Auth"), std::string::npos) << r->body;
+  }
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(8));
 }
 
 }  // namespace

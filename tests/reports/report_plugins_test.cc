@@ -1,5 +1,8 @@
 // The report plug-ins driven by the host's report engine: the detail rows of the catalog, the
 // user's filter, the operator's rights, refused filters, and the work table's end.
+#include <chrono>
+
+#include "db/connection.h"
 #include "frame/registry.h"
 #include "host/report_engine.h"
 #include "reports/report_fixture.h"
@@ -90,14 +93,80 @@ TEST_F(ReportPluginTest, AFilterThatIsNotOneReadOnlyConditionIsRefused) {
        {"1=1; delete from EC_LoanVouch", "1=1)a; delete from EC_LoanVouch; select * from (select 1",
         "1=1\ndelete from EC_LoanVouch",
         "exists(select 1 from QDSystem..UA_User where cPassword is not null)",
-        "exists(select 1 from QDSystem..UA_Session)", "nosuchcolumn = 1", "1=1 /*"}) {
-    EXPECT_THROW(Run("Rembiz.CReportJKTJ", filter), ComError) << filter;
+        "exists(select 1 from QDSystem..UA_Session)", "nosuchcolumn = 1", "1=1 /*",
+        // what reaches outside the query on the server engine
+        "set_config('search_path', 'qdsystem,rembiz', false) is not null",
+        "query_to_xml('select cpassword from qdsystem.ua_user', true, true, '') is not null",
+        "lo_from_bytea(0, 'x') > 0", "pg_sleep(20) is null",
+        "(select count(pg_advisory_lock(x)) from generate_series(1, 60000) x) > 0",
+        "pg_catalog.pg_read_file('/etc/hostname') is not null", "'1'::int = 1",
+        "\"set_config\"('a.b', 'c', false) is not null"}) {
+    try {
+      Run("Rembiz.CReportJKTJ", filter);
+      ADD_FAILURE() << "accepted: " << filter;
+    } catch (const ComError& e) {
+      // The refusal names the problem, never the SQL.
+      EXPECT_EQ(e.Description().find(filter), std::string::npos) << e.Description();
+      EXPECT_EQ(e.Description().find("select * from"), std::string::npos) << e.Description();
+    }
   }
   EXPECT_EQ(Dump("EC_LoanVouch") + Dump("EC_LoanVouch_Sub"), before);
   EXPECT_EQ(WorkTables(), 0u);
   // A plug-in is no business class.
   xml::Document doc = Call("CReportJKTJ", "<req><func name='x'/></req>");
   EXPECT_EQ(doc.SelectSingleNode("/error/id").Text(), "Rembiz:CReportJKTJ:myHandle:438");
+}
+
+// The filter stands outside the rows the operator's rights select: text that tries to close the
+// condition early and add its own is refused, and any condition only narrows.
+TEST_F(ReportPluginTest, AFilterNarrowsTheOperatorsRowsAndNeverWidensThem) {
+  AddCatalog();
+  auto clerk = SessionFor("clerk");
+  const Strings mine = {"JK0001", "JK0004", "JK0005"};
+  for (const char* filter : {"1=1) or (1=1", "1=1)) or ((1=1", "1=1) union select * from (x"}) {
+    try {
+      Run("Rembiz.CReportJKTJ", filter, clerk.get());
+      ADD_FAILURE() << "accepted: " << filter;
+    } catch (const ComError& e) {
+      EXPECT_NE(e.Description().find("one condition"), std::string::npos) << e.Description();
+    }
+  }
+  for (const char* filter :
+       {"1=1 or 1=1", "strdepartid <> '0201' or 1=1", "(1=1) or (strdepartid='0301')"}) {
+    EXPECT_EQ(Values(Run("Rembiz.CReportJKTJ", filter, clerk.get()), "strvouchid"), mine) << filter;
+  }
+  EXPECT_EQ(Values(Run("Rembiz.CReportJKTJ", "strvouchid in ('JK0002', 'JK0004')", clerk.get()),
+                   "strvouchid"),
+            Strings{"JK0004"});
+}
+
+// A filter runs within the free-query bounds: stopped at its time, whatever it joins, and never
+// making a value longer than the bound.
+TEST_F(ReportPluginTest, AFilterRunsWithinTheFreeQueryBounds) {
+  AddCatalog();
+  db::ReadOnlyLimits saved = db::GetReadOnlyLimits();
+  db::ReadOnlyLimits limits = saved;
+  limits.seconds = 1;
+  limits.max_value_bytes = 1 << 16;
+  db::SetReadOnlyLimits(limits);
+  auto start = std::chrono::steady_clock::now();
+  try {
+    Run("Rembiz.CReportJKTJ",
+        "(select count(*) from UA_Auth a, UA_Auth b, UA_Auth c, UA_Auth d, UA_Auth e, UA_Auth f, "
+        "UA_Auth g) > 0");
+    ADD_FAILURE() << "a cross join ran to its end";
+  } catch (const ComError& e) {
+    EXPECT_NE(e.Description().find("longer than its 1 seconds"), std::string::npos)
+        << e.Description();
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  if (!testing::OnPostgres()) {  // the server makes its values in its own memory
+    EXPECT_THROW(
+        Run("Rembiz.CReportJKTJ", "length(replace(replicate('a', 1000000), 'a', 'aaaaaaaaa')) > 0"),
+        ComError);
+  }
+  db::SetReadOnlyLimits(saved);
+  EXPECT_EQ(WorkTables(), 0u);
 }
 
 }  // namespace
