@@ -30,6 +30,7 @@ using frame::NormalizeSql;
 using frame::NumberOf;
 using frame::OptionalNumber;
 using frame::Present;
+using frame::RequirePositive;
 using frame::RowVersion;
 using frame::ValueOf;
 
@@ -171,6 +172,7 @@ class ClaimSave : public frame::VoucherSave {
 
     // Every row carries its amount.
     const std::string money = frame::RequiredNumber(row, "dblMoney", "Q7.Rembiz.0226");
+    RequirePositive(money, "Q7.Rembiz.0442", std::to_string(index + 1));
     InsertRow("EC_ExpenVouch_Sub",
               {{"dtBDate", ValueOf(row, "dtBDate")},
                {"intBTime", NumberOf(row, "intBTime")},
@@ -421,15 +423,16 @@ bool CExpense::SaveLoanInfo(host::Session& session, db::Connection& cn, xml::Nod
   cn.Execute(NormalizeSql("Delete EC_ExpenLoanInfo Where Expenguid = " + qguid));
 
   if (in.Attr("del") != "1") {
+    int position = 0;
     for (const xml::Node& row : rows) {
+      ++position;
       const std::string kind = Trim(row.Attr("blnUsed"));
       std::string value = OptionalNumber(row.Attr("dblRetValue"), "dblRetValue");
       if (value.empty()) value = "0";
       const double amount = frame::NumValue(db::Variant(value));
-      if (amount < 0) {
-        throw ComError(db::kErrInvalidRequest,
-                       "Invalid request: dblRetValue '" + value + "' is below zero.", "Rembiz");
-      }
+      // Nothing written off is no write-off (the page sends every row it offers); a close
+      // returns nothing.
+      if (amount < 0) Raise(kErrBusiness, "Q7.Rembiz.0443", std::to_string(position));
       if (kind != "1" && amount == 0) continue;
       cn.Execute(NormalizeSql(
           "Insert Into EC_ExpenLoanInfo (LoanSubguid,Expenguid,dblJE,blnUsed) Values (" +
@@ -506,7 +509,9 @@ bool CExpense::SaveExpenInfo(host::Session& session, db::Connection& cn, xml::No
   const std::string qguid = db::SqlText(guid);
   const std::string receipt = host::MessageText("Q7.Rembiz.0185");
 
+  int position = 0;
   for (const xml::Node& line : in.FirstChild().Children()) {
+    ++position;
     const std::string io_text = line.Attr("intIOType");
     if (io_text.empty()) Raise(kErrBusiness, "Q7.Rembiz.0291");
     const std::string io_type = io_text == receipt ? "1" : "2";
@@ -519,6 +524,9 @@ bool CExpense::SaveExpenInfo(host::Session& session, db::Connection& cn, xml::No
                                                "strPayBankID", "strPayment", "strRecBank",
                                                "strRecAcc"};
     int64_t affected = 0;
+    if (p == "1" || p == "2") {
+      RequirePositive(values[1], "Q7.Rembiz.0444", std::to_string(position));
+    }
     if (p == "1") {
       std::string sql =
           "Insert Into EC_BalanceInfo (ExpenGUID,intIOType,strBalanceID,dblMoney,strBillID,"

@@ -54,6 +54,16 @@ class SettlementTest : public ExpenseTest {
                               (approve ? "true" : "false") + "'><v guid='" + claim + "' ts='" +
                               Ts(claim) + "' strType='EC02' strVouchID='x'/></in></func></req>");
   }
+  // Inserts, changes or deletes payment lines of a claim (its current version).
+  xml::Document SavePayments(const std::string& claim, const std::string& rows) {
+    return Call("CExpense", "<req><func name='SaveExpenInfo'><in GUID='" + claim + "' ts='" +
+                                Ts(claim) + "'><rows>" + rows + "</rows></in></func></req>");
+  }
+  // A new payment line (direction 2) or receipt (direction 1) of `money`.
+  static std::string Payment(const std::string& money, bool receipt = false) {
+    return "<row P='1' intIOType='" + Text(receipt ? "Q7.Rembiz.0185" : "Q7.Rembiz.0186") +
+           "' strBalanceID='1' dblMoney='" + money + "'/>";
+  }
   std::string Claim(const std::string& columns) {
     return Scalar("select " + columns + " from EC_ExpenVouch where GUID = '" + claim_ + "'");
   }
@@ -327,6 +337,32 @@ TEST_F(SettlementTest, PaymentLinesInsertChangeDeleteAndSettle) {
                              "</strAutoID><ts>" + Ts(claim) +
                              "</ts><type>EC03</type></in></func></req>");
   EXPECT_EQ(OutError(doc, "delvouch"), Text("Q7.Rembiz.0272"));
+  EXPECT_EQ(State(), before);
+}
+
+// Write-offs and payment lines carry amounts above zero; a write-off of nothing is none. A
+// refusal names the line, counted from 1, and writes nothing.
+TEST_F(SettlementTest, WriteOffsAndPaymentLinesAreAboveZero) {
+  std::string before = State();
+  xml::Document doc = SaveLoans(claim_, Row(loan_a_, "-1", "300") + Row(loan_b_, "0", "-200"));
+  EXPECT_EQ(OutError(doc, "SaveLoanInfo"), Text("Q7.Rembiz.0443", "2"));
+  doc = SavePayments(claim_, Payment("100") + Payment("-50"));
+  EXPECT_EQ(OutError(doc, "SaveExpenInfo"), Text("Q7.Rembiz.0444", "2"));
+  doc = SavePayments(claim_, Payment("0", true));
+  EXPECT_EQ(OutError(doc, "SaveExpenInfo"), Text("Q7.Rembiz.0444", "1"));
+  doc = SavePayments(claim_,
+                     "<row P='1' intIOType='" + Text("Q7.Rembiz.0186") + "' strBalanceID='1'/>");
+  EXPECT_EQ(OutError(doc, "SaveExpenInfo"), Text("Q7.Rembiz.0444", "1"));
+  EXPECT_EQ(State(), before);
+
+  // A line changed to a negative amount.
+  ASSERT_TRUE(NoError(SavePayments(claim_, Payment("100"))));
+  std::string line = Scalar("select GUID from EC_BalanceInfo");
+  before = State();
+  doc = SavePayments(claim_, "<row P='2' GUID='" + line + "' ts='" + Ts(line, "EC_BalanceInfo") +
+                                 "' intIOType='" + Text("Q7.Rembiz.0186") +
+                                 "' strBalanceID='1' dblMoney='-100'/>");
+  EXPECT_EQ(OutError(doc, "SaveExpenInfo"), Text("Q7.Rembiz.0444", "1"));
   EXPECT_EQ(State(), before);
 }
 

@@ -522,5 +522,35 @@ TEST_F(LoanTest, GoonNeverCommitsAPartLoan) {
   EXPECT_EQ(State(), before);
 }
 
+// A loan's amounts are above zero: the head's, each row's money, and the advance of a row
+// without money (beside money it may be left out). A refusal names the row, counted from 1,
+// and writes nothing.
+TEST_F(LoanTest, AmountsAreAboveZero) {
+  ASSERT_TRUE(Save(Head()).SelectSingleNode("/error").IsNull());
+  std::string before = State();
+  struct Case {
+    std::string head, rows, key, row;
+  } cases[] = {
+      {Head({{"strVouchID", "Y1"}, {"dblMoney", "-500"}, {"dblOldMoney", "-500"}}),
+       "<row strBalanceID='1' dblMoney='-500'/>", "Q7.Rembiz.0440", ""},
+      {Head({{"strVouchID", "Y2"}, {"dblOldMoney", "0"}}), Rows(), "Q7.Rembiz.0441", ""},
+      {Head({{"strVouchID", "Y3"}}),
+       "<row strBalanceID='1' dblMoney='1300'/><row strBalanceID='1' dblMoney='-500'/>",
+       "Q7.Rembiz.0442", "2"},
+      {Head({{"strVouchID", "Y4"}}),
+       "<row strBalanceID='2' dblPreMoney='-800' strBillID='ZP1' strPayBankID='01'/>",
+       "Q7.Rembiz.0442", "1"},
+      {Head({{"strVouchID", "Y5"}}), "<row strBalanceID='1' dblMoney='0' dblPreMoney='0'/>",
+       "Q7.Rembiz.0442", "1"},
+      {Head({{"strVouchID", "Y6"}}), "<row strBalanceID='1' dblMoney='800' dblPreMoney='-1'/>",
+       "Q7.Rembiz.0442", "1"},
+  };
+  for (const Case& c : cases) {
+    xml::Document doc = Save(c.head, c.rows);
+    EXPECT_EQ(ErrorText(doc), Text(c.key, c.row)) << c.key << " " << c.row;
+  }
+  EXPECT_EQ(State(), before);
+}
+
 }  // namespace
 }  // namespace rembiz::loan
