@@ -64,6 +64,15 @@ class SettlementTest : public ExpenseTest {
     return "<row P='1' intIOType='" + Text(receipt ? "Q7.Rembiz.0185" : "Q7.Rembiz.0186") +
            "' strBalanceID='1' dblMoney='" + money + "'/>";
   }
+  // A saved claim of one office row of `money`, approved unless told otherwise.
+  std::string ClaimOf(const std::string& number, const std::string& money, bool approve = true) {
+    xml::Document doc =
+        Save(Head({{"strVouchID", number}}), "<row strIOItem='203' dblMoney='" + money + "'/>");
+    EXPECT_TRUE(NoError(doc)) << doc.Xml();
+    std::string guid = Column("GUID", number);
+    if (approve) Approve(guid);
+    return guid;
+  }
   std::string Claim(const std::string& columns) {
     return Scalar("select " + columns + " from EC_ExpenVouch where GUID = '" + claim_ + "'");
   }
@@ -364,6 +373,43 @@ TEST_F(SettlementTest, WriteOffsAndPaymentLinesAreAboveZero) {
                                  "' strBalanceID='1' dblMoney='-100'/>");
   EXPECT_EQ(OutError(doc, "SaveExpenInfo"), Text("Q7.Rembiz.0444", "1"));
   EXPECT_EQ(State(), before);
+}
+
+// Write-offs and payment lines together never settle more than the claim: the save that would
+// is refused with the excess in the claim's money, whichever save comes last, and nothing of it
+// is kept. A receipt from the claimant makes room.
+TEST_F(SettlementTest, SettlementBeyondTheClaimIsRefused) {
+  std::string claim = ClaimOf("BX0009", "1150");
+  ASSERT_TRUE(NoError(SaveLoans(claim, Row(loan_a_, "0", "1000"))));
+  std::string before = State();
+  xml::Document doc = SavePayments(claim, Payment("200"));
+  EXPECT_EQ(OutError(doc, "SaveExpenInfo"), Text("Q7.Rembiz.0445", "50.00", "人民币"));
+  EXPECT_EQ(State(), before);
+
+  // Payment first, then the write-off: refused too, as is the pair in one request.
+  ASSERT_TRUE(NoError(SaveLoans(claim, "", " del='1'")));
+  ASSERT_TRUE(NoError(SavePayments(claim, Payment("200"))));
+  before = State();
+  doc = SaveLoans(claim, Row(loan_a_, "0", "1000"));
+  EXPECT_EQ(OutError(doc, "SaveLoanInfo"), Text("Q7.Rembiz.0445", "50.00", "人民币"));
+  EXPECT_EQ(Loan(loan_a_), "0/0 0/0");
+  doc = Call("CExpense", "<req><func name='SaveExpenInfo'><in GUID='" + claim + "' ts='" +
+                             Ts(claim) + "'><rows>" + Payment("0.5") +
+                             "</rows></in></func><func name='SaveLoanInfo'>" + In(claim) +
+                             Row(loan_a_, "0", "1000") + "</in></func></req>");
+  EXPECT_EQ(OutError(doc, "SaveLoanInfo"), Text("Q7.Rembiz.0445", "50.50", "人民币"));
+  EXPECT_EQ(State(), before);
+
+  // The claimant pays back 50: write-off 1000 and payment 200 less 50 settle 1150 exactly.
+  doc = Call("CExpense", "<req><func name='SaveExpenInfo'><in GUID='" + claim + "' ts='" +
+                             Ts(claim) + "'><rows>" + Payment("50", true) +
+                             "</rows></in></func><func name='SaveLoanInfo'>" + In(claim) +
+                             Row(loan_a_, "0", "1000") + "</in></func></req>");
+  ASSERT_TRUE(NoError(doc)) << doc.Xml();
+  EXPECT_EQ(Scalar("select cast(blnSettle as int), strVerifier from EC_ExpenVouch where GUID = '" +
+                   claim + "'"),
+            "1|" + Session().UserName());
+  EXPECT_EQ(Loan(loan_a_), "1000/1 1000/1");
 }
 
 }  // namespace
