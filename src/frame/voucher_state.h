@@ -1,11 +1,15 @@
-// Where a voucher stands: for claims, what their write-offs and payment lines settle of them,
-// read in one place for the saves that change them.
+// The state of a loan voucher or a claim as people read it (draft, submitted, at a step of its
+// approval, rejected, approved, partly paid, paid, settled), worked out here alone from the
+// voucher's head, its approval flow and, for claims, what its write-offs and payment lines
+// settle. Reads answer it with the voucher so that no page derives it from a column or two.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "db/connection.h"
+#include "host/session.h"
 
 namespace rembiz::frame {
 
@@ -29,5 +33,19 @@ struct ClaimSettlement {
 };
 
 ClaimSettlement ReadClaimSettlement(db::Connection& cn, std::string_view guid);
+
+struct VoucherState {
+  // "draft", "submitted", "step", "rejected", "approved", "partpaid", "paid", "settled"
+  std::string code;
+  std::string name;  // in the session's language
+};
+
+// The state of the loan voucher (table "EC_LoanVouch") or claim ("EC_ExpenVouch") with that
+// GUID; nullopt when there is none. A loan is partly paid while claims have repaid part of it
+// and settled once they repaid all; a claim is paid once its payment lines and write-offs cover
+// it, and settled when they cover it without a payment (its write-offs did). Both only after
+// approval.
+std::optional<VoucherState> ReadVoucherState(host::Session& session, db::Connection& cn,
+                                             std::string_view table, std::string_view guid);
 
 }  // namespace rembiz::frame

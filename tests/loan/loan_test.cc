@@ -552,5 +552,37 @@ TEST_F(LoanTest, AmountsAreAboveZero) {
   EXPECT_EQ(State(), before);
 }
 
+// The loan's head answers its state: a draft, submitted, approved by the flow's one step, and
+// approved from its entry as an opening voucher.
+TEST_F(LoanTest, HeadAnswersTheStateOfTheLoan) {
+  auto state = [&](const std::string& number) {
+    xml::Document doc = Call("CLoan", "<req><func name='vchgetloanheaddata'><in><row AutoID='" +
+                                          Column("AutoID", number) + "'/></in></func></req>");
+    xml::Node row = doc.SelectSingleNode("//z:row");
+    return row.Attr("strState") + " " + row.Attr("strStateName");
+  };
+  std::string number = "JK" + Year() + "030001";
+  ASSERT_TRUE(Save(Head()).SelectSingleNode("/error").IsNull());
+  EXPECT_EQ(state(number), "draft " + Text("Q7.Rembiz.0446"));
+  std::string guid = Column("GUID", number);
+  xml::Document doc = Call("CLoan", "<req><func name='submitaudit'><in><GUID>" + guid +
+                                        "</GUID><ts>" + Ts(number) + "</ts></in></func></req>");
+  ASSERT_TRUE(doc.SelectSingleNode("/error").IsNull()) << doc.Xml();
+  EXPECT_EQ(state(number), "submitted " + Text("Q7.Rembiz.0447"));
+  auto approver = SessionFor("approver");
+  doc = Call("CAudit",
+             "<req><func name='AuditVouch'><in><EASTdata><task EAAID='1' remark='ok'/></EASTdata>"
+             "<strGUID><Rows flag='1'><row strGUID='" +
+                 guid + "' ts='" + Ts(number) + "' strType='EC03' strVouchID='" + number +
+                 "'/></Rows></strGUID></in></func></req>",
+             approver.get());
+  ASSERT_TRUE(doc.SelectSingleNode("/error").IsNull()) << doc.Xml();
+  EXPECT_EQ(state(number), "approved " + Text("Q7.Rembiz.0450"));
+
+  ASSERT_TRUE(
+      Save(Head({{"strVouchID", "QC-1"}}), Rows(), "1").SelectSingleNode("/error").IsNull());
+  EXPECT_EQ(state("QC-1"), "approved " + Text("Q7.Rembiz.0450"));
+}
+
 }  // namespace
 }  // namespace rembiz::loan
