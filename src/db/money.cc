@@ -23,4 +23,14 @@ std::string CentsText(double value) {
   return buf;
 }
 
+std::string DecimalsText(double value, int decimals) {
+  if (decimals < 0 || decimals > 6) decimals = 2;
+  const double scale = std::pow(10.0, decimals);
+  const double nudge = value < 0 ? -1e-7 : 1e-7;
+  const double rounded = std::round(value * scale + nudge) / scale;
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.*f", decimals, rounded == 0 ? 0.0 : rounded);
+  return buf;
+}
+
 }  // namespace rembiz::db

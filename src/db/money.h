@@ -15,5 +15,8 @@ std::string MoneyText(double value);
 double RoundCents(double value);
 // RoundCents with both decimals written ("10.00"), for messages.
 std::string CentsText(double value);
+// An amount with the decimals of its currency (foreigncurrency.idec), halves away from zero, for
+// messages ("150.00", "150" with none); decimals outside 0..6 are taken as 2.
+std::string DecimalsText(double value, int decimals);
 
 }  // namespace rembiz::db

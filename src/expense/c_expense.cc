@@ -13,6 +13,7 @@
 #include "frame/request.h"
 #include "frame/sql_helpers.h"
 #include "frame/voucher_save.h"
+#include "frame/voucher_state.h"
 #include "host/errors.h"
 #include "host/messages.h"
 #include "host/tasks.h"
@@ -30,6 +31,7 @@ using frame::NormalizeSql;
 using frame::NumberOf;
 using frame::OptionalNumber;
 using frame::Present;
+using frame::RequirePositive;
 using frame::RowVersion;
 using frame::ValueOf;
 
@@ -73,12 +75,6 @@ constexpr frame::VoucherClassTraits kTraits{
 const frame::ClassRegistrar kRegistrar("Rembiz.CExpense",
                                        [] { return std::make_unique<CExpense>(); });
 
-// Sum of a query's column A; 0 without rows or with a null sum.
-double SumOf(db::Connection& cn, const std::string& sql) {
-  db::Recordset rs = cn.Execute(NormalizeSql(sql));
-  return rs.Eof() ? 0 : rs.Value("A").ToDouble();
-}
-
 // The claim's new row version, handed to the other settlement save of the same request.
 void PassRowVersion(db::Connection& cn, xml::Node& func, const std::string& qguid,
                     std::string_view other) {
@@ -86,6 +82,26 @@ void PassRowVersion(db::Connection& cn, xml::Node& func, const std::string& qgui
       NormalizeSql("select Cast(ts As Money)as ts from EC_ExpenVouch where GUID=" + qguid));
   xml::Node in = func.SelectSingleNode("//func[@name='" + std::string(other) + "']/in");
   if (in && !rs.Eof()) in.SetAttr("ts", rs.Text("ts"));
+}
+
+// After a change of a claim's write-offs or payment lines, on the whole claim as it now stands:
+// a settlement beyond the claim's amount is refused (the request's transaction then takes the
+// change back), and both saves keep the settled flag and the verifier by the same rule.
+void SettleClaim(host::Session& session, db::Connection& cn, const std::string& guid) {
+  const frame::ClaimSettlement settlement = frame::ReadClaimSettlement(cn, guid);
+  if (settlement.Excess() > 0) {
+    Raise(kErrBusiness, "Q7.Rembiz.0445", settlement.ExcessText(), settlement.currency);
+  }
+  const std::string qguid = SqlText(guid);
+  const bool nothing = db::RoundCents(settlement.settled) == 0;
+  cn.Execute(NormalizeSql("Update EC_ExpenVouch Set strVerifier=" +
+                          (nothing ? std::string("Null") : SqlText(session.UserName())) +
+                          ",blnSettle = " + (settlement.Covered() ? "1" : "0") +
+                          " Where GUID = " + qguid));
+  // An unapproved claim keeps no verifier.
+  cn.Execute(NormalizeSql(
+      "Update EC_ExpenVouch Set strVerifier=Null Where isnull(strAuditorID,'')='' and GUID = " +
+      qguid));
 }
 
 std::string Attr(const char* name, const std::string& value) {
@@ -171,6 +187,7 @@ class ClaimSave : public frame::VoucherSave {
 
     // Every row carries its amount.
     const std::string money = frame::RequiredNumber(row, "dblMoney", "Q7.Rembiz.0226");
+    RequirePositive(money, "Q7.Rembiz.0442", std::to_string(index + 1));
     InsertRow("EC_ExpenVouch_Sub",
               {{"dtBDate", ValueOf(row, "dtBDate")},
                {"intBTime", NumberOf(row, "intBTime")},
@@ -421,15 +438,16 @@ bool CExpense::SaveLoanInfo(host::Session& session, db::Connection& cn, xml::Nod
   cn.Execute(NormalizeSql("Delete EC_ExpenLoanInfo Where Expenguid = " + qguid));
 
   if (in.Attr("del") != "1") {
+    int position = 0;
     for (const xml::Node& row : rows) {
+      ++position;
       const std::string kind = Trim(row.Attr("blnUsed"));
       std::string value = OptionalNumber(row.Attr("dblRetValue"), "dblRetValue");
       if (value.empty()) value = "0";
       const double amount = frame::NumValue(db::Variant(value));
-      if (amount < 0) {
-        throw ComError(db::kErrInvalidRequest,
-                       "Invalid request: dblRetValue '" + value + "' is below zero.", "Rembiz");
-      }
+      // Nothing written off is no write-off (the page sends every row it offers); a close
+      // returns nothing.
+      if (amount < 0) Raise(kErrBusiness, "Q7.Rembiz.0443", std::to_string(position));
       if (kind != "1" && amount == 0) continue;
       cn.Execute(NormalizeSql(
           "Insert Into EC_ExpenLoanInfo (LoanSubguid,Expenguid,dblJE,blnUsed) Values (" +
@@ -444,32 +462,7 @@ bool CExpense::SaveLoanInfo(host::Session& session, db::Connection& cn, xml::Nod
                    std::vector<std::string>(loan_rows_touched.begin(), loan_rows_touched.end()));
   }
 
-  // Settled when write-offs and payment lines together cover the claim.
-  double written = SumOf(cn,
-                         "Select Sum(isnull(dblJE,0)) AS A From EC_ExpenLoanInfo Where "
-                         "ExpenGUID = " +
-                             qguid);
-  double received = SumOf(cn,
-                          "Select Sum(isnull(dblMoney,0)) As A From EC_BalanceInfo Where "
-                          "intIOType = 1 And ExpenGUID = " +
-                              qguid);
-  double paid = SumOf(cn,
-                      "Select Sum(isnull(dblMoney,0)) As A From EC_BalanceInfo Where "
-                      "intIOType = 2 And ExpenGUID = " +
-                          qguid);
-  double total = db::RoundMoney(written - received + paid);
-  // The family digit is compared as text ('1'): left() yields text, and a text never equals
-  // the number 1 in SQLite.
-  cn.Execute(NormalizeSql(
-      "Update EC_ExpenVouch Set strVerifier=" +
-      (total == 0 ? std::string("Null") : SqlText(session.UserName())) +
-      ",blnSettle = (Case When (case left(strtypecode,1) when '1' then -isnull(dblmoney,0) else "
-      "isnull(dblmoney,0) end) = " +
-      MoneyText(total) + " Then 1 Else 0 End) Where GUID = " + qguid));
-  cn.Execute(NormalizeSql(
-      "Update EC_ExpenVouch Set strVerifier=Null Where isnull(strAuditorID,'')='' and GUID = " +
-      qguid));
-
+  SettleClaim(session, cn, guid);
   PassRowVersion(cn, func, qguid, "SaveExpenInfo");
   answer.LoadXml(LoanRowsXml(session, cn, in));
   return true;
@@ -506,7 +499,9 @@ bool CExpense::SaveExpenInfo(host::Session& session, db::Connection& cn, xml::No
   const std::string qguid = db::SqlText(guid);
   const std::string receipt = host::MessageText("Q7.Rembiz.0185");
 
+  int position = 0;
   for (const xml::Node& line : in.FirstChild().Children()) {
+    ++position;
     const std::string io_text = line.Attr("intIOType");
     if (io_text.empty()) Raise(kErrBusiness, "Q7.Rembiz.0291");
     const std::string io_type = io_text == receipt ? "1" : "2";
@@ -519,6 +514,9 @@ bool CExpense::SaveExpenInfo(host::Session& session, db::Connection& cn, xml::No
                                                "strPayBankID", "strPayment", "strRecBank",
                                                "strRecAcc"};
     int64_t affected = 0;
+    if (p == "1" || p == "2") {
+      RequirePositive(values[1], "Q7.Rembiz.0444", std::to_string(position));
+    }
     if (p == "1") {
       std::string sql =
           "Insert Into EC_BalanceInfo (ExpenGUID,intIOType,strBalanceID,dblMoney,strBillID,"
@@ -562,29 +560,7 @@ bool CExpense::SaveExpenInfo(host::Session& session, db::Connection& cn, xml::No
                    " and Cast(ts As Money)=" + *ts));
   if (claim.Eof()) Raise(kErrBusiness, "Q7.Rembiz.0293");
 
-  // Only ever sets the settled flag; the write-off save is the one that clears it.
-  const std::string verifier = db::SqlText(session.UserName());
-  if (claim.Text("strTypeCode").starts_with("1")) {
-    cn.Execute(NormalizeSql(
-        "Update EC_ExpenVouch Set strVerifier=" + verifier +
-        ",blnSettle = 1 Where Left(strTypeCode,1) = '1' And GUID = " + qguid +
-        " And isnull(dblMoney,0) = (Select isnull(Sum(isnull(dblMoney,0)),0) From EC_BalanceInfo "
-        "Where ExpenGUID = " +
-        qguid + ")"));
-  } else if (claim.Text("strTypeCode").starts_with("2")) {
-    cn.Execute(NormalizeSql(
-        "Update EC_ExpenVouch Set strVerifier=" + verifier +
-        ",blnSettle = 1 Where Left(strTypeCode,1) = '2' And GUID = " + qguid +
-        " And dblMoney = ((Select isnull(Sum(isnull(dblMoney,0)),0) From EC_BalanceInfo Where "
-        "intIOtype = 2 and ExpenGUID = " +
-        qguid +
-        ")-(Select isnull(Sum(isnull(dblMoney,0)),0) From EC_BalanceInfo Where intIOtype = 1 And "
-        "ExpenGUID = " +
-        qguid + "))"));
-  }
-  cn.Execute(NormalizeSql(
-      "Update EC_ExpenVouch Set strVerifier=Null Where isnull(strAuditorID,'')='' and GUID = " +
-      qguid));
+  SettleClaim(session, cn, guid);
 
   PassRowVersion(cn, func, qguid, "SaveLoanInfo");
   return true;

@@ -8,6 +8,7 @@
 #include "frame/registry.h"
 #include "frame/request.h"
 #include "frame/sql_helpers.h"
+#include "frame/voucher_state.h"
 #include "host/approval_flow.h"
 #include "host/errors.h"
 #include "host/messages.h"
@@ -146,12 +147,13 @@ BusinessObject& VoucherClass::PubMsg() {
   return *pub_msg_;
 }
 
-bool VoucherClass::GetVoucherHead(host::Session&, db::Connection& cn, xml::Node& func,
+bool VoucherClass::GetVoucherHead(host::Session& session, db::Connection& cn, xml::Node& func,
                                   xml::Document& answer) {
   std::string number = VoucherNumber(func, auto_id_);
   // Without a number the statement finds nothing but still gives the page the record's layout.
   db::Recordset rs = cn.Execute(NormalizeSql(
-      "Select *,'' as editprop,' ' As strItem,'0' As NumPoint From " +
+      "Select *,'' as editprop,' ' As strItem,'0' As NumPoint,'' As strState,'' As strStateName "
+      "From " +
       std::string(Pages().head_view) + " Where LocaleID=" + SqlText(host::CurrentLanguage()) +
       " and AutoID = " + (number.empty() ? "0" : number)));
   db::LoadXml(rs, answer);
@@ -171,7 +173,16 @@ bool VoucherClass::GetVoucherHead(host::Session&, db::Connection& cn, xml::Node&
         "SELECT idec FROM dbo.foreigncurrency WHERE (cexch_name = " + SqlText(currency) + ")"));
     if (!decimals.Eof()) row.SetAttr("NumPoint", decimals.Text("idec"));
   }
+  AnswerState(session, cn, rs.Text("GUID"), row);
   return true;
+}
+
+void VoucherClass::AnswerState(host::Session& session, db::Connection& cn, const std::string& guid,
+                               xml::Node& row) {
+  std::optional<VoucherState> state = ReadVoucherState(session, cn, Pages().table, guid);
+  if (!state) return;
+  row.SetAttr("strState", state->code);
+  row.SetAttr("strStateName", state->name);
 }
 
 bool VoucherClass::GetVoucherBody(host::Session&, db::Connection& cn, xml::Node& func,

@@ -64,6 +64,7 @@ class VoucherClass : public FramedClass, public RequestState {
 
   // "vchgetloanheaddata", "vchgetloanbodydata": the voucher named by the first child of `in`
   // (attribute AutoID), else the current one; without either an empty record with its schema.
+  // The head carries the voucher's state (strState, and strStateName in the session language).
   bool GetVoucherHead(host::Session& session, db::Connection& cn, xml::Node& func,
                       xml::Document& answer);
   bool GetVoucherBody(host::Session& session, db::Connection& cn, xml::Node& func,
@@ -106,6 +107,9 @@ class VoucherClass : public FramedClass, public RequestState {
                                     const xml::Node& func) = 0;
   // CPubMsg, created on first use and kept for the rest of the request.
   BusinessObject& PubMsg();
+  // Writes the state of the voucher `guid` into the head record `row`.
+  void AnswerState(host::Session& session, db::Connection& cn, const std::string& guid,
+                   xml::Node& row);
 
   std::string auto_id_;
   std::string show_model_;

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "db/error.h"
+#include "db/money.h"
 #include "db/text.h"
 #include "db/transaction.h"
 #include "frame/convert.h"
@@ -67,6 +68,12 @@ void VoucherSave::InsertRow(std::string_view table, Columns columns, const xml::
   int64_t affected = 0;
   cn_.Execute(NormalizeSql(InsertStatement(table, columns)), &affected);
   if (affected != 1) Raise(kErrBusiness, "Q7.Rembiz.0255", label);
+}
+
+void RequirePositive(std::string_view number, std::string_view key, std::string_view label) {
+  if (number == "Null" || db::RoundMoney(NumValue(db::Variant(std::string(number)))) <= 0) {
+    Raise(kErrBusiness, key, label);
+  }
 }
 
 Columns BudgetColumns(const xml::Node& head) {
@@ -148,6 +155,8 @@ void VoucherSave::ValidateHead() {
   CheckCurrencyAndRate(head_, found.currency);
   head_money_ = RequiredNumber(head_, "dblMoney", "Q7.Rembiz.0226");
   old_money_ = RequiredNumber(head_, "dblOldMoney", "Q7.Rembiz.0227");
+  RequirePositive(head_money_, "Q7.Rembiz.0440");
+  RequirePositive(old_money_, "Q7.Rembiz.0441");
   CheckFamilyHead();
 }
 

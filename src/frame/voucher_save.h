@@ -124,6 +124,11 @@ class VoucherSave {
   std::string stored_id_;             // the voucher's AutoID when the write already told it
 };
 
+// An amount of a voucher, of its rows or of its settlement must be above zero, whatever the
+// family (a family's direction is its own, never the sign of its amounts): `number` is the
+// amount's SQL text ("Null" for none). Raises `key` with `label` otherwise.
+void RequirePositive(std::string_view number, std::string_view key, std::string_view label = "");
+
 // The budget columns of a head (item and three dimension pairs as literals, all Null without an
 // item); raises the key of the first pair given by half, or "Q7.Rembiz.0242" for an item
 // without any pair.

@@ -132,6 +132,25 @@ class TableApprovalFlow : public ApprovalFlow {
     });
   }
 
+  bool GetProgress(std::string_view card, std::string_view guid, FlowProgress* progress) override {
+    return Guard([&] {
+      db::Recordset rs = cn_->Execute(
+          std::string("select i.iState, (select count(*) from Host_FlowStep s where s.iFlowId = "
+                      "i.iFlowId and s.iStep <= i.iCurStep) as nPosition, (select count(*) from "
+                      "Host_FlowStep s where s.iFlowId = i.iFlowId) as nSteps, (select count(*) "
+                      "from Host_FlowRecord r where r.iInstanceId = i.iInstanceId and r.iRound = "
+                      "i.iRound and r.bUndone = 0 and r.") +
+          kPasses + ") as nPasses from Host_FlowInstance i where i.cCardNumber = " + SqlText(card) +
+          " and i.cVouchGUID = " + SqlText(guid));
+      if (rs.Eof()) return false;
+      progress->state = rs.Value("iState").ToInt();
+      progress->position = rs.Value("nPosition").ToInt();
+      progress->steps = rs.Value("nSteps").ToInt();
+      progress->passed = rs.Value("nPasses").ToInt() > 0;
+      return true;
+    });
+  }
+
   bool GetFlowInfo(std::string_view card, std::string_view guid, std::string_view code,
                    std::string* xml) override {
     return Guard([&] {

@@ -12,6 +12,7 @@
 // host keeps; any other code is refused.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -21,6 +22,14 @@
 #include "host/session.h"
 
 namespace rembiz::host {
+
+// Where a voucher's instance stands, as people read it.
+struct FlowProgress {
+  int64_t state = 0;     // Host_FlowInstance.iState: 0 running, 1 ended, 2 rejected
+  int64_t position = 0;  // the waiting step's place among the flow's steps, from 1
+  int64_t steps = 0;     // the number of steps of the flow
+  bool passed = false;   // an approver passed a step in the current round (not taken back)
+};
 
 class ApprovalFlow {
  public:
@@ -49,6 +58,9 @@ class ApprovalFlow {
   // The instance as XML: the flow with its state, its steps and approvers, and the records.
   virtual bool GetFlowInfo(std::string_view card, std::string_view guid, std::string_view code,
                            std::string* xml) = 0;
+  // Where the instance stands; false when the voucher has none (LastErrorText is then empty).
+  virtual bool GetProgress(std::string_view card, std::string_view guid,
+                           FlowProgress* progress) = 0;
   // Removes the instance with its records.
   virtual bool DropInstance(db::Connection& cn, std::string_view card, std::string_view guid,
                             std::string_view code) = 0;

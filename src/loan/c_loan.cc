@@ -138,11 +138,18 @@ class LoanSave : public frame::VoucherSave {
     const std::string money = frame::NumberOf(row, "dblMoney");
     const std::string advance = frame::NumberOf(row, "dblPreMoney");
     const double amount = frame::NumValue(db::Variant(money));
+    const std::string label = std::to_string(index + 1);
     if (amount != 0) {
+      frame::RequirePositive(money, "Q7.Rembiz.0442", label);
       total_ += amount;
       all_bill_ = false;
     } else if (advance == "Null") {
       Raise(kErrBusiness, "Q7.Rembiz.0252");
+    }
+    // The advance is the row's amount when it has no money of its own; beside money it may be
+    // left out, but never below zero.
+    if (amount == 0 || frame::NumValue(db::Variant(advance)) != 0) {
+      frame::RequirePositive(advance, "Q7.Rembiz.0442", label);
     }
     if (cheque && !Present(row, "strBillID")) Raise(kErrBusiness, "Q7.Rembiz.0253");
     if (Present(row, "strPayBankID") &&

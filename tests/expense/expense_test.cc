@@ -326,5 +326,22 @@ TEST_F(ExpenseTest, OperatorComesFromTheSessionAndOversizedValuesAreRefused) {
   EXPECT_TRUE(State() == before) << "a refused save changed the tables";
 }
 
+// A claim's amounts are above zero, whichever its family: each row's, and the head's (which a
+// claim without rows keeps). A refusal names the row, counted from 1, and writes nothing.
+TEST_F(ExpenseTest, AmountsAreAboveZero) {
+  std::string before = State();
+  xml::Document doc = Save(Head(),
+                           "<row strIOItem='203' dblMoney='100'/>"
+                           "<row strIOItem='203' dblMoney='-50'/>");
+  EXPECT_EQ(OutError(doc, "savevouch"), Text("Q7.Rembiz.0442", "2"));
+  doc = Save(Head({{"strTypeCode", "101"}}), "<row strIOItem='101' dblMoney='0'/>");
+  EXPECT_EQ(OutError(doc, "savevouch"), Text("Q7.Rembiz.0442", "1"));
+  doc = Save(Head({{"dblMoney", "-1"}}), "");
+  EXPECT_EQ(OutError(doc, "savevouch"), Text("Q7.Rembiz.0440"));
+  doc = Save(Head({{"dblOldMoney", "-777"}}));
+  EXPECT_EQ(OutError(doc, "savevouch"), Text("Q7.Rembiz.0441"));
+  EXPECT_EQ(State(), before);
+}
+
 }  // namespace
 }  // namespace rembiz::expense

@@ -54,6 +54,41 @@ class SettlementTest : public ExpenseTest {
                               (approve ? "true" : "false") + "'><v guid='" + claim + "' ts='" +
                               Ts(claim) + "' strType='EC02' strVouchID='x'/></in></func></req>");
   }
+  // Inserts, changes or deletes payment lines of a claim (its current version).
+  xml::Document SavePayments(const std::string& claim, const std::string& rows) {
+    return Call("CExpense", "<req><func name='SaveExpenInfo'><in GUID='" + claim + "' ts='" +
+                                Ts(claim) + "'><rows>" + rows + "</rows></in></func></req>");
+  }
+  // A new payment line (direction 2) or receipt (direction 1) of `money`.
+  static std::string Payment(const std::string& money, bool receipt = false) {
+    return "<row P='1' intIOType='" + Text(receipt ? "Q7.Rembiz.0185" : "Q7.Rembiz.0186") +
+           "' strBalanceID='1' dblMoney='" + money + "'/>";
+  }
+  // A saved claim of one office row of `money`, approved unless told otherwise.
+  std::string ClaimOf(const std::string& number, const std::string& money, bool approve = true) {
+    xml::Document doc =
+        Save(Head({{"strVouchID", number}}), "<row strIOItem='203' dblMoney='" + money + "'/>");
+    EXPECT_TRUE(NoError(doc)) << doc.Xml();
+    std::string guid = Column("GUID", number);
+    if (approve) Approve(guid);
+    return guid;
+  }
+  // The state a head read answers: code and name.
+  std::string StateOf(const std::string& guid, const std::string& table = "EC_ExpenVouch") {
+    const bool loan = table == "EC_LoanVouch";
+    xml::Document doc =
+        Call("CPubMsg", std::string("<req><func name='") +
+                            (loan ? "vchgetloanheaddata" : "vchgetexpenheaddata") +
+                            "'><in><row AutoID='" +
+                            Scalar("select AutoID from " + table + " where GUID = '" + guid + "'") +
+                            "'/></in></func></req>");
+    xml::Node row = doc.SelectSingleNode("//z:row");
+    return row.Attr("strState") + " " + row.Attr("strStateName");
+  }
+  static std::string Named(const std::string& code, const std::string& key,
+                           const std::string& p1 = "", const std::string& p2 = "") {
+    return code + " " + Text(key, p1, p2);
+  }
   std::string Claim(const std::string& columns) {
     return Scalar("select " + columns + " from EC_ExpenVouch where GUID = '" + claim_ + "'");
   }
@@ -328,6 +363,145 @@ TEST_F(SettlementTest, PaymentLinesInsertChangeDeleteAndSettle) {
                              "</ts><type>EC03</type></in></func></req>");
   EXPECT_EQ(OutError(doc, "delvouch"), Text("Q7.Rembiz.0272"));
   EXPECT_EQ(State(), before);
+}
+
+// Write-offs and payment lines carry amounts above zero; a write-off of nothing is none. A
+// refusal names the line, counted from 1, and writes nothing.
+TEST_F(SettlementTest, WriteOffsAndPaymentLinesAreAboveZero) {
+  std::string before = State();
+  xml::Document doc = SaveLoans(claim_, Row(loan_a_, "-1", "300") + Row(loan_b_, "0", "-200"));
+  EXPECT_EQ(OutError(doc, "SaveLoanInfo"), Text("Q7.Rembiz.0443", "2"));
+  doc = SavePayments(claim_, Payment("100") + Payment("-50"));
+  EXPECT_EQ(OutError(doc, "SaveExpenInfo"), Text("Q7.Rembiz.0444", "2"));
+  doc = SavePayments(claim_, Payment("0", true));
+  EXPECT_EQ(OutError(doc, "SaveExpenInfo"), Text("Q7.Rembiz.0444", "1"));
+  doc = SavePayments(claim_,
+                     "<row P='1' intIOType='" + Text("Q7.Rembiz.0186") + "' strBalanceID='1'/>");
+  EXPECT_EQ(OutError(doc, "SaveExpenInfo"), Text("Q7.Rembiz.0444", "1"));
+  EXPECT_EQ(State(), before);
+
+  // A line changed to a negative amount.
+  ASSERT_TRUE(NoError(SavePayments(claim_, Payment("100"))));
+  std::string line = Scalar("select GUID from EC_BalanceInfo");
+  before = State();
+  doc = SavePayments(claim_, "<row P='2' GUID='" + line + "' ts='" + Ts(line, "EC_BalanceInfo") +
+                                 "' intIOType='" + Text("Q7.Rembiz.0186") +
+                                 "' strBalanceID='1' dblMoney='-100'/>");
+  EXPECT_EQ(OutError(doc, "SaveExpenInfo"), Text("Q7.Rembiz.0444", "1"));
+  EXPECT_EQ(State(), before);
+}
+
+// Write-offs and payment lines together never settle more than the claim: the save that would
+// is refused with the excess in the claim's money, whichever save comes last, and nothing of it
+// is kept. A receipt from the claimant makes room.
+TEST_F(SettlementTest, SettlementBeyondTheClaimIsRefused) {
+  std::string claim = ClaimOf("BX0009", "1150");
+  ASSERT_TRUE(NoError(SaveLoans(claim, Row(loan_a_, "0", "1000"))));
+  std::string before = State();
+  xml::Document doc = SavePayments(claim, Payment("200"));
+  EXPECT_EQ(OutError(doc, "SaveExpenInfo"), Text("Q7.Rembiz.0445", "50.00", "人民币"));
+  EXPECT_EQ(State(), before);
+
+  // Payment first, then the write-off: refused too, as is the pair in one request.
+  ASSERT_TRUE(NoError(SaveLoans(claim, "", " del='1'")));
+  ASSERT_TRUE(NoError(SavePayments(claim, Payment("200"))));
+  before = State();
+  doc = SaveLoans(claim, Row(loan_a_, "0", "1000"));
+  EXPECT_EQ(OutError(doc, "SaveLoanInfo"), Text("Q7.Rembiz.0445", "50.00", "人民币"));
+  EXPECT_EQ(Loan(loan_a_), "0/0 0/0");
+  doc = Call("CExpense", "<req><func name='SaveExpenInfo'><in GUID='" + claim + "' ts='" +
+                             Ts(claim) + "'><rows>" + Payment("0.5") +
+                             "</rows></in></func><func name='SaveLoanInfo'>" + In(claim) +
+                             Row(loan_a_, "0", "1000") + "</in></func></req>");
+  EXPECT_EQ(OutError(doc, "SaveLoanInfo"), Text("Q7.Rembiz.0445", "50.50", "人民币"));
+  EXPECT_EQ(State(), before);
+
+  // The claimant pays back 50: write-off 1000 and payment 200 less 50 settle 1150 exactly.
+  doc = Call("CExpense", "<req><func name='SaveExpenInfo'><in GUID='" + claim + "' ts='" +
+                             Ts(claim) + "'><rows>" + Payment("50", true) +
+                             "</rows></in></func><func name='SaveLoanInfo'>" + In(claim) +
+                             Row(loan_a_, "0", "1000") + "</in></func></req>");
+  ASSERT_TRUE(NoError(doc)) << doc.Xml();
+  EXPECT_EQ(Scalar("select cast(blnSettle as int), strVerifier from EC_ExpenVouch where GUID = '" +
+                   claim + "'"),
+            "1|" + Session().UserName());
+  EXPECT_EQ(Loan(loan_a_), "1000/1 1000/1");
+}
+
+// The head read answers the voucher's state, worked out at the server: a claim moves through
+// its approval, and only then do its write-offs and payment lines count; a payment line taken
+// away takes "paid" back with it. A loan follows what claims repaid of it.
+TEST_F(SettlementTest, HeadAnswersTheStateOfTheVoucher) {
+  // A draft fully written off stays a draft, and its approval decides from there on.
+  std::string claim = ClaimOf("BX0009", "1000", false);
+  ASSERT_TRUE(NoError(SaveLoans(claim, Row(loan_a_, "0", "1000"))));
+  EXPECT_EQ(StateOf(claim), Named("draft", "Q7.Rembiz.0446"));
+  xml::Document doc = Call("CExpense", "<req><func name='submitaudit'><in><GUID>" + claim +
+                                           "</GUID><ts>" + Ts(claim) + "</ts></in></func></req>");
+  ASSERT_TRUE(NoError(doc)) << doc.Xml();
+  EXPECT_EQ(StateOf(claim), Named("submitted", "Q7.Rembiz.0447"));
+  auto act = [&](const std::string& user, const std::string& action) {
+    auto session = SessionFor(user);
+    xml::Document out = Call("CAudit",
+                             "<req><func name='AuditVouch'><in><EASTdata><task EAAID='" + action +
+                                 "' remark='r'/></EASTdata><strGUID><Rows flag='1'><row strGUID='" +
+                                 claim + "' ts='" + Ts(claim) +
+                                 "' strType='EC02' strVouchID='BX0009'/></Rows></strGUID></in>"
+                                 "</func></req>",
+                             session.get());
+    ASSERT_TRUE(out.SelectSingleNode("/error").IsNull()) << out.Xml();
+  };
+  act("demo", "1");
+  EXPECT_EQ(StateOf(claim), Named("step", "Q7.Rembiz.0448", "2", "2"));
+  act("approver", "2");
+  EXPECT_EQ(StateOf(claim), Named("rejected", "Q7.Rembiz.0449"));
+  EXPECT_EQ(Loan(loan_a_), "0/0 0/0");
+
+  // Withdrawn, submitted again and approved at both steps: the write-off settles it.
+  doc = Call("CAudit", "<req><func name='DelAudit'><in><GUID>" + claim + "</GUID><ts>" + Ts(claim) +
+                           "</ts><type>EC03</type></in></func></req>");
+  ASSERT_TRUE(NoError(doc)) << doc.Xml();
+  EXPECT_EQ(StateOf(claim), Named("draft", "Q7.Rembiz.0446"));
+  doc = Call("CExpense", "<req><func name='submitaudit'><in><GUID>" + claim + "</GUID><ts>" +
+                             Ts(claim) + "</ts></in></func></req>");
+  ASSERT_TRUE(NoError(doc)) << doc.Xml();
+  EXPECT_EQ(StateOf(claim), Named("submitted", "Q7.Rembiz.0447"));
+  act("demo", "1");
+  act("approver", "1");
+  EXPECT_EQ(StateOf(claim), Named("settled", "Q7.Rembiz.0453"));
+  EXPECT_EQ(StateOf(Scalar("select MGuid from EC_LoanVouch_Sub where GUID = '" + loan_a_ + "'"),
+                    "EC_LoanVouch"),
+            Named("settled", "Q7.Rembiz.0453"));
+
+  // An approved claim of 1150: written off in part, paid in full, and back when the only
+  // payment line goes.
+  claim = ClaimOf("BX0010", "1150");
+  EXPECT_EQ(StateOf(claim), Named("approved", "Q7.Rembiz.0450"));
+  ASSERT_TRUE(NoError(SaveLoans(claim, Row(loan_b_, "-1", "150"))));
+  EXPECT_EQ(StateOf(claim), Named("partpaid", "Q7.Rembiz.0451"));
+  std::string loan_b = Scalar("select MGuid from EC_LoanVouch_Sub where GUID = '" + loan_b_ + "'");
+  EXPECT_EQ(StateOf(loan_b, "EC_LoanVouch"), Named("partpaid", "Q7.Rembiz.0454"));
+  ASSERT_TRUE(NoError(SavePayments(claim, Payment("1000"))));
+  EXPECT_EQ(StateOf(claim), Named("paid", "Q7.Rembiz.0452"));
+  auto settled = [&] {
+    return Scalar("select cast(blnSettle as int) from EC_ExpenVouch where GUID = '" + claim + "'");
+  };
+  EXPECT_EQ(settled(), "1");
+  std::string line = Scalar("select GUID from EC_BalanceInfo where ExpenGUID = '" + claim + "'");
+  doc = SavePayments(claim, "<row P='3' GUID='" + line + "' ts='" + Ts(line, "EC_BalanceInfo") +
+                                "' intIOType='" + Text("Q7.Rembiz.0186") + "'/>");
+  ASSERT_TRUE(NoError(doc)) << doc.Xml();
+  EXPECT_EQ(StateOf(claim), Named("partpaid", "Q7.Rembiz.0451"));
+  EXPECT_EQ(settled(), "0");
+
+  // An English session reads the names in English.
+  auto english = SessionFor("demo", "en-US");
+  doc = Call("CPubMsg",
+             "<req><func name='vchgetexpenheaddata'><in><row AutoID='" +
+                 Scalar("select AutoID from EC_ExpenVouch where GUID = '" + claim + "'") +
+                 "'/></in></func></req>",
+             english.get());
+  EXPECT_EQ(doc.SelectSingleNode("//z:row").Attr("strStateName"), "Partly paid");
 }
 
 }  // namespace

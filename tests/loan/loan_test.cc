@@ -522,5 +522,67 @@ TEST_F(LoanTest, GoonNeverCommitsAPartLoan) {
   EXPECT_EQ(State(), before);
 }
 
+// A loan's amounts are above zero: the head's, each row's money, and the advance of a row
+// without money (beside money it may be left out). A refusal names the row, counted from 1,
+// and writes nothing.
+TEST_F(LoanTest, AmountsAreAboveZero) {
+  ASSERT_TRUE(Save(Head()).SelectSingleNode("/error").IsNull());
+  std::string before = State();
+  struct Case {
+    std::string head, rows, key, row;
+  } cases[] = {
+      {Head({{"strVouchID", "Y1"}, {"dblMoney", "-500"}, {"dblOldMoney", "-500"}}),
+       "<row strBalanceID='1' dblMoney='-500'/>", "Q7.Rembiz.0440", ""},
+      {Head({{"strVouchID", "Y2"}, {"dblOldMoney", "0"}}), Rows(), "Q7.Rembiz.0441", ""},
+      {Head({{"strVouchID", "Y3"}}),
+       "<row strBalanceID='1' dblMoney='1300'/><row strBalanceID='1' dblMoney='-500'/>",
+       "Q7.Rembiz.0442", "2"},
+      {Head({{"strVouchID", "Y4"}}),
+       "<row strBalanceID='2' dblPreMoney='-800' strBillID='ZP1' strPayBankID='01'/>",
+       "Q7.Rembiz.0442", "1"},
+      {Head({{"strVouchID", "Y5"}}), "<row strBalanceID='1' dblMoney='0' dblPreMoney='0'/>",
+       "Q7.Rembiz.0442", "1"},
+      {Head({{"strVouchID", "Y6"}}), "<row strBalanceID='1' dblMoney='800' dblPreMoney='-1'/>",
+       "Q7.Rembiz.0442", "1"},
+  };
+  for (const Case& c : cases) {
+    xml::Document doc = Save(c.head, c.rows);
+    EXPECT_EQ(ErrorText(doc), Text(c.key, c.row)) << c.key << " " << c.row;
+  }
+  EXPECT_EQ(State(), before);
+}
+
+// The loan's head answers its state: a draft, submitted, approved by the flow's one step, and
+// approved from its entry as an opening voucher.
+TEST_F(LoanTest, HeadAnswersTheStateOfTheLoan) {
+  auto state = [&](const std::string& number) {
+    xml::Document doc = Call("CLoan", "<req><func name='vchgetloanheaddata'><in><row AutoID='" +
+                                          Column("AutoID", number) + "'/></in></func></req>");
+    xml::Node row = doc.SelectSingleNode("//z:row");
+    return row.Attr("strState") + " " + row.Attr("strStateName");
+  };
+  std::string number = "JK" + Year() + "030001";
+  ASSERT_TRUE(Save(Head()).SelectSingleNode("/error").IsNull());
+  EXPECT_EQ(state(number), "draft " + Text("Q7.Rembiz.0446"));
+  std::string guid = Column("GUID", number);
+  xml::Document doc = Call("CLoan", "<req><func name='submitaudit'><in><GUID>" + guid +
+                                        "</GUID><ts>" + Ts(number) + "</ts></in></func></req>");
+  ASSERT_TRUE(doc.SelectSingleNode("/error").IsNull()) << doc.Xml();
+  EXPECT_EQ(state(number), "submitted " + Text("Q7.Rembiz.0447"));
+  auto approver = SessionFor("approver");
+  doc = Call("CAudit",
+             "<req><func name='AuditVouch'><in><EASTdata><task EAAID='1' remark='ok'/></EASTdata>"
+             "<strGUID><Rows flag='1'><row strGUID='" +
+                 guid + "' ts='" + Ts(number) + "' strType='EC03' strVouchID='" + number +
+                 "'/></Rows></strGUID></in></func></req>",
+             approver.get());
+  ASSERT_TRUE(doc.SelectSingleNode("/error").IsNull()) << doc.Xml();
+  EXPECT_EQ(state(number), "approved " + Text("Q7.Rembiz.0450"));
+
+  ASSERT_TRUE(
+      Save(Head({{"strVouchID", "QC-1"}}), Rows(), "1").SelectSingleNode("/error").IsNull());
+  EXPECT_EQ(state("QC-1"), "approved " + Text("Q7.Rembiz.0450"));
+}
+
 }  // namespace
 }  // namespace rembiz::loan

@@ -109,6 +109,6 @@ async function reviewView(kind, id) {
   });
   return h(
       'div', null, h('h1', null, `${t(kind === 'loan' ? 'v.loan' : 'v.claim')} ${v.strVouchID}`),
-      section(t('v.head'), headFacts(kind, v, flow)), section(t('v.rows'), rowsTable(kind, rows)),
+      section(t('v.head'), headFacts(kind, v)), section(t('v.rows'), rowsTable(kind, rows)),
       section(t('v.decision'), form), historySection(flow) || '');
 }

@@ -8,7 +8,7 @@ import {t} from './i18n.js';
 import {go, guard} from './main.js';
 import {currencies, options, rateOf, refs} from './refs.js';
 import {session} from './session.js';
-import {cardOf, date, headFacts, historySection, KINDS, paymentTable, readFlows, readList, readSettlement, readVoucher, rowsTable, stateOf, truthy, writeOffTable} from './vouchers.js';
+import {cardOf, date, headFacts, historySection, KINDS, paymentTable, readFlows, readList, readSettlement, readVoucher, rowsTable, truthy, writeOffTable} from './vouchers.js';
 
 export const routes = {
   mine: () => mineView(),
@@ -60,7 +60,7 @@ async function myList(kind, box, current) {
     return;
   }
   const list = page.rows.reverse();
-  // The states need the heads (submitted, settled, verified) and the flows of submitted ones.
+  // The heads carry each voucher's state.
   const heads = await api.call(
       'CPubMsg',
       list.map(
@@ -70,7 +70,6 @@ async function myList(kind, box, current) {
   heads.forEach((o, i) => {
     byId[list[i].autoid] = (o && api.recordset(o)[0]) || {};
   });
-  const flows = await readFlows(Object.values(byId).filter((v) => v.GUID && !v.strAuditorID));
   box.replaceChildren(
       title,
       table(
@@ -84,10 +83,7 @@ async function myList(kind, box, current) {
             {label: kind === 'loan' ? t('f.borrower') : t('f.claimant'), key: 'strloanname'},
             {label: t('f.purpose'), key: 'strused'},
             {label: t('f.amount'), align: 'right', cell: (r) => money(r.dblmoney)},
-            {
-              label: t('f.state'),
-              cell: (r) => stateOf(kind, byId[r.autoid], flows[byId[r.autoid].GUID])
-            },
+            {label: t('f.state'), cell: (r) => byId[r.autoid].strStateName || ''},
           ],
           list),
       pager(page.current, page.count, (n) => myList(kind, box, n)));
@@ -122,10 +118,10 @@ async function voucherView(kind, id) {
   const {head: v, rows} = await readVoucher(kind, id);
   const flows = await readFlows([v]);
   const flow = flows[v.GUID];
-  const draft = !truthy(v.blnAudi) && !v.strAuditorID;
-  const page = h(
-      'div', null, h('h1', null, `${t(kind === 'loan' ? 'v.loan' : 'v.claim')} ${v.strVouchID}`),
-      section(t('v.head'), headFacts(kind, v, flow)), section(t('v.rows'), rowsTable(kind, rows)));
+  const draft = v.strState === 'draft';
+  const page =
+      h('div', null, h('h1', null, `${t(kind === 'loan' ? 'v.loan' : 'v.claim')} ${v.strVouchID}`),
+        section(t('v.head'), headFacts(kind, v)), section(t('v.rows'), rowsTable(kind, rows)));
   const actions = h('div', {class: 'actions'});
   if (draft) {
     actions.append(
@@ -135,7 +131,7 @@ async function voucherView(kind, id) {
         h('button',
           {type: 'button', class: 'danger', onclick: (e) => guard(() => remove(kind, v, e.target))},
           t('act.delete')));
-  } else if (truthy(v.blnAudi) && !v.strAuditorID) {
+  } else if (['submitted', 'step', 'rejected'].includes(v.strState)) {
     actions.append(
         h('button', {type: 'button', onclick: (e) => guard(() => withdraw(kind, v, e.target))},
           t('act.withdraw')));

@@ -1,5 +1,7 @@
 // Loans and claims as every view shows them: reading a voucher (head, rows, approval flow,
-// write-offs, payment lines), its state, and its read-only rendering.
+// write-offs, payment lines) and its read-only rendering. A voucher's state comes with its head
+// from the service (strState, strStateName), worked out there from the approval and the
+// settlement; the pages never derive it.
 import * as api from './api.js';
 import {facts, h, money, num, section, table} from './dom.js';
 import {t} from './i18n.js';
@@ -100,19 +102,6 @@ export async function readFlows(heads) {
   return flows;
 }
 
-// The state of a voucher as its owner reads it.
-export function stateOf(kind, v, flow) {
-  if (truthy(v.blnSettle)) return t('state.settled');
-  if (kind === 'claim' && v.strVerifier) return t('state.paid');
-  if (v.strAuditorID) return t('state.approved');
-  if (!truthy(v.blnAudi)) return t('state.draft');
-  if (flow && flow.state === '2') return t('state.rejected');
-  if (flow && flow.records.some((r) => r.undone !== '1')) {
-    return t('state.step', flow.step, flow.steps.length);
-  }
-  return t('state.submitted');
-}
-
 // What became of the voucher in the budget.
 function budgetOf(v) {
   if (!v.strBudItemID) return t('budget.none');
@@ -125,7 +114,7 @@ function budgetOf(v) {
 // ---------------------------------------------------------------------------------------------
 // Rendering.
 
-export function headFacts(kind, v, flow) {
+export function headFacts(kind, v) {
   return facts([
     [t('f.number'), v.strVouchID],
     [t('f.type'), v.strTypeName],
@@ -140,7 +129,7 @@ export function headFacts(kind, v, flow) {
     [t('f.enteredBy'), v.strPersonID],
     [t('f.approvedBy'), v.strAuditorID],
     kind === 'claim' ? [t('f.verifiedBy'), v.strVerifier] : [t('f.expDate'), date(v.dtExpDate)],
-    [t('f.state'), stateOf(kind, v, flow)],
+    [t('f.state'), v.strStateName],
   ]);
 }
 
