@@ -229,13 +229,13 @@ class HttpService::Impl {
     // Free queries never take the last worker: other work always finds one.
     limits.max_running = std::max<size_t>(1, options_.threads - 1);
     db::SetReadOnlyLimits(limits);
-    host::LoginGuard::Instance().SetReporter(
+    host::LoginGuard::SetReporter(
         [](const std::string& report) { spdlog::warn("log-in guard: {}", report); });
     SetUpRouter();
   }
 
   ~Impl() {
-    host::LoginGuard::Instance().SetReporter(nullptr);
+    host::LoginGuard::SetReporter(nullptr);
     db::SetReadOnlyLimits(saved_limits_);
   }
 
@@ -585,7 +585,8 @@ class HttpService::Impl {
     request.client = req.remote_addr;
     t_log.operations = "user=" + (db::IsSqlName(fields.user) ? fields.user : "?");
     // A locked user or client is refused before any worker hashes a password.
-    if (int wait = host::LoginGuard::Instance().WaitSeconds(fields.user, request.client)) {
+    if (int wait = host::LoginGuard(dir_.SystemConnectionString())
+                       .WaitSeconds(fields.user, request.client)) {
       Refuse(res, 429, "login",
              host::MessageText("Rembiz.Host.LoginLocked", request.language, std::to_string(wait)));
       res.set_header("Retry-After", std::to_string(wait));

@@ -10,7 +10,6 @@
 
 #include "db/recordset.h"
 #include "frame/registry.h"
-#include "host/login_guard.h"
 #include "support/test_server.h"
 
 namespace rembiz::testing {
@@ -114,8 +113,6 @@ std::string LocationArgs(const std::string& location) {
 }
 
 void DemoTest::SetUp() {
-  // Failed password checks of an earlier test must not lock this one out.
-  host::LoginGuard::Instance().Clear();
   const std::string& source = DemoTemplate();
   const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
   scratch_ = ScratchDir(std::string(info->test_suite_name()) + "." + info->name());
