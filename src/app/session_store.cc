@@ -89,7 +89,8 @@ std::shared_ptr<const host::LocalSession> SessionStore::SharedSession(std::strin
   std::shared_ptr<host::LocalSession> session;
   try {
     session = host::LocalSession::Open(*dir_, *request);
-  } catch (const ComError&) {
+  } catch (const ComError& e) {
+    if (db::IsDatabaseUnreachable(e)) throw;
     return nullptr;  // the operator, the account or the rights are gone since
   }
   session->SetHolder(hash);

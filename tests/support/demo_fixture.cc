@@ -151,6 +151,20 @@ void DemoTest::TearDown() {
   }
 }
 
+void DemoTest::SetDatabaseReachable(bool reachable) {
+  cn_.reset();
+  if (const TestServer* server = TestServer::Get()) {
+    // The idle connections of this process stay in their pool, ended by the server as they
+    // would be by a restart.
+    std::string url = data_->Describe();
+    server->SetReachable(url.substr(url.rfind('/') + 1), reachable);
+    return;
+  }
+  db::ClearConnectionPool();
+  fs::path file = scratch_ / "qdsystem.db", away = scratch_ / "qdsystem.db.away";
+  reachable ? fs::rename(away, file) : fs::rename(file, away);
+}
+
 std::unique_ptr<host::LocalSession> DemoTest::SessionFor(const std::string& user,
                                                          const std::string& language) const {
   host::SessionRequest request;
