@@ -69,5 +69,21 @@ TEST_F(LostDatabaseTest, EveryRouteAnswers503UntilTheDatabaseIsBack) {
   EXPECT_FALSE(Login("demo", "demo").empty());
 }
 
+// A database server restarted while nobody called ended the connections the service keeps open:
+// the next calls get new ones instead of failing on the old.
+TEST_F(LostDatabaseTest, ARestartBetweenCallsCostsNoCall) {
+  Start();
+  std::string token = Login("clerk", "clerk");
+  ASSERT_FALSE(token.empty());
+  ASSERT_EQ(Post("/api/CPubMsg", kCurrencies, token)->status, 200);
+  SetDatabaseReachable(false);
+  SetDatabaseReachable(true);
+  for (int i = 0; i < 3; ++i) {
+    httplib::Result r = Post("/api/CPubMsg", kCurrencies, token);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 200) << i << r->body;
+  }
+}
+
 }  // namespace
 }  // namespace rembiz::app
