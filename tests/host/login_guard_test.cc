@@ -130,6 +130,8 @@ TEST_F(LoginGuardOnDemoTest, UnknownUsersAreRefusedAsSlowlyAsKnownOnes) {
     }
     return (std::chrono::steady_clock::now() - start) / 4;
   };
+  // The first check opens the connections and reads the tables' layout: not measured.
+  EXPECT_FALSE(Login("clerk", "wrong", "10.3.3.9").empty());
   auto known = average("approver");
   auto unknown = average("no-such-user");
   // The same hashing work either way; generous bounds for a busy machine.
