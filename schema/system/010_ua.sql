@@ -162,6 +162,18 @@ CREATE TABLE UA_Session (
   CONSTRAINT PK_UA_Session PRIMARY KEY (cSession)
 );
 
+-- Failed password checks, counted per user name and per client (the key is the SHA-256 of
+-- "user <name>" or "client <address>"), with the lock they earned; every process that checks
+-- passwords on the database counts here. Times are milliseconds since 1970-01-01 UTC.
+CREATE TABLE UA_LoginFailure (
+  cKey varchar(64) NOT NULL,
+  iFailures int NOT NULL DEFAULT 0,
+  iLastFailure bigint NOT NULL DEFAULT 0,
+  iLockedUntil bigint NOT NULL DEFAULT 0,
+  CONSTRAINT PK_UA_LoginFailure PRIMARY KEY (cKey)
+);
+CREATE INDEX IX_UA_LoginFailure_Last ON UA_LoginFailure (iLastFailure);
+
 -- Task catalogue of the expense module.
 INSERT INTO UA_Auth (cAuth_Id, cSub_Id, cAuth_Name, cAuth_NameEn, cSupAuth_Id, iGrade, bEndGrade)
 VALUES

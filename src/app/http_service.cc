@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <future>
 #include <mutex>
+#include <optional>
 #include <string_view>
 #include <thread>
 #include <vector>
@@ -50,6 +51,8 @@ using Clock = std::chrono::steady_clock;
 constexpr char kXmlType[] = "application/xml; charset=utf-8";
 constexpr char kCookieName[] = "rembiz_session";
 constexpr char kClassPrefix[] = "Rembiz.";
+// Seconds a caller is asked to wait before trying again while the database is out of reach.
+constexpr char kDatabaseRetrySeconds[] = "5";
 
 // What the access log says about the request being answered on this thread. httplib reads,
 // routes, answers and logs one request on one thread, so a thread-local record is enough.
@@ -80,6 +83,16 @@ void Refuse(Response& res, int status, std::string_view what, const std::string&
   res.status = status;
   res.set_content(ErrorXml(what, status, text), kXmlType);
   t_log.outcome = "refused";
+}
+
+// The database is out of reach: the caller may try again shortly; what the driver said (servers,
+// files) goes to the log only.
+void NoDatabase(Response& res, std::string_view what, const std::string& language,
+                std::string_view detail) {
+  spdlog::warn("{}: the database cannot be reached: {}", what, LogSafe(detail));
+  Refuse(res, 503, what, host::MessageText("Rembiz.Host.DatabaseUnreachable", language));
+  res.set_header("Retry-After", kDatabaseRetrySeconds);
+  t_log.outcome = "no-database";
 }
 
 // The language of texts for a caller without a session: English when it asks for it first.
@@ -229,13 +242,13 @@ class HttpService::Impl {
     // Free queries never take the last worker: other work always finds one.
     limits.max_running = std::max<size_t>(1, options_.threads - 1);
     db::SetReadOnlyLimits(limits);
-    host::LoginGuard::Instance().SetReporter(
+    host::LoginGuard::SetReporter(
         [](const std::string& report) { spdlog::warn("log-in guard: {}", report); });
     SetUpRouter();
   }
 
   ~Impl() {
-    host::LoginGuard::Instance().SetReporter(nullptr);
+    host::LoginGuard::SetReporter(nullptr);
     db::SetReadOnlyLimits(saved_limits_);
   }
 
@@ -368,6 +381,9 @@ class HttpService::Impl {
       try {
         std::rethrow_exception(ep);
       } catch (const std::exception& e) {
+        if (db::IsDatabaseUnreachable(e)) {
+          return NoDatabase(res, "request", RequestLanguage(req), e.what());
+        }
         what = e.what();
       } catch (...) {
       }
@@ -547,6 +563,7 @@ class HttpService::Impl {
       return Refuse(res, 400, "report", host::MessageText("Rembiz.Host.HttpBadRequest", language));
     }
     std::string body, type, refusal;
+    std::optional<std::string> unreachable;
     int status = 200;
     bool accepted = RunOnWorker([&] {
       db::ReadOnlyOwner owner(SessionStore::HashToken(token));  // the filter is free SQL
@@ -558,11 +575,16 @@ class HttpService::Impl {
         // to narrow or send again.)
         bool callers = e.Number() == db::kErrStatement || e.Number() == db::kErrInvalidRequest ||
                        e.Number() == kErrBusiness || e.Number() == db::kErrTimeout;
+        if (db::IsDatabaseUnreachable(e)) {
+          unreachable = e.Description();
+          return;
+        }
         status = callers ? 400 : 500;
         refusal = e.Description();
       }
     });
     if (!accepted) return Busy(res, "report", language);
+    if (unreachable) return NoDatabase(res, "report", language, *unreachable);
     if (status != 200) return Refuse(res, status, "report", refusal);
     t_log.outcome = "ok";
     if (format == "csv") {
@@ -587,7 +609,8 @@ class HttpService::Impl {
     request.client = req.remote_addr;
     t_log.operations = "user=" + (db::IsSqlName(fields.user) ? fields.user : "?");
     // A locked user or client is refused before any worker hashes a password.
-    if (int wait = host::LoginGuard::Instance().WaitSeconds(fields.user, request.client)) {
+    if (int wait = host::LoginGuard(dir_.SystemConnectionString())
+                       .WaitSeconds(fields.user, request.client)) {
       Refuse(res, 429, "login",
              host::MessageText("Rembiz.Host.LoginLocked", request.language, std::to_string(wait)));
       res.set_header("Retry-After", std::to_string(wait));
@@ -597,15 +620,21 @@ class HttpService::Impl {
     // Password hashing is deliberately slow: it runs on a worker like any business call.
     std::shared_ptr<const host::LocalSession> session;
     std::string refusal;
+    std::optional<std::string> unreachable;
     bool accepted = RunOnWorker([&] {
       try {
         session = host::LocalSession::Login(dir_, request, fields.password);
       } catch (const ComError& e) {
+        if (db::IsDatabaseUnreachable(e)) {
+          unreachable = e.Description();
+          return;
+        }
         if (e.Source() != "Rembiz.Login") throw;
         refusal = e.Description();
       }
     });
     if (!accepted) return Busy(res, "login", request.language);
+    if (unreachable) return NoDatabase(res, "login", request.language, *unreachable);
     if (!session) return Refuse(res, 401, "login", refusal);
 
     std::string token;
@@ -613,6 +642,9 @@ class HttpService::Impl {
       token = sessions_.Add(session, req.remote_addr);
       sessions_.Sweep();
     } catch (const ComError& e) {
+      if (db::IsDatabaseUnreachable(e)) {
+        return NoDatabase(res, "login", request.language, e.Description());
+      }
       spdlog::error("session not kept: {}", e.Description());
       return Refuse(res, 500, "login",
                     host::MessageText("Rembiz.Host.HttpFailed", request.language));

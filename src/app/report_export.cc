@@ -9,11 +9,17 @@
 #include "db/error.h"
 
 namespace rembiz::app {
-namespace {
 
+// Numbers stay numbers, a minus sign included, so that a spreadsheet can still add them up: a
+// finite number cannot hold a formula. Only text is guarded.
 std::string CsvField(const db::Variant& value) {
   if (value.IsNull()) return "";
   std::string text = value.ToText();
+  bool number = value.IsNumber() && std::isfinite(value.ToDouble());
+  if (!number && !text.empty() &&
+      std::string_view("=+-@\t\r").find(text[0]) != std::string_view::npos) {
+    text.insert(0, 1, '\'');
+  }
   if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
   std::string out = "\"";
   for (char c : text) {
@@ -22,6 +28,8 @@ std::string CsvField(const db::Variant& value) {
   }
   return out + "\"";
 }
+
+namespace {
 
 std::string JsonString(std::string_view text) {
   std::string out = "\"";

@@ -1,6 +1,7 @@
 // Writers of a report's rows for people and programs: CSV (RFC 4180, comma, CRLF, UTF-8 without
 // a byte-order mark), JSON and .xlsx (through libxlsxwriter). A header row names the columns;
-// numbers stay numbers in JSON and .xlsx, null cells stay empty.
+// numbers stay numbers in JSON and .xlsx, null cells stay empty. No cell opens as a formula: CSV
+// marks such text (CsvField), and .xlsx writes text only as strings, never as formulas.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +13,11 @@
 #include "db/recordset.h"
 
 namespace rembiz::app {
+
+// One CSV cell, quoted where it needs to be. Text that a spreadsheet would take for a formula
+// (starting with = + - @, a tab or a carriage return) gets a leading apostrophe, so that it opens
+// as the text it is; numbers are written as they are.
+std::string CsvField(const db::Variant& value);
 
 // Called after each written row: rows written, rows in all.
 using RowProgress = std::function<void(int64_t done, int64_t total)>;

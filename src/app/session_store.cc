@@ -1,11 +1,11 @@
 #include "app/session_store.h"
 
-#include <openssl/evp.h>
 #include <openssl/rand.h>
 
 #include <array>
 
 #include "db/error.h"
+#include "host/passwords.h"
 
 namespace rembiz::app {
 namespace {
@@ -53,13 +53,7 @@ bool SessionStore::LooksLikeToken(std::string_view token) {
 
 std::string SessionStore::HashToken(std::string_view token) {
   if (!LooksLikeToken(token)) return {};
-  std::array<unsigned char, EVP_MAX_MD_SIZE> digest;
-  unsigned int size = 0;
-  if (EVP_Digest(token.data(), token.size(), digest.data(), &size, EVP_sha256(), nullptr) != 1) {
-    throw ComError(static_cast<int32_t>(0x80004005), "Cannot hash a session token.",
-                   "Rembiz.Serve");
-  }
-  return Hex(digest.data(), size);
+  return host::Sha256Hex(token);
 }
 
 std::string SessionStore::Add(std::shared_ptr<const host::LocalSession> session,
@@ -95,7 +89,8 @@ std::shared_ptr<const host::LocalSession> SessionStore::SharedSession(std::strin
   std::shared_ptr<host::LocalSession> session;
   try {
     session = host::LocalSession::Open(*dir_, *request);
-  } catch (const ComError&) {
+  } catch (const ComError& e) {
+    if (db::IsDatabaseUnreachable(e)) throw;
     return nullptr;  // the operator, the account or the rights are gone since
   }
   session->SetHolder(hash);

@@ -62,6 +62,9 @@ class BackendConnection {
   // Makes the connection clean for its next user (an open transaction is rolled back); false
   // when it cannot be used again.
   virtual bool Reset() = 0;
+  // Whether an idle connection still reaches its database, as far as can be told without a
+  // round trip (a server that restarted meanwhile has closed it).
+  virtual bool Alive() { return true; }
 
   // A new GUID as NEWID() gives it, made without a round trip to the engine.
   virtual std::string NewGuid();

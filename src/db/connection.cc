@@ -23,14 +23,17 @@ class ConnectionPool {
  public:
   std::unique_ptr<BackendConnection> Acquire(const std::string& key,
                                              const ConnectionOptions& options, bool create) {
-    {
-      std::lock_guard lock(mutex_);
-      auto it = idle_.find(key);
-      if (it != idle_.end() && !it->second.empty()) {
-        std::unique_ptr<BackendConnection> connection = std::move(it->second.back());
+    for (;;) {
+      std::unique_ptr<BackendConnection> connection;
+      {
+        std::lock_guard lock(mutex_);
+        auto it = idle_.find(key);
+        if (it == idle_.end() || it->second.empty()) break;
+        connection = std::move(it->second.back());
         it->second.pop_back();
-        return connection;
       }
+      // One that its server ended meanwhile (a restart) is closed here, not handed out to fail.
+      if (connection->Alive()) return connection;
     }
     return BackendFor(options).Open(options, create);
   }

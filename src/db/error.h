@@ -53,5 +53,12 @@ class DbError : public ComError {
   std::string native_;
 };
 
+// Whether a failure is the database out of reach (a connection lost or refused), not a fault of
+// the request: worth trying again shortly, and no text of the driver's for the caller.
+inline bool IsDatabaseUnreachable(const std::exception& e) {
+  const auto* error = dynamic_cast<const DbError*>(&e);
+  return error && error->Number() == kErrConnection;
+}
+
 }  // namespace db
 }  // namespace rembiz

@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 
+#include "db/error.h"
 #include "db/text.h"
 #include "db/transaction.h"
 #include "db/type_guards.h"
@@ -122,6 +123,8 @@ std::string ErrorText(const FrameVariant& variant, const ComError& error) {
   if (variant.busy_message && IsBusyCode(error.Number())) {
     return host::MessageText("Q7.Rembiz.0159");
   }
+  // The driver's text of a lost connection names servers and files: not for the caller.
+  if (db::IsDatabaseUnreachable(error)) return host::MessageText("Rembiz.Host.DatabaseUnreachable");
   if (std::optional<db::ValueRefusal> refusal = db::ReadValueRefusal(error)) {
     using Kind = db::ValueRefusal::Kind;
     switch (refusal->kind) {

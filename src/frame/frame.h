@@ -94,7 +94,8 @@ std::string ProcedureErrorXml(std::string_view class_name, std::string_view proc
                               int32_t number, std::string_view description);
 
 // What the caller reads of an error: the busy text for the database's busy codes (classes that
-// say so), a value the database refused named by its field, else the error's own description.
+// say so), a plain text for a database out of reach, a value the database refused named by its
+// field, else the error's own description.
 std::string ErrorText(const FrameVariant& variant, const ComError& error);
 
 // Base of the business classes: myHandle runs the frame with the class's variant and table.

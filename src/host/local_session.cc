@@ -35,7 +35,7 @@ std::string ProcessHolder() {
 
 std::unique_ptr<LocalSession> LocalSession::Login(const DataDir& dir, const SessionRequest& request,
                                                   std::string_view password) {
-  LoginGuard& guard = LoginGuard::Instance();
+  LoginGuard guard(dir.SystemConnectionString());
   if (int wait = guard.WaitSeconds(request.user, request.client)) {
     Refuse(MessageText("Rembiz.Host.LoginLocked", request.language, std::to_string(wait)));
   }

@@ -3,21 +3,27 @@
 // that doubles with every further failure. Log-ins and the log-in information of CPubMsg go
 // through the same guard. Unknown user names count like known ones, so the guard tells nothing
 // about which users exist.
+//
+// The counts are rows of UA_LoginFailure in the system database, so that every process on the
+// database (several service processes, the command line) shares them: an attacker gains no
+// guesses by spreading them over processes.
 #pragma once
 
 #include <chrono>
-#include <cstddef>
 #include <functional>
-#include <map>
-#include <mutex>
 #include <string>
 #include <string_view>
+
+namespace rembiz::db {
+class Connection;
+}
 
 namespace rembiz::host {
 
 class LoginGuard {
  public:
-  using Clock = std::chrono::steady_clock;
+  // Wall-clock time: the processes sharing the counts may run on several machines.
+  using Clock = std::chrono::system_clock;
 
   struct Options {
     int free_failures = 5;                       // failures before the first lock
@@ -26,44 +32,36 @@ class LoginGuard {
     std::chrono::seconds forget_after{15 * 60};  // a quiet key starts afresh
   };
 
-  // The guard of this process.
-  static LoginGuard& Instance();
-
-  LoginGuard() = default;
-  LoginGuard(const LoginGuard&) = delete;
-  LoginGuard& operator=(const LoginGuard&) = delete;
+  // The guard of the installation whose system database `system_connection` opens.
+  explicit LoginGuard(std::string system_connection);
+  // The same with other rules and another clock, for tests.
+  LoginGuard(std::string system_connection, Options options,
+             std::function<Clock::time_point()> now);
 
   // Seconds (rounded up) before a password of `user` may be checked for `client` again; 0 when
   // it may be now. `client` is the caller's address, or another name for the caller.
-  int WaitSeconds(std::string_view user, std::string_view client);
+  int WaitSeconds(std::string_view user, std::string_view client) const;
   // Counts a failed check; a new lock is told to the reporter.
-  void Failed(std::string_view user, std::string_view client);
+  void Failed(std::string_view user, std::string_view client) const;
   // A right password: the user's count starts afresh (the client's does not, or one valid
   // account would clear the way for guesses at others).
-  void Succeeded(std::string_view user);
+  void Succeeded(std::string_view user) const;
 
-  // Where locks are reported (the service's log); by default nowhere.
-  void SetReporter(std::function<void(const std::string&)> reporter);
-  // For tests: other rules, another clock, and nothing remembered.
-  void Configure(Options options, std::function<Clock::time_point()> now = &Clock::now);
-  void Clear();
+  // Where this process reports locks (the service's log); by default nowhere.
+  static void SetReporter(std::function<void(const std::string&)> reporter);
 
  private:
-  struct Entry {
-    int failures = 0;
-    Clock::time_point last_failure;
-    Clock::time_point locked_until;
-  };
   static std::string UserKey(std::string_view user);
   static std::string ClientKey(std::string_view client);
-  void Fail(const std::string& key, Clock::time_point now, std::string& report);
-  void Forget(Clock::time_point now);
+  // One more failure of `key`, in the caller's transaction; a lock it earns is added to `report`.
+  void Fail(db::Connection& cn, const std::string& key, int64_t now, std::string& report) const;
+  // Removes some rows nobody failed with for long and that lock nothing, one at a time.
+  void ForgetQuiet(db::Connection& cn, int64_t now) const;
+  int64_t NowMs() const;
 
-  std::mutex mutex_;
+  std::string system_connection_;
   Options options_;
-  std::function<Clock::time_point()> now_ = &Clock::now;
-  std::function<void(const std::string&)> reporter_;
-  std::map<std::string, Entry, std::less<>> entries_;
+  std::function<Clock::time_point()> now_;
 };
 
 }  // namespace rembiz::host

@@ -63,6 +63,15 @@ void SpendPasswordCheck(std::string_view password) {
   Derive(password, kSalt, kIterations);
 }
 
+std::string Sha256Hex(std::string_view text) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int size = 0;
+  if (EVP_Digest(text.data(), text.size(), digest, &size, EVP_sha256(), nullptr) != 1) {
+    throw std::runtime_error("SHA-256 failed");
+  }
+  return Hex(digest, size);
+}
+
 bool VerifyPassword(std::string_view password, std::string_view stored) {
   // pbkdf2_sha256$<iterations>$<salt>$<hash>
   size_t a = stored.find('$');

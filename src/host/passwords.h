@@ -14,4 +14,8 @@ bool VerifyPassword(std::string_view password, std::string_view stored);
 // password: a refusal takes the same time whether the user exists or not.
 void SpendPasswordCheck(std::string_view password);
 
+// The SHA-256 digest of a text in lower-case hex: how session tokens and the log-in guard's keys
+// are stored.
+std::string Sha256Hex(std::string_view text);
+
 }  // namespace rembiz::host

@@ -281,7 +281,7 @@ bool CPubMsg::ZtInfoGet(host::Session& session, db::Connection&, xml::Node& func
     std::string system_id = Text(func, "in/sys");
     // The password check is a log-in: it goes through the same guard, counted for the user
     // asked about and for the caller (its address, or its operator on this machine).
-    host::LoginGuard& guard = host::LoginGuard::Instance();
+    host::LoginGuard guard(connection);
     std::string client =
         session.ClientAddress().empty() ? "operator " + session.UserId() : session.ClientAddress();
     if (int wait = guard.WaitSeconds(uid, client)) {

@@ -363,6 +363,20 @@ def walk(r):
     r.click("Show")
     r.wait(lambda: r.css("svg.chart rect.bar"), "the report chart")
     r.shot("finance-reports")
+    # The pages' CSV writer: what a spreadsheet would run as a formula is text, amounts stay
+    # numbers.
+    csv = r.driver.execute_async_script("""
+        const done = arguments[arguments.length - 1];
+        import('/app/report_view.js').then((rv) => {
+          const row = new DOMParser().parseFromString(
+              `<row who='=HYPERLINK("http://x.example")' amount='-500'/>`,
+              'application/xml').documentElement;
+          done(rv.reportCsv({columns: [{name: 'who', text: '@who', group: ''},
+                                       {name: 'amount', text: 'Amount', group: '', total: true}],
+                             rows: [row], totals: {amount: -500}}, '-Total'));
+        }, (e) => done(String(e)));""")
+    assert csv == ("'@who,Amount\r\n\"'=HYPERLINK(\"\"http://x.example\"\")\",-500\r\n"
+                   "'-Total,-500.00\r\n"), repr(csv)
 
     # The clerk's vouchers with the states the service answers, and the claim's approval
     # history: the loan was repaid by the write-off, the claim paid by write-off and transfer.

@@ -1,6 +1,7 @@
 // Two `rembiz serve` processes on one database, as behind a load balancer: they share nothing
 // but the database, yet numbers stay unique, no save is lost, a session made on one is valid on
-// the other, and an exclusive function held through one is refused through the other.
+// the other, an exclusive function held through one is refused through the other, and password
+// guesses count on both.
 #include <gtest/gtest.h>
 #include <httplib.h>
 
@@ -156,6 +157,25 @@ TEST_F(TwoProcessesTest, AnExclusiveFunctionHeldThroughOneIsRefusedThroughTheOth
   EXPECT_TRUE(held_saved) << held_answer;
   EXPECT_EQ(Scalar("select count(*) from qdsystem..UA_Task"), "0");
   EXPECT_TRUE(Saved(b.Post("/api/CLoan", Loan(), demo)));
+}
+
+// Guesses spread over both processes count as guesses at one service: after five of them in
+// all, the sixth locks the user out of both.
+TEST_F(TwoProcessesTest, PasswordGuessesCountOnEveryProcess) {
+  ServeProcess a(REMBIZ_BIN, DataArgs(), Scratch() / "a.log", 2);
+  ServeProcess b(REMBIZ_BIN, DataArgs(), Scratch() / "b.log", 2);
+  ASSERT_NE(a.Port(), 0) << "the first service did not start";
+  ASSERT_NE(b.Port(), 0) << "the second service did not start";
+  auto login = [](const ServeProcess& to, const std::string& password) {
+    httplib::Client client("127.0.0.1", to.Port());
+    client.set_read_timeout(30, 0);
+    httplib::Result r =
+        client.Post("/api/login", httplib::Params{{"user", "approver"}, {"password", password}});
+    return r ? r->status : 0;
+  };
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(login(i % 2 ? b : a, "guess"), 401) << i;
+  EXPECT_EQ(login(a, "approver"), 429);
+  EXPECT_EQ(login(b, "approver"), 429);
 }
 
 }  // namespace

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <functional>
 #include <thread>
 
 #include "db/persist.h"
@@ -190,6 +192,41 @@ TEST_F(ConnectionTest, BadConnectionsAndStatementsFailCleanly) {
     EXPECT_EQ(e.Number(), kErrTimeout);
   }
   other.RollbackTrans();
+}
+
+// A database that goes away, under a statement, under an idle connection or before one opens,
+// fails with the connection code whatever the engine said.
+TEST_F(ConnectionTest, ALostDatabaseFailsWithTheConnectionCode) {
+  auto code_of = [](const std::function<void()>& step) {
+    try {
+      step();
+    } catch (const DbError& e) {
+      return e.Number() == kErrConnection ? std::string("connection")
+                                          : e.NativeCode() + " " + e.Description();
+    }
+    return std::string("no error");
+  };
+  const std::string account = Session().ConnectionString();
+  if (testing::OnPostgres()) {
+    Connection running, idle;
+    running.Open(account);
+    idle.Open(account);
+    idle.Execute("select 1 as x");
+    std::thread cut([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(500));
+      SetDatabaseReachable(false);
+    });
+    EXPECT_EQ(code_of([&] { running.Execute("select pg_sleep(10) as x"); }), "connection");
+    cut.join();
+    EXPECT_EQ(code_of([&] { idle.Execute("select 1 as x"); }), "connection");
+  } else {
+    SetDatabaseReachable(false);
+  }
+  Connection fresh;
+  EXPECT_EQ(code_of([&] { fresh.Open(account); }), "connection");
+  SetDatabaseReachable(true);
+  fresh.Open(account);
+  EXPECT_EQ(fresh.Execute("select 1 as x").Value("x").ToInt(), 1);
 }
 
 // A write transaction locks its own account: a writer of another account on the same system

@@ -155,11 +155,18 @@ TEST_F(FrameTest, DatabaseTimeoutBecomesTheBusyErrorDocument) {
   EXPECT_EQ(doc.SelectSingleNode("/error/text").Text(), host::MessageText("Q7.Rembiz.0159"));
   EXPECT_EQ(Probe(), "");
 
-  // Other classes keep the database's own text.
+  // Other classes keep the database's own text, but for a database out of reach, whose text
+  // names servers and files.
   db::InjectFault(1, db::DbError(db::kErrTimeout, "Timeout expired"));
   doc = Run(kWhole, "<req><func name='write' v='a'/></req>");
   db::ClearFault();
   EXPECT_EQ(doc.SelectSingleNode("/error/text").Text(), "Timeout expired");
+  db::InjectFault(1, db::DbError(db::kErrConnection,
+                                 "connection to server at \"db.internal\" failed: refused"));
+  doc = Run(kWhole, "<req><func name='write' v='a'/></req>");
+  db::ClearFault();
+  EXPECT_EQ(doc.SelectSingleNode("/error/text").Text(),
+            host::MessageText("Rembiz.Host.DatabaseUnreachable"));
 }
 
 TEST_F(FrameTest, RefusedEntryTaskAndWriteLockWriteNothing) {

@@ -10,7 +10,6 @@
 
 #include "db/recordset.h"
 #include "frame/registry.h"
-#include "host/login_guard.h"
 #include "support/test_server.h"
 
 namespace rembiz::testing {
@@ -114,8 +113,6 @@ std::string LocationArgs(const std::string& location) {
 }
 
 void DemoTest::SetUp() {
-  // Failed password checks of an earlier test must not lock this one out.
-  host::LoginGuard::Instance().Clear();
   const std::string& source = DemoTemplate();
   const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
   scratch_ = ScratchDir(std::string(info->test_suite_name()) + "." + info->name());
@@ -152,6 +149,20 @@ void DemoTest::TearDown() {
     auto& names = ServerDatabases();
     names.erase(std::remove(names.begin(), names.end(), name), names.end());
   }
+}
+
+void DemoTest::SetDatabaseReachable(bool reachable) {
+  cn_.reset();
+  if (const TestServer* server = TestServer::Get()) {
+    // The idle connections of this process stay in their pool, ended by the server as they
+    // would be by a restart.
+    std::string url = data_->Describe();
+    server->SetReachable(url.substr(url.rfind('/') + 1), reachable);
+    return;
+  }
+  db::ClearConnectionPool();
+  fs::path file = scratch_ / "qdsystem.db", away = scratch_ / "qdsystem.db.away";
+  reachable ? fs::rename(away, file) : fs::rename(file, away);
 }
 
 std::unique_ptr<host::LocalSession> DemoTest::SessionFor(const std::string& user,

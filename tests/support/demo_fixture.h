@@ -48,6 +48,12 @@ class DemoTest : public ::testing::Test {
   // An open connection to the demo account database.
   db::Connection& Cn();
 
+  // Takes the test's databases out of reach (false) - on the test server nobody may connect and
+  // the connections open are ended (idle ones of this process too, as a restart would); on
+  // SQLite the system database's file is moved away and the idle connections closed - or
+  // brings them back (true).
+  void SetDatabaseReachable(bool reachable);
+
   // Runs `request` through Rembiz.<class_name> with the default session and returns the result.
   xml::Document Call(std::string_view class_name, std::string_view request);
   xml::Document Call(std::string_view class_name, std::string_view request, host::Session* session);

@@ -76,6 +76,24 @@ void TestServer::Drop(const std::string& name) const {
   }
 }
 
+void TestServer::SetReachable(const std::string& name, bool reachable) const {
+  Conn conn = Admin(base_);
+  std::string error;
+  if (!Run(
+          conn.get(),
+          "ALTER DATABASE " + Quoted(name) + " ALLOW_CONNECTIONS " + (reachable ? "true" : "false"),
+          &error) ||
+      (!reachable &&
+       !Run(conn.get(),
+            "SELECT pg_terminate_backend(pid, 10000) FROM pg_stat_activity WHERE datname "
+            "= '" +
+                name + "' AND pid <> pg_backend_pid()",
+            &error))) {
+    throw std::runtime_error("cannot make " + name + (reachable ? " " : " un") +
+                             "reachable: " + error);
+  }
+}
+
 void TestServer::Once(const std::string& name,
                       const std::function<void(const std::string&)>& make) const {
   Conn conn = Admin(base_);

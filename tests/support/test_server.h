@@ -18,6 +18,9 @@ class TestServer {
   // Makes `name` a copy of `source`.
   void Copy(const std::string& source, const std::string& name) const;
   void Drop(const std::string& name) const;
+  // Lets nobody connect to `name` and ends the connections open to it, waiting until they are
+  // gone (false), or lets them in again (true): the database out of reach for a while.
+  void SetReachable(const std::string& name, bool reachable) const;
   // Makes `name` with `make(url)` unless it exists; one process at a time, so that the test
   // binaries running side by side build a template once.
   void Once(const std::string& name, const std::function<void(const std::string&)>& make) const;

@@ -191,15 +191,26 @@ export function drawChart(svg, {columns, totals}) {
   svg.toggleAttribute('hidden', !bars.length);  // an SVG element has no `hidden` property
 }
 
+// One CSV cell, quoted where it needs to be. Text that a spreadsheet would take for a formula
+// (= + - @, a tab or a carriage return first) gets a leading apostrophe, so that it opens as the
+// text it is. Plain numbers of amount columns (`numeric`) stay numbers, negative ones too, so that
+// they can still be added up.
+export function csvCell(value, numeric = false) {
+  let text = String(value);
+  if (!(numeric && /^-?\d+(\.\d+)?$/.test(text)) && /^[=+\-@\t\r]/.test(text)) text = `'${text}`;
+  return /[",\r\n]/.test(text) ? '"' + text.replace(/"/g, '""') + '"' : text;
+}
+
 // RFC 4180 text of the table, totals row included.
 export function reportCsv({columns, rows, totals}, totalLabel) {
-  const cell = (v) => /[",\r\n]/.test(v) ? '"' + v.replace(/"/g, '""') + '"' : v;
-  const lines =
-      [columns.map((c) => cell(c.group && c.group !== c.text ? `${c.group} ${c.text}` : c.text))];
-  for (const row of rows) lines.push(columns.map((c) => cell(row.getAttribute(c.name) || '')));
+  const lines = [columns.map(
+      (c) => csvCell(c.group && c.group !== c.text ? `${c.group} ${c.text}` : c.text))];
+  for (const row of rows) {
+    lines.push(columns.map((c) => csvCell(row.getAttribute(c.name) || '', c.total)));
+  }
   lines.push(columns.map(
-      (c, i) => i === 0 ? totalLabel :
-          c.total       ? totals[c.name].toFixed(2) :
+      (c, i) => i === 0 ? csvCell(totalLabel) :
+          c.total       ? csvCell(totals[c.name].toFixed(2), true) :
                           ''));
   return lines.map((l) => l.join(',')).join('\r\n') + '\r\n';
 }

@@ -6,10 +6,12 @@
 #include "db/postgres/pg_backend.h"
 
 #include <libpq-fe.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <ctime>
@@ -460,6 +462,16 @@ class PgConnection : public BackendConnection {
     if (InTransaction()) {
       Require(Exec(conn_, "ROLLBACK TO SAVEPOINT " + name + "; RELEASE SAVEPOINT " + name));
     }
+  }
+
+  // An idle session expects nothing from its server: anything waiting to be read (the farewell
+  // of a session the server ended, the end of the stream) says it is gone. Looked at without
+  // waiting and without taking it.
+  bool Alive() override {
+    if (PQstatus(conn_) != CONNECTION_OK) return false;
+    char byte;
+    ssize_t got = recv(PQsocket(conn_), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    return got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
   }
 
   bool Reset() override {
