@@ -142,15 +142,17 @@ TEST_F(PubMsgTest, FreeQueriesAreReadOnly) {
           "<func name='selectget' goon='1'><in><sql>select u.* from UA_User u</sql></in></func>"
           "<func name='selectget' goon='1'><in><sql>select count(*) as n from UA_Session</sql>"
           "</in></func>"
+          "<func name='selectget' goon='1'><in><sql>select count(*) as n from "
+          "qdsystem..UA_LoginFailure</sql></in></func>"
           "<func name='selectget' goon='1'><in><sql>select * into tempdb..stolen from "
           "Department</sql></in></func>"
           "<func name='refercheck' goon='1'><in><q strsql='update Department set "
           "cDepName=N&apos;x&apos;'/></in></func>");
   EXPECT_EQ(Answer(doc, 0).Children("row").size(), 3u) << doc.Xml();
-  for (int i = 1; i <= 6; ++i) {
+  for (int i = 1; i <= 7; ++i) {
     EXPECT_EQ(ErrorId(doc, i), "Rembiz:CPubMsg:selectGet:-2147217900") << i << doc.Xml();
   }
-  EXPECT_EQ(ErrorId(doc, 7), "Rembiz:CPubMsg:accGet:-2147217900");
+  EXPECT_EQ(ErrorId(doc, 8), "Rembiz:CPubMsg:accGet:-2147217900");
   EXPECT_EQ(doc.Xml().find("pbkdf2"), std::string::npos);
   EXPECT_EQ(Dump("Department"), departments);
   EXPECT_EQ(Scalar("select count(*) from tempdb..sysobjects where name='stolen'"), "0");

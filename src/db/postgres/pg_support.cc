@@ -619,10 +619,11 @@ BEGIN
   RETURN QUERY SELECT r, p;
 END $f$;
 -- Makes sure the reader reaches the tables of `schema`, qdsystem and tempdb but neither the
--- sessions nor the password hashes.
+-- sessions, the failed log-ins nor the password hashes.
 CREATE OR REPLACE FUNCTION rembiz.guard_reader(schema text, reader name) RETURNS void
   LANGUAGE plpgsql AS $f$
 DECLARE sessions regclass := to_regclass('qdsystem.ua_session');
+        failures regclass := to_regclass('qdsystem.ua_loginfailure');
         users regclass := to_regclass('qdsystem.ua_user');
 BEGIN
   EXECUTE format('GRANT USAGE ON SCHEMA %I TO %I', schema, reader);
@@ -632,6 +633,9 @@ BEGIN
                  reader);
   IF sessions IS NOT NULL THEN
     EXECUTE format('REVOKE ALL ON qdsystem.ua_session FROM %I', reader);
+  END IF;
+  IF failures IS NOT NULL THEN
+    EXECUTE format('REVOKE ALL ON qdsystem.ua_loginfailure FROM %I', reader);
   END IF;
   IF users IS NOT NULL THEN
     EXECUTE format('REVOKE ALL ON qdsystem.ua_user FROM %I', reader);

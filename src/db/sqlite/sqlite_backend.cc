@@ -475,7 +475,7 @@ bool IsReadOnlyFunction(std::string_view name) {
 }
 
 // Free SQL from requests runs under this authorizer: a query may select, read and call plain
-// functions, nothing else, and never sees password hashes or login sessions.
+// functions, nothing else, and never sees password hashes, login sessions or failed log-ins.
 int ReadOnlyAuthorizer(void*, int action, const char* a3, const char* a4, const char*,
                        const char*) {
   auto same = [](const char* text, std::string_view name) {
@@ -487,7 +487,8 @@ int ReadOnlyAuthorizer(void*, int action, const char* a3, const char* a4, const 
     case SQLITE_FUNCTION:
       return a4 && IsReadOnlyFunction(a4) ? SQLITE_OK : SQLITE_DENY;
     case SQLITE_READ:
-      if (same(a3, "UA_Session") || (same(a3, "UA_User") && same(a4, "cPassword"))) {
+      if (same(a3, "UA_Session") || same(a3, "UA_LoginFailure") ||
+          (same(a3, "UA_User") && same(a4, "cPassword"))) {
         return SQLITE_DENY;
       }
       return SQLITE_OK;
