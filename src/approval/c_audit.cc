@@ -10,6 +10,7 @@
 #include "expense/write_offs.h"
 #include "frame/convert.h"
 #include "frame/registry.h"
+#include "frame/sql_helpers.h"
 #include "host/approval_flow.h"
 #include "host/errors.h"
 #include "host/messages.h"
@@ -314,6 +315,7 @@ bool CAudit::CheckAudit(host::Session& session, db::Connection& cn, xml::Node& f
   std::string done;
   std::string errors;
   int position = 0;
+  frame::VoucherScope scope(session);
   for (const xml::Node& item : in.Children()) {
     if (item.Name() == "flag") continue;
     ++position;
@@ -329,14 +331,20 @@ bool CAudit::CheckAudit(host::Session& session, db::Connection& cn, xml::Node& f
       fail(MessageText("Q7.Rembiz.0161"));
       continue;
     }
-    // A claim the cashier has verified keeps its approval.
-    if (!approve && !kind->loan &&
-        cn.Execute(NormalizeSql("select top 1 strVerifier from EC_ExpenVouch where "
-                                "isnull(strVerifier,'')=''and  guid=" +
-                                db::SqlText(v.guid)))
-            .Eof()) {
-      fail(MessageText("Q7.Rembiz.0162"));
+    // A voucher out of the operator's reach is listed as one that does not exist.
+    if (!scope.Reaches(cn, kind->table, "GUID", v.guid)) {
+      fail(MessageText(kBatchKeys.stale));
       continue;
+    }
+    // A claim the cashier has verified keeps its approval; one that is gone is stale.
+    if (!approve && !kind->loan) {
+      db::Recordset verifier = cn.Execute(NormalizeSql(
+          "select top 1 isnull(strVerifier,'') as strVerifier from EC_ExpenVouch where guid=" +
+          db::SqlText(v.guid)));
+      if (verifier.Eof() || !verifier.Text("strVerifier").empty()) {
+        fail(MessageText(verifier.Eof() ? kBatchKeys.stale : "Q7.Rembiz.0162"));
+        continue;
+      }
     }
     host::TaskHold task(&session, approve ? kind->approve_task : kind->cancel_task);
     if (!task.Applied()) {
@@ -392,6 +400,7 @@ bool CAudit::AuditVouch(host::Session& session, db::Connection& cn, xml::Node& f
   bool approve = rows.Attr("flag") == "1";
 
   std::vector<std::string> failures;
+  frame::VoucherScope scope(session);
   for (const xml::Node& item : rows.Children()) {
     ListedVoucher v{item.Attr("strGUID"), item.Attr("ts"), item.Attr("strType"),
                     item.Attr("strVouchID")};
@@ -406,8 +415,11 @@ bool CAudit::AuditVouch(host::Session& session, db::Connection& cn, xml::Node& f
       failures.push_back(MessageText("Q7.Rembiz.0175") + v.vouch_id);
       continue;
     }
+    // A voucher out of the operator's reach is one that does not exist.
     std::string_view key =
-        Validate(cn, kind->loan, kind->table, v.guid, v.ts, approve, kFlowKeys, true);
+        scope.Reaches(cn, kind->table, "GUID", v.guid)
+            ? Validate(cn, kind->loan, kind->table, v.guid, v.ts, approve, kFlowKeys, true)
+            : kFlowKeys.stale;
     if (!key.empty()) {
       fail(MessageText(key));
       continue;
@@ -464,6 +476,8 @@ bool CAudit::GetAuditInfo(host::Session& session, db::Connection& cn, xml::Node&
   std::string guid = InValue(func, "guid");
   const AuditKind* kind = AuditKindOf(InValue(func, "strType"));
   if (!kind) Raise(kErrBusiness, "Q7.Rembiz.0161");
+  // A voucher out of the operator's reach has no flow, as one that does not exist.
+  if (!frame::VoucherInScope(session, cn, kind->table, "GUID", guid)) guid.clear();
   std::unique_ptr<host::ApprovalFlow> flow = host::CreateApprovalFlow();
   flow->Init(session, cn);
   std::string info;
@@ -481,6 +495,11 @@ bool CAudit::GetAudiState(host::Session& session, db::Connection& cn, xml::Node&
   std::string_view card = "46";
   if (!type.empty() && type.front() == '3') card = "45";
   if (!type.empty() && type.front() == '2') card = "47";
+  // A voucher out of the operator's reach has no flow records, as one that does not exist.
+  if (!frame::VoucherInScope(session, cn, card == "45" ? "EC_LoanVouch" : "EC_ExpenVouch", "GUID",
+                             guid)) {
+    guid.clear();
+  }
 
   std::unique_ptr<host::ApprovalFlow> flow = host::CreateApprovalFlow();
   flow->Init(session, cn);
@@ -516,6 +535,10 @@ bool CAudit::DelAudit(host::Session& session, db::Connection& cn, xml::Node& fun
   std::string table(kind->table);
 
   if (!frame::IsNumeric(db::Variant(ts))) Raise(kErrBusiness, "Q7.Rembiz.0385");
+  // A voucher out of the operator's reach is not found.
+  if (!frame::VoucherInScope(session, cn, table, "GUID", guid)) {
+    Raise(kErrBusiness, "Q7.Rembiz.0385");
+  }
   db::Recordset voucher =
       cn.Execute(NormalizeSql("Select blnAudi,strAuditorID,intBudPass,intOverBud  From " + table +
                               " Where GUID = " + db::SqlText(guid) +

@@ -113,6 +113,11 @@ void VoucherSave::Run(BusinessObject& pub_msg, Submitter submit) {
     } else {
       WriteNewHead(pub_msg);
     }
+    // The voucher as written must be one the operator's lists show: no new voucher for a
+    // department (person, item) the operator may not use, and no moving one out of reach.
+    if (!VoucherInScope(session_, cn_, family_.table, "GUID", guid_)) {
+      Raise(kErrBusiness, "Rembiz.Voucher.OutsidePermissions");
+    }
     if (change_) RestartFlow();
     WriteRows();
     WriteTotal();
@@ -192,6 +197,10 @@ std::string VoucherSave::NumberScope() const {
 }
 
 void VoucherSave::CheckMayChange() {
+  // A voucher out of the operator's reach is not found.
+  if (!VoucherInScope(session_, cn_, family_.table, "GUID", guid_)) {
+    Raise(kErrBusiness, "Q7.Rembiz.0243");
+  }
   std::string sql = "Select * From " + std::string(family_.table) + " Where GUID = " + qguid_;
   if (family_.stored_read_with_version) {
     // A row version that is no number matches no stored voucher.
