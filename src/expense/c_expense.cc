@@ -379,8 +379,9 @@ bool CExpense::SaveLoanInfo(host::Session& session, db::Connection& cn, xml::Nod
       cn.Execute(NormalizeSql("select Count(*)as iOld from EC_ExpenVouch" + claim_version));
   if (count.Value("iOld").ToInt() != 1) Raise(kErrBusiness, "Q7.Rembiz.0286");
 
-  db::Recordset state =
-      cn.Execute(NormalizeSql("select strAuditorID,blnaudi from EC_ExpenVouch" + claim_version));
+  db::Recordset state = cn.Execute(
+      NormalizeSql("select strAuditorID,blnaudi,strPersonID from EC_ExpenVouch" + claim_version));
+  frame::RequireDraftMaker(session, state.Value("blnaudi").ToBool(), state.Text("strPersonID"));
   const bool approved = !state.Text("strAuditorID").empty();
   const std::string task = approved ? "EC020305" : "EC020302";
   // A refused task is the answer; the request stops so that nothing half-done is committed.
@@ -525,11 +526,14 @@ bool CExpense::SaveExpenInfo(host::Session& session, db::Connection& cn, xml::No
   const std::string qguid = db::SqlText(guid);
   const std::string receipt = host::MessageText("Q7.Rembiz.0185");
   // The claim is found before its lines change: one out of the operator's reach, or gone, is
-  // not found.
-  if (!frame::VoucherInScope(session, cn, "EC_ExpenVouch", "GUID", guid) ||
-      !Exists(cn, "Select GUID From EC_ExpenVouch Where GUID = " + qguid)) {
+  // not found; a draft's lines are its maker's.
+  if (!frame::VoucherInScope(session, cn, "EC_ExpenVouch", "GUID", guid)) {
     Raise(kErrBusiness, "Q7.Rembiz.0293");
   }
+  db::Recordset owner = cn.Execute(
+      NormalizeSql("Select blnAudi,strPersonID From EC_ExpenVouch Where GUID = " + qguid));
+  if (owner.Eof()) Raise(kErrBusiness, "Q7.Rembiz.0293");
+  frame::RequireDraftMaker(session, owner.Value("blnAudi").ToBool(), owner.Text("strPersonID"));
 
   for (const xml::Node& line : in.FirstChild().Children()) {
     const std::string io_text = line.Attr("intIOType");

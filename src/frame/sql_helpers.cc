@@ -137,6 +137,14 @@ bool VoucherInScope(host::Session& session, db::Connection& cn, std::string_view
   return VoucherScope(session).Reaches(cn, table, column, value);
 }
 
+void RequireDraftMaker(host::Session& session, bool submitted, std::string_view maker) {
+  if (submitted || session.IsAdmin()) return;
+  // Names compare as the database compares them: without regard to case.
+  if (db::Lower(db::Trim(maker)) != db::Lower(db::Trim(session.UserName()))) {
+    Raise(kErrBusiness, "Rembiz.Voucher.NotMaker");
+  }
+}
+
 std::string AccOption(std::string_view name, db::Connection& cn, std::string_view system_id) {
   db::Recordset rs =
       cn.Execute(NormalizeSql("select ctype,cvalue,cdefault from accinformation where cname='" +

@@ -50,6 +50,10 @@ class VoucherScope {
 bool VoucherInScope(host::Session& session, db::Connection& cn, std::string_view table,
                     std::string_view column, std::string_view value);
 
+// A draft (not yet submitted) belongs to its maker: only the maker (strPersonID) or an
+// administrator changes, deletes or submits it. Raises "Rembiz.Voucher.NotMaker" otherwise.
+void RequireDraftMaker(host::Session& session, bool submitted, std::string_view maker);
+
 // An account option of a system ("EC"): cValue, or cDefault when cValue is null; "" when unset.
 std::string AccOption(std::string_view name, db::Connection& cn, std::string_view system_id);
 

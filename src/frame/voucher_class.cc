@@ -372,6 +372,7 @@ bool VoucherClass::DelVouch(host::Session& session, db::Connection& cn, xml::Nod
   db::Recordset voucher = cn.Execute(NormalizeSql(
       "Select * From " + table + " Where AutoID = " + id + " And Cast(ts As money) = " + *ts));
   if (voucher.Eof()) Raise(kErrBusiness, "Q7.Rembiz.0370");
+  RequireDraftMaker(session, voucher.Value("blnaudi").ToBool(), voucher.Text("strPersonID"));
   // An opening loan stands approved from its entry: it may go until something was repaid.
   if (kind->loan && voucher.Value("blnBegin").ToBool()) {
     if (voucher.Value("dblReturn").ToDouble() != 0) Raise(kErrBusiness, "Q7.Rembiz.0203");

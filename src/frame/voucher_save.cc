@@ -211,6 +211,7 @@ void VoucherSave::CheckMayChange() {
   db::Recordset stored = cn_.Execute(NormalizeSql(sql));
   if (stored.Eof()) Raise(kErrBusiness, "Q7.Rembiz.0243");
   if (stored.Value("intBudPass").ToInt() == 1) Raise(kErrBusiness, "Q7.Rembiz.0244");
+  RequireDraftMaker(session_, stored.Value("blnAudi").ToBool(), stored.Text("strPersonID"));
   stored_id_ = stored.Text("AutoID");
   CheckStored(stored);
 }
@@ -299,10 +300,10 @@ void VoucherSave::WriteHead() {
       {"dblMoney", head_money_},
       {"dblOldMoney", old_money_},
       {"strUsed", ValueOf(head_, "strUsed")},
-      // Who made the voucher is the session's user, whatever the page sent.
-      {"strPersonID", SqlText(session_.UserName())},
   };
   columns.insert(columns.end(), tail.begin(), tail.end());
+  // Who made the voucher is the session's user, whatever the page sent; a change keeps its maker.
+  if (!change_) columns.emplace_back("strPersonID", SqlText(session_.UserName()));
   Columns family = FamilyColumns();
   columns.insert(columns.end(), family.begin(), family.end());
   for (int i = 1; i <= 16; ++i) {
