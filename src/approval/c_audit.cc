@@ -301,6 +301,73 @@ void RegisterLoanCheques(host::Session& session, db::Connection& cn, std::string
   }
 }
 
+namespace {
+
+// The task text of an approver's action for the flow service.
+std::string TaskXml(std::string_view action, std::string_view remark) {
+  return "<?xml version='1.0' encoding='utf-8' ?><EASTdata><task EAAID='" + XmlEscape(action) +
+         "' remark='" + XmlEscape(remark) + "'/></EASTdata >";
+}
+
+// A batch approves with the flow's pass action, without a remark.
+constexpr std::string_view kPassAction = "1";
+
+// What became of one voucher's approval or its cancellation.
+struct Decision {
+  enum Outcome {
+    kDone,           // approved (cancelled); `text` holds a cheque the register refused
+    kStepOnly,       // the operator's flow step is recorded; the flow goes on
+    kFlowRefused,    // the flow refused the operator's action: `text` says why
+    kBudgetRefused,  // the budget (or the loans written off) refused: `text` says why
+  } outcome = kDone;
+  std::string text;
+};
+
+// Approves, or cancels the approval of, one validated voucher in its own transaction. Where a
+// flow applies to the voucher the operator acts on the step it waits for, as the flow allows;
+// only its last step, or a voucher without a flow, goes on to the budget check that writes the
+// approval. The batch and the flow action both decide through here.
+Decision Decide(host::Session& session, db::Connection& cn, const AuditKind& kind,
+                const std::string& guid, const std::string& ts, bool approve,
+                const std::string& task_xml) {
+  db::Transaction transaction(cn, 5, 20);
+  std::unique_ptr<host::ApprovalFlow> flow = host::CreateApprovalFlow();
+  flow->Init(session, cn);
+  if (flow->HasInstance(kind.card, guid, kFlowKind)) {
+    bool acted = approve ? flow->DoTask(kind.card, guid, task_xml)
+                         : flow->UndoTask(kind.card, guid, kFlowKind);
+    if (!acted) return {Decision::kFlowRefused, flow->LastErrorText()};
+    // An intermediate step only moves the flow; the voucher stays submitted.
+    if (!flow->FlowEnded()) {
+      transaction.Commit();
+      return {Decision::kStepOnly, ""};
+    }
+  } else if (!flow->LastErrorText().empty()) {
+    return {Decision::kFlowRefused, flow->LastErrorText()};
+  }
+
+  std::string refusal = BudgetCheck(session, cn, guid, ts, kind.table, approve);
+  if (refusal.empty()) refusal = ApplyClaimWriteOffs(cn, kind, guid);
+  if (!refusal.empty()) {
+    RollBackKeepingOverBudget(cn, transaction, kind.table, guid, ts);
+    return {Decision::kBudgetRefused, refusal};
+  }
+  transaction.Commit();
+  Decision done;
+  if (approve && kind.loan) {
+    // The approval stands; a cheque the register refuses is reported with the voucher.
+    try {
+      RegisterLoanCheques(session, cn, guid);
+    } catch (const ComError& e) {
+      if (e.Number() != kErrBusiness) throw;
+      done.text = e.Description();
+    }
+  }
+  return done;
+}
+
+}  // namespace
+
 const frame::FrameVariant& CAudit::Variant() const { return kVariant; }
 std::span<const frame::OperationEntry> CAudit::Operations() const { return kOperations; }
 std::span<const frame::OperationEntry> CAudit::PublicProcedures() const {
@@ -316,6 +383,7 @@ bool CAudit::CheckAudit(host::Session& session, db::Connection& cn, xml::Node& f
   std::string errors;
   int position = 0;
   frame::VoucherScope scope(session);
+  const std::string task_xml = TaskXml(kPassAction, "");
   for (const xml::Node& item : in.Children()) {
     if (item.Name() == "flag") continue;
     ++position;
@@ -358,26 +426,15 @@ bool CAudit::CheckAudit(host::Session& session, db::Connection& cn, xml::Node& f
       continue;
     }
 
-    db::Transaction transaction(cn, 5, 20);
-    std::string refusal = BudgetCheck(session, cn, v.guid, v.ts, kind->table, approve);
-    if (refusal.empty()) refusal = ApplyClaimWriteOffs(cn, *kind, v.guid);
-    if (!refusal.empty()) {
-      RollBackKeepingOverBudget(cn, transaction, kind->table, v.guid, v.ts);
-      fail(refusal);
+    Decision decision = Decide(session, cn, *kind, v.guid, v.ts, approve, task_xml);
+    if (decision.outcome == Decision::kFlowRefused ||
+        decision.outcome == Decision::kBudgetRefused) {
+      fail(decision.text);
       continue;
     }
-    transaction.Commit();
     done += "<row guid='" + XmlEscape(v.guid) + "' ts='" + XmlEscape(v.ts) + "' strType='" +
             XmlEscape(v.type) + "' strVouchID='" + XmlEscape(v.vouch_id) + "' />";
-    if (approve && kind->loan) {
-      // The approval stands; a cheque the register refuses is reported with the voucher.
-      try {
-        RegisterLoanCheques(session, cn, v.guid);
-      } catch (const ComError& e) {
-        if (e.Number() != kErrBusiness) throw;
-        fail(e.Description());
-      }
-    }
+    if (!decision.text.empty()) fail(decision.text);
   }
   // The errors travel inside the answer's one element, after the vouchers that were done.
   std::string error_list = errors.empty() ? "" : "<Error>" + errors + "</Error>";
@@ -388,9 +445,7 @@ bool CAudit::CheckAudit(host::Session& session, db::Connection& cn, xml::Node& f
 bool CAudit::AuditVouch(host::Session& session, db::Connection& cn, xml::Node& func,
                         xml::Document& answer) {
   xml::Node task = func.SelectSingleNode(".//EASTdata/task");
-  std::string task_xml = "<?xml version='1.0' encoding='utf-8' ?><EASTdata><task EAAID='" +
-                         XmlEscape(task.Attr("EAAID")) + "' remark='" +
-                         XmlEscape(task.Attr("remark")) + "'/></EASTdata >";
+  const std::string task_xml = TaskXml(task.Attr("EAAID"), task.Attr("remark"));
   xml::Node rows = func.SelectSingleNode(".//strGUID/Rows");
   if (!rows || rows.Children().empty()) {
     throw ComError(db::kErrInvalidRequest,
@@ -425,41 +480,11 @@ bool CAudit::AuditVouch(host::Session& session, db::Connection& cn, xml::Node& f
       continue;
     }
 
-    db::Transaction transaction(cn, 5, 20);
-    std::unique_ptr<host::ApprovalFlow> flow = host::CreateApprovalFlow();
-    flow->Init(session, cn);
-    if (flow->HasInstance(kind->card, v.guid, kFlowKind)) {
-      bool acted = approve ? flow->DoTask(kind->card, v.guid, task_xml)
-                           : flow->UndoTask(kind->card, v.guid, kFlowKind);
-      if (!acted) {
-        fail(flow->LastErrorText());
-        continue;
-      }
-      // An intermediate step only moves the flow; the voucher stays submitted.
-      if (!flow->FlowEnded()) {
-        transaction.Commit();
-        continue;
-      }
-    } else if (!flow->LastErrorText().empty()) {
-      fail(flow->LastErrorText());
-      continue;
-    }
-
-    std::string refusal = BudgetCheck(session, cn, v.guid, v.ts, kind->table, approve);
-    if (refusal.empty()) refusal = ApplyClaimWriteOffs(cn, *kind, v.guid);
-    if (!refusal.empty()) {
-      RollBackKeepingOverBudget(cn, transaction, kind->table, v.guid, v.ts);
-      fail(MessageText("Q7.Rembiz.0176", "", refusal));
-      continue;
-    }
-    transaction.Commit();
-    if (approve && kind->loan) {
-      try {
-        RegisterLoanCheques(session, cn, v.guid);
-      } catch (const ComError& e) {
-        if (e.Number() != kErrBusiness) throw;
-        fail(e.Description());
-      }
+    Decision decision = Decide(session, cn, *kind, v.guid, v.ts, approve, task_xml);
+    if (decision.outcome == Decision::kBudgetRefused) {
+      fail(MessageText("Q7.Rembiz.0176", "", decision.text));
+    } else if (!decision.text.empty()) {
+      fail(decision.text);
     }
   }
   if (!failures.empty()) {
