@@ -16,6 +16,7 @@ namespace {
 // Department 0301, which clerk (and, here, approver) may not see.
 constexpr const char* kLoan = "{5C0FE001-0000-4000-8000-000000000001}";
 constexpr const char* kSubmittedLoan = "{5C0FE002-0000-4000-8000-000000000002}";
+constexpr const char* kApprovedLoan = "{5C0FE003-0000-4000-8000-000000000003}";
 constexpr const char* kClaim = "{5C0FE011-0000-4000-8000-000000000011}";
 
 class VoucherScopeTest : public testing::DemoTest {
@@ -23,13 +24,17 @@ class VoucherScopeTest : public testing::DemoTest {
   void SetUp() override {
     DemoTest::SetUp();
     year_ = Session().FiscalYear();
-    // approver approves for department 0201 only.
-    Cn().Execute(
-        "insert into Host_ScopeRule (cUser_Id, cAuthType, cSelector1, cSelector2, iScope) values "
-        "(N'approver', N'department', N'', N'', 2)");
-    Cn().Execute(
-        "insert into Host_ScopeRuleItem (cUser_Id, cAuthType, cSelector1, cSelector2, cCode) "
-        "values (N'approver', N'department', N'', N'', N'0201')");
+    // approver approves and finance makes ledger vouchers for department 0201 only.
+    for (const char* user : {"approver", "finance"}) {
+      Cn().Execute(
+          "insert into Host_ScopeRule (cUser_Id, cAuthType, cSelector1, cSelector2, iScope) "
+          "values (N'" +
+          std::string(user) + "', N'department', N'', N'', 2)");
+      Cn().Execute(
+          "insert into Host_ScopeRuleItem (cUser_Id, cAuthType, cSelector1, cSelector2, cCode) "
+          "values (N'" +
+          std::string(user) + "', N'department', N'', N'', N'0201')");
+    }
   }
 
   void InsertLoan(const std::string& guid, const std::string& number) {
@@ -69,6 +74,10 @@ struct Route {
 TEST_F(VoucherScopeTest, EveryRouteToAVoucherOutsideThePermissionsAnswersNotFound) {
   InsertLoan(kLoan, "JK-0301-1");
   InsertLoan(kSubmittedLoan, "JK-0301-2");
+  InsertLoan(kApprovedLoan, "JK-0301-3");
+  Cn().Execute(
+      "update EC_LoanVouch set blnAudi = 1, strAuditorID = 'Anna Approver' where GUID = '" +
+      std::string(kApprovedLoan) + "'");
   ASSERT_TRUE(Call("CLoan", "<req><func name='submitaudit'><in><GUID>" +
                                 std::string(kSubmittedLoan) + "</GUID><ts>" +
                                 Of("EC_LoanVouch", "cast(ts as money)", kSubmittedLoan) +
@@ -90,6 +99,9 @@ TEST_F(VoucherScopeTest, EveryRouteToAVoucherOutsideThePermissionsAnswersNotFoun
   const std::string loan_id = Of("EC_LoanVouch", "AutoID", kLoan);
   const std::string loan_ts = Of("EC_LoanVouch", "cast(ts as money)", kLoan);
   const std::string submitted_ts = Of("EC_LoanVouch", "cast(ts as money)", kSubmittedLoan);
+  const std::string approved_source =
+      "<row strtypecode='301' guid='" + std::string(kApprovedLoan) + "' ts='" +
+      Of("EC_LoanVouch", "cast(ts as money)", kApprovedLoan) + "' strvouchid='JK-0301-3'/>";
   const std::string claim_id = Of("EC_ExpenVouch", "AutoID", kClaim);
   const std::string claim_ts = Of("EC_ExpenVouch", "cast(ts as money)", kClaim);
   const std::string line = Scalar("select GUID from EC_BalanceInfo");
@@ -186,6 +198,10 @@ TEST_F(VoucherScopeTest, EveryRouteToAVoucherOutsideThePermissionsAnswersNotFoun
             "<in><GUID>" + std::string(kSubmittedLoan) + "</GUID><strType>301</strType></in>")},
       {"online payment", "CNetPay", "approver",
        func("netpay", "<in><row strtypecode='301' guid='" + loan_row + "'/></in>")},
+      {"ledger voucher", "CMakePZ", "finance",
+       func("makepz", "<in con='1'><pztype>记</pztype><pzdate>" + year_ +
+                          "-03-25</pzdate><blnTemp>1</blnTemp><rows>" + approved_source +
+                          "</rows></in><daily>" + approved_source + "</daily>")},
   };
 
   auto state = [&] {
@@ -209,7 +225,7 @@ TEST_F(VoucherScopeTest, EveryRouteToAVoucherOutsideThePermissionsAnswersNotFoun
   }
 
   // The same requests once the vouchers are gone.
-  for (const char* guid : {kLoan, kSubmittedLoan}) {
+  for (const char* guid : {kLoan, kSubmittedLoan, kApprovedLoan}) {
     Cn().Execute("delete from EC_LoanVouch_Sub where MGuid = '" + std::string(guid) + "'");
     Cn().Execute("delete from EC_LoanVouch where GUID = '" + std::string(guid) + "'");
     Cn().Execute("delete from Host_FlowInstance where cVouchGUID = '" + std::string(guid) + "'");
