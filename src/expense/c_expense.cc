@@ -372,8 +372,9 @@ bool CExpense::SaveLoanInfo(host::Session& session, db::Connection& cn, xml::Nod
   std::optional<std::string> ts = RowVersion(in.Attr("ts"));
   if (!ts) Raise(kErrBusiness, "Q7.Rembiz.0286");
   // A claim out of the operator's reach is not found, as if it had changed meanwhile.
-  frame::VoucherScope scope(session);
-  if (!scope.Reaches(cn, "EC_ExpenVouch", "GUID", guid)) Raise(kErrBusiness, "Q7.Rembiz.0286");
+  if (!frame::VoucherInScope(session, cn, "EC_ExpenVouch", "GUID", guid)) {
+    Raise(kErrBusiness, "Q7.Rembiz.0286");
+  }
   const std::string claim_version = " where guid=" + qguid + " and Cast(ts As Money)=" + *ts;
   db::Recordset count =
       cn.Execute(NormalizeSql("select Count(*)as iOld from EC_ExpenVouch" + claim_version));
