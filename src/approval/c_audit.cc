@@ -10,6 +10,7 @@
 #include "expense/write_offs.h"
 #include "frame/convert.h"
 #include "frame/registry.h"
+#include "frame/sql_helpers.h"
 #include "host/approval_flow.h"
 #include "host/errors.h"
 #include "host/messages.h"
@@ -300,6 +301,73 @@ void RegisterLoanCheques(host::Session& session, db::Connection& cn, std::string
   }
 }
 
+namespace {
+
+// The task text of an approver's action for the flow service.
+std::string TaskXml(std::string_view action, std::string_view remark) {
+  return "<?xml version='1.0' encoding='utf-8' ?><EASTdata><task EAAID='" + XmlEscape(action) +
+         "' remark='" + XmlEscape(remark) + "'/></EASTdata >";
+}
+
+// A batch approves with the flow's pass action, without a remark.
+constexpr std::string_view kPassAction = "1";
+
+// What became of one voucher's approval or its cancellation.
+struct Decision {
+  enum Outcome {
+    kDone,           // approved (cancelled); `text` holds a cheque the register refused
+    kStepOnly,       // the operator's flow step is recorded; the flow goes on
+    kFlowRefused,    // the flow refused the operator's action: `text` says why
+    kBudgetRefused,  // the budget (or the loans written off) refused: `text` says why
+  } outcome = kDone;
+  std::string text;
+};
+
+// Approves, or cancels the approval of, one validated voucher in its own transaction. Where a
+// flow applies to the voucher the operator acts on the step it waits for, as the flow allows;
+// only its last step, or a voucher without a flow, goes on to the budget check that writes the
+// approval. The batch and the flow action both decide through here.
+Decision Decide(host::Session& session, db::Connection& cn, const AuditKind& kind,
+                const std::string& guid, const std::string& ts, bool approve,
+                const std::string& task_xml) {
+  db::Transaction transaction(cn, 5, 20);
+  std::unique_ptr<host::ApprovalFlow> flow = host::CreateApprovalFlow();
+  flow->Init(session, cn);
+  if (flow->HasInstance(kind.card, guid, kFlowKind)) {
+    bool acted = approve ? flow->DoTask(kind.card, guid, task_xml)
+                         : flow->UndoTask(kind.card, guid, kFlowKind);
+    if (!acted) return {Decision::kFlowRefused, flow->LastErrorText()};
+    // An intermediate step only moves the flow; the voucher stays submitted.
+    if (!flow->FlowEnded()) {
+      transaction.Commit();
+      return {Decision::kStepOnly, ""};
+    }
+  } else if (!flow->LastErrorText().empty()) {
+    return {Decision::kFlowRefused, flow->LastErrorText()};
+  }
+
+  std::string refusal = BudgetCheck(session, cn, guid, ts, kind.table, approve);
+  if (refusal.empty()) refusal = ApplyClaimWriteOffs(cn, kind, guid);
+  if (!refusal.empty()) {
+    RollBackKeepingOverBudget(cn, transaction, kind.table, guid, ts);
+    return {Decision::kBudgetRefused, refusal};
+  }
+  transaction.Commit();
+  Decision done;
+  if (approve && kind.loan) {
+    // The approval stands; a cheque the register refuses is reported with the voucher.
+    try {
+      RegisterLoanCheques(session, cn, guid);
+    } catch (const ComError& e) {
+      if (e.Number() != kErrBusiness) throw;
+      done.text = e.Description();
+    }
+  }
+  return done;
+}
+
+}  // namespace
+
 const frame::FrameVariant& CAudit::Variant() const { return kVariant; }
 std::span<const frame::OperationEntry> CAudit::Operations() const { return kOperations; }
 std::span<const frame::OperationEntry> CAudit::PublicProcedures() const {
@@ -314,6 +382,8 @@ bool CAudit::CheckAudit(host::Session& session, db::Connection& cn, xml::Node& f
   std::string done;
   std::string errors;
   int position = 0;
+  frame::VoucherScope scope(session);
+  const std::string task_xml = TaskXml(kPassAction, "");
   for (const xml::Node& item : in.Children()) {
     if (item.Name() == "flag") continue;
     ++position;
@@ -329,14 +399,20 @@ bool CAudit::CheckAudit(host::Session& session, db::Connection& cn, xml::Node& f
       fail(MessageText("Q7.Rembiz.0161"));
       continue;
     }
-    // A claim the cashier has verified keeps its approval.
-    if (!approve && !kind->loan &&
-        cn.Execute(NormalizeSql("select top 1 strVerifier from EC_ExpenVouch where "
-                                "isnull(strVerifier,'')=''and  guid=" +
-                                db::SqlText(v.guid)))
-            .Eof()) {
-      fail(MessageText("Q7.Rembiz.0162"));
+    // A voucher out of the operator's reach is listed as one that does not exist.
+    if (!scope.Reaches(cn, kind->table, "GUID", v.guid)) {
+      fail(MessageText(kBatchKeys.stale));
       continue;
+    }
+    // A claim the cashier has verified keeps its approval; one that is gone is stale.
+    if (!approve && !kind->loan) {
+      db::Recordset verifier = cn.Execute(NormalizeSql(
+          "select top 1 isnull(strVerifier,'') as strVerifier from EC_ExpenVouch where guid=" +
+          db::SqlText(v.guid)));
+      if (verifier.Eof() || !verifier.Text("strVerifier").empty()) {
+        fail(MessageText(verifier.Eof() ? kBatchKeys.stale : "Q7.Rembiz.0162"));
+        continue;
+      }
     }
     host::TaskHold task(&session, approve ? kind->approve_task : kind->cancel_task);
     if (!task.Applied()) {
@@ -350,26 +426,15 @@ bool CAudit::CheckAudit(host::Session& session, db::Connection& cn, xml::Node& f
       continue;
     }
 
-    db::Transaction transaction(cn, 5, 20);
-    std::string refusal = BudgetCheck(session, cn, v.guid, v.ts, kind->table, approve);
-    if (refusal.empty()) refusal = ApplyClaimWriteOffs(cn, *kind, v.guid);
-    if (!refusal.empty()) {
-      RollBackKeepingOverBudget(cn, transaction, kind->table, v.guid, v.ts);
-      fail(refusal);
+    Decision decision = Decide(session, cn, *kind, v.guid, v.ts, approve, task_xml);
+    if (decision.outcome == Decision::kFlowRefused ||
+        decision.outcome == Decision::kBudgetRefused) {
+      fail(decision.text);
       continue;
     }
-    transaction.Commit();
     done += "<row guid='" + XmlEscape(v.guid) + "' ts='" + XmlEscape(v.ts) + "' strType='" +
             XmlEscape(v.type) + "' strVouchID='" + XmlEscape(v.vouch_id) + "' />";
-    if (approve && kind->loan) {
-      // The approval stands; a cheque the register refuses is reported with the voucher.
-      try {
-        RegisterLoanCheques(session, cn, v.guid);
-      } catch (const ComError& e) {
-        if (e.Number() != kErrBusiness) throw;
-        fail(e.Description());
-      }
-    }
+    if (!decision.text.empty()) fail(decision.text);
   }
   // The errors travel inside the answer's one element, after the vouchers that were done.
   std::string error_list = errors.empty() ? "" : "<Error>" + errors + "</Error>";
@@ -380,9 +445,7 @@ bool CAudit::CheckAudit(host::Session& session, db::Connection& cn, xml::Node& f
 bool CAudit::AuditVouch(host::Session& session, db::Connection& cn, xml::Node& func,
                         xml::Document& answer) {
   xml::Node task = func.SelectSingleNode(".//EASTdata/task");
-  std::string task_xml = "<?xml version='1.0' encoding='utf-8' ?><EASTdata><task EAAID='" +
-                         XmlEscape(task.Attr("EAAID")) + "' remark='" +
-                         XmlEscape(task.Attr("remark")) + "'/></EASTdata >";
+  const std::string task_xml = TaskXml(task.Attr("EAAID"), task.Attr("remark"));
   xml::Node rows = func.SelectSingleNode(".//strGUID/Rows");
   if (!rows || rows.Children().empty()) {
     throw ComError(db::kErrInvalidRequest,
@@ -392,6 +455,7 @@ bool CAudit::AuditVouch(host::Session& session, db::Connection& cn, xml::Node& f
   bool approve = rows.Attr("flag") == "1";
 
   std::vector<std::string> failures;
+  frame::VoucherScope scope(session);
   for (const xml::Node& item : rows.Children()) {
     ListedVoucher v{item.Attr("strGUID"), item.Attr("ts"), item.Attr("strType"),
                     item.Attr("strVouchID")};
@@ -406,48 +470,21 @@ bool CAudit::AuditVouch(host::Session& session, db::Connection& cn, xml::Node& f
       failures.push_back(MessageText("Q7.Rembiz.0175") + v.vouch_id);
       continue;
     }
+    // A voucher out of the operator's reach is one that does not exist.
     std::string_view key =
-        Validate(cn, kind->loan, kind->table, v.guid, v.ts, approve, kFlowKeys, true);
+        scope.Reaches(cn, kind->table, "GUID", v.guid)
+            ? Validate(cn, kind->loan, kind->table, v.guid, v.ts, approve, kFlowKeys, true)
+            : kFlowKeys.stale;
     if (!key.empty()) {
       fail(MessageText(key));
       continue;
     }
 
-    db::Transaction transaction(cn, 5, 20);
-    std::unique_ptr<host::ApprovalFlow> flow = host::CreateApprovalFlow();
-    flow->Init(session, cn);
-    if (flow->HasInstance(kind->card, v.guid, kFlowKind)) {
-      bool acted = approve ? flow->DoTask(kind->card, v.guid, task_xml)
-                           : flow->UndoTask(kind->card, v.guid, kFlowKind);
-      if (!acted) {
-        fail(flow->LastErrorText());
-        continue;
-      }
-      // An intermediate step only moves the flow; the voucher stays submitted.
-      if (!flow->FlowEnded()) {
-        transaction.Commit();
-        continue;
-      }
-    } else if (!flow->LastErrorText().empty()) {
-      fail(flow->LastErrorText());
-      continue;
-    }
-
-    std::string refusal = BudgetCheck(session, cn, v.guid, v.ts, kind->table, approve);
-    if (refusal.empty()) refusal = ApplyClaimWriteOffs(cn, *kind, v.guid);
-    if (!refusal.empty()) {
-      RollBackKeepingOverBudget(cn, transaction, kind->table, v.guid, v.ts);
-      fail(MessageText("Q7.Rembiz.0176", "", refusal));
-      continue;
-    }
-    transaction.Commit();
-    if (approve && kind->loan) {
-      try {
-        RegisterLoanCheques(session, cn, v.guid);
-      } catch (const ComError& e) {
-        if (e.Number() != kErrBusiness) throw;
-        fail(e.Description());
-      }
+    Decision decision = Decide(session, cn, *kind, v.guid, v.ts, approve, task_xml);
+    if (decision.outcome == Decision::kBudgetRefused) {
+      fail(MessageText("Q7.Rembiz.0176", "", decision.text));
+    } else if (!decision.text.empty()) {
+      fail(decision.text);
     }
   }
   if (!failures.empty()) {
@@ -464,6 +501,8 @@ bool CAudit::GetAuditInfo(host::Session& session, db::Connection& cn, xml::Node&
   std::string guid = InValue(func, "guid");
   const AuditKind* kind = AuditKindOf(InValue(func, "strType"));
   if (!kind) Raise(kErrBusiness, "Q7.Rembiz.0161");
+  // A voucher out of the operator's reach has no flow, as one that does not exist.
+  if (!frame::VoucherInScope(session, cn, kind->table, "GUID", guid)) guid.clear();
   std::unique_ptr<host::ApprovalFlow> flow = host::CreateApprovalFlow();
   flow->Init(session, cn);
   std::string info;
@@ -481,6 +520,11 @@ bool CAudit::GetAudiState(host::Session& session, db::Connection& cn, xml::Node&
   std::string_view card = "46";
   if (!type.empty() && type.front() == '3') card = "45";
   if (!type.empty() && type.front() == '2') card = "47";
+  // A voucher out of the operator's reach has no flow records, as one that does not exist.
+  if (!frame::VoucherInScope(session, cn, card == "45" ? "EC_LoanVouch" : "EC_ExpenVouch", "GUID",
+                             guid)) {
+    guid.clear();
+  }
 
   std::unique_ptr<host::ApprovalFlow> flow = host::CreateApprovalFlow();
   flow->Init(session, cn);
@@ -516,6 +560,10 @@ bool CAudit::DelAudit(host::Session& session, db::Connection& cn, xml::Node& fun
   std::string table(kind->table);
 
   if (!frame::IsNumeric(db::Variant(ts))) Raise(kErrBusiness, "Q7.Rembiz.0385");
+  // A voucher out of the operator's reach is not found.
+  if (!frame::VoucherInScope(session, cn, table, "GUID", guid)) {
+    Raise(kErrBusiness, "Q7.Rembiz.0385");
+  }
   db::Recordset voucher =
       cn.Execute(NormalizeSql("Select blnAudi,strAuditorID,intBudPass,intOverBud  From " + table +
                               " Where GUID = " + db::SqlText(guid) +

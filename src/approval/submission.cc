@@ -6,6 +6,7 @@
 #include "db/text.h"
 #include "frame/convert.h"
 #include "frame/request.h"
+#include "frame/sql_helpers.h"
 #include "host/approval_flow.h"
 #include "host/errors.h"
 
@@ -102,14 +103,19 @@ bool SubmitAudit(host::Session& session, db::Connection& cn, xml::Node& func, xm
   std::string ts = frame::InText(func, "ts");
   if (!frame::IsNumeric(db::Variant(ts))) Raise(kErrBusiness, "Q7.Rembiz.0262");
 
+  // A voucher out of the operator's reach is not found.
+  if (!frame::VoucherInScope(session, cn, table, "GUID", guid)) {
+    Raise(kErrBusiness, "Q7.Rembiz.0262");
+  }
   std::string columns = claim ? "strVouchID,GUID,AutoID ,blnSettle,dblOldMoney,"
-                                "strTypeCode,strDepartID,'1' As blnModify"
+                                "strTypeCode,strDepartID,'1' As blnModify,strPersonID"
                               : "strVouchID,GUID,AutoID ,dblOldMoney,strTypeCode,strDepartID,"
-                                "'1' As blnModify";
+                                "'1' As blnModify,strPersonID";
   db::Recordset voucher = cn.Execute(NormalizeSql(
       "Select " + columns + " From " + std::string(table) + " Where blnAudi = 0 And GUID = '" +
       SqlEscape(guid) + "' And Cast(ts As money) = " + frame::SqlNumber(db::Variant(ts))));
   if (voucher.Eof()) Raise(kErrBusiness, "Q7.Rembiz.0262");
+  frame::RequireDraftMaker(session, false, voucher.Text("strPersonID"));
 
   xml::Document record;
   db::LoadXml(voucher, record);

@@ -287,8 +287,13 @@ bool CExpense::InitAudit(host::Session& m_objLogin, db::Connection& CN, const xm
 
 std::string CExpense::LoanRowsXml(host::Session& session, db::Connection& cn, const xml::Node& in) {
   const std::string claimant = in.Attr("strLoanID");
-  const std::string claim = in.Attr("GUID");
+  std::string claim = in.Attr("GUID");
   if (claimant.empty() && claim.empty()) Raise(kErrBusiness, "Q7.Rembiz.0284");
+  // A claim out of the operator's reach is one that does not exist: no write-off names the
+  // empty GUID.
+  if (!claim.empty() && !frame::VoucherInScope(session, cn, "EC_ExpenVouch", "GUID", claim)) {
+    claim.clear();
+  }
   std::string rate = OptionalNumber(in.Attr("fltRate"), "fltRate");
   if (rate.empty()) rate = "0";
   const bool linked_only = claimant.empty();
@@ -383,13 +388,18 @@ bool CExpense::SaveLoanInfo(host::Session& session, db::Connection& cn, xml::Nod
   const std::string qguid = SqlText(guid);
   std::optional<std::string> ts = RowVersion(in.Attr("ts"));
   if (!ts) Raise(kErrBusiness, "Q7.Rembiz.0286");
+  // A claim out of the operator's reach is not found, as if it had changed meanwhile.
+  if (!frame::VoucherInScope(session, cn, "EC_ExpenVouch", "GUID", guid)) {
+    Raise(kErrBusiness, "Q7.Rembiz.0286");
+  }
   const std::string claim_version = " where guid=" + qguid + " and Cast(ts As Money)=" + *ts;
   db::Recordset count =
       cn.Execute(NormalizeSql("select Count(*)as iOld from EC_ExpenVouch" + claim_version));
   if (count.Value("iOld").ToInt() != 1) Raise(kErrBusiness, "Q7.Rembiz.0286");
 
-  db::Recordset state =
-      cn.Execute(NormalizeSql("select strAuditorID,blnaudi from EC_ExpenVouch" + claim_version));
+  db::Recordset state = cn.Execute(
+      NormalizeSql("select strAuditorID,blnaudi,strPersonID from EC_ExpenVouch" + claim_version));
+  frame::RequireDraftMaker(session, state.Value("blnaudi").ToBool(), state.Text("strPersonID"));
   const bool approved = !state.Text("strAuditorID").empty();
   const std::string task = approved ? "EC020305" : "EC020302";
   // A refused task is the answer; the request stops so that nothing half-done is committed.
@@ -421,7 +431,13 @@ bool CExpense::SaveLoanInfo(host::Session& session, db::Connection& cn, xml::Nod
         .Value("iOld")
         .ToInt();
   };
-  if (loan_rows > 0 && counted("EC_LoanVouch_Sub", loan_check) != loan_rows) {
+  // The loan rows written off are those the page could offer: rows of loans within reach.
+  const std::string loans = frame::DataAuthFilter(session, "EC_LoanVouch", "True");
+  const std::string reachable_rows = loans == "EC_LoanVouch"
+                                         ? std::string("EC_LoanVouch_Sub")
+                                         : "EC_LoanVouch_Sub Inner Join " + loans +
+                                               " On EC_LoanVouch.GUID = EC_LoanVouch_Sub.MGuid";
+  if (loan_rows > 0 && counted(reachable_rows, loan_check) != loan_rows) {
     Raise(kErrBusiness, "Q7.Rembiz.0286");
   }
   if (link_rows > 0 && counted("EC_ExpenLoanInfo", link_check) != link_rows) {
@@ -471,10 +487,15 @@ bool CExpense::SaveLoanInfo(host::Session& session, db::Connection& cn, xml::Nod
 // ---------------------------------------------------------------------------------------------
 // Payment lines
 
-bool CExpense::GetExpenInfo(host::Session&, db::Connection& cn, xml::Node& func,
+bool CExpense::GetExpenInfo(host::Session& session, db::Connection& cn, xml::Node& func,
                             xml::Document& answer) {
   const std::string guid = func.Child("in").Attr("GUID");
   if (guid.empty()) Raise(kErrBusiness, "Q7.Rembiz.0289");
+  // A claim out of the operator's reach has no lines to show.
+  if (!frame::VoucherInScope(session, cn, "EC_ExpenVouch", "GUID", guid)) {
+    answer.LoadXml("<Rows></Rows>");
+    return true;
+  }
   db::Recordset rs = cn.Execute(NormalizeSql(
       "SELECT EC_BalanceInfo.GUID, (Case When EC_BalanceInfo.intIOType = 1 Then " +
       db::SqlText(host::MessageText("Q7.Rembiz.0185")) + " Else " +
@@ -498,6 +519,15 @@ bool CExpense::SaveExpenInfo(host::Session& session, db::Connection& cn, xml::No
   if (guid.empty()) Raise(kErrBusiness, "Q7.Rembiz.0290");
   const std::string qguid = db::SqlText(guid);
   const std::string receipt = host::MessageText("Q7.Rembiz.0185");
+  // The claim is found before its lines change: one out of the operator's reach, or gone, is
+  // not found; a draft's lines are its maker's.
+  if (!frame::VoucherInScope(session, cn, "EC_ExpenVouch", "GUID", guid)) {
+    Raise(kErrBusiness, "Q7.Rembiz.0293");
+  }
+  db::Recordset owner = cn.Execute(
+      NormalizeSql("Select blnAudi,strPersonID From EC_ExpenVouch Where GUID = " + qguid));
+  if (owner.Eof()) Raise(kErrBusiness, "Q7.Rembiz.0293");
+  frame::RequireDraftMaker(session, owner.Value("blnAudi").ToBool(), owner.Text("strPersonID"));
 
   int position = 0;
   for (const xml::Node& line : in.FirstChild().Children()) {
@@ -527,7 +557,9 @@ bool CExpense::SaveExpenInfo(host::Session& session, db::Connection& cn, xml::No
     } else if (p == "2" || p == "3") {
       std::optional<std::string> line_ts = RowVersion(line.Attr("ts"));
       if (!line_ts) Raise(kErrBusiness, "Q7.Rembiz.0112");
+      // A line of another claim is no line of this one.
       const std::string where = " Where GUID = " + db::SqlText(line.Attr("GUID")) +
+                                " And ExpenGUID = " + qguid +
                                 " And Cast(ts As money) = " + *line_ts;
       if (p == "2") {
         std::string sql =
@@ -538,7 +570,8 @@ bool CExpense::SaveExpenInfo(host::Session& session, db::Connection& cn, xml::No
         cn.Execute(NormalizeSql(sql + where), &affected);
       } else {
         if (Exists(cn, "select top 1 * from EC_BalanceInfo where Guid=" +
-                           db::SqlText(line.Attr("GUID")) + " and isnull(strPayID,'')<>''")) {
+                           db::SqlText(line.Attr("GUID")) + " And ExpenGUID = " + qguid +
+                           " and isnull(strPayID,'')<>''")) {
           Raise(kErrBusiness, "Q7.Rembiz.0380");
         }
         cn.Execute(NormalizeSql("Delete EC_BalanceInfo" + where), &affected);

@@ -65,10 +65,14 @@ std::span<const OperationEntry> Joined(std::vector<OperationEntry>& cache,
 }
 
 // The number of the voucher a read names: the AutoID of the first child of `in`, else the
-// current voucher; "" when there is neither.
-std::string VoucherNumber(const xml::Node& func, const std::string& current) {
+// current voucher; "" when there is neither. A voucher out of the operator's reach reads as
+// AutoID 0, which no voucher has: the answer of a voucher that does not exist.
+std::string VoucherNumber(host::Session& session, db::Connection& cn, std::string_view table,
+                          const xml::Node& func, const std::string& current) {
   std::string number = FirstIn(func).Attr("AutoID");
-  return number.empty() ? current : RequireInteger(number, "AutoID");
+  number = number.empty() ? current : RequireInteger(number, "AutoID");
+  if (!number.empty() && !VoucherInScope(session, cn, table, "AutoID", number)) return "0";
+  return number;
 }
 
 // The name of a cost item, "" when it is not found.
@@ -149,7 +153,7 @@ BusinessObject& VoucherClass::PubMsg() {
 
 bool VoucherClass::GetVoucherHead(host::Session& session, db::Connection& cn, xml::Node& func,
                                   xml::Document& answer) {
-  std::string number = VoucherNumber(func, auto_id_);
+  std::string number = VoucherNumber(session, cn, Pages().table, func, auto_id_);
   // Without a number the statement finds nothing but still gives the page the record's layout.
   db::Recordset rs = cn.Execute(NormalizeSql(
       "Select *,'' as editprop,' ' As strItem,'0' As NumPoint,'' As strState,'' As strStateName "
@@ -185,9 +189,9 @@ void VoucherClass::AnswerState(host::Session& session, db::Connection& cn, const
   row.SetAttr("strStateName", state->name);
 }
 
-bool VoucherClass::GetVoucherBody(host::Session&, db::Connection& cn, xml::Node& func,
+bool VoucherClass::GetVoucherBody(host::Session& session, db::Connection& cn, xml::Node& func,
                                   xml::Document& answer) {
-  std::string number = VoucherNumber(func, auto_id_);
+  std::string number = VoucherNumber(session, cn, Pages().table, func, auto_id_);
   db::Recordset rs =
       cn.Execute(NormalizeSql("Select *,'' as editprop From " + std::string(Pages().body_view) +
                               " Where AutoID = " + (number.empty() ? "0" : number)));
@@ -249,17 +253,23 @@ bool VoucherClass::GetOperList(host::Session& session, db::Connection& cn, xml::
   return true;
 }
 
-bool VoucherClass::GetVouchByGUID(host::Session&, db::Connection& cn, xml::Node& func,
+bool VoucherClass::GetVouchByGUID(host::Session& session, db::Connection& cn, xml::Node& func,
                                   xml::Document& answer) {
-  std::string guid = SqlText(InText(func, "GUID"));
+  const std::string text = InText(func, "GUID");
+  std::string guid = SqlText(text);
   // A loan voucher first, else a claim, with its operation type's display template.
   db::Recordset rs = cn.Execute(NormalizeSql(
-      "Select V.strTypeCode, V.AutoID, T.strShowModel, (Case When T.strCode Is Null Then 0 Else "
+      "Select V.strTypeCode, V.AutoID, V.nKind, T.strShowModel, (Case When T.strCode Is Null Then "
+      "0 Else "
       "1 End) As nType From (Select strTypeCode, AutoID, 1 As nKind From EC_LoanVouch Where GUID "
       "= " +
       guid + " Union All Select strTypeCode, AutoID, 2 As nKind From EC_ExpenVouch Where GUID = " +
       guid + ") V Left Join EC_OperationType T On T.strCode = V.strTypeCode Order By V.nKind"));
-  if (rs.Eof()) Raise(kErrBusiness, "Q7.Rembiz.0257");
+  if (rs.Eof() || !VoucherInScope(session, cn,
+                                  rs.Value("nKind").ToInt() == 1 ? "EC_LoanVouch" : "EC_ExpenVouch",
+                                  "GUID", text)) {
+    Raise(kErrBusiness, "Q7.Rembiz.0257");
+  }
   auto_id_ = rs.Text("AutoID");
   // A loan found through the claim class opens on the loan templates.
   card_num_ = CardOfTypeCode(rs.Text("strTypeCode"));
@@ -367,9 +377,13 @@ bool VoucherClass::DelVouch(host::Session& session, db::Connection& cn, xml::Nod
   const std::string table(kind->table);
   std::string id = RequireInteger(InText(func, "strAutoID"), "strAutoID");
 
+  // A voucher out of the operator's reach is not found, as if it had gone meanwhile.
+  VoucherScope scope(session);
+  if (!scope.Reaches(cn, table, "AutoID", id)) Raise(kErrBusiness, "Q7.Rembiz.0370");
   db::Recordset voucher = cn.Execute(NormalizeSql(
       "Select * From " + table + " Where AutoID = " + id + " And Cast(ts As money) = " + *ts));
   if (voucher.Eof()) Raise(kErrBusiness, "Q7.Rembiz.0370");
+  RequireDraftMaker(session, voucher.Value("blnaudi").ToBool(), voucher.Text("strPersonID"));
   // An opening loan stands approved from its entry: it may go until something was repaid.
   if (kind->loan && voucher.Value("blnBegin").ToBool()) {
     if (voucher.Value("dblReturn").ToDouble() != 0) Raise(kErrBusiness, "Q7.Rembiz.0203");
@@ -395,10 +409,11 @@ bool VoucherClass::DelVouch(host::Session& session, db::Connection& cn, xml::Nod
     throw ComError(e.Number(), text, e.Source());
   }
 
-  // The claim page goes on with the next voucher of the table, if there is one; the loan page
-  // chooses its voucher through the list.
+  // The claim page goes on with the next voucher of the table that the operator may see, if
+  // there is one; the loan page chooses its voucher through the list.
   if (!Pages().keeps_card) return true;
-  db::Recordset next = cn.Execute(NormalizeSql("Select Top 1 AutoID,strTypeCode From " + table +
+  db::Recordset next = cn.Execute(NormalizeSql("Select Top 1 AutoID,strTypeCode From " +
+                                               DataAuthFilter(session, table, "True") +
                                                " Where AutoID > " + id + " Order By AutoID"));
   if (next.Eof()) {
     auto_id_.clear();

@@ -120,6 +120,11 @@ void VoucherSave::Run(BusinessObject& pub_msg, Submitter submit) {
     } else {
       WriteNewHead(pub_msg);
     }
+    // The voucher as written must be one the operator's lists show: no new voucher for a
+    // department (person, item) the operator may not use, and no moving one out of reach.
+    if (!VoucherInScope(session_, cn_, family_.table, "GUID", guid_)) {
+      Raise(kErrBusiness, "Rembiz.Voucher.OutsidePermissions");
+    }
     if (change_) RestartFlow();
     WriteRows();
     WriteTotal();
@@ -201,6 +206,10 @@ std::string VoucherSave::NumberScope() const {
 }
 
 void VoucherSave::CheckMayChange() {
+  // A voucher out of the operator's reach is not found.
+  if (!VoucherInScope(session_, cn_, family_.table, "GUID", guid_)) {
+    Raise(kErrBusiness, "Q7.Rembiz.0243");
+  }
   std::string sql = "Select * From " + std::string(family_.table) + " Where GUID = " + qguid_;
   if (family_.stored_read_with_version) {
     // A row version that is no number matches no stored voucher.
@@ -211,6 +220,7 @@ void VoucherSave::CheckMayChange() {
   db::Recordset stored = cn_.Execute(NormalizeSql(sql));
   if (stored.Eof()) Raise(kErrBusiness, "Q7.Rembiz.0243");
   if (stored.Value("intBudPass").ToInt() == 1) Raise(kErrBusiness, "Q7.Rembiz.0244");
+  RequireDraftMaker(session_, stored.Value("blnAudi").ToBool(), stored.Text("strPersonID"));
   stored_id_ = stored.Text("AutoID");
   CheckStored(stored);
 }
@@ -299,10 +309,10 @@ void VoucherSave::WriteHead() {
       {"dblMoney", head_money_},
       {"dblOldMoney", old_money_},
       {"strUsed", ValueOf(head_, "strUsed")},
-      // Who made the voucher is the session's user, whatever the page sent.
-      {"strPersonID", SqlText(session_.UserName())},
   };
   columns.insert(columns.end(), tail.begin(), tail.end());
+  // Who made the voucher is the session's user, whatever the page sent; a change keeps its maker.
+  if (!change_) columns.emplace_back("strPersonID", SqlText(session_.UserName()));
   Columns family = FamilyColumns();
   columns.insert(columns.end(), family.begin(), family.end());
   for (int i = 1; i <= 16; ++i) {

@@ -211,9 +211,11 @@ void CMakePZ::ReserveSourceVoucher(host::Session& session, db::Connection& cn,
   std::string table = SourceTable(type);
   // Tested rather than marked and unmarked: a mark would give the voucher a new row version, so
   // the version the page holds (and the conversion compares) would be stale after a mere draft.
-  // The generation's transaction keeps a second maker waiting until this one ends.
+  // The generation's transaction keeps a second maker waiting until this one ends. A source out
+  // of the operator's reach is one that is not there.
   if (generation_.reentry == 0 &&
-      !frame::Exists(cn, "Select GUID From " + table + " Where GUID = " + db::SqlText(guid) +
+      !frame::Exists(cn, "Select GUID From " + frame::DataAuthFilter(session, table, "True") +
+                             " Where GUID = " + db::SqlText(guid) +
                              " And Isnull(strAuditorID,'') <> '' And IsNull(strMakerID,'') = ''")) {
     Raise(kErrBusiness, "Q7.Rembiz.0334", source.Attr("strvouchid"));
   }
@@ -274,8 +276,9 @@ bool CMakePZ::ConvertPZ(host::Session& ologin, db::Connection& CN, xml::Node& oN
       std::optional<std::string> ts = frame::RowVersion(source.Attr("ts"));
       if (!ts ||
           !frame::Exists(
-              CN, "select top 1 Guid from " + source_table + " Where GUID = " + db::SqlText(guid) +
-                      " and Cast(ts As money)=" + *ts + " and (isnull(strMakerID,'')=''" +
+              CN, "select top 1 Guid from " + frame::DataAuthFilter(ologin, source_table, "True") +
+                      " Where GUID = " + db::SqlText(guid) + " and Cast(ts As money)=" + *ts +
+                      " and (isnull(strMakerID,'')=''" +
                       (IsLoan(type) ? "" : " and isnull(strVerifier,'')<>''") + ")")) {
         Raise(kErrBusiness, "Q7.Rembiz.0167");
       }

@@ -355,12 +355,15 @@ bool CLoan::CheckLoanXY(host::Session& session, db::Connection& cn, xml::Node& f
   return true;
 }
 
-bool CLoan::CheckModify(host::Session&, db::Connection& cn, xml::Node& func,
+bool CLoan::CheckModify(host::Session& session, db::Connection& cn, xml::Node& func,
                         xml::Document& answer) {
   xml::Node in = frame::FirstIn(func);
   std::string guid = in.Attr("GUID");
   if (guid.empty()) Raise(kErrBusiness, "Q7.Rembiz.0268");
-  if (in.Attr("flag") != "0") {
+  // A voucher out of the operator's reach answers as one that does not exist.
+  if (!frame::VoucherInScope(session, cn, "EC_LoanVouch", "GUID", guid)) {
+    if (in.Attr("flag") == "0") Raise(kErrBusiness, "Q7.Rembiz.0180");
+  } else if (in.Attr("flag") != "0") {
     if (frame::LoanWrittenOff(cn, guid)) Raise(kErrBusiness, "Q7.Rembiz.0270");
   } else {
     db::Recordset voucher =
@@ -372,9 +375,15 @@ bool CLoan::CheckModify(host::Session&, db::Connection& cn, xml::Node& func,
   return true;
 }
 
-bool CLoan::GetHXInfo(host::Session&, db::Connection& cn, xml::Node& func, xml::Document& answer) {
+bool CLoan::GetHXInfo(host::Session& session, db::Connection& cn, xml::Node& func,
+                      xml::Document& answer) {
   std::string guid = frame::FirstIn(func).Attr("GUID");
   if (guid.empty()) Raise(kErrBusiness, "Q7.Rembiz.0263");
+  // A voucher out of the operator's reach has no rows to show.
+  if (!frame::VoucherInScope(session, cn, "EC_LoanVouch", "GUID", guid)) {
+    answer.LoadXml("<Rows></Rows>");
+    return true;
+  }
   db::Recordset rs = cn.Execute(NormalizeSql(
       "Select strBalance,dblMoney,dblPreMoney,dblReturn,dblLeave,dblJE,dtLoanDate,strAuditorID,"
       "cPersonName,strVouchID,blnUsed From (SELECT EC_LoanVouch_Sub.AutoID,SettleStyle.cSSName "

@@ -6,6 +6,7 @@
 #include "db/transaction.h"
 #include "frame/convert.h"
 #include "frame/registry.h"
+#include "frame/sql_helpers.h"
 #include "host/bank_link.h"
 #include "host/errors.h"
 #include "host/messages.h"
@@ -33,20 +34,23 @@ constexpr frame::OperationEntry kOperations[] = {
 // The bank's bill kind for payments handed over by this module.
 constexpr int kBillKind = 4;
 
-// State of one payment line: a loan row, or a settlement line of a verified claim.
-std::string StateSql(bool loan, const std::string& guid) {
+// State of one payment line: a loan row, or a settlement line of a verified claim. A line of a
+// voucher out of the operator's reach is not found.
+std::string StateSql(host::Session& session, bool loan, const std::string& guid) {
   if (loan) {
     return "SELECT Convert(money,EC_LoanVouch.ts) as ts, EC_LoanVouch_Sub.strPayID as "
            "strPayID,EC_LoanVouch_Sub.blnNetOK as blnNetOK, EC_LoanVouch.strAuditorID as "
-           "strAuditorID,EC_LoanVouch.strMakerID as strMakerID FROM EC_LoanVouch INNER JOIN "
-           "EC_LoanVouch_Sub ON EC_LoanVouch.GUID = EC_LoanVouch_Sub.MGuid Where "
+           "strAuditorID,EC_LoanVouch.strMakerID as strMakerID FROM " +
+           frame::DataAuthFilter(session, "EC_LoanVouch", "True") +
+           " INNER JOIN EC_LoanVouch_Sub ON EC_LoanVouch.GUID = EC_LoanVouch_Sub.MGuid Where "
            "EC_LoanVouch_Sub.GUID='" +
            SqlEscape(guid) + "'";
   }
   return "SELECT Convert(money,EC_ExpenVouch.ts) as ts, EC_BalanceInfo.strPayID as "
          "strPayID,EC_BalanceInfo.blnNetOK as blnNetOK, EC_ExpenVouch.strAuditorID as "
-         "strAuditorID,EC_ExpenVouch.strMakerID as strMakerID FROM EC_ExpenVouch INNER JOIN "
-         "EC_BalanceInfo ON EC_ExpenVouch.GUID = EC_BalanceInfo.ExpenGUID Where "
+         "strAuditorID,EC_ExpenVouch.strMakerID as strMakerID FROM " +
+         frame::DataAuthFilter(session, "EC_ExpenVouch", "True") +
+         " INNER JOIN EC_BalanceInfo ON EC_ExpenVouch.GUID = EC_BalanceInfo.ExpenGUID Where "
          "EC_BalanceInfo.GUID='" +
          SqlEscape(guid) + "' and isnull(EC_ExpenVouch.strverifier,'') <>''";
 }
@@ -89,7 +93,7 @@ void DropWorkTable(db::Connection& cn, const std::string& table) {
 
 void Pay(host::Session& session, db::Connection& cn, bool loan, const std::string& guid,
          const std::string& table) {
-  db::Recordset state = cn.Execute(NormalizeSql(StateSql(loan, guid)));
+  db::Recordset state = cn.Execute(NormalizeSql(StateSql(session, loan, guid)));
   if (state.Eof()) Raise(kErrBusiness, loan ? "Q7.Rembiz.0110" : "Q7.Rembiz.0112");
   if (!state.Text("strPayID").empty() || state.Value("blnNetOK").ToBool()) {
     Raise(kErrBusiness, "Q7.Rembiz.0111");
@@ -112,8 +116,8 @@ void Pay(host::Session& session, db::Connection& cn, bool loan, const std::strin
   }
 }
 
-void Withdraw(db::Connection& cn, bool loan, const std::string& guid) {
-  db::Recordset state = cn.Execute(NormalizeSql(StateSql(loan, guid)));
+void Withdraw(host::Session& session, db::Connection& cn, bool loan, const std::string& guid) {
+  db::Recordset state = cn.Execute(NormalizeSql(StateSql(session, loan, guid)));
   if (state.Eof()) Raise(kErrBusiness, loan ? "Q7.Rembiz.0110" : "Q7.Rembiz.0112");
   std::string pay_id = state.Text("strPayID");
   if (pay_id.empty()) Raise(kErrBusiness, "Q7.Rembiz.0113");
@@ -163,7 +167,7 @@ bool CNetPay::NetoNB(host::Session& session, db::Connection& cn, bool pay, xml::
       if (pay) {
         Pay(session, cn, loan, guid, table);
       } else {
-        Withdraw(cn, loan, guid);
+        Withdraw(session, cn, loan, guid);
       }
       transaction.Commit();
     }

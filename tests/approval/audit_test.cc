@@ -250,5 +250,51 @@ TEST_F(AuditTest, RequestsThatDoNotSayWhatToDoAreRefused) {
   EXPECT_EQ(Dump("EC_LoanVouch") + Dump("Host_BudgetUse") + Dump("Host_FlowInstance"), state);
 }
 
+// A batch approves through the flow like the flow action does: each approver moves a claim by
+// the step that waits for them only, and only its last step approves it.
+TEST_F(AuditTest, ABatchApprovesThroughTheFlowStepByStep) {
+  InsertClaim(kClaim1, "ZC0001", 500, "0201", "[0201]会计科");
+  SubmitClaim(kClaim1);
+  auto manager = SessionFor("manager");
+  auto approver = SessionFor("approver");
+  auto state = [&] { return Dump("EC_ExpenVouch") + Dump("Host_FlowInstance"); };
+  auto flow = [&] {
+    return Scalar("select iCurStep, iState from Host_FlowInstance where cVouchGUID = '" +
+                  std::string(kClaim1) + "'");
+  };
+  const std::string not_approver =
+      Text("Q7.Rembiz.0165", "1", Text("Rembiz.Host.FlowNotApprover", "Anna Approver", "主管审批"));
+
+  // The second step's approver cannot approve before the first step is done.
+  std::string before = state() + Dump("Host_FlowRecord");
+  xml::Document doc = CheckAudit(true, Listed("EC_ExpenVouch", kClaim1, "EC02"), approver.get());
+  ASSERT_EQ(doc.SelectNodes("//Rows/Error/err").size(), 1u) << doc.Xml();
+  EXPECT_EQ(doc.SelectSingleNode("//Rows/Error/err").Attr("msg"), not_approver);
+  EXPECT_EQ(state() + Dump("Host_FlowRecord"), before);
+
+  // The first approver alone moves the claim one step: it stays submitted, not approved.
+  doc = CheckAudit(true, Listed("EC_ExpenVouch", kClaim1, "EC02"), manager.get());
+  EXPECT_EQ(doc.SelectNodes("//Rows/row").size(), 1u) << doc.Xml();
+  EXPECT_EQ(Column("EC_ExpenVouch", "isnull(strAuditorID, '')", kClaim1), "");
+  EXPECT_EQ(Column("EC_ExpenVouch", "cast(blnAudi as int)", kClaim1), "1");
+  EXPECT_EQ(flow(), "2|0");
+  EXPECT_EQ(Scalar("select cUser_Id, EAAID from Host_FlowRecord"), "manager|1");
+  EXPECT_EQ(Scalar("select count(*) from Host_BudgetUse"), "0");
+  before = state();
+  doc = CheckAudit(true, Listed("EC_ExpenVouch", kClaim1, "EC02"), manager.get());
+  EXPECT_EQ(doc.SelectNodes("//Rows/Error/err").size(), 1u) << doc.Xml();
+  EXPECT_EQ(state(), before);
+
+  // The last step approves; cancelling in a batch takes that step back.
+  doc = CheckAudit(true, Listed("EC_ExpenVouch", kClaim1, "EC02"), approver.get());
+  EXPECT_EQ(doc.SelectNodes("//Rows/row").size(), 1u) << doc.Xml();
+  EXPECT_EQ(Column("EC_ExpenVouch", "strAuditorID", kClaim1), "Anna Approver");
+  EXPECT_EQ(flow(), "2|1");
+  doc = CheckAudit(false, Listed("EC_ExpenVouch", kClaim1, "EC02"), approver.get());
+  EXPECT_EQ(doc.SelectNodes("//Rows/row").size(), 1u) << doc.Xml();
+  EXPECT_EQ(Column("EC_ExpenVouch", "isnull(strAuditorID, '')", kClaim1), "");
+  EXPECT_EQ(flow(), "2|0");
+}
+
 }  // namespace
 }  // namespace rembiz::approval

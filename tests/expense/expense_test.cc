@@ -343,5 +343,51 @@ TEST_F(ExpenseTest, AmountsAreAboveZero) {
   EXPECT_EQ(State(), before);
 }
 
+// A claim not yet submitted belongs to the clerk who entered it. The cashier, who holds the
+// claim page's right for the settlement lines, may open it but not change, delete, submit or
+// settle it; an administrator may change it, and every change keeps who entered it.
+TEST_F(ExpenseTest, ADraftBelongsToItsMaker) {
+  auto clerk = SessionFor("clerk");
+  auto cashier = SessionFor("cashier");
+  ASSERT_TRUE(
+      OutError(Call("CExpense", "<req>" + SaveFunc(Head()) + "</req>", clerk.get()), "savevouch")
+          .empty());
+  const std::string guid = Column("GUID", "BX0001");
+  const std::string id = Column("AutoID", "BX0001");
+  auto key = [&] { return Attrs{{"GUID", guid}, {"ts", Ts(guid)}, {"strUsed", "taken over"}}; };
+
+  const std::string refused = Text("Rembiz.Voucher.NotMaker");
+  const std::string before = State();
+  xml::Document doc = Call("CExpense",
+                           "<req><func name='vchgetloanheaddata'><in><row AutoID='" + id +
+                               "'/></in></func>" + SaveFunc(Head(key())) + "</req>",
+                           cashier.get());
+  EXPECT_EQ(doc.SelectSingleNode("//z:row").Attr("strPersonID"), "Carl Clerk") << doc.Xml();
+  EXPECT_EQ(OutError(doc, "savevouch"), refused) << doc.Xml();
+  const std::string requests[] = {
+      "<func name='delvouch'><in><strAutoID>" + id + "</strAutoID><ts>" + Ts(guid) +
+          "</ts><type>EC03</type></in></func>",
+      "<func name='submitaudit'><in><GUID>" + guid + "</GUID><ts>" + Ts(guid) + "</ts></in></func>",
+      "<func name='SaveLoanInfo'><in GUID='" + guid + "' ts='" + Ts(guid) +
+          "' del='1' strBill='人民币' fltRate='1'/></func>",
+      "<func name='SaveExpenInfo'><in GUID='" + guid + "' ts='" + Ts(guid) +
+          "'><rows><row P='1' intIOType='" + Text("Q7.Rembiz.0186") +
+          "' strBalanceID='1' dblMoney='10'/></rows></in></func>",
+  };
+  for (const std::string& request : requests) {
+    doc = Call("CExpense", "<req>" + request + "</req>", cashier.get());
+    std::string text = doc.SelectSingleNode("//error/text").Text();
+    EXPECT_EQ(text, refused) << request;
+  }
+  EXPECT_EQ(State(), before);
+
+  // The administrator's change and the clerk's own keep the clerk as the maker.
+  ASSERT_TRUE(NoError(Save(Head(key()))));
+  EXPECT_EQ(Column("strUsed", "BX0001"), "taken over");
+  doc = Call("CExpense", "<req>" + SaveFunc(Head(key())) + "</req>", clerk.get());
+  ASSERT_TRUE(NoError(doc)) << doc.Xml();
+  EXPECT_EQ(Column("strPersonID", "BX0001"), "Carl Clerk");
+}
+
 }  // namespace
 }  // namespace rembiz::expense

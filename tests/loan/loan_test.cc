@@ -584,5 +584,32 @@ TEST_F(LoanTest, HeadAnswersTheStateOfTheLoan) {
   EXPECT_EQ(state("QC-1"), "approved " + Text("Q7.Rembiz.0450"));
 }
 
+// A loan not yet submitted belongs to its maker: the clerk may open the administrator's draft
+// of his department, but not change, delete or submit it.
+TEST_F(LoanTest, ADraftBelongsToItsMaker) {
+  InsertLoan("DRAFT-1", "0002", Date("03-01"));
+  const std::string guid = Column("GUID", "DRAFT-1");
+  auto clerk = SessionFor("clerk");
+  const std::string refused = Text("Rembiz.Voucher.NotMaker");
+  const std::string before = State();
+  const std::string requests[] = {
+      SaveFunc(Head({{"GUID", guid}, {"ts", Ts("DRAFT-1")}, {"strVouchID", "DRAFT-1"}})),
+      "<func name='delvouch'><in><strAutoID>" + Column("AutoID", "DRAFT-1") + "</strAutoID><ts>" +
+          Ts("DRAFT-1") + "</ts><type>EC01</type></in></func>",
+      "<func name='submitaudit'><in><GUID>" + guid + "</GUID><ts>" + Ts("DRAFT-1") +
+          "</ts></in></func>",
+  };
+  for (const std::string& request : requests) {
+    EXPECT_EQ(ErrorText(Call("CLoan", "<req>" + request + "</req>", clerk.get())), refused)
+        << request;
+  }
+  EXPECT_EQ(State(), before);
+  xml::Document doc = Call("CLoan",
+                           "<req><func name='vchgetloanheaddata'><in><row AutoID='" +
+                               Column("AutoID", "DRAFT-1") + "'/></in></func></req>",
+                           clerk.get());
+  EXPECT_EQ(doc.SelectSingleNode("//z:row").Attr("strVouchID"), "DRAFT-1") << doc.Xml();
+}
+
 }  // namespace
 }  // namespace rembiz::loan
