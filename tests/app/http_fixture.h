@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <spdlog/sinks/ringbuffer_sink.h>
 #include <spdlog/spdlog.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <regex>
@@ -86,6 +88,30 @@ class HttpTest : public testing::DemoTest {
   std::unique_ptr<HttpService> service_;
   std::thread runner_;
   int port_ = 0;
+};
+
+// The same, with the service's log lines kept for the test to read.
+class LoggedHttpTest : public HttpTest {
+ protected:
+  void SetUp() override {
+    HttpTest::SetUp();
+    log_ = std::make_shared<spdlog::sinks::ringbuffer_sink_mt>(200);
+    spdlog::default_logger()->sinks().push_back(log_);
+  }
+  void TearDown() override {
+    auto& sinks = spdlog::default_logger()->sinks();
+    sinks.erase(std::remove(sinks.begin(), sinks.end(), log_), sinks.end());
+    HttpTest::TearDown();
+  }
+  // The lines logged so far, one after the other.
+  std::string Log() {
+    std::string out;
+    for (const std::string& line : log_->last_formatted()) out += line;
+    return out;
+  }
+  bool Logged(const std::string& text) { return Log().find(text) != std::string::npos; }
+
+  std::shared_ptr<spdlog::sinks::ringbuffer_sink_mt> log_;
 };
 
 }  // namespace rembiz::app

@@ -77,32 +77,14 @@ class RawClient {
   bool closed_ = false;
 };
 
-class HttpHardeningTest : public HttpTest {
+class HttpHardeningTest : public LoggedHttpTest {
  protected:
-  void SetUp() override {
-    HttpTest::SetUp();
-    log_ = std::make_shared<spdlog::sinks::ringbuffer_sink_mt>(200);
-    spdlog::default_logger()->sinks().push_back(log_);
-  }
-  void TearDown() override {
-    auto& sinks = spdlog::default_logger()->sinks();
-    sinks.erase(std::remove(sinks.begin(), sinks.end(), log_), sinks.end());
-    HttpTest::TearDown();
-  }
-  bool Logged(const std::string& text) {
-    for (const std::string& line : log_->last_formatted()) {
-      if (line.find(text) != std::string::npos) return true;
-    }
-    return false;
-  }
   // Posts as a browser form would (curl --data-binary sends this content type).
   httplib::Result PostForm(const std::string& path, const std::string& body,
                            const std::string& token) {
     httplib::Headers headers{{"Authorization", "Bearer " + token}};
     return Client().Post(path.c_str(), headers, body, "application/x-www-form-urlencoded");
   }
-
-  std::shared_ptr<spdlog::sinks::ringbuffer_sink_mt> log_;
 };
 
 TEST_F(HttpHardeningTest, SlowAndIdleConnectionsHoldNoThreadAndAreCut) {

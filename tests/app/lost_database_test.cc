@@ -9,26 +9,7 @@
 namespace rembiz::app {
 namespace {
 
-class LostDatabaseTest : public HttpTest {
- protected:
-  void SetUp() override {
-    HttpTest::SetUp();
-    log_ = std::make_shared<spdlog::sinks::ringbuffer_sink_mt>(200);
-    spdlog::default_logger()->sinks().push_back(log_);
-  }
-  void TearDown() override {
-    auto& sinks = spdlog::default_logger()->sinks();
-    sinks.erase(std::remove(sinks.begin(), sinks.end(), log_), sinks.end());
-    HttpTest::TearDown();
-  }
-  std::string Log() {
-    std::string out;
-    for (const std::string& line : log_->last_formatted()) out += line;
-    return out;
-  }
-
-  std::shared_ptr<spdlog::sinks::ringbuffer_sink_mt> log_;
-};
+using LostDatabaseTest = LoggedHttpTest;
 
 TEST_F(LostDatabaseTest, EveryRouteAnswers503UntilTheDatabaseIsBack) {
   Start();
