@@ -18,6 +18,7 @@
 #include <mutex>
 #include <optional>
 #include <unordered_map>
+#include <utility>
 
 #include "db/error.h"
 #include "db/postgres/pg_catalog.h"
@@ -71,9 +72,37 @@ std::string LocalTimeZone() {
              : "Etc/GMT" + std::string(hours > 0 ? "-" : "+") + std::to_string(std::labs(hours));
 }
 
+// An open libpq connection, closed with its owner. It stands wherever libpq takes a PGconn*.
+class PgHandle {
+ public:
+  PgHandle() = default;
+  explicit PgHandle(PGconn* conn) : conn_(conn) {}
+  ~PgHandle() { Close(); }
+  PgHandle(PgHandle&& other) noexcept : conn_(std::exchange(other.conn_, nullptr)) {}
+  PgHandle& operator=(PgHandle&& other) noexcept {
+    if (this != &other) {
+      Close();
+      conn_ = std::exchange(other.conn_, nullptr);
+    }
+    return *this;
+  }
+  PgHandle(const PgHandle&) = delete;
+  PgHandle& operator=(const PgHandle&) = delete;
+
+  operator PGconn*() const { return conn_; }  // NOLINT(google-explicit-constructor)
+  explicit operator bool() const { return conn_ != nullptr; }
+  void Close() {
+    if (conn_) PQfinish(conn_);
+    conn_ = nullptr;
+  }
+
+ private:
+  PGconn* conn_ = nullptr;
+};
+
 // Opens a connection to the database of `options` (not yet to a schema).
-PGconn* Connect(const ConnectionOptions& o, const std::string& database,
-                const std::string& search_path) {
+PgHandle Connect(const ConnectionOptions& o, const std::string& database,
+                 const std::string& search_path) {
   std::vector<const char*> keys, values;
   // Without hash aggregation a GROUP BY answers its groups in the order of their keys, as the
   // server's queries of this system expect (a work table numbered by an IDENTITY column as its
@@ -97,13 +126,12 @@ PGconn* Connect(const ConnectionOptions& o, const std::string& database,
   add("connect_timeout", "15");
   keys.push_back(nullptr);
   values.push_back(nullptr);
-  PGconn* conn = PQconnectdbParams(keys.data(), values.data(), 0);
+  PgHandle conn(PQconnectdbParams(keys.data(), values.data(), 0));
   if (PQstatus(conn) != CONNECTION_OK) {
     std::string message = PQerrorMessage(conn);
     while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) {
       message.pop_back();
     }
-    PQfinish(conn);
     throw DbError(kErrConnection, "Cannot open database \"" + database + "\": " + message);
   }
   return conn;
@@ -207,8 +235,7 @@ ReaderLogin SetUpReader(const ConnectionOptions& options, const std::string& sch
       known->schemas.count(key + "|" + schema)) {
     return login->second;
   }
-  PGconn* conn = Connect(options, options.database, "");
-  std::unique_ptr<PGconn, void (*)(PGconn*)> owner(conn, PQfinish);
+  PgHandle conn = Connect(options, options.database, "");
   auto check = [&](Result res) {
     if (!Ok(res)) {
       std::string message = PQresultErrorField(res.get(), PG_DIAG_MESSAGE_PRIMARY)
@@ -252,28 +279,19 @@ class PgConnection : public BackendConnection {
         path_(schema_ == "qdsystem" ? "qdsystem,rembiz" : schema_ + ",qdsystem,tempdb,rembiz"),
         catalog_(&Catalog::For(ServerKey(options))),
         options_(options) {
+    // (A failure below closes the connection with the member that holds it.)
     conn_ = Connect(options, options.database, path_);
-    try {
-      if (create) {
-        Require(Exec(conn_, SupportScript()));
-        Require(Exec(conn_, "CREATE SCHEMA IF NOT EXISTS " + schema_));
-      } else {
-        Result found = Params("SELECT 1 FROM pg_namespace WHERE nspname = $1", {schema_});
-        if (PQntuples(found.get()) == 0) {
-          throw DbError(kErrConnection, "Cannot open database \"" + schema_ + "\" of \"" +
-                                            options.database + "\": not found.");
-        }
-        catalog_->Preload(conn_, {schema_, "qdsystem"});
+    if (create) {
+      Require(Exec(conn_, SupportScript()));
+      Require(Exec(conn_, "CREATE SCHEMA IF NOT EXISTS " + schema_));
+    } else {
+      Result found = Params("SELECT 1 FROM pg_namespace WHERE nspname = $1", {schema_});
+      if (PQntuples(found.get()) == 0) {
+        throw DbError(kErrConnection, "Cannot open database \"" + schema_ + "\" of \"" +
+                                          options.database + "\": not found.");
       }
-    } catch (...) {
-      PQfinish(conn_);
-      throw;
+      catalog_->Preload(conn_, {schema_, "qdsystem"});
     }
-  }
-
-  ~PgConnection() override {
-    if (reader_) PQfinish(reader_);
-    PQfinish(conn_);
   }
   PgConnection(const PgConnection&) = delete;
   PgConnection& operator=(const PgConnection&) = delete;
@@ -922,7 +940,7 @@ class PgConnection : public BackendConnection {
       login.password = reader.password;
       try {
         reader_ = Connect(login, options_.database, path_);
-      } catch (const DbError& e) {
+      } catch (const DbError&) {
         throw DbError(kErrStatement,
                       "Free queries cannot run: the reader role cannot log in to the database.");
       }
@@ -937,14 +955,11 @@ class PgConnection : public BackendConnection {
       clean = Ok(Exec(reader_, "ROLLBACK"));
     }
     if (clean) clean = Ok(Exec(reader_, "DISCARD ALL"));
-    if (!clean || PQtransactionStatus(reader_) != PQTRANS_IDLE) {
-      PQfinish(reader_);
-      reader_ = nullptr;
-    }
+    if (!clean || PQtransactionStatus(reader_) != PQTRANS_IDLE) reader_.Close();
   }
 
-  PGconn* conn_ = nullptr;
-  PGconn* reader_ = nullptr;  // SQL that arrived with a request: see RunReadOnly
+  PgHandle conn_;
+  PgHandle reader_;  // SQL that arrived with a request: see RunReadOnly
   std::string schema_;
   std::string path_;
   Catalog* catalog_;
@@ -965,7 +980,7 @@ class PostgresBackend : public Backend {
   }
 
   bool DatabaseExists(const ConnectionOptions& options) const override {
-    PGconn* conn = nullptr;
+    PgHandle conn;
     try {
       conn = Connect(options, options.database, "");
     } catch (const DbError&) {
@@ -980,13 +995,11 @@ class PostgresBackend : public Backend {
                             "c.relnamespace WHERE n.nspname = $1 AND c.relkind = 'r' LIMIT 1",
                             1, nullptr, values, nullptr, nullptr, 0),
                PQclear);
-    bool found = PQresultStatus(res.get()) == PGRES_TUPLES_OK && PQntuples(res.get()) > 0;
-    PQfinish(conn);
-    return found;
+    return PQresultStatus(res.get()) == PGRES_TUPLES_OK && PQntuples(res.get()) > 0;
   }
 
   void DropDatabase(const ConnectionOptions& options) const override {
-    PGconn* conn = nullptr;
+    PgHandle conn;
     try {
       conn = Connect(options, options.database, "");
     } catch (const DbError&) {
@@ -994,14 +1007,13 @@ class PostgresBackend : public Backend {
     }
     Result res = Exec(conn, "DROP SCHEMA IF EXISTS " + SchemaName(options.schema) + " CASCADE");
     std::string message = Ok(res) ? "" : PQresultErrorMessage(res.get());
-    PQfinish(conn);
     if (!message.empty()) throw DbError(kErrConnection, message);
   }
 
   void CreateStore(const ConnectionOptions& options) const override {
     if (DatabaseExists(options) || [&] {
           try {
-            PQfinish(Connect(options, options.database, ""));
+            Connect(options, options.database, "");
             return true;
           } catch (const DbError&) {
             return false;
@@ -1009,13 +1021,12 @@ class PostgresBackend : public Backend {
         }()) {
       return;
     }
-    PGconn* conn = Connect(options, "postgres", "");
+    PgHandle conn = Connect(options, "postgres", "");
     std::string name = options.database;
     std::string quoted = "\"";
     for (char c : name) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
     Result res = Exec(conn, "CREATE DATABASE " + quoted + "\"");
     std::string message = Ok(res) ? "" : PQresultErrorMessage(res.get());
-    PQfinish(conn);
     if (!message.empty()) {
       throw DbError(kErrConnection, "Cannot create the database \"" + name + "\": " + message);
     }
