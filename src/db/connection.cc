@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "db/backend.h"
+#include "db/no_destructor.h"
 #include "db/request_sql.h"
 #include "db/test_seams.h"
 #include "db/text.h"
@@ -60,11 +61,10 @@ class ConnectionPool {
 // process). A connection still checked out by a thread that outlives main stays open (and is no
 // leak to report: its Connection holds it).
 ConnectionPool& Pool() {
-  static ConnectionPool* pool = [] {
-    auto* created = new ConnectionPool();  // never destroyed: connections may outlive statics
-    std::atexit([] { Pool().Clear(); });
-    return created;
-  }();
+  // Never destroyed: connections may outlive statics.
+  static NoDestructor<ConnectionPool> pool;
+  static const bool cleared_at_exit = [] { return std::atexit([] { Pool().Clear(); }) == 0; }();
+  (void)cleared_at_exit;
   return *pool;
 }
 
@@ -77,7 +77,7 @@ struct FreeQueries {
 };
 
 FreeQueries& TheFreeQueries() {
-  static FreeQueries* queries = new FreeQueries();  // never destroyed: used until the very end
+  static NoDestructor<FreeQueries> queries;  // used until the very end
   return *queries;
 }
 

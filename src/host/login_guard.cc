@@ -5,6 +5,7 @@
 
 #include "db/connection.h"
 #include "db/error.h"
+#include "db/no_destructor.h"
 #include "db/text.h"
 #include "db/transaction.h"
 #include "host/passwords.h"
@@ -24,7 +25,7 @@ struct ReporterSlot {
 };
 
 ReporterSlot& TheReporter() {
-  static ReporterSlot* slot = new ReporterSlot();  // never destroyed: used by detached workers
+  static db::NoDestructor<ReporterSlot> slot;  // used by detached workers
   return *slot;
 }
 

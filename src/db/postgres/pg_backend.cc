@@ -21,6 +21,7 @@
 #include <utility>
 
 #include "db/error.h"
+#include "db/no_destructor.h"
 #include "db/postgres/pg_catalog.h"
 #include "db/postgres/pg_errors.h"
 #include "db/postgres/pg_support.h"
@@ -227,7 +228,7 @@ ReaderLogin SetUpReader(const ConnectionOptions& options, const std::string& sch
     std::unordered_map<std::string, ReaderLogin> logins;  // by server and database
     std::unordered_map<std::string, bool> schemas;        // server, database and schema
   };
-  static Known* known = new Known();  // lives as long as the process: never destroyed
+  static NoDestructor<Known> known;  // lives as long as the process
   const std::string key = ServerKey(options);
   std::lock_guard lock(known->mutex);
   auto login = known->logins.find(key);

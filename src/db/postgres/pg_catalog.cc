@@ -5,6 +5,8 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "db/no_destructor.h"
+
 namespace rembiz::db::postgres {
 namespace {
 
@@ -53,10 +55,11 @@ Catalog::Catalog() : state_(std::make_shared<State>()) {}
 
 Catalog& Catalog::For(const std::string& key) {
   static std::mutex mutex;
-  static auto* catalogs = new std::map<std::string, std::unique_ptr<Catalog>>();
+  // What connections learn of a server's catalog, for as long as the process runs.
+  static NoDestructor<std::map<std::string, std::unique_ptr<Catalog>>> catalogs;
   std::lock_guard lock(mutex);
   std::unique_ptr<Catalog>& catalog = (*catalogs)[key];
-  if (!catalog) catalog.reset(new Catalog());
+  if (!catalog) catalog.reset(new Catalog());  // NOLINT(modernize-make-unique): private
   return *catalog;
 }
 

@@ -23,6 +23,7 @@
 
 #include "db/backend.h"
 #include "db/error.h"
+#include "db/no_destructor.h"
 #include "db/request_sql.h"
 #include "db/sqlite/sqlite_errors.h"
 #include "db/sqlite/sqlite_functions.h"
@@ -69,8 +70,9 @@ const std::string& SharedTempPath() {
 // the moment the last one commits; SQLite's busy handler polls with sleeps that let one writer
 // starve under load. Other processes still meet SQLite's own lock (the busy timeout).
 std::shared_ptr<std::timed_mutex> WriterLockOf(const std::string& file) {
-  static std::mutex* mutex = new std::mutex();  // never destroyed: used until the very end
-  static auto* locks = new std::map<std::string, std::shared_ptr<std::timed_mutex>>();
+  // Used until the very end.
+  static NoDestructor<std::mutex> mutex;
+  static NoDestructor<std::map<std::string, std::shared_ptr<std::timed_mutex>>> locks;
   std::lock_guard lock(*mutex);
   std::shared_ptr<std::timed_mutex>& found = (*locks)[file];
   if (!found) found = std::make_shared<std::timed_mutex>();
@@ -98,11 +100,12 @@ class Checkpointer {
   static constexpr int kPages = 1000;  // SQLite's own auto-checkpoint threshold
 
   static Checkpointer& Instance() {
-    static Checkpointer* instance = [] {
-      auto* made = new Checkpointer();  // never destroyed: commits may come until the very end
-      std::atexit([] { Instance().Stop(); });
-      return made;
+    // Commits may come until the very end.
+    static NoDestructor<Checkpointer> instance;
+    static const bool stopped_at_exit = [] {
+      return std::atexit([] { Instance().Stop(); }) == 0;
     }();
+    (void)stopped_at_exit;
     return *instance;
   }
 
