@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "db/error.h"
-#include "db/sql_tokenizer.h"
+#include "db/sql/tokenizer.h"
 #include "db/text.h"
 #include "host/messages.h"
 

@@ -1,8 +1,8 @@
 // The translator's entry: one scan of the batch's text finds its tokens and takes its values out
 // (string literals, and numbers where they are plainly values); what is left is the batch's
 // shape, the key of the translation cache. Only a batch whose shape is new is translated, by the
-// front end (sql_statements.cc, sql_rewrites.cc) and the dialect's emitter.
-#include "db/sql_translator.h"
+// front end (batches.cc, expressions.cc) and the dialect's emitter.
+#include "db/sql/translate.h"
 
 #include <array>
 #include <functional>
@@ -10,7 +10,7 @@
 #include <unordered_map>
 
 #include "db/error.h"
-#include "db/sql_front_end.h"
+#include "db/sql/front_end.h"
 #include "db/text.h"
 
 namespace rembiz::db {

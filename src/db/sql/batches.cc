@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "db/error.h"
-#include "db/sql_front_end.h"
+#include "db/sql/front_end.h"
 
 namespace rembiz::db::sql {
 namespace {

@@ -1,6 +1,6 @@
 // The rewrites every engine needs: names without their owner and database prefixes, nested
 // joins parenthesized, "+" typed, and the expressions, queries and definitions of a statement.
-// What an engine spells its own way is asked of the Emitter (sql_front_end.h).
+// What an engine spells its own way is asked of the Emitter (front_end.h).
 #include <algorithm>
 #include <array>
 #include <optional>
@@ -9,7 +9,7 @@
 #include <utility>
 
 #include "db/error.h"
-#include "db/sql_front_end.h"
+#include "db/sql/front_end.h"
 
 namespace rembiz::db::sql {
 

@@ -11,8 +11,8 @@
 #include <unordered_set>
 #include <vector>
 
-#include "db/sql_tokenizer.h"
-#include "db/sql_translator.h"
+#include "db/sql/tokenizer.h"
+#include "db/sql/translate.h"
 
 namespace rembiz::db::sql {
 
