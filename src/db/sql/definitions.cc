@@ -5,7 +5,7 @@ namespace rembiz::db::sql {
 
 // CREATE TABLE name (columns and constraints): the definition the emitters write. Storage
 // clauses (ON [PRIMARY], CLUSTERED, NOT FOR REPLICATION) mean nothing here.
-TableDefinition Translator::ParseTable(bool if_not_exists) {
+TableDefinition StatementRewriter::ParseTable(bool if_not_exists) {
   TableDefinition table;
   table.if_not_exists = if_not_exists;
   size_t open = 2;

@@ -35,10 +35,10 @@ std::string RelationText(const Tokens& t, size_t b, size_t e) {
 
 }  // namespace
 
-Translator::Translator(const Tokens& t, const Emitter& emitter)
+StatementRewriter::StatementRewriter(const Tokens& t, const Emitter& emitter)
     : t_(t), match_(MatchPairs(t)), emitter_(emitter) {}
 
-bool Translator::IsHintGroup(size_t open) const {
+bool StatementRewriter::IsHintGroup(size_t open) const {
   size_t close = match_[open];
   if (close == kNone || close == open + 1) return false;
   for (size_t i = open + 1; i < close; ++i) {
@@ -47,12 +47,12 @@ bool Translator::IsHintGroup(size_t open) const {
   return true;
 }
 
-bool Translator::StartsQuery(size_t b, size_t e) const {
+bool StatementRewriter::StartsQuery(size_t b, size_t e) const {
   while (b < e && t_[b].kind == TokenKind::kLParen) ++b;
   return b < e && IsWord(t_[b], "select");
 }
 
-Tokens Translator::Expr(size_t b, size_t e) {
+Tokens StatementRewriter::Expr(size_t b, size_t e) {
   Tokens out;
   for (size_t i = b; i < e;) {
     const Token& tk = t_[i];
@@ -140,7 +140,7 @@ Tokens Translator::Expr(size_t b, size_t e) {
   return out;
 }
 
-Tokens Translator::Query(size_t b, size_t e, Tokens* into, bool name_columns) {
+Tokens StatementRewriter::Query(size_t b, size_t e, Tokens* into, bool name_columns) {
   if (b < e && t_[b].kind == TokenKind::kLParen && match_[b] == e - 1) {
     return Query(b + 1, e - 1, into, name_columns);
   }
@@ -211,7 +211,7 @@ Tokens Translator::Query(size_t b, size_t e, Tokens* into, bool name_columns) {
   return out;
 }
 
-std::vector<Translator::Ref> Translator::ParseFrom(size_t b, size_t e) const {
+std::vector<StatementRewriter::Ref> StatementRewriter::ParseFrom(size_t b, size_t e) const {
   std::vector<Ref> refs;
   std::string join;
   size_t i = b;
@@ -261,11 +261,12 @@ std::vector<Translator::Ref> Translator::ParseFrom(size_t b, size_t e) const {
   return refs;
 }
 
-Tokens Translator::Slice(size_t b, size_t e) const {
+Tokens StatementRewriter::Slice(size_t b, size_t e) const {
   return Tokens(t_.begin() + static_cast<ptrdiff_t>(b), t_.begin() + static_cast<ptrdiff_t>(e));
 }
 
-Translator::Core Translator::SelectCore(size_t b, size_t e, Tokens* into, bool name_columns) {
+StatementRewriter::Core StatementRewriter::SelectCore(size_t b, size_t e, Tokens* into,
+                                                      bool name_columns) {
   Core core;
   if (b >= e || !IsWord(t_[b], "select")) {
     core.body = Expr(b, e);
@@ -312,7 +313,7 @@ Translator::Core Translator::SelectCore(size_t b, size_t e, Tokens* into, bool n
   return core;
 }
 
-size_t Translator::SelectListEnd(size_t b, size_t e) const {
+size_t StatementRewriter::SelectListEnd(size_t b, size_t e) const {
   static const std::array<std::string_view, 8> kClauses = {"from",  "where",  "group", "having",
                                                            "order", "option", "for",   "into"};
   for (size_t i = b; i < e; ++i) {
@@ -330,7 +331,7 @@ size_t Translator::SelectListEnd(size_t b, size_t e) const {
 // translation; kTable as the columns of a table made by SELECT INTO, which all need a name.
 // The server's own alias forms become the standard one: "name = expr" and "expr [AS] 'name'" are
 // "expr AS [name]".
-Tokens Translator::SelectList(size_t b, size_t e, Naming naming) {
+Tokens StatementRewriter::SelectList(size_t b, size_t e, Naming naming) {
   Tokens out;
   for (auto [ib, ie] : SplitTop(t_, match_, b, e)) {
     if (!out.empty()) out.push_back(Comma());
@@ -360,7 +361,7 @@ Tokens Translator::SelectList(size_t b, size_t e, Naming naming) {
 }
 
 // A column reference, a star, or an expression with an alias.
-bool Translator::IsNamedItem(size_t b, size_t e) const {
+bool StatementRewriter::IsNamedItem(size_t b, size_t e) const {
   if (b >= e) return true;  // an empty item ("select ,"): nothing to name, the engine refuses it
   if (IsOp(t_[e - 1], "*")) return true;
   if (NameChainEnd(t_, b, e) == e) return !IsWord(t_[b], "current_timestamp");
@@ -368,7 +369,7 @@ bool Translator::IsNamedItem(size_t b, size_t e) const {
          (IsWord(t_[e - 2], "as") || EndsOperand(t_[e - 2]));
 }
 
-ResultShape Translator::ShapeOf(size_t b, size_t e) const {
+ResultShape StatementRewriter::ShapeOf(size_t b, size_t e) const {
   ResultShape shape;
   while (b < e && t_[b].kind == TokenKind::kLParen && match_[b] == e - 1) {
     ++b;
@@ -426,8 +427,8 @@ ResultShape Translator::ShapeOf(size_t b, size_t e) const {
   return shape;
 }
 
-bool Translator::StarSources(size_t b, size_t e, const std::string& qualifier,
-                             std::vector<ResultShape::Source>* out) const {
+bool StatementRewriter::StarSources(size_t b, size_t e, const std::string& qualifier,
+                                    std::vector<ResultShape::Source>* out) const {
   size_t i = b;
   while (i < e) {
     ResultShape::Source source;
@@ -466,7 +467,7 @@ bool Translator::StarSources(size_t b, size_t e, const std::string& qualifier,
 }
 
 // [schema.]sysobjects in a FROM/JOIN position: the end of the reference, or kNone.
-size_t Translator::CatalogEnd(size_t i, size_t e) const {
+size_t StatementRewriter::CatalogEnd(size_t i, size_t e) const {
   if (i > 0 && t_[i - 1].kind == TokenKind::kDot) return kNone;
   size_t k = i;
   if (k + 2 < e && (IsWord(t_[k], "tempdb") || IsWord(t_[k], "qdsystem")) &&
@@ -480,7 +481,7 @@ size_t Translator::CatalogEnd(size_t i, size_t e) const {
 
 // The catalog as SQL Server shows it: name, id (matching OBJECT_ID), xtype and type 'U' for
 // tables and 'V' for views. Names compare without regard to case, as in the server.
-Tokens Translator::CatalogTable(size_t b, size_t end, size_t e, const Tokens& before) const {
+Tokens StatementRewriter::CatalogTable(size_t b, size_t end, size_t e, const Tokens& before) const {
   const bool in_from =
       !before.empty() && (IsWord(before.back(), "from") || IsWord(before.back(), "join") ||
                           before.back().kind == TokenKind::kComma);
@@ -491,7 +492,7 @@ Tokens Translator::CatalogTable(size_t b, size_t end, size_t e, const Tokens& be
   return emitter_.Catalog(schema, has_alias ? "" : "sysobjects");
 }
 
-Tokens Translator::Call(size_t name_index, size_t open, size_t close) {
+Tokens StatementRewriter::Call(size_t name_index, size_t open, size_t close) {
   const Token& name_token = t_[name_index];
   const std::string name = Lower(NameOf(name_token));
   auto ranges = SplitTop(t_, match_, open + 1, close);
@@ -537,7 +538,7 @@ Tokens Translator::Call(size_t name_index, size_t open, size_t close) {
 
 // Scale of an expression that is itself a conversion to decimal(p,s) or money, so that its
 // text keeps that many decimals ("12.50") as in SQL Server.
-std::optional<int> Translator::DecimalScale(size_t b, size_t e) const {
+std::optional<int> StatementRewriter::DecimalScale(size_t b, size_t e) const {
   if (e < b + 4 || t_[b + 1].kind != TokenKind::kLParen || match_[b + 1] != e - 1) {
     return std::nullopt;
   }
@@ -564,7 +565,7 @@ std::optional<int> Translator::DecimalScale(size_t b, size_t e) const {
   return 0;
 }
 
-SqlType Translator::ParseType(size_t b, size_t e) const {
+SqlType StatementRewriter::ParseType(size_t b, size_t e) const {
   if (b >= e || !IsName(t_[b])) Fail("a type is missing");
   SqlType type;
   type.base = Lower(NameOf(t_[b]));
@@ -578,8 +579,8 @@ SqlType Translator::ParseType(size_t b, size_t e) const {
 
 // CAST/CONVERT: the emitter knows the engine's types; texts of decimal conversions keep their
 // scale.
-Tokens Translator::Conversion(size_t type_b, size_t type_e, size_t expr_b, size_t expr_e,
-                              const Tokens* style) {
+Tokens StatementRewriter::Conversion(size_t type_b, size_t type_e, size_t expr_b, size_t expr_e,
+                                     const Tokens* style) {
   SqlType type = ParseType(type_b, type_e);
   if (TypeOfSqlType(t_[type_b]) == Type::kUnknown && type.base != "xml" &&
       type.base != "sql_variant") {

@@ -15,9 +15,10 @@ namespace rembiz::db::sql {
 // tempdb), or in the account's for any other database.
 Tokens StripNamePrefixes(const Tokens& in);
 
-// The batch's steps for `tokens` (prefixes stripped). `value_dependent` is set when a literal
-// that stands for a bound value had to be written into a statement's text.
-StatementList TranslateBatch(const Tokens& tokens, const Emitter& emitter, bool* value_dependent);
+// Reads a batch into its steps: its statements found, each rewritten and written by `emitter`.
+// `tokens` have their prefixes stripped. `value_dependent` is set when a literal that stands for
+// a bound value had to be written into a statement's text.
+StatementList ReadBatch(const Tokens& tokens, const Emitter& emitter, bool* value_dependent);
 
 // Nested joins get the parentheses their ON clauses imply.
 Tokens ParenthesizeNestedJoins(const Tokens& t);
@@ -30,10 +31,10 @@ bool EndsFromClause(const Token& t);
 // server converts them; LIKE's left side marked as such (like_operand).
 Tokens RewritePlus(const Tokens& in);
 
-// Expressions, queries and definitions of one statement's tokens.
-class Translator {
+// Rewrites one statement's tokens: its expressions, queries and definitions.
+class StatementRewriter {
  public:
-  Translator(const Tokens& t, const Emitter& emitter);
+  StatementRewriter(const Tokens& t, const Emitter& emitter);
 
   const Tokens& tokens() const { return t_; }
   const std::vector<size_t>& match() const { return match_; }
