@@ -1,6 +1,14 @@
 // The front end: the stages that read a batch into steps, whatever engine they are written for.
-// Shared by its files (prefixes.cc, batches.cc, joins.cc, plus.cc, expressions.cc,
-// definitions.cc); the emitters need only emitter.h.
+// Before them the tokenizer (tokenizer.h) splits the text; after them the dialect's emitter
+// (emitter.h) writes each statement; translate.h is the one entry (TranslateSql, with the cache).
+//   prefixes.cc     database and owner prefixes off names (StripNamePrefixes)
+//   batches.cc      statements, IF/ELSE, blocks and variables, each made steps (ReadBatch)
+//   joins.cc        nested joins parenthesized (ParenthesizeNestedJoins)
+//   plus.cc         "+" and comparisons typed by their operands (RewritePlus)
+//   expressions.cc  one statement's expressions, calls, conversions and queries
+//                   (StatementRewriter)
+//   definitions.cc  CREATE TABLE read into a TableDefinition (StatementRewriter::ParseTable)
+// The emitters include emitter.h only.
 #pragma once
 
 #include <optional>
