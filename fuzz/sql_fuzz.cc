@@ -10,8 +10,8 @@
 
 #include "db/error.h"
 #include "db/request_sql.h"
-#include "db/sql_tokenizer.h"
-#include "db/sql_translator.h"
+#include "db/sql/tokenizer.h"
+#include "db/sql/translate.h"
 
 namespace db = rembiz::db;
 

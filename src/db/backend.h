@@ -15,7 +15,7 @@
 
 #include "db/connection_string.h"
 #include "db/recordset.h"
-#include "db/sql_translator.h"
+#include "db/sql/translate.h"
 
 namespace rembiz::db {
 

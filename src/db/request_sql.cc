@@ -4,7 +4,7 @@
 #include <string>
 
 #include "db/error.h"
-#include "db/sql_tokenizer.h"
+#include "db/sql/tokenizer.h"
 
 namespace rembiz::db {
 namespace {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "db/error.h"
-#include "db/sql_translator.h"
+#include "db/sql/translate.h"
 
 namespace rembiz::db {
 

@@ -2,7 +2,7 @@
 // the demo database through the connection (value lifting, translation, bound literals).
 #include <gtest/gtest.h>
 
-#include "db/sql_translator.h"
+#include "db/sql/translate.h"
 #include "support/demo_fixture.h"
 #include "support/sql_golden.h"
 

@@ -1,5 +1,3 @@
-#include "db/sql_translator.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
@@ -8,6 +6,7 @@
 
 #include "db/connection.h"
 #include "db/error.h"
+#include "db/sql/translate.h"
 #include "support/demo_fixture.h"
 
 namespace rembiz::db {

@@ -1,7 +1,7 @@
 // How the translator writes statements for PostgreSQL.
 #pragma once
 
-#include "db/sql_front_end.h"
+#include "db/sql/emitter.h"
 
 namespace rembiz::db::postgres {
 

@@ -6,7 +6,7 @@
 #include <libpq-fe.h>
 
 #include "db/postgres/pg_catalog.h"
-#include "db/sql_translator.h"
+#include "db/sql/translate.h"
 
 namespace rembiz::db::postgres {
 

@@ -1,8 +1,8 @@
-// The translator's entry: one scan of the batch's text finds its tokens and takes its values out
-// (string literals, and numbers where they are plainly values); what is left is the batch's
-// shape, the key of the translation cache. Only a batch whose shape is new is translated, by the
-// front end (sql_statements.cc, sql_rewrites.cc) and the dialect's emitter.
-#include "db/sql_translator.h"
+// The one entry of translation (TranslateSql): one scan of the batch's text finds its tokens
+// and takes its values out (string literals, and numbers where they are plainly values); what is
+// left is the batch's shape, the key of the translation cache. Only a batch whose shape is new
+// goes through the front end (front_end.h) and the dialect's emitter.
+#include "db/sql/translate.h"
 
 #include <array>
 #include <functional>
@@ -10,7 +10,7 @@
 #include <unordered_map>
 
 #include "db/error.h"
-#include "db/sql_front_end.h"
+#include "db/sql/front_end.h"
 #include "db/text.h"
 
 namespace rembiz::db {
@@ -176,7 +176,7 @@ TranslationCache& Cache() {
   return *cache;
 }
 
-std::shared_ptr<const StatementList> Translate(std::string_view sql,
+std::shared_ptr<const StatementList> ReadSteps(std::string_view sql,
                                                const std::vector<Lexeme>& lexemes,
                                                const Lifted& lifted, Dialect dialect,
                                                bool* value_dependent) {
@@ -186,8 +186,8 @@ std::shared_ptr<const StatementList> Translate(std::string_view sql,
     tokens.push_back(sql::MakeToken(sql, lexemes[i]));
     tokens.back().param = lifted.param[i];
   }
-  return std::make_shared<const StatementList>(sql::TranslateBatch(
-      sql::StripNamePrefixes(tokens), sql::EmitterFor(dialect), value_dependent));
+  return std::make_shared<const StatementList>(
+      sql::ReadBatch(sql::StripNamePrefixes(tokens), sql::EmitterFor(dialect), value_dependent));
 }
 
 }  // namespace
@@ -201,7 +201,7 @@ TranslatedBatch TranslateSql(std::string_view sql, Dialect dialect) {
   }
   bool value_dependent = false;
   std::shared_ptr<const StatementList> steps =
-      Translate(sql, lexemes, lifted, dialect, &value_dependent);
+      ReadSteps(sql, lexemes, lifted, dialect, &value_dependent);
   // A translation that wrote values into its text (a definition) serves only its own text.
   if (!value_dependent) Cache().Put(std::move(lifted.key), steps);
   return TranslatedBatch{std::move(steps), std::move(lifted.values)};
@@ -211,7 +211,7 @@ TranslatedBatch TranslateSqlUncached(std::string_view sql, Dialect dialect) {
   std::vector<Lexeme> lexemes;
   sql::Scan(sql, lexemes);
   Lifted lifted = Lift(sql, lexemes, dialect);
-  return TranslatedBatch{Translate(sql, lexemes, lifted, dialect, nullptr),
+  return TranslatedBatch{ReadSteps(sql, lexemes, lifted, dialect, nullptr),
                          std::move(lifted.values)};
 }
 

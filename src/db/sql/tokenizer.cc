@@ -1,4 +1,4 @@
-#include "db/sql_tokenizer.h"
+#include "db/sql/tokenizer.h"
 
 #include <array>
 

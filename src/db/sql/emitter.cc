@@ -1,7 +1,8 @@
 // What the emitters share: the choice of one, and the spacing of the text they write.
+#include "db/sql/emitter.h"
+
 #include "db/error.h"
 #include "db/postgres/pg_emitter.h"
-#include "db/sql_front_end.h"
 #include "db/sqlite/sqlite_emitter.h"
 
 namespace rembiz::db::sql {

@@ -120,4 +120,18 @@ std::string ReadableStatement(const BatchStep& step, const std::vector<BoundValu
 // The same for every step of a batch.
 std::vector<std::string> ReadableSteps(const TranslatedBatch& batch);
 
+// Edits that the layers above make to SQL text before it runs, at offsets the tokenizer finds so
+// that nothing inside a literal, a quoted name or a comment is touched:
+// - mark_literals: every literal 'x' becomes N'x' (one already marked, a blob x'..' and a literal
+//   that opens the text stay as written);
+// - bracket_aliases: the plain name after AS is bracketed ("as code" becomes "as [code]"); a name
+//   followed by a parenthesis or a dot is a type or a table, not an alias.
+// Text that does not split into tokens (an unterminated literal) comes back as it is, for the
+// engine to report.
+struct SqlTextEdits {
+  bool mark_literals = false;
+  bool bracket_aliases = false;
+};
+std::string EditSqlText(std::string_view sql, SqlTextEdits edits);
+
 }  // namespace rembiz::db

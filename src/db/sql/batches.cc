@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "db/error.h"
-#include "db/sql_front_end.h"
+#include "db/sql/front_end.h"
 
 namespace rembiz::db::sql {
 namespace {
@@ -180,14 +180,16 @@ bool MentionsCatalog(const Tokens& t) {
   return false;
 }
 
-class BatchTranslator {
+// Builds the steps of a batch from its statements: each one rewritten (StatementRewriter) and
+// written by the emitter.
+class StepBuilder {
  public:
-  explicit BatchTranslator(const Emitter& emitter) : emitter_(emitter) {}
+  explicit StepBuilder(const Emitter& emitter) : emitter_(emitter) {}
 
   bool value_dependent() const { return value_dependent_; }
 
   StatementList Run(const std::vector<Statement>& statements) {
-    for (const Statement& s : statements) Translate(s, {});
+    for (const Statement& s : statements) Build(s, {});
     if (!foreign_keys_.empty()) {
       for (const Tokens& statement : emitter_.ForeignKeys(foreign_keys_)) Add(statement);
     }
@@ -219,24 +221,24 @@ class BatchTranslator {
 
   // `guard` is the condition under which the statement runs (the IFs around it), for the
   // variables it sets.
-  void Translate(const Statement& s, const Tokens& guard) {
+  void Build(const Statement& s, const Tokens& guard) {
     switch (s.kind) {
       case Statement::Kind::kBlock:
-        for (const Statement& child : s.children) Translate(child, guard);
+        for (const Statement& child : s.children) Build(child, guard);
         return;
       case Statement::Kind::kSimple:
-        TranslateSimple(s.tokens, guard);
+        BuildSimple(s.tokens, guard);
         return;
       case Statement::Kind::kIf:
         break;
     }
     Tokens condition = Substitute(s.tokens);
-    if (TranslateCatalogIf(s, condition)) return;
+    if (BuildCatalogIf(s, condition)) return;
     const size_t test = out_.size();
     Tokens query{Word("SELECT"), Number("1"), Word("WHERE")};
-    Append(query, TranslateCondition(condition));
+    Append(query, RewriteCondition(condition));
     Add(query, BatchStep::Kind::kCondition);
-    Translate(s.children[0], AndTokens(guard, Parenthesized(condition)));
+    Build(s.children[0], AndTokens(guard, Parenthesized(condition)));
     if (s.children.size() > 1) {
       const size_t jump = out_.size();
       out_.push_back(BatchStep{});
@@ -247,14 +249,14 @@ class BatchTranslator {
       negated.push_back(Comma());
       negated.push_back(emitter_.FalseValue());
       negated.push_back(RParen());
-      Translate(s.children[1], AndTokens(guard, negated));
+      Build(s.children[1], AndTokens(guard, negated));
       out_[jump].next = out_.size();
     } else {
       out_[test].next = out_.size();
     }
   }
 
-  bool TranslateCatalogIf(const Statement& s, const Tokens& condition) {
+  bool BuildCatalogIf(const Statement& s, const Tokens& condition) {
     if (s.children.size() != 1 || !MentionsCatalog(condition)) return false;
     const Statement& body = s.children[0];
     if (body.kind != Statement::Kind::kSimple || body.tokens.size() < 3) return false;
@@ -270,8 +272,8 @@ class BatchTranslator {
     }
     if (IsWord(b[0], "create") && IsWord(b[1], "table") && !condition.empty() &&
         IsWord(condition[0], "not")) {
-      Translator tr(RewritePlus(b), emitter_);
-      for (const Tokens& statement : emitter_.CreateTable(tr.ParseTable(true))) Add(statement);
+      StatementRewriter sr(RewritePlus(b), emitter_);
+      for (const Tokens& statement : emitter_.CreateTable(sr.ParseTable(true))) Add(statement);
       return true;
     }
     return false;
@@ -279,8 +281,8 @@ class BatchTranslator {
 
   std::vector<Tokens> SplitNames(const Tokens& t, size_t from) {
     std::vector<Tokens> names;
-    Translator tr(t, emitter_);
-    for (auto [b, e] : SplitTop(t, tr.match(), from, t.size())) names.push_back(tr.Expr(b, e));
+    StatementRewriter sr(t, emitter_);
+    for (auto [b, e] : SplitTop(t, sr.match(), from, t.size())) names.push_back(sr.Expr(b, e));
     return names;
   }
 
@@ -302,10 +304,10 @@ class BatchTranslator {
   }
 
   // An IF's condition in the engine's dialect.
-  Tokens TranslateCondition(const Tokens& condition) const {
+  Tokens RewriteCondition(const Tokens& condition) const {
     Tokens rewritten = RewritePlus(ParenthesizeNestedJoins(condition));
-    Translator tr(rewritten, emitter_);
-    return tr.Expr(0, tr.size());
+    StatementRewriter sr(rewritten, emitter_);
+    return sr.Expr(0, sr.size());
   }
 
   void Bind(const std::string& name, Tokens value, const Tokens& guard) {
@@ -401,7 +403,7 @@ class BatchTranslator {
     return true;
   }
 
-  void TranslateSimple(const Tokens& raw, const Tokens& guard) {
+  void BuildSimple(const Tokens& raw, const Tokens& guard) {
     if (raw.empty()) return;
     const Token& first = raw[0];
     if (IsWord(first, "use") || IsWord(first, "print") || IsWord(first, "go")) return;
@@ -430,39 +432,39 @@ class BatchTranslator {
       // Every row goes and an IDENTITY column starts over.
       size_t end = NameChainEnd(tokens, 2, tokens.size());
       if (end != tokens.size()) Fail("TRUNCATE TABLE of an unexpected name");
-      Translator tr(tokens, emitter_);
+      StatementRewriter sr(tokens, emitter_);
       std::string schema = end - 2 == 3 ? Lower(NameOf(tokens[2])) : "";
       for (const Tokens& statement :
-           emitter_.Truncate(tr.Expr(2, end), schema, NameOf(tokens[end - 1]))) {
+           emitter_.Truncate(sr.Expr(2, end), schema, NameOf(tokens[end - 1]))) {
         Add(statement);
       }
       return;
     }
     if (IsWord(first, "update") && tokens.size() >= 3 && IsWord(tokens[1], "statistics")) {
-      Translator tr(tokens, emitter_);
-      Add(emitter_.Analyze(tr.Expr(2, tokens.size())));
+      StatementRewriter sr(tokens, emitter_);
+      Add(emitter_.Analyze(sr.Expr(2, tokens.size())));
       return;
     }
     if (IsWord(first, "update")) tokens = ExpandCompoundAssignments(tokens);
     tokens = RewritePlus(ParenthesizeNestedJoins(tokens));
-    Translator tr(tokens, emitter_);
+    StatementRewriter sr(tokens, emitter_);
     const Token& head = tokens[0];
     if (IsWord(head, "select") || head.kind == TokenKind::kLParen) {
-      SelectStatement(tr);
+      SelectStatement(sr);
     } else if (IsWord(head, "insert")) {
-      Insert(tr);
+      Insert(sr);
     } else if (IsWord(head, "update")) {
-      Update(tr);
+      Update(sr);
     } else if (IsWord(head, "delete")) {
-      Delete(tr);
+      Delete(sr);
     } else if (IsWord(head, "create")) {
-      Create(tr);
+      Create(sr);
     } else if (IsWord(head, "drop")) {
-      Drop(tr);
+      Drop(sr);
     } else if (IsWord(head, "alter")) {
-      Alter(tr);
+      Alter(sr);
     } else {
-      Add(tr.Expr(0, tr.size()));
+      Add(sr.Expr(0, sr.size()));
     }
   }
 
@@ -503,10 +505,10 @@ class BatchTranslator {
   }
 
   // A query's rows are the batch's answer, so its columns are named as the server names them.
-  void SelectStatement(Translator& tr) {
+  void SelectStatement(StatementRewriter& sr) {
     Tokens into;
-    Tokens query = tr.Query(0, tr.size(), &into, /*name_columns=*/true);
-    auto shape = std::make_shared<const ResultShape>(tr.ShapeOf(0, tr.size()));
+    Tokens query = sr.Query(0, sr.size(), &into, /*name_columns=*/true);
+    auto shape = std::make_shared<const ResultShape>(sr.ShapeOf(0, sr.size()));
     if (into.empty()) {
       Add(query).shape = std::move(shape);
       return;
@@ -528,38 +530,38 @@ class BatchTranslator {
     return out;
   }
 
-  void Insert(Translator& tr) {
-    const Tokens& t = tr.tokens();
+  void Insert(StatementRewriter& sr) {
+    const Tokens& t = sr.tokens();
     const size_t n = t.size();
     size_t i = 1;
     if (i < n && IsWord(t[i], "into")) ++i;
     size_t name_end = NameChainEnd(t, i, n);
     if (name_end == i) Fail("INSERT without a table");
-    Tokens target = tr.Expr(i, name_end);
+    Tokens target = sr.Expr(i, name_end);
     i = name_end;
     if (i + 1 < n && IsWord(t[i], "with") && t[i + 1].kind == TokenKind::kLParen) {
-      i = tr.match()[i + 1] + 1;
+      i = sr.match()[i + 1] + 1;
     }
     Tokens columns;
-    if (i < n && t[i].kind == TokenKind::kLParen && !tr.StartsQuery(i + 1, tr.match()[i])) {
-      columns = Parenthesized(tr.Expr(i + 1, tr.match()[i]));
-      i = tr.match()[i] + 1;
+    if (i < n && t[i].kind == TokenKind::kLParen && !sr.StartsQuery(i + 1, sr.match()[i])) {
+      columns = Parenthesized(sr.Expr(i + 1, sr.match()[i]));
+      i = sr.match()[i] + 1;
     }
     Tokens head{Word("INSERT"), Word("INTO")};
     Append(head, target);
-    if (!(i < n && tr.StartsQuery(i, n))) {
+    if (!(i < n && sr.StartsQuery(i, n))) {
       Tokens out = std::move(head);
       Append(out, columns);
       if (i < n && IsWord(t[i], "values")) {
         out.push_back(Word("VALUES"));
-        Append(out, tr.Expr(i + 1, n));
+        Append(out, sr.Expr(i + 1, n));
       } else if (i + 1 < n && IsWord(t[i], "default") && IsWord(t[i + 1], "values")) {
         AppendWords(out, {"DEFAULT", "VALUES"});
       } else {
         Fail("unsupported INSERT form");
       }
       BatchStep& step = Add(out);
-      step.targets = InsertTargets(tr, name_end);
+      step.targets = InsertTargets(sr, name_end);
       return;
     }
     // From a query: without a column list the server leaves out an IDENTITY column of the
@@ -572,8 +574,8 @@ class BatchTranslator {
     step.sql = emitter_.Render(head, &step.params, false);
     if (!columns.empty()) {
       for (size_t k = name_end; k < i; ++k) {
-        if (t[k].kind == TokenKind::kLParen && tr.match()[k] != kNone) {
-          for (auto [b, e] : SplitTop(t, tr.match(), k + 1, tr.match()[k])) {
+        if (t[k].kind == TokenKind::kLParen && sr.match()[k] != kNone) {
+          for (auto [b, e] : SplitTop(t, sr.match(), k + 1, sr.match()[k])) {
             step.insert_columns.push_back(e == b + 1 ? NameOf(t[b]) : std::string());
           }
           break;
@@ -581,16 +583,16 @@ class BatchTranslator {
       }
     }
     step.query_at = step.sql.size() + 1;
-    step.sql += " " + emitter_.Render(tr.Query(i, n), &step.params, false);
+    step.sql += " " + emitter_.Render(sr.Query(i, n), &step.params, false);
     step.effect = BatchStep::Effect::kInsertSelect;
     step.relation = RelationName(target);
     out_.push_back(std::move(step));
   }
 
   // The columns the values of INSERT INTO t (columns) VALUES (…), (…) are written to.
-  static std::vector<ValueTarget> InsertTargets(Translator& tr, size_t name_end) {
-    const Tokens& t = tr.tokens();
-    const auto& match = tr.match();
+  static std::vector<ValueTarget> InsertTargets(StatementRewriter& sr, size_t name_end) {
+    const Tokens& t = sr.tokens();
+    const auto& match = sr.match();
     std::vector<ValueTarget> targets;
     size_t open = name_end;
     if (open >= t.size() || t[open].kind != TokenKind::kLParen || match[open] == kNone) {
@@ -618,16 +620,16 @@ class BatchTranslator {
   }
 
   // Assignments of an UPDATE's SET clause; qualified columns lose their qualifier.
-  std::vector<std::pair<Tokens, Tokens>> Assignments(Translator& tr, size_t b, size_t e) {
-    const Tokens& t = tr.tokens();
+  std::vector<std::pair<Tokens, Tokens>> Assignments(StatementRewriter& sr, size_t b, size_t e) {
+    const Tokens& t = sr.tokens();
     std::vector<std::pair<Tokens, Tokens>> out;
-    for (auto [ab, ae] : SplitTop(t, tr.match(), b, e)) {
+    for (auto [ab, ae] : SplitTop(t, sr.match(), b, e)) {
       size_t op = ab;
       while (op < ae && !(IsOp(t[op], "=") || IsOp(t[op], "+=") || IsOp(t[op], "-="))) ++op;
       if (op == ab || op >= ae) Fail("malformed SET clause");
       if (!IsName(t[op - 1])) Fail("only columns can be assigned in an UPDATE");
       Tokens column{t[op - 1]};
-      Tokens value = tr.Expr(op + 1, ae);
+      Tokens value = sr.Expr(op + 1, ae);
       if (!IsOp(t[op], "=")) {
         Tokens v = column;
         v.push_back(Op(t[op].text.substr(0, 1)));
@@ -641,14 +643,15 @@ class BatchTranslator {
 
   // The reference of an UPDATE/DELETE target among the FROM clause's references (by alias,
   // else by table name), or kNone.
-  static size_t FindTarget(const Translator& tr, const std::vector<Translator::Ref>& refs,
+  static size_t FindTarget(const StatementRewriter& sr,
+                           const std::vector<StatementRewriter::Ref>& refs,
                            const std::string& target) {
     for (size_t k = 0; k < refs.size(); ++k) {
       if (refs[k].alias == target) return k;
     }
     for (size_t k = 0; k < refs.size(); ++k) {
       const auto& r = refs[k];
-      if (!r.derived && r.alias.empty() && Lower(NameOf(tr.tokens()[r.name_e - 1])) == target) {
+      if (!r.derived && r.alias.empty() && Lower(NameOf(sr.tokens()[r.name_e - 1])) == target) {
         return k;
       }
     }
@@ -659,9 +662,9 @@ class BatchTranslator {
   // target leaves the FROM list and all join conditions move into WHERE. With outer joins the
   // rows and new values are computed by the original FROM clause in a subquery and matched to
   // the target by rowid.
-  void Update(Translator& tr) {
-    const Tokens& t = tr.tokens();
-    const auto& match = tr.match();
+  void Update(StatementRewriter& sr) {
+    const Tokens& t = sr.tokens();
+    const auto& match = sr.match();
     const size_t n = t.size();
     if (n > 1 && IsWord(t[1], "top")) Fail("UPDATE TOP is not supported");
     size_t set = FindTop(t, match, 1, n, "set");
@@ -673,10 +676,10 @@ class BatchTranslator {
     size_t option = FindTop(t, match, set + 1, n, "option");
     size_t end = option == kNone ? n : option;
     size_t set_end = from != kNone ? from : (where != kNone ? where : end);
-    auto assignments = Assignments(tr, set + 1, set_end);
+    auto assignments = Assignments(sr, set + 1, set_end);
     Tokens where_tokens;
-    if (where != kNone) where_tokens = tr.Expr(where + 1, end);
-    Tokens target = tr.Expr(1, target_end);
+    if (where != kNone) where_tokens = sr.Expr(where + 1, end);
+    Tokens target = sr.Expr(1, target_end);
 
     auto emit_set = [&](Tokens& out) {
       out.push_back(Word("SET"));
@@ -708,9 +711,9 @@ class BatchTranslator {
     }
 
     const size_t from_end = where != kNone ? where : end;
-    auto refs = tr.ParseFrom(from + 1, from_end);
+    auto refs = sr.ParseFrom(from + 1, from_end);
     const std::string target_name = Lower(NameOf(t[target_end - 1]));
-    const size_t k = FindTarget(tr, refs, target_name);
+    const size_t k = FindTarget(sr, refs, target_name);
     bool inner_only = true;
     for (const auto& r : refs) {
       if (!r.join.empty() && r.join != "," && r.join != "inner" && r.join != "cross") {
@@ -723,7 +726,7 @@ class BatchTranslator {
       if (k == kNone) {
         Append(out, target);
       } else {
-        Append(out, tr.Expr(refs[k].name_b, refs[k].name_e));
+        Append(out, sr.Expr(refs[k].name_b, refs[k].name_e));
         if (!refs[k].alias.empty()) {
           out.push_back(Word("AS"));
           out.push_back(Word(refs[k].alias));
@@ -732,10 +735,10 @@ class BatchTranslator {
       emit_set(out);
       Tokens sources, cond;
       for (size_t r = 0; r < refs.size(); ++r) {
-        if (refs[r].on_b != kNone) cond = AndTokens(cond, tr.Expr(refs[r].on_b, refs[r].on_e));
+        if (refs[r].on_b != kNone) cond = AndTokens(cond, sr.Expr(refs[r].on_b, refs[r].on_e));
         if (r == k) continue;
         if (!sources.empty()) sources.push_back(Comma());
-        Append(sources, tr.Expr(refs[r].b, refs[r].e));
+        Append(sources, sr.Expr(refs[r].b, refs[r].e));
       }
       if (!sources.empty()) {
         out.push_back(Word("FROM"));
@@ -752,9 +755,9 @@ class BatchTranslator {
 
     if (k != kNone && refs[k].derived) Fail("cannot update a derived table");
     Tokens key = k == kNone              ? target
-                 : refs[k].alias.empty() ? tr.Expr(refs[k].name_b, refs[k].name_e)
+                 : refs[k].alias.empty() ? sr.Expr(refs[k].name_b, refs[k].name_e)
                                          : Tokens{Word(refs[k].alias)};
-    Tokens table = k == kNone ? target : tr.Expr(refs[k].name_b, refs[k].name_e);
+    Tokens table = k == kNone ? target : sr.Expr(refs[k].name_b, refs[k].name_e);
     Tokens sub{Word("SELECT")};
     Append(sub, key);
     sub.push_back(Dot());
@@ -771,7 +774,7 @@ class BatchTranslator {
       Append(sub, target);
       sub.push_back(Comma());
     }
-    Append(sub, tr.Expr(from + 1, from_end));
+    Append(sub, sr.Expr(from + 1, from_end));
     if (!where_tokens.empty()) {
       sub.push_back(Word("WHERE"));
       Append(sub, where_tokens);
@@ -802,27 +805,27 @@ class BatchTranslator {
 
   // DELETE [FROM] T [WHERE ...]; DELETE [FROM] x FROM <sources> [WHERE ...] deletes the rows of
   // x's table that the sources select, matched by rowid.
-  void Delete(Translator& tr) {
-    const Tokens& t = tr.tokens();
-    const auto& match = tr.match();
+  void Delete(StatementRewriter& sr) {
+    const Tokens& t = sr.tokens();
+    const auto& match = sr.match();
     const size_t n = t.size();
     size_t i = 1;
     if (i < n && IsWord(t[i], "top")) Fail("DELETE TOP is not supported");
     if (i < n && IsWord(t[i], "from")) ++i;
     size_t target_end = NameChainEnd(t, i, n);
     if (target_end == i) Fail("DELETE without a table");
-    Tokens target = tr.Expr(i, target_end);
+    Tokens target = sr.Expr(i, target_end);
     size_t j = target_end;
     if (j + 1 < n && IsWord(t[j], "with") && t[j + 1].kind == TokenKind::kLParen) {
       j = match[j + 1] + 1;
-    } else if (j < n && t[j].kind == TokenKind::kLParen && tr.IsHintGroup(j)) {
+    } else if (j < n && t[j].kind == TokenKind::kLParen && sr.IsHintGroup(j)) {
       j = match[j] + 1;
     }
     size_t from = j < n && IsWord(t[j], "from") ? j : kNone;
     size_t where = FindTop(t, match, from == kNone ? j : from + 1, n, "where");
     size_t option = FindTop(t, match, j, n, "option");
     size_t end = option == kNone ? n : option;
-    Tokens cond = where != kNone ? tr.Expr(where + 1, end) : Tokens{};
+    Tokens cond = where != kNone ? sr.Expr(where + 1, end) : Tokens{};
     Tokens out{Word("DELETE"), Word("FROM")};
     if (from == kNone) {
       if (j != (where != kNone ? where : end)) Fail("unexpected '" + t[j].text + "' in DELETE");
@@ -835,10 +838,10 @@ class BatchTranslator {
       return;
     }
     const size_t from_end = where != kNone ? where : end;
-    auto refs = tr.ParseFrom(from + 1, from_end);
-    size_t k = FindTarget(tr, refs, Lower(NameOf(t[target_end - 1])));
+    auto refs = sr.ParseFrom(from + 1, from_end);
+    size_t k = FindTarget(sr, refs, Lower(NameOf(t[target_end - 1])));
     if (k != kNone && refs[k].derived) Fail("cannot delete from a derived table");
-    Tokens table = k == kNone ? target : tr.Expr(refs[k].name_b, refs[k].name_e);
+    Tokens table = k == kNone ? target : sr.Expr(refs[k].name_b, refs[k].name_e);
     Tokens key = k == kNone || refs[k].alias.empty() ? table : Tokens{Word(refs[k].alias)};
     Append(out, table);
     out.push_back(Word("WHERE"));
@@ -854,7 +857,7 @@ class BatchTranslator {
       Append(out, table);
       out.push_back(Comma());
     }
-    Append(out, tr.Expr(from + 1, from_end));
+    Append(out, sr.Expr(from + 1, from_end));
     if (!cond.empty()) {
       out.push_back(Word("WHERE"));
       Append(out, cond);
@@ -863,12 +866,12 @@ class BatchTranslator {
     Add(out);
   }
 
-  void Create(Translator& tr) {
-    const Tokens& t = tr.tokens();
+  void Create(StatementRewriter& sr) {
+    const Tokens& t = sr.tokens();
     const size_t n = t.size();
     size_t i = 1;
     if (i < n && IsWord(t[i], "table")) {
-      TableDefinition table = tr.ParseTable(false);
+      TableDefinition table = sr.ParseTable(false);
       for (const Tokens& statement : emitter_.CreateTable(table)) Add(statement);
       for (const ForeignKeyDefinition& key : table.foreign_keys) {
         foreign_keys_.push_back(ForeignKeyUse{table.schema, table.name, key});
@@ -876,13 +879,13 @@ class BatchTranslator {
       return;
     }
     if (i < n && IsWord(t[i], "view")) {
-      size_t as = FindTop(t, tr.match(), 2, n, "as");
+      size_t as = FindTop(t, sr.match(), 2, n, "as");
       if (as == kNone) Fail("CREATE VIEW without AS");
-      Tokens name = tr.Expr(2, as);
-      BatchStep& step = Add(emitter_.CreateView(name, tr.Query(as + 1, n)));
+      Tokens name = sr.Expr(2, as);
+      BatchStep& step = Add(emitter_.CreateView(name, sr.Query(as + 1, n)));
       step.effect = BatchStep::Effect::kCreateFromQuery;
       step.relation = RelationName(name);
-      step.shape = std::make_shared<const ResultShape>(tr.ShapeOf(as + 1, n));
+      step.shape = std::make_shared<const ResultShape>(sr.ShapeOf(as + 1, n));
       return;
     }
     IndexDefinition index;
@@ -892,7 +895,7 @@ class BatchTranslator {
     }
     if (i < n && (IsWord(t[i], "clustered") || IsWord(t[i], "nonclustered"))) ++i;
     if (i < n && IsWord(t[i], "index")) {
-      size_t on = FindTop(t, tr.match(), i + 1, n, "on");
+      size_t on = FindTop(t, sr.match(), i + 1, n, "on");
       if (on == kNone || on != i + 2) Fail("CREATE INDEX without ON");
       index.name = NameOf(t[i + 1]);
       size_t table_end = NameChainEnd(t, on + 1, n);
@@ -901,16 +904,16 @@ class BatchTranslator {
       }
       if (table_end - on - 1 == 3) index.schema = Lower(NameOf(t[on + 1]));
       index.table = NameOf(t[table_end - 1]);
-      size_t close = tr.match()[table_end];
-      for (auto [kb, ke] : SplitTop(t, tr.match(), table_end + 1, close)) {
+      size_t close = sr.match()[table_end];
+      for (auto [kb, ke] : SplitTop(t, sr.match(), table_end + 1, close)) {
         // ASC / DESC mean nothing to a unique key and little elsewhere.
         if (ke > kb + 1 && (IsWord(t[ke - 1], "asc") || IsWord(t[ke - 1], "desc"))) --ke;
-        index.keys.push_back(tr.Expr(kb, ke));
+        index.keys.push_back(sr.Expr(kb, ke));
       }
-      size_t where = FindTop(t, tr.match(), close + 1, n, "where");
+      size_t where = FindTop(t, sr.match(), close + 1, n, "where");
       if (where != kNone) {
-        size_t with = FindTop(t, tr.match(), where + 1, n, "with");
-        index.where = tr.Expr(where + 1, with == kNone ? n : with);
+        size_t with = FindTop(t, sr.match(), where + 1, n, "with");
+        index.where = sr.Expr(where + 1, with == kNone ? n : with);
       }
       for (const Tokens& statement : emitter_.CreateIndex(index)) Add(statement);
       return;
@@ -920,8 +923,8 @@ class BatchTranslator {
 
   // ALTER TABLE t ADD CONSTRAINT name FOREIGN KEY (columns) REFERENCES parent (columns)
   // [ON DELETE CASCADE]: the only change of a table the schema makes.
-  void Alter(Translator& tr) {
-    const Tokens& t = tr.tokens();
+  void Alter(StatementRewriter& sr) {
+    const Tokens& t = sr.tokens();
     const size_t n = t.size();
     if (n < 6 || !IsWord(t[1], "table")) Fail("unsupported ALTER statement");
     size_t name_end = NameChainEnd(t, 2, n);
@@ -934,7 +937,7 @@ class BatchTranslator {
     create.push_back(LParen());
     create.insert(create.end(), t.begin() + static_cast<ptrdiff_t>(name_end + 1), t.end());
     create.push_back(RParen());
-    Translator definition(create, emitter_);
+    StatementRewriter definition(create, emitter_);
     TableDefinition table = definition.ParseTable(false);
     if (!table.columns.empty() || !table.keys.empty() || !table.checks.empty() ||
         table.foreign_keys.size() != 1) {
@@ -943,16 +946,16 @@ class BatchTranslator {
     foreign_keys_.push_back(ForeignKeyUse{table.schema, table.name, table.foreign_keys[0]});
   }
 
-  void Drop(Translator& tr) {
-    const Tokens& t = tr.tokens();
+  void Drop(StatementRewriter& sr) {
+    const Tokens& t = sr.tokens();
     if (t.size() >= 3 && (IsWord(t[1], "table") || IsWord(t[1], "view"))) {
       size_t from = 2;
       bool if_exists = t.size() > 4 && IsWord(t[2], "if") && IsWord(t[3], "exists");
       if (if_exists) from = 4;
-      for (auto [b, e] : SplitTop(t, tr.match(), from, t.size())) {
+      for (auto [b, e] : SplitTop(t, sr.match(), from, t.size())) {
         Tokens out{Word("DROP"), Word(IsWord(t[1], "view") ? "VIEW" : "TABLE")};
         if (if_exists) AppendWords(out, {"IF", "EXISTS"});
-        Append(out, tr.Expr(b, e));
+        Append(out, sr.Expr(b, e));
         Add(out);
       }
       return;
@@ -961,7 +964,7 @@ class BatchTranslator {
       Add(emitter_.DropIndex("", NameOf(t[2]), NameOf(t[4])));  // DROP INDEX table.index
       return;
     }
-    Add(tr.Expr(0, t.size()));
+    Add(sr.Expr(0, t.size()));
   }
 
   const Emitter& emitter_;
@@ -973,11 +976,11 @@ class BatchTranslator {
 
 }  // namespace
 
-StatementList TranslateBatch(const Tokens& tokens, const Emitter& emitter, bool* value_dependent) {
+StatementList ReadBatch(const Tokens& tokens, const Emitter& emitter, bool* value_dependent) {
   std::vector<Statement> statements = BatchParser(tokens).Parse();
-  BatchTranslator translator(emitter);
-  StatementList out = translator.Run(statements);
-  if (value_dependent) *value_dependent = translator.value_dependent();
+  StepBuilder builder(emitter);
+  StatementList out = builder.Run(statements);
+  if (value_dependent) *value_dependent = builder.value_dependent();
   return out;
 }
 
