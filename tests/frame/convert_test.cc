@@ -75,6 +75,8 @@ TEST(ConvertTest, NormalizeSqlMarksEveryLiteralOnce) {
   EXPECT_EQ(NormalizeSql("a='O''B'"), "a=N'O''B'");
   EXPECT_EQ(NormalizeSql("select 1"), "select 1");
   EXPECT_EQ(NormalizeSql("'x'"), "'x'");  // a literal at the very start has no piece before it
+  // A literal right behind a word stays a literal of its own, not part of the word.
+  EXPECT_EQ(NormalizeSql("where a like'%x%' or b in('y')"), "where a like N'%x%' or b in(N'y')");
   // Blob literals, quotes in comments and text that does not scan are left as they are.
   EXPECT_EQ(NormalizeSql("select x'41', X'42','c' -- it's\n"),
             "select x'41', X'42',N'c' -- it's\n");

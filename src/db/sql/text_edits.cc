@@ -1,6 +1,7 @@
 // Edits of SQL text before it is translated, for the layers above: text put in at a few offsets
 // found by the scanner, so that literals, quoted names and comments are never edited inside.
 #include <algorithm>
+#include <cctype>
 
 #include "db/error.h"
 #include "db/sql/tokenizer.h"
@@ -39,12 +40,15 @@ bool IsWordLexeme(std::string_view sql, const Lexeme& l, std::string_view lower)
 }
 
 // Every literal 'x' gets its N. Literals already marked N stay as written, and so does a literal
-// that opens the text (nothing stands before it to mark); x'..' is a blob, never a literal.
+// that opens the text (nothing stands before it to mark); x'..' is a blob, never a literal. A
+// literal right behind a word (like'%x%') gets " N": "likeN'…'" would be another word.
 void MarkLiterals(std::string_view sql, const std::vector<Lexeme>& lexemes,
                   std::vector<Insertion>& out) {
   for (const Lexeme& l : lexemes) {
     if (l.kind != TokenKind::kString || sql[l.begin] != '\'' || l.begin == 0) continue;
-    out.push_back({l.begin, "N"});
+    const unsigned char before = static_cast<unsigned char>(sql[l.begin - 1]);
+    const bool behind_word = std::isalnum(before) || before == '_' || before >= 0x80;
+    out.push_back({l.begin, behind_word ? " N" : "N"});
   }
 }
 

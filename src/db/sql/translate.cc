@@ -10,6 +10,7 @@
 #include <unordered_map>
 
 #include "db/error.h"
+#include "db/no_destructor.h"
 #include "db/sql/front_end.h"
 #include "db/text.h"
 
@@ -172,7 +173,7 @@ class TranslationCache {
 };
 
 TranslationCache& Cache() {
-  static TranslationCache* cache = new TranslationCache();  // never destroyed: outlives statics
+  static NoDestructor<TranslationCache> cache;  // used by connections that outlive statics
   return *cache;
 }
 
