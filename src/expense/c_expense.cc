@@ -12,13 +12,13 @@
 #include "frame/registry.h"
 #include "frame/request.h"
 #include "frame/sql_helpers.h"
-#include "frame/voucher_save.h"
-#include "frame/voucher_state.h"
 #include "host/errors.h"
 #include "host/messages.h"
 #include "host/tasks.h"
 #include "standards/get_stand.h"
 #include "standards/standard_check.h"
+#include "voucher/voucher_save.h"
+#include "voucher/voucher_state.h"
 
 namespace rembiz::expense {
 namespace {
@@ -31,23 +31,24 @@ using frame::NormalizeSql;
 using frame::NumberOf;
 using frame::OptionalNumber;
 using frame::Present;
-using frame::RequirePositive;
 using frame::RowVersion;
 using frame::ValueOf;
+using voucher::RequirePositive;
 
 // After the reads shared with the loan class (frame/voucher_class.h). The save, the delete,
 // the standards and the settlement operations answer their failures under their own `out`.
 constexpr frame::OperationEntry kOperations[] = {
-    frame::OwnErrors(frame::Op<&CExpense::DelVouch>("delvouch", frame::kVoucherWrite), "DelVouch"),
-    frame::OwnErrors(frame::Op<&CExpense::SaveVouch>("savevouch", frame::kVoucherWrite),
+    frame::OwnErrors(frame::Op<&CExpense::DelVouch>("delvouch", voucher::kVoucherWrite),
+                     "DelVouch"),
+    frame::OwnErrors(frame::Op<&CExpense::SaveVouch>("savevouch", voucher::kVoucherWrite),
                      "SaveVouch"),
-    frame::Op<&CExpense::SubmitAudit>("submitaudit", frame::kVoucherWrite),
+    frame::Op<&CExpense::SubmitAudit>("submitaudit", voucher::kVoucherWrite),
     frame::OwnErrors(frame::Op<&CExpense::GetStand>("GetStand"), "GetStand"),
     frame::OwnErrors(frame::Op<&CExpense::GetLoanInfo>("GetLoanInfo"), "GetLoanInfo"),
     frame::OwnErrors(frame::Op<&CExpense::SaveLoanInfo>("SaveLoanInfo", frame::kOpensTransaction),
                      "SaveLoanInfo"),
     frame::OwnErrors(frame::Op<&CExpense::GetExpenInfo>("GetExpenInfo"), "GetExpenInfo"),
-    frame::OwnErrors(frame::Op<&CExpense::SaveExpenInfo>("SaveExpenInfo", frame::kVoucherWrite),
+    frame::OwnErrors(frame::Op<&CExpense::SaveExpenInfo>("SaveExpenInfo", voucher::kVoucherWrite),
                      "SaveExpenInfo"),
 };
 
@@ -62,8 +63,8 @@ constexpr frame::OperationEntry kPublicProcedures[] = {
     frame::OwnErrors(frame::Op<&CExpense::SaveExpenInfo>("SaveExpenInfo"), "SaveExpenInfo"),
 };
 
-constexpr frame::VoucherClassTraits kTraits{
-    .variant = frame::VoucherClassVariant("CExpense", "EC020301"),
+constexpr voucher::VoucherClassTraits kTraits{
+    .variant = voucher::VoucherClassVariant("CExpense", "EC020301"),
     .pages = {.table = "EC_ExpenVouch",
               .head_view = "vwECExpenHead",
               .body_view = "vwECExpenBody",
@@ -88,7 +89,7 @@ void PassRowVersion(db::Connection& cn, xml::Node& func, const std::string& qgui
 // a settlement beyond the claim's amount is refused (the request's transaction then takes the
 // change back), and both saves keep the settled flag and the verifier by the same rule.
 void SettleClaim(host::Session& session, db::Connection& cn, const std::string& guid) {
-  const frame::ClaimSettlement settlement = frame::ReadClaimSettlement(cn, guid);
+  const voucher::ClaimSettlement settlement = voucher::ReadClaimSettlement(cn, guid);
   if (settlement.Excess() > 0) {
     Raise(kErrBusiness, "Q7.Rembiz.0445", settlement.ExcessText(), settlement.currency);
   }
@@ -113,7 +114,7 @@ std::string BitText(const db::Variant& value) {
   return value.IsNull() ? "" : (value.ToBool() ? "1" : "0");
 }
 
-constexpr frame::VoucherFamily kClaimFamily{
+constexpr voucher::VoucherFamily kClaimFamily{
     .table = "EC_ExpenVouch",
     .claimant_missing = "Q7.Rembiz.0276",
     .claimant_unknown = "Q7.Rembiz.0277",
@@ -126,7 +127,7 @@ constexpr frame::VoucherFamily kClaimFamily{
 // What is a claim's own in the shared save: its two families (numbering and flow cards), a
 // claim with payment lines or write-offs stays as it is, expense rows checked against the
 // standards, and warnings of warning-only standards as the save's answer.
-class ClaimSave : public frame::VoucherSave {
+class ClaimSave : public voucher::VoucherSave {
  public:
   ClaimSave(host::Session& session, db::Connection& cn, xml::Node& func, xml::Document& answer)
       : VoucherSave(kClaimFamily, session, cn, func, answer, approval::SubmitOnSave(cn)),
@@ -268,7 +269,7 @@ bool CExpense::SaveVouch(host::Session& session, db::Connection& cn, xml::Node& 
                          xml::Document& answer) {
   ClaimSave save(session, cn, func, answer);
   save.Run(PubMsg(), &approval::InitAudit);
-  card_num_ = frame::CardOfTypeCode(save.TypeCode());
+  card_num_ = voucher::CardOfTypeCode(save.TypeCode());
   save.Answer();
   return true;
 }

@@ -11,9 +11,9 @@
 #include "frame/registry.h"
 #include "frame/request.h"
 #include "frame/sql_helpers.h"
-#include "frame/voucher_save.h"
 #include "host/errors.h"
 #include "host/messages.h"
+#include "voucher/voucher_save.h"
 
 namespace rembiz::loan {
 namespace {
@@ -24,9 +24,9 @@ using frame::Present;
 
 // After the reads shared with the claim class (frame/voucher_class.h).
 constexpr frame::OperationEntry kOperations[] = {
-    frame::Op<&CLoan::DelVouch>("delvouch", frame::kVoucherWrite),
-    frame::Op<&CLoan::SaveVouch>("savevouch", frame::kVoucherWrite),
-    frame::Op<&CLoan::SubmitAudit>("submitaudit", frame::kVoucherWrite),
+    frame::Op<&CLoan::DelVouch>("delvouch", voucher::kVoucherWrite),
+    frame::Op<&CLoan::SaveVouch>("savevouch", voucher::kVoucherWrite),
+    frame::Op<&CLoan::SubmitAudit>("submitaudit", voucher::kVoucherWrite),
     frame::Op<&CLoan::GetHXInfo>("GetHXInfo"),
     frame::Op<&CLoan::CheckLoanXY>("CheckLoanXY"),
     frame::Op<&CLoan::CheckModify>("CheckModify", frame::kCheckHostLock),
@@ -38,8 +38,8 @@ constexpr frame::OperationEntry kPublicProcedures[] = {
     frame::Op<&CLoan::CheckLoanXY>("CheckLoanXY"), frame::Op<&CLoan::CheckModify>("CheckModify"),
 };
 
-constexpr frame::VoucherClassTraits kTraits{
-    .variant = frame::VoucherClassVariant("CLoan", "EC020101"),
+constexpr voucher::VoucherClassTraits kTraits{
+    .variant = voucher::VoucherClassVariant("CLoan", "EC020101"),
     .pages = {.table = "EC_LoanVouch", .head_view = "vwECLoanHead", .body_view = "vwECLoanBody"},
     .operations = kOperations,
     .public_procedures = kPublicProcedures,
@@ -77,7 +77,7 @@ int64_t DaysBetween(const std::string& from, const std::string& to) {
 
 bool IsTypeOne(const db::Variant& control_type) { return db::Trim(control_type.ToText()) == "1"; }
 
-constexpr frame::VoucherFamily kLoanFamily{
+constexpr voucher::VoucherFamily kLoanFamily{
     .table = "EC_LoanVouch",
     .claimant_missing = "Q7.Rembiz.0217",
     .claimant_unknown = "Q7.Rembiz.0218",
@@ -87,7 +87,7 @@ constexpr frame::VoucherFamily kLoanFamily{
 // What is a loan's own in the shared save: opening vouchers (blnBegin on the head element),
 // the expected repayment date, the borrower's limits, payment rows with their cheque rules, and
 // a head total that also tells whether any row carries money.
-class LoanSave : public frame::VoucherSave {
+class LoanSave : public voucher::VoucherSave {
  public:
   LoanSave(host::Session& session, db::Connection& cn, xml::Node& func, xml::Document& answer)
       : VoucherSave(kLoanFamily, session, cn, func, answer, approval::SubmitOnSave(cn)) {
@@ -112,7 +112,7 @@ class LoanSave : public frame::VoucherSave {
 
   void CheckStored(const db::Recordset& stored) override {
     if (stored.Value("blnBegin").ToBool()) {
-      if (frame::LoanWrittenOff(cn_, guid_)) Raise(kErrBusiness, "Q7.Rembiz.0247");
+      if (voucher::LoanWrittenOff(cn_, guid_)) Raise(kErrBusiness, "Q7.Rembiz.0247");
     } else if (submit_on_save_) {
       // Submitted vouchers may change with the option on; their flow starts over.
       if (!stored.Text("strAuditorID").empty()) Raise(kErrBusiness, "Q7.Rembiz.0245");
@@ -121,7 +121,7 @@ class LoanSave : public frame::VoucherSave {
     }
   }
 
-  frame::Columns FamilyColumns() override {
+  voucher::Columns FamilyColumns() override {
     return {{"dtExpDate", expected_date_}, {"blnAllBill", "1"}, {"blnBegin", opening_ ? "1" : "0"}};
   }
 
@@ -140,7 +140,7 @@ class LoanSave : public frame::VoucherSave {
     const double amount = frame::NumValue(db::Variant(money));
     const std::string label = std::to_string(index + 1);
     if (amount != 0) {
-      frame::RequirePositive(money, "Q7.Rembiz.0442", label);
+      voucher::RequirePositive(money, "Q7.Rembiz.0442", label);
       total_ += amount;
       all_bill_ = false;
     } else if (advance == "Null") {
@@ -149,7 +149,7 @@ class LoanSave : public frame::VoucherSave {
     // The advance is the row's amount when it has no money of its own; beside money it may be
     // left out, but never below zero.
     if (amount == 0 || frame::NumValue(db::Variant(advance)) != 0) {
-      frame::RequirePositive(advance, "Q7.Rembiz.0442", label);
+      voucher::RequirePositive(advance, "Q7.Rembiz.0442", label);
     }
     if (cheque && !Present(row, "strBillID")) Raise(kErrBusiness, "Q7.Rembiz.0253");
     if (Present(row, "strPayBankID") &&
@@ -364,7 +364,7 @@ bool CLoan::CheckModify(host::Session& session, db::Connection& cn, xml::Node& f
   if (!frame::VoucherInScope(session, cn, "EC_LoanVouch", "GUID", guid)) {
     if (in.Attr("flag") == "0") Raise(kErrBusiness, "Q7.Rembiz.0180");
   } else if (in.Attr("flag") != "0") {
-    if (frame::LoanWrittenOff(cn, guid)) Raise(kErrBusiness, "Q7.Rembiz.0270");
+    if (voucher::LoanWrittenOff(cn, guid)) Raise(kErrBusiness, "Q7.Rembiz.0270");
   } else {
     db::Recordset voucher =
         cn.Execute(NormalizeSql("Select * From EC_LoanVouch Where GUID = " + db::SqlText(guid)));

@@ -1,4 +1,4 @@
-#include "frame/voucher_save.h"
+#include "voucher/voucher_save.h"
 
 #include <memory>
 #include <optional>
@@ -14,10 +14,24 @@
 #include "host/errors.h"
 #include "host/messages.h"
 
-namespace rembiz::frame {
+namespace rembiz::voucher {
 namespace {
 
 using db::SqlText;
+using frame::BusinessObject;
+using frame::CheckCostItem;
+using frame::CheckCurrencyAndRate;
+using frame::Exists;
+using frame::NewGuid;
+using frame::NormalizeSql;
+using frame::NumberOf;
+using frame::NumValue;
+using frame::Present;
+using frame::RequiredNumber;
+using frame::RequireDraftMaker;
+using frame::RowVersion;
+using frame::ValueOf;
+using frame::VoucherInScope;
 
 // "11" names the voucher's business flow to the approval service.
 constexpr const char* kFlowKind = "11";
@@ -393,4 +407,4 @@ void VoucherSave::PositionList() {
   if (director) director.SetText("3");
 }
 
-}  // namespace rembiz::frame
+}  // namespace rembiz::voucher

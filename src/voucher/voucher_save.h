@@ -21,7 +21,7 @@
 #include "host/session.h"
 #include "xml/document.h"
 
-namespace rembiz::frame {
+namespace rembiz::voucher {
 
 using Columns = std::vector<std::pair<std::string, std::string>>;  // column, SQL literal
 
@@ -53,7 +53,7 @@ class VoucherSave {
 
   // Runs the steps. A failing check raises error 9000; a database error arrives with the page's
   // message for the constraint it names. `pub_msg` hands out fresh numbers.
-  void Run(BusinessObject& pub_msg, Submitter submit);
+  void Run(frame::BusinessObject& pub_msg, Submitter submit);
 
   const std::string& AutoID() const { return auto_id_; }
   const std::string& TypeCode() const { return type_code_; }
@@ -104,16 +104,16 @@ class VoucherSave {
   std::string NumberScope() const;
   void ValidateHead();
   void CheckMayChange();
-  void TakeFreeNumber(BusinessObject& pub_msg);
-  void WriteNewHead(BusinessObject& pub_msg);
+  void TakeFreeNumber(frame::BusinessObject& pub_msg);
+  void WriteNewHead(frame::BusinessObject& pub_msg);
   void WriteHead();
   void RestartFlow();
   void WriteRows();
   void Submit(Submitter submit);
   void PositionList();
   // Asks CPubMsg; its own failure text (or `empty_key`) fails the save.
-  void AskNumbering(BusinessObject& pub_msg, std::string_view procedure, const std::string& request,
-                    std::string_view empty_key);
+  void AskNumbering(frame::BusinessObject& pub_msg, std::string_view procedure,
+                    const std::string& request, std::string_view empty_key);
 
   const VoucherFamily& family_;
   std::string head_money_;
@@ -134,4 +134,4 @@ void RequirePositive(std::string_view number, std::string_view key, std::string_
 // without any pair.
 Columns BudgetColumns(const xml::Node& head);
 
-}  // namespace rembiz::frame
+}  // namespace rembiz::voucher
