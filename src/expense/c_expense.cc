@@ -4,7 +4,6 @@
 #include <set>
 #include <vector>
 
-#include "approval/submission.h"
 #include "db/money.h"
 #include "db/text.h"
 #include "expense/write_offs.h"
@@ -17,6 +16,7 @@
 #include "host/tasks.h"
 #include "standards/get_stand.h"
 #include "standards/standard_check.h"
+#include "voucher/submission.h"
 #include "voucher/voucher_save.h"
 #include "voucher/voucher_state.h"
 
@@ -130,7 +130,7 @@ constexpr voucher::VoucherFamily kClaimFamily{
 class ClaimSave : public voucher::VoucherSave {
  public:
   ClaimSave(host::Session& session, db::Connection& cn, xml::Node& func, xml::Document& answer)
-      : VoucherSave(kClaimFamily, session, cn, func, answer, approval::SubmitOnSave(cn)),
+      : VoucherSave(kClaimFamily, session, cn, func, answer, voucher::SubmitOnSave(cn)),
         standards_(cn) {}
 
   // The answer of a saved claim: the collected warnings, or none.
@@ -232,7 +232,7 @@ class ClaimSave : public voucher::VoucherSave {
 CExpense::CExpense() : VoucherClass(kTraits) {}
 
 std::string CExpense::ListCondition(host::Session& session, db::Connection& cn, const xml::Node&) {
-  std::string submitted = approval::SubmitOnSave(cn) ? "1" : "0";
+  std::string submitted = voucher::SubmitOnSave(cn) ? "1" : "0";
   // Template rights of both claim cards: either card's templates make a claim visible.
   std::string rights;
   std::string income = frame::RowAuthString(session, "djmb", "EC02");
@@ -268,7 +268,7 @@ bool CExpense::GetStand(host::Session& session, db::Connection& cn, xml::Node& f
 bool CExpense::SaveVouch(host::Session& session, db::Connection& cn, xml::Node& func,
                          xml::Document& answer) {
   ClaimSave save(session, cn, func, answer);
-  save.Run(PubMsg(), &approval::InitAudit);
+  save.Run(PubMsg(), &voucher::InitAudit);
   card_num_ = voucher::CardOfTypeCode(save.TypeCode());
   save.Answer();
   return true;
@@ -276,11 +276,11 @@ bool CExpense::SaveVouch(host::Session& session, db::Connection& cn, xml::Node& 
 
 bool CExpense::SubmitAudit(host::Session& session, db::Connection& cn, xml::Node& func,
                            xml::Document& answer) {
-  return approval::SubmitAudit(session, cn, func, answer, "EC_ExpenVouch");
+  return voucher::SubmitAudit(session, cn, func, answer, "EC_ExpenVouch");
 }
 
 bool CExpense::InitAudit(host::Session& m_objLogin, db::Connection& CN, const xml::Node& oNode) {
-  return approval::InitAudit(m_objLogin, CN, oNode);
+  return voucher::InitAudit(m_objLogin, CN, oNode);
 }
 
 // ---------------------------------------------------------------------------------------------

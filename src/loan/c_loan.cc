@@ -4,7 +4,6 @@
 #include <optional>
 #include <vector>
 
-#include "approval/submission.h"
 #include "db/money.h"
 #include "db/text.h"
 #include "frame/convert.h"
@@ -13,6 +12,7 @@
 #include "frame/sql_helpers.h"
 #include "host/errors.h"
 #include "host/messages.h"
+#include "voucher/submission.h"
 #include "voucher/voucher_save.h"
 
 namespace rembiz::loan {
@@ -90,7 +90,7 @@ constexpr voucher::VoucherFamily kLoanFamily{
 class LoanSave : public voucher::VoucherSave {
  public:
   LoanSave(host::Session& session, db::Connection& cn, xml::Node& func, xml::Document& answer)
-      : VoucherSave(kLoanFamily, session, cn, func, answer, approval::SubmitOnSave(cn)) {
+      : VoucherSave(kLoanFamily, session, cn, func, answer, voucher::SubmitOnSave(cn)) {
     opening_ =
         frame::NumValue(db::Variant(func.SelectSingleNode("in/xml/head").Attr("blnBegin"))) != 0;
   }
@@ -245,7 +245,7 @@ CLoan::CLoan() : VoucherClass(kTraits) {}
 
 std::string CLoan::ListCondition(host::Session& session, db::Connection& cn,
                                  const xml::Node& func) {
-  std::string submitted = approval::SubmitOnSave(cn) ? "1" : "0";
+  std::string submitted = voucher::SubmitOnSave(cn) ? "1" : "0";
   std::string templates = frame::RowAuthString(session, "djmb", "EC01");
   std::string condition =
       templates.empty() ? " 1=1"
@@ -268,17 +268,17 @@ std::string CLoan::ListCondition(host::Session& session, db::Connection& cn,
 bool CLoan::SaveVouch(host::Session& session, db::Connection& cn, xml::Node& func,
                       xml::Document& answer) {
   LoanSave save(session, cn, func, answer);
-  save.Run(PubMsg(), &approval::InitAudit);
+  save.Run(PubMsg(), &voucher::InitAudit);
   return true;
 }
 
 bool CLoan::SubmitAudit(host::Session& session, db::Connection& cn, xml::Node& func,
                         xml::Document& answer) {
-  return approval::SubmitAudit(session, cn, func, answer, "EC_LoanVouch");
+  return voucher::SubmitAudit(session, cn, func, answer, "EC_LoanVouch");
 }
 
 bool CLoan::InitAudit(host::Session& m_objLogin, db::Connection& CN, const xml::Node& oNode) {
-  return approval::InitAudit(m_objLogin, CN, oNode);
+  return voucher::InitAudit(m_objLogin, CN, oNode);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -1,4 +1,4 @@
-#include "approval/submission.h"
+#include "voucher/submission.h"
 
 #include <memory>
 
@@ -10,7 +10,7 @@
 #include "host/approval_flow.h"
 #include "host/errors.h"
 
-namespace rembiz::approval {
+namespace rembiz::voucher {
 namespace {
 
 using frame::NormalizeSql;
@@ -129,4 +129,4 @@ bool SubmitAudit(host::Session& session, db::Connection& cn, xml::Node& func, xm
   return true;
 }
 
-}  // namespace rembiz::approval
+}  // namespace rembiz::voucher
