@@ -7,7 +7,6 @@
 #include "budget/c_bud_ctrl.h"
 #include "db/text.h"
 #include "db/transaction.h"
-#include "expense/write_offs.h"
 #include "frame/convert.h"
 #include "frame/registry.h"
 #include "frame/sql_helpers.h"
@@ -16,6 +15,7 @@
 #include "host/messages.h"
 #include "host/tasks.h"
 #include "payment/cheque_registration.h"
+#include "voucher/write_offs.h"
 
 namespace rembiz::approval {
 namespace {
@@ -190,7 +190,7 @@ std::string ApplyClaimWriteOffs(db::Connection& cn, const AuditKind& kind,
                                 const std::string& guid) {
   if (kind.loan) return {};
   try {
-    expense::ApplyWriteOffs(cn, expense::LinkedLoanRows(cn, guid));
+    voucher::ApplyWriteOffs(cn, voucher::LinkedLoanRows(cn, guid));
   } catch (const ComError& e) {
     if (e.Number() != kErrBusiness) throw;
     return e.Description();

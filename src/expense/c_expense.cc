@@ -6,7 +6,6 @@
 
 #include "db/money.h"
 #include "db/text.h"
-#include "expense/write_offs.h"
 #include "frame/convert.h"
 #include "frame/registry.h"
 #include "frame/request.h"
@@ -19,6 +18,7 @@
 #include "voucher/submission.h"
 #include "voucher/voucher_save.h"
 #include "voucher/voucher_state.h"
+#include "voucher/write_offs.h"
 
 namespace rembiz::expense {
 namespace {
@@ -354,7 +354,7 @@ std::string CExpense::LoanRowsXml(host::Session& session, db::Connection& cn, co
       // claim's own amount is part of dblReturn and is given back.
       if (!applied && rs.Value("blnSettle").ToBool()) {
         leave = 0;
-      } else if (applied && WriteOffKind(rs.Text("blnUsed")) != 1) {
+      } else if (applied && voucher::WriteOffKind(rs.Text("blnUsed")) != 1) {
         leave += je;
       }
       // What stays open after this claim's write-off.
@@ -447,7 +447,7 @@ bool CExpense::SaveLoanInfo(host::Session& session, db::Connection& cn, xml::Nod
 
   // The loan rows the claim wrote off so far, and those it writes off now: the loans follow
   // the links of approved claims, so each of these rows is brought to what its links say.
-  std::vector<std::string> old_rows = LinkedLoanRows(cn, guid);
+  std::vector<std::string> old_rows = voucher::LinkedLoanRows(cn, guid);
   if (approved && static_cast<int>(old_rows.size()) < link_rows) {
     Raise(kErrBusiness, "Q7.Rembiz.0286");
   }
@@ -469,14 +469,14 @@ bool CExpense::SaveLoanInfo(host::Session& session, db::Connection& cn, xml::Nod
       cn.Execute(NormalizeSql(
           "Insert Into EC_ExpenLoanInfo (LoanSubguid,Expenguid,dblJE,blnUsed) Values (" +
           SqlText(row.Attr("GUID")) + "," + qguid + "," + value + "," +
-          std::to_string(WriteOffKind(kind)) + ")"));
+          std::to_string(voucher::WriteOffKind(kind)) + ")"));
       loan_rows_touched.insert(row.Attr("GUID"));
     }
   }
   // A claim not yet approved records its write-offs; its approval applies them.
   if (approved) {
-    ApplyWriteOffs(cn,
-                   std::vector<std::string>(loan_rows_touched.begin(), loan_rows_touched.end()));
+    voucher::ApplyWriteOffs(
+        cn, std::vector<std::string>(loan_rows_touched.begin(), loan_rows_touched.end()));
   }
 
   SettleClaim(session, cn, guid);
