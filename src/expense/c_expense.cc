@@ -15,6 +15,7 @@
 #include "host/tasks.h"
 #include "standards/get_stand.h"
 #include "standards/standard_check.h"
+#include "voucher/scope.h"
 #include "voucher/submission.h"
 #include "voucher/voucher_save.h"
 #include "voucher/voucher_state.h"
@@ -292,7 +293,7 @@ std::string CExpense::LoanRowsXml(host::Session& session, db::Connection& cn, co
   if (claimant.empty() && claim.empty()) Raise(kErrBusiness, "Q7.Rembiz.0284");
   // A claim out of the operator's reach is one that does not exist: no write-off names the
   // empty GUID.
-  if (!claim.empty() && !frame::VoucherInScope(session, cn, "EC_ExpenVouch", "GUID", claim)) {
+  if (!claim.empty() && !voucher::VoucherInScope(session, cn, "EC_ExpenVouch", "GUID", claim)) {
     claim.clear();
   }
   std::string rate = OptionalNumber(in.Attr("fltRate"), "fltRate");
@@ -390,7 +391,7 @@ bool CExpense::SaveLoanInfo(host::Session& session, db::Connection& cn, xml::Nod
   std::optional<std::string> ts = RowVersion(in.Attr("ts"));
   if (!ts) Raise(kErrBusiness, "Q7.Rembiz.0286");
   // A claim out of the operator's reach is not found, as if it had changed meanwhile.
-  if (!frame::VoucherInScope(session, cn, "EC_ExpenVouch", "GUID", guid)) {
+  if (!voucher::VoucherInScope(session, cn, "EC_ExpenVouch", "GUID", guid)) {
     Raise(kErrBusiness, "Q7.Rembiz.0286");
   }
   const std::string claim_version = " where guid=" + qguid + " and Cast(ts As Money)=" + *ts;
@@ -400,7 +401,7 @@ bool CExpense::SaveLoanInfo(host::Session& session, db::Connection& cn, xml::Nod
 
   db::Recordset state = cn.Execute(
       NormalizeSql("select strAuditorID,blnaudi,strPersonID from EC_ExpenVouch" + claim_version));
-  frame::RequireDraftMaker(session, state.Value("blnaudi").ToBool(), state.Text("strPersonID"));
+  voucher::RequireDraftMaker(session, state.Value("blnaudi").ToBool(), state.Text("strPersonID"));
   const bool approved = !state.Text("strAuditorID").empty();
   const std::string task = approved ? "EC020305" : "EC020302";
   // A refused task is the answer; the request stops so that nothing half-done is committed.
@@ -493,7 +494,7 @@ bool CExpense::GetExpenInfo(host::Session& session, db::Connection& cn, xml::Nod
   const std::string guid = func.Child("in").Attr("GUID");
   if (guid.empty()) Raise(kErrBusiness, "Q7.Rembiz.0289");
   // A claim out of the operator's reach has no lines to show.
-  if (!frame::VoucherInScope(session, cn, "EC_ExpenVouch", "GUID", guid)) {
+  if (!voucher::VoucherInScope(session, cn, "EC_ExpenVouch", "GUID", guid)) {
     answer.LoadXml("<Rows></Rows>");
     return true;
   }
@@ -522,13 +523,13 @@ bool CExpense::SaveExpenInfo(host::Session& session, db::Connection& cn, xml::No
   const std::string receipt = host::MessageText("Q7.Rembiz.0185");
   // The claim is found before its lines change: one out of the operator's reach, or gone, is
   // not found; a draft's lines are its maker's.
-  if (!frame::VoucherInScope(session, cn, "EC_ExpenVouch", "GUID", guid)) {
+  if (!voucher::VoucherInScope(session, cn, "EC_ExpenVouch", "GUID", guid)) {
     Raise(kErrBusiness, "Q7.Rembiz.0293");
   }
   db::Recordset owner = cn.Execute(
       NormalizeSql("Select blnAudi,strPersonID From EC_ExpenVouch Where GUID = " + qguid));
   if (owner.Eof()) Raise(kErrBusiness, "Q7.Rembiz.0293");
-  frame::RequireDraftMaker(session, owner.Value("blnAudi").ToBool(), owner.Text("strPersonID"));
+  voucher::RequireDraftMaker(session, owner.Value("blnAudi").ToBool(), owner.Text("strPersonID"));
 
   int position = 0;
   for (const xml::Node& line : in.FirstChild().Children()) {

@@ -12,6 +12,7 @@
 #include "frame/sql_helpers.h"
 #include "host/errors.h"
 #include "host/messages.h"
+#include "voucher/scope.h"
 #include "voucher/submission.h"
 #include "voucher/voucher_save.h"
 
@@ -361,7 +362,7 @@ bool CLoan::CheckModify(host::Session& session, db::Connection& cn, xml::Node& f
   std::string guid = in.Attr("GUID");
   if (guid.empty()) Raise(kErrBusiness, "Q7.Rembiz.0268");
   // A voucher out of the operator's reach answers as one that does not exist.
-  if (!frame::VoucherInScope(session, cn, "EC_LoanVouch", "GUID", guid)) {
+  if (!voucher::VoucherInScope(session, cn, "EC_LoanVouch", "GUID", guid)) {
     if (in.Attr("flag") == "0") Raise(kErrBusiness, "Q7.Rembiz.0180");
   } else if (in.Attr("flag") != "0") {
     if (voucher::LoanWrittenOff(cn, guid)) Raise(kErrBusiness, "Q7.Rembiz.0270");
@@ -380,7 +381,7 @@ bool CLoan::GetHXInfo(host::Session& session, db::Connection& cn, xml::Node& fun
   std::string guid = frame::FirstIn(func).Attr("GUID");
   if (guid.empty()) Raise(kErrBusiness, "Q7.Rembiz.0263");
   // A voucher out of the operator's reach has no rows to show.
-  if (!frame::VoucherInScope(session, cn, "EC_LoanVouch", "GUID", guid)) {
+  if (!voucher::VoucherInScope(session, cn, "EC_LoanVouch", "GUID", guid)) {
     answer.LoadXml("<Rows></Rows>");
     return true;
   }

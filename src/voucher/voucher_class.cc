@@ -11,6 +11,7 @@
 #include "host/approval_flow.h"
 #include "host/errors.h"
 #include "host/messages.h"
+#include "voucher/scope.h"
 #include "voucher/voucher_state.h"
 
 namespace rembiz::voucher {
@@ -29,12 +30,9 @@ using frame::NormalizeSql;
 using frame::Op;
 using frame::OperationEntry;
 using frame::OwnErrors;
-using frame::RequireDraftMaker;
 using frame::RequireInteger;
 using frame::RowAuthString;
 using frame::RowVersion;
-using frame::VoucherInScope;
-using frame::VoucherScope;
 using xml::XmlEscape;
 
 // "11" names the voucher's business flow to the approval service.

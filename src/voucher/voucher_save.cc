@@ -13,6 +13,7 @@
 #include "host/approval_flow.h"
 #include "host/errors.h"
 #include "host/messages.h"
+#include "voucher/scope.h"
 
 namespace rembiz::voucher {
 namespace {
@@ -28,10 +29,8 @@ using frame::NumberOf;
 using frame::NumValue;
 using frame::Present;
 using frame::RequiredNumber;
-using frame::RequireDraftMaker;
 using frame::RowVersion;
 using frame::ValueOf;
-using frame::VoucherInScope;
 
 // "11" names the voucher's business flow to the approval service.
 constexpr const char* kFlowKind = "11";
