@@ -36,7 +36,7 @@ using frame::RowVersion;
 using frame::ValueOf;
 using voucher::RequirePositive;
 
-// After the reads shared with the loan class (frame/voucher_class.h). The save, the delete,
+// After the reads shared with the loan class (voucher/voucher_class.h). The save, the delete,
 // the standards and the settlement operations answer their failures under their own `out`.
 constexpr frame::OperationEntry kOperations[] = {
     frame::OwnErrors(frame::Op<&CExpense::DelVouch>("delvouch", voucher::kVoucherWrite),

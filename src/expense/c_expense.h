@@ -14,7 +14,7 @@
 namespace rembiz::expense {
 
 // Reads, navigation, template requests and the delete are the voucher classes' shared ones
-// (frame/voucher_class.h); the delete and the save answer their failures under their `out`.
+// (voucher/voucher_class.h); the delete and the save answer their failures under their `out`.
 class CExpense : public voucher::VoucherClass {
  public:
   CExpense();

@@ -23,7 +23,7 @@ using db::SqlText;
 using frame::NormalizeSql;
 using frame::Present;
 
-// After the reads shared with the claim class (frame/voucher_class.h).
+// After the reads shared with the claim class (voucher/voucher_class.h).
 constexpr frame::OperationEntry kOperations[] = {
     frame::Op<&CLoan::DelVouch>("delvouch", voucher::kVoucherWrite),
     frame::Op<&CLoan::SaveVouch>("savevouch", voucher::kVoucherWrite),

@@ -14,7 +14,7 @@
 namespace rembiz::loan {
 
 // Reads, navigation, template requests and the delete are the voucher classes' shared ones
-// (frame/voucher_class.h).
+// (voucher/voucher_class.h).
 class CLoan : public voucher::VoucherClass {
  public:
   CLoan();
