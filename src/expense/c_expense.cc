@@ -269,7 +269,7 @@ bool CExpense::GetStand(host::Session& session, db::Connection& cn, xml::Node& f
 bool CExpense::SaveVouch(host::Session& session, db::Connection& cn, xml::Node& func,
                          xml::Document& answer) {
   ClaimSave save(session, cn, func, answer);
-  save.Run(PubMsg(), &voucher::InitAudit);
+  save.Run(&voucher::InitAudit);
   card_num_ = voucher::CardOfTypeCode(save.TypeCode());
   save.Answer();
   return true;

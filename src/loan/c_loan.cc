@@ -269,7 +269,7 @@ std::string CLoan::ListCondition(host::Session& session, db::Connection& cn,
 bool CLoan::SaveVouch(host::Session& session, db::Connection& cn, xml::Node& func,
                       xml::Document& answer) {
   LoanSave save(session, cn, func, answer);
-  save.Run(PubMsg(), &voucher::InitAudit);
+  save.Run(&voucher::InitAudit);
   return true;
 }
 

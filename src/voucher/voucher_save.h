@@ -17,7 +17,6 @@
 #include <vector>
 
 #include "db/connection.h"
-#include "frame/business_object.h"
 #include "host/session.h"
 #include "xml/document.h"
 
@@ -52,8 +51,8 @@ class VoucherSave {
   VoucherSave& operator=(const VoucherSave&) = delete;
 
   // Runs the steps. A failing check raises error 9000; a database error arrives with the page's
-  // message for the constraint it names. `pub_msg` hands out fresh numbers.
-  void Run(frame::BusinessObject& pub_msg, Submitter submit);
+  // message for the constraint it names.
+  void Run(Submitter submit);
 
   const std::string& AutoID() const { return auto_id_; }
   const std::string& TypeCode() const { return type_code_; }
@@ -104,16 +103,13 @@ class VoucherSave {
   std::string NumberScope() const;
   void ValidateHead();
   void CheckMayChange();
-  void TakeFreeNumber(frame::BusinessObject& pub_msg);
-  void WriteNewHead(frame::BusinessObject& pub_msg);
+  void TakeFreeNumber();
+  void WriteNewHead();
   void WriteHead();
   void RestartFlow();
   void WriteRows();
   void Submit(Submitter submit);
   void PositionList();
-  // Asks CPubMsg; its own failure text (or `empty_key`) fails the save.
-  void AskNumbering(frame::BusinessObject& pub_msg, std::string_view procedure,
-                    const std::string& request, std::string_view empty_key);
 
   const VoucherFamily& family_;
   std::string head_money_;
