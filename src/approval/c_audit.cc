@@ -7,7 +7,6 @@
 #include "budget/c_bud_ctrl.h"
 #include "db/text.h"
 #include "db/transaction.h"
-#include "expense/write_offs.h"
 #include "frame/convert.h"
 #include "frame/registry.h"
 #include "frame/sql_helpers.h"
@@ -16,6 +15,8 @@
 #include "host/messages.h"
 #include "host/tasks.h"
 #include "payment/cheque_registration.h"
+#include "voucher/scope.h"
+#include "voucher/write_offs.h"
 
 namespace rembiz::approval {
 namespace {
@@ -190,7 +191,7 @@ std::string ApplyClaimWriteOffs(db::Connection& cn, const AuditKind& kind,
                                 const std::string& guid) {
   if (kind.loan) return {};
   try {
-    expense::ApplyWriteOffs(cn, expense::LinkedLoanRows(cn, guid));
+    voucher::ApplyWriteOffs(cn, voucher::LinkedLoanRows(cn, guid));
   } catch (const ComError& e) {
     if (e.Number() != kErrBusiness) throw;
     return e.Description();
@@ -382,7 +383,7 @@ bool CAudit::CheckAudit(host::Session& session, db::Connection& cn, xml::Node& f
   std::string done;
   std::string errors;
   int position = 0;
-  frame::VoucherScope scope(session);
+  voucher::VoucherScope scope(session);
   const std::string task_xml = TaskXml(kPassAction, "");
   for (const xml::Node& item : in.Children()) {
     if (item.Name() == "flag") continue;
@@ -455,7 +456,7 @@ bool CAudit::AuditVouch(host::Session& session, db::Connection& cn, xml::Node& f
   bool approve = rows.Attr("flag") == "1";
 
   std::vector<std::string> failures;
-  frame::VoucherScope scope(session);
+  voucher::VoucherScope scope(session);
   for (const xml::Node& item : rows.Children()) {
     ListedVoucher v{item.Attr("strGUID"), item.Attr("ts"), item.Attr("strType"),
                     item.Attr("strVouchID")};
@@ -502,7 +503,7 @@ bool CAudit::GetAuditInfo(host::Session& session, db::Connection& cn, xml::Node&
   const AuditKind* kind = AuditKindOf(InValue(func, "strType"));
   if (!kind) Raise(kErrBusiness, "Q7.Rembiz.0161");
   // A voucher out of the operator's reach has no flow, as one that does not exist.
-  if (!frame::VoucherInScope(session, cn, kind->table, "GUID", guid)) guid.clear();
+  if (!voucher::VoucherInScope(session, cn, kind->table, "GUID", guid)) guid.clear();
   std::unique_ptr<host::ApprovalFlow> flow = host::CreateApprovalFlow();
   flow->Init(session, cn);
   std::string info;
@@ -521,8 +522,8 @@ bool CAudit::GetAudiState(host::Session& session, db::Connection& cn, xml::Node&
   if (!type.empty() && type.front() == '3') card = "45";
   if (!type.empty() && type.front() == '2') card = "47";
   // A voucher out of the operator's reach has no flow records, as one that does not exist.
-  if (!frame::VoucherInScope(session, cn, card == "45" ? "EC_LoanVouch" : "EC_ExpenVouch", "GUID",
-                             guid)) {
+  if (!voucher::VoucherInScope(session, cn, card == "45" ? "EC_LoanVouch" : "EC_ExpenVouch", "GUID",
+                               guid)) {
     guid.clear();
   }
 
@@ -561,7 +562,7 @@ bool CAudit::DelAudit(host::Session& session, db::Connection& cn, xml::Node& fun
 
   if (!frame::IsNumeric(db::Variant(ts))) Raise(kErrBusiness, "Q7.Rembiz.0385");
   // A voucher out of the operator's reach is not found.
-  if (!frame::VoucherInScope(session, cn, table, "GUID", guid)) {
+  if (!voucher::VoucherInScope(session, cn, table, "GUID", guid)) {
     Raise(kErrBusiness, "Q7.Rembiz.0385");
   }
   db::Recordset voucher =

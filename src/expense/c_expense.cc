@@ -4,21 +4,22 @@
 #include <set>
 #include <vector>
 
-#include "approval/submission.h"
 #include "db/money.h"
 #include "db/text.h"
-#include "expense/write_offs.h"
 #include "frame/convert.h"
 #include "frame/registry.h"
 #include "frame/request.h"
 #include "frame/sql_helpers.h"
-#include "frame/voucher_save.h"
-#include "frame/voucher_state.h"
 #include "host/errors.h"
 #include "host/messages.h"
 #include "host/tasks.h"
 #include "standards/get_stand.h"
 #include "standards/standard_check.h"
+#include "voucher/scope.h"
+#include "voucher/submission.h"
+#include "voucher/voucher_save.h"
+#include "voucher/voucher_state.h"
+#include "voucher/write_offs.h"
 
 namespace rembiz::expense {
 namespace {
@@ -31,23 +32,24 @@ using frame::NormalizeSql;
 using frame::NumberOf;
 using frame::OptionalNumber;
 using frame::Present;
-using frame::RequirePositive;
 using frame::RowVersion;
 using frame::ValueOf;
+using voucher::RequirePositive;
 
-// After the reads shared with the loan class (frame/voucher_class.h). The save, the delete,
+// After the reads shared with the loan class (voucher/voucher_class.h). The save, the delete,
 // the standards and the settlement operations answer their failures under their own `out`.
 constexpr frame::OperationEntry kOperations[] = {
-    frame::OwnErrors(frame::Op<&CExpense::DelVouch>("delvouch", frame::kVoucherWrite), "DelVouch"),
-    frame::OwnErrors(frame::Op<&CExpense::SaveVouch>("savevouch", frame::kVoucherWrite),
+    frame::OwnErrors(frame::Op<&CExpense::DelVouch>("delvouch", voucher::kVoucherWrite),
+                     "DelVouch"),
+    frame::OwnErrors(frame::Op<&CExpense::SaveVouch>("savevouch", voucher::kVoucherWrite),
                      "SaveVouch"),
-    frame::Op<&CExpense::SubmitAudit>("submitaudit", frame::kVoucherWrite),
+    frame::Op<&CExpense::SubmitAudit>("submitaudit", voucher::kVoucherWrite),
     frame::OwnErrors(frame::Op<&CExpense::GetStand>("GetStand"), "GetStand"),
     frame::OwnErrors(frame::Op<&CExpense::GetLoanInfo>("GetLoanInfo"), "GetLoanInfo"),
     frame::OwnErrors(frame::Op<&CExpense::SaveLoanInfo>("SaveLoanInfo", frame::kOpensTransaction),
                      "SaveLoanInfo"),
     frame::OwnErrors(frame::Op<&CExpense::GetExpenInfo>("GetExpenInfo"), "GetExpenInfo"),
-    frame::OwnErrors(frame::Op<&CExpense::SaveExpenInfo>("SaveExpenInfo", frame::kVoucherWrite),
+    frame::OwnErrors(frame::Op<&CExpense::SaveExpenInfo>("SaveExpenInfo", voucher::kVoucherWrite),
                      "SaveExpenInfo"),
 };
 
@@ -62,8 +64,8 @@ constexpr frame::OperationEntry kPublicProcedures[] = {
     frame::OwnErrors(frame::Op<&CExpense::SaveExpenInfo>("SaveExpenInfo"), "SaveExpenInfo"),
 };
 
-constexpr frame::VoucherClassTraits kTraits{
-    .variant = frame::VoucherClassVariant("CExpense", "EC020301"),
+constexpr voucher::VoucherClassTraits kTraits{
+    .variant = voucher::VoucherClassVariant("CExpense", "EC020301"),
     .pages = {.table = "EC_ExpenVouch",
               .head_view = "vwECExpenHead",
               .body_view = "vwECExpenBody",
@@ -88,7 +90,7 @@ void PassRowVersion(db::Connection& cn, xml::Node& func, const std::string& qgui
 // a settlement beyond the claim's amount is refused (the request's transaction then takes the
 // change back), and both saves keep the settled flag and the verifier by the same rule.
 void SettleClaim(host::Session& session, db::Connection& cn, const std::string& guid) {
-  const frame::ClaimSettlement settlement = frame::ReadClaimSettlement(cn, guid);
+  const voucher::ClaimSettlement settlement = voucher::ReadClaimSettlement(cn, guid);
   if (settlement.Excess() > 0) {
     Raise(kErrBusiness, "Q7.Rembiz.0445", settlement.ExcessText(), settlement.currency);
   }
@@ -113,7 +115,7 @@ std::string BitText(const db::Variant& value) {
   return value.IsNull() ? "" : (value.ToBool() ? "1" : "0");
 }
 
-constexpr frame::VoucherFamily kClaimFamily{
+constexpr voucher::VoucherFamily kClaimFamily{
     .table = "EC_ExpenVouch",
     .claimant_missing = "Q7.Rembiz.0276",
     .claimant_unknown = "Q7.Rembiz.0277",
@@ -126,10 +128,10 @@ constexpr frame::VoucherFamily kClaimFamily{
 // What is a claim's own in the shared save: its two families (numbering and flow cards), a
 // claim with payment lines or write-offs stays as it is, expense rows checked against the
 // standards, and warnings of warning-only standards as the save's answer.
-class ClaimSave : public frame::VoucherSave {
+class ClaimSave : public voucher::VoucherSave {
  public:
   ClaimSave(host::Session& session, db::Connection& cn, xml::Node& func, xml::Document& answer)
-      : VoucherSave(kClaimFamily, session, cn, func, answer, approval::SubmitOnSave(cn)),
+      : VoucherSave(kClaimFamily, session, cn, func, answer, voucher::SubmitOnSave(cn)),
         standards_(cn) {}
 
   // The answer of a saved claim: the collected warnings, or none.
@@ -231,7 +233,7 @@ class ClaimSave : public frame::VoucherSave {
 CExpense::CExpense() : VoucherClass(kTraits) {}
 
 std::string CExpense::ListCondition(host::Session& session, db::Connection& cn, const xml::Node&) {
-  std::string submitted = approval::SubmitOnSave(cn) ? "1" : "0";
+  std::string submitted = voucher::SubmitOnSave(cn) ? "1" : "0";
   // Template rights of both claim cards: either card's templates make a claim visible.
   std::string rights;
   std::string income = frame::RowAuthString(session, "djmb", "EC02");
@@ -267,19 +269,19 @@ bool CExpense::GetStand(host::Session& session, db::Connection& cn, xml::Node& f
 bool CExpense::SaveVouch(host::Session& session, db::Connection& cn, xml::Node& func,
                          xml::Document& answer) {
   ClaimSave save(session, cn, func, answer);
-  save.Run(PubMsg(), &approval::InitAudit);
-  card_num_ = frame::CardOfTypeCode(save.TypeCode());
+  save.Run(&voucher::InitAudit);
+  card_num_ = voucher::CardOfTypeCode(save.TypeCode());
   save.Answer();
   return true;
 }
 
 bool CExpense::SubmitAudit(host::Session& session, db::Connection& cn, xml::Node& func,
                            xml::Document& answer) {
-  return approval::SubmitAudit(session, cn, func, answer, "EC_ExpenVouch");
+  return voucher::SubmitAudit(session, cn, func, answer, "EC_ExpenVouch");
 }
 
 bool CExpense::InitAudit(host::Session& m_objLogin, db::Connection& CN, const xml::Node& oNode) {
-  return approval::InitAudit(m_objLogin, CN, oNode);
+  return voucher::InitAudit(m_objLogin, CN, oNode);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -291,7 +293,7 @@ std::string CExpense::LoanRowsXml(host::Session& session, db::Connection& cn, co
   if (claimant.empty() && claim.empty()) Raise(kErrBusiness, "Q7.Rembiz.0284");
   // A claim out of the operator's reach is one that does not exist: no write-off names the
   // empty GUID.
-  if (!claim.empty() && !frame::VoucherInScope(session, cn, "EC_ExpenVouch", "GUID", claim)) {
+  if (!claim.empty() && !voucher::VoucherInScope(session, cn, "EC_ExpenVouch", "GUID", claim)) {
     claim.clear();
   }
   std::string rate = OptionalNumber(in.Attr("fltRate"), "fltRate");
@@ -353,7 +355,7 @@ std::string CExpense::LoanRowsXml(host::Session& session, db::Connection& cn, co
       // claim's own amount is part of dblReturn and is given back.
       if (!applied && rs.Value("blnSettle").ToBool()) {
         leave = 0;
-      } else if (applied && WriteOffKind(rs.Text("blnUsed")) != 1) {
+      } else if (applied && voucher::WriteOffKind(rs.Text("blnUsed")) != 1) {
         leave += je;
       }
       // What stays open after this claim's write-off.
@@ -389,7 +391,7 @@ bool CExpense::SaveLoanInfo(host::Session& session, db::Connection& cn, xml::Nod
   std::optional<std::string> ts = RowVersion(in.Attr("ts"));
   if (!ts) Raise(kErrBusiness, "Q7.Rembiz.0286");
   // A claim out of the operator's reach is not found, as if it had changed meanwhile.
-  if (!frame::VoucherInScope(session, cn, "EC_ExpenVouch", "GUID", guid)) {
+  if (!voucher::VoucherInScope(session, cn, "EC_ExpenVouch", "GUID", guid)) {
     Raise(kErrBusiness, "Q7.Rembiz.0286");
   }
   const std::string claim_version = " where guid=" + qguid + " and Cast(ts As Money)=" + *ts;
@@ -399,7 +401,7 @@ bool CExpense::SaveLoanInfo(host::Session& session, db::Connection& cn, xml::Nod
 
   db::Recordset state = cn.Execute(
       NormalizeSql("select strAuditorID,blnaudi,strPersonID from EC_ExpenVouch" + claim_version));
-  frame::RequireDraftMaker(session, state.Value("blnaudi").ToBool(), state.Text("strPersonID"));
+  voucher::RequireDraftMaker(session, state.Value("blnaudi").ToBool(), state.Text("strPersonID"));
   const bool approved = !state.Text("strAuditorID").empty();
   const std::string task = approved ? "EC020305" : "EC020302";
   // A refused task is the answer; the request stops so that nothing half-done is committed.
@@ -446,7 +448,7 @@ bool CExpense::SaveLoanInfo(host::Session& session, db::Connection& cn, xml::Nod
 
   // The loan rows the claim wrote off so far, and those it writes off now: the loans follow
   // the links of approved claims, so each of these rows is brought to what its links say.
-  std::vector<std::string> old_rows = LinkedLoanRows(cn, guid);
+  std::vector<std::string> old_rows = voucher::LinkedLoanRows(cn, guid);
   if (approved && static_cast<int>(old_rows.size()) < link_rows) {
     Raise(kErrBusiness, "Q7.Rembiz.0286");
   }
@@ -468,14 +470,14 @@ bool CExpense::SaveLoanInfo(host::Session& session, db::Connection& cn, xml::Nod
       cn.Execute(NormalizeSql(
           "Insert Into EC_ExpenLoanInfo (LoanSubguid,Expenguid,dblJE,blnUsed) Values (" +
           SqlText(row.Attr("GUID")) + "," + qguid + "," + value + "," +
-          std::to_string(WriteOffKind(kind)) + ")"));
+          std::to_string(voucher::WriteOffKind(kind)) + ")"));
       loan_rows_touched.insert(row.Attr("GUID"));
     }
   }
   // A claim not yet approved records its write-offs; its approval applies them.
   if (approved) {
-    ApplyWriteOffs(cn,
-                   std::vector<std::string>(loan_rows_touched.begin(), loan_rows_touched.end()));
+    voucher::ApplyWriteOffs(
+        cn, std::vector<std::string>(loan_rows_touched.begin(), loan_rows_touched.end()));
   }
 
   SettleClaim(session, cn, guid);
@@ -492,7 +494,7 @@ bool CExpense::GetExpenInfo(host::Session& session, db::Connection& cn, xml::Nod
   const std::string guid = func.Child("in").Attr("GUID");
   if (guid.empty()) Raise(kErrBusiness, "Q7.Rembiz.0289");
   // A claim out of the operator's reach has no lines to show.
-  if (!frame::VoucherInScope(session, cn, "EC_ExpenVouch", "GUID", guid)) {
+  if (!voucher::VoucherInScope(session, cn, "EC_ExpenVouch", "GUID", guid)) {
     answer.LoadXml("<Rows></Rows>");
     return true;
   }
@@ -521,13 +523,13 @@ bool CExpense::SaveExpenInfo(host::Session& session, db::Connection& cn, xml::No
   const std::string receipt = host::MessageText("Q7.Rembiz.0185");
   // The claim is found before its lines change: one out of the operator's reach, or gone, is
   // not found; a draft's lines are its maker's.
-  if (!frame::VoucherInScope(session, cn, "EC_ExpenVouch", "GUID", guid)) {
+  if (!voucher::VoucherInScope(session, cn, "EC_ExpenVouch", "GUID", guid)) {
     Raise(kErrBusiness, "Q7.Rembiz.0293");
   }
   db::Recordset owner = cn.Execute(
       NormalizeSql("Select blnAudi,strPersonID From EC_ExpenVouch Where GUID = " + qguid));
   if (owner.Eof()) Raise(kErrBusiness, "Q7.Rembiz.0293");
-  frame::RequireDraftMaker(session, owner.Value("blnAudi").ToBool(), owner.Text("strPersonID"));
+  voucher::RequireDraftMaker(session, owner.Value("blnAudi").ToBool(), owner.Text("strPersonID"));
 
   int position = 0;
   for (const xml::Node& line : in.FirstChild().Children()) {

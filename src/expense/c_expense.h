@@ -9,13 +9,13 @@
 #include <span>
 #include <string>
 
-#include "frame/voucher_class.h"
+#include "voucher/voucher_class.h"
 
 namespace rembiz::expense {
 
 // Reads, navigation, template requests and the delete are the voucher classes' shared ones
-// (frame/voucher_class.h); the delete and the save answer their failures under their `out`.
-class CExpense : public frame::VoucherClass {
+// (voucher/voucher_class.h); the delete and the save answer their failures under their `out`.
+class CExpense : public voucher::VoucherClass {
  public:
   CExpense();
 

@@ -8,6 +8,7 @@
 #include "db/transaction.h"
 #include "db/variant.h"
 #include "host/database_setup.h"
+#include "host/errors.h"
 #include "xml/document.h"
 #include "xml/escape.h"
 
@@ -15,6 +16,7 @@ namespace rembiz::host {
 namespace {
 
 constexpr int32_t kErrFormat = static_cast<int32_t>(0x80040E14);
+constexpr int32_t kErrUnexpected = static_cast<int32_t>(0x8000FFFF);
 // A format whose serials are all taken by hand-typed numbers would loop for ever otherwise.
 constexpr int kMaxRetries = 10000;
 
@@ -262,5 +264,48 @@ class TableDocNumber : public DocNumber {
 }  // namespace
 
 std::unique_ptr<DocNumber> CreateDocNumber() { return std::make_unique<TableDocNumber>(); }
+
+std::string BillFormatXml(db::Connection& cn, std::string_view bill_type) {
+  std::unique_ptr<DocNumber> numbers = CreateDocNumber();
+  if (!numbers->InitBill(cn, bill_type)) Raise(kErrBusiness, "Q7.Rembiz.0099");
+  return numbers->GetBillFormat();
+}
+
+bool NumbersTypedByHand(db::Connection& cn, std::string_view bill_type) {
+  xml::Document format;
+  if (!format.LoadXml(BillFormatXml(cn, bill_type))) Raise(kErrBusiness, "Q7.Rembiz.0100");
+  return db::Lower(format.SelectSingleNode("//单据编号").Attr("允许手工修改")) == "true";
+}
+
+std::string VoucherNumber(db::Connection& cn, std::string_view bill_type, const HeadField& head,
+                          bool take) {
+  std::unique_ptr<DocNumber> numbers = CreateDocNumber();
+  if (!numbers->InitBill(cn, bill_type)) Raise(kErrBusiness, "Q7.Rembiz.0099");
+  xml::Document format;
+  if (!format.LoadXml(numbers->GetBillFormat())) Raise(kErrBusiness, "Q7.Rembiz.0100");
+  for (xml::Node part : format.SelectNodes("//单据编号/前缀")) {
+    if (part.Attr("对象名称") == "远程号") continue;
+    std::string field = part.Attr("源表字段名");
+    std::string value = head(field);
+    // Date fields keep the date of an ISO date-time ("2004-03-05T00:00:00").
+    if (field.size() >= 4 && db::Lower(field.substr(field.size() - 4)) == "date") {
+      value = value.substr(0, value.find('T'));
+    }
+    part.SetAttr("种子", value);
+  }
+  std::string number = numbers->GetNumber(format.Xml(), take);
+  std::string manual = format.DocumentElement().Attr("允许手工修改");
+  if (!manual.empty() && db::Variant(manual).ToBool()) number.clear();
+  if (number.empty()) Raise(kErrBusiness, "Q7.Rembiz.0107");
+  return number;
+}
+
+void AnswerNumber(xml::Document& answer, std::string_view number) {
+  if (!answer.LoadXml("<?xml version='1.0' encoding='utf-8'?><vchno>" + xml::XmlEscape(number) +
+                      "</vchno>")) {
+    throw ComError(kErrUnexpected, "The answer is not well-formed XML: " + answer.ParseError(),
+                   "Rembiz");
+  }
+}
 
 }  // namespace rembiz::host

@@ -10,11 +10,13 @@
 // part) and 种子 (the seed the caller sets).
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
 
 #include "db/connection.h"
+#include "xml/document.h"
 
 namespace rembiz::host {
 
@@ -33,5 +35,25 @@ class DocNumber {
 };
 
 std::unique_ptr<DocNumber> CreateDocNumber();
+
+// The format of `bill_type` as XML (seeds empty). Raises "Q7.Rembiz.0099" when it has none.
+std::string BillFormatXml(db::Connection& cn, std::string_view bill_type);
+
+// Whether the format of `bill_type` takes numbers as they are typed (允许手工修改 "true").
+// Raises "Q7.Rembiz.0099" as BillFormatXml, "Q7.Rembiz.0100" for a format that is no XML.
+bool NumbersTypedByHand(db::Connection& cn, std::string_view bill_type);
+
+// A field of the voucher head by name: the seeds of the prefix parts.
+using HeadField = std::function<std::string(std::string_view field)>;
+
+// The number the format of `bill_type` gives a voucher with the head fields `head`; `take` as
+// for DocNumber::GetNumber. Date fields seed with the date of an ISO date-time. Raises
+// "Q7.Rembiz.0099" and "Q7.Rembiz.0100" as above, and "Q7.Rembiz.0107" when the format gives
+// no number (numbers typed by hand); otherwise throws what the numbering throws.
+std::string VoucherNumber(db::Connection& cn, std::string_view bill_type, const HeadField& head,
+                          bool take);
+
+// Loads the answer of a numbering request, <vchno>, into `answer`.
+void AnswerNumber(xml::Document& answer, std::string_view number);
 
 }  // namespace rembiz::host

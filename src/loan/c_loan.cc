@@ -4,16 +4,17 @@
 #include <optional>
 #include <vector>
 
-#include "approval/submission.h"
 #include "db/money.h"
 #include "db/text.h"
 #include "frame/convert.h"
 #include "frame/registry.h"
 #include "frame/request.h"
 #include "frame/sql_helpers.h"
-#include "frame/voucher_save.h"
 #include "host/errors.h"
 #include "host/messages.h"
+#include "voucher/scope.h"
+#include "voucher/submission.h"
+#include "voucher/voucher_save.h"
 
 namespace rembiz::loan {
 namespace {
@@ -22,11 +23,11 @@ using db::SqlText;
 using frame::NormalizeSql;
 using frame::Present;
 
-// After the reads shared with the claim class (frame/voucher_class.h).
+// After the reads shared with the claim class (voucher/voucher_class.h).
 constexpr frame::OperationEntry kOperations[] = {
-    frame::Op<&CLoan::DelVouch>("delvouch", frame::kVoucherWrite),
-    frame::Op<&CLoan::SaveVouch>("savevouch", frame::kVoucherWrite),
-    frame::Op<&CLoan::SubmitAudit>("submitaudit", frame::kVoucherWrite),
+    frame::Op<&CLoan::DelVouch>("delvouch", voucher::kVoucherWrite),
+    frame::Op<&CLoan::SaveVouch>("savevouch", voucher::kVoucherWrite),
+    frame::Op<&CLoan::SubmitAudit>("submitaudit", voucher::kVoucherWrite),
     frame::Op<&CLoan::GetHXInfo>("GetHXInfo"),
     frame::Op<&CLoan::CheckLoanXY>("CheckLoanXY"),
     frame::Op<&CLoan::CheckModify>("CheckModify", frame::kCheckHostLock),
@@ -38,8 +39,8 @@ constexpr frame::OperationEntry kPublicProcedures[] = {
     frame::Op<&CLoan::CheckLoanXY>("CheckLoanXY"), frame::Op<&CLoan::CheckModify>("CheckModify"),
 };
 
-constexpr frame::VoucherClassTraits kTraits{
-    .variant = frame::VoucherClassVariant("CLoan", "EC020101"),
+constexpr voucher::VoucherClassTraits kTraits{
+    .variant = voucher::VoucherClassVariant("CLoan", "EC020101"),
     .pages = {.table = "EC_LoanVouch", .head_view = "vwECLoanHead", .body_view = "vwECLoanBody"},
     .operations = kOperations,
     .public_procedures = kPublicProcedures,
@@ -77,7 +78,7 @@ int64_t DaysBetween(const std::string& from, const std::string& to) {
 
 bool IsTypeOne(const db::Variant& control_type) { return db::Trim(control_type.ToText()) == "1"; }
 
-constexpr frame::VoucherFamily kLoanFamily{
+constexpr voucher::VoucherFamily kLoanFamily{
     .table = "EC_LoanVouch",
     .claimant_missing = "Q7.Rembiz.0217",
     .claimant_unknown = "Q7.Rembiz.0218",
@@ -87,10 +88,10 @@ constexpr frame::VoucherFamily kLoanFamily{
 // What is a loan's own in the shared save: opening vouchers (blnBegin on the head element),
 // the expected repayment date, the borrower's limits, payment rows with their cheque rules, and
 // a head total that also tells whether any row carries money.
-class LoanSave : public frame::VoucherSave {
+class LoanSave : public voucher::VoucherSave {
  public:
   LoanSave(host::Session& session, db::Connection& cn, xml::Node& func, xml::Document& answer)
-      : VoucherSave(kLoanFamily, session, cn, func, answer, approval::SubmitOnSave(cn)) {
+      : VoucherSave(kLoanFamily, session, cn, func, answer, voucher::SubmitOnSave(cn)) {
     opening_ =
         frame::NumValue(db::Variant(func.SelectSingleNode("in/xml/head").Attr("blnBegin"))) != 0;
   }
@@ -112,7 +113,7 @@ class LoanSave : public frame::VoucherSave {
 
   void CheckStored(const db::Recordset& stored) override {
     if (stored.Value("blnBegin").ToBool()) {
-      if (frame::LoanWrittenOff(cn_, guid_)) Raise(kErrBusiness, "Q7.Rembiz.0247");
+      if (voucher::LoanWrittenOff(cn_, guid_)) Raise(kErrBusiness, "Q7.Rembiz.0247");
     } else if (submit_on_save_) {
       // Submitted vouchers may change with the option on; their flow starts over.
       if (!stored.Text("strAuditorID").empty()) Raise(kErrBusiness, "Q7.Rembiz.0245");
@@ -121,7 +122,7 @@ class LoanSave : public frame::VoucherSave {
     }
   }
 
-  frame::Columns FamilyColumns() override {
+  voucher::Columns FamilyColumns() override {
     return {{"dtExpDate", expected_date_}, {"blnAllBill", "1"}, {"blnBegin", opening_ ? "1" : "0"}};
   }
 
@@ -140,7 +141,7 @@ class LoanSave : public frame::VoucherSave {
     const double amount = frame::NumValue(db::Variant(money));
     const std::string label = std::to_string(index + 1);
     if (amount != 0) {
-      frame::RequirePositive(money, "Q7.Rembiz.0442", label);
+      voucher::RequirePositive(money, "Q7.Rembiz.0442", label);
       total_ += amount;
       all_bill_ = false;
     } else if (advance == "Null") {
@@ -149,7 +150,7 @@ class LoanSave : public frame::VoucherSave {
     // The advance is the row's amount when it has no money of its own; beside money it may be
     // left out, but never below zero.
     if (amount == 0 || frame::NumValue(db::Variant(advance)) != 0) {
-      frame::RequirePositive(advance, "Q7.Rembiz.0442", label);
+      voucher::RequirePositive(advance, "Q7.Rembiz.0442", label);
     }
     if (cheque && !Present(row, "strBillID")) Raise(kErrBusiness, "Q7.Rembiz.0253");
     if (Present(row, "strPayBankID") &&
@@ -245,7 +246,7 @@ CLoan::CLoan() : VoucherClass(kTraits) {}
 
 std::string CLoan::ListCondition(host::Session& session, db::Connection& cn,
                                  const xml::Node& func) {
-  std::string submitted = approval::SubmitOnSave(cn) ? "1" : "0";
+  std::string submitted = voucher::SubmitOnSave(cn) ? "1" : "0";
   std::string templates = frame::RowAuthString(session, "djmb", "EC01");
   std::string condition =
       templates.empty() ? " 1=1"
@@ -268,17 +269,17 @@ std::string CLoan::ListCondition(host::Session& session, db::Connection& cn,
 bool CLoan::SaveVouch(host::Session& session, db::Connection& cn, xml::Node& func,
                       xml::Document& answer) {
   LoanSave save(session, cn, func, answer);
-  save.Run(PubMsg(), &approval::InitAudit);
+  save.Run(&voucher::InitAudit);
   return true;
 }
 
 bool CLoan::SubmitAudit(host::Session& session, db::Connection& cn, xml::Node& func,
                         xml::Document& answer) {
-  return approval::SubmitAudit(session, cn, func, answer, "EC_LoanVouch");
+  return voucher::SubmitAudit(session, cn, func, answer, "EC_LoanVouch");
 }
 
 bool CLoan::InitAudit(host::Session& m_objLogin, db::Connection& CN, const xml::Node& oNode) {
-  return approval::InitAudit(m_objLogin, CN, oNode);
+  return voucher::InitAudit(m_objLogin, CN, oNode);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -361,10 +362,10 @@ bool CLoan::CheckModify(host::Session& session, db::Connection& cn, xml::Node& f
   std::string guid = in.Attr("GUID");
   if (guid.empty()) Raise(kErrBusiness, "Q7.Rembiz.0268");
   // A voucher out of the operator's reach answers as one that does not exist.
-  if (!frame::VoucherInScope(session, cn, "EC_LoanVouch", "GUID", guid)) {
+  if (!voucher::VoucherInScope(session, cn, "EC_LoanVouch", "GUID", guid)) {
     if (in.Attr("flag") == "0") Raise(kErrBusiness, "Q7.Rembiz.0180");
   } else if (in.Attr("flag") != "0") {
-    if (frame::LoanWrittenOff(cn, guid)) Raise(kErrBusiness, "Q7.Rembiz.0270");
+    if (voucher::LoanWrittenOff(cn, guid)) Raise(kErrBusiness, "Q7.Rembiz.0270");
   } else {
     db::Recordset voucher =
         cn.Execute(NormalizeSql("Select * From EC_LoanVouch Where GUID = " + db::SqlText(guid)));
@@ -380,7 +381,7 @@ bool CLoan::GetHXInfo(host::Session& session, db::Connection& cn, xml::Node& fun
   std::string guid = frame::FirstIn(func).Attr("GUID");
   if (guid.empty()) Raise(kErrBusiness, "Q7.Rembiz.0263");
   // A voucher out of the operator's reach has no rows to show.
-  if (!frame::VoucherInScope(session, cn, "EC_LoanVouch", "GUID", guid)) {
+  if (!voucher::VoucherInScope(session, cn, "EC_LoanVouch", "GUID", guid)) {
     answer.LoadXml("<Rows></Rows>");
     return true;
   }

@@ -9,13 +9,13 @@
 #include <span>
 #include <string>
 
-#include "frame/voucher_class.h"
+#include "voucher/voucher_class.h"
 
 namespace rembiz::loan {
 
 // Reads, navigation, template requests and the delete are the voucher classes' shared ones
-// (frame/voucher_class.h).
-class CLoan : public frame::VoucherClass {
+// (voucher/voucher_class.h).
+class CLoan : public voucher::VoucherClass {
  public:
   CLoan();
 

@@ -799,9 +799,9 @@ bool CPubMsg::VchPrintDataSet(host::Session&, db::Connection& cn, xml::Node& fun
 bool CPubMsg::VchNoFormatGet(host::Session&, db::Connection& cn, xml::Node& func,
                              xml::Document& answer) {
   return Guarded("VchNoFormatGet", "Q7.Rembiz.0109", answer, [&] {
-    std::unique_ptr<host::DocNumber> numbers = host::CreateDocNumber();
-    if (!numbers->InitBill(cn, Text(func, "in/type"))) Raise(kErrBusiness, "Q7.Rembiz.0099");
-    if (!answer.LoadXml(numbers->GetBillFormat())) Raise(kErrBusiness, "Q7.Rembiz.0100");
+    if (!answer.LoadXml(host::BillFormatXml(cn, Text(func, "in/type")))) {
+      Raise(kErrBusiness, "Q7.Rembiz.0100");
+    }
     return true;
   });
 }
@@ -813,25 +813,9 @@ bool CPubMsg::VchNoGet(host::Session&, db::Connection& cn, xml::Node& func, xml:
     bool flag = take ? frame::ToBool(db::Variant(take.Text())) : false;
     xml::Node head = func.SelectSingleNode("in/voucher/rs:data/z:row");
     if (!head) head = func.SelectSingleNode("in/voucher/head/z:row");
-
-    std::unique_ptr<host::DocNumber> numbers = host::CreateDocNumber();
-    if (!numbers->InitBill(cn, type)) Raise(kErrBusiness, "Q7.Rembiz.0099");
-    xml::Document format;
-    if (!format.LoadXml(numbers->GetBillFormat())) Raise(kErrBusiness, "Q7.Rembiz.0100");
-    for (xml::Node part : format.SelectNodes("//单据编号/前缀")) {
-      if (part.Attr("对象名称") == "远程号") continue;
-      std::string field = part.Attr("源表字段名");
-      std::string value = head.Attr(field);
-      // Date fields keep the date of an ISO date-time ("2004-03-05T00:00:00").
-      if (field.size() >= 4 && Lower(field.substr(field.size() - 4)) == "date") {
-        value = value.substr(0, value.find('T'));
-      }
-      part.SetAttr("种子", value);
-    }
-    std::string number = numbers->GetNumber(format.Xml(), flag);
-    if (frame::ToBool(db::Variant(format.DocumentElement().Attr("允许手工修改")))) number.clear();
-    if (number.empty()) Raise(kErrBusiness, "Q7.Rembiz.0107");
-    Load(answer, std::string(kDeclaration) + "<vchno>" + XmlEscape(number) + "</vchno>");
+    std::string number = host::VoucherNumber(
+        cn, type, [&](std::string_view field) { return head.Attr(field); }, flag);
+    host::AnswerNumber(answer, number);
     return true;
   });
 }

@@ -5,9 +5,9 @@
 
 #include <string>
 
-#include "approval/submission.h"
 #include "host/messages.h"
 #include "support/demo_fixture.h"
+#include "voucher/submission.h"
 
 namespace rembiz::approval {
 
@@ -66,7 +66,7 @@ class AuditTest : public testing::DemoTest {
                                 Ts("EC_ExpenVouch", guid) + "</ts></in></func>"));
     xml::Node func = request.DocumentElement();
     xml::Document answer;
-    SubmitAudit(Session(), Cn(), func, answer, "EC_ExpenVouch");
+    voucher::SubmitAudit(Session(), Cn(), func, answer, "EC_ExpenVouch");
   }
 
   // One voucher of a CheckAudit list.

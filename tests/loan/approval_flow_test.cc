@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include "approval/submission.h"
 #include "host/messages.h"
 #include "support/demo_fixture.h"
+#include "voucher/submission.h"
 
 namespace rembiz::host {
 namespace {
@@ -24,7 +24,7 @@ class ApprovalFlowTest : public testing::DemoTest {
     return flow;
   }
   std::string Description(const char* type, const std::string& department, const char* amount) {
-    return approval::EAdata(*approval::KindOfTypeCode(type), amount, department, type, "V-1");
+    return voucher::EAdata(*voucher::KindOfTypeCode(type), amount, department, type, "V-1");
   }
   std::string InstanceState(const char* guid) {
     return Scalar(std::string("select iFlowId, iCurStep, iState, iRound from Host_FlowInstance "

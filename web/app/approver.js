@@ -4,7 +4,7 @@
 import * as api from './api.js';
 import {field, h, input, money, pickBox, section, table} from './dom.js';
 import {t} from './i18n.js';
-import {go, guard} from './main.js';
+import {go, guard} from './nav.js';
 import {session} from './session.js';
 import {auditType, headFacts, historySection, KINDS, readFlows, readList, readVoucher, rowsTable} from './vouchers.js';
 

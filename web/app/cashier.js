@@ -3,7 +3,7 @@
 import * as api from './api.js';
 import {field, h, input, money, num, pickBox, section, select, table} from './dom.js';
 import {t} from './i18n.js';
-import {go, guard} from './main.js';
+import {go, guard} from './nav.js';
 import {options, refs} from './refs.js';
 import {bankState, headFacts, paymentTable, readList, readSettlement, readVoucher, rowsTable, writeOffTable} from './vouchers.js';
 

@@ -5,7 +5,7 @@ import * as api from './api.js';
 import {field, h, input, money, num, section, select, table} from './dom.js';
 import {rowsEditor, valuesOf} from './forms.js';
 import {t} from './i18n.js';
-import {go, guard} from './main.js';
+import {go, guard} from './nav.js';
 import {currencies, options, rateOf, refs} from './refs.js';
 import {session} from './session.js';
 import {cardOf, date, headFacts, historySection, KINDS, paymentTable, readFlows, readList, readSettlement, readVoucher, rowsTable, truthy, writeOffTable} from './vouchers.js';

@@ -4,7 +4,7 @@
 import * as api from './api.js';
 import {field, h, input, money, num, pickBox, section, select, table} from './dom.js';
 import {language, t} from './i18n.js';
-import {go, guard} from './main.js';
+import {go, guard} from './nav.js';
 import {refs} from './refs.js';
 import * as rv from './report_view.js';
 import {session} from './session.js';

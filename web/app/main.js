@@ -8,6 +8,7 @@ import {field, h, input, say, select} from './dom.js';
 import * as employee from './employee.js';
 import * as finance from './finance.js';
 import {language, LANGUAGES, setLanguage, t} from './i18n.js';
+import {connect, go, guard, takeMessage} from './nav.js';
 import {session} from './session.js';
 
 // The views of the navigation and the rights that open them (any of them; administrators see
@@ -117,31 +118,8 @@ function relogin() {
   dialog.querySelector('[name=password]').focus();
 }
 
-// Runs an action of a page; refusals become the message line, a lost session the login dialog.
-export async function guard(work) {
-  try {
-    return await work();
-  } catch (e) {
-    if (e instanceof api.SessionLost)
-      relogin();
-    else
-      say('error', e.message || String(e));
-    return undefined;
-  }
-}
-
 // ---------------------------------------------------------------------------------------------
 // Routing: #/<view>/<arguments>.
-
-// Shows the view of `path`, then the message (the outcome of what led there).
-let pending = null;
-export function go(path, message, kind = 'info') {
-  pending = message ? [kind, message] : null;
-  if (location.hash === '#' + path)
-    route();
-  else
-    location.hash = path;
-}
 
 async function route() {
   const main = document.getElementById('main');
@@ -170,8 +148,7 @@ async function route() {
   }
   main.setAttribute('aria-busy', 'true');
   main.replaceChildren(h('p', {class: 'muted'}, t('loading')));
-  const message = pending;
-  pending = null;
+  const message = takeMessage();
   say('');
   await guard(async () => {
     const page = await ROUTES[parts[0]](...parts.slice(1));
@@ -187,6 +164,7 @@ async function route() {
 }
 
 async function start() {
+  connect({route, relogin});
   document.getElementById('logout').addEventListener('click', async () => {
     await api.logout();
     session.user = '';

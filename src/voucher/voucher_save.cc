@@ -1,4 +1,4 @@
-#include "frame/voucher_save.h"
+#include "voucher/voucher_save.h"
 
 #include <memory>
 #include <optional>
@@ -11,19 +11,48 @@
 #include "frame/request.h"
 #include "frame/sql_helpers.h"
 #include "host/approval_flow.h"
+#include "host/doc_number.h"
 #include "host/errors.h"
 #include "host/messages.h"
+#include "voucher/scope.h"
 
-namespace rembiz::frame {
+namespace rembiz::voucher {
 namespace {
 
 using db::SqlText;
+using frame::CheckCostItem;
+using frame::CheckCurrencyAndRate;
+using frame::Exists;
+using frame::NewGuid;
+using frame::NormalizeSql;
+using frame::NumberOf;
+using frame::NumValue;
+using frame::Present;
+using frame::RequiredNumber;
+using frame::RowVersion;
+using frame::ValueOf;
 
 // "11" names the voucher's business flow to the approval service.
 constexpr const char* kFlowKind = "11";
 
 // Fresh numbers asked for before a save gives up on a numbering that only yields taken ones.
 constexpr int kFreshNumbers = 5;
+
+// A numbering that fails fails the save as a business error under the numbering's own text
+// (`empty_key` when it has none), whatever raised it.
+template <typename Step>
+auto AsSaveFailure(std::string_view empty_key, Step&& step) {
+  std::string text;
+  try {
+    return step();
+  } catch (const ComError& e) {
+    text = e.Description();
+  } catch (const std::exception& e) {
+    text = e.what();
+  }
+  if (text.empty()) Raise(kErrBusiness, empty_key);
+  throw ComError(kErrBusiness, text, "Rembiz");
+}
 
 // A database error as the page reads it: constraints the save runs into by their meaning.
 // Later matches win, as the checks are made in this order.
@@ -106,7 +135,7 @@ VoucherSave::VoucherSave(const VoucherFamily& family, host::Session& session, db
       submit_on_save_(submit_on_save),
       family_(family) {}
 
-void VoucherSave::Run(BusinessObject& pub_msg, Submitter submit) {
+void VoucherSave::Run(Submitter submit) {
   try {
     guid_ = head_.Attr("GUID");
     change_ = !guid_.empty();
@@ -118,7 +147,7 @@ void VoucherSave::Run(BusinessObject& pub_msg, Submitter submit) {
       CheckMayChange();
       WriteHead();
     } else {
-      WriteNewHead(pub_msg);
+      WriteNewHead();
     }
     // The voucher as written must be one the operator's lists show: no new voucher for a
     // department (person, item) the operator may not use, and no moving one out of reach.
@@ -225,21 +254,7 @@ void VoucherSave::CheckMayChange() {
   CheckStored(stored);
 }
 
-void VoucherSave::AskNumbering(BusinessObject& pub_msg, std::string_view procedure,
-                               const std::string& request, std::string_view empty_key) {
-  xml::Document document;
-  document.LoadXml(request);
-  xml::Node node = document.DocumentElement();
-  // The answer document holds what the numbering said; the last answer stays there.
-  answer_.Clear();
-  if (!pub_msg.InvokePublic(procedure, session_, cn_, node, answer_)) {
-    std::string text = answer_.SelectSingleNode("//error/text").Text();
-    if (text.empty()) Raise(kErrBusiness, empty_key);
-    throw ComError(kErrBusiness, text, "Rembiz");
-  }
-}
-
-void VoucherSave::TakeFreeNumber(BusinessObject& pub_msg) {
+void VoucherSave::TakeFreeNumber() {
   const std::string card = NumberCard();
   const std::string table(family_.table);
   // The number typed was looked up with the head; fresh ones are looked up here.
@@ -248,32 +263,31 @@ void VoucherSave::TakeFreeNumber(BusinessObject& pub_msg) {
     return Exists(cn_, "Select strVouchID From " + table +
                            " Where strVouchID = " + SqlText(vouch_id_) + NumberScope());
   };
+  // The numbering seeds its date parts from the head; it gets the date as saved.
+  const host::HeadField head = [&](std::string_view field) {
+    return field == "dtLoanDate" ? loan_date_ : head_.Attr(field);
+  };
   for (int fresh = 0; taken(); ++fresh) {
     if (fresh == kFreshNumbers) Raise(kErrBusiness, "Q7.Rembiz.0239");
-    AskNumbering(pub_msg, "VchNoFormatGet", "<a><in><type>" + card + "</type></in><out/></a>",
-                 "Q7.Rembiz.0109");
-    if (db::Lower(answer_.SelectSingleNode("//单据编号").Attr("允许手工修改")) == "true") {
-      Raise(kErrBusiness, family_.manual_number);
-    }
-    // The numbering seeds its date parts from the head; it gets the date as saved.
-    xml::Document seed;
-    seed.LoadXml(func_.SelectSingleNode("in/xml/head").Xml());
-    seed.SelectSingleNode("//z:row").SetAttr("dtLoanDate", loan_date_);
-    AskNumbering(pub_msg, "VchNoGet",
-                 "<a><in><type>" + card + "</type><true>true</true><voucher type='" + card + "'>" +
-                     seed.DocumentElement().Xml() + "</voucher></in></a>",
-                 "Q7.Rembiz.0108");
-    vouch_id_ = answer_.SelectSingleNode("//vchno").Text();
-    if (vouch_id_.empty()) Raise(kErrBusiness, "Q7.Rembiz.0108");
+    answer_.Clear();
+    const bool by_hand =
+        AsSaveFailure("Q7.Rembiz.0109", [&] { return host::NumbersTypedByHand(cn_, card); });
+    if (by_hand) Raise(kErrBusiness, family_.manual_number);
+    // The answer holds the number the numbering gave, as a numbering request would.
+    vouch_id_ = AsSaveFailure("Q7.Rembiz.0108", [&] {
+      std::string number = host::VoucherNumber(cn_, card, head, true);
+      host::AnswerNumber(answer_, number);
+      return number;
+    });
   }
 }
 
 // A number found free may be taken by another writer before this one commits; on a database
 // server that writer does not wait here, and the voucher's unique number refuses the second
 // insert. Then the number is no longer free: the save goes on with a fresh one.
-void VoucherSave::WriteNewHead(BusinessObject& pub_msg) {
+void VoucherSave::WriteNewHead() {
   for (int attempt = 0;; ++attempt) {
-    TakeFreeNumber(pub_msg);
+    TakeFreeNumber();
     std::optional<db::Savepoint> before;
     if (cn_.InTransaction()) before.emplace(cn_);
     try {
@@ -393,4 +407,4 @@ void VoucherSave::PositionList() {
   if (director) director.SetText("3");
 }
 
-}  // namespace rembiz::frame
+}  // namespace rembiz::voucher

@@ -1,4 +1,4 @@
-#include "frame/voucher_class.h"
+#include "voucher/voucher_class.h"
 
 #include <optional>
 
@@ -8,16 +8,32 @@
 #include "frame/registry.h"
 #include "frame/request.h"
 #include "frame/sql_helpers.h"
-#include "frame/voucher_state.h"
 #include "host/approval_flow.h"
 #include "host/errors.h"
 #include "host/messages.h"
+#include "voucher/scope.h"
+#include "voucher/voucher_state.h"
 
-namespace rembiz::frame {
+namespace rembiz::voucher {
 namespace {
 
+using db::IsSqlName;
 using db::SqlText;
 using db::Trim;
+using frame::BusinessObject;
+using frame::CreateObject;
+using frame::DataAuthFilter;
+using frame::Exists;
+using frame::FirstIn;
+using frame::InText;
+using frame::NormalizeSql;
+using frame::Op;
+using frame::OperationEntry;
+using frame::OwnErrors;
+using frame::RequireInteger;
+using frame::RowAuthString;
+using frame::RowVersion;
+using xml::XmlEscape;
 
 // "11" names the voucher's business flow to the approval service.
 constexpr const char* kFlowKind = "11";
@@ -425,4 +441,4 @@ bool VoucherClass::DelVouch(host::Session& session, db::Connection& cn, xml::Nod
   return true;
 }
 
-}  // namespace rembiz::frame
+}  // namespace rembiz::voucher

@@ -1,11 +1,11 @@
-#include "frame/voucher_class.h"
+#include "voucher/voucher_class.h"
 
 #include <gtest/gtest.h>
 
 #include "host/messages.h"
 #include "support/demo_fixture.h"
 
-namespace rembiz::frame {
+namespace rembiz::voucher {
 namespace {
 
 class VoucherClassTest : public testing::DemoTest {};
@@ -42,4 +42,4 @@ TEST_F(VoucherClassTest, ReadFailuresAnswerUnderTheirOwnOut) {
 }
 
 }  // namespace
-}  // namespace rembiz::frame
+}  // namespace rembiz::voucher

@@ -1,4 +1,4 @@
-#include "approval/submission.h"
+#include "voucher/submission.h"
 
 #include <memory>
 
@@ -9,8 +9,9 @@
 #include "frame/sql_helpers.h"
 #include "host/approval_flow.h"
 #include "host/errors.h"
+#include "voucher/scope.h"
 
-namespace rembiz::approval {
+namespace rembiz::voucher {
 namespace {
 
 using frame::NormalizeSql;
@@ -104,7 +105,7 @@ bool SubmitAudit(host::Session& session, db::Connection& cn, xml::Node& func, xm
   if (!frame::IsNumeric(db::Variant(ts))) Raise(kErrBusiness, "Q7.Rembiz.0262");
 
   // A voucher out of the operator's reach is not found.
-  if (!frame::VoucherInScope(session, cn, table, "GUID", guid)) {
+  if (!VoucherInScope(session, cn, table, "GUID", guid)) {
     Raise(kErrBusiness, "Q7.Rembiz.0262");
   }
   std::string columns = claim ? "strVouchID,GUID,AutoID ,blnSettle,dblOldMoney,"
@@ -115,7 +116,7 @@ bool SubmitAudit(host::Session& session, db::Connection& cn, xml::Node& func, xm
       "Select " + columns + " From " + std::string(table) + " Where blnAudi = 0 And GUID = '" +
       SqlEscape(guid) + "' And Cast(ts As money) = " + frame::SqlNumber(db::Variant(ts))));
   if (voucher.Eof()) Raise(kErrBusiness, "Q7.Rembiz.0262");
-  frame::RequireDraftMaker(session, false, voucher.Text("strPersonID"));
+  RequireDraftMaker(session, false, voucher.Text("strPersonID"));
 
   xml::Document record;
   db::LoadXml(voucher, record);
@@ -129,4 +130,4 @@ bool SubmitAudit(host::Session& session, db::Connection& cn, xml::Node& func, xm
   return true;
 }
 
-}  // namespace rembiz::approval
+}  // namespace rembiz::voucher

@@ -17,11 +17,10 @@
 #include <vector>
 
 #include "db/connection.h"
-#include "frame/business_object.h"
 #include "host/session.h"
 #include "xml/document.h"
 
-namespace rembiz::frame {
+namespace rembiz::voucher {
 
 using Columns = std::vector<std::pair<std::string, std::string>>;  // column, SQL literal
 
@@ -52,8 +51,8 @@ class VoucherSave {
   VoucherSave& operator=(const VoucherSave&) = delete;
 
   // Runs the steps. A failing check raises error 9000; a database error arrives with the page's
-  // message for the constraint it names. `pub_msg` hands out fresh numbers.
-  void Run(BusinessObject& pub_msg, Submitter submit);
+  // message for the constraint it names.
+  void Run(Submitter submit);
 
   const std::string& AutoID() const { return auto_id_; }
   const std::string& TypeCode() const { return type_code_; }
@@ -104,16 +103,13 @@ class VoucherSave {
   std::string NumberScope() const;
   void ValidateHead();
   void CheckMayChange();
-  void TakeFreeNumber(BusinessObject& pub_msg);
-  void WriteNewHead(BusinessObject& pub_msg);
+  void TakeFreeNumber();
+  void WriteNewHead();
   void WriteHead();
   void RestartFlow();
   void WriteRows();
   void Submit(Submitter submit);
   void PositionList();
-  // Asks CPubMsg; its own failure text (or `empty_key`) fails the save.
-  void AskNumbering(BusinessObject& pub_msg, std::string_view procedure, const std::string& request,
-                    std::string_view empty_key);
 
   const VoucherFamily& family_;
   std::string head_money_;
@@ -134,4 +130,4 @@ void RequirePositive(std::string_view number, std::string_view key, std::string_
 // without any pair.
 Columns BudgetColumns(const xml::Node& head);
 
-}  // namespace rembiz::frame
+}  // namespace rembiz::voucher

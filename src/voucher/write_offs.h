@@ -11,7 +11,7 @@
 
 #include "db/connection.h"
 
-namespace rembiz::expense {
+namespace rembiz::voucher {
 
 // The kind of a write-off (EC_ExpenLoanInfo.blnUsed), from the page's value: "-1" partial (its
 // amount is returned), "1" close (the row is settled, nothing returned), anything else settle
@@ -30,4 +30,4 @@ std::vector<std::string> LinkedLoanRows(db::Connection& cn, std::string_view cla
 // would settle one row, and "Q7.Rembiz.0379" when a row would have more returned than it lent.
 void ApplyWriteOffs(db::Connection& cn, const std::vector<std::string>& loan_rows);
 
-}  // namespace rembiz::expense
+}  // namespace rembiz::voucher

@@ -1,4 +1,4 @@
-#include "frame/voucher_state.h"
+#include "voucher/voucher_state.h"
 
 #include <memory>
 
@@ -8,11 +8,12 @@
 #include "host/approval_flow.h"
 #include "host/messages.h"
 
-namespace rembiz::frame {
+namespace rembiz::voucher {
 namespace {
 
 using db::RoundCents;
 using db::SqlText;
+using frame::NormalizeSql;
 
 // Host_FlowInstance.iState of a rejected instance.
 constexpr int64_t kFlowRejected = 2;
@@ -113,4 +114,4 @@ std::optional<VoucherState> ReadVoucherState(host::Session& session, db::Connect
   return Named("settled", "Q7.Rembiz.0453");
 }
 
-}  // namespace rembiz::frame
+}  // namespace rembiz::voucher

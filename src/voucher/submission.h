@@ -11,7 +11,7 @@
 #include "host/session.h"
 #include "xml/document.h"
 
-namespace rembiz::approval {
+namespace rembiz::voucher {
 
 // A voucher kind as the approval flow knows it, chosen by the first character of strTypeCode.
 struct VoucherKind {
@@ -44,4 +44,4 @@ bool SubmitAudit(host::Session& session, db::Connection& cn, xml::Node& func, xm
 // The submit-on-save option (105) of the module; its row must exist ("Q7.Rembiz.0210").
 bool SubmitOnSave(db::Connection& cn);
 
-}  // namespace rembiz::approval
+}  // namespace rembiz::voucher

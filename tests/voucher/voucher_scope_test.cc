@@ -10,7 +10,7 @@
 #include "host/messages.h"
 #include "support/demo_fixture.h"
 
-namespace rembiz::frame {
+namespace rembiz::voucher {
 namespace {
 
 // Department 0301, which clerk (and, here, approver) may not see.
@@ -285,4 +285,4 @@ TEST_F(VoucherScopeTest, SavesKeepVouchersWithinThePermissions) {
 }
 
 }  // namespace
-}  // namespace rembiz::frame
+}  // namespace rembiz::voucher

@@ -1,11 +1,11 @@
-#include "expense/write_offs.h"
+#include "voucher/write_offs.h"
 
 #include "db/text.h"
 #include "frame/convert.h"
 #include "frame/request.h"
 #include "host/errors.h"
 
-namespace rembiz::expense {
+namespace rembiz::voucher {
 namespace {
 
 using frame::NormalizeSql;
@@ -77,4 +77,4 @@ void ApplyWriteOffs(db::Connection& cn, const std::vector<std::string>& loan_row
       rows + ")"));
 }
 
-}  // namespace rembiz::expense
+}  // namespace rembiz::voucher

@@ -11,7 +11,7 @@
 #include "db/connection.h"
 #include "host/session.h"
 
-namespace rembiz::frame {
+namespace rembiz::voucher {
 
 // What a claim's write-offs and payment lines settle of it, in the claim's currency. An
 // expenditure claim (family "2") is settled by its write-offs and payments less what the
@@ -48,4 +48,4 @@ struct VoucherState {
 std::optional<VoucherState> ReadVoucherState(host::Session& session, db::Connection& cn,
                                              std::string_view table, std::string_view guid);
 
-}  // namespace rembiz::frame
+}  // namespace rembiz::voucher

@@ -14,7 +14,7 @@
 
 #include "frame/frame.h"
 
-namespace rembiz::frame {
+namespace rembiz::voucher {
 
 struct VoucherPages {
   std::string_view table;      // head table; its rows are in table + "_Sub"
@@ -29,18 +29,18 @@ struct VoucherPages {
 
 // The frame of both classes: the entry task before connecting, the transaction opened by the
 // first writing operation, and the busy text for the database's busy codes.
-constexpr FrameVariant VoucherClassVariant(std::string_view class_name,
-                                           std::string_view task_code) {
-  return FrameVariant{.class_name = class_name,
-                      .task_code = task_code,
-                      .entry_task = EntryTask::kBeforeConnect,
-                      .transactions = Transactions::kLazy,
-                      .error_form = ErrorForm::kStandard,
-                      .busy_message = true};
+constexpr frame::FrameVariant VoucherClassVariant(std::string_view class_name,
+                                                  std::string_view task_code) {
+  return frame::FrameVariant{.class_name = class_name,
+                             .task_code = task_code,
+                             .entry_task = frame::EntryTask::kBeforeConnect,
+                             .transactions = frame::Transactions::kLazy,
+                             .error_form = frame::ErrorForm::kStandard,
+                             .busy_message = true};
 }
 
 // The writing operations of both classes check the write lock and open the transaction.
-constexpr unsigned kVoucherWrite = kCheckHostLock | kOpensTransaction;
+constexpr unsigned kVoucherWrite = frame::kCheckHostLock | frame::kOpensTransaction;
 
 // The template card ("EC01" loans, "EC02" income claims, "EC03" expenditure claims) of an
 // operation type code.
@@ -51,14 +51,14 @@ bool LoanWrittenOff(db::Connection& cn, std::string_view guid);
 
 // A class of the entry pages, as it describes itself once.
 struct VoucherClassTraits {
-  FrameVariant variant;
+  frame::FrameVariant variant;
   VoucherPages pages;
   // The class's own operations and public procedures, after the shared ones.
-  std::span<const OperationEntry> operations;
-  std::span<const OperationEntry> public_procedures;
+  std::span<const frame::OperationEntry> operations;
+  std::span<const frame::OperationEntry> public_procedures;
 };
 
-class VoucherClass : public FramedClass, public RequestState {
+class VoucherClass : public frame::FramedClass, public frame::RequestState {
  public:
   explicit VoucherClass(const VoucherClassTraits& traits) : traits_(traits) {}
 
@@ -95,18 +95,18 @@ class VoucherClass : public FramedClass, public RequestState {
   void ResetRequestState() override;
 
  protected:
-  const FrameVariant& Variant() const final { return traits_.variant; }
+  const frame::FrameVariant& Variant() const final { return traits_.variant; }
   // The shared operations (reads, navigation, template requests, each answering its failures
   // under its own `out`), then the class's own.
-  std::span<const OperationEntry> Operations() const final;
-  std::span<const OperationEntry> PublicProcedures() const final;
+  std::span<const frame::OperationEntry> Operations() const final;
+  std::span<const frame::OperationEntry> PublicProcedures() const final;
   const VoucherPages& Pages() const { return traits_.pages; }
 
   // The condition of the vouchers the entry page's list shows.
   virtual std::string ListCondition(host::Session& session, db::Connection& cn,
                                     const xml::Node& func) = 0;
   // CPubMsg, created on first use and kept for the rest of the request.
-  BusinessObject& PubMsg();
+  frame::BusinessObject& PubMsg();
   // Writes the state of the voucher `guid` into the head record `row`.
   void AnswerState(host::Session& session, db::Connection& cn, const std::string& guid,
                    xml::Node& row);
@@ -117,9 +117,9 @@ class VoucherClass : public FramedClass, public RequestState {
 
  private:
   const VoucherClassTraits& traits_;
-  std::unique_ptr<BusinessObject> pub_msg_;
-  mutable std::vector<OperationEntry> operations_;
-  mutable std::vector<OperationEntry> public_procedures_;
+  std::unique_ptr<frame::BusinessObject> pub_msg_;
+  mutable std::vector<frame::OperationEntry> operations_;
+  mutable std::vector<frame::OperationEntry> public_procedures_;
 };
 
-}  // namespace rembiz::frame
+}  // namespace rembiz::voucher
