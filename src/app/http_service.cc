@@ -482,28 +482,23 @@ class HttpService::Impl {
   // The token's session, or null: unknown, idle too long, or its operator was disabled
   // meanwhile - then the session ends here, at its next request.
   std::shared_ptr<const host::LocalSession> FindLive(const std::string& token) {
-    std::shared_ptr<const host::LocalSession> session = sessions_.Find(token);
-    if (session && !session->UserStillEnabled()) {
-      EndDisabled(token, *session);
-      return nullptr;
-    }
+    std::string disabled;
+    std::shared_ptr<const host::LocalSession> session = sessions_.Find(token, &disabled);
+    if (!disabled.empty()) LogDisabled(disabled);
     return session;
   }
 
   // A copy of the token's session for one request, or null like FindLive.
   std::unique_ptr<host::LocalSession> CheckoutLive(const Request& req, const std::string& token) {
-    std::unique_ptr<host::LocalSession> session = sessions_.Checkout(token);
-    if (session && !session->UserStillEnabled()) {
-      EndDisabled(token, *session);
-      return nullptr;
-    }
+    std::string disabled;
+    std::unique_ptr<host::LocalSession> session = sessions_.Checkout(token, &disabled);
+    if (!disabled.empty()) LogDisabled(disabled);
     if (session) session->SetClientAddress(req.remote_addr);
     return session;
   }
 
-  void EndDisabled(const std::string& token, const host::LocalSession& session) {
-    sessions_.Remove(token);
-    spdlog::warn("session of {} ended: the user is disabled", LogSafe(session.UserId()));
+  static void LogDisabled(const std::string& user) {
+    spdlog::warn("session of {} ended: the user is disabled", LogSafe(user));
   }
 
   void Call(const Request& req, Response& res, const std::string& body) {

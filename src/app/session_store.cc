@@ -71,14 +71,16 @@ std::string SessionStore::Add(std::shared_ptr<const host::LocalSession> session,
   return token;
 }
 
-std::shared_ptr<const host::LocalSession> SessionStore::SharedSession(std::string_view token) {
+std::shared_ptr<const host::LocalSession> SessionStore::SharedSession(std::string_view token,
+                                                                      std::string* disabled_user) {
   std::string hash = HashToken(token);
   if (hash.empty()) return nullptr;
-  std::optional<host::SessionRequest> request = records_->Use(hash, idle_limit_);
+  std::optional<host::SessionUse> use = records_->Use(hash, idle_limit_);
   std::lock_guard lock(mutex_);
   auto it = sessions_.find(hash);
-  if (!request) {
+  if (!use || !use->user_enabled) {
     if (it != sessions_.end()) sessions_.erase(it);
+    if (use && disabled_user) *disabled_user = use->request.user;
     return nullptr;
   }
   if (it != sessions_.end()) {
@@ -88,7 +90,7 @@ std::shared_ptr<const host::LocalSession> SessionStore::SharedSession(std::strin
   // A session another process made: opened again as it was at its login.
   std::shared_ptr<host::LocalSession> session;
   try {
-    session = host::LocalSession::Open(*dir_, *request);
+    session = host::LocalSession::Open(*dir_, use->request);
   } catch (const ComError& e) {
     if (db::IsDatabaseUnreachable(e)) throw;
     return nullptr;  // the operator, the account or the rights are gone since
@@ -106,23 +108,33 @@ SessionStore::Entry* SessionStore::LiveEntry(std::string_view token) {
   return &it->second;
 }
 
-std::unique_ptr<host::LocalSession> SessionStore::Checkout(std::string_view token) {
-  if (records_) {
-    std::shared_ptr<const host::LocalSession> session = SharedSession(token);
-    return session ? std::make_unique<host::LocalSession>(*session) : nullptr;
+std::shared_ptr<const host::LocalSession> SessionStore::OwnSession(std::string_view token, bool use,
+                                                                   std::string* disabled_user) {
+  std::shared_ptr<const host::LocalSession> session;
+  {
+    std::lock_guard lock(mutex_);
+    Entry* entry = LiveEntry(token);
+    if (!entry) return nullptr;
+    if (use) entry->last_use = now_();
+    session = entry->session;
   }
+  if (session->UserStillEnabled()) return session;
   std::lock_guard lock(mutex_);
-  Entry* entry = LiveEntry(token);
-  if (!entry) return nullptr;
-  entry->last_use = now_();
-  return std::make_unique<host::LocalSession>(*entry->session);
+  sessions_.erase(HashToken(token));
+  if (disabled_user) *disabled_user = session->UserId();
+  return nullptr;
 }
 
-std::shared_ptr<const host::LocalSession> SessionStore::Find(std::string_view token) {
-  if (records_) return SharedSession(token);
-  std::lock_guard lock(mutex_);
-  Entry* entry = LiveEntry(token);
-  return entry ? entry->session : nullptr;
+std::unique_ptr<host::LocalSession> SessionStore::Checkout(std::string_view token,
+                                                           std::string* disabled_user) {
+  std::shared_ptr<const host::LocalSession> session =
+      records_ ? SharedSession(token, disabled_user) : OwnSession(token, true, disabled_user);
+  return session ? std::make_unique<host::LocalSession>(*session) : nullptr;
+}
+
+std::shared_ptr<const host::LocalSession> SessionStore::Find(std::string_view token,
+                                                             std::string* disabled_user) {
+  return records_ ? SharedSession(token, disabled_user) : OwnSession(token, false, disabled_user);
 }
 
 bool SessionStore::Remove(std::string_view token) {

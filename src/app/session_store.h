@@ -35,11 +35,16 @@ class SessionStore {
   std::string Add(std::shared_ptr<const host::LocalSession> session,
                   const std::string& station = "");
   // A private copy of the token's session for one request, so that concurrent requests of one
-  // login never share the task bookkeeping; null when the token is unknown or idle too long.
-  // Counts as a use.
-  std::unique_ptr<host::LocalSession> Checkout(std::string_view token);
-  // The session without copying it or counting a use; null like Checkout.
-  std::shared_ptr<const host::LocalSession> Find(std::string_view token);
+  // login never share the task bookkeeping; null when the token is unknown, idle too long, or
+  // its operator was disabled or removed since - that session ends here, at its next request,
+  // and `disabled_user` (when given) names the operator. Counts as a use. One query of the
+  // system database.
+  std::unique_ptr<host::LocalSession> Checkout(std::string_view token,
+                                               std::string* disabled_user = nullptr);
+  // The session without copying it (nor counting a use, for sessions of this process alone);
+  // null like Checkout.
+  std::shared_ptr<const host::LocalSession> Find(std::string_view token,
+                                                 std::string* disabled_user = nullptr);
   // Ends the session; false when the token was not (or no longer) valid.
   bool Remove(std::string_view token);
   // Drops the sessions idle longer than the limit and returns their token hashes.
@@ -59,8 +64,12 @@ class SessionStore {
   // The live entry of the token, or nullptr; the caller holds the mutex.
   Entry* LiveEntry(std::string_view token);
   // Shared sessions: the session of the token's row, built again when this process has not
-  // seen it yet; null when no live row is there.
-  std::shared_ptr<const host::LocalSession> SharedSession(std::string_view token);
+  // seen it yet; null when no live row is there or its operator may no longer work.
+  std::shared_ptr<const host::LocalSession> SharedSession(std::string_view token,
+                                                          std::string* disabled_user);
+  // Sessions of this process: the live session of the token whose operator may still work.
+  std::shared_ptr<const host::LocalSession> OwnSession(std::string_view token, bool use,
+                                                       std::string* disabled_user);
 
   const std::chrono::minutes idle_limit_;
   const std::function<Clock::time_point()> now_;

@@ -9,6 +9,14 @@ namespace {
 // A session's last use is written at most this often; reads answer every request.
 constexpr int kTouchSeconds = 60;
 
+// Ends the session of `hash` and the function tasks it held; false when no row was there.
+bool RemoveOn(db::Connection& cn, const std::string& hash) {
+  int64_t affected = 0;
+  cn.Execute("delete from UA_Session where cSession = " + db::SqlText(hash), &affected);
+  cn.Execute("delete from UA_Task where cSession = " + db::SqlText(hash));
+  return affected > 0;
+}
+
 }  // namespace
 
 // (The fiscal year of a session is four digits: LocalSession checked it.)
@@ -24,39 +32,40 @@ void SessionRecords::Insert(const std::string& hash, const LocalSession& s,
       db::SqlText(s.LoginDate()) + ", " + db::SqlText(station) + ")");
 }
 
-std::optional<SessionRequest> SessionRecords::Use(const std::string& hash,
-                                                  std::chrono::minutes idle_limit) {
+std::optional<SessionUse> SessionRecords::Use(const std::string& hash,
+                                              std::chrono::minutes idle_limit) {
   db::Connection cn;
   cn.Open(dir_.SystemConnectionString());
   db::Recordset rs = cn.Execute(
-      "select cUser_Id, cAcc_Id, iYear, cLocaleId, dLoginDate, datediff(second, dLastSeen, "
-      "getdate()) as idle from UA_Session where cSession = " +
+      "select s.cUser_Id, s.cAcc_Id, s.iYear, s.cLocaleId, s.dLoginDate, datediff(second, "
+      "s.dLastSeen, getdate()) as idle, u.cUser_Id as enabled from UA_Session s left join UA_User "
+      "u on u.cUser_Id = s.cUser_Id and u.bDisabled = 0 where s.cSession = " +
       db::SqlText(hash));
   if (rs.Eof()) return std::nullopt;
   int64_t idle = rs.Value("idle").ToInt();
   if (idle > idle_limit.count() * 60) {
-    Remove(hash);
+    RemoveOn(cn, hash);
     return std::nullopt;
   }
-  if (idle >= kTouchSeconds) {
+  SessionUse use;
+  use.request.user = rs.Text("cUser_Id");
+  use.request.account = rs.Text("cAcc_Id");
+  use.request.year = rs.Text("iYear");
+  use.request.language = rs.Text("cLocaleId");
+  use.request.login_date = rs.Text("dLoginDate");
+  use.user_enabled = !rs.Value("enabled").IsNull();
+  if (!use.user_enabled) {
+    RemoveOn(cn, hash);
+  } else if (idle >= kTouchSeconds) {
     cn.Execute("update UA_Session set dLastSeen = getdate() where cSession = " + db::SqlText(hash));
   }
-  SessionRequest request;
-  request.user = rs.Text("cUser_Id");
-  request.account = rs.Text("cAcc_Id");
-  request.year = rs.Text("iYear");
-  request.language = rs.Text("cLocaleId");
-  request.login_date = rs.Text("dLoginDate");
-  return request;
+  return use;
 }
 
 bool SessionRecords::Remove(const std::string& hash) {
   db::Connection cn;
   cn.Open(dir_.SystemConnectionString());
-  int64_t affected = 0;
-  cn.Execute("delete from UA_Session where cSession = " + db::SqlText(hash), &affected);
-  cn.Execute("delete from UA_Task where cSession = " + db::SqlText(hash));
-  return affected > 0;
+  return RemoveOn(cn, hash);
 }
 
 std::vector<std::string> SessionRecords::RemoveIdle(std::chrono::minutes idle_limit) {
@@ -67,7 +76,7 @@ std::vector<std::string> SessionRecords::RemoveIdle(std::chrono::minutes idle_li
   std::vector<std::string> gone;
   db::Recordset rs = cn.Execute("select cSession from UA_Session where " + idle);
   for (; !rs.Eof(); rs.MoveNext()) gone.push_back(rs.Text("cSession"));
-  for (const std::string& hash : gone) Remove(hash);
+  for (const std::string& hash : gone) RemoveOn(cn, hash);
   return gone;
 }
 

@@ -1,32 +1,19 @@
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <array>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
 
 #include "host/database_setup.h"
 #include "support/demo_fixture.h"
+#include "support/program.h"
 
 namespace rembiz::app {
 namespace {
 
-struct Result {
-  int code;
-  std::string out;
-};
+using Result = testing::ProgramResult;
 
-Result RunRembiz(const std::string& args) {
-  std::string command = std::string(REMBIZ_BIN) + " " + args + " 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  std::string out;
-  std::array<char, 4096> buf;
-  while (size_t n = fread(buf.data(), 1, buf.size(), pipe)) out.append(buf.data(), n);
-  int status = pclose(pipe);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
-}
+Result RunRembiz(const std::string& args) { return testing::RunCommand(testing::Rembiz(args)); }
 
 class CliTest : public testing::DemoTest {
  protected:

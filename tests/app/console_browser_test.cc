@@ -3,30 +3,19 @@
 // table and chart; the test reads the rendered DOM. Skipped when Chromium is not installed.
 #include <gtest/gtest.h>
 #include <spdlog/spdlog.h>
-#include <sys/wait.h>
 
-#include <array>
-#include <cstdio>
 #include <filesystem>
 #include <regex>
 #include <thread>
 
 #include "app/http_service.h"
 #include "reports/report_fixture.h"
+#include "support/program.h"
 
 namespace rembiz::app {
 namespace {
 
 constexpr const char* kChromium = "/usr/bin/chromium";
-
-std::string Capture(const std::string& command) {
-  FILE* pipe = popen(command.c_str(), "r");
-  std::string out;
-  std::array<char, 4096> buf;
-  while (size_t n = fread(buf.data(), 1, buf.size(), pipe)) out.append(buf.data(), n);
-  pclose(pipe);
-  return out;
-}
 
 class ConsoleBrowserTest : public reports::ReportTest {
  protected:
@@ -51,13 +40,15 @@ class ConsoleBrowserTest : public reports::ReportTest {
     int port = service_->Bind();
     runner_ = std::thread([this] { service_->Run(); });
     std::filesystem::path profile = testing::ScratchDir("chromium-profile");
-    return Capture(std::string("timeout 90 ") + kChromium +
-                   " --headless --no-sandbox --disable-gpu --disable-quic --no-first-run"
-                   " --disable-background-networking --disable-component-update --disable-sync"
-                   " --lang=en-US --user-data-dir='" +
-                   profile.string() +
-                   "' --virtual-time-budget=10000 --dump-dom 'http://127.0.0.1:" +
-                   std::to_string(port) + "/" + query + "' 2>/dev/null");
+    // The page as the browser saw it; its own chatter on standard error stays out.
+    return testing::RunCommand(
+               std::string("{ timeout 90 ") + kChromium +
+               " --headless --no-sandbox --disable-gpu --disable-quic --no-first-run"
+               " --disable-background-networking --disable-component-update --disable-sync"
+               " --lang=en-US --user-data-dir='" +
+               profile.string() + "' --virtual-time-budget=10000 --dump-dom 'http://127.0.0.1:" +
+               std::to_string(port) + "/" + query + "' 2>/dev/null; }")
+        .out;
   }
 
   std::unique_ptr<HttpService> service_;

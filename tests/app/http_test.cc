@@ -17,6 +17,7 @@
 #include "app/session_store.h"
 #include "db/connection.h"
 #include "db/connection_string.h"
+#include "db/test_seams.h"
 #include "frame/business_object.h"
 #include "frame/registry.h"
 #include "support/demo_fixture.h"
@@ -352,6 +353,52 @@ TEST_F(SessionStoreTest, SharedSessionsAreKnownToEveryStoreOnTheDatabase) {
   EXPECT_FALSE(one.Find(token));
   EXPECT_FALSE(two.Checkout(token));
   EXPECT_EQ(Scalar("select count(*) from qdsystem..UA_Session"), "0");
+}
+
+// A request looks at its session once: the session's row and whether its operator may still
+// work come in one query; a disabled operator's session ends at that look, with its tasks.
+TEST_F(SessionStoreTest, ARequestReadsItsSessionInOneQueryAndADisabledUserEndsThere) {
+  SessionStore one(std::chrono::minutes(30), Data());
+  SessionStore two(std::chrono::minutes(30), Data());
+  std::string token = one.Add(SessionFor("clerk"));
+  ASSERT_TRUE(two.Checkout(token));  // the first look of another process builds its session
+  for (SessionStore* store : {&one, &two}) {
+    int64_t before = db::ThreadStatementCount();
+    std::string disabled;
+    ASSERT_TRUE(store->Checkout(token, &disabled));
+    EXPECT_EQ(db::ThreadStatementCount() - before, 1);
+    EXPECT_EQ(disabled, "");
+  }
+
+  Cn().Execute(
+      "insert into qdsystem..UA_Task (cAcc_Id, iYear, cSub_Id, cAuth_Id, cUser_Id, cSession) "
+      "values ('001', 2000, 'EC', 'EC020301', 'clerk', '" +
+      SessionStore::HashToken(token) + "')");
+  Cn().Execute("update qdsystem..UA_User set bDisabled = 1 where cUser_Id = 'CLERK'");
+  std::string disabled;
+  EXPECT_FALSE(two.Checkout(token, &disabled));
+  EXPECT_EQ(disabled, "clerk");
+  EXPECT_EQ(Scalar("select count(*) from qdsystem..UA_Session"), "0");
+  EXPECT_EQ(Scalar("select count(*) from qdsystem..UA_Task"), "0");
+  // Enabled again, the operator logs in again: the ended session stays ended everywhere.
+  Cn().Execute("update qdsystem..UA_User set bDisabled = 0 where cUser_Id = 'clerk'");
+  disabled.clear();
+  EXPECT_FALSE(one.Find(token, &disabled));
+  EXPECT_EQ(disabled, "");
+
+  // A removed operator is no more welcome; sessions of one process alone are checked too.
+  token = one.Add(SessionFor("clerk"));
+  Cn().Execute("delete from qdsystem..UA_User where cUser_Id = 'clerk'");
+  EXPECT_FALSE(two.Find(token, &disabled));
+  EXPECT_EQ(disabled, "clerk");
+  SessionStore own(std::chrono::minutes(30));
+  token = own.Add(SessionFor("demo"));
+  ASSERT_TRUE(own.Checkout(token));
+  Cn().Execute("update qdsystem..UA_User set bDisabled = 1 where cUser_Id = 'demo'");
+  disabled.clear();
+  EXPECT_FALSE(own.Checkout(token, &disabled));
+  EXPECT_EQ(disabled, "demo");
+  EXPECT_EQ(own.Size(), 0u);
 }
 
 }  // namespace

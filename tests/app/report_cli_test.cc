@@ -3,11 +3,8 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <spdlog/spdlog.h>
-#include <sys/wait.h>
 
-#include <array>
 #include <chrono>
-#include <cstdio>
 #include <fstream>
 #include <future>
 #include <regex>
@@ -17,23 +14,13 @@
 #include "app/http_service.h"
 #include "app/report_export.h"
 #include "reports/report_fixture.h"
+#include "support/program.h"
 
 namespace rembiz::app {
 namespace {
 
-struct Result {
-  int code;
-  std::string out;
-};
-
-Result Shell(const std::string& command) {
-  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-  std::string out;
-  std::array<char, 4096> buf;
-  while (size_t n = fread(buf.data(), 1, buf.size(), pipe)) out.append(buf.data(), n);
-  int status = pclose(pipe);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
-}
+using Result = testing::ProgramResult;
+using testing::RunCommand;
 
 // Reads the first sheet of an .xlsx with the standard library only and compares its rows with
 // a CSV file: same cells, numbers equal as numbers.
@@ -102,8 +89,8 @@ class ReportCliTest : public reports::ReportTest {
     }
     ReportTest::TearDown();
   }
-  std::string Rembiz(const std::string& args) {
-    return std::string(REMBIZ_BIN) + " report " + args + " " + DataArgs();
+  std::string Report(const std::string& args) {
+    return testing::Rembiz("report " + args + " " + DataArgs());
   }
   std::string Path(const std::string& name) { return (Scratch() / name).string(); }
   static std::string Read(const std::string& path) {
@@ -131,9 +118,9 @@ class ReportCliTest : public reports::ReportTest {
 };
 
 TEST_F(ReportCliTest, CsvAndXlsxHoldTheSameRows) {
-  Result csv = Shell(Rembiz("loans --format csv --out '" + Path("loans.csv") + "'"));
+  Result csv = RunCommand(Report("loans --format csv --out '" + Path("loans.csv") + "'"));
   ASSERT_EQ(csv.code, 0) << csv.out;
-  Result xlsx = Shell(Rembiz("loans --format xlsx --out '" + Path("loans.xlsx") + "'"));
+  Result xlsx = RunCommand(Report("loans --format xlsx --out '" + Path("loans.xlsx") + "'"));
   ASSERT_EQ(xlsx.code, 0) << xlsx.out;
   std::string text = Read(Path("loans.csv"));
   // Header and one line per loan row (every loan has one).
@@ -141,20 +128,20 @@ TEST_F(ReportCliTest, CsvAndXlsxHoldTheSameRows) {
   size_t lines = static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
   EXPECT_EQ(lines, 1 + std::stoul(Scalar("select count(*) from EC_LoanVouch_Sub")));
 
-  if (Shell("python3 --version").code != 0) GTEST_SKIP() << "python3 is not installed";
+  if (RunCommand("python3 --version").code != 0) GTEST_SKIP() << "python3 is not installed";
   std::ofstream(Path("compare.py")) << kCompareScript;
-  Result same = Shell("python3 '" + Path("compare.py") + "' '" + Path("loans.xlsx") + "' '" +
-                      Path("loans.csv") + "'");
+  Result same = RunCommand("python3 '" + Path("compare.py") + "' '" + Path("loans.xlsx") + "' '" +
+                           Path("loans.csv") + "'");
   EXPECT_EQ(same.code, 0) << same.out;
   EXPECT_NE(same.out.find("same " + std::to_string(lines) + " rows"), std::string::npos)
       << same.out;
 
   // A filter and the clerk's rights narrow the claims the same way in both.
   std::string narrow = "claims --user clerk --filter \"dblmoney > 1000\"";
-  ASSERT_EQ(Shell(Rembiz(narrow + " --format csv --out '" + Path("c.csv") + "'")).code, 0);
-  ASSERT_EQ(Shell(Rembiz(narrow + " --format xlsx --out '" + Path("c.xlsx") + "'")).code, 0);
-  same = Shell("python3 '" + Path("compare.py") + "' '" + Path("c.xlsx") + "' '" + Path("c.csv") +
-               "'");
+  ASSERT_EQ(RunCommand(Report(narrow + " --format csv --out '" + Path("c.csv") + "'")).code, 0);
+  ASSERT_EQ(RunCommand(Report(narrow + " --format xlsx --out '" + Path("c.xlsx") + "'")).code, 0);
+  same = RunCommand("python3 '" + Path("compare.py") + "' '" + Path("c.xlsx") + "' '" +
+                    Path("c.csv") + "'");
   EXPECT_EQ(same.code, 0) << same.out;
   std::string claims = Read(Path("c.csv"));
   EXPECT_EQ(claims.find(",0202,"), std::string::npos);
@@ -179,7 +166,7 @@ TEST_F(ReportCliTest, NoExportedCellOpensAsAFormula) {
   const std::string remark = "=HYPERLINK(\"http://x.example\",\"pay\")";
   const std::string cell = ",\"'=HYPERLINK(\"\"http://x.example\"\",\"\"pay\"\")\",";
   Cn().Execute("update EC_LoanVouch set strUsed = '" + remark + "'");
-  Result csv = Shell(Rembiz("loans --format csv --out '" + Path("loans.csv") + "'"));
+  Result csv = RunCommand(Report("loans --format csv --out '" + Path("loans.csv") + "'"));
   ASSERT_EQ(csv.code, 0) << csv.out;
   EXPECT_NE(Read(Path("loans.csv")).find(cell), std::string::npos);
 
@@ -197,32 +184,32 @@ TEST_F(ReportCliTest, NoExportedCellOpensAsAFormula) {
   EXPECT_NE(r->body.find(cell), std::string::npos) << r->body.substr(0, 2000);
 
   // The workbook holds the remark as a string, never as a formula.
-  Result xlsx = Shell(Rembiz("loans --format xlsx --out '" + Path("loans.xlsx") + "'"));
+  Result xlsx = RunCommand(Report("loans --format xlsx --out '" + Path("loans.xlsx") + "'"));
   ASSERT_EQ(xlsx.code, 0) << xlsx.out;
-  Result sheet = Shell("unzip -p '" + Path("loans.xlsx") + "' xl/worksheets/sheet1.xml");
+  Result sheet = RunCommand("unzip -p '" + Path("loans.xlsx") + "' xl/worksheets/sheet1.xml");
   if (sheet.code != 0) GTEST_SKIP() << "unzip is not installed";
   EXPECT_EQ(sheet.out.find("<f>"), std::string::npos);
-  EXPECT_NE(
-      Shell("unzip -p '" + Path("loans.xlsx") + "' xl/sharedStrings.xml").out.find("=HYPERLINK("),
-      std::string::npos);
-  if (Shell("python3 --version").code != 0) GTEST_SKIP() << "python3 is not installed";
+  EXPECT_NE(RunCommand("unzip -p '" + Path("loans.xlsx") + "' xl/sharedStrings.xml")
+                .out.find("=HYPERLINK("),
+            std::string::npos);
+  if (RunCommand("python3 --version").code != 0) GTEST_SKIP() << "python3 is not installed";
   std::ofstream(Path("compare.py")) << kCompareScript;
-  Result same = Shell("python3 '" + Path("compare.py") + "' '" + Path("loans.xlsx") + "' '" +
-                      Path("loans.csv") + "'");
+  Result same = RunCommand("python3 '" + Path("compare.py") + "' '" + Path("loans.xlsx") + "' '" +
+                           Path("loans.csv") + "'");
   EXPECT_EQ(same.code, 0) << same.out;
 }
 
 TEST_F(ReportCliTest, TheCommandRefusesWhatItCannotDo) {
-  Result table = Shell(Rembiz("claims --filter \"strvouchid = 'ZC0002'\""));
+  Result table = RunCommand(Report("claims --filter \"strvouchid = 'ZC0002'\""));
   EXPECT_EQ(table.code, 0) << table.out;
   EXPECT_NE(table.out.find("ZC0002"), std::string::npos) << table.out;
   EXPECT_NE(table.out.find("(1 row)"), std::string::npos) << table.out;
 
-  EXPECT_EQ(Shell(Rembiz("payments")).code, 2);
-  EXPECT_EQ(Shell(Rembiz("loans --format xlsx")).code, 2);
-  EXPECT_EQ(Shell(Rembiz("loans --format pdf")).code, 2);
+  EXPECT_EQ(RunCommand(Report("payments")).code, 2);
+  EXPECT_EQ(RunCommand(Report("loans --format xlsx")).code, 2);
+  EXPECT_EQ(RunCommand(Report("loans --format pdf")).code, 2);
   std::string before = Dump("EC_LoanVouch");
-  Result bad = Shell(Rembiz("loans --filter \"1=1; delete from EC_LoanVouch\""));
+  Result bad = RunCommand(Report("loans --filter \"1=1; delete from EC_LoanVouch\""));
   EXPECT_EQ(bad.code, 1) << bad.out;
   EXPECT_EQ(bad.out.rfind("rembiz: ", 0), 0u) << bad.out;
   EXPECT_EQ(Dump("EC_LoanVouch"), before);
@@ -246,7 +233,7 @@ TEST_F(ReportCliTest, TheServiceAnswersCsvAndJsonToASession) {
   ASSERT_TRUE(r);
   ASSERT_EQ(r->status, 200) << r->body;
   EXPECT_EQ(r->get_header_value("Content-Type"), "text/csv; charset=utf-8");
-  Result cli = Shell(Rembiz("loans --user clerk --format csv --filter \"strloanid='0002'\""));
+  Result cli = RunCommand(Report("loans --user clerk --format csv --filter \"strloanid='0002'\""));
   EXPECT_EQ(r->body + "\n", cli.out.substr(0, r->body.size()) + "\n");
   EXPECT_EQ(cli.out.size(), r->body.size());
 

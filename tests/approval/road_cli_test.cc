@@ -2,22 +2,17 @@
 // by the clerk, submitted, approved (its cheque row registered) and paid online; a claim writes
 // part of it off, passes both approval steps, is settled by the cashier and paid online.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <array>
-#include <cstdio>
 #include <fstream>
 
 #include "host/messages.h"
 #include "support/demo_fixture.h"
+#include "support/program.h"
 
 namespace rembiz::approval {
 namespace {
 
-struct Result {
-  int code;
-  std::string out;
-};
+using Result = testing::ProgramResult;
 
 // The call returned and no operation answered with an error.
 bool Ok(const Result& r) {
@@ -32,14 +27,8 @@ class RoadCliTest : public testing::DemoTest {
                  const std::string& user) {
     std::filesystem::path file = Scratch() / ("request" + std::to_string(++calls_) + ".xml");
     std::ofstream(file) << request;
-    std::string command = std::string(REMBIZ_BIN) + " call " + class_name + " '" + file.string() +
-                          "' " + DataArgs() + " --user " + user + " 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    std::string out;
-    std::array<char, 4096> buf;
-    while (size_t n = fread(buf.data(), 1, buf.size(), pipe)) out.append(buf.data(), n);
-    int status = pclose(pipe);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
+    return testing::RunCommand(testing::Rembiz("call " + class_name + " '" + file.string() + "' " +
+                                               DataArgs() + " --user " + user));
   }
 
   std::string Loan(const std::string& column) {

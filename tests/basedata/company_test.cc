@@ -2,10 +2,7 @@
 // entered only through `rembiz call` (scripts/setup-company), then loans and claims that the
 // limits and the standard entered there refuse or accept.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <array>
-#include <cstdio>
 #include <fstream>
 
 #include "db/connection.h"
@@ -13,23 +10,14 @@
 #include "host/local_session.h"
 #include "host/messages.h"
 #include "support/demo_fixture.h"
+#include "support/program.h"
 
 namespace rembiz::basedata {
 namespace {
 
-struct Result {
-  int code;
-  std::string out;
-};
-
-Result Shell(const std::string& command) {
-  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-  std::string out;
-  std::array<char, 4096> buf;
-  while (size_t n = fread(buf.data(), 1, buf.size(), pipe)) out.append(buf.data(), n);
-  int status = pclose(pipe);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
-}
+using testing::ProgramResult;
+using testing::Rembiz;
+using testing::RunCommand;
 
 class CompanyTest : public ::testing::Test {
  protected:
@@ -42,16 +30,15 @@ class CompanyTest : public ::testing::Test {
     db::ClearConnectionPool();
   }
 
-  std::string Rembiz() const { return std::string(REMBIZ_BIN); }
   std::string DataArg() const { return " " + testing::LocationArgs(location_); }
   std::string Year() const { return host::CurrentYearText(); }
 
   // `rembiz call CLASS` as the administrator with the request on standard input.
-  Result Call(const std::string& cls, const std::string& request) {
+  ProgramResult Call(const std::string& cls, const std::string& request) {
     std::filesystem::path file = dir_ / "request.xml";
     std::ofstream(file) << request;
-    return Shell(Rembiz() + " call " + cls + " '" + file.string() + "'" + DataArg() +
-                 " --user admin");
+    return RunCommand(
+        Rembiz("call " + cls + " '" + file.string() + "'" + DataArg() + " --user admin"));
   }
 
   db::Connection& Cn() {
@@ -106,12 +93,12 @@ class CompanyTest : public ::testing::Test {
 
 TEST_F(CompanyTest, InitWithoutTheDemoMakesAnEmptyCompanyWithOneAdministrator) {
   // No password, none on standard input: refused, nothing created.
-  Result r = Shell(Rembiz() + " init" + DataArg() + " < /dev/null");
+  ProgramResult r = RunCommand(Rembiz("init" + DataArg() + " < /dev/null"));
   EXPECT_EQ(r.code, 1) << r.out;
   EXPECT_NE(r.out.find("password"), std::string::npos) << r.out;
   EXPECT_FALSE(host::DataDir(location_).HasSystemDatabase());
 
-  r = Shell("echo 's3cret pw' | " + Rembiz() + " init" + DataArg() + " --admin boss");
+  r = RunCommand("echo 's3cret pw' | " + Rembiz("init" + DataArg() + " --admin boss"));
   ASSERT_EQ(r.code, 0) << r.out;
   host::SessionRequest request;
   request.user = "boss";
@@ -134,14 +121,15 @@ TEST_F(CompanyTest, InitWithoutTheDemoMakesAnEmptyCompanyWithOneAdministrator) {
   }
   EXPECT_EQ(Rows("select vt_id from VoucherTemplates order by vt_id"), "11\n12\n21\n22\n31\n32\n");
 
-  r = Shell(Rembiz() + " init" + DataArg() + " --admin-password x");
+  r = RunCommand(Rembiz("init" + DataArg() + " --admin-password x"));
   EXPECT_EQ(r.code, 1);
   EXPECT_NE(r.out.find("--force"), std::string::npos) << r.out;
 }
 
 TEST_F(CompanyTest, ACompanySetUpThroughTheClassesControlsItsVouchers) {
-  Result r = Shell("REMBIZ=" + Rembiz() + " '" + std::string(REMBIZ_SOURCE_DIR) +
-                   "/scripts/setup-company' '" + location_ + "' 'pw'");
+  ProgramResult r =
+      RunCommand("REMBIZ=" + std::string(REMBIZ_BIN) + " '" + std::string(REMBIZ_SOURCE_DIR) +
+                 "/scripts/setup-company' '" + location_ + "' 'pw'");
   ASSERT_EQ(r.code, 0) << r.out;
 
   // What the classes stored.

@@ -4,44 +4,30 @@
 // transport 20102 grades by receipt bracket.
 #pragma once
 
-#include <map>
 #include <string>
 
-#include "host/messages.h"
-#include "support/demo_fixture.h"
+#include "support/voucher_fixture.h"
 
 namespace rembiz::expense {
 
-using Attrs = std::map<std::string, std::string>;
+using testing::Attrs;
 
-class ExpenseTest : public testing::DemoTest {
+class ExpenseTest : public testing::VoucherTest {
  protected:
-  std::string Year() { return Session().FiscalYear(); }
-  std::string Date(const std::string& month_day) { return Year() + "-" + month_day; }
-
   // An expenditure claim head for claimant 0002 with `changes` applied ("" removes one).
   std::string Head(const Attrs& changes = {}) {
-    Attrs attrs = {{"strTypeCode", "201"},
-                   {"strVouchID", "BX0001"},
-                   {"dtLoanDate", Date("03-05T00:00:00")},
-                   {"strDepartID", "0201"},
-                   {"strLoanID", "0002"},
-                   {"strBill", "人民币"},
-                   {"fltRate", "1"},
-                   {"dblMoney", "1"},
-                   {"dblOldMoney", "777"},
-                   {"strUsed", "出差"},
-                   {"strPersonID", "Demo Admin"}};
-    for (const auto& [name, value] : changes) {
-      if (value.empty()) {
-        attrs.erase(name);
-      } else {
-        attrs[name] = value;
-      }
-    }
-    std::string out = "<z:row";
-    for (const auto& [name, value] : attrs) out += " " + name + "='" + value + "'";
-    return out + "/>";
+    return HeadRow({{"strTypeCode", "201"},
+                    {"strVouchID", "BX0001"},
+                    {"dtLoanDate", Date("03-05T00:00:00")},
+                    {"strDepartID", "0201"},
+                    {"strLoanID", "0002"},
+                    {"strBill", "人民币"},
+                    {"fltRate", "1"},
+                    {"dblMoney", "1"},
+                    {"dblOldMoney", "777"},
+                    {"strUsed", "出差"},
+                    {"strPersonID", "Demo Admin"}},
+                   changes);
   }
 
   // Two nights in Beijing within the standard and an office expense: 900 + 100.
@@ -70,16 +56,7 @@ class ExpenseTest : public testing::DemoTest {
 
   // An approved loan of one row for claimant 0002; returns the row's GUID.
   std::string InsertApprovedLoan(const std::string& number, double money) {
-    Cn().Execute(
-        "insert into EC_LoanVouch (strTypeCode, strVouchID, dtLoanDate, strDepartID, strLoanID, "
-        "strBill, fltRate, dblMoney, dblOldMoney, strUsed, strPersonID, blnAudi, strAuditorID) "
-        "values ('301', '" +
-        number + "', '" + Date("02-01") + "', '0201', '0002', '人民币', 1, " +
-        std::to_string(money) + ", " + std::to_string(money) + ", 'trip', 'Demo Admin', 1, 'x')");
-    Cn().Execute(
-        "insert into EC_LoanVouch_Sub (MGuid, strBalanceID, dblMoney) select GUID, '1', "
-        "dblMoney from EC_LoanVouch where strVouchID = '" +
-        number + "'");
+    InsertLoan(number, "0002", Date("02-01"), money, 1, "x");
     return Scalar(
         "select s.GUID from EC_LoanVouch_Sub s join EC_LoanVouch v on v.GUID = s.MGuid where "
         "v.strVouchID = '" +
@@ -91,11 +68,6 @@ class ExpenseTest : public testing::DemoTest {
                  guid + "'");
   }
 
-  void SetSubmitOnSave(bool on) {
-    Cn().Execute(std::string("update accinformation set cValue = '") + (on ? "true" : "false") +
-                 "' where cSysID = 'EC' and cID = '105'");
-  }
-
   // Every table a claim write touches, to prove that a refused write changed nothing.
   std::string State() {
     return Dump("EC_ExpenVouch") + Dump("EC_ExpenVouch_Sub") + Dump("EC_ExpenLoanInfo") +
@@ -103,19 +75,12 @@ class ExpenseTest : public testing::DemoTest {
            Dump("Host_FlowInstance");
   }
 
-  static std::string ErrorText(const xml::Document& doc) {
-    return doc.SelectSingleNode("/error/text").Text();
-  }
   // The error a procedure wrote under its own `out`.
   static std::string OutError(const xml::Document& doc, const std::string& func) {
     return doc.SelectSingleNode("//func[@name='" + func + "']/out/error/text").Text();
   }
   // No error anywhere: neither the whole document nor an operation's answer.
   static bool NoError(const xml::Document& doc) { return doc.SelectSingleNode("//error").IsNull(); }
-  static std::string Text(const std::string& key, const std::string& p1 = "",
-                          const std::string& p2 = "") {
-    return host::MessageText(key, "", p1, p2);
-  }
 };
 
 }  // namespace rembiz::expense

@@ -1,11 +1,9 @@
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <array>
-#include <cstdio>
 #include <fstream>
 
 #include "loan/loan_fixture.h"
+#include "support/program.h"
 
 namespace rembiz::loan {
 namespace {
@@ -15,16 +13,10 @@ TEST_F(LoanTest, CliSavesALoanFromARequestFileAndListsIt) {
   std::ofstream(request) << "<req>" << SaveFunc(Head())
                          << "<func name='getVouchListID'><in><strAutoID/><Director>0</Director>"
                             "</in></func></req>";
-  std::string command = std::string(REMBIZ_BIN) + " call CLoan '" + request.string() + "' " +
-                        DataArgs() + " --user demo 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  ASSERT_NE(pipe, nullptr);
-  std::string out;
-  std::array<char, 4096> buf;
-  while (size_t n = fread(buf.data(), 1, buf.size(), pipe)) out.append(buf.data(), n);
-  int status = pclose(pipe);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0) << out;
+  testing::ProgramResult r = testing::RunCommand(
+      testing::Rembiz("call CLoan '" + request.string() + "' " + DataArgs() + " --user demo"));
+  EXPECT_EQ(r.code, 0) << r.out;
+  const std::string& out = r.out;
 
   std::string id = Column("AutoID", "JK" + Year() + "030001");
   ASSERT_FALSE(id.empty()) << out;

@@ -1,12 +1,10 @@
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-
-#include <cstdio>
 
 #include "host/bank_link.h"
 #include "host/messages.h"
 #include "payment/c_net_pay.h"
 #include "support/demo_fixture.h"
+#include "support/program.h"
 
 namespace rembiz::payment {
 namespace {
@@ -149,18 +147,14 @@ TEST_F(NetPayTest, AConfirmedPaymentCannotBeWithdrawn) {
   ASSERT_NE(pay_id, "");
 
   // The bank confirms through the command line.
-  std::string command = std::string(REMBIZ_BIN) + " bank confirm " + DataArgs() + " --id " +
-                        pay_id + " >/dev/null 2>&1";
-  int status = std::system(command.c_str());
-  ASSERT_TRUE(WIFEXITED(status));
-  ASSERT_EQ(WEXITSTATUS(status), 0);
+  testing::ProgramResult confirmed =
+      testing::RunCommand(testing::Rembiz("bank confirm " + DataArgs() + " --id " + pay_id));
+  ASSERT_EQ(confirmed.code, 0) << confirmed.out;
   EXPECT_EQ(
       Scalar(std::string("select blnNetOK from EC_BalanceInfo where GUID = '") + kClaimLine + "'"),
       "True");
-  std::string unknown =
-      std::string(REMBIZ_BIN) + " bank confirm " + DataArgs() + " --id NB-none >/dev/null 2>&1";
-  status = std::system(unknown.c_str());
-  EXPECT_EQ(WEXITSTATUS(status), 1);
+  EXPECT_EQ(
+      testing::RunCommand(testing::Rembiz("bank confirm " + DataArgs() + " --id NB-none")).code, 1);
 
   std::string bills = Dump("Host_BankBill");
   xml::Document doc = Pay(Line("201", kClaimLine), "netunpay");

@@ -1,13 +1,11 @@
 // References, user-defined fields and the command line of the public service.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <array>
-#include <cstdio>
 #include <fstream>
 
 #include "host/messages.h"
 #include "pub_msg_fixture.h"
+#include "support/program.h"
 
 namespace rembiz::pubinfo {
 namespace {
@@ -120,28 +118,14 @@ TEST_F(PubMsgTest, UserDefinedValueListsInPages) {
   EXPECT_EQ(ErrorText(doc, 3), host::MessageText("Q7.Rembiz.0342"));  // free input: no list
 }
 
-struct CliResult {
-  int code;
-  std::string out;
-};
-
-CliResult RunRembiz(const std::string& args) {
-  std::string command = std::string(REMBIZ_BIN) + " " + args + " 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  std::string out;
-  std::array<char, 4096> buf;
-  while (size_t n = fread(buf.data(), 1, buf.size(), pipe)) out.append(buf.data(), n);
-  int status = pclose(pipe);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
-}
-
 TEST_F(PubMsgTest, CommandLineAnswersCurrenciesOptionsAndNumbers) {
   std::filesystem::path request = Scratch() / "pub.xml";
   std::ofstream(request) << "<req><func name='currencyget'/><func name='accget'/>"
                             "<func name='vchnoget'><in><type>EC03</type><true>true</true>"
                             "<voucher><head><z:row dtLoanDate='2004-03-05T00:00:00'/></head>"
                             "</voucher></in></func></req>";
-  CliResult r = RunRembiz("call CPubMsg '" + request.string() + "' " + DataArgs() + " --user demo");
+  testing::ProgramResult r = testing::RunCommand(
+      testing::Rembiz("call CPubMsg '" + request.string() + "' " + DataArgs() + " --user demo"));
   EXPECT_EQ(r.code, 0) << r.out;
   EXPECT_NE(r.out.find("cexch_code=\"USD\""), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("=\"blnAutoAlert\""), std::string::npos) << r.out;

@@ -170,7 +170,7 @@ CREATE OR REPLACE FUNCTION rembiz.replace(text, text, text) RETURNS text LANGUAG
   PARALLEL SAFE AS $f$
   SELECT CASE WHEN $2 COLLATE "C" = '' THEN $1
               ELSE regexp_replace($1 COLLATE "C",
-                                  regexp_replace($2 COLLATE "C", '([][.\\+*?^$(){}|-])', '\\\1',
+                                  regexp_replace($2 COLLATE "C", '([].[\\+*?^$(){}|-])', '\\\1',
                                                  'g'),
                                   replace($3 COLLATE "C", '\', '\\'), 'gi') END $f$;
 CREATE OR REPLACE FUNCTION rembiz.str(double precision, integer DEFAULT 10, integer DEFAULT 0)
