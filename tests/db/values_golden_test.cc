@@ -3,7 +3,7 @@
 // placeholders and, below each, the values the statement binds.
 #include <gtest/gtest.h>
 
-#include "db/sql_translator.h"
+#include "db/sql/translate.h"
 #include "support/demo_fixture.h"
 #include "support/sql_golden.h"
 

@@ -1,10 +1,9 @@
 // The numbering as the voucher save calls it: typed, without a request document.
-#include "host/doc_number.h"
-
 #include <gtest/gtest.h>
 
 #include <map>
 
+#include "host/doc_number.h"
 #include "host/messages.h"
 #include "support/demo_fixture.h"
 
