@@ -88,6 +88,13 @@ void CheckTokens(const sql::Tokens& tokens, Form form) {
         }
         break;
       }
+      case TokenKind::kString:
+      case TokenKind::kNumber:
+      case TokenKind::kBlob:
+      case TokenKind::kLParen:
+      case TokenKind::kRParen:
+      case TokenKind::kComma:
+      case TokenKind::kDot:
       default:
         break;
     }

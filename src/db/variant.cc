@@ -141,6 +141,8 @@ std::string_view Variant::TextView(std::string& scratch) const {
       return {};
     case Kind::kBool:
       return std::get<bool>(value_) ? "True" : "False";
+    case Kind::kInt:
+    case Kind::kDouble:
     default:
       scratch = ToText();
       return scratch;
@@ -159,6 +161,8 @@ double Variant::ToDouble() const {
       const std::string& s = std::get<std::string>(value_);
       return std::strtod(s.c_str(), nullptr);
     }
+    case Kind::kNull:
+    case Kind::kDate:
     default:
       return 0;
   }
@@ -186,6 +190,8 @@ bool Variant::ToBool() const {
       if (auto n = ParseNumber(s)) return *n != 0;
       return false;
     }
+    case Kind::kNull:
+    case Kind::kDate:
     default:
       return false;
   }

@@ -147,6 +147,12 @@ std::string TreeProblem(const pugi::xml_document& doc) {
       case pugi::node_pcdata:
       case pugi::node_cdata:
         return "text outside the document element";
+      case pugi::node_null:
+      case pugi::node_document:
+      case pugi::node_comment:
+      case pugi::node_pi:
+      case pugi::node_declaration:
+      case pugi::node_doctype:
       default:
         break;
     }

@@ -53,11 +53,12 @@ TEST_F(MasterTest, DepartmentTreeAndPersonReads) {
 
 TEST_F(MasterTest, GradesAreCheckedAndAnEmptySettingsRowGoes) {
   std::string before = Dump("EC_PersonCtrl");
-  auto grade = [&](const std::string& person, const std::string& grade, const std::string& ts) {
-    return OutError(Call("CPerson", "<req>" +
-                                        Func("saveperbas", Person(person) + "<strGradeID>" + grade +
-                                                               "</strGradeID><ts>" + ts + "</ts>") +
-                                        "</req>"));
+  auto grade = [&](const std::string& person, const std::string& grade_id, const std::string& ts) {
+    return OutError(
+        Call("CPerson", "<req>" +
+                            Func("saveperbas", Person(person) + "<strGradeID>" + grade_id +
+                                                   "</strGradeID><ts>" + ts + "</ts>") +
+                            "</req>"));
   };
   std::string ts = Ts("EC_PersonCtrl", "strPersonCode = '0004'");
   EXPECT_EQ(grade("9999", "01", ""), Text("Q7.Rembiz.0072"));

@@ -500,8 +500,8 @@ TEST_P(FaultTest, EveryStatementFailsCleanly) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Writes, FaultTest, ::testing::ValuesIn(kCases),
-                         [](const ::testing::TestParamInfo<WriteCase>& info) {
-                           return std::string(info.param.name);
+                         [](const ::testing::TestParamInfo<WriteCase>& param_info) {
+                           return std::string(param_info.param.name);
                          });
 
 }  // namespace

@@ -544,6 +544,7 @@ class PgConnection : public BackendConnection {
           out.push_back(text.find_first_of("eE") == std::string::npos ? kNumeric : kFloat8);
           break;
         }
+        case BoundValue::Kind::kText:
         default:
           out.push_back(0);
       }

@@ -830,6 +830,13 @@ class PostgresEmitter : public sql::Emitter {
         case TokenKind::kOperator:
           out += t.text == "==" ? "=" : (t.text == "^" ? "#" : t.text);
           break;
+        case TokenKind::kString:
+        case TokenKind::kVariable:
+        case TokenKind::kLParen:
+        case TokenKind::kRParen:
+        case TokenKind::kComma:
+        case TokenKind::kDot:
+        case TokenKind::kSemicolon:
         default:
           out += t.text;
           break;

@@ -300,7 +300,7 @@ StatementRewriter::Core StatementRewriter::SelectCore(size_t b, size_t e, Tokens
   size_t into_pos = FindTop(t_, match_, i, e, "into");
   if (into_pos == kNone) {
     size_t list_end = SelectListEnd(i, e);
-    Append(core.body, SelectList(i, list_end, name_columns ? Naming::kResult : Naming::kNone));
+    Append(core.body, SelectList(i, list_end, name_columns ? Naming::kResult : Naming::kAsWritten));
     Append(core.body, Expr(list_end, e));
     return core;
   }
@@ -325,7 +325,7 @@ size_t StatementRewriter::SelectListEnd(size_t b, size_t e) const {
   return e;
 }
 
-// How the columns of a select list are named: kNone as written (a subquery, an INSERT's
+// How the columns of a select list are named: kAsWritten as written (a subquery, an INSERT's
 // source); kResult as the server names the columns it returns, where a column that is neither
 // a column reference nor aliased has no name ("" here, as ADO shows it), never the text of its
 // translation; kTable as the columns of a table made by SELECT INTO, which all need a name.
@@ -349,7 +349,7 @@ Tokens StatementRewriter::SelectList(size_t b, size_t e, Naming naming) {
       continue;
     }
     Append(out, Expr(ib, ie));
-    if (naming == Naming::kNone || IsNamedItem(ib, ie)) continue;
+    if (naming == Naming::kAsWritten || IsNamedItem(ib, ie)) continue;
     if (naming == Naming::kTable) {
       throw DbError(kErrStatement,
                     "An object or column name is missing or empty. For SELECT INTO statements, "

@@ -87,7 +87,7 @@ class StatementRewriter {
     Tokens body;
     Tokens limit;
   };
-  enum class Naming { kNone, kResult, kTable };
+  enum class Naming { kAsWritten, kResult, kTable };
 
   Core SelectCore(size_t b, size_t e, Tokens* into, bool name_columns);
   size_t SelectListEnd(size_t b, size_t e) const;

@@ -69,6 +69,11 @@ class PlusRewriter {
         if (k < e && in_[k].kind == TokenKind::kLParen) return match_[k] + 1;
         return k;
       }
+      case TokenKind::kOperator:
+      case TokenKind::kRParen:
+      case TokenKind::kComma:
+      case TokenKind::kDot:
+      case TokenKind::kSemicolon:
       default:
         return i;
     }
@@ -184,6 +189,14 @@ class PlusRewriter {
       case TokenKind::kLParen:
         if (b + 1 < e && IsWord(in_[b + 1], "select")) return SelectItemType(b + 1, match_[b]);
         return ExprType(b + 1, match_[b]);
+      case TokenKind::kWord:
+      case TokenKind::kQuotedName:
+      case TokenKind::kBlob:
+      case TokenKind::kOperator:
+      case TokenKind::kRParen:
+      case TokenKind::kComma:
+      case TokenKind::kDot:
+      case TokenKind::kSemicolon:
       default:
         break;
     }

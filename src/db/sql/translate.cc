@@ -48,6 +48,12 @@ bool EndsOperand(std::string_view sql, const Lexeme& l) {
           sql::MakeToken(TokenKind::kWord, std::string(sql.substr(l.begin, l.end - l.begin)));
       return !sql::IsKeyword(word) || sql::IsWord(word, "end");
     }
+    case TokenKind::kVariable:
+    case TokenKind::kOperator:
+    case TokenKind::kLParen:
+    case TokenKind::kComma:
+    case TokenKind::kDot:
+    case TokenKind::kSemicolon:
     default:
       return false;
   }
@@ -132,6 +138,16 @@ Lifted Lift(std::string_view sql, const std::vector<Lexeme>& lexemes, Dialect di
           values_depth = -1;
         }
         break;
+      case TokenKind::kWord:
+      case TokenKind::kQuotedName:
+      case TokenKind::kString:
+      case TokenKind::kNumber:
+      case TokenKind::kBlob:
+      case TokenKind::kVariable:
+      case TokenKind::kOperator:
+      case TokenKind::kComma:
+      case TokenKind::kDot:
+      case TokenKind::kSemicolon:
       default:
         break;
     }

@@ -142,6 +142,9 @@ const char* TypeName(Rule rule) {
       return "tinyint";
     case Rule::kDecimal:
       return "decimal";
+    case Rule::kChars:
+    case Rule::kText:
+    case Rule::kFloat:
     default:
       return "float";
   }
@@ -161,6 +164,9 @@ bool InRange(Rule rule, int64_t limit, double value) {
       return value >= 0 && value <= 255;
     case Rule::kDecimal:
       return std::fabs(value) < std::pow(10.0, static_cast<double>(limit));
+    case Rule::kChars:
+    case Rule::kText:
+    case Rule::kFloat:
     default:
       return std::isfinite(value);
   }
