@@ -1,11 +1,13 @@
 # Front door of the build. `make run` and `make test` do all the set-up on a fresh Debian machine.
-BUILD_DIR ?= build
+# The build trees and their settings are CMakePresets.json's; PRESET=ci adds -Werror (CI uses it).
+PRESET ?= debug
+BUILD_DIR := build
 DATA_DIR ?= rembiz-data
 LISTEN ?= 127.0.0.1:8080
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build run test test-asan fuzz bench format format-check clean
+.PHONY: all deps configure build run test test-asan lint fuzz bench format format-check clean
 
 all: build
 
@@ -13,10 +15,10 @@ deps:
 	@bash scripts/install-deps
 
 configure: deps
-	@cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug $(CMAKE_FLAGS) >/dev/null
+	@cmake --preset $(PRESET) $(CMAKE_FLAGS) >/dev/null
 
 build: configure
-	@cmake --build $(BUILD_DIR) -j $(JOBS)
+	@cmake --build --preset $(PRESET) -j $(JOBS)
 
 run: build
 	@if [ ! -f $(DATA_DIR)/qdsystem.db ]; then ./$(BUILD_DIR)/rembiz init --data $(DATA_DIR) --demo; fi
@@ -29,7 +31,7 @@ run: build
 	@./$(BUILD_DIR)/rembiz serve --data $(DATA_DIR) --listen $(LISTEN)
 
 test: build
-	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+	@ctest --preset $(PRESET) -j $(JOBS)
 
 # The whole suite again under the address, leak and undefined-behaviour sanitizers (build-asan/).
 test-asan: deps
@@ -42,9 +44,8 @@ test-asan: deps
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS ?= xml sql request
 fuzz: deps
-	@cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ \
-	  -DREMBIZ_FUZZ=ON -DREMBIZ_TESTS=OFF >/dev/null
-	@cmake --build build-fuzz -j $(JOBS) $(addprefix --target fuzz_,$(FUZZ_TARGETS))
+	@cmake --preset fuzz >/dev/null
+	@cmake --build --preset fuzz -j $(JOBS) $(addprefix --target fuzz_,$(FUZZ_TARGETS))
 	@for t in $(FUZZ_TARGETS); do \
 	  mkdir -p build-fuzz/corpus/$$t build-fuzz/crashes/$$t && \
 	  echo "fuzz_$$t: $(FUZZ_SECONDS) s" && \
@@ -64,13 +65,20 @@ BENCH_ARGS ?=
 # the PostgreSQL figures beside SQLite's.
 PG_BENCH_DIR := build-release/postgres-bench
 bench: deps
-	@cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DREMBIZ_BENCH=ON >/dev/null
-	@cmake --build build-release -j $(JOBS) --target rembiz_bench
+	@cmake --preset release >/dev/null
+	@cmake --build --preset release -j $(JOBS) --target rembiz_bench
 	@trap 'scripts/test-postgres stop $(PG_BENCH_DIR)' EXIT; pg=""; \
 	  if scripts/test-postgres start $(PG_BENCH_DIR) >/dev/null 2>&1; then \
 	    pg="--postgres=$$(cat $(PG_BENCH_DIR)/url)"; fi; \
 	  build-release/bench/rembiz_bench --out=build/bench-results.json $$pg \
 	  $(if $(filter-out 0,$(BENCH_QUICK)),--quick) $(BENCH_ARGS)
+
+# clang-tidy's checks (.clang-tidy) over every source file of the program, on the build tree's
+# compile commands; any finding fails.
+lint: configure
+	@git ls-files 'src/*.cc' | xargs -r run-clang-tidy -quiet -p $(BUILD_DIR) -j $(JOBS) \
+	  >$(BUILD_DIR)/lint.log 2>&1 || { grep -E "(warning|error):" $(BUILD_DIR)/lint.log; exit 1; }
+	@echo "lint: no findings"
 
 format:
 	@git ls-files -co --exclude-standard '*.cc' '*.h' '*.js' | xargs -r clang-format -i
