@@ -2,7 +2,6 @@
 
 #include <httplib.h>
 #include <pthread.h>
-#include <signal.h>
 #include <spdlog/spdlog.h>
 
 #include <algorithm>
@@ -10,6 +9,7 @@
 #include <cctype>
 #include <chrono>
 #include <condition_variable>
+#include <csignal>
 #include <filesystem>
 #include <future>
 #include <mutex>
@@ -376,7 +376,8 @@ class HttpService::Impl {
           if (t_log.outcome.empty()) t_log.outcome = "refused";
           return httplib::Server::HandlerResponse::Handled;
         }));
-    router_.set_exception_handler([](const Request& req, Response& res, std::exception_ptr ep) {
+    router_.set_exception_handler([](const Request& req, Response& res,
+                                     const std::exception_ptr& ep) {
       std::string what = "unknown exception";
       try {
         std::rethrow_exception(ep);

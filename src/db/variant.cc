@@ -74,7 +74,7 @@ std::optional<std::string> NormalizeDate(std::string_view text) {
   size_t pos = 0;
   int y = 0, m = 0, d = 0, hh = 0, mi = 0, ss = 0;
   if (!ReadInt(text, pos, 4, y) || pos != 4) return std::nullopt;
-  auto sep = [&](void) {
+  auto sep = [&]() {
     if (pos < text.size() && (text[pos] == '-' || text[pos] == '/' || text[pos] == '.')) {
       ++pos;
       return true;

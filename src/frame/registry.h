@@ -48,8 +48,10 @@ std::unique_ptr<T> CreateObjectAs(std::string_view prog_id) {
                    "Class " + std::string(prog_id) + " does not support the requested interface.",
                    "Rembiz");
   }
-  object.release();
-  return std::unique_ptr<T>(typed);
+  // Ownership moves to the interface the caller asked for (it may be a cross-cast).
+  std::unique_ptr<T> owned(typed);
+  static_cast<void>(object.release());
+  return owned;
 }
 
 }  // namespace rembiz::frame

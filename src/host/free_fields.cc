@@ -123,7 +123,7 @@ class TableFreeFields : public FreeFields {
     if (!def) return kUnknownField;
     std::vector<std::string> parts = SplitRule(def->rule);
     parts.insert(parts.end(), rule.begin(), rule.end());
-    if (def->must_input) parts.push_back("required");
+    if (def->must_input) parts.emplace_back("required");
     if (!KeepsRules(value, parts)) return kBreaksRule;
     if (value.empty()) return kValid;
 

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -123,17 +124,20 @@ TEST_F(LoginGuardOnDemoTest, RepeatedGuessesLockTheRightPasswordOutToo) {
 }
 
 TEST_F(LoginGuardOnDemoTest, UnknownUsersAreRefusedAsSlowlyAsKnownOnes) {
-  auto average = [&](const std::string& user) {
-    auto start = std::chrono::steady_clock::now();
+  // The quickest of several tries: other work on a busy machine only ever adds time.
+  auto quickest_of = [&](const std::string& user) {
+    auto quickest = std::chrono::steady_clock::duration::max();
     for (int i = 0; i < 4; ++i) {
+      auto start = std::chrono::steady_clock::now();
       EXPECT_FALSE(Login(user, "wrong", "10.3.3." + std::to_string(i)).empty());
+      quickest = std::min(quickest, std::chrono::steady_clock::now() - start);
     }
-    return (std::chrono::steady_clock::now() - start) / 4;
+    return quickest;
   };
   // The first check opens the connections and reads the tables' layout: not measured.
   EXPECT_FALSE(Login("clerk", "wrong", "10.3.3.9").empty());
-  auto known = average("approver");
-  auto unknown = average("no-such-user");
+  auto known = quickest_of("approver");
+  auto unknown = quickest_of("no-such-user");
   // The same hashing work either way; generous bounds for a busy machine.
   EXPECT_GT(unknown * 3, known) << "unknown " << unknown.count() << " known " << known.count();
   EXPECT_GT(known * 3, unknown) << "unknown " << unknown.count() << " known " << known.count();

@@ -12,8 +12,9 @@ namespace {
 
 // A one-shot query with text parameters; null on any failure.
 std::unique_ptr<PGresult, void (*)(PGresult*)> Query(PGconn* conn, const char* sql,
-                                                     std::vector<std::string> args) {
+                                                     const std::vector<std::string>& args) {
   std::vector<const char*> values;
+  values.reserve(args.size());
   for (const std::string& a : args) values.push_back(a.c_str());
   PGresult* res = PQexecParams(conn, sql, static_cast<int>(values.size()), nullptr, values.data(),
                                nullptr, nullptr, 0);

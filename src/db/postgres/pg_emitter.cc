@@ -164,7 +164,7 @@ Token IdentToken(std::string_view name) {
 }
 
 // A quoted name that keeps its case.
-Token Name(std::string name) {
+Token Name(const std::string& name) {
   Token t = MakeToken(TokenKind::kQuotedName, "\"" + name + "\"");
   t.keep_case = true;
   return t;
@@ -729,10 +729,10 @@ class PostgresEmitter : public sql::Emitter {
         columns.push_back(IdentToken(fk.columns[k]));
         parent_columns.push_back(IdentToken(fk.parent_columns.at(k)));
       }
-      Append(alter, Parenthesized(std::move(columns)));
+      Append(alter, Parenthesized(columns));
       alter.push_back(Word("REFERENCES"));
       Append(alter, Qualified(use.schema, fk.parent));
-      Append(alter, Parenthesized(std::move(parent_columns)));
+      Append(alter, Parenthesized(parent_columns));
       if (fk.cascade_delete) AppendWords(alter, {"ON", "DELETE", "CASCADE"});
       out.push_back(std::move(alter));
     }

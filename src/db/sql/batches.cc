@@ -310,9 +310,9 @@ class StepBuilder {
     return sr.Expr(0, sr.size());
   }
 
-  void Bind(const std::string& name, Tokens value, const Tokens& guard) {
+  void Bind(const std::string& name, const Tokens& value, const Tokens& guard) {
     std::string key = Lower(name);
-    Tokens bound = Parenthesized(std::move(value));
+    Tokens bound = Parenthesized(value);
     if (!guard.empty()) {
       auto it = vars_.find(key);
       Tokens old = it != vars_.end() ? it->second : Tokens{Word("NULL")};
@@ -323,7 +323,7 @@ class StepBuilder {
       c.push_back(Word("ELSE"));
       Append(c, old);
       c.push_back(Word("END"));
-      bound = Parenthesized(std::move(c));
+      bound = Parenthesized(c);
     }
     vars_[key] = std::move(bound);
   }
@@ -333,7 +333,7 @@ class StepBuilder {
     auto it = vars_.find(Lower(name));
     Tokens out = it != vars_.end() ? it->second : Tokens{Word("NULL")};
     out.push_back(Op(op.substr(0, 1)));
-    Append(out, Parenthesized(std::move(value)));
+    Append(out, Parenthesized(value));
     return out;
   }
 
@@ -357,7 +357,7 @@ class StepBuilder {
       Tokens value = eq == kNone ? Tokens{Word("NULL")}
                                  : Substitute(Tokens(t.begin() + static_cast<ptrdiff_t>(eq + 1),
                                                      t.begin() + static_cast<ptrdiff_t>(e)));
-      Bind(t[b].text, std::move(value), guard);
+      Bind(t[b].text, value, guard);
     }
   }
 
@@ -395,11 +395,11 @@ class StepBuilder {
         Append(q, top);
         Append(q, expr);
         Append(q, rest);
-        value = Parenthesized(std::move(q));
+        value = Parenthesized(q);
       }
       values.emplace_back(t[b].text, Compound(t[b].text, t[b + 1].text, std::move(value)));
     }
-    for (auto& [name, value] : values) Bind(name, std::move(value), guard);
+    for (auto& [name, value] : values) Bind(name, value, guard);
     return true;
   }
 
@@ -633,7 +633,7 @@ class StepBuilder {
       if (!IsOp(t[op], "=")) {
         Tokens v = column;
         v.push_back(Op(t[op].text.substr(0, 1)));
-        Append(v, Parenthesized(std::move(value)));
+        Append(v, Parenthesized(value));
         value = std::move(v);
       }
       out.emplace_back(std::move(column), std::move(value));
@@ -791,7 +791,7 @@ class StepBuilder {
       out.push_back(Word("rembiz_v" + std::to_string(a)));
     }
     out.push_back(Word("FROM"));
-    Append(out, Parenthesized(std::move(sub)));
+    Append(out, Parenthesized(sub));
     AppendWords(out, {"AS", "rembiz_source", "WHERE"});
     out.push_back(Word("rembiz_target"));
     out.push_back(Dot());

@@ -18,7 +18,10 @@ TableDefinition StatementRewriter::ParseTable(bool if_not_exists) {
   }
   table.name = NameOf(t_[open - 1]);
   size_t close = match_[open];
-  for (auto [b, e] : SplitTop(t_, match_, open + 1, close)) {
+  for (auto [part_begin, part_end] : SplitTop(t_, match_, open + 1, close)) {
+    // Named copies: the lambdas below capture them, which some compilers refuse for bindings.
+    const size_t b = part_begin;
+    const size_t e = part_end;
     if (b >= e) continue;
     // A table constraint: [CONSTRAINT name] PRIMARY KEY / UNIQUE / FOREIGN KEY / CHECK.
     size_t i = b;
@@ -97,8 +100,9 @@ TableDefinition StatementRewriter::ParseTable(bool if_not_exists) {
         column.nullable = true;
       } else if (IsWord(tk, "collate") && i + 1 < e) {
         column.collation = NameOf(t_[++i]);
-      } else if (IsWord(tk, "constraint") && i + 1 < e) {
-        ++i;  // a named column constraint (a default): the name is the server's own business
+      } else if ((IsWord(tk, "constraint") || IsWord(tk, "on")) && i + 1 < e) {
+        // The name of a column constraint (a default) or a filegroup: the server's own business.
+        ++i;
       } else if (IsWord(tk, "default") && i + 1 < e) {
         size_t vb = i + 1;
         size_t ve = vb + 1;
@@ -126,8 +130,6 @@ TableDefinition StatementRewriter::ParseTable(bool if_not_exists) {
         i = match_[i + 1];
       } else if (IsWord(tk, "clustered") || IsWord(tk, "nonclustered") ||
                  IsWord(tk, "rowguidcol") || IsWord(tk, "key")) {
-      } else if (IsWord(tk, "on") && i + 1 < e) {
-        ++i;  // a filegroup
       } else {
         Fail("unexpected '" + tk.text + "' in the definition of column " + column.name);
       }

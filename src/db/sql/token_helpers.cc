@@ -26,24 +26,23 @@ Token Comma() { return MakeToken(TokenKind::kComma, ","); }
 Token Dot() { return MakeToken(TokenKind::kDot, "."); }
 Token Number(std::string text) { return MakeToken(TokenKind::kNumber, std::move(text)); }
 
-Token Str(std::string_view raw) {
-  std::string text = "'";
+namespace {
+// Text between two `quote`s, a quote inside doubled: literals and quoted names alike.
+std::string Quoted(std::string_view raw, char quote) {
+  std::string text(1, quote);
   for (char c : raw) {
     text += c;
-    if (c == '\'') text += '\'';
+    if (c == quote) text += quote;
   }
-  text += '\'';
-  return MakeToken(TokenKind::kString, std::move(text));
+  text += quote;
+  return text;
 }
+}  // namespace
+
+Token Str(std::string_view raw) { return MakeToken(TokenKind::kString, Quoted(raw, '\'')); }
 
 Token QuotedName(std::string_view name) {
-  std::string text = "\"";
-  for (char c : name) {
-    text += c;
-    if (c == '"') text += '"';
-  }
-  text += '"';
-  return MakeToken(TokenKind::kQuotedName, std::move(text));
+  return MakeToken(TokenKind::kQuotedName, Quoted(name, '"'));
 }
 
 std::string StringValue(std::string_view literal) {
@@ -65,7 +64,7 @@ void AppendWords(Tokens& out, std::initializer_list<const char*> words) {
   for (const char* w : words) out.push_back(Word(w));
 }
 
-Tokens Parenthesized(Tokens inner) {
+Tokens Parenthesized(const Tokens& inner) {
   Tokens out{LParen()};
   Append(out, inner);
   out.push_back(RParen());

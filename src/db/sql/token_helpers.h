@@ -31,7 +31,7 @@ Token QuotedName(std::string_view name);
 bool IsOp(const Token& t, std::string_view op);
 void Append(Tokens& out, const Tokens& more);
 void AppendWords(Tokens& out, std::initializer_list<const char*> words);
-Tokens Parenthesized(Tokens inner);
+Tokens Parenthesized(const Tokens& inner);
 // "(a) AND (b)"; either side may be empty.
 Tokens AndTokens(const Tokens& a, const Tokens& b);
 bool IsComparison(const Token& t);

@@ -47,7 +47,7 @@ Tokens Call(Token name, std::vector<Tokens> args) {
   return out;
 }
 
-Tokens WrapCast(Tokens inner, const char* type) {
+Tokens WrapCast(const Tokens& inner, const char* type) {
   Tokens out{Word("CAST"), LParen()};
   Append(out, inner);
   AppendWords(out, {"AS", type});
@@ -104,7 +104,7 @@ class SqliteEmitter : public sql::Emitter {
     if (name == "left" || name == "right") {
       return Call(MakeToken(TokenKind::kQuotedName, "\"" + name + "\""), std::move(args));
     }
-    if (name == "like_operand" && args.size() == 1) return Parenthesized(std::move(args[0]));
+    if (name == "like_operand" && args.size() == 1) return Parenthesized(args[0]);
     if (name == "getdate" || name == "rembiz_plus" || name == "datediff" || name == "dateadd" ||
         name == "datepart" || name == "datename") {
       return Call(Word(name), std::move(args));
@@ -118,7 +118,7 @@ class SqliteEmitter : public sql::Emitter {
   Tokens Conversion(const SqlType& type, Tokens value, const Tokens* style,
                     std::optional<int> value_scale) const override {
     const std::string& base = type.base;
-    auto call = [&](const std::string& type_text, Tokens v, bool with_style) {
+    auto call = [&](const std::string& type_text, const Tokens& v, bool with_style) {
       Tokens out{Word("rembiz_convert"), LParen(), Str(type_text), Comma()};
       Append(out, v);
       if (with_style && style != nullptr) {
