@@ -170,16 +170,15 @@ std::string_view Validate(db::Connection& cn, bool loan, std::string_view table,
 }
 
 // Runs the budget check that writes (or clears) the approval. Returns "" on success, otherwise
-// the budget's answer; errors other than the check's own refusals go to the frame.
+// why the budget refused; errors other than the check's own refusals go to the frame.
 std::string BudgetCheck(host::Session& session, db::Connection& cn, const std::string& guid,
                         const std::string& ts, std::string_view table, bool approve) {
   budget::CBudCtrl budget;
-  std::string answer;
   try {
-    budget.CheckBudCtrl(session, cn, guid, ts, table, approve, answer, false);
+    budget.CheckBudCtrl(session, cn, guid, ts, table, approve, false);
   } catch (const ComError& e) {
     if (e.Number() != kErrBusiness) throw;
-    return answer.empty() || answer == "success" ? e.Description() : answer;
+    return e.Description();
   }
   return {};
 }
