@@ -333,17 +333,23 @@ Decision Decide(host::Session& session, db::Connection& cn, const AuditKind& kin
   db::Transaction transaction(cn, 5, 20);
   std::unique_ptr<host::ApprovalFlow> flow = host::CreateApprovalFlow();
   flow->Init(session, cn);
-  if (flow->HasInstance(kind.card, guid, kFlowKind)) {
-    bool acted = approve ? flow->DoTask(kind.card, guid, task_xml)
-                         : flow->UndoTask(kind.card, guid, kFlowKind);
-    if (!acted) return {Decision::kFlowRefused, flow->LastErrorText()};
-    // An intermediate step only moves the flow; the voucher stays submitted.
-    if (!flow->FlowEnded()) {
-      transaction.Commit();
-      return {Decision::kStepOnly, ""};
+  try {
+    if (flow->HasInstance(kind.card, guid, kFlowKind)) {
+      if (approve) {
+        flow->DoTask(kind.card, guid, task_xml);
+      } else {
+        flow->UndoTask(kind.card, guid, kFlowKind);
+      }
+      // An intermediate step only moves the flow; the voucher stays submitted.
+      if (!flow->FlowEnded()) {
+        transaction.Commit();
+        return {Decision::kStepOnly, ""};
+      }
     }
-  } else if (!flow->LastErrorText().empty()) {
-    return {Decision::kFlowRefused, flow->LastErrorText()};
+  } catch (const db::DbError&) {
+    throw;
+  } catch (const ComError& e) {
+    return {Decision::kFlowRefused, e.Description()};
   }
 
   std::string refusal = BudgetCheck(session, cn, guid, ts, kind.table, approve);
@@ -505,10 +511,7 @@ bool CAudit::GetAuditInfo(host::Session& session, db::Connection& cn, xml::Node&
   if (!voucher::VoucherInScope(session, cn, kind->table, "GUID", guid)) guid.clear();
   std::unique_ptr<host::ApprovalFlow> flow = host::CreateApprovalFlow();
   flow->Init(session, cn);
-  std::string info;
-  if (!flow->GetFlowInfo(kind->card, guid, kFlowKind, &info)) {
-    throw ComError(kErrBusiness, flow->LastErrorText(), "Rembiz");
-  }
+  std::string info = flow->GetFlowInfo(kind->card, guid, kFlowKind);
   answer.LoadXml("<data>\n" + info + "\n</data>");
   return true;
 }
@@ -530,9 +533,8 @@ bool CAudit::GetAudiState(host::Session& session, db::Connection& cn, xml::Node&
   flow->Init(session, cn);
   std::string rows;
   std::string print;
-  db::Recordset records;
-  if (flow->HasInstance(card, guid, kFlowKind) &&
-      flow->GetFlowRecords(card, guid, kFlowKind, &records)) {
+  if (flow->HasInstance(card, guid, kFlowKind)) {
+    db::Recordset records = flow->GetFlowRecords(card, guid, kFlowKind);
     for (; !records.Eof(); records.MoveNext()) {
       rows += "<row ";
       for (int i = 0; i < records.FieldCount(); ++i) {
@@ -577,11 +579,7 @@ bool CAudit::DelAudit(host::Session& session, db::Connection& cn, xml::Node& fun
   std::unique_ptr<host::ApprovalFlow> flow = host::CreateApprovalFlow();
   flow->Init(session, cn);
   if (flow->HasInstance(kind->card, guid, kFlowKind)) {
-    if (!flow->DropInstance(cn, kind->card, guid, kFlowKind)) {
-      throw ComError(kErrBusiness, flow->LastErrorText(), "Rembiz");
-    }
-  } else if (!flow->LastErrorText().empty()) {
-    throw ComError(kErrBusiness, flow->LastErrorText(), "Rembiz");
+    flow->DropInstance(cn, kind->card, guid, kFlowKind);
   }
   int64_t affected = 0;
   cn.Execute(NormalizeSql("Update " + table +

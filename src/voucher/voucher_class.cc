@@ -114,10 +114,8 @@ void DeleteVoucher(host::Session& session, db::Connection& cn, const DeleteKind&
                    const std::string& guid) {
   std::unique_ptr<host::ApprovalFlow> flow = host::CreateApprovalFlow();
   flow->Init(session, cn);
-  if (flow->HasInstance(kind.card, guid, kFlowKind) &&
-      !flow->DropInstance(cn, kind.card, guid, kFlowKind)) {
-    throw ComError(kErrBusiness, flow->LastErrorText(), "Rembiz");
-  }
+  if (flow->HasInstance(kind.card, guid, kFlowKind))
+    flow->DropInstance(cn, kind.card, guid, kFlowKind);
   const std::string qguid = SqlText(guid);
   if (kind.loan) {
     if (LoanWrittenOff(cn, guid)) Raise(kErrBusiness, "Q7.Rembiz.0208");

@@ -364,8 +364,13 @@ void VoucherSave::RestartFlow() {
   const std::string card = FlowCard();
   std::unique_ptr<host::ApprovalFlow> flow = host::CreateApprovalFlow();
   flow->Init(session_, cn_);
-  if (flow->HasInstance(card, guid_, kFlowKind) && !flow->ResetInstance(card, guid_, kFlowKind)) {
-    Raise(kErrBusiness, "Q7.Rembiz.0196", flow->LastErrorText());
+  if (!flow->HasInstance(card, guid_, kFlowKind)) return;
+  try {
+    flow->ResetInstance(card, guid_, kFlowKind);
+  } catch (const db::DbError&) {
+    throw;
+  } catch (const ComError& e) {
+    Raise(kErrBusiness, "Q7.Rembiz.0196", e.Description());
   }
 }
 
