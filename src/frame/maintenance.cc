@@ -25,17 +25,6 @@ std::string_view KeyOfConstraint(std::string_view description,
   return {};
 }
 
-bool LoadOwnError(std::string_view class_name, std::string_view procedure, xml::Document& answer,
-                  std::span<const ConstraintKey> constraints, const ComError& error) {
-  std::string_view key = KeyOfConstraint(error.Description(), constraints);
-  if (!key.empty()) {
-    answer.LoadXml(ProcedureErrorXml(class_name, procedure, kErrBusiness, host::MessageText(key)));
-  } else {
-    answer.LoadXml(ProcedureErrorXml(class_name, procedure, error.Number(), error.Description()));
-  }
-  return false;
-}
-
 void ExecuteOne(db::Connection& cn, const std::string& sql, std::string_view key) {
   int64_t affected = 0;
   cn.Execute(NormalizeSql(sql), &affected);

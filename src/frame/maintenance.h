@@ -1,7 +1,7 @@
 // Steps shared by the classes that maintain master data (standards, persons, items, districts,
-// operation types, options): procedures that answer their own error documents, writes that must
-// touch exactly one row of a given version, guards against changing data that vouchers use, and
-// the constraint names of database errors turned into message keys.
+// operation types, options): writes that must touch exactly one row of a given version, guards
+// against changing data that vouchers use, and the constraint names of database errors turned
+// into message keys.
 #pragma once
 
 #include <span>
@@ -10,7 +10,7 @@
 
 #include "db/connection.h"
 #include "db/error.h"
-#include "frame/frame.h"
+#include "host/errors.h"
 #include "xml/document.h"
 
 namespace rembiz::frame {
@@ -25,14 +25,18 @@ struct ConstraintKey {
 std::string_view KeyOfConstraint(std::string_view description,
                                  std::span<const ConstraintKey> constraints);
 
-// Runs a procedure's body. Any failure becomes the procedure's own error document
-// ("Rembiz:<class>:<procedure>:<number>") under the operation's `out`, and the result false,
-// so the frame stops and rolls the request back. A database error naming one of `constraints`
-// reads that key's text (error 9000).
+// Runs a procedure's body; an error naming one of `constraints` raises that key's message as a
+// business error (9000).
 template <class Body>
-bool OwnErrorDocument(std::string_view class_name, std::string_view procedure,
-                      xml::Document& answer, std::span<const ConstraintKey> constraints,
-                      Body&& body);
+bool WithConstraintKeys(std::span<const ConstraintKey> constraints, Body&& body) {
+  try {
+    return body();
+  } catch (const ComError& e) {
+    std::string_view key = KeyOfConstraint(e.Description(), constraints);
+    if (key.empty()) throw;
+    Raise(kErrBusiness, key);
+  }
+}
 
 // Runs the statement; raises `key` unless it affected exactly one row (a row changed or deleted
 // meanwhile, an unknown key, a stale row version).
@@ -47,23 +51,5 @@ std::string RequireVersion(std::string_view ts, std::string_view key);
 
 // The attribute as typed; raises `key` when it is missing or blank.
 std::string RequireText(const xml::Node& node, std::string_view name, std::string_view key);
-
-// Shared error-document writer of OwnErrorDocument.
-bool LoadOwnError(std::string_view class_name, std::string_view procedure, xml::Document& answer,
-                  std::span<const ConstraintKey> constraints, const ComError& error);
-
-template <class Body>
-bool OwnErrorDocument(std::string_view class_name, std::string_view procedure,
-                      xml::Document& answer, std::span<const ConstraintKey> constraints,
-                      Body&& body) {
-  try {
-    return body();
-  } catch (const ComError& e) {
-    return LoadOwnError(class_name, procedure, answer, constraints, e);
-  } catch (const std::exception& e) {
-    return LoadOwnError(class_name, procedure, answer, constraints,
-                        ComError(static_cast<int32_t>(0x8000FFFF), e.what(), "Rembiz"));
-  }
-}
 
 }  // namespace rembiz::frame
