@@ -6,6 +6,7 @@
 #include "basedata/grades.h"
 #include "basedata/tree_answers.h"
 #include "db/text.h"
+#include "frame/constraints.h"
 #include "frame/convert.h"
 #include "frame/maintenance.h"
 #include "frame/registry.h"

@@ -5,6 +5,7 @@
 #include "basedata/code_levels.h"
 #include "basedata/tree_answers.h"
 #include "db/text.h"
+#include "frame/constraints.h"
 #include "frame/convert.h"
 #include "frame/maintenance.h"
 #include "frame/registry.h"
