@@ -7,6 +7,7 @@
 #include "budget/c_bud_ctrl.h"
 #include "db/text.h"
 #include "db/transaction.h"
+#include "frame/batch.h"
 #include "frame/convert.h"
 #include "frame/registry.h"
 #include "frame/sql_helpers.h"
@@ -98,20 +99,42 @@ const EntryKind* EntryKindOf(std::string_view type) {
   return nullptr;
 }
 
-// The message keys of the validation; the batch and the flow action each have their own.
-struct ValidationKeys {
+// How the batch and the flow action check and report a listed voucher: each has its own
+// message keys.
+struct ListRules {
   std::string_view stale;
   std::string_view approved;
   std::string_view not_approved;
   std::string_view made;
   std::string_view paid;
   std::string_view written_off;
+  // The key of a claim the cashier has verified, whose approval stays; "" when not checked.
+  std::string_view verified;
+  // Reads the voucher's state first without its row version, so that an approval that happened
+  // meanwhile is reported as such.
+  bool recheck_version;
+  // The wording of a budget refusal around the budget's text; "" for the text alone.
+  std::string_view budget_refused;
 };
 
-constexpr ValidationKeys kBatchKeys{"Q7.Rembiz.0167", "Q7.Rembiz.0166", "Q7.Rembiz.0363",
-                                    "Q7.Rembiz.0164", "Q7.Rembiz.0163", "Q7.Rembiz.0160"};
-constexpr ValidationKeys kFlowKeys{"Q7.Rembiz.0169", "Q7.Rembiz.0168", "Q7.Rembiz.0170",
-                                   "Q7.Rembiz.0171", "Q7.Rembiz.0172", "Q7.Rembiz.0173"};
+constexpr ListRules kBatchRules{"Q7.Rembiz.0167",
+                                "Q7.Rembiz.0166",
+                                "Q7.Rembiz.0363",
+                                "Q7.Rembiz.0164",
+                                "Q7.Rembiz.0163",
+                                "Q7.Rembiz.0160",
+                                "Q7.Rembiz.0162",
+                                false,
+                                ""};
+constexpr ListRules kFlowRules{"Q7.Rembiz.0169",
+                               "Q7.Rembiz.0168",
+                               "Q7.Rembiz.0170",
+                               "Q7.Rembiz.0171",
+                               "Q7.Rembiz.0172",
+                               "Q7.Rembiz.0173",
+                               "",
+                               true,
+                               "Q7.Rembiz.0176"};
 
 // The batch's flag: approve or cancel. Anything else is refused, so that a page that forgot to
 // say never cancels approvals by default.
@@ -133,53 +156,57 @@ std::string InValue(const xml::Node& func, std::string_view name) {
   return in.Child(name).Text();
 }
 // Whether the voucher may be approved (or its approval cancelled); the message key when not.
-// `recheck_version` reads the voucher's state first without its row version, so that an
-// approval that happened meanwhile is reported as such.
 std::string_view Validate(db::Connection& cn, bool loan, std::string_view table,
                           const std::string& guid, const std::string& ts, bool approve,
-                          const ValidationKeys& keys, bool recheck_version) {
-  if (!frame::IsNumeric(db::Variant(ts))) return keys.stale;
+                          const ListRules& rules) {
+  if (!approve && !loan && !rules.verified.empty()) {
+    db::Recordset verifier = cn.Execute(NormalizeSql(
+        "select top 1 isnull(strVerifier,'') as strVerifier from EC_ExpenVouch where guid=" +
+        db::SqlText(guid)));
+    if (verifier.Eof()) return rules.stale;
+    if (!verifier.Text("strVerifier").empty()) return rules.verified;
+  }
+  if (!frame::IsNumeric(db::Variant(ts))) return rules.stale;
   std::string columns = loan ? "strAuditorID,strMakerID" : "strAuditorID,strMakerID,blnSettle";
   std::string select =
       "Select " + columns + " From " + std::string(table) + " Where GUID = " + db::SqlText(guid);
   std::string versioned = select + " and Cast(ts As Money)=" + frame::SqlNumber(db::Variant(ts));
-  db::Recordset voucher = cn.Execute(NormalizeSql(recheck_version ? select : versioned));
-  if (voucher.Eof()) return keys.stale;
+  db::Recordset voucher = cn.Execute(NormalizeSql(rules.recheck_version ? select : versioned));
+  if (voucher.Eof()) return rules.stale;
   bool approved = !voucher.Text("strAuditorID").empty();
   if (approve) {
-    if (approved) return keys.approved;
+    if (approved) return rules.approved;
   } else {
-    if (!approved) return keys.not_approved;
-    if (!voucher.Text("strMakerID").empty()) return keys.made;
+    if (!approved) return rules.not_approved;
+    if (!voucher.Text("strMakerID").empty()) return rules.made;
     std::string paid =
         loan ? "Select strPayID From " + std::string(table) +
                    "_Sub Where MGUID = " + db::SqlText(guid) + " And IsNull(strPayID ,'') <> ''"
              : "Select strPayID From EC_BalanceInfo Where ExpenGUID = " + db::SqlText(guid) +
                    " And IsNull(strPayID ,'') <> ''";
-    if (!cn.Execute(NormalizeSql(paid)).Eof()) return keys.paid;
+    if (!cn.Execute(NormalizeSql(paid)).Eof()) return rules.paid;
     if (loan && !cn.Execute(NormalizeSql("select Expenguid from EC_ExpenLoanInfo where "
                                          "Loansubguid in(SELECT Guid From EC_LoanVouch_Sub "
                                          "WHERE MGuid=" +
                                          db::SqlText(guid) + ")"))
                      .Eof()) {
-      return keys.written_off;
+      return rules.written_off;
     }
   }
-  if (recheck_version && cn.Execute(NormalizeSql(versioned)).Eof()) return keys.stale;
+  if (rules.recheck_version && cn.Execute(NormalizeSql(versioned)).Eof()) return rules.stale;
   return {};
 }
 
 // Runs the budget check that writes (or clears) the approval. Returns "" on success, otherwise
-// the budget's answer; errors other than the check's own refusals go to the frame.
+// why the budget refused; errors other than the check's own refusals go to the frame.
 std::string BudgetCheck(host::Session& session, db::Connection& cn, const std::string& guid,
                         const std::string& ts, std::string_view table, bool approve) {
   budget::CBudCtrl budget;
-  std::string answer;
   try {
-    budget.CheckBudCtrl(session, cn, guid, ts, table, approve, answer, false);
+    budget.CheckBudCtrl(session, cn, guid, ts, table, approve, false);
   } catch (const ComError& e) {
     if (e.Number() != kErrBusiness) throw;
-    return answer.empty() || answer == "success" ? e.Description() : answer;
+    return e.Description();
   }
   return {};
 }
@@ -334,17 +361,23 @@ Decision Decide(host::Session& session, db::Connection& cn, const AuditKind& kin
   db::Transaction transaction(cn, 5, 20);
   std::unique_ptr<host::ApprovalFlow> flow = host::CreateApprovalFlow();
   flow->Init(session, cn);
-  if (flow->HasInstance(kind.card, guid, kFlowKind)) {
-    bool acted = approve ? flow->DoTask(kind.card, guid, task_xml)
-                         : flow->UndoTask(kind.card, guid, kFlowKind);
-    if (!acted) return {Decision::kFlowRefused, flow->LastErrorText()};
-    // An intermediate step only moves the flow; the voucher stays submitted.
-    if (!flow->FlowEnded()) {
-      transaction.Commit();
-      return {Decision::kStepOnly, ""};
+  try {
+    if (flow->HasInstance(kind.card, guid, kFlowKind)) {
+      if (approve) {
+        flow->DoTask(kind.card, guid, task_xml);
+      } else {
+        flow->UndoTask(kind.card, guid, kFlowKind);
+      }
+      // An intermediate step only moves the flow; the voucher stays submitted.
+      if (!flow->FlowEnded()) {
+        transaction.Commit();
+        return {Decision::kStepOnly, ""};
+      }
     }
-  } else if (!flow->LastErrorText().empty()) {
-    return {Decision::kFlowRefused, flow->LastErrorText()};
+  } catch (const db::DbError&) {
+    throw;
+  } catch (const ComError& e) {
+    return {Decision::kFlowRefused, e.Description()};
   }
 
   std::string refusal = BudgetCheck(session, cn, guid, ts, kind.table, approve);
@@ -367,6 +400,31 @@ Decision Decide(host::Session& session, db::Connection& cn, const AuditKind& kin
   return done;
 }
 
+// Approves, or cancels the approval of, one voucher of the batch or of the flow action once the
+// operator holds the task of its kind: a voucher out of the operator's reach is one that does not
+// exist, then the voucher's state, then the decision. A refusal raises error 9000; returns the
+// text of a cheque the register refused ("" without one).
+std::string ActOnListed(host::Session& session, db::Connection& cn, voucher::VoucherScope& scope,
+                        const AuditKind& kind, const ListedVoucher& v, bool approve,
+                        const std::string& task_xml, const ListRules& rules) {
+  std::string_view key = scope.Reaches(cn, kind.table, "GUID", v.guid)
+                             ? Validate(cn, kind.loan, kind.table, v.guid, v.ts, approve, rules)
+                             : rules.stale;
+  if (!key.empty()) Raise(kErrBusiness, key);
+  Decision decision = Decide(session, cn, kind, v.guid, v.ts, approve, task_xml);
+  switch (decision.outcome) {
+    case Decision::kBudgetRefused:
+      if (!rules.budget_refused.empty()) Raise(kErrBusiness, rules.budget_refused, decision.text);
+      [[fallthrough]];
+    case Decision::kFlowRefused:
+      throw ComError(kErrBusiness, decision.text, "Rembiz");
+    case Decision::kDone:
+    case Decision::kStepOnly:
+      break;
+  }
+  return decision.text;
+}
+
 }  // namespace
 
 const frame::FrameVariant& CAudit::Variant() const { return kVariant; }
@@ -381,8 +439,10 @@ bool CAudit::CheckAudit(host::Session& session, db::Connection& cn, xml::Node& f
   std::string flag = in.HasAttr("flag") ? in.Attr("flag") : in.Child("flag").Text();
   bool approve = ApproveFlag(flag);
   std::string done;
-  std::string errors;
   int position = 0;
+  frame::Batch batch([&](const std::string& text) {
+    return MessageText("Q7.Rembiz.0165", "", std::to_string(position), text);
+  });
   voucher::VoucherScope scope(session);
   const std::string task_xml = TaskXml(kPassAction, "");
   for (const xml::Node& item : in.Children()) {
@@ -390,56 +450,21 @@ bool CAudit::CheckAudit(host::Session& session, db::Connection& cn, xml::Node& f
     ++position;
     ListedVoucher v{item.Attr("guid"), item.Attr("ts"), item.Attr("strType"),
                     item.Attr("strVouchID")};
-    auto fail = [&](const std::string& text) {
-      errors += "<err guid='" + XmlEscape(v.guid) + "' msg='" +
-                XmlEscape(MessageText("Q7.Rembiz.0165", "", std::to_string(position), text)) +
-                "' />";
-    };
-    const AuditKind* kind = AuditKindOf(v.type);
-    if (!kind) {
-      fail(MessageText("Q7.Rembiz.0161"));
-      continue;
-    }
-    // A voucher out of the operator's reach is listed as one that does not exist.
-    if (!scope.Reaches(cn, kind->table, "GUID", v.guid)) {
-      fail(MessageText(kBatchKeys.stale));
-      continue;
-    }
-    // A claim the cashier has verified keeps its approval; one that is gone is stale.
-    if (!approve && !kind->loan) {
-      db::Recordset verifier = cn.Execute(NormalizeSql(
-          "select top 1 isnull(strVerifier,'') as strVerifier from EC_ExpenVouch where guid=" +
-          db::SqlText(v.guid)));
-      if (verifier.Eof() || !verifier.Text("strVerifier").empty()) {
-        fail(MessageText(verifier.Eof() ? kBatchKeys.stale : "Q7.Rembiz.0162"));
-        continue;
-      }
-    }
-    host::TaskHold task(&session, approve ? kind->approve_task : kind->cancel_task);
-    if (!task.Applied()) {
-      fail(task.RefusalText());
-      continue;
-    }
-    std::string_view key =
-        Validate(cn, kind->loan, kind->table, v.guid, v.ts, approve, kBatchKeys, false);
-    if (!key.empty()) {
-      fail(MessageText(key));
-      continue;
-    }
-
-    Decision decision = Decide(session, cn, *kind, v.guid, v.ts, approve, task_xml);
-    if (decision.outcome == Decision::kFlowRefused ||
-        decision.outcome == Decision::kBudgetRefused) {
-      fail(decision.text);
-      continue;
-    }
-    done += "<row guid='" + XmlEscape(v.guid) + "' ts='" + XmlEscape(v.ts) + "' strType='" +
-            XmlEscape(v.type) + "' strVouchID='" + XmlEscape(v.vouch_id) + "' />";
-    if (!decision.text.empty()) fail(decision.text);
+    batch.Run(v.guid, [&] {
+      const AuditKind* kind = AuditKindOf(v.type);
+      if (!kind) Raise(kErrBusiness, "Q7.Rembiz.0161");
+      host::TaskHold task(&session, approve ? kind->approve_task : kind->cancel_task);
+      if (!task.Applied()) throw ComError(kErrBusiness, task.RefusalText(), "Rembiz");
+      std::string cheque =
+          ActOnListed(session, cn, scope, *kind, v, approve, task_xml, kBatchRules);
+      done += "<row guid='" + XmlEscape(v.guid) + "' ts='" + XmlEscape(v.ts) + "' strType='" +
+              XmlEscape(v.type) + "' strVouchID='" + XmlEscape(v.vouch_id) + "' />";
+      // The approval stands; the cheque the register refused is listed with the errors.
+      if (!cheque.empty()) throw ComError(kErrBusiness, cheque, "Rembiz");
+    });
   }
   // The errors travel inside the answer's one element, after the vouchers that were done.
-  std::string error_list = errors.empty() ? "" : "<Error>" + errors + "</Error>";
-  answer.LoadXml("<Rows flag='" + XmlEscape(flag) + "'>" + done + error_list + "</Rows>");
+  answer.LoadXml("<Rows flag='" + XmlEscape(flag) + "'>" + done + batch.ErrorListXml() + "</Rows>");
   return true;
 }
 
@@ -455,44 +480,29 @@ bool CAudit::AuditVouch(host::Session& session, db::Connection& cn, xml::Node& f
   }
   bool approve = rows.Attr("flag") == "1";
 
-  std::vector<std::string> failures;
+  std::string vouch_id;
+  frame::Batch batch([&](const std::string& text) { return vouch_id + ": " + text; });
   voucher::VoucherScope scope(session);
   for (const xml::Node& item : rows.Children()) {
     ListedVoucher v{item.Attr("strGUID"), item.Attr("ts"), item.Attr("strType"),
                     item.Attr("strVouchID")};
-    auto fail = [&](const std::string& text) { failures.push_back(v.vouch_id + ": " + text); };
+    vouch_id = v.vouch_id;
     const AuditKind* kind = AuditKindOf(v.type);
     if (!kind) {
-      failures.push_back(MessageText("Q7.Rembiz.0174") + v.vouch_id);
+      batch.Refuse(v.guid, MessageText("Q7.Rembiz.0174") + v.vouch_id);
       continue;
     }
     host::TaskHold hold(&session, approve ? kind->approve_task : kind->cancel_task);
     if (!hold.Applied()) {
-      failures.push_back(MessageText("Q7.Rembiz.0175") + v.vouch_id);
+      batch.Refuse(v.guid, MessageText("Q7.Rembiz.0175") + v.vouch_id);
       continue;
     }
-    // A voucher out of the operator's reach is one that does not exist.
-    std::string_view key =
-        scope.Reaches(cn, kind->table, "GUID", v.guid)
-            ? Validate(cn, kind->loan, kind->table, v.guid, v.ts, approve, kFlowKeys, true)
-            : kFlowKeys.stale;
-    if (!key.empty()) {
-      fail(MessageText(key));
-      continue;
-    }
-
-    Decision decision = Decide(session, cn, *kind, v.guid, v.ts, approve, task_xml);
-    if (decision.outcome == Decision::kBudgetRefused) {
-      fail(MessageText("Q7.Rembiz.0176", "", decision.text));
-    } else if (!decision.text.empty()) {
-      fail(decision.text);
-    }
+    batch.Run(v.guid, [&] {
+      std::string cheque = ActOnListed(session, cn, scope, *kind, v, approve, task_xml, kFlowRules);
+      if (!cheque.empty()) throw ComError(kErrBusiness, cheque, "Rembiz");
+    });
   }
-  if (!failures.empty()) {
-    std::string text;
-    for (const std::string& line : failures) text += (text.empty() ? "" : "\n") + line;
-    throw ComError(kErrBusiness, text, "Rembiz");
-  }
+  batch.RaiseRefusals();
   answer.LoadXml("<Return />");
   return true;
 }
@@ -506,10 +516,7 @@ bool CAudit::GetAuditInfo(host::Session& session, db::Connection& cn, xml::Node&
   if (!voucher::VoucherInScope(session, cn, kind->table, "GUID", guid)) guid.clear();
   std::unique_ptr<host::ApprovalFlow> flow = host::CreateApprovalFlow();
   flow->Init(session, cn);
-  std::string info;
-  if (!flow->GetFlowInfo(kind->card, guid, kFlowKind, &info)) {
-    throw ComError(kErrBusiness, flow->LastErrorText(), "Rembiz");
-  }
+  std::string info = flow->GetFlowInfo(kind->card, guid, kFlowKind);
   answer.LoadXml("<data>\n" + info + "\n</data>");
   return true;
 }
@@ -531,9 +538,8 @@ bool CAudit::GetAudiState(host::Session& session, db::Connection& cn, xml::Node&
   flow->Init(session, cn);
   std::string rows;
   std::string print;
-  db::Recordset records;
-  if (flow->HasInstance(card, guid, kFlowKind) &&
-      flow->GetFlowRecords(card, guid, kFlowKind, &records)) {
+  if (flow->HasInstance(card, guid, kFlowKind)) {
+    db::Recordset records = flow->GetFlowRecords(card, guid, kFlowKind);
     for (; !records.Eof(); records.MoveNext()) {
       rows += "<row ";
       for (int i = 0; i < records.FieldCount(); ++i) {
@@ -578,11 +584,7 @@ bool CAudit::DelAudit(host::Session& session, db::Connection& cn, xml::Node& fun
   std::unique_ptr<host::ApprovalFlow> flow = host::CreateApprovalFlow();
   flow->Init(session, cn);
   if (flow->HasInstance(kind->card, guid, kFlowKind)) {
-    if (!flow->DropInstance(cn, kind->card, guid, kFlowKind)) {
-      throw ComError(kErrBusiness, flow->LastErrorText(), "Rembiz");
-    }
-  } else if (!flow->LastErrorText().empty()) {
-    throw ComError(kErrBusiness, flow->LastErrorText(), "Rembiz");
+    flow->DropInstance(cn, kind->card, guid, kFlowKind);
   }
   int64_t affected = 0;
   cn.Execute(NormalizeSql("Update " + table +

@@ -29,8 +29,9 @@ constexpr frame::FrameVariant kVariant{
 };
 
 constexpr frame::OperationEntry kOperations[] = {
-    frame::Op<&CChoice::RecordEdit>("edit", frame::kOwnTransaction, "EC010102"),
-    frame::Op<&CChoice::RecordGet>("get", 0, "EC010101"),
+    frame::OwnErrors(frame::Op<&CChoice::RecordEdit>("edit", frame::kOwnTransaction, "EC010102"),
+                     "recordEdit"),
+    frame::OwnErrors(frame::Op<&CChoice::RecordGet>("get", 0, "EC010101"), "recordGet"),
 };
 
 const frame::ClassRegistrar kRegistrar("Rembiz.CChoice",
@@ -154,60 +155,55 @@ const frame::FrameVariant& CChoice::Variant() const { return kVariant; }
 std::span<const frame::OperationEntry> CChoice::Operations() const { return kOperations; }
 
 bool CChoice::RecordGet(host::Session&, db::Connection& cn, xml::Node&, xml::Document& answer) {
-  return frame::OwnErrorDocument("CChoice", "recordGet", answer, {}, [&] {
-    db::Recordset rs = cn.Execute(NormalizeSql(
-        "SELECT cName As strName, cValue As strValue From dbo.AccInformation WHERE (cSysID = "
-        "'EC') AND (cID LIKE '1%') ORDER BY cID"));
-    std::string head = frame::HeadXml(rs);
-    if (head.empty()) Raise(kErrBusiness, "Q7.Rembiz.0055");
-    answer.LoadXml(head);
-    return true;
-  });
+  db::Recordset rs = cn.Execute(NormalizeSql(
+      "SELECT cName As strName, cValue As strValue From dbo.AccInformation WHERE (cSysID = "
+      "'EC') AND (cID LIKE '1%') ORDER BY cID"));
+  std::string head = frame::HeadXml(rs);
+  if (head.empty()) Raise(kErrBusiness, "Q7.Rembiz.0055");
+  answer.LoadXml(head);
+  return true;
 }
 
-bool CChoice::RecordEdit(host::Session&, db::Connection& cn, xml::Node& func,
-                         xml::Document& answer) {
-  return frame::OwnErrorDocument("CChoice", "recordEdit", answer, {}, [&] {
-    xml::Node in = func.Child("in");
-    for (const auto& [name, value] : in.Attributes()) {
-      bool known = false;
-      for (const Option& option : kOptions) known = known || option.name == name;
-      if (!known) Raise(kErrBusiness, "Rembiz.Master.OptionUnknown", name);
-    }
-    std::map<std::string, std::string, std::less<>> current;
-    for (db::Recordset rs = cn.Execute(NormalizeSql(
-             "SELECT cID, isnull(cValue,'') as cValue From dbo.AccInformation WHERE (cSysID = "
-             "'EC') AND (cID LIKE '1%') ORDER BY cID"));
-         !rs.Eof(); rs.MoveNext()) {
-      current[rs.Text("cID")] = rs.Text("cValue");
-    }
+bool CChoice::RecordEdit(host::Session&, db::Connection& cn, xml::Node& func, xml::Document&) {
+  xml::Node in = func.Child("in");
+  for (const auto& [name, value] : in.Attributes()) {
+    bool known = false;
+    for (const Option& option : kOptions) known = known || option.name == name;
+    if (!known) Raise(kErrBusiness, "Rembiz.Master.OptionUnknown", name);
+  }
+  std::map<std::string, std::string, std::less<>> current;
+  for (db::Recordset rs = cn.Execute(NormalizeSql(
+           "SELECT cID, isnull(cValue,'') as cValue From dbo.AccInformation WHERE (cSysID = "
+           "'EC') AND (cID LIKE '1%') ORDER BY cID"));
+       !rs.Eof(); rs.MoveNext()) {
+    current[rs.Text("cID")] = rs.Text("cValue");
+  }
 
-    std::vector<std::string> updates;
-    for (const Option& option : kOptions) {
-      if (!in.HasAttr(option.name)) continue;
-      std::string text = in.Attr(option.name);
-      std::string old = current[std::string(option.id)];
-      std::string value;
-      switch (option.kind) {
-        case Kind::kFlag:
-          value = FlagValue(option, text);
-          if (value != db::Lower(db::Trim(old))) CheckFlagChange(cn, option);
-          break;
-        case Kind::kDays:
-          value = DaysValue(option, text);
-          break;
-        case Kind::kLevels:
-          value =
-              db::Trim(text) == db::Trim(old) ? db::Trim(old) : LevelsValue(cn, option, text, old);
-          break;
-      }
-      updates.push_back("Update AccInformation Set cValue = " + db::SqlText(value) +
-                        " Where cSysID = 'EC' And cID = '" + std::string(option.id) + "'");
+  std::vector<std::string> updates;
+  for (const Option& option : kOptions) {
+    if (!in.HasAttr(option.name)) continue;
+    std::string text = in.Attr(option.name);
+    std::string old = current[std::string(option.id)];
+    std::string value;
+    switch (option.kind) {
+      case Kind::kFlag:
+        value = FlagValue(option, text);
+        if (value != db::Lower(db::Trim(old))) CheckFlagChange(cn, option);
+        break;
+      case Kind::kDays:
+        value = DaysValue(option, text);
+        break;
+      case Kind::kLevels:
+        value =
+            db::Trim(text) == db::Trim(old) ? db::Trim(old) : LevelsValue(cn, option, text, old);
+        break;
     }
-    // Every rule has passed: the accepted options are written together.
-    for (const std::string& sql : updates) frame::ExecuteOne(cn, sql, "Q7.Rembiz.0055");
-    return true;
-  });
+    updates.push_back("Update AccInformation Set cValue = " + db::SqlText(value) +
+                      " Where cSysID = 'EC' And cID = '" + std::string(option.id) + "'");
+  }
+  // Every rule has passed: the accepted options are written together.
+  for (const std::string& sql : updates) frame::ExecuteOne(cn, sql, "Q7.Rembiz.0055");
+  return true;
 }
 
 }  // namespace rembiz::basedata

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "db/text.h"
+#include "frame/constraints.h"
 #include "frame/convert.h"
 #include "frame/maintenance.h"
 #include "frame/registry.h"
@@ -22,15 +23,14 @@ constexpr frame::FrameVariant kVariant{
     .transactions = frame::Transactions::kWholeRequest,
     .error_form = frame::ErrorForm::kStandard,
     .busy_message = false,
+    // The pages have always read this class's error ids under the name of the options class.
+    .error_class = "CChoice",
 };
 
 constexpr frame::OperationEntry kOperations[] = {
-    frame::Op<&COperation::RecordEdit>("edit"),
-    frame::Op<&COperation::RecordGet>("get"),
+    frame::OwnErrors(frame::Op<&COperation::RecordEdit>("edit"), "recordEdit"),
+    frame::OwnErrors(frame::Op<&COperation::RecordGet>("get"), "recordGet"),
 };
-
-// The pages have always read this class's error ids under the name of the options class.
-constexpr std::string_view kErrorClass = "CChoice";
 
 constexpr frame::ConstraintKey kEditConstraints[] = {
     {"PK_EC_OPERATIONTYPE", "Q7.Rembiz.0049"},
@@ -89,19 +89,16 @@ const frame::FrameVariant& COperation::Variant() const { return kVariant; }
 std::span<const frame::OperationEntry> COperation::Operations() const { return kOperations; }
 
 bool COperation::RecordGet(host::Session&, db::Connection& cn, xml::Node&, xml::Document& answer) {
-  return frame::OwnErrorDocument(kErrorClass, "recordGet", answer, {}, [&] {
-    db::Recordset rs = cn.Execute(NormalizeSql(
-        "SELECT intType,strCode,strName,strShowID,strShowName,strPrintID ,strPrintName ,strLink,"
-        "ts From vwECOperaType Where LocaleID=" +
-        db::SqlText(host::CurrentLanguage()) + " Order By strCode"));
-    answer.LoadXml("<Rows>" + frame::RowXml(rs) + "</Rows>");
-    return true;
-  });
+  db::Recordset rs = cn.Execute(NormalizeSql(
+      "SELECT intType,strCode,strName,strShowID,strShowName,strPrintID ,strPrintName ,strLink,"
+      "ts From vwECOperaType Where LocaleID=" +
+      db::SqlText(host::CurrentLanguage()) + " Order By strCode"));
+  answer.LoadXml("<Rows>" + frame::RowXml(rs) + "</Rows>");
+  return true;
 }
 
-bool COperation::RecordEdit(host::Session&, db::Connection& cn, xml::Node& func,
-                            xml::Document& answer) {
-  return frame::OwnErrorDocument(kErrorClass, "recordEdit", answer, kEditConstraints, [&] {
+bool COperation::RecordEdit(host::Session&, db::Connection& cn, xml::Node& func, xml::Document&) {
+  return frame::WithConstraintKeys(kEditConstraints, [&] {
     for (const xml::Node& line : func.Child("in").Children()) {
       int family = FamilyOf(line.Attr("intType"));
       std::string type = std::to_string(family);

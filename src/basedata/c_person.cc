@@ -7,6 +7,7 @@
 #include "basedata/grades.h"
 #include "basedata/tree_answers.h"
 #include "db/text.h"
+#include "frame/constraints.h"
 #include "frame/convert.h"
 #include "frame/maintenance.h"
 #include "frame/registry.h"
@@ -32,15 +33,21 @@ constexpr frame::FrameVariant kVariant{
     .busy_message = false,
 };
 
+using frame::Op;
+using frame::OwnErrors;
+
 constexpr frame::OperationEntry kOperations[] = {
-    frame::Op<&CPerson::GetDepart>("getdepart"), frame::Op<&CPerson::GetPerList>("getperlist"),
-    frame::Op<&CPerson::GetPerBas>("getperbas"), frame::Op<&CPerson::SavePerBas>("saveperbas"),
-    frame::Op<&CPerson::GetPerAcc>("getperacc"), frame::Op<&CPerson::SavePerAcc>("saveperacc"),
-    frame::Op<&CPerson::GetPerson>("getperson"), frame::Op<&CPerson::SavePerson>("saveperson"),
-    frame::Op<&CPerson::OutputGet>("outputget"),
+    OwnErrors(Op<&CPerson::GetDepart>("getdepart"), "recordGet"),
+    OwnErrors(Op<&CPerson::GetPerList>("getperlist"), "recordGet"),
+    OwnErrors(Op<&CPerson::GetPerBas>("getperbas"), "recordGet"),
+    OwnErrors(Op<&CPerson::SavePerBas>("saveperbas"), "recordEdit"),
+    OwnErrors(Op<&CPerson::GetPerAcc>("getperacc"), "recordGet"),
+    OwnErrors(Op<&CPerson::SavePerAcc>("saveperacc"), "recordEdit"),
+    OwnErrors(Op<&CPerson::GetPerson>("getperson"), "recordGet"),
+    OwnErrors(Op<&CPerson::SavePerson>("saveperson"), "recordEdit"),
+    OwnErrors(Op<&CPerson::OutputGet>("outputget"), "outputGet"),
 };
 
-constexpr std::string_view kClass = "CPerson";
 // Person grades are dimension 1 of the standards.
 constexpr int kPersonGrade = 1;
 // A settings row created meanwhile by someone else makes the insert collide.
@@ -116,122 +123,111 @@ std::span<const frame::OperationEntry> CPerson::Operations() const { return kOpe
 
 bool CPerson::GetDepart(host::Session& session, db::Connection& cn, xml::Node&,
                         xml::Document& answer) {
-  return frame::OwnErrorDocument(kClass, "recordGet", answer, {}, [&] {
-    std::string list = frame::RowAuthString(session, "department");
-    std::string sql = "SELECT cDepCode, cDepName, iDepGrade, bDepEnd From Department ";
-    if (list == "1=2") {
-      sql += "Where 1=2 ";
-    } else if (!list.empty()) {
-      sql += "Where cDepCode In (" + list + ") ";
-    }
-    db::Recordset rs = cn.Execute(NormalizeSql(sql + "Order By cDepCode"));
-    RowTree tree("<list x='10' y='50' w='200' h='380' f='14'></list>");
-    // In code order a department's parent is the nearest department before it whose code its
-    // own code begins with.
-    std::vector<std::string> open;
-    for (; !rs.Eof(); rs.MoveNext()) {
-      std::string code = rs.Text("cDepCode");
-      while (!open.empty() && !code.starts_with(open.back())) open.pop_back();
-      Attributes leaf;
-      if (rs.Value("bDepEnd").ToBool()) leaf.emplace_back("leaf", "1");
-      tree.Add(open.empty() ? "" : open.back(), code, rs.Text("cDepName"), leaf);
-      open.push_back(code);
-    }
-    answer.LoadXml(tree.Xml());
-    return true;
-  });
+  std::string list = frame::RowAuthString(session, "department");
+  std::string sql = "SELECT cDepCode, cDepName, iDepGrade, bDepEnd From Department ";
+  if (list == "1=2") {
+    sql += "Where 1=2 ";
+  } else if (!list.empty()) {
+    sql += "Where cDepCode In (" + list + ") ";
+  }
+  db::Recordset rs = cn.Execute(NormalizeSql(sql + "Order By cDepCode"));
+  RowTree tree("<list x='10' y='50' w='200' h='380' f='14'></list>");
+  // In code order a department's parent is the nearest department before it whose code its
+  // own code begins with.
+  std::vector<std::string> open;
+  for (; !rs.Eof(); rs.MoveNext()) {
+    std::string code = rs.Text("cDepCode");
+    while (!open.empty() && !code.starts_with(open.back())) open.pop_back();
+    Attributes leaf;
+    if (rs.Value("bDepEnd").ToBool()) leaf.emplace_back("leaf", "1");
+    tree.Add(open.empty() ? "" : open.back(), code, rs.Text("cDepName"), leaf);
+    open.push_back(code);
+  }
+  answer.LoadXml(tree.Xml());
+  return true;
 }
 
 bool CPerson::GetPerList(host::Session& session, db::Connection& cn, xml::Node& func,
                          xml::Document& answer) {
-  return frame::OwnErrorDocument(kClass, "recordGet", answer, {}, [&] {
-    std::string department = InText(func, "strDepCode");
-    std::string persons = frame::RowAuthString(session, "person");
-    std::string sql =
-        "SELECT Department.cDepCode, Department.cDepName, Person.cPersonCode, Person.cPersonName "
-        "FROM Department RIGHT OUTER JOIN Person ON Department.cDepCode = Person.cDepCode Where ";
-    if (!persons.empty()) sql += "Person.cPersonCode In (" + InList(persons) + ") And ";
-    sql += "left(Department.cDepCode," + std::to_string(CodeLength(department)) +
-           ")= " + SqlText(department) + " ORDER BY Person.cPersonCode";
-    db::Recordset rs = cn.Execute(NormalizeSql(sql));
-    answer.LoadXml("<Rows>" + frame::RowXml(rs) + "</Rows>");
-    return true;
-  });
+  std::string department = InText(func, "strDepCode");
+  std::string persons = frame::RowAuthString(session, "person");
+  std::string sql =
+      "SELECT Department.cDepCode, Department.cDepName, Person.cPersonCode, Person.cPersonName "
+      "FROM Department RIGHT OUTER JOIN Person ON Department.cDepCode = Person.cDepCode Where ";
+  if (!persons.empty()) sql += "Person.cPersonCode In (" + InList(persons) + ") And ";
+  sql += "left(Department.cDepCode," + std::to_string(CodeLength(department)) +
+         ")= " + SqlText(department) + " ORDER BY Person.cPersonCode";
+  db::Recordset rs = cn.Execute(NormalizeSql(sql));
+  answer.LoadXml("<Rows>" + frame::RowXml(rs) + "</Rows>");
+  return true;
 }
 
 bool CPerson::GetPerBas(host::Session&, db::Connection& cn, xml::Node& func,
                         xml::Document& answer) {
-  return frame::OwnErrorDocument(kClass, "recordGet", answer, {}, [&] {
-    db::Recordset rs = cn.Execute(NormalizeSql(
-        "SELECT Person.cPersonCode AS strPersonCode, EC_PersonCtrl.strGradeID, "
-        "Cast(EC_PersonCtrl.ts As money) As ts, EC_EISet_NUStand.strEIName, Person.cPersonName, "
-        "Department.cDepName, Person.cPersonEmail, Person.cPersonPhone FROM Person LEFT JOIN "
-        "EC_PersonCtrl ON EC_PersonCtrl.strPersonCode = Person.cPersonCode LEFT JOIN "
-        "EC_EISet_NUStand ON (EC_EISet_NUStand.strEICode = EC_PersonCtrl.strGradeID AND "
-        "EC_EISet_NUStand.intEICode = 1) LEFT JOIN Department ON Department.cDepCode = "
-        "Person.cDepCode WHERE Person.cPersonCode = " +
-        SqlText(InText(func, "strPersonCode"))));
-    if (rs.Eof()) Raise(kErrBusiness, "Q7.Rembiz.0116");
-    answer.LoadXml(frame::RowXml(rs));
-    return true;
-  });
+  db::Recordset rs = cn.Execute(NormalizeSql(
+      "SELECT Person.cPersonCode AS strPersonCode, EC_PersonCtrl.strGradeID, "
+      "Cast(EC_PersonCtrl.ts As money) As ts, EC_EISet_NUStand.strEIName, Person.cPersonName, "
+      "Department.cDepName, Person.cPersonEmail, Person.cPersonPhone FROM Person LEFT JOIN "
+      "EC_PersonCtrl ON EC_PersonCtrl.strPersonCode = Person.cPersonCode LEFT JOIN "
+      "EC_EISet_NUStand ON (EC_EISet_NUStand.strEICode = EC_PersonCtrl.strGradeID AND "
+      "EC_EISet_NUStand.intEICode = 1) LEFT JOIN Department ON Department.cDepCode = "
+      "Person.cDepCode WHERE Person.cPersonCode = " +
+      SqlText(InText(func, "strPersonCode"))));
+  if (rs.Eof()) Raise(kErrBusiness, "Q7.Rembiz.0116");
+  answer.LoadXml(frame::RowXml(rs));
+  return true;
 }
 
 bool CPerson::GetPerAcc(host::Session&, db::Connection& cn, xml::Node& func,
                         xml::Document& answer) {
-  return frame::OwnErrorDocument(kClass, "recordGet", answer, {}, [&] {
-    db::Recordset rs = cn.Execute(NormalizeSql(
-        "SELECT strPersonCode, strBankAcc, strBank, blnDefault, Cast(ts As money) As ts ,GUID "
-        "From dbo.EC_PersonAcc WHERE (strPersonCode = " +
-        SqlText(InText(func, "strPersonCode")) + ") Order By strBank"));
-    answer.LoadXml("<Rows>" + frame::RowXml(rs) + "</Rows>");
-    return true;
-  });
+  db::Recordset rs = cn.Execute(NormalizeSql(
+      "SELECT strPersonCode, strBankAcc, strBank, blnDefault, Cast(ts As money) As ts ,GUID "
+      "From dbo.EC_PersonAcc WHERE (strPersonCode = " +
+      SqlText(InText(func, "strPersonCode")) + ") Order By strBank"));
+  answer.LoadXml("<Rows>" + frame::RowXml(rs) + "</Rows>");
+  return true;
 }
 
 bool CPerson::GetPerson(host::Session& session, db::Connection& cn, xml::Node& func,
                         xml::Document& answer) {
-  return frame::OwnErrorDocument(kClass, "recordGet", answer, {}, [&] {
-    std::string code = InText(func, "strPersonCode");
-    if (code.empty()) Raise(kErrBusiness, "Q7.Rembiz.0120");
-    db::Recordset rs = cn.Execute(NormalizeSql(
-        "SELECT blnDay,intDay,strDayCtrType,blnNumber,intNumber,strNumCtrType,blnMoney,intMoney,"
-        "strMonCtrType,Cast(ts As money) As ts FROM EC_PersonCtrl Where strPersonCode = " +
-        SqlText(code)));
-    std::vector<std::string> in_use;
-    if (func.SelectSingleNode(".//Show")) {
-      // The age of open loans counts up to the operator's business date.
-      std::string person = SqlText(code) + ")";
-      in_use.push_back(FirstValue(
-          cn, "SELECT MAX(DATEDIFF([day], dtLoanDate, " + SqlText(session.LoginDate()) +
-                  ")) AS A FROM EC_LoanVouch WHERE (blnSettle = 0) And (strLoanID = " + person));
-      in_use.push_back(FirstValue(
-          cn, "SELECT COUNT(*) AS A FROM EC_LoanVouch WHERE (blnSettle = 0) And (strLoanID = " +
-                  person));
-      in_use.push_back(FirstValue(cn, kOpenAmountSql + person));
-    }
-    std::string out = "<Rows ts='" + (rs.Eof() ? "" : rs.Text("ts")) + "'>";
-    for (size_t i = 0; i < std::size(kLimits); ++i) {
-      const Limit& limit = kLimits[i];
-      bool on = !rs.Eof() && rs.Value(limit.flag).ToBool();
-      out += "<row blnCtrl='" + std::string(on ? "1" : "0") + "' strCtrl='" +
-             frame::XmlEscape(host::MessageText(limit.label_key)) + "'  dblMoney='" +
-             (rs.Eof() ? "" : frame::XmlEscape(rs.Text(limit.value))) + "' strCtrlType='" +
-             (rs.Eof() ? "" : frame::XmlEscape(ControlTypeText(rs.Text(limit.type)))) + "'";
-      if (!in_use.empty()) out += " dblMoney1='" + in_use[i] + "'";
-      out += " />";
-    }
-    answer.LoadXml(out + "</Rows>");
-    return true;
-  });
+  std::string code = InText(func, "strPersonCode");
+  if (code.empty()) Raise(kErrBusiness, "Q7.Rembiz.0120");
+  db::Recordset rs = cn.Execute(NormalizeSql(
+      "SELECT blnDay,intDay,strDayCtrType,blnNumber,intNumber,strNumCtrType,blnMoney,intMoney,"
+      "strMonCtrType,Cast(ts As money) As ts FROM EC_PersonCtrl Where strPersonCode = " +
+      SqlText(code)));
+  std::vector<std::string> in_use;
+  if (func.SelectSingleNode(".//Show")) {
+    // The age of open loans counts up to the operator's business date.
+    std::string person = SqlText(code) + ")";
+    in_use.push_back(FirstValue(
+        cn, "SELECT MAX(DATEDIFF([day], dtLoanDate, " + SqlText(session.LoginDate()) +
+                ")) AS A FROM EC_LoanVouch WHERE (blnSettle = 0) And (strLoanID = " + person));
+    in_use.push_back(FirstValue(
+        cn,
+        "SELECT COUNT(*) AS A FROM EC_LoanVouch WHERE (blnSettle = 0) And (strLoanID = " + person));
+    in_use.push_back(FirstValue(cn, kOpenAmountSql + person));
+  }
+  std::string out = "<Rows ts='" + (rs.Eof() ? "" : rs.Text("ts")) + "'>";
+  for (size_t i = 0; i < std::size(kLimits); ++i) {
+    const Limit& limit = kLimits[i];
+    bool on = !rs.Eof() && rs.Value(limit.flag).ToBool();
+    out += "<row blnCtrl='" + std::string(on ? "1" : "0") + "' strCtrl='" +
+           frame::XmlEscape(host::MessageText(limit.label_key)) + "'  dblMoney='" +
+           (rs.Eof() ? "" : frame::XmlEscape(rs.Text(limit.value))) + "' strCtrlType='" +
+           (rs.Eof() ? "" : frame::XmlEscape(ControlTypeText(rs.Text(limit.type)))) + "'";
+    if (!in_use.empty()) out += " dblMoney1='" + in_use[i] + "'";
+    out += " />";
+  }
+  answer.LoadXml(out + "</Rows>");
+  return true;
 }
 
 // ---------------------------------------------------------------------------------------------
 // Saves
 
-bool CPerson::SavePerBas(host::Session&, db::Connection& cn, xml::Node& func,
-                         xml::Document& answer) {
-  return frame::OwnErrorDocument(kClass, "recordEdit", answer, kGradeConstraints, [&] {
+bool CPerson::SavePerBas(host::Session&, db::Connection& cn, xml::Node& func, xml::Document&) {
+  return frame::WithConstraintKeys(kGradeConstraints, [&] {
     std::string code = InText(func, "strPersonCode");
     RequirePerson(cn, code);
     std::string grade = GradeValue(cn, kPersonGrade, InText(func, "strGradeID"));
@@ -254,9 +250,8 @@ bool CPerson::SavePerBas(host::Session&, db::Connection& cn, xml::Node& func,
   });
 }
 
-bool CPerson::SavePerAcc(host::Session&, db::Connection& cn, xml::Node& func,
-                         xml::Document& answer) {
-  return frame::OwnErrorDocument(kClass, "recordEdit", answer, kAccountConstraints, [&] {
+bool CPerson::SavePerAcc(host::Session&, db::Connection& cn, xml::Node& func, xml::Document&) {
+  return frame::WithConstraintKeys(kAccountConstraints, [&] {
     std::string code = InText(func, "strPersonCode");
     RequirePerson(cn, code);
     std::string person = SqlText(code);
@@ -302,9 +297,8 @@ bool CPerson::SavePerAcc(host::Session&, db::Connection& cn, xml::Node& func,
   });
 }
 
-bool CPerson::SavePerson(host::Session&, db::Connection& cn, xml::Node& func,
-                         xml::Document& answer) {
-  return frame::OwnErrorDocument(kClass, "recordEdit", answer, kLimitConstraints, [&] {
+bool CPerson::SavePerson(host::Session&, db::Connection& cn, xml::Node& func, xml::Document&) {
+  return frame::WithConstraintKeys(kLimitConstraints, [&] {
     std::string code = InText(func, "strPersonCode");
     RequirePerson(cn, code);
     xml::NodeList rows = func.SelectNodes("in//row");
@@ -356,54 +350,52 @@ bool CPerson::SavePerson(host::Session&, db::Connection& cn, xml::Node& func,
 
 bool CPerson::OutputGet(host::Session& session, db::Connection& cn, xml::Node&,
                         xml::Document& answer) {
-  return frame::OwnErrorDocument(kClass, "outputGet", answer, {}, [&] {
-    std::string where;
-    std::string persons = frame::RowAuthString(session, "person");
-    std::string departments = frame::RowAuthString(session, "department");
-    if (!persons.empty()) {
-      where = " Where Person.cPersonCode In (" + InList(persons) + ") ";
-    } else if (!departments.empty()) {
-      where = " Where Department.cDepCode In (" + InList(departments) + ") ";
+  std::string where;
+  std::string persons = frame::RowAuthString(session, "person");
+  std::string departments = frame::RowAuthString(session, "department");
+  if (!persons.empty()) {
+    where = " Where Person.cPersonCode In (" + InList(persons) + ") ";
+  } else if (!departments.empty()) {
+    where = " Where Department.cDepCode In (" + InList(departments) + ") ";
+  }
+  // The account shown is the default one, or the first entered when none is.
+  db::Recordset rs = cn.Execute(NormalizeSql(
+      "SELECT Person.cPersonCode, Person.cPersonName, Department.cDepName, "
+      "EC_EISet_NUStand.strEIName, Person.cPersonPhone, Person.cPersonEmail, "
+      "EC_PersonAcc.strBank, EC_PersonAcc.strBankAcc, EC_PersonCtrl.blnDay, "
+      "EC_PersonCtrl.intDay, EC_PersonCtrl.strDayCtrType, EC_PersonCtrl.blnNumber, "
+      "EC_PersonCtrl.intNumber, EC_PersonCtrl.strNumCtrType, EC_PersonCtrl.blnMoney, "
+      "EC_PersonCtrl.intMoney, EC_PersonCtrl.strMonCtrType FROM Person LEFT JOIN Department ON "
+      "Department.cDepCode = Person.cDepCode LEFT JOIN EC_PersonCtrl ON "
+      "EC_PersonCtrl.strPersonCode = Person.cPersonCode LEFT JOIN EC_EISet_NUStand ON "
+      "(EC_EISet_NUStand.strEICode = EC_PersonCtrl.strGradeID AND EC_EISet_NUStand.intEICode "
+      "= 1) LEFT JOIN EC_PersonAcc ON EC_PersonAcc.GUID = (SELECT TOP 1 a.GUID FROM "
+      "EC_PersonAcc a WHERE a.strPersonCode = Person.cPersonCode ORDER BY isnull(a.blnDefault,0) "
+      "DESC, a.GUID)" +
+      where + " ORDER BY Person.cPersonCode"));
+  std::string yes = host::MessageText("Q7.Rembiz.0022");
+  std::string no = host::MessageText("Q7.Rembiz.0023");
+  std::string out = "<rows>";
+  for (; !rs.Eof(); rs.MoveNext()) {
+    Attributes row = {{"cpername", rs.Text("cPersonName")},  {"cdepname", rs.Text("cDepName")},
+                      {"clevel", rs.Text("strEIName")},      {"clink", rs.Text("cPersonPhone")},
+                      {"caddress", rs.Text("cPersonEmail")}, {"cbank", rs.Text("strBank")},
+                      {"caccount", rs.Text("strBankAcc")}};
+    static constexpr std::string_view kNames[][3] = {
+        {"bdaycontrol", "idaymost", "cdaystyle"},
+        {"bnumcontrol", "inumost", "cnumstyle"},
+        {"bmoneycontrol", "imoneymost", "cmoneystyle"}};
+    for (size_t i = 0; i < std::size(kLimits); ++i) {
+      bool on = rs.Value(kLimits[i].flag).ToBool();
+      row.emplace_back(kNames[i][0], on ? yes : no);
+      row.emplace_back(kNames[i][1], rs.Text(kLimits[i].value));
+      row.emplace_back(kNames[i][2], on ? ControlTypeText(rs.Text(kLimits[i].type)) : "");
     }
-    // The account shown is the default one, or the first entered when none is.
-    db::Recordset rs = cn.Execute(NormalizeSql(
-        "SELECT Person.cPersonCode, Person.cPersonName, Department.cDepName, "
-        "EC_EISet_NUStand.strEIName, Person.cPersonPhone, Person.cPersonEmail, "
-        "EC_PersonAcc.strBank, EC_PersonAcc.strBankAcc, EC_PersonCtrl.blnDay, "
-        "EC_PersonCtrl.intDay, EC_PersonCtrl.strDayCtrType, EC_PersonCtrl.blnNumber, "
-        "EC_PersonCtrl.intNumber, EC_PersonCtrl.strNumCtrType, EC_PersonCtrl.blnMoney, "
-        "EC_PersonCtrl.intMoney, EC_PersonCtrl.strMonCtrType FROM Person LEFT JOIN Department ON "
-        "Department.cDepCode = Person.cDepCode LEFT JOIN EC_PersonCtrl ON "
-        "EC_PersonCtrl.strPersonCode = Person.cPersonCode LEFT JOIN EC_EISet_NUStand ON "
-        "(EC_EISet_NUStand.strEICode = EC_PersonCtrl.strGradeID AND EC_EISet_NUStand.intEICode "
-        "= 1) LEFT JOIN EC_PersonAcc ON EC_PersonAcc.GUID = (SELECT TOP 1 a.GUID FROM "
-        "EC_PersonAcc a WHERE a.strPersonCode = Person.cPersonCode ORDER BY isnull(a.blnDefault,0) "
-        "DESC, a.GUID)" +
-        where + " ORDER BY Person.cPersonCode"));
-    std::string yes = host::MessageText("Q7.Rembiz.0022");
-    std::string no = host::MessageText("Q7.Rembiz.0023");
-    std::string out = "<rows>";
-    for (; !rs.Eof(); rs.MoveNext()) {
-      Attributes row = {{"cpername", rs.Text("cPersonName")},  {"cdepname", rs.Text("cDepName")},
-                        {"clevel", rs.Text("strEIName")},      {"clink", rs.Text("cPersonPhone")},
-                        {"caddress", rs.Text("cPersonEmail")}, {"cbank", rs.Text("strBank")},
-                        {"caccount", rs.Text("strBankAcc")}};
-      static constexpr std::string_view kNames[][3] = {
-          {"bdaycontrol", "idaymost", "cdaystyle"},
-          {"bnumcontrol", "inumost", "cnumstyle"},
-          {"bmoneycontrol", "imoneymost", "cmoneystyle"}};
-      for (size_t i = 0; i < std::size(kLimits); ++i) {
-        bool on = rs.Value(kLimits[i].flag).ToBool();
-        row.emplace_back(kNames[i][0], on ? yes : no);
-        row.emplace_back(kNames[i][1], rs.Text(kLimits[i].value));
-        row.emplace_back(kNames[i][2], on ? ControlTypeText(rs.Text(kLimits[i].type)) : "");
-      }
-      row.emplace_back("cpercode", rs.Text("cPersonCode"));
-      out += RowElement(row);
-    }
-    answer.LoadXml(out + "</rows>");
-    return true;
-  });
+    row.emplace_back("cpercode", rs.Text("cPersonCode"));
+    out += RowElement(row);
+  }
+  answer.LoadXml(out + "</rows>");
+  return true;
 }
 
 }  // namespace rembiz::basedata

@@ -5,6 +5,7 @@
 #include "basedata/code_levels.h"
 #include "basedata/tree_answers.h"
 #include "db/text.h"
+#include "frame/constraints.h"
 #include "frame/convert.h"
 #include "frame/maintenance.h"
 #include "frame/registry.h"
@@ -30,7 +31,6 @@ constexpr frame::FrameVariant kVariant{
     .busy_message = false,
 };
 
-constexpr std::string_view kClass = "CRPItem";
 // An unknown operation type is as good as none.
 constexpr frame::ConstraintKey kNewConstraints[] = {
     {"IX_EC_IOItem", "Q7.Rembiz.0012"}, {"FK_EC_IOItem_EC_OperationType", "Q7.Rembiz.0011"}};
@@ -78,25 +78,23 @@ void RefuseIfUsed(db::Connection& cn, const std::string& code, std::string_view 
 const frame::FrameVariant& CRPItem::Variant() const { return kVariant; }
 
 bool CRPItem::TreeGet(host::Session&, db::Connection& cn, xml::Node&, xml::Document& answer) {
-  return frame::OwnErrorDocument(kClass, "treeGet", answer, {}, [&] {
-    CodeLevels levels = ReadLevels(cn, "strIOLevel", "Q7.Rembiz.0003");
-    RowTree tree("<list x='5' y='30' w='150' h='200' f='14'><row id='1' name='(1)" +
-                 frame::XmlEscape(KindText("1")) + "'/><row id='2' name='(2)" +
-                 frame::XmlEscape(KindText("2")) + "'/></list>");
-    db::Recordset rs = cn.Execute(
-        NormalizeSql("select strcode,strname from EC_IOItem order by len(strcode),strcode"));
-    for (; !rs.Eof(); rs.MoveNext()) {
-      std::string code = rs.Text("strcode");
-      tree.Add(levels.ParentOf(code), code, rs.Text("strname"));
-    }
-    answer.LoadXml(tree.Xml());
-    return true;
-  });
+  CodeLevels levels = ReadLevels(cn, "strIOLevel", "Q7.Rembiz.0003");
+  RowTree tree("<list x='5' y='30' w='150' h='200' f='14'><row id='1' name='(1)" +
+               frame::XmlEscape(KindText("1")) + "'/><row id='2' name='(2)" +
+               frame::XmlEscape(KindText("2")) + "'/></list>");
+  db::Recordset rs = cn.Execute(
+      NormalizeSql("select strcode,strname from EC_IOItem order by len(strcode),strcode"));
+  for (; !rs.Eof(); rs.MoveNext()) {
+    std::string code = rs.Text("strcode");
+    tree.Add(levels.ParentOf(code), code, rs.Text("strname"));
+  }
+  answer.LoadXml(tree.Xml());
+  return true;
 }
 
 bool CRPItem::RecordNew(host::Session&, db::Connection& cn, xml::Node& func,
                         xml::Document& answer) {
-  return frame::OwnErrorDocument(kClass, "recordNew", answer, kNewConstraints, [&] {
+  return frame::WithConstraintKeys(kNewConstraints, [&] {
     xml::Node record = FirstIn(func);
     std::string code = record.Attr("strcode");
     // The code's level fixes its parent: a code that fits no level below the roots, or that
@@ -126,7 +124,7 @@ bool CRPItem::RecordNew(host::Session&, db::Connection& cn, xml::Node& func,
 
 bool CRPItem::RecordEdit(host::Session&, db::Connection& cn, xml::Node& func,
                          xml::Document& answer) {
-  return frame::OwnErrorDocument(kClass, "recordEdit", answer, kEditConstraints, [&] {
+  return frame::WithConstraintKeys(kEditConstraints, [&] {
     xml::Node record = FirstIn(func);
     std::string code = record.Attr("strcode");
     db::Recordset stored =
@@ -150,7 +148,7 @@ bool CRPItem::RecordEdit(host::Session&, db::Connection& cn, xml::Node& func,
 
 bool CRPItem::RecordDel(host::Session&, db::Connection& cn, xml::Node& func,
                         xml::Document& answer) {
-  return frame::OwnErrorDocument(kClass, "recordDel", answer, kDelConstraints, [&] {
+  return frame::WithConstraintKeys(kDelConstraints, [&] {
     xml::Node record = FirstIn(func);
     std::string code = record.Attr("strcode");
     RefuseIfFound(cn, "select top 1 strCode from EC_IOItem where strUpCode = " + SqlText(code),
@@ -175,51 +173,47 @@ bool CRPItem::RecordDel(host::Session&, db::Connection& cn, xml::Node& func,
 
 bool CRPItem::RecordGet(host::Session&, db::Connection& cn, xml::Node& func,
                         xml::Document& answer) {
-  return frame::OwnErrorDocument(kClass, "recordGet", answer, {}, [&] {
-    db::Recordset rs = cn.Execute(NormalizeSql(
-        "select EC_IOItem.strcode as strcode,EC_IOItem.strname as strname,EC_IOItem.strtypecode "
-        "as strtypecode,EC_OperationType.strname as strtypename,EC_IOItem.strupcode as "
-        "strupcode,cast(EC_IOItem.ts As money) as ts from EC_IOItem left join EC_OperationType "
-        "on EC_OperationType.strcode=EC_IOItem.strtypecode where EC_IOItem.strcode=" +
-        SqlText(FirstIn(func).Attr("strcode"))));
-    if (rs.Eof()) Raise(kErrBusiness, "Q7.Rembiz.0021");
-    answer.LoadXml(frame::RowXml(rs));
-    return true;
-  });
+  db::Recordset rs = cn.Execute(NormalizeSql(
+      "select EC_IOItem.strcode as strcode,EC_IOItem.strname as strname,EC_IOItem.strtypecode "
+      "as strtypecode,EC_OperationType.strname as strtypename,EC_IOItem.strupcode as "
+      "strupcode,cast(EC_IOItem.ts As money) as ts from EC_IOItem left join EC_OperationType "
+      "on EC_OperationType.strcode=EC_IOItem.strtypecode where EC_IOItem.strcode=" +
+      SqlText(FirstIn(func).Attr("strcode"))));
+  if (rs.Eof()) Raise(kErrBusiness, "Q7.Rembiz.0021");
+  answer.LoadXml(frame::RowXml(rs));
+  return true;
 }
 
 bool CRPItem::OutputGet(host::Session&, db::Connection& cn, xml::Node&, xml::Document& answer) {
-  return frame::OwnErrorDocument(kClass, "outputGet", answer, {}, [&] {
-    TreeOrderedRows rows("strcode");
-    for (std::string_view root : {"2", "1"}) {
-      rows.Append({{"strkind", KindText(root)},
-                   {"strcode", std::string(root)},
-                   {"strname", ""},
-                   {"strtypecode", ""},
-                   {"strtypename", ""},
-                   {"blnend", ""},
-                   {"strupcode", ""}});
-    }
-    db::Recordset rs = cn.Execute(NormalizeSql(
-        "select EC_IOItem.strcode,EC_IOItem.strname,EC_IOItem.strtypecode,"
-        "EC_OperationType.strname as strtypename,EC_IOItem.blnend,EC_IOItem.strupcode from "
-        "EC_IOItem left join EC_OperationType on EC_OperationType.strcode=EC_IOItem.strtypecode "
-        "order by len(EC_IOItem.strcode),EC_IOItem.strcode desc"));
-    std::string yes = host::MessageText("Q7.Rembiz.0022");
-    std::string no = host::MessageText("Q7.Rembiz.0023");
-    for (; !rs.Eof(); rs.MoveNext()) {
-      std::string code = rs.Text("strcode");
-      rows.Insert(rs.Text("strupcode"), {{"strkind", KindText(code)},
-                                         {"strcode", code},
-                                         {"strname", rs.Text("strname")},
-                                         {"strtypecode", rs.Text("strtypecode")},
-                                         {"strtypename", rs.Text("strtypename")},
-                                         {"blnend", rs.Value("blnend").ToBool() ? yes : no},
-                                         {"strupcode", rs.Text("strupcode")}});
-    }
-    answer.LoadXml(rows.Xml());
-    return true;
-  });
+  TreeOrderedRows rows("strcode");
+  for (std::string_view root : {"2", "1"}) {
+    rows.Append({{"strkind", KindText(root)},
+                 {"strcode", std::string(root)},
+                 {"strname", ""},
+                 {"strtypecode", ""},
+                 {"strtypename", ""},
+                 {"blnend", ""},
+                 {"strupcode", ""}});
+  }
+  db::Recordset rs = cn.Execute(NormalizeSql(
+      "select EC_IOItem.strcode,EC_IOItem.strname,EC_IOItem.strtypecode,"
+      "EC_OperationType.strname as strtypename,EC_IOItem.blnend,EC_IOItem.strupcode from "
+      "EC_IOItem left join EC_OperationType on EC_OperationType.strcode=EC_IOItem.strtypecode "
+      "order by len(EC_IOItem.strcode),EC_IOItem.strcode desc"));
+  std::string yes = host::MessageText("Q7.Rembiz.0022");
+  std::string no = host::MessageText("Q7.Rembiz.0023");
+  for (; !rs.Eof(); rs.MoveNext()) {
+    std::string code = rs.Text("strcode");
+    rows.Insert(rs.Text("strupcode"), {{"strkind", KindText(code)},
+                                       {"strcode", code},
+                                       {"strname", rs.Text("strname")},
+                                       {"strtypecode", rs.Text("strtypecode")},
+                                       {"strtypename", rs.Text("strtypename")},
+                                       {"blnend", rs.Value("blnend").ToBool() ? yes : no},
+                                       {"strupcode", rs.Text("strupcode")}});
+  }
+  answer.LoadXml(rows.Xml());
+  return true;
 }
 
 }  // namespace rembiz::basedata

@@ -3,13 +3,16 @@
 namespace rembiz::basedata {
 namespace {
 
+using frame::Op;
+using frame::OwnErrors;
+
 constexpr frame::OperationEntry kOperations[] = {
-    frame::Op<&CodedTreeClass::TreeGet>("treeget"),
-    frame::Op<&CodedTreeClass::RecordNew>("new"),
-    frame::Op<&CodedTreeClass::RecordEdit>("edit"),
-    frame::Op<&CodedTreeClass::RecordDel>("del"),
-    frame::Op<&CodedTreeClass::RecordGet>("get"),
-    frame::Op<&CodedTreeClass::OutputGet>("outputget"),
+    OwnErrors(Op<&CodedTreeClass::TreeGet>("treeget"), "treeGet"),
+    OwnErrors(Op<&CodedTreeClass::RecordNew>("new"), "recordNew"),
+    OwnErrors(Op<&CodedTreeClass::RecordEdit>("edit"), "recordEdit"),
+    OwnErrors(Op<&CodedTreeClass::RecordDel>("del"), "recordDel"),
+    OwnErrors(Op<&CodedTreeClass::RecordGet>("get"), "recordGet"),
+    OwnErrors(Op<&CodedTreeClass::OutputGet>("outputget"), "outputGet"),
 };
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Base of the two classes that maintain a coded tree (reimbursement items, districts): the
 // same six operations, "treeget", "new", "edit", "del", "get" and "outputget", each request
-// in one transaction. A record travels as the attributes of the first child of `in`.
+// in one transaction. A record travels as the attributes of the first child of `in`. Each
+// answers its failures with its own error document.
 #pragma once
 
 #include <span>

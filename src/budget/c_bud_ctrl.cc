@@ -73,14 +73,8 @@ bool ClaimsMode(db::Connection& cn, std::string_view sql, bool* found = nullptr)
   return !rs.Eof() && Lower(rs.Text("cvalue")) == "false";
 }
 
-[[noreturn]] void Fail(std::string& answer, std::string_view error_key,
-                       std::string_view answer_key) {
-  answer = host::MessageText(answer_key);
-  Raise(kErrBusiness, error_key);
-}
-
-[[noreturn]] void FailWith(std::string& answer, const std::string& text) {
-  answer = text;
+// A refusal in the budget service's own words.
+[[noreturn]] void RaiseText(const std::string& text) {
   throw ComError(kErrBusiness, text, "Rembiz");
 }
 
@@ -172,10 +166,9 @@ bool CBudCtrl::GetPort(host::Session&, db::Connection& cn, xml::Node& func, xml:
   return true;
 }
 
-bool CBudCtrl::CheckBudCtrl(host::Session& ologin, db::Connection& CN, std::string_view strGUID,
+void CBudCtrl::CheckBudCtrl(host::Session& ologin, db::Connection& CN, std::string_view strGUID,
                             std::string_view ts, std::string_view strTable, bool blnAudit,
-                            std::string& strBudRet, bool /*blnWorkFlow*/) {
-  strBudRet.clear();
+                            bool /*blnWorkFlow*/) {
   std::string table(strTable);
   bool loan = Lower(table) == "ec_loanvouch";
   if (!loan && Lower(table) != "ec_expenvouch") {
@@ -183,7 +176,7 @@ bool CBudCtrl::CheckBudCtrl(host::Session& ologin, db::Connection& CN, std::stri
                    "Rembiz");
   }
   // A row version that is no number can only be a stale or forged one.
-  if (!frame::IsNumeric(db::Variant(ts))) Fail(strBudRet, "Q7.Rembiz.0367", "Q7.Rembiz.0368");
+  if (!frame::IsNumeric(db::Variant(ts))) Raise(kErrBusiness, "Q7.Rembiz.0368");
   std::string version = frame::SqlNumber(db::Variant(ts));
   std::string guid = SqlEscape(strGUID);
   std::string operator_name = SqlEscape(ologin.UserName());
@@ -194,7 +187,7 @@ bool CBudCtrl::CheckBudCtrl(host::Session& ologin, db::Connection& CN, std::stri
   auto update = [&](const std::string& sql) {
     int64_t affected = 0;
     CN.Execute(NormalizeSql(sql), &affected);
-    if (affected == 0) Fail(strBudRet, "Q7.Rembiz.0367", "Q7.Rembiz.0368");
+    if (affected == 0) Raise(kErrBusiness, "Q7.Rembiz.0368");
   };
 
   bool claims_mode = ClaimsMode(
@@ -206,7 +199,7 @@ bool CBudCtrl::CheckBudCtrl(host::Session& ologin, db::Connection& CN, std::stri
     db::Recordset voucher =
         CN.Execute(NormalizeSql("Select * From " + table + " left join ec_operationtype on " +
                                 table + ".strtypecode = ec_operationtype.strcode" + where));
-    if (voucher.Eof()) Fail(strBudRet, "Q7.Rembiz.0367", "Q7.Rembiz.0368");
+    if (voucher.Eof()) Raise(kErrBusiness, "Q7.Rembiz.0368");
     int64_t bud_pass = voucher.Value("intBudPass").ToInt();
     if (blnAudit && bud_pass == 1) {
       // The budget already passed this voucher: approve without asking again.
@@ -216,11 +209,11 @@ bool CBudCtrl::CheckBudCtrl(host::Session& ologin, db::Connection& CN, std::stri
     } else if (voucher.Text("strBudItemID").empty()) {
       // Nothing to check against a budget.
     } else if (bud_pass == 0 && voucher.Value("intOverBud").ToInt() == 3) {
-      Fail(strBudRet, "Q7.Rembiz.0157", "Q7.Rembiz.0157");
+      Raise(kErrBusiness, "Q7.Rembiz.0157");
     } else {
       // A voucher changed meanwhile is refused before the budget books anything for it.
       if (CN.Execute(NormalizeSql("Select GUID From " + table + where_version)).Eof()) {
-        Fail(strBudRet, "Q7.Rembiz.0367", "Q7.Rembiz.0368");
+        Raise(kErrBusiness, "Q7.Rembiz.0368");
       }
       std::unique_ptr<host::BudgetService> service = host::CreateBudgetService();
       double amount = voucher.Value("dblOldMoney").ToDouble() * (blnAudit ? 1 : -1);
@@ -228,7 +221,7 @@ bool CBudCtrl::CheckBudCtrl(host::Session& ologin, db::Connection& CN, std::stri
       host::BudgetOutcome outcome;
       if (!service->Init(CN) || !service->CheckBudget(entry, &outcome)) {
         std::string text = service->LastError();
-        FailWith(strBudRet, text.empty() ? host::MessageText("Q7.Rembiz.0149") : text);
+        RaiseText(text.empty() ? host::MessageText("Q7.Rembiz.0149") : text);
       }
       switch (outcome.result) {
         case host::BudgetService::kWithinBudget:
@@ -240,7 +233,7 @@ bool CBudCtrl::CheckBudCtrl(host::Session& ologin, db::Connection& CN, std::stri
           update("Update " + table +
                  " Set intBudPass = 0 ,intOverBud = " + std::to_string(outcome.result) +
                  ",strOverPerson=Null,strOverDate=Null,strOverDesc=Null" + where_version);
-          FailWith(strBudRet, outcome.text);
+          RaiseText(outcome.text);
         case host::BudgetService::kNotControlled:
           // A cancellation with nothing left to release clears the stored outcome.
           if (!blnAudit) {
@@ -258,7 +251,7 @@ bool CBudCtrl::CheckBudCtrl(host::Session& ologin, db::Connection& CN, std::stri
         try {
           loans = CN.Execute(NormalizeSql(kWrittenOffLoansSql + guid + "'"));
         } catch (const ComError&) {
-          Fail(strBudRet, "Q7.Rembiz.0158", "Q7.Rembiz.0158");
+          Raise(kErrBusiness, "Q7.Rembiz.0158");
         }
         for (; !loans.Eof(); loans.MoveNext()) {
           if (loans.Text("strBudItemID").empty()) continue;
@@ -267,7 +260,7 @@ bool CBudCtrl::CheckBudCtrl(host::Session& ologin, db::Connection& CN, std::stri
           loan_entry.link_guid = std::string(strGUID);
           host::BudgetOutcome loan_outcome;
           if (!service->CheckBudget(loan_entry, &loan_outcome)) {
-            Fail(strBudRet, "Q7.Rembiz.0329", "Q7.Rembiz.0329");
+            Raise(kErrBusiness, "Q7.Rembiz.0329");
           }
         }
       }
@@ -287,8 +280,6 @@ bool CBudCtrl::CheckBudCtrl(host::Session& ologin, db::Connection& CN, std::stri
     // Touches the rows so that their row versions change with the approval.
     CN.Execute(NormalizeSql("Update " + table + "_Sub Set guid=guid Where MGUID = '" + guid + "'"));
   }
-  strBudRet = "success";
-  return true;
 }
 
 }  // namespace rembiz::budget

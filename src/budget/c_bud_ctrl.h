@@ -19,13 +19,13 @@ class CBudCtrl : public frame::FramedClass {
 
   // Checks the voucher `strGUID` of `strTable` ("EC_LoanVouch" or "EC_ExpenVouch") against the
   // budget and writes the approval (`blnAudit` true) or its cancellation. `ts` is the row
-  // version the caller read; the voucher must not have changed since. Returns true with
-  // `strBudRet` "success". On failure `strBudRet` holds the answer (the budget service's
-  // over-budget text, or a message) and ComError 9000 is raised: the caller rolls back its
-  // transaction. `blnWorkFlow` is accepted for the callers' signature and changes nothing.
-  bool CheckBudCtrl(host::Session& ologin, db::Connection& CN, std::string_view strGUID,
+  // version the caller read; the voucher must not have changed since. A refusal raises error
+  // 9000 with its text (the budget service's over-budget text, or a message): the caller rolls
+  // back its transaction. `blnWorkFlow` is accepted for the callers' signature and changes
+  // nothing.
+  void CheckBudCtrl(host::Session& ologin, db::Connection& CN, std::string_view strGUID,
                     std::string_view ts, std::string_view strTable, bool blnAudit,
-                    std::string& strBudRet, bool blnWorkFlow);
+                    bool blnWorkFlow);
 
  protected:
   const frame::FrameVariant& Variant() const override;

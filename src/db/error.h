@@ -1,10 +1,14 @@
 // The one exception hierarchy of the system: every failure that ends in an error document is a
-// ComError carrying an HRESULT-style number, a description and the source that raised it.
+// ComError carrying an HRESULT-style number, a description and the source that raised it. A
+// business error (Raise) carries its message key and parameters too; the frame's boundary is the
+// one place that turns an error into an error document.
 #pragma once
 
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace rembiz {
 
@@ -20,10 +24,27 @@ class ComError : public std::runtime_error {
   const std::string& Description() const { return description_; }
   const std::string& Source() const { return source_; }
 
+  // The message key and parameters of a business error; empty for other errors.
+  const std::string& Key() const { return key_; }
+  const std::vector<std::string>& Params() const { return params_; }
+  ComError& WithKey(std::string key, std::vector<std::string> params) {
+    key_ = std::move(key);
+    params_ = std::move(params);
+    return *this;
+  }
+
+  // The procedure whose error document answers the error, when it is not the operation's own
+  // (one procedure that goes on into another); set on the way up, read by the frame.
+  const std::string& Procedure() const { return procedure_; }
+  void SetProcedure(std::string procedure) { procedure_ = std::move(procedure); }
+
  private:
   int32_t number_;
   std::string description_;
   std::string source_;
+  std::string key_;
+  std::vector<std::string> params_;
+  std::string procedure_;
 };
 
 namespace db {

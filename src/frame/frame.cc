@@ -72,6 +72,21 @@ xml::Node OutElement(xml::Node& func) {
   return out ? out : func.AppendElement("out");
 }
 
+std::string ProcedureErrorXml(std::string_view class_name, std::string_view procedure,
+                              int32_t number, std::string_view description) {
+  return std::string(kDeclaration) + "<error><id>Rembiz:" + std::string(class_name) + ":" +
+         std::string(procedure) + ":" + std::to_string(number) + "</id><text>" +
+         XmlEscape(description) + "</text></error>";
+}
+
+void LoadOwnError(const FrameVariant& variant, const OperationEntry& entry, xml::Document& answer,
+                  const ComError& error) {
+  std::string_view class_name =
+      variant.error_class.empty() ? variant.class_name : variant.error_class;
+  std::string_view procedure = error.Procedure().empty() ? entry.own_error : error.Procedure();
+  LoadProcedureError(answer, class_name, procedure, error.Number(), ErrorText(variant, error));
+}
+
 // Calls the procedure of an entry; one that answers its own failures gets its error document.
 bool CallProcedure(const FrameVariant& variant, const OperationEntry& entry, BusinessObject& self,
                    host::Session& session, db::Connection& cn, xml::Node& func,
@@ -80,10 +95,11 @@ bool CallProcedure(const FrameVariant& variant, const OperationEntry& entry, Bus
   try {
     return entry.procedure(self, session, cn, func, answer);
   } catch (const ComError& e) {
-    answer.LoadXml(
-        ProcedureErrorXml(variant.class_name, entry.own_error, e.Number(), ErrorText(variant, e)));
-    return false;
+    LoadOwnError(variant, entry, answer, e);
+  } catch (const std::exception& e) {
+    LoadOwnError(variant, entry, answer, ComError(kErrUnexpected, e.what(), "Rembiz"));
   }
+  return false;
 }
 
 // Runs one operation in its transaction scope. An operation with its own transaction commits
@@ -112,11 +128,9 @@ bool IsBusyCode(int32_t number) {
          number == static_cast<int32_t>(0x80040E31) || number == static_cast<int32_t>(0x8004D013);
 }
 
-std::string ProcedureErrorXml(std::string_view class_name, std::string_view procedure,
-                              int32_t number, std::string_view description) {
-  return std::string(kDeclaration) + "<error><id>Rembiz:" + std::string(class_name) + ":" +
-         std::string(procedure) + ":" + std::to_string(number) + "</id><text>" +
-         XmlEscape(description) + "</text></error>";
+void LoadProcedureError(xml::Document& answer, std::string_view class_name,
+                        std::string_view procedure, int32_t number, std::string_view text) {
+  answer.LoadXml(ProcedureErrorXml(class_name, procedure, number, text));
 }
 
 std::string ErrorText(const FrameVariant& variant, const ComError& error) {

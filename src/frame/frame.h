@@ -30,6 +30,9 @@ struct FrameVariant {
   ErrorForm error_form = ErrorForm::kStandard;
   bool busy_message = false;  // database busy codes answer "Q7.Rembiz.0159"
   bool connect = true;        // false: the class never opens a connection
+  // The class its procedures' own error documents name, when the pages know them by another
+  // class's name; class_name when empty.
+  std::string_view error_class = {};
 };
 
 enum OperationFlags : unsigned {
@@ -50,7 +53,9 @@ struct OperationEntry {
   unsigned flags = 0;
   std::string_view task_code = {};  // per-operation task
   // The procedure's name when its failures answer under `out` with its own error document
-  // ("Rembiz:<class>:<procedure>:<number>") instead of replacing the whole request.
+  // ("Rembiz:<class>:<procedure>:<number>") instead of replacing the whole request: the frame
+  // catches what the procedure raises and answers false, so the request stops (goon="1" goes
+  // on) and rolls back what the operation wrote.
   std::string_view own_error = {};
 };
 
@@ -89,9 +94,23 @@ void RunFrame(const FrameVariant& variant, std::span<const OperationEntry> opera
 // The database codes that mean "busy or timed out" (answered with "Q7.Rembiz.0159").
 bool IsBusyCode(int32_t number);
 
-// The error document a procedure loads as its own answer.
-std::string ProcedureErrorXml(std::string_view class_name, std::string_view procedure,
-                              int32_t number, std::string_view description);
+// Loads the error document of a procedure's failure ("Rembiz:<class>:<procedure>:<number>") as
+// the answer. The frame does so for its operations; a handler of its own (a report plug-in's)
+// answers through here too.
+void LoadProcedureError(xml::Document& answer, std::string_view class_name,
+                        std::string_view procedure, int32_t number, std::string_view text);
+
+// Tags the errors `body` raises with the procedure whose error document answers them, when a
+// procedure goes on into another one (generation goes on into conversion).
+template <class Body>
+auto AsProcedure(std::string_view procedure, Body&& body) {
+  try {
+    return body();
+  } catch (ComError& e) {
+    if (e.Procedure().empty()) e.SetProcedure(std::string(procedure));
+    throw;
+  }
+}
 
 // What the caller reads of an error: the busy text for the database's busy codes (classes that
 // say so), a plain text for a database out of reach, a value the database refused named by its

@@ -8,34 +8,6 @@
 
 namespace rembiz::frame {
 
-std::string_view KeyOfConstraint(std::string_view description,
-                                 std::span<const ConstraintKey> constraints) {
-  for (const ConstraintKey& entry : constraints) {
-    // A name followed by a letter, digit or "_" is a longer name ("IX_EC_EISet_Stand" is not
-    // "IX_EC_EISet_Stand_x"), so the match must end at a boundary.
-    for (size_t pos = description.find(entry.constraint); pos != std::string_view::npos;
-         pos = description.find(entry.constraint, pos + 1)) {
-      size_t end = pos + entry.constraint.size();
-      char next = end < description.size() ? description[end] : ' ';
-      bool word = (next >= 'A' && next <= 'Z') || (next >= 'a' && next <= 'z') ||
-                  (next >= '0' && next <= '9') || next == '_';
-      if (!word) return entry.key;
-    }
-  }
-  return {};
-}
-
-bool LoadOwnError(std::string_view class_name, std::string_view procedure, xml::Document& answer,
-                  std::span<const ConstraintKey> constraints, const ComError& error) {
-  std::string_view key = KeyOfConstraint(error.Description(), constraints);
-  if (!key.empty()) {
-    answer.LoadXml(ProcedureErrorXml(class_name, procedure, kErrBusiness, host::MessageText(key)));
-  } else {
-    answer.LoadXml(ProcedureErrorXml(class_name, procedure, error.Number(), error.Description()));
-  }
-  return false;
-}
-
 void ExecuteOne(db::Connection& cn, const std::string& sql, std::string_view key) {
   int64_t affected = 0;
   cn.Execute(NormalizeSql(sql), &affected);

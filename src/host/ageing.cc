@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "db/text.h"
-#include "host/messages.h"
+#include "host/errors.h"
 #include "host/service_sql.h"
 #include "xml/document.h"
 #include "xml/escape.h"
@@ -45,12 +45,11 @@ std::optional<int64_t> WholeDays(const std::string& text) {
 
 class TableAgeing : public Ageing {
  public:
-  std::string LastErrorText() const override { return error_; }
-
-  bool getAge(db::Connection& cn, std::string_view system_id, std::string_view type,
-              std::string* result) override {
-    error_.clear();
-    if (!IsCode(system_id, 10) || !IsCode(type, kMaxType)) return Fail("Rembiz.Report.AgeBadType");
+  std::string getAge(db::Connection& cn, std::string_view system_id,
+                     std::string_view type) override {
+    if (!IsCode(system_id, 10) || !IsCode(type, kMaxType)) {
+      Raise(kErrBusiness, "Rembiz.Report.AgeBadType");
+    }
     db::Recordset rs = cn.Execute(
         "select iNo, iDays, cName from Host_AgePeriod where cSysId = " + SqlText(system_id) +
         " and cAgeType = " + SqlText(type) + " order by iNo");
@@ -60,16 +59,13 @@ class TableAgeing : public Ageing {
       out += "<row no='" + rs.Text("iNo") + "' cdays='" + rs.Text("iDays") + "' name='" +
              XmlEscape(rs.Text("cName")) + "'/>";
     }
-    *result = out + "</age>";
-    return true;
+    return out + "</age>";
   }
 
-  bool SaveAge(db::Connection& cn, std::string_view system_id,
+  void SaveAge(db::Connection& cn, std::string_view system_id,
                std::string_view definition_xml) override {
-    error_.clear();
-    if (!IsCode(system_id, 10)) return Fail("Rembiz.Report.AgeBadType");
-    std::vector<PeriodSet> sets;
-    if (!Read(definition_xml, sets)) return false;
+    if (!IsCode(system_id, 10)) Raise(kErrBusiness, "Rembiz.Report.AgeBadType");
+    std::vector<PeriodSet> sets = Read(definition_xml);
 
     bool own = !cn.InTransaction();
     if (own) cn.BeginTrans();
@@ -87,25 +83,19 @@ class TableAgeing : public Ageing {
         }
       }
       if (own) cn.CommitTrans();
-    } catch (const ComError& e) {
+    } catch (const ComError&) {
       if (own) cn.RollbackTrans();
-      error_ = e.Description();
-      return false;
+      throw;
     }
-    return true;
   }
 
  private:
-  bool Fail(std::string_view key, std::string_view p1 = "") {
-    error_ = MessageText(key, "", p1);
-    return false;
-  }
-
-  bool Read(std::string_view definition_xml, std::vector<PeriodSet>& sets) {
+  static std::vector<PeriodSet> Read(std::string_view definition_xml) {
     xml::Document doc;
     if (!doc.LoadXml(definition_xml) || doc.DocumentElement().IsNull()) {
-      return Fail("Rembiz.Report.AgeBadDocument");
+      Raise(kErrBusiness, "Rembiz.Report.AgeBadDocument");
     }
+    std::vector<PeriodSet> sets;
     xml::Node root = doc.DocumentElement();
     std::vector<xml::Node> elements;
     if (!root.Children("row").empty()) {
@@ -113,13 +103,13 @@ class TableAgeing : public Ageing {
     } else {
       for (const xml::Node& child : root.Children("age")) elements.push_back(child);
     }
-    if (elements.empty()) return Fail("Rembiz.Report.AgeBadDocument");
+    if (elements.empty()) Raise(kErrBusiness, "Rembiz.Report.AgeBadDocument");
     for (const xml::Node& element : elements) {
       PeriodSet set;
       set.type = element.HasAttr("type") ? db::Trim(element.Attr("type")) : "1";
-      if (!IsCode(set.type, kMaxType)) return Fail("Rembiz.Report.AgeBadType");
+      if (!IsCode(set.type, kMaxType)) Raise(kErrBusiness, "Rembiz.Report.AgeBadType");
       std::vector<xml::Node> rows = element.Children("row");
-      if (rows.empty()) return Fail("Rembiz.Report.AgeBadDocument");
+      if (rows.empty()) Raise(kErrBusiness, "Rembiz.Report.AgeBadDocument");
       std::optional<int64_t> previous;
       for (size_t i = 0; i < rows.size(); ++i) {
         Period period;
@@ -128,25 +118,23 @@ class TableAgeing : public Ageing {
         std::string days = db::Trim(rows[i].Attr("cdays"));
         std::string number = std::to_string(i + 1);
         if (period.name.empty() || period.name.size() > kMaxName * 3) {
-          return Fail("Rembiz.Report.AgeBadName", number);
+          Raise(kErrBusiness, "Rembiz.Report.AgeBadName", number);
         }
         if (!days.empty()) {
           period.days = WholeDays(days);
           if (!period.days || (previous && *period.days <= *previous)) {
-            return Fail("Rembiz.Report.AgeBadBound", number);
+            Raise(kErrBusiness, "Rembiz.Report.AgeBadBound", number);
           }
           previous = period.days;
         } else if (i + 1 != rows.size()) {
-          return Fail("Rembiz.Report.AgeBadBound", number);
+          Raise(kErrBusiness, "Rembiz.Report.AgeBadBound", number);
         }
         set.periods.push_back(std::move(period));
       }
       sets.push_back(std::move(set));
     }
-    return true;
+    return sets;
   }
-
-  std::string error_;
 };
 
 }  // namespace

@@ -17,16 +17,15 @@ class Ageing {
  public:
   virtual ~Ageing() = default;
 
-  // Text of the last failure ("" after a success).
-  virtual std::string LastErrorText() const = 0;
   // The periods of a type as the XML above (an `age` element without rows when none are set).
-  virtual bool getAge(db::Connection& cn, std::string_view system_id, std::string_view type,
-                      std::string* result) = 0;
+  // A refusal raises error 9000 with its message.
+  virtual std::string getAge(db::Connection& cn, std::string_view system_id,
+                             std::string_view type) = 0;
   // Replaces the periods of every type the document defines: an `age` element with `row`
   // children (`cdays`, `name`), its type in `type` ("1" when missing), either the document
   // element itself or its `age` children. Bounds are whole days that grow from row to row; only
   // the last may be empty. All or nothing: a refused document changes no period.
-  virtual bool SaveAge(db::Connection& cn, std::string_view system_id,
+  virtual void SaveAge(db::Connection& cn, std::string_view system_id,
                        std::string_view definition_xml) = 0;
 };
 

@@ -5,6 +5,7 @@
 
 #include "db/error.h"
 #include "db/variant.h"
+#include "host/errors.h"
 #include "host/messages.h"
 #include "host/service_sql.h"
 #include "xml/document.h"
@@ -53,268 +54,224 @@ struct Routing {
 
 class TableApprovalFlow : public ApprovalFlow {
  public:
-  std::string LastErrorText() const override { return error_; }
   bool FlowEnded() const override { return flow_ended_; }
 
   void Init(Session& session, db::Connection& cn) override {
     session_ = &session;
     cn_ = &cn;
-    error_.clear();
     flow_ended_ = false;
   }
 
-  bool GetFlowRecords(std::string_view card, std::string_view guid, std::string_view code,
-                      db::Recordset* records) override {
-    return Guard([&] {
-      std::optional<Instance> instance = Existing(*cn_, card, guid, code);
-      if (!instance) return false;
-      bool english = CurrentLanguageIsEnglish();
-      *records = cn_->Execute(
-          std::string("select r.cUser_Name, ") +
-          (english ? "isnull(a.EAA_NameEn, a.EAA_Name)" : "a.EAA_Name") +
-          " as EAA_Name, r.remark, r.EA_time from Host_FlowRecord r left join Host_FlowAction a "
-          "on a.EAAID = r.EAAID where r.iInstanceId = " +
-          std::to_string(instance->id) + " order by r.AutoID");
-      return true;
-    });
+  db::Recordset GetFlowRecords(std::string_view card, std::string_view guid,
+                               std::string_view code) override {
+    RequireBound();
+    Instance instance = Existing(*cn_, card, guid, code);
+    bool english = CurrentLanguageIsEnglish();
+    return cn_->Execute(
+        std::string("select r.cUser_Name, ") +
+        (english ? "isnull(a.EAA_NameEn, a.EAA_Name)" : "a.EAA_Name") +
+        " as EAA_Name, r.remark, r.EA_time from Host_FlowRecord r left join Host_FlowAction a "
+        "on a.EAAID = r.EAAID where r.iInstanceId = " +
+        std::to_string(instance.id) + " order by r.AutoID");
   }
 
-  bool DoTask(std::string_view card, std::string_view guid, std::string_view task_xml) override {
-    return Guard([&] {
-      flow_ended_ = false;
-      xml::Document task_doc;
-      xml::Node task;
-      if (task_doc.LoadXml(task_xml)) task = task_doc.SelectSingleNode("//EASTdata/task");
-      std::string action = task.Attr("EAAID");
-      db::Recordset effect_rs =
-          cn_->Execute("select iEffect from Host_FlowAction where EAAID = " + SqlText(action));
-      if (!task || effect_rs.Eof()) return Fail("Rembiz.Host.FlowBadTask");
-      int64_t effect = effect_rs.Value("iEffect").ToInt();
-      if (effect == kTakeBack) return TakeBack(card, guid);
+  void DoTask(std::string_view card, std::string_view guid, std::string_view task_xml) override {
+    RequireBound();
+    flow_ended_ = false;
+    xml::Document task_doc;
+    xml::Node task;
+    if (task_doc.LoadXml(task_xml)) task = task_doc.SelectSingleNode("//EASTdata/task");
+    std::string action = task.Attr("EAAID");
+    db::Recordset effect_rs =
+        cn_->Execute("select iEffect from Host_FlowAction where EAAID = " + SqlText(action));
+    if (!task || effect_rs.Eof()) Raise(kErrBusiness, "Rembiz.Host.FlowBadTask");
+    int64_t effect = effect_rs.Value("iEffect").ToInt();
+    if (effect == kTakeBack) return TakeBack(card, guid);
 
-      std::optional<Instance> instance = Find(*cn_, card, guid);
-      if (!instance) return Fail("Rembiz.Host.FlowNoInstance");
-      if (instance->state != kRunning) return Fail("Rembiz.Host.FlowNotRunning");
-      std::string user = session_->UserId();
-      if (!IsApprover(*instance, user)) {
-        return Fail("Rembiz.Host.FlowNotApprover", session_->UserName(), StepName(*instance));
-      }
-      db::Recordset done = cn_->Execute(
-          "select count(*) as n from Host_FlowRecord where iInstanceId = " +
-          std::to_string(instance->id) + " and iRound = " + std::to_string(instance->round) +
-          " and iStep = " + std::to_string(instance->step) +
-          " and bUndone = 0 and cUser_Id = " + SqlText(user) + " and " + kDecisions);
-      if (done.Value("n").ToInt() > 0) return Fail("Rembiz.Host.FlowAlreadyDone");
+    std::optional<Instance> instance = Find(*cn_, card, guid);
+    if (!instance) Raise(kErrBusiness, "Rembiz.Host.FlowNoInstance");
+    if (instance->state != kRunning) Raise(kErrBusiness, "Rembiz.Host.FlowNotRunning");
+    std::string user = session_->UserId();
+    if (!IsApprover(*instance, user)) {
+      Raise(kErrBusiness, "Rembiz.Host.FlowNotApprover", session_->UserName(), StepName(*instance));
+    }
+    db::Recordset done = cn_->Execute(
+        "select count(*) as n from Host_FlowRecord where iInstanceId = " +
+        std::to_string(instance->id) + " and iRound = " + std::to_string(instance->round) +
+        " and iStep = " + std::to_string(instance->step) +
+        " and bUndone = 0 and cUser_Id = " + SqlText(user) + " and " + kDecisions);
+    if (done.Value("n").ToInt() > 0) Raise(kErrBusiness, "Rembiz.Host.FlowAlreadyDone");
 
-      AddRecord(*instance, instance->step, action, task.Attr("remark"));
-      std::string where = " where iInstanceId = " + std::to_string(instance->id);
-      if (effect == kReject) {
-        cn_->Execute("update Host_FlowInstance set iState = 2, dEndTime = getdate()" + where);
-        return true;
-      }
-      if (effect != kPass || !StepPassed(*instance)) return true;
-      std::optional<int64_t> next = NextStep(instance->flow, instance->step);
-      if (next) {
-        cn_->Execute("update Host_FlowInstance set iCurStep = " + std::to_string(*next) + where);
-      } else {
-        cn_->Execute("update Host_FlowInstance set iState = 1, dEndTime = getdate()" + where);
-        flow_ended_ = true;
-      }
-      return true;
-    });
+    AddRecord(*instance, instance->step, action, task.Attr("remark"));
+    std::string where = " where iInstanceId = " + std::to_string(instance->id);
+    if (effect == kReject) {
+      cn_->Execute("update Host_FlowInstance set iState = 2, dEndTime = getdate()" + where);
+      return;
+    }
+    if (effect != kPass || !StepPassed(*instance)) return;
+    std::optional<int64_t> next = NextStep(instance->flow, instance->step);
+    if (next) {
+      cn_->Execute("update Host_FlowInstance set iCurStep = " + std::to_string(*next) + where);
+    } else {
+      cn_->Execute("update Host_FlowInstance set iState = 1, dEndTime = getdate()" + where);
+      flow_ended_ = true;
+    }
   }
 
-  bool UndoTask(std::string_view card, std::string_view guid, std::string_view code) override {
-    return Guard([&] {
-      flow_ended_ = false;
-      if (!KnownKind(code)) return false;
-      return TakeBack(card, guid);
-    });
+  void UndoTask(std::string_view card, std::string_view guid, std::string_view code) override {
+    RequireBound();
+    flow_ended_ = false;
+    RequireKnownKind(code);
+    TakeBack(card, guid);
   }
 
-  bool GetProgress(std::string_view card, std::string_view guid, FlowProgress* progress) override {
-    return Guard([&] {
-      db::Recordset rs = cn_->Execute(
-          std::string("select i.iState, (select count(*) from Host_FlowStep s where s.iFlowId = "
-                      "i.iFlowId and s.iStep <= i.iCurStep) as nPosition, (select count(*) from "
-                      "Host_FlowStep s where s.iFlowId = i.iFlowId) as nSteps, (select count(*) "
-                      "from Host_FlowRecord r where r.iInstanceId = i.iInstanceId and r.iRound = "
-                      "i.iRound and r.bUndone = 0 and r.") +
-          kPasses + ") as nPasses from Host_FlowInstance i where i.cCardNumber = " + SqlText(card) +
-          " and i.cVouchGUID = " + SqlText(guid));
-      if (rs.Eof()) return false;
-      progress->state = rs.Value("iState").ToInt();
-      progress->position = rs.Value("nPosition").ToInt();
-      progress->steps = rs.Value("nSteps").ToInt();
-      progress->passed = rs.Value("nPasses").ToInt() > 0;
-      return true;
-    });
+  std::optional<FlowProgress> GetProgress(std::string_view card, std::string_view guid) override {
+    RequireBound();
+    db::Recordset rs = cn_->Execute(
+        std::string("select i.iState, (select count(*) from Host_FlowStep s where s.iFlowId = "
+                    "i.iFlowId and s.iStep <= i.iCurStep) as nPosition, (select count(*) from "
+                    "Host_FlowStep s where s.iFlowId = i.iFlowId) as nSteps, (select count(*) "
+                    "from Host_FlowRecord r where r.iInstanceId = i.iInstanceId and r.iRound = "
+                    "i.iRound and r.bUndone = 0 and r.") +
+        kPasses + ") as nPasses from Host_FlowInstance i where i.cCardNumber = " + SqlText(card) +
+        " and i.cVouchGUID = " + SqlText(guid));
+    if (rs.Eof()) return std::nullopt;
+    FlowProgress progress;
+    progress.state = rs.Value("iState").ToInt();
+    progress.position = rs.Value("nPosition").ToInt();
+    progress.steps = rs.Value("nSteps").ToInt();
+    progress.passed = rs.Value("nPasses").ToInt() > 0;
+    return progress;
   }
 
-  bool GetFlowInfo(std::string_view card, std::string_view guid, std::string_view code,
-                   std::string* xml) override {
-    return Guard([&] {
-      std::optional<Instance> instance = Existing(*cn_, card, guid, code);
-      if (!instance) return false;
-      std::string flow_id = std::to_string(instance->flow);
-      db::Recordset flow =
-          cn_->Execute("select cFlowName from Host_Flow where iFlowId = " + flow_id);
-      db::Recordset head = cn_->Execute(
-          "select cVouchCode, dStartTime, dEndTime from Host_FlowInstance where iInstanceId = " +
-          std::to_string(instance->id));
-      std::string out = "<flow" + Attr("card", card) + Attr("id", flow_id) +
-                        Attr("name", flow.Eof() ? "" : flow.Text("cFlowName")) +
-                        Attr("vouchcode", head.Text("cVouchCode")) +
-                        Attr("state", std::to_string(instance->state)) +
-                        Attr("step", std::to_string(instance->step)) +
-                        Attr("round", std::to_string(instance->round)) +
-                        Attr("start", head.Text("dStartTime")) +
-                        Attr("end", head.Text("dEndTime")) + ">";
-      db::Recordset steps = cn_->Execute(
-          "select iStep, cStepName, iPassMode from Host_FlowStep where iFlowId = " + flow_id +
-          " order by iStep");
-      db::Recordset approvers = cn_->Execute(
-          "select iStep, iIsUser, cApprover_Id from Host_FlowApprover where iFlowId = " + flow_id +
-          " order by iStep, iIsUser desc, cApprover_Id");
-      for (; !steps.Eof(); steps.MoveNext()) {
-        int64_t step = steps.Value("iStep").ToInt();
-        out += "<step" + Attr("no", std::to_string(step)) + Attr("name", steps.Text("cStepName")) +
-               Attr("passmode", steps.Text("iPassMode")) +
-               Attr("current", step == instance->step && instance->state == kRunning ? "1" : "0") +
-               ">";
-        for (const auto& row : approvers.Rows()) {
-          if (row[0].ToInt() != step) continue;
-          out += "<approver" + Attr("id", row[2].ToText()) + Attr("user", row[1].ToText()) + "/>";
-        }
-        out += "</step>";
+  std::string GetFlowInfo(std::string_view card, std::string_view guid,
+                          std::string_view code) override {
+    RequireBound();
+    Instance instance = Existing(*cn_, card, guid, code);
+    std::string flow_id = std::to_string(instance.flow);
+    db::Recordset flow = cn_->Execute("select cFlowName from Host_Flow where iFlowId = " + flow_id);
+    db::Recordset head = cn_->Execute(
+        "select cVouchCode, dStartTime, dEndTime from Host_FlowInstance where iInstanceId = " +
+        std::to_string(instance.id));
+    std::string out =
+        "<flow" + Attr("card", card) + Attr("id", flow_id) +
+        Attr("name", flow.Eof() ? "" : flow.Text("cFlowName")) +
+        Attr("vouchcode", head.Text("cVouchCode")) + Attr("state", std::to_string(instance.state)) +
+        Attr("step", std::to_string(instance.step)) +
+        Attr("round", std::to_string(instance.round)) + Attr("start", head.Text("dStartTime")) +
+        Attr("end", head.Text("dEndTime")) + ">";
+    db::Recordset steps = cn_->Execute(
+        "select iStep, cStepName, iPassMode from Host_FlowStep where iFlowId = " + flow_id +
+        " order by iStep");
+    db::Recordset approvers = cn_->Execute(
+        "select iStep, iIsUser, cApprover_Id from Host_FlowApprover where iFlowId = " + flow_id +
+        " order by iStep, iIsUser desc, cApprover_Id");
+    for (; !steps.Eof(); steps.MoveNext()) {
+      int64_t step = steps.Value("iStep").ToInt();
+      out += "<step" + Attr("no", std::to_string(step)) + Attr("name", steps.Text("cStepName")) +
+             Attr("passmode", steps.Text("iPassMode")) +
+             Attr("current", step == instance.step && instance.state == kRunning ? "1" : "0") + ">";
+      for (const auto& row : approvers.Rows()) {
+        if (row[0].ToInt() != step) continue;
+        out += "<approver" + Attr("id", row[2].ToText()) + Attr("user", row[1].ToText()) + "/>";
       }
-      db::Recordset records = cn_->Execute(
-          "select r.iRound, r.iStep, r.cUser_Id, r.cUser_Name, r.EAAID, a.EAA_Name, r.remark, "
-          "r.EA_time, r.bUndone from Host_FlowRecord r left join Host_FlowAction a on "
-          "a.EAAID = r.EAAID where r.iInstanceId = " +
-          std::to_string(instance->id) + " order by r.AutoID");
-      for (; !records.Eof(); records.MoveNext()) {
-        out += "<record" + Attr("round", records.Text("iRound")) +
-               Attr("step", records.Text("iStep")) + Attr("user", records.Text("cUser_Id")) +
-               Attr("username", records.Text("cUser_Name")) +
-               Attr("action", records.Text("EAAID")) +
-               Attr("actionname", records.Text("EAA_Name")) +
-               Attr("remark", records.Text("remark")) + Attr("time", records.Text("EA_time")) +
-               Attr("undone", records.Value("bUndone").ToBool() ? "1" : "0") + "/>";
-      }
-      *xml = out + "</flow>";
-      return true;
-    });
+      out += "</step>";
+    }
+    db::Recordset records = cn_->Execute(
+        "select r.iRound, r.iStep, r.cUser_Id, r.cUser_Name, r.EAAID, a.EAA_Name, r.remark, "
+        "r.EA_time, r.bUndone from Host_FlowRecord r left join Host_FlowAction a on "
+        "a.EAAID = r.EAAID where r.iInstanceId = " +
+        std::to_string(instance.id) + " order by r.AutoID");
+    for (; !records.Eof(); records.MoveNext()) {
+      out += "<record" + Attr("round", records.Text("iRound")) +
+             Attr("step", records.Text("iStep")) + Attr("user", records.Text("cUser_Id")) +
+             Attr("username", records.Text("cUser_Name")) + Attr("action", records.Text("EAAID")) +
+             Attr("actionname", records.Text("EAA_Name")) + Attr("remark", records.Text("remark")) +
+             Attr("time", records.Text("EA_time")) +
+             Attr("undone", records.Value("bUndone").ToBool() ? "1" : "0") + "/>";
+    }
+    return out + "</flow>";
   }
 
-  bool DropInstance(db::Connection& cn, std::string_view card, std::string_view guid,
+  void DropInstance(db::Connection& cn, std::string_view card, std::string_view guid,
                     std::string_view code) override {
-    return Guard([&] {
-      std::optional<Instance> instance = Existing(cn, card, guid, code);
-      if (!instance) return false;
-      // The records go with the instance (trigger).
-      cn.Execute("delete from Host_FlowInstance where iInstanceId = " +
-                 std::to_string(instance->id));
-      return true;
-    });
+    RequireBound();
+    Instance instance = Existing(cn, card, guid, code);
+    // The records go with the instance (trigger).
+    cn.Execute("delete from Host_FlowInstance where iInstanceId = " + std::to_string(instance.id));
   }
 
-  bool ResetInstance(std::string_view card, std::string_view guid, std::string_view code) override {
-    return Guard([&] {
-      std::optional<Instance> instance = Existing(*cn_, card, guid, code);
-      if (!instance) return false;
-      std::optional<int64_t> first = FirstStep(instance->flow);
-      if (!first) return Fail("Rembiz.Host.FlowNoSteps");
-      cn_->Execute("update Host_FlowInstance set iCurStep = " + std::to_string(*first) +
-                   ", iState = 0, iRound = iRound + 1, dStartTime = getdate(), dEndTime = null "
-                   "where iInstanceId = " +
-                   std::to_string(instance->id));
-      return true;
-    });
+  void ResetInstance(std::string_view card, std::string_view guid, std::string_view code) override {
+    RequireBound();
+    Instance instance = Existing(*cn_, card, guid, code);
+    std::optional<int64_t> first = FirstStep(instance.flow);
+    if (!first) Raise(kErrBusiness, "Rembiz.Host.FlowNoSteps");
+    cn_->Execute("update Host_FlowInstance set iCurStep = " + std::to_string(*first) +
+                 ", iState = 0, iRound = iRound + 1, dStartTime = getdate(), dEndTime = null "
+                 "where iInstanceId = " +
+                 std::to_string(instance.id));
   }
 
   bool HasInstance(std::string_view card, std::string_view guid, std::string_view code) override {
-    return Guard([&] { return KnownKind(code) && Find(*cn_, card, guid).has_value(); });
+    RequireBound();
+    RequireKnownKind(code);
+    return Find(*cn_, card, guid).has_value();
   }
 
   bool CanStart(std::string_view card, std::string* flow_id, std::string* flow_name) override {
-    return Guard([&] {
-      db::Recordset rs = cn_->Execute(
-          "select iFlowId, cFlowName from Host_Flow where cCardNumber = " + SqlText(card) +
-          " and bActive = 1 and exists (select 1 from Host_FlowStep s where s.iFlowId = "
-          "Host_Flow.iFlowId) order by iPriority, iFlowId");
-      if (rs.Eof()) return Fail("Rembiz.Host.FlowNone", card);
-      if (flow_id) *flow_id = rs.Text("iFlowId");
-      if (flow_name) *flow_name = rs.Text("cFlowName");
-      return true;
-    });
+    RequireBound();
+    db::Recordset rs = cn_->Execute(
+        "select iFlowId, cFlowName from Host_Flow where cCardNumber = " + SqlText(card) +
+        " and bActive = 1 and exists (select 1 from Host_FlowStep s where s.iFlowId = "
+        "Host_Flow.iFlowId) order by iPriority, iFlowId");
+    if (rs.Eof()) return false;
+    if (flow_id) *flow_id = rs.Text("iFlowId");
+    if (flow_name) *flow_name = rs.Text("cFlowName");
+    return true;
   }
 
-  bool StartInstance(db::Connection& cn, std::string_view card, std::string_view guid,
+  void StartInstance(db::Connection& cn, std::string_view card, std::string_view guid,
                      std::string_view vouch_code, std::string_view eadata) override {
-    return Guard([&] {
-      std::optional<Routing> routing = ReadRouting(eadata);
-      if (!routing) return Fail("Rembiz.Host.FlowBadData");
-      std::optional<int64_t> flow = ChooseFlow(cn, card, *routing);
-      if (!flow) return Fail("Rembiz.Host.FlowNoMatch", vouch_code);
-      std::optional<int64_t> first = FirstStep(*flow, &cn);
-      std::string values_flow = std::to_string(*flow);
-      std::string values_step = std::to_string(first.value_or(1));
-      std::string amount = SqlMoney(routing->amount);
-      std::optional<Instance> existing = Find(cn, card, guid);
-      if (existing) {
-        // Started again (a changed voucher): a round that saw actions stays as history.
-        db::Recordset acted = cn.Execute(
-            "select count(*) as n from Host_FlowRecord where iInstanceId = " +
-            std::to_string(existing->id) + " and iRound = " + std::to_string(existing->round));
-        std::string round = acted.Value("n").ToInt() > 0 ? "iRound + 1" : "iRound";
-        cn.Execute("update Host_FlowInstance set cVouchCode = " + SqlTextOrNull(vouch_code) +
-                   ", iFlowId = " + values_flow + ", iCurStep = " + values_step +
-                   ", iState = 0, iRound = " + round + ", cEAdata = " + SqlText(eadata) +
-                   ", cAuth_Id = " + SqlTextOrNull(routing->auth) +
-                   ", cDepCode = " + SqlTextOrNull(routing->department) +
-                   ", cTypeCode = " + SqlTextOrNull(routing->type) + ", mAmount = " + amount +
-                   ", cStarter_Id = " + SqlTextOrNull(session_->UserId()) +
-                   ", dStartTime = getdate(), dEndTime = null where iInstanceId = " +
-                   std::to_string(existing->id));
-        return true;
-      }
-      cn.Execute(
-          "insert into Host_FlowInstance (cCardNumber, cVouchGUID, cVouchCode, iFlowId, iCurStep, "
-          "iState, iRound, cEAdata, cAuth_Id, cDepCode, cTypeCode, mAmount, cStarter_Id) values (" +
-          SqlText(card) + ", " + SqlText(guid) + ", " + SqlTextOrNull(vouch_code) + ", " +
-          values_flow + ", " + values_step + ", 0, 1, " + SqlText(eadata) + ", " +
-          SqlTextOrNull(routing->auth) + ", " + SqlTextOrNull(routing->department) + ", " +
-          SqlTextOrNull(routing->type) + ", " + amount + ", " + SqlTextOrNull(session_->UserId()) +
-          ")");
-      return true;
-    });
+    RequireBound();
+    std::optional<Routing> routing = ReadRouting(eadata);
+    if (!routing) Raise(kErrBusiness, "Rembiz.Host.FlowBadData");
+    std::optional<int64_t> flow = ChooseFlow(cn, card, *routing);
+    if (!flow) Raise(kErrBusiness, "Rembiz.Host.FlowNoMatch", vouch_code);
+    std::optional<int64_t> first = FirstStep(*flow, &cn);
+    std::string values_flow = std::to_string(*flow);
+    std::string values_step = std::to_string(first.value_or(1));
+    std::string amount = SqlMoney(routing->amount);
+    std::optional<Instance> existing = Find(cn, card, guid);
+    if (existing) {
+      // Started again (a changed voucher): a round that saw actions stays as history.
+      db::Recordset acted = cn.Execute(
+          "select count(*) as n from Host_FlowRecord where iInstanceId = " +
+          std::to_string(existing->id) + " and iRound = " + std::to_string(existing->round));
+      std::string round = acted.Value("n").ToInt() > 0 ? "iRound + 1" : "iRound";
+      cn.Execute("update Host_FlowInstance set cVouchCode = " + SqlTextOrNull(vouch_code) +
+                 ", iFlowId = " + values_flow + ", iCurStep = " + values_step +
+                 ", iState = 0, iRound = " + round + ", cEAdata = " + SqlText(eadata) +
+                 ", cAuth_Id = " + SqlTextOrNull(routing->auth) +
+                 ", cDepCode = " + SqlTextOrNull(routing->department) +
+                 ", cTypeCode = " + SqlTextOrNull(routing->type) + ", mAmount = " + amount +
+                 ", cStarter_Id = " + SqlTextOrNull(session_->UserId()) +
+                 ", dStartTime = getdate(), dEndTime = null where iInstanceId = " +
+                 std::to_string(existing->id));
+      return;
+    }
+    cn.Execute(
+        "insert into Host_FlowInstance (cCardNumber, cVouchGUID, cVouchCode, iFlowId, iCurStep, "
+        "iState, iRound, cEAdata, cAuth_Id, cDepCode, cTypeCode, mAmount, cStarter_Id) values (" +
+        SqlText(card) + ", " + SqlText(guid) + ", " + SqlTextOrNull(vouch_code) + ", " +
+        values_flow + ", " + values_step + ", 0, 1, " + SqlText(eadata) + ", " +
+        SqlTextOrNull(routing->auth) + ", " + SqlTextOrNull(routing->department) + ", " +
+        SqlTextOrNull(routing->type) + ", " + amount + ", " + SqlTextOrNull(session_->UserId()) +
+        ")");
   }
 
  private:
-  // Runs one operation; a refusal becomes the service's error text. A database failure is no
-  // answer at all: it goes on to the caller, which would otherwise take "no instance" or "not
-  // started" for the truth and go on writing.
-  template <class F>
-  bool Guard(F&& body) {
-    error_.clear();
-    if (!cn_ || !session_) {
-      error_ = MessageText("Rembiz.Host.FlowNotBound");
-      return false;
-    }
-    try {
-      return body();
-    } catch (const db::DbError&) {
-      throw;
-    } catch (const ComError& e) {
-      error_ = e.Description();
-      return false;
-    }
-  }
-
-  bool Fail(std::string_view key, std::string_view p1 = "", std::string_view p2 = "") {
-    error_ = MessageText(key, "", p1, p2);
-    return false;
+  void RequireBound() const {
+    if (!cn_ || !session_) Raise(kErrBusiness, "Rembiz.Host.FlowNotBound");
   }
 
   static std::string Lower(std::string text) {
@@ -324,8 +281,8 @@ class TableApprovalFlow : public ApprovalFlow {
     return text;
   }
 
-  bool KnownKind(std::string_view code) {
-    return code == kInstanceKind || Fail("Rembiz.Host.FlowBadKind", code);
+  static void RequireKnownKind(std::string_view code) {
+    if (code != kInstanceKind) Raise(kErrBusiness, "Rembiz.Host.FlowBadKind", code);
   }
 
   std::optional<Instance> Find(db::Connection& cn, std::string_view card, std::string_view guid) {
@@ -339,13 +296,13 @@ class TableApprovalFlow : public ApprovalFlow {
                     rs.Value("iRound").ToInt()};
   }
 
-  // The instance of an operation that needs one; nullopt (with the error text) otherwise.
-  std::optional<Instance> Existing(db::Connection& cn, std::string_view card, std::string_view guid,
-                                   std::string_view code) {
-    if (!KnownKind(code)) return std::nullopt;
+  // The instance of an operation that needs one; refused without one.
+  Instance Existing(db::Connection& cn, std::string_view card, std::string_view guid,
+                    std::string_view code) {
+    RequireKnownKind(code);
     std::optional<Instance> instance = Find(cn, card, guid);
-    if (!instance) Fail("Rembiz.Host.FlowNoInstance");
-    return instance;
+    if (!instance) Raise(kErrBusiness, "Rembiz.Host.FlowNoInstance");
+    return *instance;
   }
 
   std::optional<int64_t> StepQuery(const std::string& sql, db::Connection* cn = nullptr) {
@@ -411,22 +368,22 @@ class TableApprovalFlow : public ApprovalFlow {
         ")");
   }
 
-  bool TakeBack(std::string_view card, std::string_view guid) {
+  void TakeBack(std::string_view card, std::string_view guid) {
     std::optional<Instance> instance = Find(*cn_, card, guid);
-    if (!instance) return Fail("Rembiz.Host.FlowNoInstance");
+    if (!instance) Raise(kErrBusiness, "Rembiz.Host.FlowNoInstance");
     std::string of_round = " where iInstanceId = " + std::to_string(instance->id) +
                            " and iRound = " + std::to_string(instance->round);
     db::Recordset last =
         cn_->Execute("select AutoID, iStep from Host_FlowRecord" + of_round +
                      " and bUndone = 0 and cUser_Id = " + SqlText(session_->UserId()) + " and " +
                      kDecisions + " order by AutoID desc");
-    if (last.Eof()) return Fail("Rembiz.Host.FlowNothingToUndo", session_->UserName());
+    if (last.Eof()) Raise(kErrBusiness, "Rembiz.Host.FlowNothingToUndo", session_->UserName());
     std::string record = last.Text("AutoID");
     int64_t step = last.Value("iStep").ToInt();
     db::Recordset later = cn_->Execute(
         "select count(*) as n from Host_FlowRecord" + of_round + " and bUndone = 0 and AutoID > " +
         record + " and iStep <> " + std::to_string(step) + " and " + kDecisions);
-    if (later.Value("n").ToInt() > 0) return Fail("Rembiz.Host.FlowLaterStep");
+    if (later.Value("n").ToInt() > 0) Raise(kErrBusiness, "Rembiz.Host.FlowLaterStep");
 
     cn_->Execute("update Host_FlowRecord set bUndone = 1 where AutoID = " + record);
     db::Recordset action =
@@ -436,7 +393,6 @@ class TableApprovalFlow : public ApprovalFlow {
         "update Host_FlowInstance set iCurStep = " + std::to_string(step) +
         ", iState = 0, dEndTime = null where iInstanceId = " + std::to_string(instance->id));
     flow_ended_ = instance->state == kEnded;
-    return true;
   }
 
   static std::optional<Routing> ReadRouting(std::string_view eadata) {
@@ -485,7 +441,6 @@ class TableApprovalFlow : public ApprovalFlow {
 
   Session* session_ = nullptr;
   db::Connection* cn_ = nullptr;
-  std::string error_;
   bool flow_ended_ = false;
 };
 

@@ -5,8 +5,8 @@
 // approver action leaves a record in Host_FlowRecord.
 //
 // The service works on the caller's connection, so what it records commits or rolls back with
-// the caller's transaction. Every operation answers false with LastErrorText() when it fails;
-// none of them throws.
+// the caller's transaction. A refusal raises error 9000 with its message; database errors go on
+// to the caller as they are.
 //
 // Instance kind: callers name the voucher's business flow with the code "11", the only kind this
 // host keeps; any other code is refused.
@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -35,8 +36,6 @@ class ApprovalFlow {
  public:
   virtual ~ApprovalFlow() = default;
 
-  // Text of the last failure ("" after a success).
-  virtual std::string LastErrorText() const = 0;
   // True when the last DoTask or UndoTask crossed the end of its instance: the last step was
   // passed (the voucher is now finally approved), or the pass of the last step was taken back
   // (its final approval is withdrawn). False after intermediate steps and rejections.
@@ -47,36 +46,35 @@ class ApprovalFlow {
 
   // One record per action on the instance in order (all rounds), with the fields cUser_Name,
   // EAA_Name (in the current language), remark and EA_time.
-  virtual bool GetFlowRecords(std::string_view card, std::string_view guid, std::string_view code,
-                              db::Recordset* records) = 0;
+  virtual db::Recordset GetFlowRecords(std::string_view card, std::string_view guid,
+                                       std::string_view code) = 0;
   // The operator's action on the step the instance waits for. `task_xml` is the EASTdata
   // document: "<EASTdata><task EAAID='1' remark='…'/></EASTdata>", EAAID one of Host_FlowAction.
-  virtual bool DoTask(std::string_view card, std::string_view guid, std::string_view task_xml) = 0;
+  virtual void DoTask(std::string_view card, std::string_view guid, std::string_view task_xml) = 0;
   // Takes back the operator's last pass or rejection of the current round, as long as no later
   // step has acted since; the instance waits at that step again.
-  virtual bool UndoTask(std::string_view card, std::string_view guid, std::string_view code) = 0;
+  virtual void UndoTask(std::string_view card, std::string_view guid, std::string_view code) = 0;
   // The instance as XML: the flow with its state, its steps and approvers, and the records.
-  virtual bool GetFlowInfo(std::string_view card, std::string_view guid, std::string_view code,
-                           std::string* xml) = 0;
-  // Where the instance stands; false when the voucher has none (LastErrorText is then empty).
-  virtual bool GetProgress(std::string_view card, std::string_view guid,
-                           FlowProgress* progress) = 0;
+  virtual std::string GetFlowInfo(std::string_view card, std::string_view guid,
+                                  std::string_view code) = 0;
+  // Where the instance stands; nullopt when the voucher has none.
+  virtual std::optional<FlowProgress> GetProgress(std::string_view card, std::string_view guid) = 0;
   // Removes the instance with its records.
-  virtual bool DropInstance(db::Connection& cn, std::string_view card, std::string_view guid,
+  virtual void DropInstance(db::Connection& cn, std::string_view card, std::string_view guid,
                             std::string_view code) = 0;
   // Starts a new round at the first step; records of earlier rounds stay as history.
-  virtual bool ResetInstance(std::string_view card, std::string_view guid,
+  virtual void ResetInstance(std::string_view card, std::string_view guid,
                              std::string_view code) = 0;
-  // False also when the voucher simply has no instance (LastErrorText is then empty).
+  // Whether the voucher has an instance; an unknown instance kind is refused.
   virtual bool HasInstance(std::string_view card, std::string_view guid, std::string_view code) = 0;
   // True when an active flow with steps exists for the card number; `flow_id` and `flow_name`
-  // receive the one of the lowest priority.
+  // receive the one of the lowest priority. False, without a refusal, when there is none.
   virtual bool CanStart(std::string_view card, std::string* flow_id, std::string* flow_name) = 0;
   // Starts the flow that applies to the voucher (the active flow of the card number with the
   // lowest priority whose department, operation type and amount conditions hold for the
   // routing values in `eadata`). An instance the voucher already has is started again with the
   // new description.
-  virtual bool StartInstance(db::Connection& cn, std::string_view card, std::string_view guid,
+  virtual void StartInstance(db::Connection& cn, std::string_view card, std::string_view guid,
                              std::string_view vouch_code, std::string_view eadata) = 0;
 };
 

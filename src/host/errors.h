@@ -10,7 +10,8 @@ namespace rembiz {
 
 inline constexpr int32_t kErrBusiness = 9000;
 
-// Throws ComError(number, text of `key` in the current language with the parameters).
+// Throws ComError(number, text of `key` in the current language with the parameters), carrying
+// the key and the parameters.
 [[noreturn]] void Raise(int32_t number, std::string_view key, std::string_view p1 = "",
                         std::string_view p2 = "", std::string_view p3 = "");
 

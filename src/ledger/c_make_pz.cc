@@ -33,16 +33,20 @@ constexpr frame::FrameVariant kVariant{
     .busy_message = false,
 };
 
+// Generating, converting and cancelling answer their failures with their own error documents.
 constexpr frame::OperationEntry kOperations[] = {
-    frame::Op<&CMakePZ::MakePZOperation>("makepz", frame::kLowerCaseName),
-    frame::Op<&CMakePZ::CancelPZ>("cancelpz", frame::kCheckHostLock | frame::kLowerCaseName),
+    frame::OwnErrors(frame::Op<&CMakePZ::MakePZOperation>("makepz", frame::kLowerCaseName),
+                     "MakePZ"),
+    frame::OwnErrors(
+        frame::Op<&CMakePZ::CancelPZ>("cancelpz", frame::kCheckHostLock | frame::kLowerCaseName),
+        "CancelPZ"),
     frame::Op<&CMakePZ::GetPZData>("getpzdata", frame::kLowerCaseName),
     frame::Op<&CMakePZ::SaveTempPZData>("SaveTempPZData", frame::kCheckHostLock),
 };
 
 constexpr frame::OperationEntry kPublicProcedures[] = {
-    frame::Op<&CMakePZ::MakePZ>("MakePZ"),
-    frame::Op<&CMakePZ::ConvertPZ>("ConvertPZ"),
+    frame::OwnErrors(frame::Op<&CMakePZ::MakePZ>("MakePZ"), "MakePZ"),
+    frame::OwnErrors(frame::Op<&CMakePZ::ConvertPZ>("ConvertPZ"), "ConvertPZ"),
     frame::Op<&CMakePZ::UpdatePublicInfo>("UpdatePublicInfo"),
 };
 
@@ -194,10 +198,9 @@ bool CMakePZ::MakePZ(host::Session& ologin, db::Connection& CN, xml::Node& oNode
     if (in.Attr("con") == "1") MergeStagedLines(CN, generation_.table);
     UpdatePublicInfo(ologin, CN, oNode, oXml);
     transaction.Commit();
-  } catch (const ComError& e) {
+  } catch (const ComError&) {
     generation_.table.clear();  // the rollback took it
-    oXml.LoadXml(frame::ProcedureErrorXml("CMakePZ", "MakePZ", e.Number(), e.Description()));
-    return false;
+    throw;
   }
   return final_voucher ? ConvertPZ(ologin, CN, oNode, oXml) : true;
 }
@@ -252,7 +255,7 @@ bool CMakePZ::ConvertPZ(host::Session& ologin, db::Connection& CN, xml::Node& oN
   const std::string& table = generation_.table;
   std::unique_ptr<host::BankLink> bank = host::CreateBankLink(CN);
   host::LedgerVoucher voucher;
-  try {
+  frame::AsProcedure("ConvertPZ", [&] {
     if (table.empty()) Raise(kErrBusiness, "Q7.Rembiz.0371");
     db::Transaction transaction(CN);
     {
@@ -305,10 +308,7 @@ bool CMakePZ::ConvertPZ(host::Session& ologin, db::Connection& CN, xml::Node& oN
       }
     }
     transaction.Commit();
-  } catch (const ComError& e) {
-    oXml.LoadXml(frame::ProcedureErrorXml("CMakePZ", "ConvertPZ", e.Number(), e.Description()));
-    return false;
-  }
+  });
 
   std::string messages;
   try {

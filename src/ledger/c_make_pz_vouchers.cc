@@ -298,10 +298,8 @@ bool CMakePZ::CancelPZ(host::Session& session, db::Connection& cn, xml::Node& fu
     try {
       CancelOne(session, cn, row);
     } catch (const ComError& e) {
-      answer.LoadXml(
-          frame::ProcedureErrorXml("CMakePZ", "CancelPZ", e.Number(),
-                                   MessageText("Q7.Rembiz.0299") + " " + e.Description()));
-      return false;
+      // The first voucher that cannot be cancelled stops the rest.
+      throw ComError(e.Number(), MessageText("Q7.Rembiz.0299") + " " + e.Description(), e.Source());
     }
   }
   answer.LoadXml("<Return />");

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "db/text.h"
+#include "frame/constraints.h"
 #include "frame/convert.h"
 #include "frame/frame.h"
 #include "frame/registry.h"
@@ -79,17 +80,16 @@ std::string HBListSql() {
          "'EC') AND (cID LIKE '2%') Order By cID";
 }
 
+// The settings' unique indexes, as the pages read them.
+constexpr frame::ConstraintKey kIOConstraints[] = {{"IX_EC_PzSet_IO", "Q7.Rembiz.0075"}};
+constexpr frame::ConstraintKey kOPConstraints[] = {{"IX_EC_PzSet_OP", "Q7.Rembiz.0076"}};
+
 // Runs one statement of a save, which must touch exactly one row; a violation of the setting's
 // unique index is reported as its message.
 void SaveOne(db::Connection& cn, const std::string& sql, std::string_view failed_key,
-             std::string_view index, std::string_view duplicate_key) {
+             std::span<const frame::ConstraintKey> constraints) {
   int64_t affected = 0;
-  try {
-    cn.Execute(NormalizeSql(sql), &affected);
-  } catch (const ComError& e) {
-    if (e.Description().find(index) != std::string::npos) Raise(kErrBusiness, duplicate_key);
-    throw;
-  }
+  frame::WithConstraintKeys(constraints, [&] { cn.Execute(NormalizeSql(sql), &affected); });
   if (affected != 1) Raise(kErrBusiness, failed_key);
 }
 
@@ -114,15 +114,14 @@ Edit EditOf(const xml::Node& element) {
 void SaveSettings(db::Connection& cn, const xml::Node& func, const std::string& table,
                   const std::vector<std::string>& columns,
                   std::vector<std::string> (*values)(const xml::Node&),
-                  std::string_view duplicate_key) {
-  const std::string index = "IX_" + table;
+                  std::span<const frame::ConstraintKey> constraints) {
   for (const xml::Node& element : func.Child("in").Children()) {
     Edit edit = EditOf(element);
     if (edit.mode == "3") {
       SaveOne(
           cn,
           "Delete " + table + " Where GUID = " + edit.guid + " And Cast(ts As money) = " + edit.ts,
-          "Q7.Rembiz.0047", index, duplicate_key);
+          "Q7.Rembiz.0047", constraints);
       continue;
     }
     std::vector<std::string> literals = values(element);
@@ -133,7 +132,7 @@ void SaveSettings(db::Connection& cn, const xml::Node& func, const std::string& 
         list += (i ? "," : "") + literals[i];
       }
       SaveOne(cn, "Insert Into " + table + " (" + names + ") Values (" + list + ")",
-              "Q7.Rembiz.0046", index, duplicate_key);
+              "Q7.Rembiz.0046", constraints);
     } else {
       std::string sets;
       for (size_t i = 0; i < columns.size(); ++i) {
@@ -142,7 +141,7 @@ void SaveSettings(db::Connection& cn, const xml::Node& func, const std::string& 
       SaveOne(cn,
               "Update " + table + " Set " + sets + " Where Cast(ts As money) = " + edit.ts +
                   " And GUID = " + edit.guid,
-              "Q7.Rembiz.0047", index, duplicate_key);
+              "Q7.Rembiz.0047", constraints);
     }
   }
 }
@@ -198,7 +197,7 @@ bool CPzSet::GetHB(host::Session&, db::Connection& cn, xml::Node&, xml::Document
 bool CPzSet::SaveIOKM(host::Session&, db::Connection& cn, xml::Node& func, xml::Document& answer) {
   SaveSettings(cn, func, "EC_PzSet_IO",
                {"strOperatType", "strIOItemCode", "strCurrency", "strSubject", "blnModiDire"},
-               IOValues, "Q7.Rembiz.0075");
+               IOValues, kIOConstraints);
   AnswerRows(cn, IOListSql(), answer);
   return true;
 }
@@ -206,7 +205,7 @@ bool CPzSet::SaveIOKM(host::Session&, db::Connection& cn, xml::Node& func, xml::
 bool CPzSet::SaveOPKM(host::Session&, db::Connection& cn, xml::Node& func, xml::Document& answer) {
   SaveSettings(cn, func, "EC_PzSet_OP",
                {"strOperatType", "strBalanceType", "strBankID", "strCurrency", "strSubject"},
-               OPValues, "Q7.Rembiz.0076");
+               OPValues, kOPConstraints);
   AnswerRows(cn, OPListSql(), answer);
   return true;
 }

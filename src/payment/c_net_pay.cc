@@ -27,8 +27,10 @@ constexpr frame::FrameVariant kVariant{
 };
 
 constexpr frame::OperationEntry kOperations[] = {
-    frame::Op<&CNetPay::NetPay>("netpay", frame::kCheckHostLock, "EC020501"),
-    frame::Op<&CNetPay::NetUnpay>("netunpay", frame::kCheckHostLock, "EC020502"),
+    frame::OwnErrors(frame::Op<&CNetPay::NetPay>("netpay", frame::kCheckHostLock, "EC020501"),
+                     "NetoNB"),
+    frame::OwnErrors(frame::Op<&CNetPay::NetUnpay>("netunpay", frame::kCheckHostLock, "EC020502"),
+                     "NetoNB"),
 };
 
 // The bank's bill kind for payments handed over by this module.
@@ -155,7 +157,7 @@ bool CNetPay::NetUnpay(host::Session& session, db::Connection& cn, xml::Node& fu
 }
 
 bool CNetPay::NetoNB(host::Session& session, db::Connection& cn, bool pay, xml::Node& func,
-                     xml::Document& answer) {
+                     xml::Document&) {
   std::string table;
   try {
     table = GetRndName(cn);
@@ -179,10 +181,8 @@ bool CNetPay::NetoNB(host::Session& session, db::Connection& cn, bool pay, xml::
       if (!table.empty()) DropWorkTable(cn, table);
     } catch (const ComError&) {
     }
-    std::string text =
-        e.Description().empty() ? host::MessageText("Q7.Rembiz.0115") : e.Description();
-    answer.LoadXml(frame::ProcedureErrorXml("CNetPay", "NetoNB", e.Number(), text));
-    return false;
+    if (!e.Description().empty()) throw;
+    throw ComError(e.Number(), host::MessageText("Q7.Rembiz.0115"), e.Source());
   }
 }
 

@@ -91,21 +91,17 @@ void Load(xml::Document& answer, const std::string& text) {
   }
 }
 
-// Every procedure answers its own error document; the key's text stands in for an error that
-// came without a description.
+// The key's text stands in for an error that came without a description.
 template <class Body>
-bool Guarded(std::string_view procedure, std::string_view key, xml::Document& answer, Body&& body) {
-  auto fail = [&](int32_t number, const std::string& description) {
-    std::string text = description.empty() && !key.empty() ? host::MessageText(key) : description;
-    answer.LoadXml(frame::ProcedureErrorXml("CPubMsg", procedure, number, text));
-    return false;
-  };
+bool Guarded(std::string_view key, Body&& body) {
   try {
     return body();
   } catch (const ComError& e) {
-    return fail(e.Number(), e.Description());
+    if (!e.Description().empty() || key.empty()) throw;
+    throw ComError(e.Number(), host::MessageText(key), e.Source());
   } catch (const std::exception& e) {
-    return fail(kErrUnexpected, e.what());
+    if (*e.what() != '\0' || key.empty()) throw;
+    throw ComError(kErrUnexpected, host::MessageText(key), "Rembiz");
   }
 }
 
@@ -196,34 +192,37 @@ void CPubMsg::ResetRequestState() {
 
 std::span<const frame::OperationEntry> CPubMsg::Operations() const {
   using frame::Op;
+  using frame::OwnErrors;
+  // Every operation but the voucher reads answers its failures with its own error document.
   static constexpr frame::OperationEntry kOperations[] = {
-      Op<&CPubMsg::EditTimeGet>("edittimeget"),
-      Op<&CPubMsg::ZtInfoGet>("ztinfoget"),
-      Op<&CPubMsg::MenuGet>("menuget"),
-      Op<&CPubMsg::ZtGet>("ztget"),
-      Op<&CPubMsg::AccGet>("accget"),
-      Op<&CPubMsg::AccGet2>("accget2"),
-      Op<&CPubMsg::AuthGet>("authget"),
-      Op<&CPubMsg::CurrencyGet>("currencyget"),
-      Op<&CPubMsg::HlGet>("hlget"),
-      Op<&CPubMsg::SelectGet>("selectget"),
-      Op<&CPubMsg::ReferCheck>("refercheck"),
+      OwnErrors(Op<&CPubMsg::EditTimeGet>("edittimeget"), "editTimeGet"),
+      OwnErrors(Op<&CPubMsg::ZtInfoGet>("ztinfoget"), "ztInfoGet"),
+      OwnErrors(Op<&CPubMsg::MenuGet>("menuget"), "menuGet"),
+      OwnErrors(Op<&CPubMsg::ZtGet>("ztget"), "ztGet"),
+      OwnErrors(Op<&CPubMsg::AccGet>("accget"), "accGet"),
+      OwnErrors(Op<&CPubMsg::AccGet2>("accget2"), "accGet2"),
+      OwnErrors(Op<&CPubMsg::AuthGet>("authget"), "authGet"),
+      OwnErrors(Op<&CPubMsg::CurrencyGet>("currencyget"), "currencyGet"),
+      OwnErrors(Op<&CPubMsg::HlGet>("hlget"), "currencyGet"),
+      OwnErrors(Op<&CPubMsg::SelectGet>("selectget"), "selectGet"),
+      OwnErrors(Op<&CPubMsg::ReferCheck>("refercheck"), "accGet"),
       Op<&CPubMsg::AddLock>("addlock"),
-      Op<&CPubMsg::ItemRefer>("refer"),
-      Op<&CPubMsg::UserdefCheck>("userdefcheck"),
-      Op<&CPubMsg::UserdefData>("userdefdata"),
-      Op<&CPubMsg::RptColumnGet>("rptcolumnget"),
-      Op<&CPubMsg::RptColumnSet>("rptcolumnset"),
-      Op<&CPubMsg::VchModuleGet>("vchmoduleget"),
-      Op<&CPubMsg::VchModuleListGet>("vchmodulelistget"),
-      Op<&CPubMsg::VchNoFormatGet>("vchnoformatget"),
-      Op<&CPubMsg::VchNoGet>("vchnoget"),
-      Op<&CPubMsg::VchPrintDataGet>("vchprintdataget"),
+      OwnErrors(Op<&CPubMsg::ItemRefer>("refer"), "itemRefer"),
+      OwnErrors(Op<&CPubMsg::UserdefCheck>("userdefcheck"), "userdefCheck"),
+      OwnErrors(Op<&CPubMsg::UserdefData>("userdefdata"), "userdefData"),
+      OwnErrors(Op<&CPubMsg::RptColumnGet>("rptcolumnget"), "RptColumnGet"),
+      OwnErrors(Op<&CPubMsg::RptColumnSet>("rptcolumnset"), "RptColumnSet"),
+      OwnErrors(Op<&CPubMsg::VchModuleGet>("vchmoduleget"), "VchModuleGet"),
+      OwnErrors(Op<&CPubMsg::VchModuleListGet>("vchmodulelistget"), "VchModuleListGet"),
+      OwnErrors(Op<&CPubMsg::VchNoFormatGet>("vchnoformatget"), "VchNoFormatGet"),
+      OwnErrors(Op<&CPubMsg::VchNoGet>("vchnoget"), "VchNoGet"),
+      OwnErrors(Op<&CPubMsg::VchPrintDataGet>("vchprintdataget"), "VchPrintDataGet"),
       // Print layouts are shared by every operator of the account: changing them is part of
       // maintaining the voucher kinds and their print templates.
-      Op<&CPubMsg::VchPrintDataSet>("vchprintdataset", 0, kPrintLayoutTask),
-      Op<&CPubMsg::VchFixedDataGet>("vchfixeddataget"),
-      Op<&CPubMsg::VchLogoGet>("vchlogoget"),
+      OwnErrors(Op<&CPubMsg::VchPrintDataSet>("vchprintdataset", 0, kPrintLayoutTask),
+                "VchPrintDataSet"),
+      OwnErrors(Op<&CPubMsg::VchFixedDataGet>("vchfixeddataget"), "VchFixedDataGet"),
+      OwnErrors(Op<&CPubMsg::VchLogoGet>("vchlogoget"), "VchFixedDataGet"),
       Op<&CPubMsg::VchGetLoanHeadData>("vchgetloanheaddata"),
       Op<&CPubMsg::VchGetLoanBodyData>("vchgetloanbodydata"),
       Op<&CPubMsg::VchGetExpenHeadData>("vchgetexpenheaddata"),
@@ -234,10 +233,11 @@ std::span<const frame::OperationEntry> CPubMsg::Operations() const {
 
 std::span<const frame::OperationEntry> CPubMsg::PublicProcedures() const {
   using frame::Op;
+  using frame::OwnErrors;
   static constexpr frame::OperationEntry kPublic[] = {
-      Op<&CPubMsg::VchModuleGet>("VchModuleGet"),
-      Op<&CPubMsg::VchNoFormatGet>("VchNoFormatGet"),
-      Op<&CPubMsg::VchNoGet>("VchNoGet"),
+      OwnErrors(Op<&CPubMsg::VchModuleGet>("VchModuleGet"), "VchModuleGet"),
+      OwnErrors(Op<&CPubMsg::VchNoFormatGet>("VchNoFormatGet"), "VchNoFormatGet"),
+      OwnErrors(Op<&CPubMsg::VchNoGet>("VchNoGet"), "VchNoGet"),
   };
   return kPublic;
 }
@@ -246,260 +246,232 @@ std::span<const frame::OperationEntry> CPubMsg::PublicProcedures() const {
 // Log-in, account, menu, options, rights, currencies and free queries.
 
 bool CPubMsg::EditTimeGet(host::Session&, db::Connection&, xml::Node& func, xml::Document& answer) {
-  return Guarded("editTimeGet", "", answer, [&] {
-    std::string folder = func.Child("in").Text();
-    std::replace(folder.begin(), folder.end(), '\\', '/');
-    while (!folder.empty() && folder.back() == '/') folder.pop_back();
-    std::string file = folder + "/client/data2.cab";
-    struct stat info {};
-    if (::stat(file.c_str(), &info) != 0) {
-      throw ComError(kErrFileNotFound, "File not found: " + file, "Rembiz");
-    }
-    std::tm tm{};
-    localtime_r(&info.st_mtime, &tm);
-    char stamp[32];
-    std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &tm);
-    Load(answer, std::string(kDeclaration) + "<edittime>" +
-                     frame::DateText(db::Variant::Date(stamp), "-") + "</edittime>");
-    return true;
-  });
+  std::string folder = func.Child("in").Text();
+  std::replace(folder.begin(), folder.end(), '\\', '/');
+  while (!folder.empty() && folder.back() == '/') folder.pop_back();
+  std::string file = folder + "/client/data2.cab";
+  struct stat info {};
+  if (::stat(file.c_str(), &info) != 0) {
+    throw ComError(kErrFileNotFound, "File not found: " + file, "Rembiz");
+  }
+  std::tm tm{};
+  localtime_r(&info.st_mtime, &tm);
+  char stamp[32];
+  std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &tm);
+  Load(answer, std::string(kDeclaration) + "<edittime>" +
+                   frame::DateText(db::Variant::Date(stamp), "-") + "</edittime>");
+  return true;
 }
 
 bool CPubMsg::ZtInfoGet(host::Session& session, db::Connection&, xml::Node& func,
                         xml::Document& answer) {
-  return Guarded("ztInfoGet", "", answer, [&] {
-    std::unique_ptr<host::SystemLogin> login = host::CreateSystemLogin(session);
-    std::string connection = login->GetConnectString("CONNECTSTRINGQ7SOFTPASS");
-    if (Lower(connection).find("failed") != std::string::npos)
-      Raise(kErrBusiness, "Q7.Rembiz.0335");
-    db::Connection sys;
-    sys.Open(connection);
-    sys.Execute("use qdsystem");
+  std::unique_ptr<host::SystemLogin> login = host::CreateSystemLogin(session);
+  std::string connection = login->GetConnectString("CONNECTSTRINGQ7SOFTPASS");
+  if (Lower(connection).find("failed") != std::string::npos) Raise(kErrBusiness, "Q7.Rembiz.0335");
+  db::Connection sys;
+  sys.Open(connection);
+  sys.Execute("use qdsystem");
 
-    std::string uid = Text(func, "in/uid");
-    std::string pwd = Text(func, "in/pwd");
-    std::string system_id = Text(func, "in/sys");
-    // The password check is a log-in: it goes through the same guard, counted for the user
-    // asked about and for the caller (its address, or its operator on this machine).
-    host::LoginGuard guard(connection);
-    std::string client =
-        session.ClientAddress().empty() ? "operator " + session.UserId() : session.ClientAddress();
-    if (int wait = guard.WaitSeconds(uid, client)) {
-      Raise(kErrBusiness, "Rembiz.Host.LoginLocked", std::to_string(wait));
-    }
-    db::Recordset user = Exec(
-        sys, "SELECT cUser_Name,cPassword FROM UA_User WHERE cUser_ID='" + SqlEscape(uid) + "'");
-    if (user.Eof()) host::SpendPasswordCheck(pwd);
-    if (user.Eof() || !login->PasswordMatches(user.Value("cPassword"), pwd)) {
-      guard.Failed(uid, client);
-      Raise(kErrBusiness, "Q7.Rembiz.0084");
-    }
-    guard.Succeeded(uid);
+  std::string uid = Text(func, "in/uid");
+  std::string pwd = Text(func, "in/pwd");
+  std::string system_id = Text(func, "in/sys");
+  // The password check is a log-in: it goes through the same guard, counted for the user
+  // asked about and for the caller (its address, or its operator on this machine).
+  host::LoginGuard guard(connection);
+  std::string client =
+      session.ClientAddress().empty() ? "operator " + session.UserId() : session.ClientAddress();
+  if (int wait = guard.WaitSeconds(uid, client)) {
+    Raise(kErrBusiness, "Rembiz.Host.LoginLocked", std::to_string(wait));
+  }
+  db::Recordset user =
+      Exec(sys, "SELECT cUser_Name,cPassword FROM UA_User WHERE cUser_ID='" + SqlEscape(uid) + "'");
+  if (user.Eof()) host::SpendPasswordCheck(pwd);
+  if (user.Eof() || !login->PasswordMatches(user.Value("cPassword"), pwd)) {
+    guard.Failed(uid, client);
+    Raise(kErrBusiness, "Q7.Rembiz.0084");
+  }
+  guard.Succeeded(uid);
 
-    std::string groups;
-    db::Recordset roles =
-        Exec(sys, "select distinct cgroup_id from ua_role where cUser_id='" + SqlEscape(uid) + "'");
-    for (; !roles.Eof(); roles.MoveNext()) {
-      groups += (groups.empty() ? "'" : ",'") + SqlEscape(roles.Text("cgroup_id")) + "'";
-    }
-    std::string holder =
-        "((UA_HoldAuth.cUser_id='" + SqlEscape(uid) + "' and UA_HoldAuth.iIsuser=1)";
-    if (!groups.empty()) {
-      holder += " or (UA_HoldAuth.cUser_id in (" + groups + ") and UA_HoldAuth.iIsuser=0)";
-    }
-    holder += ")";
-    const std::string columns =
-        "select ua_holdauth.cacc_id as cacc_id,UA_Account.cAcc_Name as cAcc_Name,"
-        "UA_HoldAuth.iYear as iYear,UA_Period.iID as iID,UA_Period.dBegin as dBegin,"
-        "UA_Period.dEnd as dEnd from UA_HoldAuth ";
-    const std::string periods =
-        "inner join UA_Period on UA_Period.cAcc_ID=UA_HoldAuth.cacc_id and "
-        "UA_Period.iYear=UA_HoldAuth.iYear inner join UA_Account on "
-        "UA_Account.cAcc_Id=UA_HoldAuth.cacc_id ";
-    std::string module =
-        system_id.empty() ? "" : " and UA_Auth.cSub_Id='" + SqlEscape(system_id) + "'";
-    // The union is ordered by its result names (aliased), which both dialects accept.
-    db::Recordset rs =
-        Exec(sys, columns + "inner join UA_Auth on UA_Auth.cAuth_Id=UA_HoldAuth.cauth_id " +
-                      periods + "where " + holder + module + " union " + columns + periods +
-                      "where UA_HoldAuth.cauth_id='ADMIN' and " + holder +
-                      " order by cacc_id,iYear,iID");
-    if (rs.Eof()) Raise(kErrBusiness, "Q7.Rembiz.0085");
+  std::string groups;
+  db::Recordset roles =
+      Exec(sys, "select distinct cgroup_id from ua_role where cUser_id='" + SqlEscape(uid) + "'");
+  for (; !roles.Eof(); roles.MoveNext()) {
+    groups += (groups.empty() ? "'" : ",'") + SqlEscape(roles.Text("cgroup_id")) + "'";
+  }
+  std::string holder = "((UA_HoldAuth.cUser_id='" + SqlEscape(uid) + "' and UA_HoldAuth.iIsuser=1)";
+  if (!groups.empty()) {
+    holder += " or (UA_HoldAuth.cUser_id in (" + groups + ") and UA_HoldAuth.iIsuser=0)";
+  }
+  holder += ")";
+  const std::string columns =
+      "select ua_holdauth.cacc_id as cacc_id,UA_Account.cAcc_Name as cAcc_Name,"
+      "UA_HoldAuth.iYear as iYear,UA_Period.iID as iID,UA_Period.dBegin as dBegin,"
+      "UA_Period.dEnd as dEnd from UA_HoldAuth ";
+  const std::string periods =
+      "inner join UA_Period on UA_Period.cAcc_ID=UA_HoldAuth.cacc_id and "
+      "UA_Period.iYear=UA_HoldAuth.iYear inner join UA_Account on "
+      "UA_Account.cAcc_Id=UA_HoldAuth.cacc_id ";
+  std::string module =
+      system_id.empty() ? "" : " and UA_Auth.cSub_Id='" + SqlEscape(system_id) + "'";
+  // The union is ordered by its result names (aliased), which both dialects accept.
+  db::Recordset rs = Exec(
+      sys, columns + "inner join UA_Auth on UA_Auth.cAuth_Id=UA_HoldAuth.cauth_id " + periods +
+               "where " + holder + module + " union " + columns + periods +
+               "where UA_HoldAuth.cauth_id='ADMIN' and " + holder + " order by cacc_id,iYear,iID");
+  if (rs.Eof()) Raise(kErrBusiness, "Q7.Rembiz.0085");
 
-    std::string out = std::string(kDeclaration) + "<info><user id='" + XmlEscape(uid) + "' name='" +
-                      XmlEscape(user.Text("cUser_Name")) + "'/><zts>";
-    std::string current;
-    for (; !rs.Eof(); rs.MoveNext()) {
-      std::string key = rs.Text("cacc_id") + "|" + rs.Text("iYear");
-      if (key != current) {
-        if (!current.empty()) out += "</zt>";
-        current = key;
-        out += "<zt id='" + XmlEscape(rs.Text("cacc_id")) + "' name='" +
-               XmlEscape(rs.Text("cAcc_Name")) + "' year='" + XmlEscape(rs.Text("iYear")) + "'>";
-      }
-      char period[24];
-      std::snprintf(period, sizeof period, "%02lld",
-                    static_cast<long long>(rs.Value("iID").ToInt()));
-      out += std::string("<period id='") + period + "' dbegin='" + XmlEscape(rs.Text("dBegin")) +
-             "' dend='" + XmlEscape(rs.Text("dEnd")) + "'/>";
+  std::string out = std::string(kDeclaration) + "<info><user id='" + XmlEscape(uid) + "' name='" +
+                    XmlEscape(user.Text("cUser_Name")) + "'/><zts>";
+  std::string current;
+  for (; !rs.Eof(); rs.MoveNext()) {
+    std::string key = rs.Text("cacc_id") + "|" + rs.Text("iYear");
+    if (key != current) {
+      if (!current.empty()) out += "</zt>";
+      current = key;
+      out += "<zt id='" + XmlEscape(rs.Text("cacc_id")) + "' name='" +
+             XmlEscape(rs.Text("cAcc_Name")) + "' year='" + XmlEscape(rs.Text("iYear")) + "'>";
     }
-    Load(answer, out + "</zt></zts></info>");
-    return true;
-  });
+    char period[24];
+    std::snprintf(period, sizeof period, "%02lld", static_cast<long long>(rs.Value("iID").ToInt()));
+    out += std::string("<period id='") + period + "' dbegin='" + XmlEscape(rs.Text("dBegin")) +
+           "' dend='" + XmlEscape(rs.Text("dEnd")) + "'/>";
+  }
+  Load(answer, out + "</zt></zts></info>");
+  return true;
 }
 
 bool CPubMsg::MenuGet(host::Session& session, db::Connection& cn, xml::Node&,
                       xml::Document& answer) {
-  return Guarded("menuGet", "", answer, [&] {
-    std::string menu = host::CreatePortalMenus()->LoadMenu1(cn, true, "EC", session.AccountId(),
-                                                            session.FiscalYear(), session.UserId());
-    bool alert = frame::ToBool(db::Variant(frame::AccOption("blnAutoAlert", cn, "EC")));
-    Load(answer, std::string(kDeclaration) + "<menu " + SessionAttributes(session) + " isalert='" +
-                     (alert ? "1" : "0") + "'>" + menu + "</menu>");
-    return true;
-  });
+  std::string menu = host::CreatePortalMenus()->LoadMenu1(cn, true, "EC", session.AccountId(),
+                                                          session.FiscalYear(), session.UserId());
+  bool alert = frame::ToBool(db::Variant(frame::AccOption("blnAutoAlert", cn, "EC")));
+  Load(answer, std::string(kDeclaration) + "<menu " + SessionAttributes(session) + " isalert='" +
+                   (alert ? "1" : "0") + "'>" + menu + "</menu>");
+  return true;
 }
 
 bool CPubMsg::ZtGet(host::Session& session, db::Connection& cn, xml::Node&, xml::Document& answer) {
-  return Guarded("ztGet", "", answer, [&] {
-    std::string account = SqlEscape(session.AccountId());
-    std::string year = YearSql(session);
-    db::Recordset rs =
-        Exec(cn,
-             "select ccurcode,ccurname,cunitname,cunitabbre,cunitaddr,cunitzap,cunittel,cunitfax,"
-             "cunitemail,cunittaxno,iyear,imonth from qdsystem..ua_account where cAcc_Id='" +
-                 account + "'");
-    std::string attributes;
-    if (!rs.Eof()) {
-      for (int i = 0; i < rs.FieldCount(); ++i) {
-        attributes += " " + rs.Field(i).name + "='" + XmlEscape(rs.Value(i).ToText()) + "'";
-      }
+  std::string account = SqlEscape(session.AccountId());
+  std::string year = YearSql(session);
+  db::Recordset rs =
+      Exec(cn,
+           "select ccurcode,ccurname,cunitname,cunitabbre,cunitaddr,cunitzap,cunittel,cunitfax,"
+           "cunitemail,cunittaxno,iyear,imonth from qdsystem..ua_account where cAcc_Id='" +
+               account + "'");
+  std::string attributes;
+  if (!rs.Eof()) {
+    for (int i = 0; i < rs.FieldCount(); ++i) {
+      attributes += " " + rs.Field(i).name + "='" + XmlEscape(rs.Value(i).ToText()) + "'";
     }
-    auto bound = [&](const char* column, const char* order) {
-      db::Recordset b = Exec(cn, std::string("select top 1 convert(varchar(10),") + column +
-                                     ",120) from Qdsystem..UA_Period where cacc_id='" + account +
-                                     "' and iyear=" + year + " order by iid" + order);
-      return b.Eof() ? std::string() : b.Value(0).ToText();
-    };
-    attributes += " dbegin='" + XmlEscape(bound("dbegin", "")) + "'";
-    attributes += " dend='" + XmlEscape(bound("dend", " desc")) + "'";
-    Load(answer,
-         std::string(kDeclaration) + "<ztinfo " + SessionAttributes(session) + attributes + "/>");
-    return true;
-  });
+  }
+  auto bound = [&](const char* column, const char* order) {
+    db::Recordset b = Exec(cn, std::string("select top 1 convert(varchar(10),") + column +
+                                   ",120) from Qdsystem..UA_Period where cacc_id='" + account +
+                                   "' and iyear=" + year + " order by iid" + order);
+    return b.Eof() ? std::string() : b.Value(0).ToText();
+  };
+  attributes += " dbegin='" + XmlEscape(bound("dbegin", "")) + "'";
+  attributes += " dend='" + XmlEscape(bound("dend", " desc")) + "'";
+  Load(answer,
+       std::string(kDeclaration) + "<ztinfo " + SessionAttributes(session) + attributes + "/>");
+  return true;
 }
 
 bool CPubMsg::AccGet(host::Session&, db::Connection& cn, xml::Node&, xml::Document& answer) {
-  return Guarded("accGet", "", answer, [&] {
-    return RowsAnswer(
-        cn,
-        "SELECT csysid,cname,ctype,cvalue,cdefault FROM AccInformation where csysid IN "
-        "('AA','GL','EC') OR cName IN ('dNBFirstDate','dNBStartDate','dNBStartDatePeriod',"
-        "'dBMFirstDate','dBMNatureDate','dBMPeriodDate')",
-        answer);
-  });
+  return RowsAnswer(
+      cn,
+      "SELECT csysid,cname,ctype,cvalue,cdefault FROM AccInformation where csysid IN "
+      "('AA','GL','EC') OR cName IN ('dNBFirstDate','dNBStartDate','dNBStartDatePeriod',"
+      "'dBMFirstDate','dBMNatureDate','dBMPeriodDate')",
+      answer);
 }
 
 bool CPubMsg::AccGet2(host::Session&, db::Connection& cn, xml::Node&, xml::Document& answer) {
-  return Guarded("accGet2", "", answer, [&] {
-    return RowsAnswer(
-        cn,
-        "SELECT cSysID,cID,cName,cType,cValue,cDefault FROM AccInformation where csysid IN ('AA')",
-        answer);
-  });
+  return RowsAnswer(
+      cn,
+      "SELECT cSysID,cID,cName,cType,cValue,cDefault FROM AccInformation where csysid IN ('AA')",
+      answer);
 }
 
 bool CPubMsg::AuthGet(host::Session& session, db::Connection& cn, xml::Node& func,
                       xml::Document& answer) {
-  return Guarded("authGet", "", answer, [&] {
-    std::string user = Text(func, "in/user");
-    if (user.empty()) user = session.UserId();
-    std::string u = SqlEscape(user);
-    return RowsAnswer(cn,
-                      "SELECT lower(cauth_id) as name FROM UA_HoldAuth WHERE cAcc_Id='" +
-                          SqlEscape(session.AccountId()) + "' AND iYear=" + YearSql(session) +
-                          " AND (iIsUser=1 AND cUser_Id = '" + u +
-                          "' OR iIsUser=0 AND cUser_Id IN (SELECT cGroup_Id FROM UA_Role WHERE "
-                          "cUser_Id= '" +
-                          u + "'))",
-                      answer);
-  });
+  std::string user = Text(func, "in/user");
+  if (user.empty()) user = session.UserId();
+  std::string u = SqlEscape(user);
+  return RowsAnswer(cn,
+                    "SELECT lower(cauth_id) as name FROM UA_HoldAuth WHERE cAcc_Id='" +
+                        SqlEscape(session.AccountId()) + "' AND iYear=" + YearSql(session) +
+                        " AND (iIsUser=1 AND cUser_Id = '" + u +
+                        "' OR iIsUser=0 AND cUser_Id IN (SELECT cGroup_Id FROM UA_Role WHERE "
+                        "cUser_Id= '" +
+                        u + "'))",
+                    answer);
 }
 
 bool CPubMsg::CurrencyGet(host::Session&, db::Connection& cn, xml::Node&, xml::Document& answer) {
-  return Guarded("currencyGet", "", answer, [&] {
-    return RowsAnswer(
-        cn, "select cexch_name,cexch_code,bcal,idec,nerror,iotherused FROM foreigncurrency",
-        answer);
-  });
+  return RowsAnswer(
+      cn, "select cexch_name,cexch_code,bcal,idec,nerror,iotherused FROM foreigncurrency", answer);
 }
 
 bool CPubMsg::HlGet(host::Session& session, db::Connection& cn, xml::Node& func,
                     xml::Document& answer) {
-  return Guarded("currencyGet", "", answer, [&] {
-    std::string name = SqlEscape(Text(func, "in/exchname"));
-    std::optional<std::string> date = db::NormalizeDate(Text(func, "in/curdate"));
-    std::string rate;
-    bool known = !Exec(cn, "select * from foreigncurrency where cexch_name='" + name + "'").Eof();
-    if (known && date) {
-      db::Recordset mode =
-          Exec(cn, "Select cValue From AccInformation Where cSysID='AA' and cName='iXchgRateStl'");
-      bool period_mode = !mode.Eof() && Lower(Trim(mode.Text("cValue"))) == "true";
-      std::string iso = date->substr(0, 10);
-      std::string dotted = iso;
-      std::replace(dotted.begin(), dotted.end(), '-', '.');
-      db::Recordset period =
-          Exec(cn, "Select iid from qdsystem..UA_period where cAcc_id='" +
-                       SqlEscape(session.AccountId()) + "' and iyear=" + YearSql(session) +
-                       " and dbegin<='" + iso + "' and dend>='" + iso + "'");
-      if (!period.Eof()) {
-        std::string p = frame::SqlNumber(period.Value("iid"));
-        auto period_rate = [&] {
-          db::Recordset rs = Exec(cn, "select * from exch where cexch_name='" + name +
-                                          "' and itype=2 and iperiod=" + p + " and cdate=" + p +
-                                          " order by cexch_name, itype, iperiod, cdate");
-          return rs.Eof() ? std::string() : rs.Text("nFlat");
-        };
-        if (period_mode) {
-          rate = period_rate();
-        } else {
-          db::Recordset daily =
-              Exec(cn, "Select nflat from exch where cexch_name='" + name +
-                           "' and itype=1 and iperiod=" + p + " and cdate='" + dotted + "'");
-          rate = daily.Eof() || daily.Value("nflat").IsNull() ? period_rate() : daily.Text("nflat");
-        }
+  std::string name = SqlEscape(Text(func, "in/exchname"));
+  std::optional<std::string> date = db::NormalizeDate(Text(func, "in/curdate"));
+  std::string rate;
+  bool known = !Exec(cn, "select * from foreigncurrency where cexch_name='" + name + "'").Eof();
+  if (known && date) {
+    db::Recordset mode =
+        Exec(cn, "Select cValue From AccInformation Where cSysID='AA' and cName='iXchgRateStl'");
+    bool period_mode = !mode.Eof() && Lower(Trim(mode.Text("cValue"))) == "true";
+    std::string iso = date->substr(0, 10);
+    std::string dotted = iso;
+    std::replace(dotted.begin(), dotted.end(), '-', '.');
+    db::Recordset period =
+        Exec(cn, "Select iid from qdsystem..UA_period where cAcc_id='" +
+                     SqlEscape(session.AccountId()) + "' and iyear=" + YearSql(session) +
+                     " and dbegin<='" + iso + "' and dend>='" + iso + "'");
+    if (!period.Eof()) {
+      std::string p = frame::SqlNumber(period.Value("iid"));
+      auto period_rate = [&] {
+        db::Recordset rs = Exec(cn, "select * from exch where cexch_name='" + name +
+                                        "' and itype=2 and iperiod=" + p + " and cdate=" + p +
+                                        " order by cexch_name, itype, iperiod, cdate");
+        return rs.Eof() ? std::string() : rs.Text("nFlat");
+      };
+      if (period_mode) {
+        rate = period_rate();
+      } else {
+        db::Recordset daily =
+            Exec(cn, "Select nflat from exch where cexch_name='" + name +
+                         "' and itype=1 and iperiod=" + p + " and cdate='" + dotted + "'");
+        rate = daily.Eof() || daily.Value("nflat").IsNull() ? period_rate() : daily.Text("nflat");
       }
     }
-    Load(answer, std::string(kDeclaration) + "<hl>" + XmlEscape(rate) + "</hl>");
-    return true;
-  });
+  }
+  Load(answer, std::string(kDeclaration) + "<hl>" + XmlEscape(rate) + "</hl>");
+  return true;
 }
 
 bool CPubMsg::SelectGet(host::Session&, db::Connection& cn, xml::Node& func,
                         xml::Document& answer) {
-  return Guarded("selectGet", "", answer, [&] {
-    db::Recordset rs = cn.ExecuteReadOnly(NormalizeSql(Text(func, "in/sql")));
-    Load(answer, std::string(kDeclaration) + "<rows>" + frame::RowXml(rs) + "</rows>");
-    return true;
-  });
+  db::Recordset rs = cn.ExecuteReadOnly(NormalizeSql(Text(func, "in/sql")));
+  Load(answer, std::string(kDeclaration) + "<rows>" + frame::RowXml(rs) + "</rows>");
+  return true;
 }
 
 bool CPubMsg::ReferCheck(host::Session&, db::Connection& cn, xml::Node& func,
                          xml::Document& answer) {
-  return Guarded("accGet", "", answer, [&] {
-    std::string sql = func.Child("in").FirstChild().Attr("strsql");
-    db::Recordset rs = cn.ExecuteReadOnly(NormalizeSql(sql));
-    std::string attributes;
-    if (rs.RecordCount() == 1) {
-      rs.MoveFirst();
-      for (int i = 0; i < rs.FieldCount(); ++i) {
-        attributes +=
-            " " + XmlName(rs.Field(i).name) + "='" + XmlEscape(rs.Value(i).ToText()) + "' ";
-      }
+  std::string sql = func.Child("in").FirstChild().Attr("strsql");
+  db::Recordset rs = cn.ExecuteReadOnly(NormalizeSql(sql));
+  std::string attributes;
+  if (rs.RecordCount() == 1) {
+    rs.MoveFirst();
+    for (int i = 0; i < rs.FieldCount(); ++i) {
+      attributes += " " + XmlName(rs.Field(i).name) + "='" + XmlEscape(rs.Value(i).ToText()) + "' ";
     }
-    Load(answer, std::string(kDeclaration) + "<Rows " + attributes + " />");
-    return true;
-  });
+  }
+  Load(answer, std::string(kDeclaration) + "<Rows " + attributes + " />");
+  return true;
 }
 
 bool CPubMsg::AddLock(host::Session&, db::Connection&, xml::Node&, xml::Document&) { return true; }
@@ -509,7 +481,7 @@ bool CPubMsg::AddLock(host::Session&, db::Connection&, xml::Node&, xml::Document
 
 bool CPubMsg::ItemRefer(host::Session& session, db::Connection& cn, xml::Node& func,
                         xml::Document& answer) {
-  return Guarded("itemRefer", "Q7.Rembiz.0086", answer, [&] {
+  return Guarded("Q7.Rembiz.0086", [&] {
     xml::Node in = func.Child("in");
     std::string type = in.Attr("type");
     std::string name = in.Attr("name");
@@ -594,38 +566,36 @@ bool CPubMsg::ItemRefer(host::Session& session, db::Connection& cn, xml::Node& f
 
 bool CPubMsg::UserdefCheck(host::Session&, db::Connection& cn, xml::Node& func,
                            xml::Document& answer) {
-  return Guarded("userdefCheck", "", answer, [&] {
-    xml::Node in = func.Child("in");
-    std::string value = in.Attr("value");
-    if (!UserDefineSource(in.Attr("source"))) Raise(kErrBusiness, "Q7.Rembiz.0088");
-    std::unique_ptr<host::FreeFields> fields = host::CreateFreeFields();
-    if (!fields->Init(cn)) Raise(kErrBusiness, "Q7.Rembiz.0338");
-    int result = fields->ValidateAr(in.Attr("name"), value, kUserDefineTable, kUserDefineColumn,
-                                    Split(in.Attr("rule"), ','));
-    auto refuse = [&](std::string_view key) {
-      Load(answer, std::string(kDeclaration) + "<error><id>1</id><text>" +
-                       XmlEscape(host::MessageText(key)) + "</text></error>");
+  xml::Node in = func.Child("in");
+  std::string value = in.Attr("value");
+  if (!UserDefineSource(in.Attr("source"))) Raise(kErrBusiness, "Q7.Rembiz.0088");
+  std::unique_ptr<host::FreeFields> fields = host::CreateFreeFields();
+  if (!fields->Init(cn)) Raise(kErrBusiness, "Q7.Rembiz.0338");
+  int result = fields->ValidateAr(in.Attr("name"), value, kUserDefineTable, kUserDefineColumn,
+                                  Split(in.Attr("rule"), ','));
+  auto refuse = [&](std::string_view key) {
+    Load(answer, std::string(kDeclaration) + "<error><id>1</id><text>" +
+                     XmlEscape(host::MessageText(key)) + "</text></error>");
+    return true;
+  };
+  switch (result) {
+    case host::FreeFields::kUnknownField:
+    case host::FreeFields::kNotAllowed:
+      return refuse("Q7.Rembiz.0089");
+    case host::FreeFields::kBreaksRule:
+      return refuse("Q7.Rembiz.0337");
+    case host::FreeFields::kValid:
+      Load(answer, std::string(kDeclaration) + "<success><id>0</id><text>" + XmlEscape(value) +
+                       "</text></success>");
       return true;
-    };
-    switch (result) {
-      case host::FreeFields::kUnknownField:
-      case host::FreeFields::kNotAllowed:
-        return refuse("Q7.Rembiz.0089");
-      case host::FreeFields::kBreaksRule:
-        return refuse("Q7.Rembiz.0337");
-      case host::FreeFields::kValid:
-        Load(answer, std::string(kDeclaration) + "<success><id>0</id><text>" + XmlEscape(value) +
-                         "</text></success>");
-        return true;
-      default:
-        Raise(kErrBusiness, "Q7.Rembiz.0339");
-    }
-  });
+    default:
+      Raise(kErrBusiness, "Q7.Rembiz.0339");
+  }
 }
 
 bool CPubMsg::UserdefData(host::Session&, db::Connection& cn, xml::Node& func,
                           xml::Document& answer) {
-  return Guarded("userdefData", "Q7.Rembiz.0340", answer, [&] {
+  return Guarded("Q7.Rembiz.0340", [&] {
     xml::Node in = func.Child("in");
     int64_t length = PageNumber(in.Attr("length"), 20);
     int64_t current = PageNumber(in.Attr("current"), 1);
@@ -670,7 +640,7 @@ bool CPubMsg::UserdefData(host::Session&, db::Connection& cn, xml::Node& func,
 
 bool CPubMsg::RptColumnGet(host::Session& session, db::Connection&, xml::Node& func,
                            xml::Document& answer) {
-  return Guarded("RptColumnGet", "Q7.Rembiz.0090", answer, [&] {
+  return Guarded("Q7.Rembiz.0090", [&] {
     std::string key = Text(func, "in/key");
     if (key.empty()) Raise(kErrBusiness, "Q7.Rembiz.0090");
     std::string mode_text = Text(func, "in/mode");
@@ -685,7 +655,7 @@ bool CPubMsg::RptColumnGet(host::Session& session, db::Connection&, xml::Node& f
 
 bool CPubMsg::RptColumnSet(host::Session& session, db::Connection&, xml::Node& func,
                            xml::Document& answer) {
-  return Guarded("RptColumnSet", "Q7.Rembiz.0091", answer, [&] {
+  return Guarded("Q7.Rembiz.0091", [&] {
     std::unique_ptr<host::GridLayout> grid = host::CreateGridLayout();
     grid->Init(session, session.ConnectionString(), true);
     if (!grid->Save(InnerXmlOrText(func.Child("in")))) Raise(kErrBusiness, "Q7.Rembiz.0091");
@@ -696,7 +666,7 @@ bool CPubMsg::RptColumnSet(host::Session& session, db::Connection&, xml::Node& f
 
 bool CPubMsg::VchModuleListGet(host::Session& session, db::Connection& cn, xml::Node& func,
                                xml::Document& answer) {
-  return Guarded("VchModuleListGet", "Q7.Rembiz.0092", answer, [&] {
+  return Guarded("Q7.Rembiz.0092", [&] {
     std::string type = Text(func, "in/type");
     std::string kind_text = Text(func, "in/kind");
     int64_t kind = kind_text.empty() ? 0 : RequireInteger(kind_text, "Q7.Rembiz.0092");
@@ -712,7 +682,7 @@ bool CPubMsg::VchModuleListGet(host::Session& session, db::Connection& cn, xml::
 
 bool CPubMsg::VchModuleGet(host::Session& session, db::Connection& cn, xml::Node& func,
                            xml::Document& answer) {
-  return Guarded("VchModuleGet", "Q7.Rembiz.0095", answer, [&] {
+  return Guarded("Q7.Rembiz.0095", [&] {
     std::string type = Text(func, "in/type");
     std::string id_text = Text(func, "in/id");
     bool test = !Text(func, "in/test").empty();
@@ -752,7 +722,7 @@ bool CPubMsg::VchModuleGet(host::Session& session, db::Connection& cn, xml::Node
 
 bool CPubMsg::VchFixedDataGet(host::Session&, db::Connection& cn, xml::Node& func,
                               xml::Document& answer) {
-  return Guarded("VchFixedDataGet", "Q7.Rembiz.0096", answer, [&] {
+  return Guarded("Q7.Rembiz.0096", [&] {
     int64_t id = RequireInteger(Text(func, "in/id"), "Q7.Rembiz.0096");
     Load(answer, db::SaveXml(host::CreateFormLayout()->GetFixedData(cn, id)));
     return true;
@@ -760,7 +730,7 @@ bool CPubMsg::VchFixedDataGet(host::Session&, db::Connection& cn, xml::Node& fun
 }
 
 bool CPubMsg::VchLogoGet(host::Session&, db::Connection& cn, xml::Node&, xml::Document& answer) {
-  return Guarded("VchFixedDataGet", "Q7.Rembiz.0096", answer, [&] {
+  return Guarded("Q7.Rembiz.0096", [&] {
     std::string logo = host::CreateFormLayout()->GetCompanyLogoImageData(cn);
     Load(answer, "<logo>" + XmlEscape(logo) + "</logo>");
     return true;
@@ -769,7 +739,7 @@ bool CPubMsg::VchLogoGet(host::Session&, db::Connection& cn, xml::Node&, xml::Do
 
 bool CPubMsg::VchPrintDataGet(host::Session&, db::Connection& cn, xml::Node& func,
                               xml::Document& answer) {
-  return Guarded("VchPrintDataGet", "Q7.Rembiz.0097", answer, [&] {
+  return Guarded("Q7.Rembiz.0097", [&] {
     db::Recordset rs = Exec(cn, "select top 1 formatxml from prn_format where moduleid='" +
                                     SqlEscape(Text(func, "in/key")) + "'");
     if (rs.Eof()) Raise(kErrBusiness, "Q7.Rembiz.0097");
@@ -781,7 +751,7 @@ bool CPubMsg::VchPrintDataGet(host::Session&, db::Connection& cn, xml::Node& fun
 
 bool CPubMsg::VchPrintDataSet(host::Session&, db::Connection& cn, xml::Node& func,
                               xml::Document& answer) {
-  return Guarded("VchPrintDataSet", "Q7.Rembiz.0098", answer, [&] {
+  return Guarded("Q7.Rembiz.0098", [&] {
     std::string key = SqlEscape(Text(func, "in/key"));
     if (key.empty()) Raise(kErrBusiness, "Q7.Rembiz.0098");
     std::string printset = SqlEscape(InnerXmlOrText(func.SelectSingleNode("in/printset")));
@@ -798,7 +768,7 @@ bool CPubMsg::VchPrintDataSet(host::Session&, db::Connection& cn, xml::Node& fun
 
 bool CPubMsg::VchNoFormatGet(host::Session&, db::Connection& cn, xml::Node& func,
                              xml::Document& answer) {
-  return Guarded("VchNoFormatGet", "Q7.Rembiz.0109", answer, [&] {
+  return Guarded("Q7.Rembiz.0109", [&] {
     if (!answer.LoadXml(host::BillFormatXml(cn, Text(func, "in/type")))) {
       Raise(kErrBusiness, "Q7.Rembiz.0100");
     }
@@ -807,7 +777,7 @@ bool CPubMsg::VchNoFormatGet(host::Session&, db::Connection& cn, xml::Node& func
 }
 
 bool CPubMsg::VchNoGet(host::Session&, db::Connection& cn, xml::Node& func, xml::Document& answer) {
-  return Guarded("VchNoGet", "Q7.Rembiz.0108", answer, [&] {
+  return Guarded("Q7.Rembiz.0108", [&] {
     std::string type = Text(func, "in/type");
     xml::Node take = func.SelectSingleNode("in/true");
     bool flag = take ? frame::ToBool(db::Variant(take.Text())) : false;

@@ -226,9 +226,13 @@ bool CReport::AgeGet(host::Session&, db::Connection& cn, xml::Node& func, xml::D
   return WithFailureKey("Q7.Rembiz.0128", [&] {
     std::string type = frame::InText(func, "agetype");
     std::string text;
-    std::unique_ptr<host::Ageing> ageing = host::CreateAgeing();
-    if (!ageing->getAge(cn, "EC", type, &text) ||
-        !answer.LoadXml("<?xml version=\"1.0\" encoding=\"utf-8\"?>" + text)) {
+    // The page is told the operation's own text, whatever the service refused.
+    try {
+      text = host::CreateAgeing()->getAge(cn, "EC", type);
+    } catch (const ComError&) {
+      Raise(kErrBusiness, "Q7.Rembiz.0128");
+    }
+    if (!answer.LoadXml("<?xml version=\"1.0\" encoding=\"utf-8\"?>" + text)) {
       Raise(kErrBusiness, "Q7.Rembiz.0128");
     }
     return true;
@@ -238,10 +242,14 @@ bool CReport::AgeGet(host::Session&, db::Connection& cn, xml::Node& func, xml::D
 bool CReport::AgeSet(host::Session&, db::Connection& cn, xml::Node& func, xml::Document& answer) {
   return WithFailureKey("Q7.Rembiz.0129", [&] {
     xml::Node age = func.SelectSingleNode("in/age");
-    std::unique_ptr<host::Ageing> ageing = host::CreateAgeing();
-    // The page is told the operation's own text; the service's reason stays in its
-    // LastErrorText for callers of the service itself.
-    if (!age || !ageing->SaveAge(cn, "EC", age.Xml())) Raise(kErrBusiness, "Q7.Rembiz.0129");
+    if (!age) Raise(kErrBusiness, "Q7.Rembiz.0129");
+    // The page is told the operation's own text; the service's reason is for callers of the
+    // service itself.
+    try {
+      host::CreateAgeing()->SaveAge(cn, "EC", age.Xml());
+    } catch (const ComError&) {
+      Raise(kErrBusiness, "Q7.Rembiz.0129");
+    }
     answer.LoadXml("<success/>");
     return true;
   });

@@ -36,8 +36,8 @@ std::string StateColumns() {
 }  // namespace
 
 void ReportPluginBase::myHandle(host::Session*, xml::Document& oXml) {
-  oXml.LoadXml(frame::ProcedureErrorXml(ClassName(), "myHandle", 438,
-                                        "Object doesn't support this property or method"));
+  frame::LoadProcedureError(oXml, ClassName(), "myHandle", 438,
+                            "Object doesn't support this property or method");
 }
 
 std::string ReportPluginBase::TempTablename() {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "db/text.h"
+#include "frame/constraints.h"
 #include "frame/convert.h"
 #include "frame/maintenance.h"
 #include "frame/registry.h"
@@ -30,20 +31,22 @@ constexpr frame::FrameVariant kVariant{
     .busy_message = false,
 };
 
+using frame::Op;
+using frame::OwnErrors;
+
 constexpr frame::OperationEntry kOperations[] = {
-    frame::Op<&CStand::GetStand>("getstand"),
-    frame::Op<&CStand::SaveStand>("savestand"),
-    frame::Op<&CStand::GetDepart>("getdepart"),
-    frame::Op<&CStand::SaveDepart>("savedepart"),
-    frame::Op<&CStand::GetEffect>("geteffect"),
-    frame::Op<&CStand::SaveEffect>("saveeffect"),
-    frame::Op<&CStand::SaveEffectValue>("saveeffectvalue"),
-    frame::Op<&CStand::GetEffectValue>("geteffectvalue"),
-    frame::Op<&CStand::SaveSet>("saveset"),
-    frame::Op<&CStand::GetSet>("getset"),
+    OwnErrors(Op<&CStand::GetStand>("getstand"), "recordGet"),
+    OwnErrors(Op<&CStand::SaveStand>("savestand"), "recordEdit"),
+    OwnErrors(Op<&CStand::GetDepart>("getdepart"), "recordGet"),
+    OwnErrors(Op<&CStand::SaveDepart>("savedepart"), "recordEdit"),
+    OwnErrors(Op<&CStand::GetEffect>("geteffect"), "recordGet"),
+    OwnErrors(Op<&CStand::SaveEffect>("saveeffect"), "recordEdit"),
+    OwnErrors(Op<&CStand::SaveEffectValue>("saveeffectvalue"), "recordEdit"),
+    OwnErrors(Op<&CStand::GetEffectValue>("geteffectvalue"), "recordGet"),
+    OwnErrors(Op<&CStand::SaveSet>("saveset"), "recordEdit"),
+    OwnErrors(Op<&CStand::GetSet>("getset"), "recordGet"),
 };
 
-constexpr std::string_view kClass = "CStand";
 constexpr std::string_view kHardControlKey = "Q7.Rembiz.0028";
 constexpr std::string_view kWarningKey = "Q7.Rembiz.0230";
 
@@ -147,24 +150,22 @@ std::span<const frame::OperationEntry> CStand::Operations() const { return kOper
 // Standards
 
 bool CStand::GetStand(host::Session&, db::Connection& cn, xml::Node&, xml::Document& answer) {
-  return frame::OwnErrorDocument(kClass, "recordGet", answer, {}, [&] {
-    db::Recordset rs = cn.Execute(NormalizeSql(
-        "SELECT dbo.EC_Expense.GUID, Cast(dbo.EC_Expense.ts As money) As ts, "
-        "dbo.EC_Expense.strStandName, dbo.EC_Expense.strIOItemCode AS strIOCode,case "
-        "dbo.EC_Expense.strControlType when " +
-        SqlText(host::MessageText(kHardControlKey, "zh-CN")) + " then " +
-        SqlText(host::MessageText(kHardControlKey)) + " else " +
-        SqlText(host::MessageText(kWarningKey)) +
-        " end as strControlType, dbo.EC_IOItem.strName AS strIOName FROM dbo.EC_Expense INNER "
-        "JOIN dbo.EC_IOItem ON dbo.EC_Expense.strIOItemCode = dbo.EC_IOItem.strCode ORDER BY "
-        "dbo.EC_Expense.strStandName"));
-    answer.LoadXml("<Rows>" + frame::RowXml(rs) + "</Rows>");
-    return true;
-  });
+  db::Recordset rs = cn.Execute(NormalizeSql(
+      "SELECT dbo.EC_Expense.GUID, Cast(dbo.EC_Expense.ts As money) As ts, "
+      "dbo.EC_Expense.strStandName, dbo.EC_Expense.strIOItemCode AS strIOCode,case "
+      "dbo.EC_Expense.strControlType when " +
+      SqlText(host::MessageText(kHardControlKey, "zh-CN")) + " then " +
+      SqlText(host::MessageText(kHardControlKey)) + " else " +
+      SqlText(host::MessageText(kWarningKey)) +
+      " end as strControlType, dbo.EC_IOItem.strName AS strIOName FROM dbo.EC_Expense INNER "
+      "JOIN dbo.EC_IOItem ON dbo.EC_Expense.strIOItemCode = dbo.EC_IOItem.strCode ORDER BY "
+      "dbo.EC_Expense.strStandName"));
+  answer.LoadXml("<Rows>" + frame::RowXml(rs) + "</Rows>");
+  return true;
 }
 
-bool CStand::SaveStand(host::Session&, db::Connection& cn, xml::Node& func, xml::Document& answer) {
-  return frame::OwnErrorDocument(kClass, "recordEdit", answer, kStandConstraints, [&] {
+bool CStand::SaveStand(host::Session&, db::Connection& cn, xml::Node& func, xml::Document&) {
+  return frame::WithConstraintKeys(kStandConstraints, [&] {
     for (const xml::Node& line : Lines(func)) {
       std::string kind = line.Attr("P");
       std::string guid = line.Attr("GUID");
@@ -215,71 +216,63 @@ bool CStand::SaveStand(host::Session&, db::Connection& cn, xml::Node& func, xml:
 // Departments
 
 bool CStand::GetDepart(host::Session&, db::Connection& cn, xml::Node& func, xml::Document& answer) {
-  return frame::OwnErrorDocument(kClass, "recordGet", answer, {}, [&] {
-    std::string guid = SqlText(StandardGuid(func));
-    db::Recordset rs = cn.Execute(NormalizeSql(
-        "Select cDepCode,cDepName,GUID From vwECExpenDepart Where GUID = " + guid +
-        " Union Select cDepCode,cDepName,null As GUID from Department Where bDepEnd = 1 And "
-        "cDepCode NOT In (Select Distinct cDepCode From vwECExpenDepart Where GUID = " +
-        guid + ") ORDER BY cDepCode"));
-    answer.LoadXml("<Rows>" + frame::RowXml(rs) + "</Rows>");
-    return true;
-  });
+  std::string guid = SqlText(StandardGuid(func));
+  db::Recordset rs = cn.Execute(NormalizeSql(
+      "Select cDepCode,cDepName,GUID From vwECExpenDepart Where GUID = " + guid +
+      " Union Select cDepCode,cDepName,null As GUID from Department Where bDepEnd = 1 And "
+      "cDepCode NOT In (Select Distinct cDepCode From vwECExpenDepart Where GUID = " +
+      guid + ") ORDER BY cDepCode"));
+  answer.LoadXml("<Rows>" + frame::RowXml(rs) + "</Rows>");
+  return true;
 }
 
-bool CStand::SaveDepart(host::Session&, db::Connection& cn, xml::Node& func,
-                        xml::Document& answer) {
-  return frame::OwnErrorDocument(kClass, "recordEdit", answer, {}, [&] {
-    std::string guid = SqlText(ExistingStandard(cn, func));
-    cn.Execute(NormalizeSql("Delete EC_ExpenseDepart Where GuidMain = " + guid));
-    for (const xml::Node& line : Lines(func)) {
-      std::string department = SqlText(line.Attr("id"));
-      if (!Exists(cn, "select cdepname from department where cdepcode=" + department)) {
-        Raise(kErrBusiness, "Q7.Rembiz.0073");
-      }
-      frame::RefuseIfFound(
-          cn,
-          "select * from EC_ExpenseDepart where guidmain in(select guid from EC_Expense where "
-          "strioitemcode=(select strioitemcode from EC_Expense where guid=" +
-              guid + ")and guid<>" + guid + ") and strdepartid=" + department,
-          "Q7.Rembiz.0074");
-      frame::ExecuteOne(cn,
-                        "Insert Into EC_ExpenseDepart (GuidMain,strDepartID) Values (" + guid +
-                            "," + department + ")",
-                        "Q7.Rembiz.0373");
+bool CStand::SaveDepart(host::Session&, db::Connection& cn, xml::Node& func, xml::Document&) {
+  std::string guid = SqlText(ExistingStandard(cn, func));
+  cn.Execute(NormalizeSql("Delete EC_ExpenseDepart Where GuidMain = " + guid));
+  for (const xml::Node& line : Lines(func)) {
+    std::string department = SqlText(line.Attr("id"));
+    if (!Exists(cn, "select cdepname from department where cdepcode=" + department)) {
+      Raise(kErrBusiness, "Q7.Rembiz.0073");
     }
-    return true;
-  });
+    frame::RefuseIfFound(
+        cn,
+        "select * from EC_ExpenseDepart where guidmain in(select guid from EC_Expense where "
+        "strioitemcode=(select strioitemcode from EC_Expense where guid=" +
+            guid + ")and guid<>" + guid + ") and strdepartid=" + department,
+        "Q7.Rembiz.0074");
+    frame::ExecuteOne(cn,
+                      "Insert Into EC_ExpenseDepart (GuidMain,strDepartID) Values (" + guid + "," +
+                          department + ")",
+                      "Q7.Rembiz.0373");
+  }
+  return true;
 }
 
 // ---------------------------------------------------------------------------------------------
 // Dimensions
 
 bool CStand::GetEffect(host::Session&, db::Connection& cn, xml::Node& func, xml::Document& answer) {
-  return frame::OwnErrorDocument(kClass, "recordGet", answer, {}, [&] {
-    std::string guid = SqlText(StandardGuid(func));
-    std::string language = SqlText(host::CurrentLanguage());
-    db::Recordset rs = cn.Execute(NormalizeSql(
-        "SELECT intEDCode, strEDName, GUIDStand, Cast(ts As money) As ts From dbo.vwECEffectItem "
-        "Where GUIDStand = " +
-        guid + " and LocaleID=" + language +
-        " Union SELECT EC_EffectItem_Default_Base.intEDCode, EC_EffectItem_Default_Lang.strEDName, "
-        "NULL AS GUIDStand, NULL AS ts From dbo.EC_EffectItem_Default_Base join "
-        "EC_EffectItem_Default_Lang on "
-        "EC_EffectItem_Default_Base.intEDCode=EC_EffectItem_Default_Lang.intEDCode Where "
-        "EC_EffectItem_Default_Lang.LocaleID=" +
-        language +
-        " and EC_EffectItem_Default_Base.intEDCode Not In (SELECT intEDCode From "
-        "dbo.vwECEffectItem Where GUIDStand = " +
-        guid + " and LocaleID=" + language + ") ORDER BY intEDCode"));
-    answer.LoadXml("<Rows>" + frame::RowXml(rs) + "</Rows>");
-    return true;
-  });
+  std::string guid = SqlText(StandardGuid(func));
+  std::string language = SqlText(host::CurrentLanguage());
+  db::Recordset rs = cn.Execute(NormalizeSql(
+      "SELECT intEDCode, strEDName, GUIDStand, Cast(ts As money) As ts From dbo.vwECEffectItem "
+      "Where GUIDStand = " +
+      guid + " and LocaleID=" + language +
+      " Union SELECT EC_EffectItem_Default_Base.intEDCode, EC_EffectItem_Default_Lang.strEDName, "
+      "NULL AS GUIDStand, NULL AS ts From dbo.EC_EffectItem_Default_Base join "
+      "EC_EffectItem_Default_Lang on "
+      "EC_EffectItem_Default_Base.intEDCode=EC_EffectItem_Default_Lang.intEDCode Where "
+      "EC_EffectItem_Default_Lang.LocaleID=" +
+      language +
+      " and EC_EffectItem_Default_Base.intEDCode Not In (SELECT intEDCode From "
+      "dbo.vwECEffectItem Where GUIDStand = " +
+      guid + " and LocaleID=" + language + ") ORDER BY intEDCode"));
+  answer.LoadXml("<Rows>" + frame::RowXml(rs) + "</Rows>");
+  return true;
 }
 
-bool CStand::SaveEffect(host::Session&, db::Connection& cn, xml::Node& func,
-                        xml::Document& answer) {
-  return frame::OwnErrorDocument(kClass, "recordEdit", answer, kEffectConstraints, [&] {
+bool CStand::SaveEffect(host::Session&, db::Connection& cn, xml::Node& func, xml::Document&) {
+  return frame::WithConstraintKeys(kEffectConstraints, [&] {
     std::string guid = SqlText(ExistingStandard(cn, func));
     frame::RefuseIfFound(cn, "Select Top 1 GUID From EC_StandSet Where GUIDStand = " + guid,
                          "Q7.Rembiz.0056");
@@ -297,22 +290,19 @@ bool CStand::SaveEffect(host::Session&, db::Connection& cn, xml::Node& func,
 
 bool CStand::GetEffectValue(host::Session&, db::Connection& cn, xml::Node& func,
                             xml::Document& answer) {
-  return frame::OwnErrorDocument(kClass, "recordGet", answer, {}, [&] {
-    Dimension dimension = CatalogueRow(cn, FirstIn(func).Attr("strItem"));
-    std::string sql = "Select " + dimension.code_field + " As strCode," + dimension.name_field +
-                      " As strName,Cast(ts As money) As ts From " + dimension.table + " Where " +
-                      dimension.where;
-    // Without a standard, a list of one standard's values (the receipt brackets) is empty.
-    if (dimension.per_standard) sql += " And GUIDStand = " + SqlText(FirstIn(func).Attr("GUID"));
-    db::Recordset rs = cn.Execute(NormalizeSql(sql + " Order By " + dimension.code_field));
-    answer.LoadXml("<Rows>" + frame::RowXml(rs) + "</Rows>");
-    return true;
-  });
+  Dimension dimension = CatalogueRow(cn, FirstIn(func).Attr("strItem"));
+  std::string sql = "Select " + dimension.code_field + " As strCode," + dimension.name_field +
+                    " As strName,Cast(ts As money) As ts From " + dimension.table + " Where " +
+                    dimension.where;
+  // Without a standard, a list of one standard's values (the receipt brackets) is empty.
+  if (dimension.per_standard) sql += " And GUIDStand = " + SqlText(FirstIn(func).Attr("GUID"));
+  db::Recordset rs = cn.Execute(NormalizeSql(sql + " Order By " + dimension.code_field));
+  answer.LoadXml("<Rows>" + frame::RowXml(rs) + "</Rows>");
+  return true;
 }
 
-bool CStand::SaveEffectValue(host::Session&, db::Connection& cn, xml::Node& func,
-                             xml::Document& answer) {
-  return frame::OwnErrorDocument(kClass, "recordEdit", answer, kValueConstraints, [&] {
+bool CStand::SaveEffectValue(host::Session&, db::Connection& cn, xml::Node& func, xml::Document&) {
+  return frame::WithConstraintKeys(kValueConstraints, [&] {
     Dimension dimension = CatalogueRow(cn, FirstIn(func).Attr("strItem"));
     std::string number = std::to_string(dimension.code);
     // Receipt brackets are numbered per standard; the shared lists across all of theirs.
@@ -382,19 +372,17 @@ bool CStand::SaveEffectValue(host::Session&, db::Connection& cn, xml::Node& func
 // Value rows
 
 bool CStand::GetSet(host::Session&, db::Connection& cn, xml::Node& func, xml::Document& answer) {
-  return frame::OwnErrorDocument(kClass, "recordGet", answer, {}, [&] {
-    db::Recordset rs = cn.Execute(NormalizeSql(
-        "SELECT strPerID,strPerName,strZeroID,strZeroName,strToolID,strToolName,strMonID,"
-        "strMonName,dblMoney,dblRate,Cast(ts As money) As ts,GUID FROM vwECStandSet Where "
-        "GUIDStand = " +
-        SqlText(FirstIn(func).Attr("GUID")) + " ORDER BY strPerID,strZeroID,strToolID,strMonID"));
-    answer.LoadXml("<Rows>" + frame::RowXml(rs) + "</Rows>");
-    return true;
-  });
+  db::Recordset rs = cn.Execute(NormalizeSql(
+      "SELECT strPerID,strPerName,strZeroID,strZeroName,strToolID,strToolName,strMonID,"
+      "strMonName,dblMoney,dblRate,Cast(ts As money) As ts,GUID FROM vwECStandSet Where "
+      "GUIDStand = " +
+      SqlText(FirstIn(func).Attr("GUID")) + " ORDER BY strPerID,strZeroID,strToolID,strMonID"));
+  answer.LoadXml("<Rows>" + frame::RowXml(rs) + "</Rows>");
+  return true;
 }
 
-bool CStand::SaveSet(host::Session&, db::Connection& cn, xml::Node& func, xml::Document& answer) {
-  return frame::OwnErrorDocument(kClass, "recordEdit", answer, kSetConstraints, [&] {
+bool CStand::SaveSet(host::Session&, db::Connection& cn, xml::Node& func, xml::Document&) {
+  return frame::WithConstraintKeys(kSetConstraints, [&] {
     std::string standard = ExistingStandard(cn, func);
     std::string of_standard = " And GUIDStand = " + SqlText(standard);
     static constexpr std::string_view kValues[] = {"strPerID", "strZeroID", "strToolID",

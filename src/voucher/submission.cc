@@ -21,13 +21,6 @@ constexpr VoucherKind kIncomeClaim{"46", "EC0204", "EC_ExpenVouch", "收入报�
 constexpr VoucherKind kExpenditureClaim{"47", "EC0204", "EC_ExpenVouch", "支出报销单"};
 constexpr VoucherKind kLoan{"45", "EC0202", "EC_LoanVouch", "借款单"};
 
-// The flow service's own text, or the submission's message when it gave none.
-[[noreturn]] void RaiseFlowError(const host::ApprovalFlow& flow) {
-  std::string text = flow.LastErrorText();
-  if (text.empty()) Raise(kErrBusiness, "Q7.Rembiz.0260");
-  throw ComError(kErrBusiness, text, "Rembiz");
-}
-
 }  // namespace
 
 bool SubmitOnSave(db::Connection& cn) {
@@ -81,11 +74,13 @@ bool InitAudit(host::Session& session, db::Connection& cn, const xml::Node& node
   flow->Init(session, cn);
   if (!auto_id.empty() && modify != "1") {
     std::string flow_id, flow_name;
-    if (!flow->CanStart(kind->card, &flow_id, &flow_name)) RaiseFlowError(*flow);
+    if (!flow->CanStart(kind->card, &flow_id, &flow_name)) {
+      Raise(kErrBusiness, "Rembiz.Host.FlowNone", kind->card);
+    }
   }
   std::string description =
       EAdata(*kind, node.Attr("dblOldMoney"), department, type_code, vouch_id);
-  if (!flow->StartInstance(cn, kind->card, guid, vouch_id, description)) RaiseFlowError(*flow);
+  flow->StartInstance(cn, kind->card, guid, vouch_id, description);
 
   int64_t affected = 0;
   cn.Execute(NormalizeSql("Update " + std::string(kind->table) + " Set blnAudi = 1 Where GUID = '" +

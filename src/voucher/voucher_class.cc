@@ -4,6 +4,7 @@
 
 #include "db/persist.h"
 #include "db/text.h"
+#include "frame/constraints.h"
 #include "frame/convert.h"
 #include "frame/registry.h"
 #include "frame/request.h"
@@ -50,6 +51,12 @@ constexpr DeleteKind kDeleteKinds[] = {
     {"EC01", "EC_LoanVouch", "45", true},
     {"EC02", "EC_ExpenVouch", "46", false},
     {"EC03", "EC_ExpenVouch", "47", false},
+};
+
+// The links that keep a claim from being deleted, named by their foreign keys.
+constexpr frame::ConstraintKey kDeleteConstraints[] = {
+    {"FK_EC_ExpenLoanInfo_EC_ExpenVouch", "Q7.Rembiz.0273"},
+    {"FK_EC_BalanceInfo_EC_ExpenVouch", "Q7.Rembiz.0274"},
 };
 
 constexpr OperationEntry kSharedOperations[] = {
@@ -114,10 +121,8 @@ void DeleteVoucher(host::Session& session, db::Connection& cn, const DeleteKind&
                    const std::string& guid) {
   std::unique_ptr<host::ApprovalFlow> flow = host::CreateApprovalFlow();
   flow->Init(session, cn);
-  if (flow->HasInstance(kind.card, guid, kFlowKind) &&
-      !flow->DropInstance(cn, kind.card, guid, kFlowKind)) {
-    throw ComError(kErrBusiness, flow->LastErrorText(), "Rembiz");
-  }
+  if (flow->HasInstance(kind.card, guid, kFlowKind))
+    flow->DropInstance(cn, kind.card, guid, kFlowKind);
   const std::string qguid = SqlText(guid);
   if (kind.loan) {
     if (LoanWrittenOff(cn, guid)) Raise(kErrBusiness, "Q7.Rembiz.0208");
@@ -415,14 +420,7 @@ bool VoucherClass::DelVouch(host::Session& session, db::Connection& cn, xml::Nod
   try {
     DeleteVoucher(session, cn, *kind, voucher.Text("GUID"));
   } catch (const db::DbError& e) {
-    // The links that keep a claim are named by their foreign keys.
-    std::string text = e.Description();
-    if (text.find("FK_EC_ExpenLoanInfo_EC_ExpenVouch") != std::string::npos) {
-      text = host::MessageText("Q7.Rembiz.0273");
-    } else if (text.find("FK_EC_BalanceInfo_EC_ExpenVouch") != std::string::npos) {
-      text = host::MessageText("Q7.Rembiz.0274");
-    }
-    throw ComError(e.Number(), text, e.Source());
+    throw frame::ConstraintText(e, kDeleteConstraints);
   }
 
   // The claim page goes on with the next voucher of the table that the operator may see, if

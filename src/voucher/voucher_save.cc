@@ -7,6 +7,7 @@
 #include "db/money.h"
 #include "db/text.h"
 #include "db/transaction.h"
+#include "frame/constraints.h"
 #include "frame/convert.h"
 #include "frame/request.h"
 #include "frame/sql_helpers.h"
@@ -54,21 +55,24 @@ auto AsSaveFailure(std::string_view empty_key, Step&& step) {
   throw ComError(kErrBusiness, text, "Rembiz");
 }
 
-// A database error as the page reads it: constraints the save runs into by their meaning.
-// Later matches win, as the checks are made in this order.
+// The constraints a save runs into, as the page reads them: a voucher number taken, and the
+// write-off links (any constraint of EC_ExpenLoanInfo, or a row of it) before them.
+constexpr frame::ConstraintKey kSaveConstraints[] = {
+    {"EC_ExpenLoanInfo", "Q7.Rembiz.0256"},
+    {"FK_EC_ExpenLoanInfo_EC_ExpenVouch", "Q7.Rembiz.0256"},
+    {"FK_EC_ExpenLoanInfo_EC_LoanVouch_Sub", "Q7.Rembiz.0256"},
+    {"IX_EC_ExpenVouch", "Q7.Rembiz.0236"},
+    {"IX_EC_LoanVouch", "Q7.Rembiz.0236"},
+};
+
+// A database error as the page reads it: an amount too large for its column, else the
+// constraints the save runs into by their meaning.
 ComError PageError(const db::DbError& e) {
-  std::string text = e.Description();
-  if (text.find("IX_EC_ExpenVouch") != std::string::npos ||
-      text.find("IX_EC_LoanVouch") != std::string::npos) {
-    text = host::MessageText("Q7.Rembiz.0236");
+  if (e.Description().find("overflow error") != std::string::npos) {
+    return ComError(e.Number(), host::MessageText("Q7.Rembiz.0377"), e.Source())
+        .WithKey("Q7.Rembiz.0377", {});
   }
-  if (text.find("EC_ExpenLoanInfo") != std::string::npos) {
-    text = host::MessageText("Q7.Rembiz.0256");
-  }
-  if (text.find("overflow error") != std::string::npos) {
-    text = host::MessageText("Q7.Rembiz.0377");
-  }
-  return ComError(e.Number(), text, e.Source());
+  return frame::ConstraintText(e, kSaveConstraints);
 }
 
 // "Insert Into table (c1,c2,…) Values (v1,v2,…)".
@@ -364,8 +368,13 @@ void VoucherSave::RestartFlow() {
   const std::string card = FlowCard();
   std::unique_ptr<host::ApprovalFlow> flow = host::CreateApprovalFlow();
   flow->Init(session_, cn_);
-  if (flow->HasInstance(card, guid_, kFlowKind) && !flow->ResetInstance(card, guid_, kFlowKind)) {
-    Raise(kErrBusiness, "Q7.Rembiz.0196", flow->LastErrorText());
+  if (!flow->HasInstance(card, guid_, kFlowKind)) return;
+  try {
+    flow->ResetInstance(card, guid_, kFlowKind);
+  } catch (const db::DbError&) {
+    throw;
+  } catch (const ComError& e) {
+    Raise(kErrBusiness, "Q7.Rembiz.0196", e.Description());
   }
 }
 

@@ -28,12 +28,11 @@ VoucherState InApproval(host::Session& session, db::Connection& cn, std::string_
                         std::string_view guid) {
   std::unique_ptr<host::ApprovalFlow> flow = host::CreateApprovalFlow();
   flow->Init(session, cn);
-  host::FlowProgress progress;
-  if (flow->GetProgress(card, guid, &progress)) {
-    if (progress.state == kFlowRejected) return Named("rejected", "Q7.Rembiz.0449");
-    if (progress.passed && progress.state == 0) {
-      return Named("step", "Q7.Rembiz.0448", std::to_string(progress.position),
-                   std::to_string(progress.steps));
+  if (std::optional<host::FlowProgress> progress = flow->GetProgress(card, guid)) {
+    if (progress->state == kFlowRejected) return Named("rejected", "Q7.Rembiz.0449");
+    if (progress->passed && progress->state == 0) {
+      return Named("step", "Q7.Rembiz.0448", std::to_string(progress->position),
+                   std::to_string(progress->steps));
     }
   }
   return Named("submitted", "Q7.Rembiz.0447");

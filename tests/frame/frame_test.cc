@@ -33,9 +33,8 @@ class CFrameProbe : public FramedClass {
     answer.Clear();
     return false;
   }
-  bool FailOwn(host::Session&, db::Connection&, xml::Node&, xml::Document& answer) {
-    answer.LoadXml(ProcedureErrorXml("CFrameProbe", "FailOwn", 9000, "own <text>"));
-    return false;
+  bool FailOwn(host::Session&, db::Connection&, xml::Node&, xml::Document&) {
+    throw ComError(9000, "own <text>", "Rembiz");
   }
 
   static inline int writes_in_transaction = 0;
@@ -51,7 +50,7 @@ class CFrameProbe : public FramedClass {
       Op<&CFrameProbe::Read>("read"),
       Op<&CFrameProbe::Fail>("fail"),
       Op<&CFrameProbe::WriteFail>("writefail", kOpensTransaction),
-      Op<&CFrameProbe::FailOwn>("failown"),
+      OwnErrors(Op<&CFrameProbe::FailOwn>("failown"), "FailOwn"),
   };
   const FrameVariant& variant_;
 };

@@ -11,15 +11,19 @@ namespace {
 class AgeingTest : public testing::DemoTest {
  protected:
   std::string Get(const std::string& type, const std::string& system = "EC") {
-    std::string out;
-    EXPECT_TRUE(ageing_->getAge(Cn(), system, type, &out)) << ageing_->LastErrorText();
-    return out;
+    return ageing_->getAge(Cn(), system, type);
   }
   // Saves `xml`, expecting a refusal with the text of `key` (period `p1`) when one is given.
-  void Save(const std::string& xml, const std::string& key = "", const std::string& p1 = "") {
-    const bool saved = ageing_->SaveAge(Cn(), "EC", xml);
-    EXPECT_EQ(saved, key.empty()) << xml;
-    EXPECT_EQ(ageing_->LastErrorText(), key.empty() ? "" : MessageText(key, "", p1)) << xml;
+  void Save(const std::string& xml, const std::string& key = "", const std::string& p1 = "",
+            const std::string& system = "EC") {
+    std::string refusal;
+    try {
+      ageing_->SaveAge(Cn(), system, xml);
+    } catch (const ComError& e) {
+      EXPECT_EQ(e.Number(), 9000) << xml;
+      refusal = e.Description();
+    }
+    EXPECT_EQ(refusal, key.empty() ? "" : MessageText(key, "", p1)) << xml;
   }
   std::unique_ptr<Ageing> ageing_ = CreateAgeing();
 };
@@ -73,15 +77,16 @@ TEST_F(AgeingTest, ARefusedDefinitionChangesNoPeriod) {
       "name='x'/></age></ages>",
       "Rembiz.Report.AgeBadType");
   Save("<age type=''><row cdays='1' name='x'/></age>", "Rembiz.Report.AgeBadType");
-  EXPECT_FALSE(ageing_->SaveAge(Cn(), "E'C", "<age><row cdays='1' name='x'/></age>"));
+  Save("<age><row cdays='1' name='x'/></age>", "Rembiz.Report.AgeBadType", "", "E'C");
   EXPECT_EQ(Dump("Host_AgePeriod"), before);
 
-  std::string out;
-  EXPECT_FALSE(ageing_->getAge(Cn(), "EC", "x'y", &out));
-  EXPECT_EQ(ageing_->LastErrorText(), MessageText("Rembiz.Report.AgeBadType"));
-  // A failure is forgotten by the next success.
+  try {
+    Get("x'y");
+    ADD_FAILURE() << "a quote in the type was accepted";
+  } catch (const ComError& e) {
+    EXPECT_EQ(e.Description(), MessageText("Rembiz.Report.AgeBadType"));
+  }
   EXPECT_NE(Get("9").find("month"), std::string::npos);
-  EXPECT_EQ(ageing_->LastErrorText(), "");
 }
 
 }  // namespace
