@@ -11,6 +11,7 @@
 
 #include "app/demo_road.h"
 #include "app/http_service.h"
+#include "app/log_format.h"
 #include "app/report_command.h"
 #include "app/table_printer.h"
 #include "db/connection.h"
@@ -316,6 +317,13 @@ int RunCli(int argc, char** argv) {
       ->capture_default_str()
       ->check(CLI::PositiveNumber);
 
+  std::string log_format = "text";
+  serve
+      ->add_option("--log-format", log_format,
+                   "text, or json: one object per line for log collectors")
+      ->capture_default_str()
+      ->check(CLI::IsMember({"text", "json"}));
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -343,6 +351,9 @@ int RunCli(int argc, char** argv) {
         return kExitUsage;
       }
       if (!serve_db.empty()) serve_options.data_dir = serve_db;
+      LogFormat format = LogFormat::kText;
+      ParseLogFormat(log_format, format);
+      UseLogFormat(format);
       return RunServe(serve_options);
     }
   } catch (const ComError& e) {

@@ -13,7 +13,9 @@
 #include <filesystem>
 #include <future>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <optional>
+#include <random>
 #include <string_view>
 #include <thread>
 #include <vector>
@@ -22,6 +24,8 @@
 #include "app/cli.h"
 #include "app/console_page.h"
 #include "app/http_front.h"
+#include "app/log_format.h"
+#include "app/metrics.h"
 #include "app/report_command.h"
 #include "app/session_store.h"
 #include "app/worker_pool.h"
@@ -62,8 +66,27 @@ struct RequestLog {
   std::string class_name;
   std::string operations;
   std::string outcome;
+  std::string request_id;
 };
 thread_local RequestLog t_log;
+
+// The caller's X-Request-Id when it is a plain token (a proxy's id then runs through both logs),
+// otherwise one made here: a tag of this process and a counter.
+std::string RequestIdOf(const Request& req) {
+  std::string given = req.get_header_value("X-Request-Id");
+  bool plain = !given.empty() && given.size() <= 64;
+  for (char c : given) {
+    plain = plain && (std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' ||
+                      c == '.' || c == ':');
+  }
+  if (plain) return given;
+  static const uint32_t process_tag = std::random_device{}();
+  static std::atomic<uint64_t> counter = 0;
+  char id[32];
+  std::snprintf(id, sizeof id, "%08x-%06llx", process_tag,
+                static_cast<unsigned long long>(++counter));
+  return id;
+}
 
 // Request data in a log line: printable, one line, not too long.
 std::string LogSafe(std::string_view text) {
@@ -349,7 +372,8 @@ class HttpService::Impl {
                                  {"X-Frame-Options", "DENY"}});
 
     router_.set_pre_routing_handler([](const Request& req, Response& res) {
-      t_log = RequestLog{Clock::now(), true, {}, {}, {}};
+      t_log = RequestLog{Clock::now(), true, {}, {}, {}, RequestIdOf(req)};
+      res.set_header("X-Request-Id", t_log.request_id);
       // A page of another site may not change anything here with the user's cookie.
       if (!OriginAllowed(req)) {
         Refuse(res, 403, "request",
@@ -388,22 +412,36 @@ class HttpService::Impl {
         what = e.what();
       } catch (...) {
       }
-      spdlog::error("{} {} failed: {}", LogSafe(req.method), LogSafe(req.path), what);
+      spdlog::error("{} {} failed: {} id={}", LogSafe(req.method), LogSafe(req.path), what,
+                    t_log.request_id);
       res.status = 500;
       res.set_content(ErrorXml("request", 500,
                                host::MessageText("Rembiz.Host.HttpFailed", RequestLanguage(req))),
                       kXmlType);
       t_log.outcome = "failed";
     });
-    router_.set_logger([](const Request& req, const Response& res) {
+    router_.set_logger([this](const Request& req, const Response& res) {
       double ms =
           t_log.started
               ? std::chrono::duration<double, std::milli>(Clock::now() - t_log.start).count()
               : 0.0;
-      spdlog::info("{} {} {} {} class={} ops={} {:.1f}ms {}", req.remote_addr, LogSafe(req.method),
-                   LogSafe(req.path), res.status, t_log.class_name.empty() ? "-" : t_log.class_name,
-                   t_log.operations.empty() ? "-" : t_log.operations, ms,
-                   t_log.outcome.empty() ? (res.status < 400 ? "ok" : "refused") : t_log.outcome);
+      std::string class_name = t_log.class_name.empty() ? "-" : t_log.class_name;
+      std::string operations = t_log.operations.empty() ? "-" : t_log.operations;
+      std::string outcome =
+          t_log.outcome.empty() ? (res.status < 400 ? "ok" : "refused") : t_log.outcome;
+      metrics_.Observe(class_name, operations, res.status, outcome, ms / 1000);
+      LogFields fields({{"remote", req.remote_addr},
+                        {"method", LogSafe(req.method)},
+                        {"path", LogSafe(req.path)},
+                        {"status", std::to_string(res.status)},
+                        {"class", class_name},
+                        {"ops", LogSafe(operations)},
+                        {"ms", fmt::format("{:.1f}", ms)},
+                        {"outcome", outcome},
+                        {"request_id", t_log.request_id}});
+      spdlog::info("{} {} {} {} class={} ops={} {:.1f}ms {} id={}", req.remote_addr,
+                   LogSafe(req.method), LogSafe(req.path), res.status, class_name, operations, ms,
+                   outcome, t_log.request_id);
       t_log = RequestLog{};
     });
 
@@ -426,6 +464,11 @@ class HttpService::Impl {
                           ",\"waiting\":" + std::to_string(pool_.Waiting()) +
                           ",\"connections\":" + std::to_string(front_.OpenConnections()) + "}",
                       "application/json");
+    });
+    // Ready for work: the database answers. (/healthz only says the process is alive.)
+    router_.Get("/readyz", [this](const Request& req, Response& res) { Ready(req, res); });
+    router_.Get("/metrics", [this](const Request&, Response& res) {
+      res.set_content(metrics_.Render(Gauges()), "text/plain; version=0.0.4; charset=utf-8");
     });
     router_.Post("/api/login", [this](const Request& req, Response& res) { Login(req, res); });
     router_.Post("/api/logout", [this](const Request& req, Response& res) { Logout(req, res); });
@@ -459,6 +502,41 @@ class HttpService::Impl {
                    }
                    Call(req, res, body);
                  });
+  }
+
+  std::vector<Metrics::Gauge> Gauges() const {
+    db::ConnectionPoolStats pool = db::ConnectionPoolNow();
+    auto count = [](size_t n) { return static_cast<double>(n); };
+    return {
+        {"rembiz_sessions", "Sessions open in this process.", count(sessions_.Size())},
+        {"rembiz_workers", "Workers running business calls.", count(pool_.Threads())},
+        {"rembiz_workers_busy", "Workers running a call right now.", count(pool_.Busy())},
+        {"rembiz_queue_length", "Calls waiting for a worker.", count(pool_.Waiting())},
+        {"rembiz_queue_limit", "Calls that may wait for a worker.", count(pool_.QueueLimit())},
+        {"rembiz_connections_open", "HTTP connections open.", count(front_.OpenConnections())},
+        {"rembiz_db_connections_in_use", "Database connections checked out.", count(pool.in_use)},
+        {"rembiz_db_connections_idle", "Database connections idle in the pool.", count(pool.idle)},
+    };
+  }
+
+  // 200 when the system database answers a query, 503 (with the reason, never the driver's
+  // text) when it does not.
+  void Ready(const Request& req, Response& res) {
+    try {
+      db::Connection cn;
+      cn.Open(dir_.SystemConnectionString());
+      cn.Execute("select 1");
+      res.set_content("{\"status\":\"ready\"}", "application/json");
+    } catch (const std::exception& e) {
+      spdlog::warn("readyz: the database cannot be reached: {}", LogSafe(e.what()));
+      res.status = 503;
+      res.set_header("Retry-After", kDatabaseRetrySeconds);
+      nlohmann::json body = {
+          {"status", "unavailable"},
+          {"reason", host::MessageText("Rembiz.Host.DatabaseUnreachable", RequestLanguage(req))}};
+      res.set_content(body.dump(), "application/json");
+      t_log.outcome = "no-database";
+    }
   }
 
   void NoSession(const Request& req, Response& res, std::string_view what) {
@@ -674,6 +752,7 @@ class HttpService::Impl {
 
   const ServeOptions options_;
   const host::DataDir dir_;
+  Metrics metrics_;
   SessionStore sessions_;
   WorkerPool pool_;
   Router router_;

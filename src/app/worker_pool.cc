@@ -47,8 +47,10 @@ void WorkerPool::Work() {
       if (jobs_.empty()) return;  // stopping and nothing left to do
       job = std::move(jobs_.front());
       jobs_.pop_front();
+      ++busy_;
     }
     job();
+    --busy_;
   }
 }
 

@@ -2,6 +2,7 @@
 // queue is full a call is refused at once (the service answers 503) instead of piling up.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
@@ -30,6 +31,8 @@ class WorkerPool {
   // Jobs queued and not yet taken by a worker.
   size_t Waiting() const;
   size_t QueueLimit() const { return queue_limit_; }
+  // Workers running a job right now.
+  size_t Busy() const { return busy_.load(); }
 
  private:
   void Work();
@@ -39,6 +42,7 @@ class WorkerPool {
   std::condition_variable wake_;
   std::deque<std::function<void()>> jobs_;
   bool stopping_ = false;
+  std::atomic<size_t> busy_ = 0;
   std::vector<std::thread> workers_;
 };
 

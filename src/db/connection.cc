@@ -1,6 +1,7 @@
 #include "db/connection.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <mutex>
 #include <set>
@@ -34,12 +35,18 @@ class ConnectionPool {
         it->second.pop_back();
       }
       // One that its server ended meanwhile (a restart) is closed here, not handed out to fail.
-      if (connection->Alive()) return connection;
+      if (connection->Alive()) {
+        ++in_use_;
+        return connection;
+      }
     }
-    return BackendFor(options).Open(options, create);
+    std::unique_ptr<BackendConnection> opened = BackendFor(options).Open(options, create);
+    ++in_use_;
+    return opened;
   }
 
   void Release(const std::string& key, std::unique_ptr<BackendConnection> connection) {
+    --in_use_;
     if (!connection->Reset()) return;
     std::lock_guard lock(mutex_);
     auto& list = idle_[key];
@@ -52,7 +59,16 @@ class ConnectionPool {
     closing.swap(idle_);
   }
 
+  ConnectionPoolStats Stats() {
+    ConnectionPoolStats stats;
+    stats.in_use = in_use_.load();
+    std::lock_guard lock(mutex_);
+    for (const auto& [key, list] : idle_) stats.idle += list.size();
+    return stats;
+  }
+
  private:
+  std::atomic<size_t> in_use_ = 0;
   std::mutex mutex_;
   std::unordered_map<std::string, std::vector<std::unique_ptr<BackendConnection>>> idle_;
 };
@@ -288,6 +304,7 @@ void Connection::RollbackToSavepoint() {
 }
 
 void ClearConnectionPool() { Pool().Clear(); }
+ConnectionPoolStats ConnectionPoolNow() { return Pool().Stats(); }
 
 void SetReadOnlyLimits(const ReadOnlyLimits& limits) {
   FreeQueries& q = TheFreeQueries();

@@ -102,6 +102,13 @@ class Connection {
 // also emptied when the process exits.
 void ClearConnectionPool();
 
+// Engine connections of this process: checked out by a Connection now, and idle in the pool.
+struct ConnectionPoolStats {
+  size_t in_use = 0;
+  size_t idle = 0;
+};
+ConnectionPoolStats ConnectionPoolNow();
+
 // The bounds of SQL that arrives with a request (ExecuteReadOnly, ReadOnlyLimits in
 // db/backend.h), for the whole process.
 void SetReadOnlyLimits(const ReadOnlyLimits& limits);
