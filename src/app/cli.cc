@@ -9,6 +9,7 @@
 #include <iterator>
 #include <sstream>
 
+#include "app/backup.h"
 #include "app/demo_road.h"
 #include "app/http_service.h"
 #include "app/log_format.h"
@@ -317,6 +318,20 @@ int RunCli(int argc, char** argv) {
       ->capture_default_str()
       ->check(CLI::PositiveNumber);
 
+  BackupOptions backup_options;
+  std::string backup_db;
+  CLI::App* backup = app.add_subcommand(
+      "backup", "copy every database of a data folder, consistently while the service runs");
+  AddLocation(backup, backup_options.data, backup_db);
+  backup->add_option("--out", backup_options.archive, "the archive to write")->required();
+  BackupOptions restore_options;
+  std::string restore_db;
+  CLI::App* restore = app.add_subcommand(
+      "restore", "put the databases of a backup archive into a data folder (service stopped)");
+  AddLocation(restore, restore_options.data, restore_db);
+  restore->add_option("--from", restore_options.archive, "the archive to read")->required();
+  restore->add_flag("--force", restore_options.force, "replace the databases the folder holds");
+
   std::string log_format = "text";
   serve
       ->add_option("--log-format", log_format,
@@ -334,6 +349,14 @@ int RunCli(int argc, char** argv) {
   try {
     if (*init) return RunInit(common, demo, force, company);
     if (*sql) return RunSql(common, as_xml, statement);
+    if (*backup) {
+      if (!backup_db.empty()) backup_options.data = backup_db;
+      return RunBackup(backup_options, std::cerr);
+    }
+    if (*restore) {
+      if (!restore_db.empty()) restore_options.data = restore_db;
+      return RunRestore(restore_options, std::cerr);
+    }
     if (*call) return RunCall(common, class_name, file, user, language);
     if (*bank_confirm) return RunBankConfirm(common, pay_id);
     if (*demo_road) {
