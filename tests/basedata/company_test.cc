@@ -114,11 +114,21 @@ TEST_F(CompanyTest, InitWithoutTheDemoMakesAnEmptyCompanyWithOneAdministrator) {
   EXPECT_EQ(Rows("select cValue from accinformation where cID in ('105', '106', '107') order by "
                  "cID"),
             "false\n1222\n222\n");
-  for (const char* table : {"Department", "Person", "SettleStyle", "EC_OperationType", "EC_IOItem",
-                            "EC_Position", "EC_Expense", "EC_EISet_NUStand", "EC_PersonCtrl",
-                            "EC_LoanVouch", "Host_Flow", "Host_Budget"}) {
+  for (const char* table :
+       {"Department", "Person", "SettleStyle", "EC_OperationType", "EC_IOItem", "EC_Position",
+        "EC_Expense", "EC_EISet_NUStand", "EC_PersonCtrl", "EC_LoanVouch", "Host_Budget"}) {
     EXPECT_EQ(Scalar(std::string("select count(*) from ") + table), "0") << table;
   }
+  // What lets the first vouchers reach the ledger: lines merged by account, one voucher sign,
+  // and per family a flow of one step that the department's head approves.
+  EXPECT_EQ(Rows("select cName, cValue from accinformation where cName in ('iokm_km', "
+                 "'opkm_km', 'iokm_zy') order by cName"),
+            "iokm_km|true\niokm_zy|false\nopkm_km|true\n");
+  EXPECT_EQ(Rows("select csign from dsign"), "记\n");
+  EXPECT_EQ(Rows("select f.cCardNumber, s.iStep, a.iIsUser from Host_Flow f join Host_FlowStep s "
+                 "on s.iFlowId = f.iFlowId join Host_FlowApprover a on a.iFlowId = f.iFlowId "
+                 "order by 1"),
+            "45|1|2\n46|1|2\n47|1|2\n");
   EXPECT_EQ(Rows("select vt_id from VoucherTemplates order by vt_id"), "11\n12\n21\n22\n31\n32\n");
 
   r = RunCommand(Rembiz("init" + DataArg() + " --admin-password x"));
