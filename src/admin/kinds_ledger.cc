@@ -135,7 +135,7 @@ class PeriodKind : public Kind {
   std::vector<std::string> Columns() const override { return {"period", "begin", "end", "closed"}; }
   std::string List(Context& ctx, const xml::Node&) override {
     db::Recordset rs = ctx.cn.Execute(
-        "select p.iId as period, convert(varchar(10), p.dBegin, 120) as begin, "
+        "select p.iId as period, convert(varchar(10), p.dBegin, 120) as [begin], "
         "convert(varchar(10), p.dEnd, 120) as [end], isnull(m.bflag, 0) as closed from "
         "qdsystem..UA_Period p left join gl_mend m on m.iperiod = p.iId where p.cAcc_Id = " +
         SqlText(ctx.session.AccountId()) + " and p.iYear = " +
