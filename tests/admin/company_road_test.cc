@@ -408,3 +408,116 @@ TEST_F(CompanyRoadTest, TheCommandLineImportsAndExportsSpreadsheets) {
 
 }  // namespace
 }  // namespace rembiz::admin
+
+namespace rembiz::admin {
+namespace {
+
+// Items, districts and value rows of standards import through the rules of the classes that
+// keep them: each refused line names that class's reason, and one refusal adds nothing.
+TEST_F(CompanyRoadTest, ItemsDistrictsAndValueRowsImportByTheirClassesRules) {
+  SetUpCompany();
+  auto import = [&](const std::string& kind, const std::string& rows, xml::Document* doc) {
+    return Try("CAdmin", "admin",
+               "<req><func name='import'><in kind='" + kind + "'>" + rows + "</in></func></req>",
+               doc);
+  };
+  auto reasons = [](const xml::Document& doc) {
+    std::string out;
+    for (const xml::Node& refused : doc.SelectNodes("//out/import/refused")) {
+      out += refused.Attr("line") + ": " + refused.Attr("reason") + "\n";
+    }
+    return out;
+  };
+  xml::Document doc;
+  ASSERT_EQ(import("item",
+                   "<row line='2' code='20102' name='Transport' type='201'/>"
+                   "<row line='3' code='202' name='Meals' type='999'/>"
+                   "<row line='4' code='20201' name='Lunch' type='201' parent='202'/>"
+                   "<row line='5' code='20101' name='Hotel again' type='201'/>",
+                   &doc),
+            "");
+  EXPECT_EQ(reasons(doc), "3: " + Text("Q7.Rembiz.0011") + "\n4: " + Text("Q7.Rembiz.0006") +
+                              "\n5: " + Text("Q7.Rembiz.0007") + "\n");
+  EXPECT_EQ(Scalar("select count(*) from EC_IOItem"), "2");
+  ASSERT_EQ(import("item",
+                   "<row line='2' code='20102' name='Transport' type='201'/>"
+                   "<row line='3' code='202' name='Meals' type='201'/>"
+                   "<row line='4' code='20201' name='Lunch' type='201'/>",
+                   &doc),
+            "");
+  EXPECT_EQ(doc.SelectSingleNode("//out/import").Attr("added"), "3");
+  // The class keeps its tree: 202 is no last level any more.
+  EXPECT_EQ(Scalar("select cast(blnEnd as int) from EC_IOItem where strCode = '202'"), "0");
+
+  // Place grades 01 City and 02 Town, person grades 01 and 02; then districts.
+  Do("CStand", "admin",
+     "<req><func name='saveeffectvalue'><in><d strItem='2'><rows><row P='1' strName='City'/>"
+     "<row P='1' strName='Town'/></rows></d></in></func><func name='saveeffectvalue'><in>"
+     "<d strItem='1'><rows><row P='1' strName='Manager'/><row P='1' strName='Staff'/></rows>"
+     "</d></in></func></req>");
+  ASSERT_EQ(import("district",
+                   "<row line='2' code='01' name='North' grade='02'/>"
+                   "<row line='3' code='0101' name='Capital' grade='01' parent='01'/>"
+                   "<row line='4' code='0102' name='Harbour' grade='07'/>",
+                   &doc),
+            "");
+  EXPECT_EQ(reasons(doc), "4: " + Text("Rembiz.Master.GradeUnknown") + "\n");
+  EXPECT_EQ(Scalar("select count(*) from EC_Position"), "0");
+  ASSERT_EQ(import("district",
+                   "<row line='2' code='01' name='North' grade='02'/>"
+                   "<row line='3' code='0101' name='Capital' grade='01' parent='01'/>",
+                   &doc),
+            "");
+  EXPECT_EQ(Scalar("select strUpCode from EC_Position where strPositionCode = '0101'"), "01");
+
+  // A hotel standard by person grade and receipt bracket.
+  Do("CStand", "admin",
+     "<req><func name='savestand'><in><s><rows><row P='1' strStandName='Hotel standard' "
+     "strIOCode='20101' strControlType='严格控制'/></rows></s></in></func></req>");
+  std::string guid = Scalar("select GUID from EC_Expense");
+  Do("CStand", "admin",
+     "<req><func name='saveeffect'><in><s GUID='" + guid +
+         "'><rows><row id='1'/><row id='4'/></rows></s></in></func><func "
+         "name='saveeffectvalue'><in><s GUID='" +
+         guid +
+         "' strItem='4'><rows><row P='1' strName='300'/><row P='1' strName='800'/></rows></s>"
+         "</in></func></req>");
+  ASSERT_EQ(import("standvalue",
+                   "<row line='2' standard='Hotel standard' person='1' bracket='1' amount='300'/>"
+                   "<row line='3' standard='Hotel standard' person='01' place='01' bracket='02'/>"
+                   "<row line='4' standard='Motel standard' person='01' bracket='01'/>"
+                   "<row line='5' standard='Hotel standard' person='03' bracket='01'/>"
+                   "<row line='6' standard='Hotel standard' person='02' bracket='01' rate='150'/>",
+                   &doc),
+            "");
+  EXPECT_EQ(reasons(doc), "3: " + Text("Rembiz.Master.StandValueDimensions") +
+                              "\n4: " + Text("Rembiz.Admin.UnknownStandard", "Motel standard") +
+                              "\n5: " + Text("Rembiz.Master.DimensionValueUnknown") +
+                              "\n6: " + Text("Q7.Rembiz.0063") + "\n");
+  EXPECT_EQ(Scalar("select count(*) from EC_StandSet"), "0");
+  ASSERT_EQ(import("standvalue",
+                   "<row line='2' standard='Hotel standard' person='1' bracket='1' amount='300'/>"
+                   "<row line='3' standard='Hotel standard' person='02' bracket='02' "
+                   "amount='500' rate='50'/>",
+                   &doc),
+            "");
+  EXPECT_EQ(Scalar("select strField4 from EC_StandSet where strField1 = '01'"), "01");
+  // The same combination twice is the class's refusal too; a change goes through it as well.
+  EXPECT_EQ(Admin("standvalue", "<row P='1' standard='Hotel standard' person='01' bracket='01'/>"),
+            Text("Q7.Rembiz.0064"));
+  xml::Document listed;
+  Do("CAdmin", "admin", "<req><func name='list'><in kind='standvalue'/></func></req>", &listed);
+  xml::Node row = listed.SelectSingleNode("//out/rows/row[@person='01']");
+  ASSERT_EQ(Admin("standvalue",
+                  "<row P='2' standard='Hotel standard' person='01' bracket='01' "
+                  "amount='320' id='" +
+                      row.Attr("id") + "' ts='" + row.Attr("ts") + "'/>"),
+            "");
+  EXPECT_EQ(Scalar("select dblMoney from EC_StandSet where strField1 = '01'"), "320");
+  EXPECT_EQ(Admin("standvalue", "<row P='3' standard='Hotel standard' id='" + row.Attr("id") +
+                                    "' ts='" + row.Attr("ts") + "'/>"),
+            Text("Q7.Rembiz.0048"));
+}
+
+}  // namespace
+}  // namespace rembiz::admin

@@ -24,7 +24,8 @@ export const routes = {
 const GROUPS = [
   ['access', ['user', 'role', 'rights', 'scope']],
   ['org', ['department', 'person', 'settlestyle', 'bank', 'currency', 'rate']],
-  ['ledger', ['flow', 'period', 'account', 'sign', 'import']],
+  ['ledger', ['flow', 'period', 'account', 'sign']],
+  ['master', ['item', 'district', 'standvalue', 'import']],
 ];
 
 // The fields of each kind kept by the generic form: name, control (text, flag, select,
@@ -123,6 +124,18 @@ const FORMS = {
     ],
   },
   sign: {fields: [{name: 'sign', key: true}, {name: 'order', numeric: true}, {name: 'text'}]},
+  // The module's own master data: CAdmin passes them to the classes that keep them.
+  item: {fields: [{name: 'code', key: true}, {name: 'name'}, {name: 'type'}, {name: 'parent'}]},
+  district: {
+    fields: [{name: 'code', key: true}, {name: 'name'}, {name: 'grade'}, {name: 'parent'}],
+  },
+  standvalue: {
+    fields: [
+      {name: 'standard'}, {name: 'person'}, {name: 'place'}, {name: 'transport'}, {name: 'bracket'},
+      {name: 'amount', numeric: true}, {name: 'rate', numeric: true},
+      {name: 'id', key: true, shown: true}
+    ],
+  },
 };
 
 // ---------------------------------------------------------------------------------------------
