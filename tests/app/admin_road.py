@@ -141,6 +141,23 @@ def walk(r):
     assert r.one("select cGroup_Id from qdsystem..UA_Role where cUser_Id = 'sam'") == {
         "cGroup_Id": "STAFF"}
     r.shot("admin-users")
+    # A user leaves: disabled through the link of the list. Sam's password is reset.
+    r.admin_form("user", {"id": "temp", "name": "Tom Temp", "password": "temp-secret-1"})
+    r.first("main tbody a[href='#/admin/user/temp']").click()
+    form = r.first("form.admin-form")
+    assert form.find_element(By.NAME, "id").get_attribute("readonly") is not None
+    form.find_element(By.NAME, "disabled").click()
+    r.click("Save", form)
+    r.wait_message("info")
+    assert r.one("select bDisabled from qdsystem..UA_User where cUser_Id = 'temp'")[
+        "bDisabled"] in ("True", "1")
+    r.open("admin/user/sam")
+    form = r.first("form.admin-password")
+    PASSWORDS["sam"] = "sam-secret-2"
+    r.fill(form, "password", PASSWORDS["sam"])
+    r.click("Set the new password", form)
+    r.wait_message("info")
+    r.shot("admin-user-password-reset")
     r.open("admin/rights/user%3Aboss")
     form = r.first("form.admin-rights")
     for right in ("EC02", "EC03"):

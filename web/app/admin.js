@@ -178,7 +178,7 @@ async function foreignCurrencies() {
 }
 let roleNames = [];
 function roleNote() {
-  return roleNames.length ? roleNames.join(', ') : '';
+  return roleNames.length ? t('adm.rolesThere', roleNames.join(', ')) : '';
 }
 
 // The label of a kind's field: the kind's own, else the shared one.
@@ -294,21 +294,24 @@ async function kindView(kind, key) {
   const listed = spec.fields.filter((f) => f.control !== 'password');
   const cell = (f) => (r) => {
     const v = f.value ? f.value(r[f.name]) : r[f.name];
+    if (f.control === 'language' && v) return t('lang.' + v);
     return f.control === 'flag' ? yesNo(v) : v ?? '';
   };
   const box = section(
       t('adm.records'),
       records.length ?
           table(
-              [
-                ...listed.map((f) => ({label: label(kind, f.name), cell: cell(f)})),
-                {
-                  label: '',
-                  cell: (r) =>
-                      h('a', {href: `#/admin/${kind}/${encodeURIComponent(keyOf(spec, r))}`},
-                        t('adm.edit'))
-                },
-              ],
+              // The first column opens the record for a change (on a phone the last columns
+              // are out of sight).
+              listed.map((f, i) => ({
+                           label: label(kind, f.name),
+                           cell: i ? cell(f) :
+                                     (r) => h('a', {
+                                       href: `#/admin/${kind}/${encodeURIComponent(keyOf(spec, r))}`,
+                                       title: t('adm.edit'),
+                                     },
+                                              cell(f)(r) || t('adm.edit'))
+                         })),
               records.map((r) => ({...r, _data: {key: keyOf(spec, r)}}))) :
           h('p', {class: 'muted'}, t('adm.none')),
       h('div', {class: 'actions'},
@@ -483,27 +486,30 @@ async function flowView(id) {
   const stepText = (s) => `${s.no}. ${s.name}: ${s.approvers}`;
   const listBox = section(
       t('adm.records'),
-      flows.length ?
-          table(
-              [
-                {label: t('adm.f.family'), cell: (r) => t('adm.opt.' + r.family)},
-                {label: t('adm.f.name'), key: 'name'},
-                {label: t('adm.f.priority'), key: 'priority'},
-                {label: t('adm.f.department'), key: 'department'},
-                {label: t('adm.f.types'), key: 'types'},
-                {label: t('adm.f.min'), key: 'min'},
-                {label: t('adm.f.max'), key: 'max'},
-                {label: t('adm.f.active'), cell: (r) => yesNo(r.active)},
-                {label: t('adm.f.reject'), cell: (r) => t('adm.opt.' + r.reject)},
-                {
-                  label: t('adm.f.steps'),
-                  cell: (r) =>
-                      h('ol', {class: 'steps'}, r.steps.map((s) => h('li', null, stepText(s))))
-                },
-                {label: '', cell: (r) => h('a', {href: '#/admin/flow/' + r.id}, t('adm.edit'))},
-              ],
-              flows) :
-          h('p', {class: 'muted'}, t('adm.none')));
+      flows.length ? table(
+                         [
+                           {label: t('adm.f.family'), cell: (r) => t('adm.opt.' + r.family)},
+                           {
+                             label: t('adm.f.name'),
+                             cell: (r) => h(
+                                 'a', {href: '#/admin/flow/' + r.id, title: t('adm.edit')}, r.name)
+                           },
+                           {label: t('adm.f.priority'), key: 'priority'},
+                           {label: t('adm.f.department'), key: 'department'},
+                           {label: t('adm.f.types'), key: 'types'},
+                           {label: t('adm.f.min'), key: 'min'},
+                           {label: t('adm.f.max'), key: 'max'},
+                           {label: t('adm.f.active'), cell: (r) => yesNo(r.active)},
+                           {label: t('adm.f.reject'), cell: (r) => t('adm.opt.' + r.reject)},
+                           {
+                             label: t('adm.f.steps'),
+                             cell: (r) =>
+                                 h('ol', {class: 'steps'},
+                                   r.steps.map((s) => h('li', null, stepText(s))))
+                           },
+                         ],
+                         flows) :
+                     h('p', {class: 'muted'}, t('adm.none')));
 
   const v = picked || {family: 'expenditure', active: '1', reject: 'maker', steps: []};
   const approverChoices =
