@@ -54,6 +54,7 @@ CREATE TABLE UA_User (
   cLocaleId varchar(10) NOT NULL DEFAULT 'zh-CN',  -- preferred language
   cUser_Email varchar(60) NULL,
   bDisabled bit NOT NULL DEFAULT 0,  -- may no longer log in
+  ts rowversion NOT NULL,
   CONSTRAINT PK_UA_User PRIMARY KEY (cUser_Id),
   CONSTRAINT IX_UA_User_Name UNIQUE (cUser_Name)
 );
@@ -63,6 +64,7 @@ CREATE TABLE UA_Group (
   cGroup_Id varchar(20) NOT NULL,
   cGroup_Name nvarchar(40) NOT NULL,
   cMemo nvarchar(120) NULL,
+  ts rowversion NOT NULL,
   CONSTRAINT PK_UA_Group PRIMARY KEY (cGroup_Id)
 );
 

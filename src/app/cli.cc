@@ -9,6 +9,7 @@
 #include <iterator>
 #include <sstream>
 
+#include "app/admin_command.h"
 #include "app/backup.h"
 #include "app/demo_road.h"
 #include "app/http_service.h"
@@ -270,10 +271,29 @@ int RunCli(int argc, char** argv) {
   report->add_option("--format", report_command.format, "table, csv or xlsx")
       ->capture_default_str();
   report->add_option("--out", report_command.out, "file to write (required for xlsx)");
-  report->add_option("--user", report_command.user, "operator")->capture_default_str();
+  report->add_option("--user", report_command.user,
+                     "operator (default: demo, in the demo company only)");
   report->add_option("--lang", report_command.language, "language")->capture_default_str();
   report->add_flag("--progress", report_command.progress,
                    "show progress also when standard error is no terminal");
+
+  AdminCommand admin_command;
+  CLI::App* admin = app.add_subcommand(
+      "admin", "keep users, rights, departments, persons, flows, accounts … (CAdmin)");
+  AddCommon(admin, common);
+  admin->add_option("action", admin_command.action, "list, add, change, delete or import")
+      ->required();
+  admin->add_option("kind", admin_command.kind, "user, role, rights, department, flow, …")
+      ->required();
+  admin->add_option("args", admin_command.args, "name=value … (import: the .csv or .xlsx file)");
+  admin->add_option("--step", admin_command.steps,
+                    "a step of a flow: \"name=…;approvers=head,user:ID,role:ID;passmode=0\"");
+  admin->add_option("--user", admin_command.user, "the administrator")->capture_default_str();
+  admin->add_option("--lang", admin_command.language, "language")->capture_default_str();
+  admin->add_option("--format", admin_command.format, "list: table, csv, xlsx or xml")
+      ->capture_default_str();
+  admin->add_option("--out", admin_command.out, "list: the file to write");
+  admin->add_flag("--dry-run", admin_command.dry_run, "import: check every line, add nothing");
 
   ServeOptions serve_options;
   std::string listen = "127.0.0.1:8080";
@@ -361,6 +381,12 @@ int RunCli(int argc, char** argv) {
     if (*bank_confirm) return RunBankConfirm(common, pay_id);
     if (*demo_road) {
       return RunDemoRoad(demo_db.empty() ? demo_dir : demo_db, demo_force, std::cout);
+    }
+    if (*admin) {
+      admin_command.location = common.Location();
+      admin_command.account = common.account;
+      admin_command.year = common.year;
+      return RunAdminCommand(admin_command);
     }
     if (*report) {
       report_command.data = common.Location();

@@ -14,6 +14,7 @@
 
 #include "app/report_export.h"
 #include "app/table_printer.h"
+#include "db/connection.h"
 #include "frame/registry.h"
 #include "host/database_setup.h"
 #include "host/local_session.h"
@@ -131,12 +132,25 @@ int RunReportCommand(const ReportCommand& command) {
     return kExitUsage;
   }
 
+  host::DataDir dir(command.data);
+  std::string user = command.user;
+  if (user.empty()) {
+    // Only the demo company has an operator to fall back on; a real company names one.
+    db::Connection cn;
+    cn.Open(dir.SystemConnectionString());
+    if (cn.Execute("select 1 from UA_User where cUser_Id = 'demo'").Eof()) {
+      std::cerr << "rembiz report: " << host::MessageText("Rembiz.Report.NoUser", command.language)
+                << "\n";
+      return kExitUsage;
+    }
+    user = "demo";
+  }
   host::SessionRequest request;
   request.account = command.account;
   request.year = command.year;
-  request.user = command.user;
+  request.user = user;
   request.language = command.language;
-  auto session = host::LocalSession::Open(host::DataDir(command.data), request);
+  auto session = host::LocalSession::Open(dir, request);
 
   ProgressLine progress(command.progress || isatty(STDERR_FILENO));
   db::Recordset rows =

@@ -36,7 +36,8 @@ struct ReportCommand {
   std::string data = "rembiz-data";
   std::string account = "001";
   std::string year;
-  std::string user = "demo";
+  // The operator; empty: "demo" where the demo company's users exist, else refused.
+  std::string user;
   std::string language = "zh-CN";
   std::string filter;
   std::string format = "table";  // table, csv, xlsx

@@ -1,10 +1,12 @@
 #include "app/report_export.h"
 
 #include <xlsxwriter.h>
+#include <zip.h>
 
 #include <cmath>
 #include <cstdio>
 #include <memory>
+#include <pugixml.hpp>
 
 #include "db/error.h"
 
@@ -156,6 +158,103 @@ void WriteXlsx(const db::Recordset& rows, const std::string& path, std::string_v
   lxw_error closed = workbook_close(workbook);
   Check(error, path);
   Check(closed, path);
+}
+
+namespace {
+
+// One part of the archive as text; "" when it is not there.
+std::string ZipPart(zip_t* archive, const char* name) {
+  zip_stat_t stat;
+  if (zip_stat(archive, name, 0, &stat) != 0 || !(stat.valid & ZIP_STAT_SIZE)) return "";
+  // Sheets of master data are small; a part that claims more is no sheet to import.
+  constexpr zip_uint64_t kLargestPart = 256u << 20;
+  if (stat.size > kLargestPart) return "";
+  std::unique_ptr<zip_file_t, int (*)(zip_file_t*)> file(zip_fopen(archive, name, 0), zip_fclose);
+  if (!file) return "";
+  std::string text(stat.size, '\0');
+  zip_int64_t read = zip_fread(file.get(), text.data(), stat.size);
+  if (read < 0) return "";
+  text.resize(static_cast<size_t>(read));
+  return text;
+}
+
+// "B12" -> column 1 (from 0); -1 for no column.
+int ColumnOf(std::string_view reference) {
+  int column = 0;
+  size_t i = 0;
+  for (; i < reference.size() && reference[i] >= 'A' && reference[i] <= 'Z'; ++i) {
+    column = column * 26 + (reference[i] - 'A' + 1);
+  }
+  return i == 0 ? -1 : column - 1;
+}
+
+// The text of a string item: its plain text or the runs of rich text.
+std::string ItemText(const pugi::xml_node& item) {
+  if (pugi::xml_node t = item.child("t")) return t.text().get();
+  std::string text;
+  for (pugi::xml_node run : item.children("r")) text += run.child("t").text().get();
+  return text;
+}
+
+}  // namespace
+
+bool ReadXlsx(const std::string& bytes, std::vector<std::vector<std::string>>* rows,
+              std::string* error) {
+  zip_error_t zip_error;
+  zip_error_init(&zip_error);
+  zip_source_t* source = zip_source_buffer_create(bytes.data(), bytes.size(), 0, &zip_error);
+  if (!source) {
+    *error = zip_error_strerror(&zip_error);
+    zip_error_fini(&zip_error);
+    return false;
+  }
+  zip_t* opened = zip_open_from_source(source, ZIP_RDONLY, &zip_error);
+  if (!opened) {
+    *error = zip_error_strerror(&zip_error);
+    zip_source_free(source);
+    zip_error_fini(&zip_error);
+    return false;
+  }
+  zip_error_fini(&zip_error);
+  std::unique_ptr<zip_t, void (*)(zip_t*)> archive(opened, zip_discard);
+
+  std::vector<std::string> shared;
+  std::string strings_xml = ZipPart(archive.get(), "xl/sharedStrings.xml");
+  pugi::xml_document strings;
+  if (!strings_xml.empty() && strings.load_buffer(strings_xml.data(), strings_xml.size())) {
+    for (pugi::xml_node item : strings.child("sst").children("si"))
+      shared.push_back(ItemText(item));
+  }
+  std::string sheet_xml = ZipPart(archive.get(), "xl/worksheets/sheet1.xml");
+  pugi::xml_document sheet;
+  if (sheet_xml.empty() || !sheet.load_buffer(sheet_xml.data(), sheet_xml.size())) {
+    *error = "no first sheet (xl/worksheets/sheet1.xml)";
+    return false;
+  }
+  rows->clear();
+  for (pugi::xml_node row : sheet.child("worksheet").child("sheetData").children("row")) {
+    std::vector<std::string> cells;
+    for (pugi::xml_node cell : row.children("c")) {
+      int column = ColumnOf(cell.attribute("r").value());
+      if (column < 0) column = static_cast<int>(cells.size());
+      if (column > 16383) continue;
+      std::string type = cell.attribute("t").value();
+      std::string value;
+      if (type == "s") {
+        size_t index = cell.child("v").text().as_ullong(shared.size());
+        value = index < shared.size() ? shared[index] : "";
+      } else if (type == "inlineStr") {
+        value = ItemText(cell.child("is"));
+      } else {
+        value = cell.child("v").text().get();
+      }
+      if (cells.size() <= static_cast<size_t>(column))
+        cells.resize(static_cast<size_t>(column) + 1);
+      cells[static_cast<size_t>(column)] = value;
+    }
+    rows->push_back(std::move(cells));
+  }
+  return true;
 }
 
 }  // namespace rembiz::app

@@ -9,6 +9,7 @@
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "db/recordset.h"
 
@@ -28,5 +29,11 @@ std::string ToJson(const db::Recordset& rows, std::string_view report);
 // One worksheet named `sheet`; throws ComError when the file cannot be written.
 void WriteXlsx(const db::Recordset& rows, const std::string& path, std::string_view sheet,
                const RowProgress& progress = nullptr);
+
+// The cells of the first sheet of a workbook (the bytes of an .xlsx file), row by row; empty
+// cells stay empty texts, numbers come as written in the sheet. False (with `error`) when the
+// bytes are no workbook.
+bool ReadXlsx(const std::string& bytes, std::vector<std::vector<std::string>>* rows,
+              std::string* error);
 
 }  // namespace rembiz::app

@@ -18,5 +18,8 @@ constexpr frame::OperationEntry kOperations[] = {
 }  // namespace
 
 std::span<const frame::OperationEntry> CodedTreeClass::Operations() const { return kOperations; }
+std::span<const frame::OperationEntry> CodedTreeClass::PublicProcedures() const {
+  return kOperations;
+}
 
 }  // namespace rembiz::basedata

@@ -27,6 +27,9 @@ class CodedTreeClass : public frame::FramedClass {
 
  protected:
   std::span<const frame::OperationEntry> Operations() const override;
+  // The same operations for other classes (the administration's imports), on their
+  // connection and in their transaction.
+  std::span<const frame::OperationEntry> PublicProcedures() const override;
 };
 
 }  // namespace rembiz::basedata

@@ -105,6 +105,15 @@ class TableApprovalFlow : public ApprovalFlow {
     AddRecord(*instance, instance->step, action, task.Attr("remark"));
     std::string where = " where iInstanceId = " + std::to_string(instance->id);
     if (effect == kReject) {
+      std::optional<int64_t> back = PreviousStep(*instance);
+      if (back) {
+        // Back to the step before: its decisions of this round no longer count.
+        cn_->Execute("update Host_FlowRecord set bUndone = 1" + where +
+                     " and iRound = " + std::to_string(instance->round) +
+                     " and iStep = " + std::to_string(*back) + " and " + kDecisions);
+        cn_->Execute("update Host_FlowInstance set iCurStep = " + std::to_string(*back) + where);
+        return;
+      }
       cn_->Execute("update Host_FlowInstance set iState = 2, dEndTime = getdate()" + where);
       return;
     }
@@ -238,6 +247,16 @@ class TableApprovalFlow : public ApprovalFlow {
     std::optional<int64_t> flow = ChooseFlow(cn, card, *routing);
     if (!flow) Raise(kErrBusiness, "Rembiz.Host.FlowNoMatch", vouch_code);
     std::optional<int64_t> first = FirstStep(*flow, &cn);
+    // A step of the department's head needs one now, or the voucher would wait for nobody.
+    std::string head = DepartmentHead(cn, routing->department);
+    bool needs_head = !cn.Execute(
+                             "select 1 from Host_FlowApprover where iIsUser = 2 and "
+                             "iFlowId = " +
+                             std::to_string(*flow))
+                           .Eof();
+    if (needs_head && head.empty()) {
+      Raise(kErrBusiness, "Rembiz.Host.FlowNoHead", routing->department);
+    }
     std::string values_flow = std::to_string(*flow);
     std::string values_step = std::to_string(first.value_or(1));
     std::string amount = SqlMoney(routing->amount);
@@ -255,18 +274,20 @@ class TableApprovalFlow : public ApprovalFlow {
                  ", cDepCode = " + SqlTextOrNull(routing->department) +
                  ", cTypeCode = " + SqlTextOrNull(routing->type) + ", mAmount = " + amount +
                  ", cStarter_Id = " + SqlTextOrNull(session_->UserId()) +
+                 ", cHead_Id = " + SqlTextOrNull(head) +
                  ", dStartTime = getdate(), dEndTime = null where iInstanceId = " +
                  std::to_string(existing->id));
       return;
     }
     cn.Execute(
         "insert into Host_FlowInstance (cCardNumber, cVouchGUID, cVouchCode, iFlowId, iCurStep, "
-        "iState, iRound, cEAdata, cAuth_Id, cDepCode, cTypeCode, mAmount, cStarter_Id) values (" +
+        "iState, iRound, cEAdata, cAuth_Id, cDepCode, cTypeCode, mAmount, cStarter_Id, "
+        "cHead_Id) values (" +
         SqlText(card) + ", " + SqlText(guid) + ", " + SqlTextOrNull(vouch_code) + ", " +
         values_flow + ", " + values_step + ", 0, 1, " + SqlText(eadata) + ", " +
         SqlTextOrNull(routing->auth) + ", " + SqlTextOrNull(routing->department) + ", " +
         SqlTextOrNull(routing->type) + ", " + amount + ", " + SqlTextOrNull(session_->UserId()) +
-        ")");
+        ", " + SqlTextOrNull(head) + ")");
   }
 
  private:
@@ -319,6 +340,16 @@ class TableApprovalFlow : public ApprovalFlow {
                      std::to_string(flow) + " and iStep > " + std::to_string(step));
   }
 
+  // The step a rejection sends the instance back to, when its flow says so and there is one.
+  std::optional<int64_t> PreviousStep(const Instance& instance) {
+    db::Recordset flow = cn_->Execute("select iRejectAction from Host_Flow where iFlowId = " +
+                                      std::to_string(instance.flow));
+    if (flow.Eof() || flow.Value("iRejectAction").ToInt() != 1) return std::nullopt;
+    return StepQuery("select max(iStep) as s from Host_FlowStep where iFlowId = " +
+                     std::to_string(instance.flow) + " and iStep < " +
+                     std::to_string(instance.step));
+  }
+
   std::string StepName(const Instance& instance) {
     db::Recordset rs = cn_->Execute(
         "select cStepName from Host_FlowStep where iFlowId = " + std::to_string(instance.flow) +
@@ -326,7 +357,8 @@ class TableApprovalFlow : public ApprovalFlow {
     return rs.Eof() ? std::to_string(instance.step) : rs.Text("cStepName");
   }
 
-  // The operator is named at the step, or holds a role named there.
+  // The operator is named at the step, holds a role named there, or is the department's head
+  // the instance started with where the step names the head.
   bool IsApprover(const Instance& instance, const std::string& user) {
     db::Recordset rs = cn_->Execute(
         "select count(*) as n from Host_FlowApprover where iFlowId = " +
@@ -334,7 +366,9 @@ class TableApprovalFlow : public ApprovalFlow {
         " and ((iIsUser = 1 and cApprover_Id = " + SqlText(user) +
         ") or (iIsUser = 0 and cApprover_Id in (select cGroup_Id from QDSystem..UA_Role where "
         "cUser_Id = " +
-        SqlText(user) + ")))");
+        SqlText(user) +
+        ")) or (iIsUser = 2 and exists (select 1 from Host_FlowInstance i where i.iInstanceId = " +
+        std::to_string(instance.id) + " and i.cHead_Id = " + SqlText(user) + ")))");
     return rs.Value("n").ToInt() > 0;
   }
 
@@ -430,6 +464,7 @@ class TableApprovalFlow : public ApprovalFlow {
       std::string type = rs.Text("cTypeCode");
       if (!department.empty() && routing.department.rfind(department, 0) != 0) continue;
       if (!type.empty() && routing.type.rfind(type, 0) != 0) continue;
+      if (!TypeListed(cn, rs.Value("iFlowId").ToInt(), routing.type)) continue;
       const db::Variant& min = rs.Value("mMinAmount");
       const db::Variant& max = rs.Value("mMaxAmount");
       if (!min.IsNull() && routing.amount < min.ToDouble()) continue;
@@ -437,6 +472,30 @@ class TableApprovalFlow : public ApprovalFlow {
       return rs.Value("iFlowId").ToInt();
     }
     return std::nullopt;
+  }
+
+  // A flow limited to a list of operation types (Host_FlowType) applies to a type that begins
+  // with one of them; a flow without a list, to every type.
+  static bool TypeListed(db::Connection& cn, int64_t flow, const std::string& type) {
+    db::Recordset listed =
+        cn.Execute("select cTypeCode from Host_FlowType where iFlowId = " + std::to_string(flow));
+    if (listed.Eof()) return true;
+    for (; !listed.Eof(); listed.MoveNext()) {
+      std::string code = listed.Text("cTypeCode");
+      if (!code.empty() && type.rfind(code, 0) == 0) return true;
+    }
+    return false;
+  }
+
+  // The head of the department or of the nearest department above it (codes by level) that
+  // has one; "" when none has.
+  static std::string DepartmentHead(db::Connection& cn, const std::string& department) {
+    if (department.empty()) return "";
+    db::Recordset rs = cn.Execute(
+        "select cDepLeader from Department where isnull(cDepLeader, '') <> '' and cDepCode = "
+        "left(" +
+        SqlText(department) + ", len(cDepCode)) order by len(cDepCode) desc");
+    return rs.Eof() ? "" : rs.Text("cDepLeader");
   }
 
   Session* session_ = nullptr;

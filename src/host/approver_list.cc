@@ -53,8 +53,8 @@ class TableApproverList : public ApproverList {
         users +
         ")) or (fa.iIsUser = 0 and fa.cApprover_Id in (select ur.cGroup_Id from "
         "QDSystem..UA_Role ur where ur.cUser_Id in (" +
-        users +
-        "))))) and not exists (select 1 from Host_FlowRecord fr where fr.iInstanceId = "
+        users + "))) or (fa.iIsUser = 2 and fi.cHead_Id in (" + users +
+        ")))) and not exists (select 1 from Host_FlowRecord fr where fr.iInstanceId = "
         "fi.iInstanceId and fr.iRound = fi.iRound and fr.iStep = fi.iCurStep and fr.bUndone = 0 "
         "and fr.EAAID in (select EAAID from Host_FlowAction where iEffect in (1, 2)) and "
         "fr.cUser_Id in (" +

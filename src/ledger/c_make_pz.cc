@@ -283,6 +283,19 @@ bool CMakePZ::ConvertPZ(host::Session& ologin, db::Connection& CN, xml::Node& oN
                       " Where GUID = " + db::SqlText(guid) + " and Cast(ts As money)=" + *ts +
                       " and (isnull(strMakerID,'')=''" +
                       (IsLoan(type) ? "" : " and isnull(strVerifier,'')<>''") + ")")) {
+        // A claim that is there as sent but whose settlement nobody confirmed says so.
+        db::Recordset unconfirmed =
+            ts && !IsLoan(type)
+                ? CN.Execute(NormalizeSql("select strVouchID from " +
+                                          frame::DataAuthFilter(ologin, source_table, "True") +
+                                          " Where GUID = " + db::SqlText(guid) +
+                                          " and Cast(ts As money)=" + *ts +
+                                          " and isnull(strMakerID,'')='' and "
+                                          "isnull(strVerifier,'')=''"))
+                : db::Recordset();
+        if (!unconfirmed.Eof()) {
+          Raise(kErrBusiness, "Rembiz.Ledger.NotConfirmed", unconfirmed.Text("strVouchID"));
+        }
         Raise(kErrBusiness, "Q7.Rembiz.0167");
       }
       CN.Execute(NormalizeSql("Update " + source_table +

@@ -158,9 +158,18 @@ std::vector<std::string> IOValues(const xml::Node& element) {
 }
 
 std::vector<std::string> OPValues(const xml::Node& element) {
-  // The direction is compared in the user's language and stored as its zh-CN word.
-  bool payment = element.Attr("strOperatType") == MessageText("Q7.Rembiz.0186");
-  std::string kind = MessageText(payment ? "Q7.Rembiz.0186" : "Q7.Rembiz.0185", "zh-CN");
+  // The direction is stored as its zh-CN word. It is recognised by its word in either language
+  // (settings are copied between sessions of both), and a word that is neither is refused.
+  std::string given = db::Trim(element.Attr("strOperatType"));
+  std::string kind;
+  for (const char* key : {"Q7.Rembiz.0186", "Q7.Rembiz.0185"}) {
+    for (const char* language : {"zh-CN", "en-US"}) {
+      if (db::Lower(given) == db::Lower(MessageText(key, language))) {
+        kind = MessageText(key, "zh-CN");
+      }
+    }
+  }
+  if (kind.empty()) Raise(kErrBusiness, "Rembiz.Ledger.UnknownDirection", given);
   return {db::SqlText(kind), Optional(element, "strBalanceType"), Optional(element, "strBankID"),
           Optional(element, "strCurrency"), db::SqlText(element.Attr("strCode"))};
 }

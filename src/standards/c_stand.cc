@@ -145,6 +145,7 @@ std::string RowNumber(const xml::Node& line, std::string_view name) {
 
 const frame::FrameVariant& CStand::Variant() const { return kVariant; }
 std::span<const frame::OperationEntry> CStand::Operations() const { return kOperations; }
+std::span<const frame::OperationEntry> CStand::PublicProcedures() const { return kOperations; }
 
 // ---------------------------------------------------------------------------------------------
 // Standards

@@ -34,6 +34,8 @@ class CStand : public frame::FramedClass {
  protected:
   const frame::FrameVariant& Variant() const override;
   std::span<const frame::OperationEntry> Operations() const override;
+  // The same operations for other classes (the administration's imports of value rows).
+  std::span<const frame::OperationEntry> PublicProcedures() const override;
 };
 
 }  // namespace rembiz::standards

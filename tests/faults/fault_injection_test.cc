@@ -226,6 +226,14 @@ class FaultTest : public testing::DemoTest, public ::testing::WithParamInterface
     return "<req><func name='new'><in><r strcode='0204' strname='d' strtypecode=''/></in>"
            "</func></req>";
   }
+  // A department with its head, a person in it, and a flow whose step the head approves.
+  std::string AdminSave() {
+    return "<req><func name='save'><in kind='department'><row P='1' code='05' name='d' "
+           "head='manager'/></in></func><func name='save'><in kind='person'><row P='1' "
+           "code='0099' name='p' department='05' bankacc='1' bank='b'/></in></func><func "
+           "name='save'><in kind='flow'><row P='1' family='loan' name='f' department='05'>"
+           "<step approvers='head,user:approver'/></row></in></func></req>";
+  }
   std::string SetLoanLimits() {
     return "<req><func name='saveperson'><in><strPersonCode>0007</strPersonCode><Rows ts=''>"
            "<row blnCtrl='1' dblMoney='30' strCtrlType='提示'/><row blnCtrl='0'/>"
@@ -410,6 +418,7 @@ const WriteCase kCases[] = {
     {"CChoice_edit", "CChoice", "demo", &FaultTest::Nothing, &FaultTest::SetOptions},
     {"CRPItem_new", "CRPItem", "demo", &FaultTest::Nothing, &FaultTest::NewItem},
     {"CDistrict_new", "CDistrict", "demo", &FaultTest::Nothing, &FaultTest::NewDistrict},
+    {"CAdmin_save", "CAdmin", "demo", &FaultTest::Nothing, &FaultTest::AdminSave},
     {"CPerson_saveperson", "CPerson", "demo", &FaultTest::Nothing, &FaultTest::SetLoanLimits},
     {"CStand_savestand", "CStand", "demo", &FaultTest::Nothing, &FaultTest::NewStandard},
     {"CPzSet_saveiokm", "CPzSet", "demo", &FaultTest::Nothing, &FaultTest::SetItemAccounts},

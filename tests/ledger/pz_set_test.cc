@@ -111,6 +111,37 @@ TEST_F(PzSetTest, PaymentDirectionIsShownInTheUsersLanguageAndStoredInChinese) {
   EXPECT_EQ(ErrorText(doc), Text("Q7.Rembiz.0076"));
 }
 
+// A direction is recognised by its word in either language, whatever the session's language;
+// a word that is no direction is refused rather than stored as a receipt.
+TEST_F(PzSetTest, PaymentDirectionIsRecognisedInBothLanguages) {
+  auto english = SessionFor("demo", "en-US");
+  xml::Document doc = PzSet(Save("saveopkm",
+                                 "<row P='1' strOperatType='付款' strBalanceType='2' "
+                                 "strBankID='02' strCurrency='美元' strCode='100202'/>"),
+                            english.get());
+  ASSERT_TRUE(doc.SelectSingleNode("//out/error").IsNull()) << doc.Xml();
+  EXPECT_EQ(Scalar("select strOperatType from EC_PzSet_OP where strCurrency = '美元' and "
+                   "strBankID = '02' and strSubject = '100202'"),
+            "付款");
+  doc = PzSet(Save("saveopkm",
+                   "<row P='1' strOperatType='Receipt' strBalanceType='2' strBankID='02' "
+                   "strCurrency='美元' strCode='100201'/>"));
+  ASSERT_TRUE(doc.SelectSingleNode("//out/error").IsNull()) << doc.Xml();
+  EXPECT_EQ(Scalar("select strOperatType from EC_PzSet_OP where strCurrency = '美元' and "
+                   "strBankID = '02' and strSubject = '100201'"),
+            "收款");
+
+  std::string before = Dump("EC_PzSet_OP");
+  for (const char* word : {"Refund", "", "付"}) {
+    doc = PzSet(Save("saveopkm", std::string("<row P='1' strOperatType='") + word +
+                                     "' strBalanceType='1' strCurrency='美元' strCode='1001'/>"),
+                english.get());
+    EXPECT_EQ(ErrorText(doc), host::MessageText("Rembiz.Ledger.UnknownDirection", "en-US", word))
+        << word;
+  }
+  EXPECT_EQ(Dump("EC_PzSet_OP"), before);
+}
+
 TEST_F(PzSetTest, MergeOptionsAreListedAndSaved) {
   xml::Document doc = PzSet("<func name='gethb'/>");
   xml::NodeList options = doc.SelectNodes("//out/Rows/row");

@@ -222,6 +222,22 @@ TEST_F(SavedVoucherTest, AStaleSourceIsNotLinkedAndTheVoucherIsNotKept) {
   EXPECT_EQ(DumpAll(), before);
 }
 
+TEST_F(SavedVoucherTest, AnUnconfirmedClaimSaysTheCashierMustConfirmIt) {
+  // The claim as the page read it, but nobody confirmed its settlement.
+  Cn().Execute("update EC_ExpenVouch set strVerifier = null where GUID = '" + std::string(kClaim) +
+               "'");
+  std::string sources = Sources();
+  std::string before = DumpAll();
+  xml::Document doc =
+      Call("CMakePZ", "<req><func name='makepz'><in con='1'><pztype>记</pztype><pzdate>" +
+                          Day("03-25") + "</pzdate><blnTemp>0</blnTemp><rows>" + sources +
+                          "</rows></in><daily>" + sources + "</daily></func></req>");
+  EXPECT_EQ(ErrorText(doc), Text("Rembiz.Ledger.NotConfirmed",
+                                 Scalar("select strVouchID from EC_ExpenVouch where GUID = '" +
+                                        std::string(kClaim) + "'")));
+  EXPECT_EQ(DumpAll(), before);
+}
+
 TEST_F(SavedVoucherTest, CancellationRefusalsLeaveTheVoucherAsItWas) {
   std::string code = Save();
   ASSERT_EQ(code, "记-3-1");

@@ -395,6 +395,11 @@ const LABELS = {
 
 let current = 'zh-CN';
 
+// Labels of pages kept in their own files (the administrator's), added at their import.
+export function addLabels(lang, labels) {
+  Object.assign(LABELS[lang], labels);
+}
+
 export function setLanguage(lang) {
   current = LABELS[lang] ? lang : 'zh-CN';
 }

@@ -1,6 +1,7 @@
 // The self-service pages: log in, then the views the operator's rights allow — my vouchers
 // (employees), vouchers to approve, payments (cashier), ledger vouchers and reports (finance).
 // Views are chosen by the address (#/…); everything shown comes from the classes' answers.
+import * as admin from './admin.js';
 import * as api from './api.js';
 import * as approver from './approver.js';
 import * as cashier from './cashier.js';
@@ -19,12 +20,14 @@ const VIEWS = [
   {id: 'pay', rights: ['ec020501', 'ec020305']},
   {id: 'ledger', rights: ['ec0206', 'ec0303']},
   {id: 'reports', rights: ['ec0402', 'ec0404']},
+  {id: 'admin', rights: ['admin']},
 ];
 const ROUTES = {
   ...employee.routes,
   ...approver.routes,
   ...cashier.routes,
-  ...finance.routes
+  ...finance.routes,
+  ...admin.routes
 };
 
 function allowed(view) {
