@@ -15,6 +15,7 @@
 #include "app/http_service.h"
 #include "app/log_format.h"
 #include "app/report_command.h"
+#include "app/serve_config.h"
 #include "app/table_printer.h"
 #include "db/connection.h"
 #include "db/persist.h"
@@ -352,6 +353,9 @@ int RunCli(int argc, char** argv) {
   restore->add_option("--from", restore_options.archive, "the archive to read")->required();
   restore->add_flag("--force", restore_options.force, "replace the databases the folder holds");
 
+  std::string config_file;
+  serve->add_option("--config", config_file,
+                    "settings file (TOML, e.g. /etc/rembiz/rembiz.toml); flags win over it");
   std::string log_format = "text";
   serve
       ->add_option("--log-format", log_format,
@@ -395,13 +399,26 @@ int RunCli(int argc, char** argv) {
       return RunReportCommand(report_command);
     }
     if (*serve) {
+      LogFormat format = LogFormat::kText;
+      ParseLogFormat(log_format, format);
+      if (!config_file.empty()) {
+        ServeExtras extras;
+        try {
+          ReadServeConfig(config_file, serve_options, extras, [&](std::string_view flag) {
+            return serve->count(std::string(flag)) > 0;
+          });
+        } catch (const std::exception& e) {
+          std::cerr << "rembiz serve: " << e.what() << "\n";
+          return kExitUsage;
+        }
+        if (!extras.listen.empty() && serve->count("--listen") == 0) listen = extras.listen;
+        if (serve->count("--log-format") == 0) format = extras.log_format;
+      }
       if (!ParseListen(listen, serve_options)) {
         std::cerr << "rembiz serve: --listen wants host:port, not '" << listen << "'\n";
         return kExitUsage;
       }
       if (!serve_db.empty()) serve_options.data_dir = serve_db;
-      LogFormat format = LogFormat::kText;
-      ParseLogFormat(log_format, format);
       UseLogFormat(format);
       return RunServe(serve_options);
     }

@@ -1,6 +1,6 @@
 // The service while its database is out of reach (a server stopped, a file gone): every route
-// answers 503 with Retry-After and the plain text of the message, never what the driver said,
-// and the same sessions go on once the database is back.
+// and the readiness check answer 503 with Retry-After and the plain text of the message, never
+// what the driver said, and the same sessions go on once the database is back.
 #include <spdlog/sinks/ringbuffer_sink.h>
 
 #include "app/http_fixture.h"
@@ -41,8 +41,17 @@ TEST_F(LostDatabaseTest, EveryRouteAnswers503UntilTheDatabaseIsBack) {
       << r->body;
   // What the driver said is in the log.
   EXPECT_NE(Log().find("the database cannot be reached: "), std::string::npos);
+  // Readiness says so too.
+  r = Client().Get("/readyz", english);
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->status, 503);
+  EXPECT_EQ(r->get_header_value("Retry-After"), "5");
+  EXPECT_NE(r->body.find(host::MessageText("Rembiz.Host.DatabaseUnreachable", "en-US")),
+            std::string::npos)
+      << r->body;
 
   SetDatabaseReachable(true);
+  EXPECT_EQ(Client().Get("/readyz")->status, 200);
   r = Post("/api/CPubMsg", kCurrencies, token);
   ASSERT_TRUE(r);
   EXPECT_EQ(r->status, 200) << r->body;
