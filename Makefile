@@ -7,7 +7,8 @@ LISTEN ?= 127.0.0.1:8080
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build run test test-asan lint fuzz bench format format-check clean
+.PHONY: all deps configure build run test test-asan lint package package-test fuzz bench format \
+	format-check clean
 
 all: build
 
@@ -79,6 +80,20 @@ lint: configure
 	@git ls-files 'src/*.cc' | xargs -r run-clang-tidy -quiet -p $(BUILD_DIR) -j $(JOBS) \
 	  >$(BUILD_DIR)/lint.log 2>&1 || { grep -E "(warning|error):" $(BUILD_DIR)/lint.log; exit 1; }
 	@echo "lint: no findings"
+
+# The Debian package, rembiz_<version>_<arch>.deb in the preset's build folder (release by
+# default; CI packages the tree it has already built with PACKAGE_PRESET=ci).
+PACKAGE_PRESET ?= release
+PACKAGE_DIR = $(if $(filter release,$(PACKAGE_PRESET)),build-release,build)
+package: deps
+	@cmake --preset $(PACKAGE_PRESET) >/dev/null
+	@cmake --build --preset $(PACKAGE_PRESET) -j $(JOBS) --target rembiz
+	@cd $(PACKAGE_DIR) && cpack -G DEB >/dev/null && ls -1 $$PWD/rembiz_*.deb
+
+# Installs the package on this machine, runs the service from the installed files as the unit
+# would, logs in, and removes the package again (needs root).
+package-test: package
+	@$(if $(filter 0,$(shell id -u)),,sudo) bash scripts/package-test $(PACKAGE_DIR)/rembiz_*.deb
 
 format:
 	@git ls-files -co --exclude-standard '*.cc' '*.h' '*.js' | xargs -r clang-format -i
