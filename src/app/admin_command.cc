@@ -253,7 +253,7 @@ int RunAdminCommand(const AdminCommand& command) {
   }
   std::vector<std::string> columns =
       Split(request.SelectSingleNode("//kind[@name='" + command.kind + "']").Attr("columns"), ',');
-  if (command.format != "csv" && command.format != "xlsx") columns.push_back("ts");
+  if (command.format != "csv" && command.format != "xlsx") columns.emplace_back("ts");
   db::Recordset rows = RowsOf(request, columns);
   if (command.format == "xlsx") {
     if (command.out.empty()) {
