@@ -578,7 +578,7 @@ bool CAudit::DelAudit(host::Session& session, db::Connection& cn, xml::Node& fun
   std::unique_ptr<host::ApprovalFlow> flow = host::CreateApprovalFlow();
   flow->Init(session, cn);
   if (flow->HasInstance(kind->card, guid, kFlowKind)) {
-    if (!flow->DropInstance(cn, kind->card, guid, kFlowKind)) {
+    if (!flow->WithdrawInstance(cn, kind->card, guid, kFlowKind)) {
       throw ComError(kErrBusiness, flow->LastErrorText(), "Rembiz");
     }
   } else if (!flow->LastErrorText().empty()) {

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "db/error.h"
+#include "db/text.h"
 #include "db/variant.h"
 #include "host/messages.h"
 #include "host/service_sql.h"
@@ -18,6 +19,9 @@ constexpr std::string_view kInstanceKind = "11";
 // Instance states (Host_FlowInstance.iState) and action effects (Host_FlowAction.iEffect).
 constexpr int kRunning = 0;
 constexpr int kEnded = 1;
+// Rejected, or taken back by its submitter after an approver acted: the records stay as
+// history and the next submission starts a new round.
+constexpr int kStopped = 2;
 constexpr int kPass = 1;
 constexpr int kReject = 2;
 constexpr int kTakeBack = 3;
@@ -86,6 +90,7 @@ class TableApprovalFlow : public ApprovalFlow {
       xml::Node task;
       if (task_doc.LoadXml(task_xml)) task = task_doc.SelectSingleNode("//EASTdata/task");
       std::string action = task.Attr("EAAID");
+      std::string remark = task.Attr("remark");
       db::Recordset effect_rs =
           cn_->Execute("select iEffect from Host_FlowAction where EAAID = " + SqlText(action));
       if (!task || effect_rs.Eof()) return Fail("Rembiz.Host.FlowBadTask");
@@ -106,7 +111,9 @@ class TableApprovalFlow : public ApprovalFlow {
           " and bUndone = 0 and cUser_Id = " + SqlText(user) + " and " + kDecisions);
       if (done.Value("n").ToInt() > 0) return Fail("Rembiz.Host.FlowAlreadyDone");
 
-      AddRecord(*instance, instance->step, action, task.Attr("remark"));
+      // A rejection goes back to the one who entered the voucher, who needs to read why.
+      if (effect == kReject && db::Trim(remark).empty()) return Fail("Rembiz.Host.FlowRejectRemark");
+      AddRecord(*instance, instance->step, action, remark);
       std::string where = " where iInstanceId = " + std::to_string(instance->id);
       if (effect == kReject) {
         cn_->Execute("update Host_FlowInstance set iState = 2, dEndTime = getdate()" + where);
@@ -215,6 +222,24 @@ class TableApprovalFlow : public ApprovalFlow {
       // The records go with the instance (trigger).
       cn.Execute("delete from Host_FlowInstance where iInstanceId = " +
                  std::to_string(instance->id));
+      return true;
+    });
+  }
+
+  bool WithdrawInstance(db::Connection& cn, std::string_view card, std::string_view guid,
+                        std::string_view code) override {
+    return Guard([&] {
+      std::optional<Instance> instance = Existing(cn, card, guid, code);
+      if (!instance) return false;
+      std::string id = std::to_string(instance->id);
+      db::Recordset acted =
+          cn.Execute("select count(*) as n from Host_FlowRecord where iInstanceId = " + id);
+      if (acted.Value("n").ToInt() == 0) {
+        cn.Execute("delete from Host_FlowInstance where iInstanceId = " + id);
+      } else {
+        cn.Execute("update Host_FlowInstance set iState = " + std::to_string(kStopped) +
+                   ", dEndTime = getdate() where iInstanceId = " + id);
+      }
       return true;
     });
   }
