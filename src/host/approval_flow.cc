@@ -112,7 +112,8 @@ class TableApprovalFlow : public ApprovalFlow {
       if (done.Value("n").ToInt() > 0) return Fail("Rembiz.Host.FlowAlreadyDone");
 
       // A rejection goes back to the one who entered the voucher, who needs to read why.
-      if (effect == kReject && db::Trim(remark).empty()) return Fail("Rembiz.Host.FlowRejectRemark");
+      if (effect == kReject && db::Trim(remark).empty())
+        return Fail("Rembiz.Host.FlowRejectRemark");
       AddRecord(*instance, instance->step, action, remark);
       std::string where = " where iInstanceId = " + std::to_string(instance->id);
       if (effect == kReject) {
@@ -195,10 +196,12 @@ class TableApprovalFlow : public ApprovalFlow {
         }
         out += "</step>";
       }
+      // The action's name in the session's language, as the flow records name it.
       db::Recordset records = cn_->Execute(
-          "select r.iRound, r.iStep, r.cUser_Id, r.cUser_Name, r.EAAID, a.EAA_Name, r.remark, "
-          "r.EA_time, r.bUndone from Host_FlowRecord r left join Host_FlowAction a on "
-          "a.EAAID = r.EAAID where r.iInstanceId = " +
+          std::string("select r.iRound, r.iStep, r.cUser_Id, r.cUser_Name, r.EAAID, ") +
+          (CurrentLanguageIsEnglish() ? "isnull(a.EAA_NameEn, a.EAA_Name)" : "a.EAA_Name") +
+          " as EAA_Name, r.remark, r.EA_time, r.bUndone from Host_FlowRecord r left join "
+          "Host_FlowAction a on a.EAAID = r.EAAID where r.iInstanceId = " +
           std::to_string(instance->id) + " order by r.AutoID");
       for (; !records.Eof(); records.MoveNext()) {
         out += "<record" + Attr("round", records.Text("iRound")) +
