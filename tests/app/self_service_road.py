@@ -19,7 +19,8 @@ import xml.etree.ElementTree as ET
 
 try:
     from selenium import webdriver
-    from selenium.common.exceptions import NoAlertPresentException, TimeoutException
+    from selenium.common.exceptions import (NoAlertPresentException,
+                                            StaleElementReferenceException, TimeoutException)
     from selenium.webdriver.chrome.service import Service
     from selenium.webdriver.common.by import By
     from selenium.webdriver.common.keys import Keys
@@ -134,8 +135,15 @@ class Road:
         if self.wait(lambda: self.css("#logout:not([hidden])") or self.css("form.login"),
                      "login or logout")[0].tag_name == "button":
             self.css("#logout")[0].click()
-        form = self.first("form.login")
-        Select(form.find_element(By.NAME, "language")).select_by_value(language)
+            self.wait(lambda: not self.css("#logout:not([hidden])"), "logged out")
+        # The log-in form is drawn again once the session is gone: take the one that stays.
+        for attempt in range(5):
+            try:
+                form = self.first("form.login")
+                Select(form.find_element(By.NAME, "language")).select_by_value(language)
+                break
+            except StaleElementReferenceException:
+                time.sleep(0.2)
         form = self.first("form.login")
         form.find_element(By.NAME, "user").send_keys(user)
         # Enter in the password field logs in.
@@ -250,6 +258,19 @@ def walk(r):
     assert r.one("select strAuditorID from EC_LoanVouch")["strAuditorID"] == "Anna Approver"
     r.shot("approver-loan-approved")
 
+    # The advance is in cash: the cashier finds it among the loans to pay out and pays it.
+    r.login("cashier")
+    r.open("pay")
+    r.wait(lambda: loan["strVouchID"] in r.first("main").text, "the cash loan listed")
+    r.pick(loan["strVouchID"])
+    r.click("Pay out in cash")
+    r.accept()
+    assert "Paid out in cash: 1" in r.wait_message("info")
+    row = r.one("select strPayID, blnNetOK from EC_LoanVouch_Sub")
+    assert row["strPayID"].startswith("XJ") and row["blnNetOK"] == "True", row
+    r.wait(lambda: "paid (" + row["strPayID"] + ")" in r.first("main").text, "the loan paid")
+    r.shot("cashier-cash-loan-paid")
+
     # The clerk's claim: a hotel row above the hard standard and a transport row above the
     # warning standard, each shown inline as the row is entered.
     r.login("clerk")
@@ -341,6 +362,10 @@ def walk(r):
     r.open("inbox")
     r.first("a[href^='#/review/claim/']").click()
     r.first("form.decision")
+    # The advance the claim writes off is part of what the approver decides on.
+    r.wait(lambda: loan["strVouchID"] in r.first("main").text and "800.00" in r.first(
+        "main").text, "the write-off shown to the approver")
+    r.shot("manager-reads-write-off")
     r.click("不同意")
     assert "说明原因" in r.wait_message("error")
     r.first("form.decision").find_element(By.NAME, "remark").send_keys("发票不全")

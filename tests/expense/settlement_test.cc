@@ -317,6 +317,24 @@ TEST_F(SettlementTest, DraftKeepsItsWriteOffsWhenCorrected) {
             Text("Q7.Rembiz.0332"));
 }
 
+// An approver reads the claim's write-offs through the public reads, without the right to enter
+// or settle claims: the claim's own links only, even when the request names the claimant.
+TEST_F(SettlementTest, TheApproverReadsTheClaimsWriteOffsOnly) {
+  ASSERT_TRUE(NoError(SaveLoans(claim_, Row(loan_a_, "-1", "300"))));
+  auto approver = SessionFor("approver");
+  const std::string in =
+      "<in GUID='" + claim_ + "' strLoanID='0002' strBill='人民币' fltRate='1'/>";
+  xml::Document doc =
+      Call("CExpense", "<req><func name='GetLoanInfo'>" + in + "</func></req>", approver.get());
+  EXPECT_TRUE(doc.SelectNodes("//Rows/row").empty()) << doc.Xml();
+  doc = Call("CPubMsg", "<req><func name='vchgetexpenloandata'>" + in + "</func></req>",
+             approver.get());
+  xml::NodeList rows = doc.SelectNodes("//Rows/row");
+  ASSERT_EQ(rows.size(), 1u) << doc.Xml();
+  EXPECT_EQ(rows[0].Attr("GUID"), loan_a_);
+  EXPECT_EQ(rows[0].Attr("dblRetValue"), "300");
+}
+
 TEST_F(SettlementTest, WriteOffAndPaymentLinesInOneRequestSettleTheClaim) {
   // The write-off changes the claim's version; the payment save still gets the current one.
   xml::Document doc =

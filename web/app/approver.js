@@ -103,7 +103,7 @@ async function reviewView(kind, id) {
   const {head: v, rows} = await readVoucher(kind, id);
   const flow = (await readFlows([v]))[v.GUID];
   // The advances the claim writes off are part of what the approver decides on.
-  const settlement = kind === 'claim' ? await readSettlement(v) : null;
+  const settlement = kind === 'claim' ? await readSettlement(v, {payments: false}) : null;
   const listed = {guid: v.GUID, ts: v.ts, strtypecode: v.strTypeCode, strvouchid: v.strVouchID};
   const remark = input('remark', '');
   const form =

@@ -35,9 +35,9 @@ async function payView() {
       });
   const confirmed = cond(
       {name: 'blnnetok', fieldname: 'ec_vchs.blnnetok', fieldtype: '0', value: '1', type: '6'});
-  const [claims, lines, paid] = await Promise.all([
+  const [claims, lines, paid, cash] = await Promise.all([
     readList('listrepaydata', toSettle), readList('listnetpaydata', '<cond/>'),
-    readList('listnetpaydata', confirmed)
+    readList('listnetpaydata', confirmed), readList('listcashpaydata', '<cond/>')
   ]);
   const page = h('div', null, h('h1', null, t('pay.title')));
 
@@ -59,6 +59,8 @@ async function payView() {
                           ],
                           settle) :
                       h('p', {class: 'muted'}, t('pay.noneToSettle'))));
+
+  page.append(cashSection(cash.rows));
 
   // A line is sent once it carries a payment id, paid once the bank confirmed it.
   const confirmedIds = new Set(paid.rows.map((r) => r.guid));
@@ -98,6 +100,61 @@ async function payView() {
         },
           t('pay.withdraw'))));
   return page;
+}
+
+// Rows of approved loans the bank does not pay (cash, or no payee account): the cashier hands
+// the money over and records it; paid rows stay listed with their reference.
+function cashSection(rows) {
+  const box = section(t('pay.cash'));
+  if (!rows.length) {
+    box.append(h('p', {class: 'muted'}, t('pay.noCash')));
+    return box;
+  }
+  const picked = new Map();
+  box.append(
+      table(
+          [
+            {label: t('inbox.pick'), cell: (r) => r.blnnetok === '1' ? '' : pickBox(r, picked)},
+            {label: t('f.number'), key: 'strvouchid'},
+            {label: t('f.date'), cell: (r) => day(r.dtloandate)},
+            {label: t('f.borrower'), key: 'strloanname'},
+            {label: t('f.department'), key: 'strdepartname'},
+            {label: t('f.settlement'), key: 'strbalancename'},
+            {label: t('f.amount'), align: 'right', cell: (r) => money(r.dblmoney)},
+            {label: t('f.purpose'), key: 'strused'},
+            {
+              label: t('f.state'),
+              cell: (r) =>
+                  h('span', {class: 'cash-state'},
+                    r.blnnetok === '1' ? t('cash.paid', r.strpayid) : t('cash.due'))
+            },
+          ],
+          rows),
+      h('div', {class: 'actions'},
+        h('button', {
+          type: 'button',
+          class: 'pay-cash',
+          onclick: (e) => guard(() => payCash(picked, e.target))
+        },
+          t('pay.cashOut'))));
+  return box;
+}
+
+async function payCash(picked, button) {
+  if (!picked.size) throw new api.ServiceError(t('inbox.nonePicked'));
+  const total = [...picked.values()].reduce((s, r) => s + num(r.dblmoney), 0);
+  if (!window.confirm(t('pay.cashConfirm', picked.size, money(total)))) return;
+  button.disabled = true;
+  try {
+    const rows = [...picked.values()]
+                     .map((r) => `<row${api.attrs({strtypecode: r.strtypecode, guid: r.guid})}/>`)
+                     .join('');
+    const [out] = await api.call('CNetPay', [api.op('cashpay', `<in>${rows}</in>`)]);
+    api.must(out);
+    go('/pay', t('done.cashPaid', picked.size));
+  } finally {
+    button.disabled = false;
+  }
 }
 
 // The bank confirms payments on its own time: while the list is shown, the lines' bank state

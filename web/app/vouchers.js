@@ -244,17 +244,20 @@ export function paymentTable(rows, extra) {
 }
 
 // The claim's write-offs and payment lines (CExpense; null when the operator may not read them).
-export async function readSettlement(v) {
+export async function readSettlement(v, {payments = true} = {}) {
+  // The write-offs through the public reads, which any operator who may see the claim may call
+  // (approvers among them); the payment lines through the claim class, for those who settle.
+  const which = `<in${api.attrs({GUID: v.GUID, strBill: v.strBill, fltRate: v.fltRate})}/>`;
   try {
-    const [loans, lines] = await api.call('CExpense', [
-      api.op(
-          'GetLoanInfo',
-          `<in${api.attrs({GUID: v.GUID, strBill: v.strBill, fltRate: v.fltRate})}/>`, {goon: '1'}),
-      api.op('GetExpenInfo', `<in${api.attrs({GUID: v.GUID})}/>`, {goon: '1'})
-    ]);
+    const [loans] = await api.call('CPubMsg', [api.op('vchgetexpenloandata', which, {goon: '1'})]);
+    let lines = null;
+    if (payments) {
+      [lines] = await api.call(
+          'CExpense', [api.op('GetExpenInfo', `<in${api.attrs({GUID: v.GUID})}/>`, {goon: '1'})]);
+    }
     return {
       writeOffs: api.failure(loans) ? [] : api.records(loans),
-      payments: api.failure(lines) ? [] : api.records(lines)
+      payments: !lines || api.failure(lines) ? [] : api.records(lines)
     };
   } catch (e) {
     if (e instanceof api.SessionLost) throw e;
