@@ -188,7 +188,8 @@ async function reportsView() {
   const lang = rv.reportLanguage(language());
   const kind = select('kind', [['aging', t('rep.aging')], ['summary', t('rep.summary')]], 'aging');
   const dimension = select('dimension', []);
-  const cutoff = input('cutoff', session.loginDate, {type: 'date'});
+  // Empty: the service takes the end of the business date, so today's loans count.
+  const cutoff = input('cutoff', '', {type: 'date'});
   const source = select('source', [['0', t('rep.loans')], ['1', t('rep.claims')]], '1');
   const byCurrency = h('input', {type: 'checkbox', name: 'currency'});
   const status = h('p', {class: 'muted', 'aria-live': 'polite'});
@@ -200,7 +201,7 @@ async function reportsView() {
   chart.setAttribute('hidden', '');
   const csv = h('button', {type: 'button', class: 'secondary', disabled: true}, t('rep.csv'));
   let last = null;
-  const aging = field(t('rep.cutoff'), cutoff);
+  const aging = field(t('rep.cutoff'), cutoff, t('rep.cutoffNote'));
   const summary = [field(t('rep.source'), source), field(t('rep.byCurrency'), byCurrency)];
   const fill = () => {
     dimension.replaceChildren(

@@ -135,8 +135,13 @@ function relogin() {
 // ---------------------------------------------------------------------------------------------
 // Routing: #/<view>/<arguments>.
 
+// Each route counts: a page still loading when the next route starts (a logout, another link)
+// is dropped instead of drawn over what the later one shows.
+let routes = 0;
+
 async function route() {
   const main = document.getElementById('main');
+  const mine = ++routes;
   if (!session.user) {
     main.replaceChildren(
         h('section', {class: 'card narrow'}, h('h1', null, t('login.title')),
@@ -168,12 +173,14 @@ async function route() {
   say('');
   const shown = await guard(async () => {
     const page = await ROUTES[parts[0]](...parts.slice(1));
+    if (mine !== routes) return true;
     main.replaceChildren(page);
     if (message) say(...message);
     return true;
   });
   // A page that could not be read (a voucher that does not exist, a refusal) says so in the
   // message line and leaves a way on instead of "Loading…".
+  if (mine !== routes) return;
   if (!shown) {
     main.replaceChildren(
         h('section', {class: 'card'}, h('h1', null, t('route.failed')),
