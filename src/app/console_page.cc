@@ -61,7 +61,8 @@ const std::string_view kConsoleHtml = R"console(<!doctype html>
         <option value="summary">Summary by voucher type</option>
       </select></label>
       <label>Dimension <select id="report-dimension"></select></label>
-      <label class="aging-only">Cut-off <input id="report-cutoff" type="date"></label>
+      <label class="aging-only">Cut-off <input id="report-cutoff" type="date"
+        title="Loans before this date; empty: up to and including today"></label>
       <label class="summary-only">Vouchers <select id="report-source">
         <option value="0">Loans</option><option value="1">Claims</option>
       </select></label>
@@ -685,7 +686,6 @@ async function fillDimensions() {
 }
 async function setUpReports() {
   await fillDimensions();
-  if (!$('report-cutoff').value) $('report-cutoff').value = session.loginDate || '';
   // The ageing periods as the host keeps them (type 1).
   const r = await call('/api/CReport', {method: 'POST', body:
       '<req><func name="ageget"><in><agetype>1</agetype></in></func></req>'});

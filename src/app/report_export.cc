@@ -9,6 +9,7 @@
 #include <pugixml.hpp>
 
 #include "db/error.h"
+#include "host/messages.h"
 
 namespace rembiz::app {
 
@@ -98,7 +99,7 @@ void Check(lxw_error error, const std::string& path) {
 void WriteCsv(const db::Recordset& rows, std::ostream& out, const RowProgress& progress) {
   const auto& fields = rows.Fields();
   for (size_t i = 0; i < fields.size(); ++i) {
-    out << (i ? "," : "") << CsvField(db::Variant(fields[i].name));
+    out << (i ? "," : "") << CsvField(db::Variant(host::ColumnLabel(fields[i].name)));
   }
   out << "\r\n";
   int64_t done = 0;
@@ -135,8 +136,8 @@ void WriteXlsx(const db::Recordset& rows, const std::string& path, std::string_v
   const auto& fields = rows.Fields();
   lxw_error error = LXW_NO_ERROR;
   for (size_t i = 0; i < fields.size() && error == LXW_NO_ERROR; ++i) {
-    error = worksheet_write_string(worksheet, 0, static_cast<lxw_col_t>(i), fields[i].name.c_str(),
-                                   header);
+    error = worksheet_write_string(worksheet, 0, static_cast<lxw_col_t>(i),
+                                   host::ColumnLabel(fields[i].name).c_str(), header);
   }
   lxw_row_t r = 1;
   int64_t done = 0;

@@ -1,5 +1,6 @@
 // Writers of a report's rows for people and programs: CSV (RFC 4180, comma, CRLF, UTF-8 without
-// a byte-order mark), JSON and .xlsx (through libxlsxwriter). A header row names the columns;
+// a byte-order mark), JSON and .xlsx (through libxlsxwriter). A header row names the columns
+// (by their labels in the current language for CSV and .xlsx, by their names for JSON);
 // numbers stay numbers in JSON and .xlsx, null cells stay empty. No cell opens as a formula: CSV
 // marks such text (CsvField), and .xlsx writes text only as strings, never as formulas.
 #pragma once

@@ -584,7 +584,7 @@ bool CAudit::DelAudit(host::Session& session, db::Connection& cn, xml::Node& fun
   std::unique_ptr<host::ApprovalFlow> flow = host::CreateApprovalFlow();
   flow->Init(session, cn);
   if (flow->HasInstance(kind->card, guid, kFlowKind)) {
-    flow->DropInstance(cn, kind->card, guid, kFlowKind);
+    flow->WithdrawInstance(cn, kind->card, guid, kFlowKind);
   }
   int64_t affected = 0;
   cn.Execute(NormalizeSql("Update " + table +

@@ -153,8 +153,17 @@ class ClaimSave : public voucher::VoucherSave {
     if (submit_on_save_ && !stored.Text("strAuditorID").empty()) {
       Raise(kErrBusiness, "Q7.Rembiz.0245");
     }
-    if (Exists(cn_, "select top 1 * from EC_BalanceInfo where ExpenGUID=" + qguid_) ||
-        Exists(cn_, "select top 1 * from EC_ExpenLoanInfo where ExpenGUID=" + qguid_)) {
+    if (Exists(cn_, "select top 1 * from EC_BalanceInfo where ExpenGUID=" + qguid_)) {
+      Raise(kErrBusiness, "Q7.Rembiz.0332");
+    }
+    // Write-offs of a draft apply to no loan yet (only an approval applies them), so they stay
+    // with the claim as it is corrected, as long as they still fit it: the same claimant and
+    // currency, and no more than its new amount (checked once the rows are written).
+    write_offs_ = Exists(cn_, "select top 1 * from EC_ExpenLoanInfo where ExpenGUID=" + qguid_);
+    if (write_offs_ && (stored.Text("strLoanID") != head_.Attr("strLoanID") ||
+                        stored.Text("strBill") != head_.Attr("strBill") ||
+                        frame::NumValue(stored.Value("fltRate")) !=
+                            frame::NumValue(db::Variant(head_.Attr("fltRate"))))) {
       Raise(kErrBusiness, "Q7.Rembiz.0332");
     }
   }
@@ -214,9 +223,15 @@ class ClaimSave : public voucher::VoucherSave {
 
   void WriteTotal() override {
     // A claim without rows keeps the amount of its head.
-    if (rows_ == 0) return;
-    cn_.Execute(NormalizeSql("Update EC_ExpenVouch Set dblMoney = " + MoneyText(total_) +
-                             " Where GUID = " + qguid_));
+    if (rows_ > 0) {
+      cn_.Execute(NormalizeSql("Update EC_ExpenVouch Set dblMoney = " + MoneyText(total_) +
+                               " Where GUID = " + qguid_));
+    }
+    if (!write_offs_) return;
+    const voucher::ClaimSettlement settlement = voucher::ReadClaimSettlement(cn_, guid_);
+    if (settlement.Excess() > 0) {
+      Raise(kErrBusiness, "Q7.Rembiz.0445", settlement.ExcessText(), settlement.currency);
+    }
   }
 
  private:
@@ -226,6 +241,7 @@ class ClaimSave : public voucher::VoucherSave {
   std::string warnings_;
   double total_ = 0;
   int rows_ = 0;
+  bool write_offs_ = false;
 };
 
 }  // namespace

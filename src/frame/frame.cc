@@ -143,14 +143,14 @@ std::string ErrorText(const FrameVariant& variant, const ComError& error) {
     using Kind = db::ValueRefusal::Kind;
     switch (refusal->kind) {
       case Kind::kTooLong:
-        return host::MessageText("Rembiz.Value.TooLong", "", refusal->column,
+        return host::MessageText("Rembiz.Value.TooLong", "", host::ColumnLabel(refusal->column),
                                  std::to_string(refusal->limit));
       case Kind::kOutOfRange:
-        return host::MessageText("Rembiz.Value.OutOfRange", "", refusal->column);
+        return host::MessageText("Rembiz.Value.OutOfRange", "", host::ColumnLabel(refusal->column));
       case Kind::kNotNumber:
-        return host::MessageText("Rembiz.Value.NotNumber", "", refusal->column);
+        return host::MessageText("Rembiz.Value.NotNumber", "", host::ColumnLabel(refusal->column));
       case Kind::kNotText:
-        return host::MessageText("Rembiz.Value.NotText", "", refusal->column);
+        return host::MessageText("Rembiz.Value.NotText", "", host::ColumnLabel(refusal->column));
     }
   }
   return error.Description();

@@ -5,6 +5,7 @@
 #include "frame/convert.h"
 #include "frame/sql_helpers.h"
 #include "host/errors.h"
+#include "host/messages.h"
 
 namespace rembiz::frame {
 
@@ -26,10 +27,10 @@ std::string ValueOf(const xml::Node& node, std::string_view name) {
 }
 
 void InvalidNumber(std::string_view what, std::string_view text) {
-  throw ComError(
-      db::kErrInvalidRequest,
-      "Invalid request: " + std::string(what) + " '" + std::string(text) + "' is not a number.",
-      "Rembiz");
+  // Named by the field's label where it has one, in the session's language.
+  throw ComError(db::kErrInvalidRequest,
+                 host::MessageText("Rembiz.Value.InvalidNumber", "", host::ColumnLabel(what), text),
+                 "Rembiz");
 }
 
 std::string RequireInteger(const std::string& text, std::string_view what) {

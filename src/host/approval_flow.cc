@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "db/error.h"
+#include "db/text.h"
 #include "db/variant.h"
 #include "host/errors.h"
 #include "host/messages.h"
@@ -19,6 +20,9 @@ constexpr std::string_view kInstanceKind = "11";
 // Instance states (Host_FlowInstance.iState) and action effects (Host_FlowAction.iEffect).
 constexpr int kRunning = 0;
 constexpr int kEnded = 1;
+// Rejected, or taken back by its submitter after an approver acted: the records stay as
+// history and the next submission starts a new round.
+constexpr int kStopped = 2;
 constexpr int kPass = 1;
 constexpr int kReject = 2;
 constexpr int kTakeBack = 3;
@@ -82,6 +86,7 @@ class TableApprovalFlow : public ApprovalFlow {
     xml::Node task;
     if (task_doc.LoadXml(task_xml)) task = task_doc.SelectSingleNode("//EASTdata/task");
     std::string action = task.Attr("EAAID");
+    std::string remark = task.Attr("remark");
     db::Recordset effect_rs =
         cn_->Execute("select iEffect from Host_FlowAction where EAAID = " + SqlText(action));
     if (!task || effect_rs.Eof()) Raise(kErrBusiness, "Rembiz.Host.FlowBadTask");
@@ -102,7 +107,11 @@ class TableApprovalFlow : public ApprovalFlow {
         " and bUndone = 0 and cUser_Id = " + SqlText(user) + " and " + kDecisions);
     if (done.Value("n").ToInt() > 0) Raise(kErrBusiness, "Rembiz.Host.FlowAlreadyDone");
 
-    AddRecord(*instance, instance->step, action, task.Attr("remark"));
+    // A rejection goes back to the one who entered the voucher, who needs to read why.
+    if (effect == kReject && db::Trim(remark).empty()) {
+      Raise(kErrBusiness, "Rembiz.Host.FlowRejectRemark");
+    }
+    AddRecord(*instance, instance->step, action, remark);
     std::string where = " where iInstanceId = " + std::to_string(instance->id);
     if (effect == kReject) {
       std::optional<int64_t> back = PreviousStep(*instance);
@@ -187,9 +196,10 @@ class TableApprovalFlow : public ApprovalFlow {
       out += "</step>";
     }
     db::Recordset records = cn_->Execute(
-        "select r.iRound, r.iStep, r.cUser_Id, r.cUser_Name, r.EAAID, a.EAA_Name, r.remark, "
-        "r.EA_time, r.bUndone from Host_FlowRecord r left join Host_FlowAction a on "
-        "a.EAAID = r.EAAID where r.iInstanceId = " +
+        std::string("select r.iRound, r.iStep, r.cUser_Id, r.cUser_Name, r.EAAID, ") +
+        (CurrentLanguageIsEnglish() ? "isnull(a.EAA_NameEn, a.EAA_Name)" : "a.EAA_Name") +
+        " as EAA_Name, r.remark, r.EA_time, r.bUndone from Host_FlowRecord r left join "
+        "Host_FlowAction a on a.EAAID = r.EAAID where r.iInstanceId = " +
         std::to_string(instance.id) + " order by r.AutoID");
     for (; !records.Eof(); records.MoveNext()) {
       out += "<record" + Attr("round", records.Text("iRound")) +
@@ -208,6 +218,21 @@ class TableApprovalFlow : public ApprovalFlow {
     Instance instance = Existing(cn, card, guid, code);
     // The records go with the instance (trigger).
     cn.Execute("delete from Host_FlowInstance where iInstanceId = " + std::to_string(instance.id));
+  }
+
+  void WithdrawInstance(db::Connection& cn, std::string_view card, std::string_view guid,
+                        std::string_view code) override {
+    RequireBound();
+    Instance instance = Existing(cn, card, guid, code);
+    std::string id = std::to_string(instance.id);
+    db::Recordset acted =
+        cn.Execute("select count(*) as n from Host_FlowRecord where iInstanceId = " + id);
+    if (acted.Value("n").ToInt() == 0) {
+      cn.Execute("delete from Host_FlowInstance where iInstanceId = " + id);
+    } else {
+      cn.Execute("update Host_FlowInstance set iState = " + std::to_string(kStopped) +
+                 ", dEndTime = getdate() where iInstanceId = " + id);
+    }
   }
 
   void ResetInstance(std::string_view card, std::string_view guid, std::string_view code) override {

@@ -62,6 +62,10 @@ class ApprovalFlow {
   // Removes the instance with its records.
   virtual void DropInstance(db::Connection& cn, std::string_view card, std::string_view guid,
                             std::string_view code) = 0;
+  // A submission taken back: an instance that saw no action goes; one that did keeps its
+  // records as history and ends its round as withdrawn, to start again at the next submission.
+  virtual void WithdrawInstance(db::Connection& cn, std::string_view card, std::string_view guid,
+                                std::string_view code) = 0;
   // Starts a new round at the first step; records of earlier rounds stay as history.
   virtual void ResetInstance(std::string_view card, std::string_view guid,
                              std::string_view code) = 0;

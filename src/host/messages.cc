@@ -86,4 +86,10 @@ bool HasMessageText(std::string_view key) {
   return tables.zh.count(k) && tables.en.count(k);
 }
 
+std::string ColumnLabel(std::string_view name) {
+  std::string key = "Rembiz.Column.";
+  for (char c : name) key += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return HasMessageText(key) ? MessageText(key) : std::string(name);
+}
+
 }  // namespace rembiz::host

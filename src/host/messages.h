@@ -22,4 +22,9 @@ std::string MessageText(std::string_view key, std::string_view language = "",
 // True when the key has a text in both languages.
 bool HasMessageText(std::string_view key);
 
+// The label people know a column by, in the current language (the "Rembiz.Column.<name>" text,
+// the name lower-cased); a column without a label keeps its name. Messages and exports name
+// fields by it.
+std::string ColumnLabel(std::string_view name);
+
 }  // namespace rembiz::host

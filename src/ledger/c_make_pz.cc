@@ -17,6 +17,7 @@
 #include "ledger/source_builders.h"
 #include "ledger/staged_lines.h"
 #include "payment/cheque_registration.h"
+#include "voucher/voucher_state.h"
 
 namespace rembiz::ledger {
 namespace {
@@ -314,6 +315,8 @@ bool CMakePZ::ConvertPZ(host::Session& ologin, db::Connection& CN, xml::Node& oN
         ".coutno_id=EC_expenvouch.pzguid  join EC_BalanceInfo on "
         "EC_BalanceInfo.expenguid=EC_expenvouch.guid "));
     for (; !paid.Eof(); paid.MoveNext()) {
+      // A row paid out in cash never went to the bank.
+      if (voucher::IsCashPayId(paid.Text("strPayID"))) continue;
       std::string error;
       if (!bank->WritePZID(kSystemId, paid.Text("guid"), paid.Text("strPayID"), generation_.link_id,
                            error)) {

@@ -10,6 +10,7 @@
 #include "host/bank_link.h"
 #include "host/errors.h"
 #include "host/messages.h"
+#include "voucher/voucher_state.h"
 
 namespace rembiz::payment {
 namespace {
@@ -31,6 +32,8 @@ constexpr frame::OperationEntry kOperations[] = {
                      "NetoNB"),
     frame::OwnErrors(frame::Op<&CNetPay::NetUnpay>("netunpay", frame::kCheckHostLock, "EC020502"),
                      "NetoNB"),
+    frame::OwnErrors(frame::Op<&CNetPay::CashPay>("cashpay", frame::kCheckHostLock, "EC020501"),
+                     "CashPay"),
 };
 
 // The bank's bill kind for payments handed over by this module.
@@ -118,6 +121,41 @@ void Pay(host::Session& session, db::Connection& cn, bool loan, const std::strin
   }
 }
 
+// A loan row the bank does not pay (cash, or no payee account) is paid out by the cashier, who
+// records it here: the row is then paid and confirmed at once, as a bank payment is once the
+// bank confirms it, so the loan can be booked and can no longer be unapproved.
+void PayInCash(host::Session& session, db::Connection& cn, bool loan, const std::string& guid) {
+  if (!loan) Raise(kErrBusiness, "Rembiz.Payment.CashLoansOnly");
+  db::Recordset state = cn.Execute(NormalizeSql(
+      "SELECT EC_LoanVouch.strAuditorID, EC_LoanVouch.blnBegin, EC_LoanVouch_Sub.AutoID, "
+      "EC_LoanVouch_Sub.strPayID, EC_LoanVouch_Sub.blnNetOK, EC_LoanVouch_Sub.dblMoney, "
+      "EC_LoanVouch_Sub.strPayBankID, EC_LoanVouch_Sub.strBankName, EC_LoanVouch_Sub.strBankAcc "
+      "FROM " +
+      frame::DataAuthFilter(session, "EC_LoanVouch", "True") +
+      " INNER JOIN EC_LoanVouch_Sub ON EC_LoanVouch.GUID = EC_LoanVouch_Sub.MGuid Where "
+      "EC_LoanVouch_Sub.GUID='" +
+      SqlEscape(guid) + "'"));
+  if (state.Eof()) Raise(kErrBusiness, "Q7.Rembiz.0110");
+  if (!state.Text("strPayID").empty() || state.Value("blnNetOK").ToBool()) {
+    Raise(kErrBusiness, "Q7.Rembiz.0111");
+  }
+  if (state.Text("strAuditorID").empty() || state.Value("blnBegin").ToBool() ||
+      frame::NumValue(state.Value("dblMoney")) <= 0) {
+    Raise(kErrBusiness, "Rembiz.Payment.CashNotDue");
+  }
+  if (!state.Text("strPayBankID").empty() && !state.Text("strBankName").empty() &&
+      !state.Text("strBankAcc").empty()) {
+    Raise(kErrBusiness, "Rembiz.Payment.CashOnlineLine");
+  }
+  int64_t affected = 0;
+  cn.Execute(NormalizeSql("Update EC_LoanVouch_Sub Set strPayID = '" +
+                          SqlEscape(voucher::CashPayId(session.LoginDate(), state.Text("AutoID"))) +
+                          "', blnNetOK = 1 Where GUID = '" + SqlEscape(guid) +
+                          "' And isnull(strPayID,'') = ''"),
+             &affected);
+  if (affected != 1) Raise(kErrBusiness, "Q7.Rembiz.0117");
+}
+
 void Withdraw(host::Session& session, db::Connection& cn, bool loan, const std::string& guid) {
   db::Recordset state = cn.Execute(NormalizeSql(StateSql(session, loan, guid)));
   if (state.Eof()) Raise(kErrBusiness, loan ? "Q7.Rembiz.0110" : "Q7.Rembiz.0112");
@@ -154,6 +192,17 @@ bool CNetPay::NetPay(host::Session& session, db::Connection& cn, xml::Node& func
 bool CNetPay::NetUnpay(host::Session& session, db::Connection& cn, xml::Node& func,
                        xml::Document& answer) {
   return NetoNB(session, cn, false, func, answer);
+}
+
+bool CNetPay::CashPay(host::Session& session, db::Connection& cn, xml::Node& func, xml::Document&) {
+  // As online: a failing line is undone, the lines before it stay paid.
+  for (const xml::Node& line : func.Child("in").Children()) {
+    std::string type = line.Attr("strtypecode");
+    db::Transaction transaction(cn);
+    PayInCash(session, cn, !type.empty() && type[0] == '3', line.Attr("guid"));
+    transaction.Commit();
+  }
+  return true;
 }
 
 bool CNetPay::NetoNB(host::Session& session, db::Connection& cn, bool pay, xml::Node& func,

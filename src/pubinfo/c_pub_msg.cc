@@ -227,6 +227,7 @@ std::span<const frame::OperationEntry> CPubMsg::Operations() const {
       Op<&CPubMsg::VchGetLoanBodyData>("vchgetloanbodydata"),
       Op<&CPubMsg::VchGetExpenHeadData>("vchgetexpenheaddata"),
       Op<&CPubMsg::VchGetExpenBodyData>("vchgetExpenbodydata"),
+      Op<&CPubMsg::VchGetExpenLoanData>("vchgetexpenloandata"),
   };
   return kOperations;
 }
@@ -819,6 +820,15 @@ bool CPubMsg::VchGetExpenHeadData(host::Session& session, db::Connection& cn, xm
 bool CPubMsg::VchGetExpenBodyData(host::Session& session, db::Connection& cn, xml::Node& func,
                                   xml::Document& answer) {
   return Forward(expense_, "Rembiz.CExpense", "GetVoucherBody", session, cn, func, answer);
+}
+
+bool CPubMsg::VchGetExpenLoanData(host::Session& session, db::Connection& cn, xml::Node& func,
+                                  xml::Document& answer) {
+  // Without a claimant the read answers the claim's links alone, each within the data
+  // permissions of the claim and of the loans, as the claim class reads them.
+  xml::Node in = func.Child("in");
+  if (in) in.RemoveAttr("strLoanID");
+  return Forward(expense_, "Rembiz.CExpense", "GetLoanInfo", session, cn, func, answer);
 }
 
 namespace {

@@ -29,6 +29,7 @@ constexpr frame::OperationEntry kOperations[] = {
     frame::Op<&CQuery::ListRepayData>("listrepaydata", 0, "EC0302"),
     frame::Op<&CQuery::ListPZData>("listpzdata", 0, "EC0303"),
     frame::Op<&CQuery::ListNetpayData>("listnetpaydata"),
+    frame::Op<&CQuery::ListCashPayData>("listcashpaydata"),
     frame::Op<&CQuery::ListMakePZData>("listmakepzdata"),
 };
 
@@ -100,6 +101,28 @@ PagedQuery VoucherList(host::Session& session, db::Connection& cn, const xml::No
   return query;
 }
 
+// Payment lines of `family` with their heads' names, as the payment lists show them.
+PagedQuery PaymentLines(host::Session& session, db::Connection& cn, const xml::Node& func,
+                        Family family) {
+  PagedQuery query;
+  query.from = LineSource(family) + " left join " + HeadSource(session, family) +
+               " on (ec_vch.guid=ec_vchs.mguid) left join settlestyle on "
+               "(settlestyle.csscode=ec_vchs.strbalanceid)" +
+               NameJoins("ec_vch", RequestItems(func, cn));
+  query.key = family == Family::kBoth ? "ec_vchs.listkey" : "ec_vchs.autoid";
+  query.columns =
+      "'' as SelCol,EC_OperationType.strname as strtypename,ec_vch.strvouchid," +
+      DateColumn("ec_vch.dtloandate", "dtloandate") +
+      ",ec_vch.strused,fitem.citem_name as stritemclassname,fitems.citemname as stritemname,"
+      "department.cdepname as strdepartname,personloan.cpersonname as strloanname,"
+      "settlestyle.cssname as strbalancename,ec_vch.strbill,ec_vchs.dblmoney,"
+      "ec_vch.strpersonid,ec_vch.strauditorid,ec_vchs.autoid,ec_vchs.guid,ec_vch.strtypecode,"
+      "ec_vch.strdepartid,ec_vch.strloanid,ec_vch.strbuditemid,ec_vch.stritemclassid,"
+      "ec_vch.stritemid,ec_vchs.strbalanceid,ec_vchs.strpayid";
+  query.order = "ec_vchs.autoid";
+  return query;
+}
+
 }  // namespace
 
 const frame::FrameVariant& CQuery::Variant() const { return kVariant; }
@@ -157,29 +180,29 @@ bool CQuery::ListPZData(host::Session& session, db::Connection& cn, xml::Node& f
 bool CQuery::ListNetpayData(host::Session& session, db::Connection& cn, xml::Node& func,
                             xml::Document& answer) {
   return WithFailureKey("Q7.Rembiz.0327", [&] {
-    Family family = RequestFamily(func);
-    PagedQuery query;
-    query.from = LineSource(family) + " left join " + HeadSource(session, family) +
-                 " on (ec_vch.guid=ec_vchs.mguid) left join settlestyle on "
-                 "(settlestyle.csscode=ec_vchs.strbalanceid)" +
-                 NameJoins("ec_vch", RequestItems(func, cn));
+    PagedQuery query = PaymentLines(session, cn, func, RequestFamily(func));
     // Claims are paid once verified; every line needs the paying bank and the receiving bank
     // and account.
     query.where = UserFilter(func, true) +
                   " and ec_vch.dblmoney > 0 and (ec_vch.strtypecode like '3%' or "
                   "isnull(ec_vch.strverifier,'') <>'') and isnull(ec_vchs.strpaybankid,'')<>'' "
                   "and isnull(ec_vchs.strbankname,'')<>'' and isnull(ec_vchs.strbankacc,'')<>''";
-    query.key = family == Family::kBoth ? "ec_vchs.listkey" : "ec_vchs.autoid";
-    query.columns =
-        "'' as SelCol,EC_OperationType.strname as strtypename,ec_vch.strvouchid," +
-        DateColumn("ec_vch.dtloandate", "dtloandate") +
-        ",ec_vch.strused,fitem.citem_name as stritemclassname,fitems.citemname as stritemname,"
-        "department.cdepname as strdepartname,personloan.cpersonname as strloanname,"
-        "settlestyle.cssname as strbalancename,ec_vch.strbill,ec_vchs.dblmoney,"
-        "ec_vch.strpersonid,ec_vch.strauditorid,ec_vchs.autoid,ec_vchs.guid,ec_vch.strtypecode,"
-        "ec_vch.strdepartid,ec_vch.strloanid,ec_vch.strbuditemid,ec_vch.stritemclassid,"
-        "ec_vch.stritemid,ec_vchs.strbalanceid,ec_vchs.strpayid";
-    query.order = "ec_vchs.autoid";
+    return AnswerPage(cn, query, func, answer);
+  });
+}
+
+// The loan rows the cashier pays out by hand: rows of approved loans (not carried over from
+// before the system) that the bank cannot pay, lacking a paying bank or a payee account.
+// `blnnetok` tells the rows paid already.
+bool CQuery::ListCashPayData(host::Session& session, db::Connection& cn, xml::Node& func,
+                             xml::Document& answer) {
+  return WithFailureKey("Q7.Rembiz.0327", [&] {
+    PagedQuery query = PaymentLines(session, cn, func, Family::kLoans);
+    query.where = UserFilter(func, true) +
+                  " and ec_vchs.dblmoney > 0 and isnull(ec_vch.strauditorid,'')<>'' and "
+                  "isnull(ec_vch.blnbegin,0)<>1 and (isnull(ec_vchs.strpaybankid,'')='' or "
+                  "isnull(ec_vchs.strbankname,'')='' or isnull(ec_vchs.strbankacc,'')='')";
+    query.columns += ",cast(isnull(ec_vchs.blnnetok,0) as int) as blnnetok";
     return AnswerPage(cn, query, func, answer);
   });
 }

@@ -19,6 +19,8 @@ class CQuery : public frame::FramedClass {
                   xml::Document& answer);
   bool ListNetpayData(host::Session& session, db::Connection& cn, xml::Node& func,
                       xml::Document& answer);
+  bool ListCashPayData(host::Session& session, db::Connection& cn, xml::Node& func,
+                       xml::Document& answer);
   bool ListMakePZData(host::Session& session, db::Connection& cn, xml::Node& func,
                       xml::Document& answer);
 

@@ -1,6 +1,7 @@
 #include "reports/c_report.h"
 
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <limits>
 #include <map>
@@ -144,13 +145,24 @@ std::vector<AgePeriod> RequestPeriods(const xml::Node& func) {
   return periods;
 }
 
-// The cut-off date of the analysis; the business date when the request names none.
+// The cut-off date of the analysis (loans dated before it count). Without one the analysis is
+// taken at the end of the business date, the day after it, so that today's loans count.
 std::string CutOff(host::Session& session, const xml::Node& func) {
   std::string text = db::Trim(func.SelectSingleNode("in/type/row[@name='dtdate']").Attr("value"));
-  if (text.empty()) text = session.LoginDate();
-  std::optional<std::string> date = db::NormalizeDate(text);
+  const bool given = !text.empty();
+  std::optional<std::string> date = db::NormalizeDate(given ? text : session.LoginDate());
   if (!date) Raise(kErrBusiness, "Q7.Rembiz.0137");
-  return date->substr(0, 10);
+  if (given) return date->substr(0, 10);
+  namespace chrono = std::chrono;
+  const chrono::year_month_day today{
+      chrono::year{std::stoi(date->substr(0, 4))},
+      chrono::month{static_cast<unsigned>(std::stoi(date->substr(5, 2)))},
+      chrono::day{static_cast<unsigned>(std::stoi(date->substr(8, 2)))}};
+  const chrono::year_month_day next{chrono::sys_days{today} + chrono::days{1}};
+  char out[16];
+  std::snprintf(out, sizeof out, "%04d-%02u-%02u", static_cast<int>(next.year()),
+                static_cast<unsigned>(next.month()), static_cast<unsigned>(next.day()));
+  return out;
 }
 
 std::string AgeingFormat(const Dimension& dimension, const std::vector<AgePeriod>& periods) {
@@ -269,8 +281,10 @@ bool CReport::LoanAgeData(host::Session& session, db::Connection& cn, xml::Node&
         "isnull(ec_loanvouch.dblreturn,0)) as dbllack from " +
         frame::DataAuthFilter(session, "ec_loanvouch", "True") + dimension.source_joins +
         NameJoins("ec_loanvouch", RequestItems(func, cn)) + " where " + UserFilter(func) +
-        dimension.NotNull() + " and ec_loanvouch.dtloandate<" + cutoff + " group by " +
-        dimension.GroupColumns() + ",ec_loanvouch.dtloandate)loan where dbllack<>0"));
+        // A draft owes nothing yet: only submitted loans are counted.
+        dimension.NotNull() + " and ec_loanvouch.blnaudi=1 and ec_loanvouch.dtloandate<" + cutoff +
+        " group by " + dimension.GroupColumns() +
+        ",ec_loanvouch.dtloandate)loan where dbllack<>0"));
 
     PagedQuery query;
     query.from = table.Qualified() + " w" + dimension.name_joins;

@@ -255,6 +255,7 @@ void VoucherSave::CheckMayChange() {
   if (stored.Value("intBudPass").ToInt() == 1) Raise(kErrBusiness, "Q7.Rembiz.0244");
   RequireDraftMaker(session_, stored.Value("blnAudi").ToBool(), stored.Text("strPersonID"));
   stored_id_ = stored.Text("AutoID");
+  stored_submitted_ = stored.Value("blnAudi").ToBool();
   CheckStored(stored);
 }
 
@@ -365,6 +366,9 @@ void VoucherSave::WriteHead() {
 }
 
 void VoucherSave::RestartFlow() {
+  // A draft's flow (stopped by a rejection it was taken back from) waits for its submission,
+  // which starts the next round: a draft never has a running flow an approver could act on.
+  if (!stored_submitted_) return;
   const std::string card = FlowCard();
   std::unique_ptr<host::ApprovalFlow> flow = host::CreateApprovalFlow();
   flow->Init(session_, cn_);

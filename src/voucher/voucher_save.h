@@ -84,7 +84,8 @@ class VoucherSave {
   xml::Document& answer_;
   xml::Node head_;  // the head record, in/xml/head/z:row
   const bool submit_on_save_;
-  bool change_ = false;  // the head names a stored voucher
+  bool change_ = false;            // the head names a stored voucher
+  bool stored_submitted_ = false;  // the changed voucher was submitted before this save
   std::string guid_;
   std::string qguid_;      // the GUID as a literal
   std::string loan_date_;  // the voucher date as "YYYY-MM-DD"

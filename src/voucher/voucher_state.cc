@@ -113,4 +113,14 @@ std::optional<VoucherState> ReadVoucherState(host::Session& session, db::Connect
   return Named("settled", "Q7.Rembiz.0453");
 }
 
+std::string CashPayId(std::string_view business_date, std::string_view row_autoid) {
+  std::string id = "XJ";
+  for (char c : business_date.substr(0, 10)) {
+    if (c >= '0' && c <= '9') id += c;
+  }
+  return id + "-" + std::string(row_autoid);
+}
+
+bool IsCashPayId(std::string_view pay_id) { return pay_id.starts_with("XJ"); }
+
 }  // namespace rembiz::voucher

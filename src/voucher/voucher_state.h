@@ -34,6 +34,12 @@ struct ClaimSettlement {
 
 ClaimSettlement ReadClaimSettlement(db::Connection& cn, std::string_view guid);
 
+// The payment id of a loan row the cashier paid out in cash: "XJ" + the business date's digits +
+// "-" + the row's AutoID. The bank never held a bill for it, so nothing is told to the bank
+// about such a line (the bank's own ids begin "NB").
+std::string CashPayId(std::string_view business_date, std::string_view row_autoid);
+bool IsCashPayId(std::string_view pay_id);
+
 struct VoucherState {
   // "draft", "submitted", "step", "rejected", "approved", "partpaid", "paid", "settled"
   std::string code;

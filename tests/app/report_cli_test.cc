@@ -123,8 +123,9 @@ TEST_F(ReportCliTest, CsvAndXlsxHoldTheSameRows) {
   Result xlsx = RunCommand(Report("loans --format xlsx --out '" + Path("loans.xlsx") + "'"));
   ASSERT_EQ(xlsx.code, 0) << xlsx.out;
   std::string text = Read(Path("loans.csv"));
-  // Header and one line per loan row (every loan has one).
-  EXPECT_EQ(text.rfind("dtloandate,strdepartid,strdepartname,", 0), 0u) << text.substr(0, 200);
+  // A header of the columns' labels in the user's language, and one line per loan row (every
+  // loan has one).
+  EXPECT_EQ(text.rfind("日期,部门编码,部门,", 0), 0u) << text.substr(0, 200);
   size_t lines = static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
   EXPECT_EQ(lines, 1 + std::stoul(Scalar("select count(*) from EC_LoanVouch_Sub")));
 
@@ -236,6 +237,11 @@ TEST_F(ReportCliTest, TheServiceAnswersCsvAndJsonToASession) {
   Result cli = RunCommand(Report("loans --user clerk --format csv --filter \"strloanid='0002'\""));
   EXPECT_EQ(r->body + "\n", cli.out.substr(0, r->body.size()) + "\n");
   EXPECT_EQ(cli.out.size(), r->body.size());
+  // People read the header: the columns' labels in the session's language.
+  EXPECT_EQ(r->body.rfind("日期,部门编码,部门,人员编码,人员,", 0), 0u) << r->body.substr(0, 200);
+  Result english = RunCommand(Report("loans --user clerk --lang en-US --format csv"));
+  EXPECT_EQ(english.out.rfind("Date,Department code,Department,Person code,Person,", 0), 0u)
+      << english.out.substr(0, 200);
 
   r = client.Get("/api/report/claims?format=json", auth);
   ASSERT_TRUE(r);

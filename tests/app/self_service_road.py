@@ -19,7 +19,8 @@ import xml.etree.ElementTree as ET
 
 try:
     from selenium import webdriver
-    from selenium.common.exceptions import NoAlertPresentException, TimeoutException
+    from selenium.common.exceptions import (NoAlertPresentException,
+                                            StaleElementReferenceException, TimeoutException)
     from selenium.webdriver.chrome.service import Service
     from selenium.webdriver.common.by import By
     from selenium.webdriver.common.keys import Keys
@@ -134,8 +135,15 @@ class Road:
         if self.wait(lambda: self.css("#logout:not([hidden])") or self.css("form.login"),
                      "login or logout")[0].tag_name == "button":
             self.css("#logout")[0].click()
-        form = self.first("form.login")
-        Select(form.find_element(By.NAME, "language")).select_by_value(language)
+            self.wait(lambda: not self.css("#logout:not([hidden])"), "logged out")
+        # The log-in form is drawn again once the session is gone: take the one that stays.
+        for attempt in range(5):
+            try:
+                form = self.first("form.login")
+                Select(form.find_element(By.NAME, "language")).select_by_value(language)
+                break
+            except StaleElementReferenceException:
+                time.sleep(0.2)
         form = self.first("form.login")
         form.find_element(By.NAME, "user").send_keys(user)
         # Enter in the password field logs in.
@@ -173,6 +181,29 @@ class Road:
                 return
         raise AssertionError("no row with " + text)
 
+    def accept(self):
+        """Accepts the confirmation the page asks for."""
+        alert = self.wait(lambda: self._alert(), "a confirmation")
+        alert.accept()
+
+    def _alert(self):
+        try:
+            return self.driver.switch_to.alert
+        except NoAlertPresentException:
+            return None
+
+    def phone_shot(self, route, name):
+        """The list at phone width: stacked cards, nothing wider than the screen."""
+        self.driver.set_window_size(390, 844)
+        try:
+            self.open(route)
+            self.wait(lambda: self.css("main table.cards") or self.css("main p.muted"), name)
+            assert self.driver.execute_script(
+                "return document.documentElement.scrollWidth <= window.innerWidth + 1"), name
+            self.shot(name + "-390")
+        finally:
+            self.driver.set_window_size(1280, 1000)
+
     def post(self, path, body, headers):
         request = urllib.request.Request(self.base + path, data=body.encode(), headers=headers,
                                          method="POST")
@@ -185,6 +216,19 @@ class Road:
 
 def walk(r):
     year = r.one("select max(iYear) as y from qdsystem..UA_Period")["y"]
+
+    # Log-in: switching the language keeps what was typed, a refused log-in says why.
+    r.driver.get(r.base + "/app/")
+    form = r.first("form.login")
+    form.find_element(By.NAME, "user").send_keys("clerk")
+    form.find_element(By.NAME, "password").send_keys("wrong")
+    Select(form.find_element(By.NAME, "language")).select_by_value("zh-CN")
+    form = r.first("form.login")
+    assert form.find_element(By.NAME, "password").get_attribute("value") == "wrong"
+    form.find_element(By.NAME, "password").send_keys(Keys.ENTER)
+    r.wait(lambda: r.css("form.login .error-text:not([hidden])") and
+           r.css("form.login .error-text")[0].text, "the refused log-in said")
+    r.shot("login-refused")
 
     # The clerk asks for an advance of 800 and submits it; the approver approves it.
     r.login("clerk")
@@ -214,6 +258,19 @@ def walk(r):
     assert r.one("select strAuditorID from EC_LoanVouch")["strAuditorID"] == "Anna Approver"
     r.shot("approver-loan-approved")
 
+    # The advance is in cash: the cashier finds it among the loans to pay out and pays it.
+    r.login("cashier")
+    r.open("pay")
+    r.wait(lambda: loan["strVouchID"] in r.first("main").text, "the cash loan listed")
+    r.pick(loan["strVouchID"])
+    r.click("Pay out in cash")
+    r.accept()
+    assert "Paid out in cash: 1" in r.wait_message("info")
+    row = r.one("select strPayID, blnNetOK from EC_LoanVouch_Sub")
+    assert row["strPayID"].startswith("XJ") and row["blnNetOK"] == "True", row
+    r.wait(lambda: "paid (" + row["strPayID"] + ")" in r.first("main").text, "the loan paid")
+    r.shot("cashier-cash-loan-paid")
+
     # The clerk's claim: a hotel row above the hard standard and a transport row above the
     # warning standard, each shown inline as the row is entered.
     r.login("clerk")
@@ -223,6 +280,13 @@ def walk(r):
     r.fill(form, "strDepartID", "0201")
     r.fill(form, "strLoanID", "0002")
     r.fill(form, "strUsed", SCRIPT_PURPOSE)
+    budget = form.find_element(By.NAME, "strBudItemID")
+    budget.send_keys("02")
+    r.wait(lambda: len(r.css("form.entry .ports [name=strPort1Value]")) == 1, "the budget's field")
+    time.sleep(0.5)
+    assert len(r.css("form.entry .ports .field")) == 1, [f.text for f in r.css(".ports .field")]
+    assert "部门" not in r.first(".ports").text, r.first(".ports").text
+    Select(budget).select_by_value("")
     for n, values in enumerate([
             {"strIOItem": "20101", "strEZero": "0101", "dblNumber": "2", "dblVouch": "1000",
              "dblMoney": "1000", "strMemo": "Hotel, two nights"},
@@ -245,6 +309,12 @@ def walk(r):
     assert r.first("form.entry").find_element(By.NAME, "strUsed").get_attribute(
         "value") == SCRIPT_PURPOSE
     r.shot("clerk-claim-refused-by-hard-standard")
+    # A value that is no number is named by its label and row, in the page's language.
+    r.fill(r.row(1), "dblNumber", "abc")
+    r.click("Save")
+    refusal = r.wait_message("error")
+    assert refusal.startswith("Row 2: Quantity is not a number."), refusal
+    r.fill(r.row(1), "dblNumber", "1")
     r.fill(r.row(0), "dblVouch", "900")
     r.fill(r.row(0), "dblMoney", "900")
     r.click("Save")
@@ -252,6 +322,7 @@ def walk(r):
     assert "400.00" in warning and "50.00" in warning, warning
     claim = r.one("select GUID, AutoID, dblMoney, strUsed from EC_ExpenVouch")
     assert claim["dblMoney"] == "1300" and claim["strUsed"] == SCRIPT_PURPOSE, claim
+    assert "1,300.00" in r.first("dl.facts").text
     stands = r.sql("select strIOItem, dblStand, dblMoney from EC_ExpenVouch_Sub order by AutoID")
     assert [(s["strIOItem"], s["dblStand"]) for s in stands] == [("20101", "900"),
                                                                   ("20102", "350")], stands
@@ -287,12 +358,53 @@ def walk(r):
     r.login("manager", "zh-CN")
     r.open("inbox")
     assert "待我审批" in r.first("h1").text
+    r.phone_shot("inbox", "manager-inbox")
+    r.open("inbox")
+    r.first("a[href^='#/review/claim/']").click()
+    r.first("form.decision")
+    # The advance the claim writes off is part of what the approver decides on.
+    r.wait(lambda: loan["strVouchID"] in r.first("main").text and "800.00" in r.first(
+        "main").text, "the write-off shown to the approver")
+    r.shot("manager-reads-write-off")
+    r.click("不同意")
+    assert "说明原因" in r.wait_message("error")
+    r.first("form.decision").find_element(By.NAME, "remark").send_keys("发票不全")
+    r.click("不同意")
+    r.wait_message("info")
+    r.shot("manager-rejected")
+
+    # The clerk takes the rejected claim back, corrects it with its write-off and submits again.
+    r.login("clerk")
+    claim_id = r.one("select AutoID from EC_ExpenVouch")["AutoID"]
+    r.open("claim/" + claim_id)
+    r.wait(lambda: "Rejected" in r.first("dl.facts").text, "state rejected")
+    r.click("Withdraw")
+    r.wait_message("info")
+    r.first("main a[href$='/edit']").click()
+    form = r.first("form.entry")
+    r.click("Cancel")
+    r.wait(lambda: r.driver.current_url.endswith("#/claim/" + claim_id), "back to the voucher")
+    r.first("main a[href$='/edit']").click()
+    form = r.first("form.entry")
+    r.fill(form, "strUsed", SCRIPT_PURPOSE + " (receipts attached)")
+    r.click("Save")
+    r.wait_message("warn")
+    assert r.one("select dblJE from EC_ExpenLoanInfo")["dblJE"] == "800"
+    r.click("Submit for approval")
+    r.wait_message("info")
+    r.wait(lambda: "发票不全" in r.first("main").text and "Reject" in r.first("main").text,
+           "the rejection kept in the history")
+    assert "不同意" not in r.first("main").text
+    r.shot("clerk-claim-corrected-and-resubmitted")
+
+    r.login("manager", "zh-CN")
+    r.open("inbox")
     r.first("a[href^='#/review/claim/']").click()
     r.forget_message()
     r.first("form.decision").find_element(By.NAME, "remark").send_keys("同意报销", Keys.ENTER)
     r.wait_message("info")
-    flow = r.one("select iCurStep, iState from Host_FlowInstance where cCardNumber = '47'")
-    assert flow == {"iCurStep": "2", "iState": "0"}, flow
+    flow = r.one("select iCurStep, iState, iRound from Host_FlowInstance where cCardNumber = '47'")
+    assert flow == {"iCurStep": "2", "iState": "0", "iRound": "2"}, flow
     assert r.one("select ifnull(strAuditorID, '') as a from EC_ExpenVouch")["a"] == ""
     r.shot("manager-step-one")
 
@@ -339,9 +451,36 @@ def walk(r):
     r.wait(lambda: "paid by the bank" in r.first(".bank-state").text, "bank state paid")
     r.shot("cashier-bank-confirmed")
 
+    # A loan for another department (one the clerk's data permissions include) is shown and
+    # listed once saved, in Chinese too, and submitted; the form starts with the clerk's latest department.
+    subprocess.run([r.rembiz, "sql", "--data", r.data, "insert into Host_ScopeRuleItem "
+                    "(cUser_Id, cAuthType, cSelector1, cSelector2, cCode) values "
+                    "('clerk', 'department', '', '', '0301')"], check=True,
+                   stdout=subprocess.DEVNULL)
+    r.login("clerk", "zh-CN")
+    r.open("loan/new")
+    form = r.first("form.entry")
+    assert form.find_element(By.NAME, "strDepartID").get_attribute("value") == "0201"
+    assert form.find_element(By.NAME, "strLoanID").get_attribute("value") == "0002"
+    r.fill(form, "strDepartID", "0301")
+    r.fill(form, "strLoanID", "0004")
+    r.fill(form, "strUsed", "展会备用金")
+    r.fill(r.row(0), "dblMoney", "1234.5")
+    r.click("保存")
+    r.wait_message("info")
+    other = r.one("select AutoID, strVouchID from EC_LoanVouch where strDepartID = '0301'")
+    r.wait(lambda: other["strVouchID"] in r.first("main h1").text, "the saved loan shown")
+    assert "1,234.50" in r.first("dl.facts").text
+    r.click("提交审批")
+    r.wait_message("info")
+    r.open("mine")
+    r.wait(lambda: other["strVouchID"] in r.first("main").text, "the saved loan listed")
+    r.shot("clerk-loan-other-department")
+
     # The finance office previews and generates the ledger voucher of the loan and the claim.
     r.login("finance")
     r.open("ledger")
+    r.shot("finance-waiting")
     r.pick(loan["strVouchID"])
     r.pick(r.one("select strVouchID from EC_ExpenVouch")["strVouchID"])
     r.click("Preview")
@@ -353,15 +492,38 @@ def walk(r):
     lines = r.sql("select ccode, md, mc from GL_accvouch")
     assert sum(float(l["md"] or 0) for l in lines) == sum(float(l["mc"] or 0) for l in lines) > 0
     made = r.sql("select strMakerID, PZGUID from EC_ExpenVouch union all "
-                 "select strMakerID, PZGUID from EC_LoanVouch")
+                 "select strMakerID, PZGUID from EC_LoanVouch where GUID = '%s'" % loan["GUID"])
     assert all(m["strMakerID"] == "Fiona Finance" and m["PZGUID"] for m in made), made
     r.wait(lambda: "660202" in r.first("main table").text, "the ledger voucher's lines")
     r.shot("finance-ledger-voucher")
+    # The vouchers made list both sources, live; voiding marks the voucher void.
+    claim_no = r.one("select strVouchID from EC_ExpenVouch")["strVouchID"]
+    r.open("ledger")
+    made = r.css("main section")[-1]
+    r.wait(lambda: loan["strVouchID"] in made.text and claim_no in made.text, "both sources made")
+    assert "Live" in made.text, made.text
+    r.shot("finance-vouchers-made")
+    r.phone_shot("ledger", "finance-ledger")
+    r.open("ledger")
+    r.click("Void", r.css("main section")[-1])
+    r.accept()
+    r.wait_message("info")
+    r.wait(lambda: r.css("main section .voided"), "the void marking")
+    assert "Void" in r.first("main section .voided").text
+    r.shot("finance-voided")
 
+    # The ageing of today's loans on the first click: the submitted loan of 0301 is owed (the
+    # advance was repaid by the claim); the summary that follows shows its data.
     r.open("reports")
+    assert r.first("main form").find_element(By.NAME, "cutoff").get_attribute("value") == ""
+    r.click("Show")
+    r.wait(lambda: "1,234.50" in r.first("main table.report").text, "today's loan in the ageing")
+    assert not r.message(), r.message()
+    r.shot("finance-ageing-today")
     r.fill(r.first("main form"), "kind", "summary")
     r.click("Show")
     r.wait(lambda: r.css("svg.chart rect.bar"), "the report chart")
+    assert not r.message(), r.message()
     r.shot("finance-reports")
     # The pages' CSV writer: what a spreadsheet would run as a formula is text, amounts stay
     # numbers.
@@ -382,14 +544,36 @@ def walk(r):
     # history: the loan was repaid by the write-off, the claim paid by write-off and transfer.
     r.login("clerk")
     r.open("mine")
-    r.wait(lambda: len(r.css("main tbody tr")) == 2, "my loan and my claim")
-    assert [tr.text.split()[-1] for tr in r.css("main tbody tr")] == ["Settled", "Paid"], \
-        [tr.text for tr in r.css("main tbody tr")]
+    r.wait(lambda: len(r.css("main tbody tr")) == 3, "my loans and my claim")
+    assert sorted(tr.find_elements(By.TAG_NAME, "td")[-1].text for tr in r.css("main tbody tr")) \
+        == ["Paid", "Settled", "Submitted"], [tr.text for tr in r.css("main tbody tr")]
     r.shot("clerk-my-vouchers")
     r.first("main tbody a[href^='#/claim/']").click()
     r.wait(lambda: "Mike Manager" in r.first("main").text and "Anna Approver" in r.first(
         "main").text and "同意报销" in r.first("main").text, "the approval history")
     r.shot("clerk-claim-history")
+
+    r.phone_shot("mine", "clerk-my-vouchers")
+
+    # The next user of the browser logs in on the clerk's address: their own first view opens.
+    r.open("claim/" + claim_id)
+    r.css("#logout")[0].click()
+    r.first("form.login")
+    r.driver.get(r.base + "/app/#/claim/" + claim_id)
+    form = r.first("form.login")
+    form.find_element(By.NAME, "user").send_keys("approver")
+    form.find_element(By.NAME, "password").send_keys("approver", Keys.ENTER)
+    r.wait(lambda: r.driver.current_url.endswith("#/inbox") and r.css("main h1"), "the inbox")
+    assert not r.message(), r.message()
+    r.shot("approver-on-clerk-address")
+
+    # A voucher that does not exist is said, and the page does not stay "Loading".
+    r.login("clerk")
+    r.open("claim/999")
+    assert "There is no such voucher." in r.wait_message("error")
+    assert "could not be opened" in r.first("main h1").text
+    r.shot("clerk-no-such-voucher")
+
 
     # A phone-width screen: nothing wider than the screen but the tables in their boxes.
     r.driver.set_window_size(390, 844)

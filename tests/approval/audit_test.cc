@@ -187,6 +187,49 @@ TEST_F(AuditTest, DelAuditWithdrawsASubmissionWithItsFlowInstance) {
   EXPECT_EQ(ErrorText(doc), Text("Q7.Rembiz.0178"));
 }
 
+// A rejection says why, and the clerk who takes the rejected claim back, corrects it and submits
+// it again still reads the rejection and its remark in the history.
+TEST_F(AuditTest, ARejectionNeedsARemarkAndOutlivesTheResubmission) {
+  InsertClaim(kClaim1, "ZC0001", 500, "0201", "[0201]会计科");
+  SubmitClaim(kClaim1);
+  auto reject = [&](const std::string& remark) {
+    return Call("CAudit", "<req><func name='AuditVouch'><in><EASTdata><task EAAID='2' remark='" +
+                              remark + "'/></EASTdata><strGUID><Rows flag='1'><row strGUID='" +
+                              kClaim1 + "' ts='" + Ts("EC_ExpenVouch", kClaim1) +
+                              "' strType='EC02' strVouchID='ZC0001'/></Rows></strGUID></in>"
+                              "</func></req>");
+  };
+  std::string before = Dump("EC_ExpenVouch") + Dump("Host_FlowInstance") + Dump("Host_FlowRecord");
+  xml::Document doc = reject("  ");
+  EXPECT_NE(ErrorText(doc).find(Text("Rembiz.Host.FlowRejectRemark")), std::string::npos)
+      << doc.Xml();
+  EXPECT_EQ(Dump("EC_ExpenVouch") + Dump("Host_FlowInstance") + Dump("Host_FlowRecord"), before);
+  doc = reject("发票不全");
+  ASSERT_TRUE(doc.SelectSingleNode("//func/out/Return")) << doc.Xml();
+  ASSERT_EQ(Scalar("select iState from Host_FlowInstance"), "2");
+
+  // Taken back, the claim is a draft again: its stopped flow keeps the rejection, and no
+  // approver can act on it.
+  doc = Call("CAudit", "<req><func name='DelAudit'><in><GUID>" + std::string(kClaim1) +
+                           "</GUID><ts>" + Ts("EC_ExpenVouch", kClaim1) +
+                           "</ts><type>EC03</type></in></func></req>");
+  ASSERT_TRUE(doc.SelectSingleNode("//out/RetValue")) << doc.Xml();
+  EXPECT_EQ(Column("EC_ExpenVouch", "cast(blnAudi as int)", kClaim1), "0");
+  EXPECT_EQ(Scalar("select iState, iRound from Host_FlowInstance"), "2|1");
+  doc = AuditVouch("EC_ExpenVouch", kClaim1, "EC02", true, &Session());
+  EXPECT_EQ(Column("EC_ExpenVouch", "isnull(strAuditorID, '')", kClaim1), "") << doc.Xml();
+
+  SubmitClaim(kClaim1);
+  EXPECT_EQ(Scalar("select iState, iRound from Host_FlowInstance"), "0|2");
+  doc = Call("CAudit", "<req><func name='GetAuditInfo'><in guid='" + std::string(kClaim1) +
+                           "' strType='EC02'/></func></req>");
+  xml::NodeList records = doc.SelectNodes("//data/flow/record");
+  ASSERT_EQ(records.size(), 1u) << doc.Xml();
+  EXPECT_EQ(records[0].Attr("round"), "1");
+  EXPECT_EQ(records[0].Attr("action"), "2");
+  EXPECT_EQ(records[0].Attr("remark"), "发票不全");
+}
+
 TEST_F(AuditTest, APaidLoanCannotBeUnapprovedUntilThePaymentIsWithdrawn) {
   InsertLoan(kLoan1, "JK0001");
   Cn().Execute(std::string("update EC_LoanVouch_Sub set strBalanceID = '302', strBillID = 'B-1', "

@@ -318,11 +318,11 @@ TEST_F(ExpenseTest, OperatorComesFromTheSessionAndOversizedValuesAreRefused) {
                           "<row strIOItem='203' dblMoney='100' strMemo='" + std::string(300, 'm') +
                               "'/>"),
                      "savevouch"),
-            Text("Rembiz.Value.TooLong", "strMemo", "200"));
+            Text("Rembiz.Value.TooLong", "备注", "200"));
   EXPECT_EQ(
       OutError(Save(Head({{"strVouchID", "BX0002"}}), "<row strIOItem='203' dblMoney='12abc'/>"),
                "savevouch"),
-      "Invalid request: dblMoney '12abc' is not a number.");
+      "请求无效：金额“12abc”不是数字。");
   EXPECT_TRUE(State() == before) << "a refused save changed the tables";
 }
 

@@ -283,10 +283,56 @@ TEST_F(SettlementTest, UnapprovedClaimRecordsLinksWithoutTouchingLoans) {
   ASSERT_TRUE(NoError(doc)) << doc.Xml();
   EXPECT_EQ(Loan(loan_a_), "0/0 0/0");
   EXPECT_EQ(Scalar("select dblJE from EC_ExpenLoanInfo"), "300");
-  // An unapproved claim keeps no verifier; with write-offs it can no longer be changed.
+  // An unapproved claim keeps no verifier.
   EXPECT_EQ(Claim("isnull(strVerifier, '-')"), "-");
-  doc = Save(Head({{"GUID", claim_}, {"ts", Ts(claim_)}}));
-  EXPECT_EQ(OutError(doc, "savevouch"), Text("Q7.Rembiz.0332"));
+}
+
+// A draft (a rejected claim taken back, say) is corrected with its write-offs: they apply to no
+// loan until an approval, so they stay with it while they still fit it. A change of claimant or
+// currency, an amount below them, or a payment line keeps the claim as it is.
+TEST_F(SettlementTest, DraftKeepsItsWriteOffsWhenCorrected) {
+  Cn().Execute("update EC_ExpenVouch set strAuditorID = null, blnAudi = 0");
+  ASSERT_TRUE(NoError(SaveLoans(claim_, Row(loan_a_, "-1", "300"))));
+  const std::string before = State();
+  auto save = [&](const Attrs& changes, const std::string& rows) {
+    Attrs head = changes;
+    head["GUID"] = claim_;
+    head["ts"] = Ts(claim_);
+    return Save(Head(head), rows);
+  };
+  EXPECT_EQ(OutError(save({{"strLoanID", "0003"}}, Rows()), "savevouch"), Text("Q7.Rembiz.0332"));
+  EXPECT_EQ(OutError(save({{"fltRate", "2"}}, Rows()), "savevouch"), Text("Q7.Rembiz.0332"));
+  EXPECT_EQ(OutError(save({}, "<row strIOItem='203' dblMoney='200'/>"), "savevouch"),
+            Text("Q7.Rembiz.0445", "100.00", "人民币"));
+  EXPECT_EQ(State(), before);
+
+  xml::Document doc = save({{"strUsed", "更正"}}, "<row strIOItem='203' dblMoney='300'/>");
+  ASSERT_TRUE(NoError(doc)) << doc.Xml();
+  EXPECT_EQ(Claim("strUsed") + " " + Claim("dblMoney"), "更正 300");
+  EXPECT_EQ(Scalar("select dblJE from EC_ExpenLoanInfo"), "300");
+  EXPECT_EQ(Loan(loan_a_), "0/0 0/0");
+
+  ASSERT_TRUE(NoError(SavePayments(claim_, Payment("0.01", true))));
+  EXPECT_EQ(OutError(save({}, "<row strIOItem='203' dblMoney='300'/>"), "savevouch"),
+            Text("Q7.Rembiz.0332"));
+}
+
+// An approver reads the claim's write-offs through the public reads, without the right to enter
+// or settle claims: the claim's own links only, even when the request names the claimant.
+TEST_F(SettlementTest, TheApproverReadsTheClaimsWriteOffsOnly) {
+  ASSERT_TRUE(NoError(SaveLoans(claim_, Row(loan_a_, "-1", "300"))));
+  auto approver = SessionFor("approver");
+  const std::string in =
+      "<in GUID='" + claim_ + "' strLoanID='0002' strBill='人民币' fltRate='1'/>";
+  xml::Document doc =
+      Call("CExpense", "<req><func name='GetLoanInfo'>" + in + "</func></req>", approver.get());
+  EXPECT_TRUE(doc.SelectNodes("//Rows/row").empty()) << doc.Xml();
+  doc = Call("CPubMsg", "<req><func name='vchgetexpenloandata'>" + in + "</func></req>",
+             approver.get());
+  xml::NodeList rows = doc.SelectNodes("//Rows/row");
+  ASSERT_EQ(rows.size(), 1u) << doc.Xml();
+  EXPECT_EQ(rows[0].Attr("GUID"), loan_a_);
+  EXPECT_EQ(rows[0].Attr("dblRetValue"), "300");
 }
 
 TEST_F(SettlementTest, WriteOffAndPaymentLinesInOneRequestSettleTheClaim) {

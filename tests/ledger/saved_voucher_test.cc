@@ -57,6 +57,17 @@ class SavedVoucherTest : public LedgerTest {
   std::string Link() { return Column("EC_ExpenVouch", "PZGUID", kClaim); }
 };
 
+// The advance went out in cash, recorded by the cashier: the bank holds no bill for it, and the
+// voucher is saved all the same.
+TEST_F(SavedVoucherTest, ALoanPaidOutInCashIsBooked) {
+  xml::Document paid =
+      Call("CNetPay", "<req><func name='cashpay'><in><row strtypecode='301' guid='" +
+                          std::string(kLoanRow) + "'/></in></func></req>");
+  ASSERT_EQ(paid.SelectSingleNode("//out").Xml(), "<out/>") << paid.Xml();
+  ASSERT_NE(Save(), "");
+  EXPECT_NE(Column("EC_LoanVouch", "PZGUID", kLoan), "");
+}
+
 TEST_F(SavedVoucherTest, SaveReadBackCancelAndGenerateAgain) {
   xml::Document answer;
   std::string code = Save(&answer);

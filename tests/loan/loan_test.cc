@@ -356,8 +356,8 @@ TEST_F(NavigationTest, FirstPreviousNextAndLast) {
   xml::Document doc = Call("CLoan",
                            "<req><func name='getVouchListID'><in><strAutoID>1 or 1=1"
                            "</strAutoID><Director>2</Director></in></func></req>");
-  EXPECT_NE(doc.SelectSingleNode("//out/error/text").Text().find("Invalid request"),
-            std::string::npos)
+  EXPECT_EQ(doc.SelectSingleNode("//out/error/text").Text(),
+            host::MessageText("Rembiz.Value.InvalidNumber", "", "strAutoID", "1 or 1=1"))
       << doc.Xml();
 }
 
@@ -506,7 +506,7 @@ TEST_F(LoanTest, TextsOperatorAndValuesAreCheckedAtTheirRoot) {
   }
   EXPECT_EQ(ErrorText(Save(Head({{"strVouchID", "JK-X"}}),
                            "<row strBalanceID='1' dblMoney='12abc' dblPreMoney='5'/>")),
-            "Invalid request: dblMoney '12abc' is not a number.");
+            "请求无效：金额“12abc”不是数字。");
   EXPECT_TRUE(State() == before) << "a refused save changed the tables";
 }
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "host/bank_link.h"
 #include "host/messages.h"
 #include "payment/c_net_pay.h"
@@ -174,6 +176,79 @@ TEST_F(NetPayTest, AConfirmedPaymentCannotBeWithdrawn) {
   Pay(Line("301", kLoanRow));
   EXPECT_FALSE(bank->WritePZID("EC", kLoanRow, PayId("EC_LoanVouch_Sub", kLoanRow), "PZ-8", error));
   EXPECT_TRUE(bank->WritePZID("EC", kLoanRow2, "", "PZ-8", error));  // not sent: nothing to do
+}
+
+// A loan row in cash never goes to the bank: the cashier lists it and records its payout, which
+// stands as a confirmed payment (booked, no longer withdrawn). Rows the bank pays, unapproved
+// loans, claims and rows paid already are refused and change nothing.
+TEST_F(NetPayTest, TheCashierPaysOutACashLoanRow) {
+  constexpr const char* kCashLoan = "{BA100005-0000-4000-8000-000000000005}";
+  constexpr const char* kCashRow = "{BA110005-0000-4000-8000-000000000005}";
+  constexpr const char* kDraftRow = "{BA110006-0000-4000-8000-000000000006}";
+  std::string date = "'" + Session().FiscalYear() + "-03-06'";
+  for (const auto& [head, number, auditor, row] :
+       {std::tuple{kCashLoan, "JK0005", "'Anna Approver'", kCashRow},
+        std::tuple{"{BA100006-0000-4000-8000-000000000006}", "JK0006", "null", kDraftRow}}) {
+    Cn().Execute(
+        "insert into EC_LoanVouch (GUID, strTypeCode, strVouchID, dtLoanDate, strDepartID, "
+        "strLoanID, strBill, fltRate, dblMoney, dblOldMoney, strUsed, strPersonID, blnAudi, "
+        "strAuditorID) values ('" +
+        std::string(head) + "', '301', '" + number + "', " + date +
+        ", '0301', '0004', '人民币', 1, 500, 500, 'cash', 'demo', 1, " + auditor + ")");
+    Cn().Execute("insert into EC_LoanVouch_Sub (GUID, MGuid, strBalanceID, dblMoney) values ('" +
+                 std::string(row) + "', '" + head + "', '1', 500)");
+  }
+  auto listed = [&] {
+    xml::Document doc = Call("CQuery",
+                             "<req><func name='listcashpaydata'><in><page><current>0</current>"
+                             "<rows>20</rows></page></in></func></req>");
+    std::string out;
+    for (const xml::Node& row : doc.SelectNodes("//data/row")) {
+      out += row.Attr("strvouchid") + ":" + row.Attr("strbalancename") + ":" +
+             row.Attr("dblmoney") + ":" + row.Attr("blnnetok") + ";";
+    }
+    return out.empty() ? doc.SelectSingleNode("//out").Xml() : out;
+  };
+  // Only the approved loan's cash row: the draft waits, bank rows go online.
+  EXPECT_EQ(listed(), "JK0005:现金:500:0;");
+
+  std::string before = Dump("EC_LoanVouch_Sub");
+  EXPECT_EQ(ErrorText(Pay(Line("301", kDraftRow), "cashpay")),
+            MessageText("Rembiz.Payment.CashNotDue"));
+  EXPECT_EQ(ErrorText(Pay(Line("301", kLoanRow), "cashpay")),
+            MessageText("Rembiz.Payment.CashOnlineLine"));
+  EXPECT_EQ(ErrorText(Pay(Line("201", kClaimLine), "cashpay")),
+            MessageText("Rembiz.Payment.CashLoansOnly"));
+  EXPECT_EQ(ErrorText(Pay(Line("301", "x&apos; or &apos;&apos;=&apos;"), "cashpay")),
+            MessageText("Q7.Rembiz.0110"));
+  // Paying out takes the payment right.
+  auto clerk = SessionFor("clerk");
+  xml::Document refused = Call(
+      "CNetPay", "<req><func name='cashpay'><in>" + Line("301", kCashRow) + "</in></func></req>",
+      clerk.get());
+  EXPECT_EQ(refused.SelectSingleNode("//out/error/id").Text().rfind("Rembiz:MSG:ApplyTask:", 0),
+            0u);
+  EXPECT_EQ(Dump("EC_LoanVouch_Sub"), before);
+
+  xml::Document doc = Pay(Line("301", kCashRow), "cashpay");
+  EXPECT_EQ(doc.SelectSingleNode("//out").Xml(), "<out/>") << doc.Xml();
+  std::string day = Session().LoginDate();
+  day.erase(std::remove(day.begin(), day.end(), '-'), day.end());
+  EXPECT_EQ(Scalar(std::string("select strPayID, blnNetOK from EC_LoanVouch_Sub where GUID = '") +
+                   kCashRow + "'"),
+            "XJ" + day + "-" +
+                Scalar(std::string("select AutoID from EC_LoanVouch_Sub where "
+                                   "GUID = '") +
+                       kCashRow + "'") +
+                "|True");
+  EXPECT_EQ(listed(), "JK0005:现金:500:1;");
+  EXPECT_EQ(ErrorText(Pay(Line("301", kCashRow), "cashpay")), MessageText("Q7.Rembiz.0111"));
+  EXPECT_EQ(ErrorText(Pay(Line("301", kCashRow), "netunpay")), MessageText("Q7.Rembiz.0114"));
+  // Paid and confirmed, the loan waits for its ledger voucher.
+  doc = Call("CQuery",
+             "<req><func name='listmakepzdata'><in><page><current>0</current><rows>50</rows>"
+             "</page></in></func></req>");
+  EXPECT_NE(doc.Xml().find("JK0005"), std::string::npos) << doc.Xml();
 }
 
 TEST_F(NetPayTest, WorkTableNamesAreFresh) {

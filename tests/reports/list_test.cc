@@ -61,7 +61,7 @@ TEST_F(ListTest, PagesAreClampedAndCoverEveryKeyOnce) {
                            "<rows>0</rows>", "<rows>x</rows>"}) {
     doc = Call("CQuery", std::string("<req><func name='listloandata'><in><page>") + page +
                              "</page></in></func></req>");
-    EXPECT_NE(ErrorText(doc).find("Invalid request"), std::string::npos) << page << doc.Xml();
+    EXPECT_NE(ErrorText(doc).find("请求无效："), std::string::npos) << page << doc.Xml();
   }
   EXPECT_EQ(Scalar("select count(*) from EC_LoanVouch"), "25");
 }
@@ -187,7 +187,7 @@ TEST_F(ListTest, TheApprovalFilterFollowsTheFlow) {
   // Demo Admin approves no loans.
   EXPECT_EQ(list("Demo Admin", "0"), Strings{Message("Q7.Rembiz.0087")});
   EXPECT_EQ(list("Anna Approver", "x"), Strings{list("Anna Approver", "x")[0]});
-  EXPECT_NE(list("Anna Approver", "x")[0].find("Invalid request"), std::string::npos);
+  EXPECT_NE(list("Anna Approver", "x")[0].find("请求无效："), std::string::npos);
 
   // Claims go through two steps: Demo Admin first, then the approver.
   Voucher claim = MakeVoucher("{00000000-0000-4000-8000-0000000000C9}", "ZC9", "201", "03-02",

@@ -20,12 +20,13 @@ inline std::vector<RefusedHead> RefusedHeads() {
     return host::MessageText(key, "", p1, p2);
   };
   return {
-      {{{"strUsed", std::string(1000000, 'x')}}, text("Rembiz.Value.TooLong", "strUsed", "200")},
-      {{{"strVouchID", std::string(5000, '9')}}, text("Rembiz.Value.TooLong", "strVouchID", "30")},
-      {{{"dblOldMoney", "1e20"}}, text("Rembiz.Value.OutOfRange", "dblOldMoney")},
+      // Fields are named by their labels.
+      {{{"strUsed", std::string(1000000, 'x')}}, text("Rembiz.Value.TooLong", "用途", "200")},
+      {{{"strVouchID", std::string(5000, '9')}}, text("Rembiz.Value.TooLong", "单据号", "30")},
+      {{{"dblOldMoney", "1e20"}}, text("Rembiz.Value.OutOfRange", "本币金额")},
       // Bytes that are not UTF-8 never reach a save: the request is no XML document (the XML
       // tests); the columns refuse them all the same (the connection tests).
-      {{{"dblMoney", "12abc"}}, "Invalid request: dblMoney '12abc' is not a number."},
+      {{{"dblMoney", "12abc"}}, "请求无效：金额“12abc”不是数字。"},
   };
 }
 

@@ -181,6 +181,9 @@ TEST_F(VoucherScopeTest, EveryRouteToAVoucherOutsideThePermissionsAnswersNotFoun
        func("vchgetexpenheaddata", row_in("AutoID", claim_id))},
       {"public claim rows", "CPubMsg", "clerk",
        func("vchgetExpenbodydata", row_in("AutoID", claim_id))},
+      {"public claim write-offs", "CPubMsg", "approver",
+       func("vchgetexpenloandata",
+            "<in GUID='" + std::string(kClaim) + "' strBill='人民币' fltRate='1'/>")},
       {"withdraw submission", "CAudit", "clerk",
        func("DelAudit", "<in><GUID>" + std::string(kSubmittedLoan) + "</GUID><ts>" + submitted_ts +
                             "</ts><type>EC01</type></in>")},
@@ -198,6 +201,8 @@ TEST_F(VoucherScopeTest, EveryRouteToAVoucherOutsideThePermissionsAnswersNotFoun
             "<in><GUID>" + std::string(kSubmittedLoan) + "</GUID><strType>301</strType></in>")},
       {"online payment", "CNetPay", "approver",
        func("netpay", "<in><row strtypecode='301' guid='" + loan_row + "'/></in>")},
+      {"cash payout", "CNetPay", "approver",
+       func("cashpay", "<in><row strtypecode='301' guid='" + loan_row + "'/></in>")},
       {"ledger voucher", "CMakePZ", "finance",
        func("makepz", "<in con='1'><pztype>记</pztype><pzdate>" + year_ +
                           "-03-25</pzdate><blnTemp>1</blnTemp><rows>" + approved_source +

@@ -2,11 +2,11 @@
 // read-only with its rows, standards and budget outcome, approve or reject with a remark, and
 // approval of several at once.
 import * as api from './api.js';
-import {field, h, input, money, pickBox, section, table} from './dom.js';
+import {day, field, h, input, money, pickBox, section, table} from './dom.js';
 import {t} from './i18n.js';
 import {go, guard} from './nav.js';
 import {session} from './session.js';
-import {auditType, headFacts, historySection, KINDS, readFlows, readList, readVoucher, rowsTable} from './vouchers.js';
+import {auditType, headFacts, historySection, KINDS, readFlows, readList, readSettlement, readVoucher, rowsTable, writeOffTable} from './vouchers.js';
 
 export const routes = {
   inbox: () => inboxView(),
@@ -59,7 +59,7 @@ async function inboxView() {
             cell: (r) => h('a', {href: `#/review/${kind}/${r.autoid}`}, r.strvouchid)
           },
           {label: t('f.type'), key: 'strtypename'},
-          {label: t('f.date'), key: 'dtloandate'},
+          {label: t('f.date'), cell: (r) => day(r.dtloandate)},
           {label: t('f.department'), key: 'strdepartname'},
           {label: kind === 'loan' ? t('f.borrower') : t('f.claimant'), key: 'strloanname'},
           {label: t('f.amount'), align: 'right', cell: (r) => money(r.dblmoney)},
@@ -69,7 +69,7 @@ async function inboxView() {
         rows));
   });
   if (any) {
-    const remark = input('remark', '', {maxlength: 100});
+    const remark = input('remark', '');
     const form =
         h('form', {class: 'batch'}, field(t('f.remark'), remark),
           h('div', {class: 'actions'}, h('button', {type: 'submit'}, t('inbox.approvePicked'))));
@@ -77,7 +77,8 @@ async function inboxView() {
       e.preventDefault();
       guard(async () => {
         if (!picked.size) throw new api.ServiceError(t('inbox.nonePicked'));
-        await decide([...picked.values()], AGREE, remark.value || t('inbox.agreed'));
+        checkRemark(remark, false);
+        await decide([...picked.values()], AGREE, remark.value.trim() || t('inbox.agreed'));
         go('/inbox', t('done.approved', picked.size));
       });
     });
@@ -86,11 +87,25 @@ async function inboxView() {
   return page;
 }
 
+// The remark of a decision: at most 100 characters, said rather than cut.
+function checkRemark(remark, required) {
+  const text = remark.value.trim();
+  const problem = required && !text ? t('check.rejectRemark') :
+      text.length > 100             ? t('check.tooLong', t('f.remark'), 100, text.length) :
+                                      '';
+  if (problem) {
+    remark.focus();
+    throw new api.ServiceError(problem);
+  }
+}
+
 async function reviewView(kind, id) {
   const {head: v, rows} = await readVoucher(kind, id);
   const flow = (await readFlows([v]))[v.GUID];
+  // The advances the claim writes off are part of what the approver decides on.
+  const settlement = kind === 'claim' ? await readSettlement(v, {payments: false}) : null;
   const listed = {guid: v.GUID, ts: v.ts, strtypecode: v.strTypeCode, strvouchid: v.strVouchID};
-  const remark = input('remark', '', {maxlength: 100});
+  const remark = input('remark', '');
   const form =
       h('form', {class: 'decision'}, field(t('f.remark'), remark),
         h('div', {class: 'actions'}, h('button', {type: 'submit', value: AGREE}, t('act.approve')),
@@ -101,14 +116,16 @@ async function reviewView(kind, id) {
     // Enter in the remark approves; the buttons say which.
     const action = (e.submitter && e.submitter.value) || AGREE;
     guard(async () => {
-      await decide(
-          [listed], action,
-          remark.value || t(action === AGREE ? 'inbox.agreed' : 'inbox.rejected'));
+      checkRemark(remark, action === REJECT);
+      await decide([listed], action, remark.value.trim() || t('inbox.agreed'));
       go('/inbox', t(action === AGREE ? 'done.approved' : 'done.rejected', v.strVouchID));
     });
   });
   return h(
       'div', null, h('h1', null, `${t(kind === 'loan' ? 'v.loan' : 'v.claim')} ${v.strVouchID}`),
       section(t('v.head'), headFacts(kind, v)), section(t('v.rows'), rowsTable(kind, rows)),
+      settlement && settlement.writeOffs.length ?
+          section(t('v.writeOffs'), writeOffTable(settlement.writeOffs)) :
+          '',
       section(t('v.decision'), form), historySection(flow) || '');
 }

@@ -1,7 +1,7 @@
 // The cashier's pages: approved claims to settle (payment lines beside the advances written
 // off), and the payment lines to send to the bank online with the bank's state of each.
 import * as api from './api.js';
-import {field, h, input, money, num, pickBox, section, select, table} from './dom.js';
+import {day, field, h, input, money, num, pickBox, plain, section, select, table} from './dom.js';
 import {t} from './i18n.js';
 import {go, guard} from './nav.js';
 import {options, refs} from './refs.js';
@@ -35,9 +35,9 @@ async function payView() {
       });
   const confirmed = cond(
       {name: 'blnnetok', fieldname: 'ec_vchs.blnnetok', fieldtype: '0', value: '1', type: '6'});
-  const [claims, lines, paid] = await Promise.all([
+  const [claims, lines, paid, cash] = await Promise.all([
     readList('listrepaydata', toSettle), readList('listnetpaydata', '<cond/>'),
-    readList('listnetpaydata', confirmed)
+    readList('listnetpaydata', confirmed), readList('listcashpaydata', '<cond/>')
   ]);
   const page = h('div', null, h('h1', null, t('pay.title')));
 
@@ -51,7 +51,7 @@ async function payView() {
                               cell: (r) => h('a', {href: `#/settle/${r.autoid}`}, r.strvouchid)
                             },
                             {label: t('f.type'), key: 'strtypename'},
-                            {label: t('f.date'), key: 'dtloandate'},
+                            {label: t('f.date'), cell: (r) => day(r.dtloandate)},
                             {label: t('f.claimant'), key: 'strloanname'},
                             {label: t('f.amount'), align: 'right', cell: (r) => money(r.dblmoney)},
                             {label: t('f.purpose'), key: 'strused'},
@@ -59,6 +59,8 @@ async function payView() {
                           ],
                           settle) :
                       h('p', {class: 'muted'}, t('pay.noneToSettle'))));
+
+  page.append(cashSection(cash.rows));
 
   // A line is sent once it carries a payment id, paid once the bank confirmed it.
   const confirmedIds = new Set(paid.rows.map((r) => r.guid));
@@ -70,13 +72,14 @@ async function payView() {
     box.append(h('p', {class: 'muted'}, t('pay.noLines')));
     return page;
   }
+  watchBank(box, confirmed);
   box.append(
       table(
           [
             {label: t('inbox.pick'), cell: (r) => r.blnnetok === '1' ? '' : pickBox(r, picked)},
             {label: t('f.number'), key: 'strvouchid'},
             {label: t('f.type'), key: 'strtypename'},
-            {label: t('f.date'), key: 'dtloandate'},
+            {label: t('f.date'), cell: (r) => day(r.dtloandate)},
             {label: t('f.person'), key: 'strloanname'},
             {label: t('f.settlement'), key: 'strbalancename'},
             {label: t('f.amount'), align: 'right', cell: (r) => money(r.dblmoney)},
@@ -97,6 +100,82 @@ async function payView() {
         },
           t('pay.withdraw'))));
   return page;
+}
+
+// Rows of approved loans the bank does not pay (cash, or no payee account): the cashier hands
+// the money over and records it; paid rows stay listed with their reference.
+function cashSection(rows) {
+  const box = section(t('pay.cash'));
+  if (!rows.length) {
+    box.append(h('p', {class: 'muted'}, t('pay.noCash')));
+    return box;
+  }
+  const picked = new Map();
+  box.append(
+      table(
+          [
+            {label: t('inbox.pick'), cell: (r) => r.blnnetok === '1' ? '' : pickBox(r, picked)},
+            {label: t('f.number'), key: 'strvouchid'},
+            {label: t('f.date'), cell: (r) => day(r.dtloandate)},
+            {label: t('f.borrower'), key: 'strloanname'},
+            {label: t('f.department'), key: 'strdepartname'},
+            {label: t('f.settlement'), key: 'strbalancename'},
+            {label: t('f.amount'), align: 'right', cell: (r) => money(r.dblmoney)},
+            {label: t('f.purpose'), key: 'strused'},
+            {
+              label: t('f.state'),
+              cell: (r) =>
+                  h('span', {class: 'cash-state'},
+                    r.blnnetok === '1' ? t('cash.paid', r.strpayid) : t('cash.due'))
+            },
+          ],
+          rows),
+      h('div', {class: 'actions'},
+        h('button', {
+          type: 'button',
+          class: 'pay-cash',
+          onclick: (e) => guard(() => payCash(picked, e.target))
+        },
+          t('pay.cashOut'))));
+  return box;
+}
+
+async function payCash(picked, button) {
+  if (!picked.size) throw new api.ServiceError(t('inbox.nonePicked'));
+  const total = [...picked.values()].reduce((s, r) => s + num(r.dblmoney), 0);
+  if (!window.confirm(t('pay.cashConfirm', picked.size, money(total)))) return;
+  button.disabled = true;
+  try {
+    const rows = [...picked.values()]
+                     .map((r) => `<row${api.attrs({strtypecode: r.strtypecode, guid: r.guid})}/>`)
+                     .join('');
+    const [out] = await api.call('CNetPay', [api.op('cashpay', `<in>${rows}</in>`)]);
+    api.must(out);
+    go('/pay', t('done.cashPaid', picked.size));
+  } finally {
+    button.disabled = false;
+  }
+}
+
+// The bank confirms payments on its own time: while the list is shown, the lines' bank state
+// is read again every few seconds.
+const BANK_POLL_MS = 4000;
+function watchBank(box, confirmed) {
+  const timer = setInterval(async () => {
+    if (!box.isConnected) {
+      clearInterval(timer);
+      return;
+    }
+    const paid = await readList('listnetpaydata', confirmed).catch(() => null);
+    if (!paid || !box.isConnected) return;
+    const ids = new Set(paid.rows.map((r) => r.guid));
+    for (const span of box.querySelectorAll('.bank-state')) {
+      if (!ids.has(span.dataset.guid)) continue;
+      span.textContent = t('bank.paid');
+      const pick = span.closest('tr').querySelector('input[type=checkbox]');
+      if (pick) pick.remove();
+    }
+  }, BANK_POLL_MS);
 }
 
 // Hands the picked lines to the bank (or takes them back), one line after the other.
@@ -133,7 +212,7 @@ async function settleView(id) {
     intIOType: direction,
     strBalanceID: select('strBalanceID', options(settlements), '302'),
     dblMoney: input(
-        'dblMoney', money(Math.max(0, num(v.dblMoney) - written - paidOut)),
+        'dblMoney', plain(Math.max(0, num(v.dblMoney) - written - paidOut)),
         {inputmode: 'decimal', required: true}),
     strBillID: input('strBillID'),
     strPayBankID: select('strPayBankID', options(banks), (banks[0] || {}).code, ''),
@@ -167,10 +246,12 @@ async function settleView(id) {
         type: 'button',
         class: 'link',
         disabled: !!r.strPayID,
-        onclick: () => guard(
-            () => saveLines(
-                v, settlement,
-                `<row${api.attrs({P: '3', GUID: r.GUID, ts: r.ts, intIOType: r.intIOType})}/>`))
+        onclick: () => guard(async () => {
+          if (!window.confirm(t('act.deleteLineConfirm', money(r.dblMoney)))) return;
+          await saveLines(
+              v, settlement,
+              `<row${api.attrs({P: '3', GUID: r.GUID, ts: r.ts, intIOType: r.intIOType})}/>`);
+        })
       },
         t('act.delete'));
   return h(

@@ -1,6 +1,6 @@
 // Building the pages: every value goes into the document as text (text nodes, textContent,
 // attribute values), never as markup.
-import {t} from './i18n.js';
+import {language, t} from './i18n.js';
 
 const PROPERTIES = new Set([
   'value', 'checked', 'disabled', 'hidden', 'selected', 'required', 'readOnly', 'colSpan', 'type'
@@ -57,10 +57,28 @@ export function pickBox(row, picked) {
   });
 }
 
+// An amount as the page's language writes it: thousands separators, two decimals.
 export function money(value) {
   if (value === '' || value === undefined || value === null) return '';
   const n = Number(value);
+  if (!Number.isFinite(n)) return String(value);
+  return n.toLocaleString(language(), {minimumFractionDigits: 2, maximumFractionDigits: 2});
+}
+// An amount as a request or an input field carries it: plain digits, two decimals.
+export function plain(value) {
+  if (value === '' || value === undefined || value === null) return '';
+  const n = Number(value);
   return Number.isFinite(n) ? n.toFixed(2) : String(value);
+}
+// A date (YYYY-MM-DD…) as the page's language writes it.
+export function day(value) {
+  const text = String(value || '').slice(0, 10);
+  const m = /^(\d{4})-(\d{2})-(\d{2})$/.exec(text);
+  if (!m) return text;
+  return language() === 'zh-CN' ?
+      `${m[1]}年${+ m[2]}月${+ m[3]}日` :
+      new Date(`${text}T00:00:00`)
+          .toLocaleDateString('en-US', {year: 'numeric', month: 'short', day: 'numeric'});
 }
 export function num(value) {
   const n = Number(value);
@@ -71,15 +89,22 @@ export function num(value) {
 export function table(columns, rows, caption) {
   return h(
       'div', {class: 'table-box'},
-      h('table', null, caption ? h('caption', null, caption) : null,
-        h('thead', null, h('tr', null, columns.map((c) => h('th', {scope: 'col'}, c.label)))),
+      h('table', {class: 'cards'}, caption ? h('caption', null, caption) : null,
+        h('thead', null,
+          h('tr', null,
+            columns.map(
+                (c) => h(
+                    'th', {scope: 'col', class: c.align === 'right' ? 'right' : null}, c.label)))),
         h('tbody', null,
           rows.map(
               (r) =>
                   h('tr', {dataset: r._data || {}},
                     columns.map(
                         (c) =>
-                            h('td', {class: c.align === 'right' ? 'right' : null},
+                            h('td', {
+                              class: c.align === 'right' ? 'right' : null,
+                              'data-label': c.label || null
+                            },
                               c.cell ? c.cell(r) : r[c.key] ?? '')))))));
 }
 

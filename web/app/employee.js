@@ -2,7 +2,7 @@
 // rows show their expense standard as they are entered, advances to write off, submitting and
 // withdrawing, and the approval history of a voucher.
 import * as api from './api.js';
-import {field, h, input, money, num, section, select, table} from './dom.js';
+import {day, field, h, input, money, num, plain, say, section, select, table} from './dom.js';
 import {rowsEditor, valuesOf} from './forms.js';
 import {t} from './i18n.js';
 import {go, guard} from './nav.js';
@@ -79,7 +79,7 @@ async function myList(kind, box, current) {
               cell: (r) => h('a', {href: `#/${kind}/${r.autoid}`}, r.strvouchid)
             },
             {label: t('f.type'), key: 'strtypename'},
-            {label: t('f.date'), key: 'dtloandate'},
+            {label: t('f.date'), cell: (r) => day(r.dtloandate)},
             {label: kind === 'loan' ? t('f.borrower') : t('f.claimant'), key: 'strloanname'},
             {label: t('f.purpose'), key: 'strused'},
             {label: t('f.amount'), align: 'right', cell: (r) => money(r.dblmoney)},
@@ -201,7 +201,7 @@ async function loanWriteOffs(v) {
   if (!lines.length) return '';
   return section(t('v.writtenOffBy'), table([
                    {label: t('f.claim'), key: 'strVouchID'},
-                   {label: t('f.date'), cell: (r) => date(r.dtLoanDate)},
+                   {label: t('f.date'), cell: (r) => day(r.dtLoanDate)},
                    {label: t('f.claimant'), key: 'cPersonName'},
                    {label: t('f.writeOff'), align: 'right', cell: (r) => money(r.dblJE)},
                    {label: t('f.approvedBy'), key: 'strAuditorID'}
@@ -233,7 +233,7 @@ async function writeOffSection(v) {
         'dblRetValue', link.dblRetValue || '', {inputmode: 'decimal', placeholder: money(open)});
     const check = h('input', {type: 'checkbox', checked: !!link.GUID1});
     check.addEventListener('change', () => {
-      if (check.checked && !amount.value) amount.value = money(open);
+      if (check.checked && !amount.value) amount.value = plain(open);
     });
     return {r, link, open, amount, check};
   });
@@ -248,7 +248,7 @@ async function writeOffSection(v) {
               }
             },
             {label: t('f.loan'), cell: (p) => p.r.strVouchID},
-            {label: t('f.date'), cell: (p) => date(p.r.dtLoanDate)},
+            {label: t('f.date'), cell: (p) => day(p.r.dtLoanDate)},
             {label: t('f.settlement'), cell: (p) => p.r.strBalance},
             {
               label: t('f.amount'),
@@ -277,7 +277,7 @@ async function writeOffSection(v) {
                                GUID1: p.link.GUID1 || '',
                                ts1: p.link.ts1 || '',
                                blnUsed: num(p.amount.value) >= p.open - 0.005 ? '0' : '-1',
-                               dblRetValue: p.amount.value || money(p.open)
+                               dblRetValue: p.amount.value || plain(p.open)
                              })}/>`)
                         .join('');
       const [out] = await api.call(
@@ -330,9 +330,18 @@ async function headFields(kind, v, types) {
         'strBill', currencyList.map((m) => [m.cexch_name, m.cexch_name]),
         v.strBill || (currencyList[0] || {}).cexch_name),
     fltRate: input('fltRate', v.fltRate || '1', {inputmode: 'decimal', required: true}),
-    strUsed: input('strUsed', v.strUsed || '', {required: true, maxlength: 200}),
+    strUsed: input('strUsed', v.strUsed || '', {required: true, dataset: {max: '200'}}),
   };
   if (!v.GUID) {
+    // A new voucher starts with the department and person of my latest one.
+    for (const k of [kind, kind === 'loan' ? 'claim' : 'loan']) {
+      const last = (await readList(KINDS[k].list, mine(k), 99999, 1)).rows[0];
+      if (last) {
+        c.strDepartID.value = last.strdepartid || '';
+        c.strLoanID.value = last.strloanid || '';
+        break;
+      }
+    }
     const card = () => kind === 'loan' ? 'EC01' : cardOf(c.strTypeCode.value);
     const number = async () => {
       c.strVouchID.value = await nextNumber(card(), c.dtLoanDate.value);
@@ -405,24 +414,53 @@ async function save(kind, v, controls, rows, more = {}) {
         'savevouch',
         `<in><xml><head${kind === 'loan' ? ' blnBegin="0"' : ''}>` +
             `<z:row${api.attrs(headAttrs)}/></head><body>${bodyXml}</body></xml></in>`),
-    api.op('getVouchListID', '<in><strAutoID/><Director>3</Director></in>'),
-    api.op('vchgetloanheaddata', '<in/>')
+    api.op('getVouchListID', '<in><strAutoID/><Director>3</Director></in>')
   ]);
   api.must(outs[0]);
-  const saved = outs[2] ? api.recordset(outs[2])[0] : null;
+  // The save writes the saved voucher's AutoID into the list request that follows it; the
+  // voucher is shown by that id whatever the list of vouchers still to edit holds.
+  const named = outs[0].ownerDocument.querySelector('func[name=getVouchListID] > in > strAutoID');
+  const saved = (named && named.textContent) || v.AutoID;
   const warning = api.warning(outs[0]);
-  go(saved ? `/${kind}/${saved.AutoID}` : '/mine', warning || t('done.saved'),
-     warning ? 'warn' : 'info');
+  go(saved ? `/${kind}/${saved}` : '/mine', warning || t('done.saved'), warning ? 'warn' : 'info');
 }
 
-function formPage(title, parts, onSave) {
+// The first value of a form that cannot be saved as typed, named by its label (and its row):
+// {control, text}, or null. The service checks the same; this says it before anything is sent.
+function checkForm(form) {
+  for (const c of form.querySelectorAll('input, select')) {
+    if (c.type === 'hidden' || c.readOnly || c.disabled) continue;
+    const tr = c.closest('table.edit tbody tr');
+    const label = c.dataset.label ||
+        (c.id && form.querySelector(`label[for="${c.id}"]`)?.textContent) || c.name;
+    const value = c.value.trim();
+    let text = '';
+    if (c.required && !value)
+      text = t('check.required', label);
+    else if (c.inputMode === 'decimal' && value && !/^-?\d+(\.\d+)?$/.test(value))
+      text = t('check.number', label);
+    else if (c.dataset.max && value.length > +c.dataset.max)
+      text = t('check.tooLong', label, c.dataset.max, value.length);
+    if (text) {
+      return {control: c, text: tr ? t('check.row', tr.sectionRowIndex + 1, text) : text};
+    }
+  }
+  return null;
+}
+
+function formPage(title, parts, onSave, back = '#/mine') {
   const form =
       h('form', {class: 'entry', novalidate: true}, ...parts,
         h('div', {class: 'actions'}, h('button', {type: 'submit'}, t('form.save')),
-          h('a', {class: 'button secondary', href: '#/mine'}, t('form.cancel'))));
+          h('a', {class: 'button secondary', href: back}, t('form.cancel'))));
   form.addEventListener('submit', (e) => {
     e.preventDefault();
-    if (!form.reportValidity()) return;
+    const problem = checkForm(form);
+    if (problem) {
+      say('error', problem.text);
+      problem.control.focus();
+      return;
+    }
     const button = form.querySelector('button[type=submit]');
     button.disabled = true;
     guard(onSave).finally(() => {
@@ -498,7 +536,7 @@ async function loanForm(id) {
         limits,
         h('fieldset', null, h('legend', null, t('v.rows')), editor, total),
       ],
-      () => save('loan', v, c, editor.rows().map(valuesOf)));
+      () => save('loan', v, c, editor.rows().map(valuesOf)), id ? `#/loan/${id}` : '#/mine');
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -626,10 +664,11 @@ async function claimForm(id) {
         const rows =
             editor.rows().map((tr) => ({
                                 ...valuesOf(tr),
-                                dblStand: standards.has(tr) ? money(standards.get(tr).allowed) : '',
+                                dblStand: standards.has(tr) ? plain(standards.get(tr).allowed) : '',
                               }));
         await save('claim', v, c, rows, valuesOf(ports));
-      });
+      },
+      id ? `#/claim/${id}` : '#/mine');
 }
 
 // What the standard allows for a row: per unit amount times the quantity; above it a share
@@ -664,11 +703,15 @@ function showStandard(tr, s) {
 
 // The dimensions of a budget item, each with a value list where the dimension is a known list.
 async function budgetPorts(item, v, box, lists) {
+  // Typing a code fires a change per key: only the answer to the latest choice fills the box.
+  const asked = (box.asked = (box.asked || 0) + 1);
   box.replaceChildren();
   if (!item) return;
   const [out] =
       await api.call('CBudCtrl', [api.op('GetPort', `<in><item>${api.x(item)}</item></in>`)]);
   const ret = api.must(out);
+  if (asked !== box.asked) return;
+  const known = {department: t('f.department'), person: t('f.person')};
   for (const n of [1, 2, 3]) {
     const code = ret.getAttribute('Port' + n);
     if (!code) continue;
@@ -684,6 +727,6 @@ async function budgetPorts(item, v, box, lists) {
         input(`strPort${n}Value`, value);
     box.append(
         input(`strPort${n}`, code, {type: 'hidden'}),
-        field(ret.getAttribute(`Port${n}Name`) || code, control));
+        field(known[code] || ret.getAttribute(`Port${n}Name`) || code, control));
   }
 }

@@ -2,7 +2,7 @@
 // previewed first and then saved, the ledger vouchers line by line, and the ageing and summary
 // reports with their charts and downloads.
 import * as api from './api.js';
-import {field, h, input, money, num, pickBox, section, select, table} from './dom.js';
+import {day, field, h, input, money, num, pickBox, say, section, select, table} from './dom.js';
 import {language, t} from './i18n.js';
 import {go, guard} from './nav.js';
 import {refs} from './refs.js';
@@ -44,7 +44,7 @@ async function ledgerView() {
   } else {
     const {signs} = await refs('signs');
     const sign = select('pztype', signs.map((s) => [s.code, `${s.code} ${s.text}`]));
-    const day = input('pzdate', session.loginDate, {type: 'date', required: true});
+    const pzDay = input('pzdate', session.loginDate, {type: 'date', required: true});
     const merge = h('input', {type: 'checkbox', name: 'con', checked: true});
     const preview = h('div', {class: 'preview', 'aria-live': 'polite'});
     const request = (temp) => {
@@ -59,7 +59,7 @@ async function ledgerView() {
       return api.op(
           'makepz',
           `<in${merge.checked ? ' con="1"' : ''}><pztype>${api.x(sign.value)}` +
-              `</pztype><pzdate>${api.x(day.value)}</pzdate><blnTemp>${temp}</blnTemp><rows>${
+              `</pztype><pzdate>${api.x(pzDay.value)}</pzdate><blnTemp>${temp}</blnTemp><rows>${
                   rows}` +
               `</rows></in>` + (temp === '0' ? `<daily>${rows}</daily>` : ''));
     };
@@ -72,7 +72,7 @@ async function ledgerView() {
               {label: t('inbox.pick'), cell: (r) => r.strpzid ? '' : pickBox(r, picked)},
               {label: t('f.number'), key: 'strvouchid'},
               {label: t('f.type'), key: 'strtypename'},
-              {label: t('f.date'), key: 'dtloandate'},
+              {label: t('f.date'), cell: (r) => day(r.dtloandate)},
               {label: t('f.department'), key: 'strdepartname'},
               {label: t('f.person'), key: 'strloanname'},
               {label: t('f.amount'), align: 'right', cell: (r) => money(r.dblmoney)},
@@ -93,7 +93,7 @@ async function ledgerView() {
           }
         },
           h('fieldset', {class: 'grid'}, h('legend', null, t('ledger.make')),
-            field(t('ledger.sign'), sign), field(t('ledger.date'), day),
+            field(t('ledger.sign'), sign), field(t('ledger.date'), pzDay),
             field(t('ledger.merge'), merge)),
           h('div', {class: 'actions'},
             h('button', {
@@ -125,11 +125,15 @@ async function ledgerView() {
                                     h('a', {href: '#/pz/' + encodeURIComponent(r.strpzcode)},
                                       r.strpzcode)
                               },
-                              {label: t('ledger.date'), key: 'dtbilldate'},
+                              {label: t('ledger.date'), cell: (r) => day(r.dtbilldate)},
                               {label: t('f.number'), key: 'strvouchid'},
                               {label: t('f.type'), key: 'strtypename'},
                               {label: t('ledger.maker'), key: 'strMakerID'},
-                              {label: t('f.state'), key: 'iflag'},
+                              {
+                                label: t('f.state'),
+                                cell: (r) => r.iflag ? h('span', {class: 'voided'}, r.iflag) :
+                                                       t('ledger.live')
+                              },
                               {
                                 label: '',
                                 cell: (r) => r.iflag ? '' :
@@ -173,11 +177,19 @@ async function pzView(code) {
 // Reports: the ageing of the loans and the summary by voucher type, as table and chart, with the
 // table and the report engine's detail rows to download.
 
+// An ageing period named by its bounds in the page's language (the account's own names are the
+// company's Chinese words).
+function periodName(from, to) {
+  if (to === null) return t('rep.ageOver', from);
+  return from === 0 ? t('rep.ageUpTo', to) : t('rep.ageFromTo', from + 1, to);
+}
+
 async function reportsView() {
   const lang = rv.reportLanguage(language());
   const kind = select('kind', [['aging', t('rep.aging')], ['summary', t('rep.summary')]], 'aging');
   const dimension = select('dimension', []);
-  const cutoff = input('cutoff', session.loginDate, {type: 'date'});
+  // Empty: the service takes the end of the business date, so today's loans count.
+  const cutoff = input('cutoff', '', {type: 'date'});
   const source = select('source', [['0', t('rep.loans')], ['1', t('rep.claims')]], '1');
   const byCurrency = h('input', {type: 'checkbox', name: 'currency'});
   const status = h('p', {class: 'muted', 'aria-live': 'polite'});
@@ -189,7 +201,7 @@ async function reportsView() {
   chart.setAttribute('hidden', '');
   const csv = h('button', {type: 'button', class: 'secondary', disabled: true}, t('rep.csv'));
   let last = null;
-  const aging = field(t('rep.cutoff'), cutoff);
+  const aging = field(t('rep.cutoff'), cutoff, t('rep.cutoffNote'));
   const summary = [field(t('rep.source'), source), field(t('rep.byCurrency'), byCurrency)];
   const fill = () => {
     dimension.replaceChildren(
@@ -202,12 +214,15 @@ async function reportsView() {
   const periods = rv.agePeriods(
       (await api.send(
            'CReport', '<req><func name="ageget"><in><agetype>1</agetype></in></func></req>'))
-          .text);
+          .text,
+      language() === 'zh-CN' ? null : periodName);
   const form =
       h('form', {
         class: 'grid-form',
         onsubmit: (e) => {
           e.preventDefault();
+          say('');
+          status.textContent = '';
           guard(async () => {
             const r = await api.send('CReport', rv.reportRequest({
               kind: kind.value,

@@ -19,7 +19,7 @@ export function rowsEditor(columns, rows, onChange, extra) {
           const control = c.make(values[c.name]);
           control.dataset.col = c.name;
           control.dataset.label = c.label;
-          return [h('td', null, control), extraCell(c)];
+          return [h('td', {'data-label': c.label}, control), extraCell(c)];
         }),
           h('td', null,
             h('button', {

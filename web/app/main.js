@@ -33,6 +33,18 @@ const ROUTES = {
 function allowed(view) {
   return session.admin || view.rights.some((r) => session.rights.has(r));
 }
+// The navigation view a route belongs to.
+const VIEW_OF = {
+  loan: 'mine',
+  claim: 'mine',
+  review: 'inbox',
+  settle: 'pay',
+  pz: 'ledger'
+};
+function routeAllowed(name) {
+  const view = VIEWS.find((v) => v.id === (VIEW_OF[name] || name));
+  return !!view && allowed(view);
+}
 
 // ---------------------------------------------------------------------------------------------
 // Logging in. A session that ends while the user works asks for the password in a dialog and
@@ -48,9 +60,10 @@ function loginForm(onDone, known = {}) {
             input(
                 'user', known.user || '',
                 {autocomplete: 'username', required: true, autocapitalize: 'none'})),
-        field(
-            t('login.password'),
-            input('password', '', {type: 'password', autocomplete: 'current-password'})),
+        field(t('login.password'), input('password', known.password || '', {
+                type: 'password',
+                autocomplete: 'current-password'
+              })),
         field(t('login.account'), input('account', known.account || '001', {inputmode: 'numeric'})),
         field(
             t('login.year'),
@@ -62,6 +75,7 @@ function loginForm(onDone, known = {}) {
     setLanguage(lang.value);
     const again = loginForm(onDone, {
       user: form.elements.user.value,
+      password: form.elements.password.value,
       account: form.elements.account.value,
       year: form.elements.year.value
     });
@@ -124,8 +138,13 @@ function relogin() {
 // ---------------------------------------------------------------------------------------------
 // Routing: #/<view>/<arguments>.
 
+// Each route counts: a page still loading when the next route starts (a logout, another link)
+// is dropped instead of drawn over what the later one shows.
+let routes = 0;
+
 async function route() {
   const main = document.getElementById('main');
+  const mine = ++routes;
   if (!session.user) {
     main.replaceChildren(
         h('section', {class: 'card narrow'}, h('h1', null, t('login.title')),
@@ -137,7 +156,9 @@ async function route() {
     return;
   }
   const parts = location.hash.replace(/^#\/?/, '').split('/').map(decodeURIComponent);
-  if (!ROUTES[parts[0]]) {
+  // An address left by someone else (the previous user of this browser) that this operator's
+  // rights do not open starts at the operator's own first view.
+  if (!ROUTES[parts[0]] || !routeAllowed(parts[0])) {
     const first = VIEWS.find(allowed);
     if (first) return go('/' + first.id);
     main.replaceChildren(h('p', {class: 'card'}, t('nav.none')));
@@ -153,16 +174,26 @@ async function route() {
   main.replaceChildren(h('p', {class: 'muted'}, t('loading')));
   const message = takeMessage();
   say('');
-  await guard(async () => {
+  const shown = await guard(async () => {
     const page = await ROUTES[parts[0]](...parts.slice(1));
+    if (mine !== routes) return true;
     main.replaceChildren(page);
-    const heading = main.querySelector('h1');
-    if (heading) {
-      heading.tabIndex = -1;
-      heading.focus();
-    }
     if (message) say(...message);
+    return true;
   });
+  // A page that could not be read (a voucher that does not exist, a refusal) says so in the
+  // message line and leaves a way on instead of "Loading…".
+  if (mine !== routes) return;
+  if (!shown) {
+    main.replaceChildren(
+        h('section', {class: 'card'}, h('h1', null, t('route.failed')),
+          h('p', null, h('a', {href: '#/'}, t('route.start')))));
+  }
+  const heading = main.querySelector('h1');
+  if (heading) {
+    heading.tabIndex = -1;
+    heading.focus();
+  }
   main.removeAttribute('aria-busy');
 }
 
@@ -171,6 +202,7 @@ async function start() {
   document.getElementById('logout').addEventListener('click', async () => {
     await api.logout();
     session.user = '';
+    say('');
     showHeader();
     go('/');
   });

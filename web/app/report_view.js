@@ -46,11 +46,22 @@ export function reportRequest(r) {
       `<row name="strshow" value="${r.byCurrency ? 1 : 0}"/></type></in></func></req>`;
 }
 
-// The host's ageing periods (type 1) as the XML the ageing request carries.
-export function agePeriods(answerText) {
+// The host's ageing periods (type 1) as the XML the ageing request carries; `name(from, to)`,
+// where given, names each period by its bounds in days (to is null for the last, open one).
+export function agePeriods(answerText, name) {
   const doc = parseXml(answerText);
   const age = doc && doc.querySelector('out > age');
-  return age ? new XMLSerializer().serializeToString(age) : '';
+  if (!age) return '';
+  if (name) {
+    let from = 0;
+    for (const row of age.querySelectorAll('row')) {
+      const days = row.getAttribute('cdays');
+      const to = days === '' || days === null ? null : +days;
+      row.setAttribute('name', name(from, to));
+      if (to !== null) from = to;
+    }
+  }
+  return new XMLSerializer().serializeToString(age);
 }
 
 // The layout's leaf columns in order, each with the title of its group.
@@ -98,6 +109,13 @@ export function readReport(answerText, status) {
   };
 }
 
+// An amount of the table as the page's language writes it.
+function amount(value) {
+  return Number(value).toLocaleString(
+      document.documentElement.lang || undefined,
+      {minimumFractionDigits: 2, maximumFractionDigits: 2});
+}
+
 export function drawTable(table, {format, rows, columns, totals}, totalLabel) {
   table.replaceChildren();
   const head = table.createTHead();
@@ -123,7 +141,8 @@ export function drawTable(table, {format, rows, columns, totals}, totalLabel) {
     const tr = body.insertRow();
     for (const c of columns) {
       const td = tr.insertCell();
-      td.textContent = row.getAttribute(c.name) || '';
+      const value = row.getAttribute(c.name) || '';
+      td.textContent = c.total && value !== '' && Number.isFinite(+value) ? amount(value) : value;
       if (c.align === 'right') td.className = 'right';
     }
   }
@@ -132,7 +151,7 @@ export function drawTable(table, {format, rows, columns, totals}, totalLabel) {
   columns.forEach((c, i) => {
     const td = tr.insertCell();
     if (i === 0) td.textContent = totalLabel;
-    if (c.total) td.textContent = totals[c.name].toFixed(2);
+    if (c.total) td.textContent = amount(totals[c.name]);
     if (c.align === 'right') td.className = 'right';
   });
 }

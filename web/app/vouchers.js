@@ -3,7 +3,7 @@
 // from the service (strState, strStateName), worked out there from the approval and the
 // settlement; the pages never derive it.
 import * as api from './api.js';
-import {facts, h, money, num, section, table} from './dom.js';
+import {day, facts, h, money, num, section, table} from './dom.js';
 import {t} from './i18n.js';
 
 export const KINDS = {
@@ -77,16 +77,23 @@ export async function readVoucher(kind, autoid) {
 
 // The approval flow of submitted vouchers by GUID (one request), as {step, steps, state, records}.
 export async function readFlows(heads) {
-  const asked = heads.filter((v) => truthy(v.blnAudi));
+  // Drafts too: one taken back after a rejection keeps the flow's history.
+  const asked = heads.filter((v) => v.GUID);
   if (!asked.length) return {};
-  const outs = await api.call(
-      'CAudit',
-      asked.map(
-          (v) => api.op(
-              'GetAuditInfo',
-              `<in><guid>${api.x(v.GUID)}</guid><strType>${
-                  auditType(v.strTypeCode)}</strType></in>`,
-              {goon: '1'})));
+  // A voucher that was never submitted has no flow: the class refuses, and there is no history.
+  const outs = await api
+                   .call(
+                       'CAudit',
+                       asked.map(
+                           (v) => api.op(
+                               'GetAuditInfo',
+                               `<in><guid>${api.x(v.GUID)}</guid><strType>${
+                                   auditType(v.strTypeCode)}</strType></in>`,
+                               {goon: '1'})))
+                   .catch((e) => {
+                     if (e instanceof api.SessionLost) throw e;
+                     return [];
+                   });
   const flows = {};
   asked.forEach((v, i) => {
     const flow = outs[i] && outs[i].getElementsByTagName('flow')[0];
@@ -118,7 +125,7 @@ export function headFacts(kind, v) {
   return facts([
     [t('f.number'), v.strVouchID],
     [t('f.type'), v.strTypeName],
-    [t('f.date'), date(v.dtLoanDate)],
+    [t('f.date'), day(v.dtLoanDate)],
     [t('f.department'), v.strDepartName],
     [t(kind === 'loan' ? 'f.borrower' : 'f.claimant'), v.strLoanName],
     [t('f.currency'), `${v.strBill} · ${v.fltRate}`],
@@ -128,7 +135,7 @@ export function headFacts(kind, v) {
     [t('f.budget'), budgetOf(v)],
     [t('f.enteredBy'), v.strPersonID],
     [t('f.approvedBy'), v.strAuditorID],
-    kind === 'claim' ? [t('f.verifiedBy'), v.strVerifier] : [t('f.expDate'), date(v.dtExpDate)],
+    kind === 'claim' ? [t('f.verifiedBy'), v.strVerifier] : [t('f.expDate'), day(v.dtExpDate)],
     [t('f.state'), v.strStateName],
   ]);
 }
@@ -152,12 +159,16 @@ export function rowsTable(kind, rows) {
         {label: t('f.item'), cell: (r) => r.strIOItemName || r.strIOItem},
         {
           label: t('f.days'),
-          cell: (r) => [date(r.dtBDate), date(r.dtEDate)].filter(Boolean).join(' – ')
+          cell: (r) => [day(r.dtBDate), day(r.dtEDate)].filter(Boolean).join(' – ')
         },
         {label: t('f.place'), cell: (r) => r.strEZeroName || r.strEZero},
         {label: t('f.transport'), cell: (r) => r.strJTToolsName || r.strJTTools},
         {label: t('f.receipt'), align: 'right', cell: (r) => money(r.dblVouch)},
-        {label: t('f.qty'), align: 'right', key: 'dblNumber'},
+        {
+          label: t('f.qty'),
+          align: 'right',
+          cell: (r) => r.dblNumber ? Number(r.dblNumber).toLocaleString() : ''
+        },
         {label: t('f.standard'), align: 'right', cell: (r) => money(r.dblStand)},
         {label: t('f.amount'), align: 'right', cell: (r) => money(r.dblMoney)},
         {label: t('f.excess'), align: 'right', cell: (r) => excessOf(r)},
@@ -184,24 +195,28 @@ export function historySection(flow) {
   const steps = flow.steps.map((s) => `${s.no}. ${s.name}${s.current === '1' ? ' ←' : ''}`);
   return section(
       t('v.history'), h('p', {class: 'muted'}, `${flow.name}: ${steps.join(' · ')}`),
-      flow.records.length ? table(
-                                [
-                                  {label: t('f.step'), key: 'step'},
-                                  {label: t('f.approver'), key: 'username'},
-                                  {label: t('f.action'), key: 'actionname'},
-                                  {label: t('f.remark'), key: 'remark'},
-                                  {label: t('f.time'), key: 'time'},
-                                  {label: '', cell: (r) => r.undone === '1' ? t('v.undone') : ''},
-                                ],
-                                flow.records) :
-                            h('p', {class: 'muted'}, t('v.noRecords')));
+      flow.records.length ?
+          table(
+              [
+                ...(flow.records.some((r) => r.round !== '1') ?
+                        [{label: t('f.round'), cell: (r) => t('v.round', r.round)}] :
+                        []),
+                {label: t('f.step'), key: 'step'},
+                {label: t('f.approver'), key: 'username'},
+                {label: t('f.action'), key: 'actionname'},
+                {label: t('f.remark'), key: 'remark'},
+                {label: t('f.time'), key: 'time'},
+                {label: '', cell: (r) => r.undone === '1' ? t('v.undone') : ''},
+              ],
+              flow.records) :
+          h('p', {class: 'muted'}, t('v.noRecords')));
 }
 
 export function writeOffTable(rows) {
   return table(
       [
         {label: t('f.loan'), key: 'strVouchID'},
-        {label: t('f.date'), cell: (r) => date(r.dtLoanDate)},
+        {label: t('f.date'), cell: (r) => day(r.dtLoanDate)},
         {label: t('f.borrower'), key: 'strLoan'},
         {label: t('f.settlement'), key: 'strBalance'},
         {label: t('f.amount'), align: 'right', cell: (r) => money(r.dblMoney || r.dblPreMoney)},
@@ -229,17 +244,20 @@ export function paymentTable(rows, extra) {
 }
 
 // The claim's write-offs and payment lines (CExpense; null when the operator may not read them).
-export async function readSettlement(v) {
+export async function readSettlement(v, {payments = true} = {}) {
+  // The write-offs through the public reads, which any operator who may see the claim may call
+  // (approvers among them); the payment lines through the claim class, for those who settle.
+  const which = `<in${api.attrs({GUID: v.GUID, strBill: v.strBill, fltRate: v.fltRate})}/>`;
   try {
-    const [loans, lines] = await api.call('CExpense', [
-      api.op(
-          'GetLoanInfo',
-          `<in${api.attrs({GUID: v.GUID, strBill: v.strBill, fltRate: v.fltRate})}/>`, {goon: '1'}),
-      api.op('GetExpenInfo', `<in${api.attrs({GUID: v.GUID})}/>`, {goon: '1'})
-    ]);
+    const [loans] = await api.call('CPubMsg', [api.op('vchgetexpenloandata', which, {goon: '1'})]);
+    let lines = null;
+    if (payments) {
+      [lines] = await api.call(
+          'CExpense', [api.op('GetExpenInfo', `<in${api.attrs({GUID: v.GUID})}/>`, {goon: '1'})]);
+    }
     return {
       writeOffs: api.failure(loans) ? [] : api.records(loans),
-      payments: api.failure(lines) ? [] : api.records(lines)
+      payments: !lines || api.failure(lines) ? [] : api.records(lines)
     };
   } catch (e) {
     if (e instanceof api.SessionLost) throw e;
