@@ -74,6 +74,40 @@ std::string ApprovalFilter(const xml::Node& func, const std::string& table) {
   return submitted + " and ltrim(" + table + ".Guid) Not in (" + not_waiting + ")";
 }
 
+// The search box and state choice of the loan and claim lists: `in/search` names a word found
+// in the voucher number, the purpose or the borrower's (claimant's) name, and `state` one of
+// "draft" (not submitted), "waiting" (submitted, not yet approved) or "approved". The word is
+// matched literally: LIKE's wildcards in it are escaped.
+std::string SearchFilter(const xml::Node& func, const std::string& table) {
+  xml::Node search = func.SelectSingleNode("in/search");
+  if (!search) return "";
+  std::string out;
+  std::string word = db::Trim(search.Attr("text"));
+  if (!word.empty()) {
+    std::string pattern = "%";
+    for (char c : word) {
+      if (c == '%' || c == '_' || c == '!') pattern += '!';
+      pattern += c;
+    }
+    pattern += '%';
+    std::string like = " like " + db::SqlText(pattern) + " escape '!'";
+    out += " and (" + table + ".strvouchid" + like + " or " + table + ".strused" + like + " or " +
+           table + ".strloanid in (select cpersoncode from person where cpersonname" + like + "))";
+  }
+  std::string state = search.Attr("state");
+  if (state == "draft") {
+    out += " and isnull(" + table + ".blnaudi,0)=0";
+  } else if (state == "waiting") {
+    out += " and " + table + ".blnaudi=1 and isnull(" + table + ".strauditorid,'')=''";
+  } else if (state == "approved") {
+    out += " and isnull(" + table + ".strauditorid,'')<>''";
+  } else if (!state.empty()) {
+    throw ComError(db::kErrInvalidRequest,
+                   host::MessageText("Rembiz.Value.NotAChoice", "", "state", state), "Rembiz");
+  }
+  return out;
+}
+
 // The loan and claim lists: one voucher table with its name joins, the user filter, the
 // operator's data permissions and the approval filter.
 PagedQuery VoucherList(host::Session& session, db::Connection& cn, const xml::Node& func,
@@ -81,7 +115,7 @@ PagedQuery VoucherList(host::Session& session, db::Connection& cn, const xml::No
   PagedQuery query;
   std::string vouchers = frame::DataAuthFilter(session, table, "True");
   query.from = vouchers + NameJoins(table, RequestItems(func, cn));
-  query.where = UserFilter(func) + ApprovalFilter(func, table);
+  query.where = UserFilter(func) + ApprovalFilter(func, table) + SearchFilter(func, table);
   query.key = table + ".autoid";
   query.unique_key = true;
   if (FilterOnlyOn(func, table)) query.key_from = vouchers;

@@ -106,6 +106,35 @@ TEST_F(ListTest, TheUserFilterAndTheVoucherKindSelect) {
             Strings{"JK0003"});
 }
 
+// The search word is found in the number, the purpose or the person's name, taken literally
+// (quotes and LIKE's wildcards match only themselves); the state narrows by approval.
+TEST_F(ListTest, TheSearchWordAndTheStateNarrowTheVoucherLists) {
+  Voucher draft = MakeVoucher("", "JK5001", "301", "03-01", "0201", "0002", 100);
+  Voucher waiting = MakeVoucher("", "JK5002", "301", "03-02", "0201", "0004", 200);
+  waiting.submitted = 1;
+  Voucher approved = MakeVoucher("", "JK6003", "301", "03-03", "0201", "0004", 300);
+  approved.submitted = 1;
+  approved.auditor = "Anna Approver";
+  for (const Voucher& v : {draft, waiting, approved}) Add(v);
+  Cn().Execute("update EC_LoanVouch set strUsed='taxi 50% off_peak' where strVouchID='JK6003'");
+  auto search = [this](const std::string& text, const std::string& state = "") {
+    return Call("CQuery", ListRequest("listloandata", "", 0, 20,
+                                      "<search text=\"" + text + "\" state='" + state + "'/>"));
+  };
+  EXPECT_EQ(Numbers(search("JK500")), (Strings{"JK5001", "JK5002"}));
+  EXPECT_EQ(Numbers(search("赵强")), (Strings{"JK5002", "JK6003"}));
+  EXPECT_EQ(Numbers(search("50% off_")), (Strings{"JK6003"}));
+  EXPECT_EQ(Numbers(search("", "draft")), (Strings{"JK5001"}));
+  EXPECT_EQ(Numbers(search("", "waiting")), (Strings{"JK5002"}));
+  EXPECT_EQ(Numbers(search("赵", "approved")), (Strings{"JK6003"}));
+  // A wildcard or a quote finds only vouchers that contain it.
+  for (const char* text : {"%5", "5_01", "x' or '1'='1", "!"}) {
+    EXPECT_EQ(ErrorText(search(text)), Message("Q7.Rembiz.0087")) << text;
+  }
+  EXPECT_NE(ErrorText(search("", "1=1")).find("请求无效："), std::string::npos);
+  EXPECT_EQ(Scalar("select count(*) from EC_LoanVouch"), "3");
+}
+
 TEST_F(ListTest, AnOperatorSeesOnlyWhatItsRightsAllow) {
   AddCatalog();
   // The clerk may see department 0201 only, and holds the loan and claim lists only.
