@@ -3,8 +3,10 @@
 // from the service (strState, strStateName), worked out there from the approval and the
 // settlement; the pages never derive it.
 import * as api from './api.js';
-import {day, facts, h, money, num, section, table} from './dom.js';
+import {day, facts, field, h, input, money, num, section, select, table} from './dom.js';
 import {t} from './i18n.js';
+import {guard} from './nav.js';
+import {options, refs} from './refs.js';
 
 export const KINDS = {
   loan: {
@@ -263,4 +265,86 @@ export async function readSettlement(v, {payments = true} = {}) {
     if (e instanceof api.SessionLost) throw e;
     return null;
   }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Searching and filtering the lists. The server narrows and pages: a word (number, person,
+// purpose), the approval state, a date range, the department and the type.
+
+// The search form of a voucher list of `kind` ('loan', 'claim' or 'any' for both); `show()` runs
+// when it is sent. `request(kind, fixed)` gives a list request's <cond> (the fixed condition rows
+// and the chosen ones) and <search>.
+export async function listFilter(kind, show) {
+  const {departments, types} = await refs('departments', 'types');
+  const family = (code) => kind === 'any' || (kind === 'loan') === String(code).startsWith('3');
+  const word = input('q', '', {type: 'search', placeholder: t('filter.wordHint')});
+  const state = select(
+      'state',
+      [
+        ['draft', t('filter.draft')], ['waiting', t('filter.waiting')],
+        ['approved', t('filter.approved')]
+      ],
+      '', t('filter.any'));
+  const from = input('from', '', {type: 'date'});
+  const to = input('to', '', {type: 'date'});
+  const department = select('department', options(departments), '', t('filter.any'));
+  const type = select('type', options(types.filter((x) => family(x.code))), '', t('filter.any'));
+  const form =
+      h('form', {class: 'filters', role: 'search'}, field(t('filter.word'), word),
+        field(t('f.state'), state), field(t('filter.from'), from), field(t('filter.to'), to),
+        field(t('f.department'), department), field(t('f.type'), type),
+        h('div', {class: 'actions'}, h('button', {type: 'submit'}, t('filter.apply'))));
+  form.addEventListener('submit', (e) => {
+    e.preventDefault();
+    guard(show);
+  });
+  const row = (table, column, value, fieldtype = '0') => `<row${
+      api.attrs({name: column, fieldname: `${table}.${column}`, fieldtype, value, type: '0'})}/>`;
+  const request = (k, fixed = '') => {
+    const table = KINDS[k].table;
+    const rows = [fixed];
+    if (from.value) rows.push(row(table, 'dtloandate', from.value, '1'));
+    // The end of the last day: stored dates may carry a time.
+    if (to.value) rows.push(row(table, 'dtloandate', `${to.value} 23:59:59`, '2'));
+    if (department.value) rows.push(row(table, 'strdepartid', department.value));
+    if (type.value) rows.push(row(table, 'strtypecode', type.value));
+    return `<cond>${rows.join('')}</cond><search${
+        api.attrs({text: word.value.trim(), state: state.value})}/>`;
+  };
+  return {form, request};
+}
+
+// The amount columns' totals of a page of rows, as the last line of its table.
+export function totals(rows, keys) {
+  const out = {};
+  for (const [key, read] of Object.entries(keys)) {
+    out[key] = money(rows.reduce((sum, r) => sum + num(read(r)), 0));
+  }
+  return out;
+}
+
+// How much work waits for the operator, by navigation view: vouchers to approve, payment lines
+// to pay (sent to the bank and not confirmed, or cash rows not paid out) and vouchers waiting
+// for their ledger voucher. A list of one row per page counts its keys in its pages.
+const notConfirmed = `<cond><row${api.attrs({
+  name: 'blnnetok',
+  fieldname: 'ec_vchs.blnnetok',
+  fieldtype: '0',
+  value: '0',
+  type: '6'
+})}/></cond>`;
+export const WAITING = {
+  inbox: (user) => {
+    const cond = `<cond/><auditcond${api.attrs({auditcondition: '0', Auditor: user})}/>`;
+    return [['listloandata', cond], ['listrepaydata', cond]];
+  },
+  pay: () => [['listnetpaydata', notConfirmed], ['listcashpaydata', notConfirmed]],
+  ledger: () => [['listmakepzdata', '<cond/>']],
+};
+export async function countWaiting(view, user) {
+  const counts = await Promise.all(WAITING[view](user).map(async ([name, inner]) => {
+    const page = await readList(name, inner, 0, 1);
+    return page.note ? 0 : page.count;
+  }));
+  return counts.reduce((a, b) => a + b, 0);
 }
