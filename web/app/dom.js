@@ -3,7 +3,8 @@
 import {language, t} from './i18n.js';
 
 const PROPERTIES = new Set([
-  'value', 'checked', 'disabled', 'hidden', 'selected', 'required', 'readOnly', 'colSpan', 'type'
+  'value', 'checked', 'disabled', 'hidden', 'selected', 'required', 'readOnly', 'colSpan', 'type',
+  'open'
 ]);
 
 // h('button', {type: 'button', onclick: f}, 'text', child, …)

@@ -98,7 +98,7 @@ async function printView(kind, id) {
           h('h1', null, layout.data.title || t(kind === 'loan' ? 'v.loan' : 'v.claim')))),
       h('dl', {class: 'sheet-facts'},
         heads.map(([k, x]) => h('div', null, h('dt', null, k), h('dd', null, x)))),
-      rows.length ? table(columns, rows, t('v.rows')) : null,
+      rows.length ? h('section', null, h('h2', null, t('v.rows')), table(columns, rows)) : null,
       settlement && settlement.writeOffs.length ?
           h('section', null, h('h2', null, t('v.writeOffs')), writeOffTable(settlement.writeOffs)) :
           null,

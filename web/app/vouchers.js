@@ -289,11 +289,17 @@ export async function listFilter(kind, show) {
   const to = input('to', '', {type: 'date'});
   const department = select('department', options(departments), '', t('filter.any'));
   const type = select('type', options(types.filter((x) => family(x.code))), '', t('filter.any'));
+  // On a phone the filters beyond the word wait behind "More filters", so the list shows.
+  const more = h(
+      'details', {class: 'more', open: window.innerWidth > 600},
+      h('summary', null, t('filter.more')),
+      h('div', {class: 'filters-grid'}, field(t('f.state'), state), field(t('filter.from'), from),
+        field(t('filter.to'), to), field(t('f.department'), department), field(t('f.type'), type)));
   const form =
-      h('form', {class: 'filters', role: 'search'}, field(t('filter.word'), word),
-        field(t('f.state'), state), field(t('filter.from'), from), field(t('filter.to'), to),
-        field(t('f.department'), department), field(t('f.type'), type),
-        h('div', {class: 'actions'}, h('button', {type: 'submit'}, t('filter.apply'))));
+      h('form', {class: 'filters', role: 'search'},
+        h('div', {class: 'search-line'}, field(t('filter.word'), word),
+          h('button', {type: 'submit'}, t('filter.apply'))),
+        more);
   form.addEventListener('submit', (e) => {
     e.preventDefault();
     guard(show);
