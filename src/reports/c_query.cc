@@ -74,6 +74,11 @@ std::string ApprovalFilter(const xml::Node& func, const std::string& table) {
   return submitted + " and ltrim(" + table + ".Guid) Not in (" + not_waiting + ")";
 }
 
+[[noreturn]] void NotAChoice(std::string_view what, const std::string& value) {
+  throw ComError(db::kErrInvalidRequest,
+                 host::MessageText("Rembiz.Value.NotAChoice", "", what, value), "Rembiz");
+}
+
 // The search box and state choice of the loan and claim lists: `in/search` names a word found
 // in the voucher number, the purpose or the borrower's (claimant's) name, and `state` one of
 // "draft" (not submitted), "waiting" (submitted, not yet approved) or "approved". The word is
@@ -102,8 +107,7 @@ std::string SearchFilter(const xml::Node& func, const std::string& table) {
   } else if (state == "approved") {
     out += " and isnull(" + table + ".strauditorid,'')<>''";
   } else if (!state.empty()) {
-    throw ComError(db::kErrInvalidRequest,
-                   host::MessageText("Rembiz.Value.NotAChoice", "", "state", state), "Rembiz");
+    NotAChoice("state", state);
   }
   return out;
 }
@@ -259,6 +263,14 @@ bool CQuery::ListMakePZData(host::Session& session, db::Connection& cn, xml::Nod
                   "and ec_vch.guid not in (select MGuid from EC_LoanVouch_Sub where not " +
                   std::string(kLinePasses) +
                   " union select ExpenGUID from EC_BalanceInfo where not " + kLinePasses + ")";
+    // `in/search state="waiting"` keeps the vouchers that have no ledger voucher yet (the work
+    // the navigation counts); the list itself shows the booked ones too.
+    std::string state = func.SelectSingleNode("in/search").Attr("state");
+    if (state == "waiting") {
+      query.where += " and isnull(ec_vch.pzguid,'')=''";
+    } else if (!state.empty()) {
+      NotAChoice("state", state);
+    }
     query.key = family == Family::kBoth ? "ec_vch.listkey" : "ec_vch.autoid";
     query.columns =
         "'' as SelCol,EC_OperationType.strname as strtypename,ec_vch.strvouchid," +

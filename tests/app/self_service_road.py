@@ -487,6 +487,7 @@ def walk(r):
     # The finance office previews and generates the ledger voucher of the loan and the claim.
     r.login("finance")
     r.open("ledger")
+    r.wait(lambda: r.css("#nav [data-count=ledger]")[0].text == "2", "two vouchers to book")
     r.shot("finance-waiting")
     r.pick(loan["strVouchID"])
     r.pick(r.one("select strVouchID from EC_ExpenVouch")["strVouchID"])
@@ -509,6 +510,8 @@ def walk(r):
     made = r.css("main section")[-1]
     r.wait(lambda: loan["strVouchID"] in made.text and claim_no in made.text, "both sources made")
     assert "Live" in made.text, made.text
+    # Nothing is left to book: the navigation counts no work.
+    r.wait(lambda: r.css("#nav [data-count=ledger][hidden]"), "nothing left to book")
     r.shot("finance-vouchers-made")
     r.phone_shot("ledger", "finance-ledger")
     r.open("ledger")

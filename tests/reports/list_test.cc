@@ -101,6 +101,14 @@ TEST_F(ListTest, TheUserFilterAndTheVoucherKindSelect) {
   xml::Document made = Call("CQuery", ListRequest("listmakepzdata"));
   EXPECT_EQ(Numbers(made), (Strings{"JK0001", "ZC0001", "JK0003"}));
   EXPECT_EQ(Column(made, "strpzid"), (Strings{"记-1-5", "记-2-3", ""}));
+  // The ones still without their ledger voucher.
+  EXPECT_EQ(Numbers(Call("CQuery",
+                         ListRequest("listmakepzdata", "", 0, 20, "<search state='waiting'/>"))),
+            Strings{"JK0003"});
+  EXPECT_NE(
+      ErrorText(Call("CQuery", ListRequest("listmakepzdata", "", 0, 20, "<search state='draft'/>")))
+          .find("请求无效："),
+      std::string::npos);
   EXPECT_EQ(Numbers(Call("CQuery", ListRequest("listmakepzdata",
                                                kind("3") + Cond("ec_vch.strloanid", "0004")))),
             Strings{"JK0003"});

@@ -345,7 +345,7 @@ export const WAITING = {
     return [['listloandata', cond], ['listrepaydata', cond]];
   },
   pay: () => [['listnetpaydata', notConfirmed], ['listcashpaydata', notConfirmed]],
-  ledger: () => [['listmakepzdata', '<cond/>']],
+  ledger: () => [['listmakepzdata', `<cond/><search${api.attrs({state: 'waiting'})}/>`]],
 };
 export async function countWaiting(view, user) {
   const counts = await Promise.all(WAITING[view](user).map(async ([name, inner]) => {
