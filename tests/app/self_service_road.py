@@ -410,6 +410,13 @@ def walk(r):
     assert flow == {"iCurStep": "2", "iState": "0", "iRound": "2"}, flow
     assert r.one("select ifnull(strAuditorID, '') as a from EC_ExpenVouch")["a"] == ""
     r.shot("manager-step-one")
+    # The approver prints what is being approved, in the language of the session (the captions
+    # of the print template), though not allowed to enter claims.
+    r.open("print/claim/" + claim_id)
+    sheet = r.first("article.sheet")
+    for text in ("报销日期", "Mike Manager", "同意报销", "审批人签字"):
+        assert text in sheet.text, (text, sheet.text)
+    r.shot("manager-claim-print-view")
 
     r.login("approver")
     r.open("inbox")

@@ -208,7 +208,9 @@ export function historySection(flow) {
                 {label: t('f.action'), key: 'actionname'},
                 {label: t('f.remark'), key: 'remark'},
                 {label: t('f.time'), key: 'time'},
-                {label: '', cell: (r) => r.undone === '1' ? t('v.undone') : ''},
+                ...(flow.records.some((r) => r.undone === '1') ?
+                        [{label: '', cell: (r) => r.undone === '1' ? t('v.undone') : ''}] :
+                        []),
               ],
               flow.records) :
           h('p', {class: 'muted'}, t('v.noRecords')));
