@@ -425,6 +425,7 @@ def walk(r):
         "#nav [data-count=inbox]")[0].text == "1", "one voucher to approve in the navigation")
     r.first("main thead input[type=checkbox]").click()
     assert all(box.is_selected() for box in r.css("main tbody input[type=checkbox]"))
+    r.shot("approver-inbox-all-picked")
     r.click("Approve the picked vouchers")
     r.wait_message("info")
     claim = r.one("select strAuditorID, dblMoney from EC_ExpenVouch")

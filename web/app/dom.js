@@ -128,20 +128,24 @@ export function table(columns, rows, caption, foot) {
 }
 
 // A checkbox in a column's header that picks or drops every row of its table (the boxes of
-// pickBox below it).
+// pickBox below it). On a phone, where the header row is hidden, it stands above the cards
+// with its label.
 export function pickAll(label) {
-  return h('input', {
-    type: 'checkbox',
-    'aria-label': label,
-    onchange: (e) => {
-      for (const box of e.target.closest('table').querySelectorAll('tbody input[type=checkbox]')) {
-        if (box.checked !== e.target.checked) {
-          box.checked = e.target.checked;
-          box.dispatchEvent(new Event('change'));
+  return h(
+      'label', {class: 'pick-all'}, h('input', {
+        type: 'checkbox',
+        'aria-label': label,
+        onchange: (e) => {
+          const rows = e.target.closest('table').querySelectorAll('tbody input[type=checkbox]');
+          for (const box of rows) {
+            if (box.checked !== e.target.checked) {
+              box.checked = e.target.checked;
+              box.dispatchEvent(new Event('change'));
+            }
+          }
         }
-      }
-    }
-  });
+      }),
+      h('span', {class: 'phone-only', 'aria-hidden': 'true'}, label));
 }
 
 // Label/value pairs of a voucher head.
