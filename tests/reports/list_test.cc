@@ -140,6 +140,13 @@ TEST_F(ListTest, TheSearchWordAndTheStateNarrowTheVoucherLists) {
     EXPECT_EQ(ErrorText(search(text)), Message("Q7.Rembiz.0087")) << text;
   }
   EXPECT_NE(ErrorText(search("", "1=1")).find("请求无效："), std::string::npos);
+  // The pages' date range: from the first day, to the end of the last one.
+  EXPECT_EQ(
+      Numbers(Call("CQuery", ListRequest("listloandata",
+                                         Cond("ec_loanvouch.dtloandate", Date("03-02"), "0", "1") +
+                                             Cond("ec_loanvouch.dtloandate",
+                                                  Date("03-02") + " 23:59:59", "0", "2")))),
+      Strings{"JK5002"});
   EXPECT_EQ(Scalar("select count(*) from EC_LoanVouch"), "3");
 }
 
