@@ -79,27 +79,28 @@ std::string ApprovalFilter(const xml::Node& func, const std::string& table) {
                  host::MessageText("Rembiz.Value.NotAChoice", "", what, value), "Rembiz");
 }
 
-// The search box and state choice of the loan and claim lists: `in/search` names a word found
-// in the voucher number, the purpose or the borrower's (claimant's) name, and `state` one of
-// "draft" (not submitted), "waiting" (submitted, not yet approved) or "approved". The word is
-// matched literally: LIKE's wildcards in it are escaped.
-std::string SearchFilter(const xml::Node& func, const std::string& table) {
-  xml::Node search = func.SelectSingleNode("in/search");
-  if (!search) return "";
-  std::string out;
-  std::string word = db::Trim(search.Attr("text"));
-  if (!word.empty()) {
-    std::string pattern = "%";
-    for (char c : word) {
-      if (c == '%' || c == '_' || c == '!') pattern += '!';
-      pattern += c;
-    }
-    pattern += '%';
-    std::string like = " like " + db::SqlText(pattern) + " escape '!'";
-    out += " and (" + table + ".strvouchid" + like + " or " + table + ".strused" + like + " or " +
-           table + ".strloanid in (select cpersoncode from person where cpersonname" + like + "))";
+// The search box of the lists: `in/search/@text` is a word found in the voucher number, the
+// purpose or the borrower's (claimant's) name of the heads `table`, matched literally: LIKE's
+// wildcards in it are escaped.
+std::string SearchWord(const xml::Node& func, const std::string& table) {
+  std::string word = db::Trim(func.SelectSingleNode("in/search").Attr("text"));
+  if (word.empty()) return "";
+  std::string pattern = "%";
+  for (char c : word) {
+    if (c == '%' || c == '_' || c == '!') pattern += '!';
+    pattern += c;
   }
-  std::string state = search.Attr("state");
+  pattern += '%';
+  std::string like = " like " + db::SqlText(pattern) + " escape '!'";
+  return " and (" + table + ".strvouchid" + like + " or " + table + ".strused" + like + " or " +
+         table + ".strloanid in (select cpersoncode from person where cpersonname" + like + "))";
+}
+
+// The word and the state choice of the loan and claim lists: `in/search/@state` is one of
+// "draft" (not submitted), "waiting" (submitted, not yet approved) or "approved".
+std::string SearchFilter(const xml::Node& func, const std::string& table) {
+  std::string out = SearchWord(func, table);
+  std::string state = func.SelectSingleNode("in/search").Attr("state");
   if (state == "draft") {
     out += " and isnull(" + table + ".blnaudi,0)=0";
   } else if (state == "waiting") {
@@ -221,7 +222,7 @@ bool CQuery::ListNetpayData(host::Session& session, db::Connection& cn, xml::Nod
     PagedQuery query = PaymentLines(session, cn, func, RequestFamily(func));
     // Claims are paid once verified; every line needs the paying bank and the receiving bank
     // and account.
-    query.where = UserFilter(func, true) +
+    query.where = UserFilter(func, true) + SearchWord(func, "ec_vch") +
                   " and ec_vch.dblmoney > 0 and (ec_vch.strtypecode like '3%' or "
                   "isnull(ec_vch.strverifier,'') <>'') and isnull(ec_vchs.strpaybankid,'')<>'' "
                   "and isnull(ec_vchs.strbankname,'')<>'' and isnull(ec_vchs.strbankacc,'')<>''";
@@ -236,7 +237,7 @@ bool CQuery::ListCashPayData(host::Session& session, db::Connection& cn, xml::No
                              xml::Document& answer) {
   return WithFailureKey("Q7.Rembiz.0327", [&] {
     PagedQuery query = PaymentLines(session, cn, func, Family::kLoans);
-    query.where = UserFilter(func, true) +
+    query.where = UserFilter(func, true) + SearchWord(func, "ec_vch") +
                   " and ec_vchs.dblmoney > 0 and isnull(ec_vch.strauditorid,'')<>'' and "
                   "isnull(ec_vch.blnbegin,0)<>1 and (isnull(ec_vchs.strpaybankid,'')='' or "
                   "isnull(ec_vchs.strbankname,'')='' or isnull(ec_vchs.strbankacc,'')='')";
@@ -258,7 +259,7 @@ bool CQuery::ListMakePZData(host::Session& session, db::Connection& cn, xml::Nod
     query.from = HeadSource(session, family) +
                  " left join gl_accvouch on (gl_accvouch.coutno_id=ec_vch.PZGUID)" +
                  NameJoins("ec_vch", RequestItems(func, cn));
-    query.where = UserFilter(func, true) +
+    query.where = UserFilter(func, true) + SearchWord(func, "ec_vch") +
                   " and isnull(ec_vch.strauditorid,'')<>'' and isnull(ec_vch.blnbegin,0)<>1 "
                   "and ec_vch.guid not in (select MGuid from EC_LoanVouch_Sub where not " +
                   std::string(kLinePasses) +

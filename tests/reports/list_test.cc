@@ -105,6 +105,13 @@ TEST_F(ListTest, TheUserFilterAndTheVoucherKindSelect) {
   EXPECT_EQ(Numbers(Call("CQuery",
                          ListRequest("listmakepzdata", "", 0, 20, "<search state='waiting'/>"))),
             Strings{"JK0003"});
+  // The search word on the lists of both families.
+  EXPECT_EQ(
+      Numbers(Call("CQuery", ListRequest("listmakepzdata", "", 0, 20, "<search text='JK0'/>"))),
+      (Strings{"JK0001", "JK0003"}));
+  EXPECT_EQ(
+      Numbers(Call("CQuery", ListRequest("listnetpaydata", "", 0, 20, "<search text='zc0002'/>"))),
+      Strings{"ZC0002"});
   EXPECT_NE(
       ErrorText(Call("CQuery", ListRequest("listmakepzdata", "", 0, 20, "<search state='draft'/>")))
           .find("请求无效："),
