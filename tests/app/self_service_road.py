@@ -497,6 +497,13 @@ def walk(r):
     r.open("ledger")
     r.wait(lambda: r.css("#nav [data-count=ledger]")[0].text == "2", "two vouchers to book")
     r.shot("finance-waiting")
+    # The word finds the loan alone among the vouchers to book.
+    r.first("form.filters").find_element(By.NAME, "q").send_keys(loan["strVouchID"], Keys.ENTER)
+    r.wait(lambda: len(r.css("main tbody tr")) == 1 and loan["strVouchID"] in r.first(
+        "main tbody").text, "the loan found among the vouchers to book")
+    assert "800.00" in r.first("main tfoot").text, r.first("main tfoot").text
+    r.shot("finance-search-by-number")
+    r.open("ledger")
     r.pick(loan["strVouchID"])
     r.pick(r.one("select strVouchID from EC_ExpenVouch")["strVouchID"])
     r.click("Preview")
