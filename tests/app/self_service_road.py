@@ -273,6 +273,9 @@ def walk(r):
     assert row["strPayID"].startswith("XJ") and row["blnNetOK"] == "True", row
     r.wait(lambda: "paid (" + row["strPayID"] + ")" in r.first("main").text, "the loan paid")
     r.shot("cashier-cash-loan-paid")
+    # A word nothing matches empties every list: the server searched them all.
+    r.first("form.filters").find_element(By.NAME, "q").send_keys("no such voucher", Keys.ENTER)
+    r.wait(lambda: len(r.css("main section.card p.muted")) == 3, "nothing found to pay")
 
     # The clerk's claim: a hotel row above the hard standard and a transport row above the
     # warning standard, each shown inline as the row is entered.

@@ -8,7 +8,7 @@ import {go, guard} from './nav.js';
 import {refs} from './refs.js';
 import * as rv from './report_view.js';
 import {session} from './session.js';
-import {readList, totals} from './vouchers.js';
+import {readList, totals, wordSearch} from './vouchers.js';
 
 export const routes = {
   ledger: (word, current) => ledgerView(word, current),
@@ -38,23 +38,6 @@ function ledgerAddress(word, current) {
   return `#/ledger/${encodeURIComponent(word)}/${current}`;
 }
 
-// The search word of the vouchers to book: number, person or purpose.
-function ledgerSearch(word) {
-  const box = input('q', word, {type: 'search', placeholder: t('filter.wordHint')});
-  return h(
-      'form', {
-        class: 'filters',
-        role: 'search',
-        onsubmit: (e) => {
-          e.preventDefault();
-          const text = box.value.trim();
-          go(text ? '/ledger/' + encodeURIComponent(text) : '/ledger');
-        }
-      },
-      h('div', {class: 'search-line'}, field(t('filter.word'), box),
-        h('button', {type: 'submit'}, t('filter.apply'))));
-}
-
 async function ledgerView(word = '', current = '0') {
   const waitingList = `<cond/><search${api.attrs({text: word})}/>`;
   const [waiting, made] = await Promise.all([
@@ -64,7 +47,7 @@ async function ledgerView(word = '', current = '0') {
   const page = h('div', null, h('h1', null, t('ledger.title')));
   const sources = waiting.rows;
   const picked = new Map();
-  const box = section(t('ledger.waiting'), ledgerSearch(word));
+  const box = section(t('ledger.waiting'), wordSearch('ledger', word));
   page.append(box);
   if (!sources.length) {
     box.append(h('p', {class: 'muted'}, t('ledger.noneWaiting')));

@@ -5,7 +5,7 @@
 import * as api from './api.js';
 import {day, facts, field, h, input, money, num, section, select, table} from './dom.js';
 import {t} from './i18n.js';
-import {guard} from './nav.js';
+import {go, guard} from './nav.js';
 import {options, refs} from './refs.js';
 
 export const KINDS = {
@@ -355,4 +355,22 @@ export async function countWaiting(view, user) {
     return page.note ? 0 : page.count;
   }));
   return counts.reduce((a, b) => a + b, 0);
+}
+
+// A search word alone, kept in the view's address (#/<view>/<word>) so that paging and going
+// back keep it.
+export function wordSearch(view, word) {
+  const box = input('q', word, {type: 'search', placeholder: t('filter.wordHint')});
+  return h(
+      'form', {
+        class: 'filters',
+        role: 'search',
+        onsubmit: (e) => {
+          e.preventDefault();
+          const text = box.value.trim();
+          go(text ? `/${view}/${encodeURIComponent(text)}` : `/${view}`);
+        }
+      },
+      h('div', {class: 'search-line'}, field(t('filter.word'), box),
+        h('button', {type: 'submit'}, t('filter.apply'))));
 }
