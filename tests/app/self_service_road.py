@@ -431,6 +431,8 @@ def walk(r):
     r.shot("approver-inbox-all-picked")
     r.click("Approve the picked vouchers")
     r.wait_message("info")
+    # Nothing waits any more, and the navigation says so without reloading.
+    r.wait(lambda: r.css("#nav [data-count=inbox][hidden]"), "nothing left to approve")
     claim = r.one("select strAuditorID, dblMoney from EC_ExpenVouch")
     assert claim["strAuditorID"] == "Anna Approver", claim
     assert r.one("select dblReturn, blnSettle from EC_LoanVouch_Sub") == {
