@@ -607,6 +607,10 @@ def walk(r):
     for text in ("支出报销单", claim_no, "Anna Approver", loan["strVouchID"], "报销人签字"):
         assert text in sheet.text, (text, sheet.text)
     r.shot("clerk-claim-print-view")
+    loan_id = r.one("select AutoID from EC_LoanVouch where GUID = '%s'" % loan["GUID"])["AutoID"]
+    r.open("print/loan/" + loan_id)
+    for text in ("借款单", loan["strVouchID"], "Purpose", "借款人签字"):
+        r.wait(lambda: text in r.first("article.sheet").text, "the printed loan: " + text)
     options = PrintOptions()
     options.page_width, options.page_height = 21.0, 29.7
     pdf = os.path.join(r.shots, "claim.pdf")

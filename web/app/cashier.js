@@ -5,7 +5,7 @@ import {day, field, h, input, money, num, pickBox, plain, section, select, table
 import {t} from './i18n.js';
 import {go, guard} from './nav.js';
 import {options, refs} from './refs.js';
-import {bankState, headFacts, paymentTable, readList, readSettlement, readVoucher, rowsTable, totals, wordSearch, writeOffTable} from './vouchers.js';
+import {bankState, headFacts, paymentTable, readList, readSettlement, readVoucher, rowsTable, toSettle, totals, wordSearch, writeOffTable} from './vouchers.js';
 
 export const routes = {
   pay: (word) => payView(word),
@@ -24,22 +24,6 @@ function cond(...rows) {
 // #/pay[/<search word>]: what waits for the cashier, narrowed by the word at the server.
 async function payView(word = '') {
   const search = `<search${api.attrs({text: word})}/>`;
-  // Approved ("from the empty approver on": every approver name) and not settled yet.
-  const toSettle = cond(
-      {
-        name: 'strauditorid',
-        fieldname: 'ec_expenvouch.strauditorid',
-        fieldtype: '1',
-        value: '',
-        type: '0'
-      },
-      {
-        name: 'blnsettle',
-        fieldname: 'ec_expenvouch.blnsettle',
-        fieldtype: '0',
-        value: '0',
-        type: '6'
-      });
   const confirmed = cond(
       {name: 'blnnetok', fieldname: 'ec_vchs.blnnetok', fieldtype: '0', value: '1', type: '6'});
   const [claims, lines, paid, cash] = await Promise.all([

@@ -331,9 +331,10 @@ export function totals(rows, keys) {
   return out;
 }
 
-// How much work waits for the operator, by navigation view: vouchers to approve, payment lines
-// to pay (sent to the bank and not confirmed, or cash rows not paid out) and vouchers waiting
-// for their ledger voucher. A list of one row per page counts its keys in its pages.
+// How much work waits for the operator, by navigation view: vouchers to approve, claims to
+// settle and payment lines to pay (not confirmed by the bank, or cash rows not paid out) and
+// vouchers waiting for their ledger voucher. A list of one row per page counts its keys in its
+// pages.
 const notConfirmed = `<cond><row${api.attrs({
   name: 'blnnetok',
   fieldname: 'ec_vchs.blnnetok',
@@ -341,12 +342,31 @@ const notConfirmed = `<cond><row${api.attrs({
   value: '0',
   type: '6'
 })}/></cond>`;
+// Approved claims ("from the empty approver on": every approver name) not settled yet.
+export const toSettle = `<cond>${
+        [{
+          name: 'strauditorid',
+          fieldname: 'ec_expenvouch.strauditorid',
+          fieldtype: '1',
+          value: '',
+          type: '0'
+        },
+         {
+           name: 'blnsettle',
+           fieldname: 'ec_expenvouch.blnsettle',
+           fieldtype: '0',
+           value: '0',
+           type: '6'
+         }].map((r) => `<row${api.attrs(r)}/>`)
+            .join('')}</cond>`;
 export const WAITING = {
   inbox: (user) => {
     const cond = `<cond/><auditcond${api.attrs({auditcondition: '0', Auditor: user})}/>`;
     return [['listloandata', cond], ['listrepaydata', cond]];
   },
-  pay: () => [['listnetpaydata', notConfirmed], ['listcashpaydata', notConfirmed]],
+  pay: () => [
+      ['listrepaydata', toSettle], ['listnetpaydata', notConfirmed],
+      ['listcashpaydata', notConfirmed]],
   ledger: () => [['listmakepzdata', `<cond/><search${api.attrs({state: 'waiting'})}/>`]],
 };
 export async function countWaiting(view, user) {
