@@ -74,6 +74,45 @@ std::string ApprovalFilter(const xml::Node& func, const std::string& table) {
   return submitted + " and ltrim(" + table + ".Guid) Not in (" + not_waiting + ")";
 }
 
+[[noreturn]] void NotAChoice(std::string_view what, const std::string& value) {
+  throw ComError(db::kErrInvalidRequest,
+                 host::MessageText("Rembiz.Value.NotAChoice", "", what, value), "Rembiz");
+}
+
+// The search box of the lists: `in/search/@text` is a word found in the voucher number, the
+// purpose or the borrower's (claimant's) name of the heads `table`, matched literally: LIKE's
+// wildcards in it are escaped.
+std::string SearchWord(const xml::Node& func, const std::string& table) {
+  std::string word = db::Trim(func.SelectSingleNode("in/search").Attr("text"));
+  if (word.empty()) return "";
+  std::string pattern = "%";
+  for (char c : word) {
+    if (c == '%' || c == '_' || c == '!') pattern += '!';
+    pattern += c;
+  }
+  pattern += '%';
+  std::string like = " like " + db::SqlText(pattern) + " escape '!'";
+  return " and (" + table + ".strvouchid" + like + " or " + table + ".strused" + like + " or " +
+         table + ".strloanid in (select cpersoncode from person where cpersonname" + like + "))";
+}
+
+// The word and the state choice of the loan and claim lists: `in/search/@state` is one of
+// "draft" (not submitted), "waiting" (submitted, not yet approved) or "approved".
+std::string SearchFilter(const xml::Node& func, const std::string& table) {
+  std::string out = SearchWord(func, table);
+  std::string state = func.SelectSingleNode("in/search").Attr("state");
+  if (state == "draft") {
+    out += " and isnull(" + table + ".blnaudi,0)=0";
+  } else if (state == "waiting") {
+    out += " and " + table + ".blnaudi=1 and isnull(" + table + ".strauditorid,'')=''";
+  } else if (state == "approved") {
+    out += " and isnull(" + table + ".strauditorid,'')<>''";
+  } else if (!state.empty()) {
+    NotAChoice("state", state);
+  }
+  return out;
+}
+
 // The loan and claim lists: one voucher table with its name joins, the user filter, the
 // operator's data permissions and the approval filter.
 PagedQuery VoucherList(host::Session& session, db::Connection& cn, const xml::Node& func,
@@ -81,7 +120,7 @@ PagedQuery VoucherList(host::Session& session, db::Connection& cn, const xml::No
   PagedQuery query;
   std::string vouchers = frame::DataAuthFilter(session, table, "True");
   query.from = vouchers + NameJoins(table, RequestItems(func, cn));
-  query.where = UserFilter(func) + ApprovalFilter(func, table);
+  query.where = UserFilter(func) + ApprovalFilter(func, table) + SearchFilter(func, table);
   query.key = table + ".autoid";
   query.unique_key = true;
   if (FilterOnlyOn(func, table)) query.key_from = vouchers;
@@ -183,7 +222,7 @@ bool CQuery::ListNetpayData(host::Session& session, db::Connection& cn, xml::Nod
     PagedQuery query = PaymentLines(session, cn, func, RequestFamily(func));
     // Claims are paid once verified; every line needs the paying bank and the receiving bank
     // and account.
-    query.where = UserFilter(func, true) +
+    query.where = UserFilter(func, true) + SearchWord(func, "ec_vch") +
                   " and ec_vch.dblmoney > 0 and (ec_vch.strtypecode like '3%' or "
                   "isnull(ec_vch.strverifier,'') <>'') and isnull(ec_vchs.strpaybankid,'')<>'' "
                   "and isnull(ec_vchs.strbankname,'')<>'' and isnull(ec_vchs.strbankacc,'')<>''";
@@ -198,7 +237,7 @@ bool CQuery::ListCashPayData(host::Session& session, db::Connection& cn, xml::No
                              xml::Document& answer) {
   return WithFailureKey("Q7.Rembiz.0327", [&] {
     PagedQuery query = PaymentLines(session, cn, func, Family::kLoans);
-    query.where = UserFilter(func, true) +
+    query.where = UserFilter(func, true) + SearchWord(func, "ec_vch") +
                   " and ec_vchs.dblmoney > 0 and isnull(ec_vch.strauditorid,'')<>'' and "
                   "isnull(ec_vch.blnbegin,0)<>1 and (isnull(ec_vchs.strpaybankid,'')='' or "
                   "isnull(ec_vchs.strbankname,'')='' or isnull(ec_vchs.strbankacc,'')='')";
@@ -220,11 +259,19 @@ bool CQuery::ListMakePZData(host::Session& session, db::Connection& cn, xml::Nod
     query.from = HeadSource(session, family) +
                  " left join gl_accvouch on (gl_accvouch.coutno_id=ec_vch.PZGUID)" +
                  NameJoins("ec_vch", RequestItems(func, cn));
-    query.where = UserFilter(func, true) +
+    query.where = UserFilter(func, true) + SearchWord(func, "ec_vch") +
                   " and isnull(ec_vch.strauditorid,'')<>'' and isnull(ec_vch.blnbegin,0)<>1 "
                   "and ec_vch.guid not in (select MGuid from EC_LoanVouch_Sub where not " +
                   std::string(kLinePasses) +
                   " union select ExpenGUID from EC_BalanceInfo where not " + kLinePasses + ")";
+    // `in/search state="waiting"` keeps the vouchers that have no ledger voucher yet (the work
+    // the navigation counts); the list itself shows the booked ones too.
+    std::string state = func.SelectSingleNode("in/search").Attr("state");
+    if (state == "waiting") {
+      query.where += " and isnull(ec_vch.pzguid,'')=''";
+    } else if (!state.empty()) {
+      NotAChoice("state", state);
+    }
     query.key = family == Family::kBoth ? "ec_vch.listkey" : "ec_vch.autoid";
     query.columns =
         "'' as SelCol,EC_OperationType.strname as strtypename,ec_vch.strvouchid," +

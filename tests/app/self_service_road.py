@@ -5,10 +5,12 @@ database, not only the page, and leaves a screenshot. Exits 77 (skipped) without
 ChromeDriver or Chromium."""
 
 import argparse
+import base64
 import json
 import os
 import re
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -24,6 +26,7 @@ try:
     from selenium.webdriver.chrome.service import Service
     from selenium.webdriver.common.by import By
     from selenium.webdriver.common.keys import Keys
+    from selenium.webdriver.common.print_page_options import PrintOptions
     from selenium.webdriver.support.ui import Select, WebDriverWait
 except ImportError:
     print("SKIPPED: python3-selenium is not installed")
@@ -270,6 +273,9 @@ def walk(r):
     assert row["strPayID"].startswith("XJ") and row["blnNetOK"] == "True", row
     r.wait(lambda: "paid (" + row["strPayID"] + ")" in r.first("main").text, "the loan paid")
     r.shot("cashier-cash-loan-paid")
+    # A word nothing matches empties every list: the server searched them all.
+    r.first("form.filters").find_element(By.NAME, "q").send_keys("no such voucher", Keys.ENTER)
+    r.wait(lambda: len(r.css("main section.card p.muted")) == 3, "nothing found to pay")
 
     # The clerk's claim: a hotel row above the hard standard and a transport row above the
     # warning standard, each shown inline as the row is entered.
@@ -407,12 +413,26 @@ def walk(r):
     assert flow == {"iCurStep": "2", "iState": "0", "iRound": "2"}, flow
     assert r.one("select ifnull(strAuditorID, '') as a from EC_ExpenVouch")["a"] == ""
     r.shot("manager-step-one")
+    # The approver prints what is being approved, in the language of the session (the captions
+    # of the print template), though not allowed to enter claims.
+    r.open("print/claim/" + claim_id)
+    sheet = r.first("article.sheet")
+    for text in ("报销日期", "Mike Manager", "同意报销", "审批人签字"):
+        assert text in sheet.text, (text, sheet.text)
+    r.shot("manager-claim-print-view")
 
     r.login("approver")
     r.open("inbox")
-    r.pick(r.one("select strVouchID from EC_ExpenVouch")["strVouchID"])
+    # The work waiting is counted in the navigation; the header box picks the whole page.
+    r.wait(lambda: r.css("#nav [data-count=inbox]:not([hidden])") and r.css(
+        "#nav [data-count=inbox]")[0].text == "1", "one voucher to approve in the navigation")
+    r.first("main thead input[type=checkbox]").click()
+    assert all(box.is_selected() for box in r.css("main tbody input[type=checkbox]"))
+    r.shot("approver-inbox-all-picked")
     r.click("Approve the picked vouchers")
     r.wait_message("info")
+    # Nothing waits any more, and the navigation says so without reloading.
+    r.wait(lambda: r.css("#nav [data-count=inbox][hidden]"), "nothing left to approve")
     claim = r.one("select strAuditorID, dblMoney from EC_ExpenVouch")
     assert claim["strAuditorID"] == "Anna Approver", claim
     assert r.one("select dblReturn, blnSettle from EC_LoanVouch_Sub") == {
@@ -480,7 +500,15 @@ def walk(r):
     # The finance office previews and generates the ledger voucher of the loan and the claim.
     r.login("finance")
     r.open("ledger")
+    r.wait(lambda: r.css("#nav [data-count=ledger]")[0].text == "2", "two vouchers to book")
     r.shot("finance-waiting")
+    # The word finds the loan alone among the vouchers to book.
+    r.first("form.filters").find_element(By.NAME, "q").send_keys(loan["strVouchID"], Keys.ENTER)
+    r.wait(lambda: len(r.css("main tbody tr")) == 1 and loan["strVouchID"] in r.first(
+        "main tbody").text, "the loan found among the vouchers to book")
+    assert "800.00" in r.first("main tfoot").text, r.first("main tfoot").text
+    r.shot("finance-search-by-number")
+    r.open("ledger")
     r.pick(loan["strVouchID"])
     r.pick(r.one("select strVouchID from EC_ExpenVouch")["strVouchID"])
     r.click("Preview")
@@ -502,6 +530,8 @@ def walk(r):
     made = r.css("main section")[-1]
     r.wait(lambda: loan["strVouchID"] in made.text and claim_no in made.text, "both sources made")
     assert "Live" in made.text, made.text
+    # Nothing is left to book: the navigation counts no work.
+    r.wait(lambda: r.css("#nav [data-count=ledger][hidden]"), "nothing left to book")
     r.shot("finance-vouchers-made")
     r.phone_shot("ledger", "finance-ledger")
     r.open("ledger")
@@ -547,13 +577,55 @@ def walk(r):
     r.wait(lambda: len(r.css("main tbody tr")) == 3, "my loans and my claim")
     assert sorted(tr.find_elements(By.TAG_NAME, "td")[-1].text for tr in r.css("main tbody tr")) \
         == ["Paid", "Settled", "Submitted"], [tr.text for tr in r.css("main tbody tr")]
+    # The lists total their amounts and show what each loan still owes.
+    loans_box = r.css("main section.card")[1]
+    assert "Total of this page" in loans_box.find_element(By.TAG_NAME, "tfoot").text
     r.shot("clerk-my-vouchers")
+    # The server searches: the claim's number finds the claim alone.
+    claim_no = r.one("select strVouchID from EC_ExpenVouch")["strVouchID"]
+    r.first("form.filters").find_element(By.NAME, "q").send_keys(claim_no, Keys.ENTER)
+    r.wait(lambda: len(r.css("main tbody tr")) == 1 and claim_no in r.first("main tbody").text,
+           "the claim found by its number")
+    r.shot("clerk-search-by-number")
+    r.fill(r.first("form.filters"), "q", "")
+    r.fill(r.first("form.filters"), "state", "draft")
+    r.click("Search")
+    r.wait(lambda: not r.css("main tbody tr") and len(r.css("main section.card p.muted")) == 2,
+           "no drafts left")
+    r.open("mine")
     r.first("main tbody a[href^='#/claim/']").click()
     r.wait(lambda: "Mike Manager" in r.first("main").text and "Anna Approver" in r.first(
         "main").text and "同意报销" in r.first("main").text, "the approval history")
     r.shot("clerk-claim-history")
 
     r.phone_shot("mine", "clerk-my-vouchers")
+
+    # The printed claim: its print template's layout with rows, write-off, history and
+    # signature lines, on A4 as Chromium prints it.
+    r.open("print/claim/" + claim_id)
+    sheet = r.first("article.sheet")
+    for text in ("支出报销单", claim_no, "Anna Approver", loan["strVouchID"], "报销人签字"):
+        assert text in sheet.text, (text, sheet.text)
+    r.shot("clerk-claim-print-view")
+    loan_id = r.one("select AutoID from EC_LoanVouch where GUID = '%s'" % loan["GUID"])["AutoID"]
+    r.open("print/loan/" + loan_id)
+    for text in ("借款单", loan["strVouchID"], "Purpose", "借款人签字"):
+        r.wait(lambda: text in r.first("article.sheet").text, "the printed loan: " + text)
+    options = PrintOptions()
+    options.page_width, options.page_height = 21.0, 29.7
+    pdf = os.path.join(r.shots, "claim.pdf")
+    with open(pdf, "wb") as out:
+        out.write(base64.b64decode(r.driver.print_page(options)))
+    if shutil.which("pdftoppm"):
+        subprocess.run(["pdftoppm", "-png", "-r", "60", "-f", "1", "-l", "1", pdf,
+                        os.path.join(r.shots, "claim-printed")], check=True)
+        png = os.path.join(r.shots, "claim-printed-1.png")
+        with open(png, "rb") as f:
+            width, height = struct.unpack(">II", f.read(24)[16:24])
+        # A4 at 60 dpi: 496 x 702 pixels.
+        assert abs(width - 496) <= 2 and abs(height - 702) <= 2, (width, height)
+    else:
+        print("pdftoppm is not installed: the printed claim stays a PDF")
 
     # The next user of the browser logs in on the clerk's address: their own first view opens.
     r.open("claim/" + claim_id)

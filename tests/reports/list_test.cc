@@ -101,9 +101,60 @@ TEST_F(ListTest, TheUserFilterAndTheVoucherKindSelect) {
   xml::Document made = Call("CQuery", ListRequest("listmakepzdata"));
   EXPECT_EQ(Numbers(made), (Strings{"JK0001", "ZC0001", "JK0003"}));
   EXPECT_EQ(Column(made, "strpzid"), (Strings{"记-1-5", "记-2-3", ""}));
+  // The ones still without their ledger voucher.
+  EXPECT_EQ(Numbers(Call("CQuery",
+                         ListRequest("listmakepzdata", "", 0, 20, "<search state='waiting'/>"))),
+            Strings{"JK0003"});
+  // The search word on the lists of both families.
+  EXPECT_EQ(
+      Numbers(Call("CQuery", ListRequest("listmakepzdata", "", 0, 20, "<search text='JK0'/>"))),
+      (Strings{"JK0001", "JK0003"}));
+  EXPECT_EQ(
+      Numbers(Call("CQuery", ListRequest("listnetpaydata", "", 0, 20, "<search text='zc0002'/>"))),
+      Strings{"ZC0002"});
+  EXPECT_NE(
+      ErrorText(Call("CQuery", ListRequest("listmakepzdata", "", 0, 20, "<search state='draft'/>")))
+          .find("请求无效："),
+      std::string::npos);
   EXPECT_EQ(Numbers(Call("CQuery", ListRequest("listmakepzdata",
                                                kind("3") + Cond("ec_vch.strloanid", "0004")))),
             Strings{"JK0003"});
+}
+
+// The search word is found in the number, the purpose or the person's name, taken literally
+// (quotes and LIKE's wildcards match only themselves); the state narrows by approval.
+TEST_F(ListTest, TheSearchWordAndTheStateNarrowTheVoucherLists) {
+  Voucher draft = MakeVoucher("", "JK5001", "301", "03-01", "0201", "0002", 100);
+  Voucher waiting = MakeVoucher("", "JK5002", "301", "03-02", "0201", "0004", 200);
+  waiting.submitted = 1;
+  Voucher approved = MakeVoucher("", "JK6003", "301", "03-03", "0201", "0004", 300);
+  approved.submitted = 1;
+  approved.auditor = "Anna Approver";
+  for (const Voucher& v : {draft, waiting, approved}) Add(v);
+  Cn().Execute("update EC_LoanVouch set strUsed='taxi 50% off_peak' where strVouchID='JK6003'");
+  auto search = [this](const std::string& text, const std::string& state = "") {
+    return Call("CQuery", ListRequest("listloandata", "", 0, 20,
+                                      "<search text=\"" + text + "\" state='" + state + "'/>"));
+  };
+  EXPECT_EQ(Numbers(search("JK500")), (Strings{"JK5001", "JK5002"}));
+  EXPECT_EQ(Numbers(search("赵强")), (Strings{"JK5002", "JK6003"}));
+  EXPECT_EQ(Numbers(search("50% off_")), (Strings{"JK6003"}));
+  EXPECT_EQ(Numbers(search("", "draft")), (Strings{"JK5001"}));
+  EXPECT_EQ(Numbers(search("", "waiting")), (Strings{"JK5002"}));
+  EXPECT_EQ(Numbers(search("赵", "approved")), (Strings{"JK6003"}));
+  // A wildcard or a quote finds only vouchers that contain it.
+  for (const char* text : {"%5", "5_01", "x' or '1'='1", "!"}) {
+    EXPECT_EQ(ErrorText(search(text)), Message("Q7.Rembiz.0087")) << text;
+  }
+  EXPECT_NE(ErrorText(search("", "1=1")).find("请求无效："), std::string::npos);
+  // The pages' date range: from the first day, to the end of the last one.
+  EXPECT_EQ(
+      Numbers(Call("CQuery", ListRequest("listloandata",
+                                         Cond("ec_loanvouch.dtloandate", Date("03-02"), "0", "1") +
+                                             Cond("ec_loanvouch.dtloandate",
+                                                  Date("03-02") + " 23:59:59", "0", "2")))),
+      Strings{"JK5002"});
+  EXPECT_EQ(Scalar("select count(*) from EC_LoanVouch"), "3");
 }
 
 TEST_F(ListTest, AnOperatorSeesOnlyWhatItsRightsAllow) {

@@ -2,11 +2,11 @@
 // read-only with its rows, standards and budget outcome, approve or reject with a remark, and
 // approval of several at once.
 import * as api from './api.js';
-import {day, field, h, input, money, pickBox, section, table} from './dom.js';
+import {day, field, h, input, money, pickAll, pickBox, section, table} from './dom.js';
 import {t} from './i18n.js';
 import {go, guard} from './nav.js';
 import {session} from './session.js';
-import {auditType, headFacts, historySection, KINDS, readFlows, readList, readSettlement, readVoucher, rowsTable, writeOffTable} from './vouchers.js';
+import {auditType, headFacts, historySection, KINDS, listFilter, readFlows, readList, readSettlement, readVoucher, rowsTable, totals, writeOffTable} from './vouchers.js';
 
 export const routes = {
   inbox: () => inboxView(),
@@ -35,56 +35,104 @@ async function decide(vouchers, action, remark) {
   api.must(out);
 }
 
+const INBOX_ROWS = 20;
+
 async function inboxView() {
-  const waiting = `<cond/><auditcond${api.attrs({auditcondition: '0', Auditor: session.user})}/>`;
-  const lists =
-      await Promise.all(['loan', 'claim'].map((kind) => readList(KINDS[kind].list, waiting)));
+  const waiting = `<auditcond${api.attrs({auditcondition: '0', Auditor: session.user})}/>`;
   const picked = new Map();
-  const page = h('div', null, h('h1', null, t('inbox.title')));
-  let any = false;
-  ['loan', 'claim'].forEach((kind, i) => {
-    const rows = lists[i].rows;
+  const lists = [];
+  const filter = await listFilter('any', () => {
+    picked.clear();
+    return Promise.all(lists.map((l) => l(0)));
+  });
+  const page =
+      h('div', null, h('h1', null, t('inbox.title')), h('section', {class: 'card'}, filter.form));
+  for (const kind of ['loan', 'claim']) {
     const box = section(t(kind === 'loan' ? 'inbox.loans' : 'inbox.claims'));
     page.append(box);
-    if (!rows.length) {
-      box.append(h('p', {class: 'muted'}, t('inbox.empty')));
-      return;
-    }
-    any = true;
-    box.append(table(
-        [
-          {label: t('inbox.pick'), cell: (r) => pickBox(r, picked)},
-          {
-            label: t('f.number'),
-            cell: (r) => h('a', {href: `#/review/${kind}/${r.autoid}`}, r.strvouchid)
-          },
-          {label: t('f.type'), key: 'strtypename'},
-          {label: t('f.date'), cell: (r) => day(r.dtloandate)},
-          {label: t('f.department'), key: 'strdepartname'},
-          {label: kind === 'loan' ? t('f.borrower') : t('f.claimant'), key: 'strloanname'},
-          {label: t('f.amount'), align: 'right', cell: (r) => money(r.dblmoney)},
-          {label: t('f.purpose'), key: 'strused'},
-          {label: t('f.enteredBy'), key: 'strpersonid'},
-        ],
-        rows));
-  });
-  if (any) {
-    const remark = input('remark', '');
-    const form =
-        h('form', {class: 'batch'}, field(t('f.remark'), remark),
-          h('div', {class: 'actions'}, h('button', {type: 'submit'}, t('inbox.approvePicked'))));
-    form.addEventListener('submit', (e) => {
-      e.preventDefault();
-      guard(async () => {
-        if (!picked.size) throw new api.ServiceError(t('inbox.nonePicked'));
-        checkRemark(remark, false);
-        await decide([...picked.values()], AGREE, remark.value.trim() || t('inbox.agreed'));
-        go('/inbox', t('done.approved', picked.size));
-      });
-    });
-    page.append(section(t('inbox.batch'), form));
+    const show = async (current) => {
+      // What was picked on another page of this list is dropped with it.
+      for (const [guid, r] of picked) {
+        if (r.kind === kind) picked.delete(guid);
+      }
+      const list =
+          await readList(KINDS[kind].list, filter.request(kind) + waiting, current, INBOX_ROWS);
+      box.replaceChildren(box.firstChild);
+      if (!list.rows.length) {
+        box.append(h('p', {class: 'muted'}, t('inbox.empty')));
+        return;
+      }
+      const rows = list.rows.map((r) => ({...r, kind}));
+      box.append(
+          table(
+              [
+                {
+                  label: t('inbox.pick'),
+                  head: pickAll(t('inbox.pickAll')),
+                  cell: (r) => pickBox(r, picked)
+                },
+                {
+                  key: 'strvouchid',
+                  label: t('f.number'),
+                  cell: (r) => h('a', {href: `#/review/${kind}/${r.autoid}`}, r.strvouchid)
+                },
+                {label: t('f.type'), key: 'strtypename'},
+                {label: t('f.date'), cell: (r) => day(r.dtloandate)},
+                {label: t('f.department'), key: 'strdepartname'},
+                {label: kind === 'loan' ? t('f.borrower') : t('f.claimant'), key: 'strloanname'},
+                {
+                  key: 'dblmoney',
+                  label: t('f.amount'),
+                  align: 'right',
+                  cell: (r) => money(r.dblmoney)
+                },
+                {label: t('f.purpose'), key: 'strused'},
+                {label: t('f.enteredBy'), key: 'strpersonid'},
+              ],
+              rows, null,
+              {strvouchid: t('list.pageTotal'), ...totals(rows, {dblmoney: (r) => r.dblmoney})}),
+          pager(list.current, list.count, show));
+    };
+    lists.push(show);
   }
+  await Promise.all(lists.map((l) => l(0)));
+  const remark = input('remark', '');
+  const form =
+      h('form', {class: 'batch'}, field(t('f.remark'), remark),
+        h('div', {class: 'actions'}, h('button', {type: 'submit'}, t('inbox.approvePicked'))));
+  form.addEventListener('submit', (e) => {
+    e.preventDefault();
+    guard(async () => {
+      if (!picked.size) throw new api.ServiceError(t('inbox.nonePicked'));
+      checkRemark(remark, false);
+      await decide([...picked.values()], AGREE, remark.value.trim() || t('inbox.agreed'));
+      go('/inbox', t('done.approved', picked.size));
+    });
+  });
+  page.append(section(t('inbox.batch'), form));
   return page;
+}
+
+// Pages of a list, oldest first.
+function pager(current, count, show) {
+  if (count <= 1) return '';
+  return h(
+      'div', {class: 'pager'},
+      h('button', {
+        type: 'button',
+        class: 'secondary',
+        disabled: current <= 0,
+        onclick: () => guard(() => show(current - 1))
+      },
+        t('list.previous')),
+      h('span', null, t('list.page', current + 1, count)),
+      h('button', {
+        type: 'button',
+        class: 'secondary',
+        disabled: current >= count - 1,
+        onclick: () => guard(() => show(current + 1))
+      },
+        t('list.next')));
 }
 
 // The remark of a decision: at most 100 characters, said rather than cut.
@@ -110,7 +158,8 @@ async function reviewView(kind, id) {
       h('form', {class: 'decision'}, field(t('f.remark'), remark),
         h('div', {class: 'actions'}, h('button', {type: 'submit', value: AGREE}, t('act.approve')),
           h('button', {type: 'submit', class: 'danger', value: REJECT}, t('act.reject')),
-          h('a', {class: 'button secondary', href: '#/inbox'}, t('form.back'))));
+          h('a', {class: 'button secondary', href: '#/inbox'}, t('form.back')),
+          h('a', {class: 'button secondary', href: `#/print/${kind}/${id}`}, t('print.open'))));
   form.addEventListener('submit', (e) => {
     e.preventDefault();
     // Enter in the remark approves; the buttons say which.

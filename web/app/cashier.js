@@ -5,41 +5,34 @@ import {day, field, h, input, money, num, pickBox, plain, section, select, table
 import {t} from './i18n.js';
 import {go, guard} from './nav.js';
 import {options, refs} from './refs.js';
-import {bankState, headFacts, paymentTable, readList, readSettlement, readVoucher, rowsTable, writeOffTable} from './vouchers.js';
+import {bankState, headFacts, paymentTable, readList, readSettlement, readVoucher, rowsTable, toSettle, totals, wordSearch, writeOffTable} from './vouchers.js';
 
 export const routes = {
-  pay: () => payView(),
+  pay: (word) => payView(word),
   settle: (id) => settleView(id),
 };
+
+// The total line of a list's amounts, under its number column.
+function pageTotal(rows) {
+  return {strvouchid: t('list.pageTotal'), ...totals(rows, {dblmoney: (r) => r.dblmoney})};
+}
 
 function cond(...rows) {
   return '<cond>' + rows.map((r) => `<row${api.attrs(r)}/>`).join('') + '</cond>';
 }
 
-async function payView() {
-  // Approved ("from the empty approver on": every approver name) and not settled yet.
-  const toSettle = cond(
-      {
-        name: 'strauditorid',
-        fieldname: 'ec_expenvouch.strauditorid',
-        fieldtype: '1',
-        value: '',
-        type: '0'
-      },
-      {
-        name: 'blnsettle',
-        fieldname: 'ec_expenvouch.blnsettle',
-        fieldtype: '0',
-        value: '0',
-        type: '6'
-      });
+// #/pay[/<search word>]: what waits for the cashier, narrowed by the word at the server.
+async function payView(word = '') {
+  const search = `<search${api.attrs({text: word})}/>`;
   const confirmed = cond(
       {name: 'blnnetok', fieldname: 'ec_vchs.blnnetok', fieldtype: '0', value: '1', type: '6'});
   const [claims, lines, paid, cash] = await Promise.all([
-    readList('listrepaydata', toSettle), readList('listnetpaydata', '<cond/>'),
-    readList('listnetpaydata', confirmed), readList('listcashpaydata', '<cond/>')
+    readList('listrepaydata', toSettle + search), readList('listnetpaydata', '<cond/>' + search),
+    readList('listnetpaydata', confirmed + search), readList('listcashpaydata', '<cond/>' + search)
   ]);
-  const page = h('div', null, h('h1', null, t('pay.title')));
+  const page =
+      h('div', null, h('h1', null, t('pay.title')),
+        h('section', {class: 'card'}, wordSearch('pay', word)));
 
   const settle = claims.rows;
   page.append(section(
@@ -53,11 +46,16 @@ async function payView() {
                             {label: t('f.type'), key: 'strtypename'},
                             {label: t('f.date'), cell: (r) => day(r.dtloandate)},
                             {label: t('f.claimant'), key: 'strloanname'},
-                            {label: t('f.amount'), align: 'right', cell: (r) => money(r.dblmoney)},
+                            {
+                              key: 'dblmoney',
+                              label: t('f.amount'),
+                              align: 'right',
+                              cell: (r) => money(r.dblmoney)
+                            },
                             {label: t('f.purpose'), key: 'strused'},
                             {label: t('f.approvedBy'), key: 'strauditorid'},
                           ],
-                          settle) :
+                          settle, null, pageTotal(settle)) :
                       h('p', {class: 'muted'}, t('pay.noneToSettle'))));
 
   page.append(cashSection(cash.rows));
@@ -82,14 +80,14 @@ async function payView() {
             {label: t('f.date'), cell: (r) => day(r.dtloandate)},
             {label: t('f.person'), key: 'strloanname'},
             {label: t('f.settlement'), key: 'strbalancename'},
-            {label: t('f.amount'), align: 'right', cell: (r) => money(r.dblmoney)},
+            {key: 'dblmoney', label: t('f.amount'), align: 'right', cell: (r) => money(r.dblmoney)},
             {label: t('f.payId'), key: 'strpayid'},
             {
               label: t('f.bank'),
               cell: (r) => h('span', {class: 'bank-state', dataset: {guid: r.guid}}, bankState(r))
             },
           ],
-          all),
+          all, null, pageTotal(all)),
       h('div', {class: 'actions'},
         h('button', {type: 'button', onclick: (e) => guard(() => send(picked, 'netpay', e.target))},
           t('pay.send')),
@@ -120,7 +118,7 @@ function cashSection(rows) {
             {label: t('f.borrower'), key: 'strloanname'},
             {label: t('f.department'), key: 'strdepartname'},
             {label: t('f.settlement'), key: 'strbalancename'},
-            {label: t('f.amount'), align: 'right', cell: (r) => money(r.dblmoney)},
+            {key: 'dblmoney', label: t('f.amount'), align: 'right', cell: (r) => money(r.dblmoney)},
             {label: t('f.purpose'), key: 'strused'},
             {
               label: t('f.state'),
@@ -129,7 +127,7 @@ function cashSection(rows) {
                     r.blnnetok === '1' ? t('cash.paid', r.strpayid) : t('cash.due'))
             },
           ],
-          rows),
+          rows, null, pageTotal(rows)),
       h('div', {class: 'actions'},
         h('button', {
           type: 'button',

@@ -3,7 +3,8 @@
 import {language, t} from './i18n.js';
 
 const PROPERTIES = new Set([
-  'value', 'checked', 'disabled', 'hidden', 'selected', 'required', 'readOnly', 'colSpan', 'type'
+  'value', 'checked', 'disabled', 'hidden', 'selected', 'required', 'readOnly', 'colSpan', 'type',
+  'open'
 ]);
 
 // h('button', {type: 'button', onclick: f}, 'text', child, …)
@@ -85,16 +86,19 @@ export function num(value) {
   return Number.isFinite(n) ? n : 0;
 }
 
-// A table of `rows` (objects) with `columns` [{key, label, align, cell(row) → node or text}].
-export function table(columns, rows, caption) {
+// A table of `rows` (objects) with `columns` [{key, label, head, align, cell(row) → node or
+// text}]; `head` (a node) stands in the column's header instead of the label. `foot`, when
+// given, is the last line (a row object of the same columns: totals).
+export function table(columns, rows, caption, foot) {
   return h(
       'div', {class: 'table-box'},
       h('table', {class: 'cards'}, caption ? h('caption', null, caption) : null,
         h('thead', null,
           h('tr', null,
             columns.map(
-                (c) => h(
-                    'th', {scope: 'col', class: c.align === 'right' ? 'right' : null}, c.label)))),
+                (c) =>
+                    h('th', {scope: 'col', class: c.align === 'right' ? 'right' : null},
+                      c.head || c.label)))),
         h('tbody', null,
           rows.map(
               (r) =>
@@ -105,7 +109,43 @@ export function table(columns, rows, caption) {
                               class: c.align === 'right' ? 'right' : null,
                               'data-label': c.label || null
                             },
-                              c.cell ? c.cell(r) : r[c.key] ?? '')))))));
+                              c.cell ? c.cell(r) : r[c.key] ?? ''))))),
+        foot ? h('tfoot', null,
+                 h('tr', null,
+                   columns.map(
+                       (c) => h(
+                           'td', {
+                             class: c.align === 'right' ? 'right' :
+                                                          null,
+                             'data-label':
+                                 foot[c.key] !==
+                                     undefined ?
+                                 c.label :
+                                 null
+                           },
+                           foot[c.key] ?? '')))) :
+               null));
+}
+
+// A checkbox in a column's header that picks or drops every row of its table (the boxes of
+// pickBox below it). On a phone, where the header row is hidden, it stands above the cards
+// with its label.
+export function pickAll(label) {
+  return h(
+      'label', {class: 'pick-all'}, h('input', {
+        type: 'checkbox',
+        'aria-label': label,
+        onchange: (e) => {
+          const rows = e.target.closest('table').querySelectorAll('tbody input[type=checkbox]');
+          for (const box of rows) {
+            if (box.checked !== e.target.checked) {
+              box.checked = e.target.checked;
+              box.dispatchEvent(new Event('change'));
+            }
+          }
+        }
+      }),
+      h('span', {class: 'phone-only', 'aria-hidden': 'true'}, label));
 }
 
 // Label/value pairs of a voucher head.

@@ -8,7 +8,7 @@ import {t} from './i18n.js';
 import {go, guard} from './nav.js';
 import {currencies, options, rateOf, refs} from './refs.js';
 import {session} from './session.js';
-import {cardOf, date, headFacts, historySection, KINDS, paymentTable, readFlows, readList, readSettlement, readVoucher, rowsTable, truthy, writeOffTable} from './vouchers.js';
+import {cardOf, date, headFacts, historySection, KINDS, listFilter, paymentTable, readFlows, readList, readSettlement, readVoucher, rowsTable, totals, truthy, writeOffTable} from './vouchers.js';
 
 export const routes = {
   mine: () => mineView(),
@@ -29,38 +29,44 @@ const PAGE_ROWS = 10;
 // My vouchers: the lists of the vouchers I entered, newest first.
 
 async function mineView() {
+  const lists = [];
+  const filter = await listFilter('any', () => Promise.all(lists.map((l) => l())));
   const page = h(
       'div', null, h('h1', null, t('mine.title')),
       h('div', {class: 'actions'}, h('a', {class: 'button', href: '#/loan/new'}, t('mine.newLoan')),
-        h('a', {class: 'button', href: '#/claim/new'}, t('mine.newClaim'))));
+        h('a', {class: 'button', href: '#/claim/new'}, t('mine.newClaim'))),
+      h('section', {class: 'card'}, filter.form));
   for (const kind of ['loan', 'claim']) {
     const box = h('section', {class: 'card'});
     page.append(box);
-    await myList(kind, box, 99999);  // a page beyond the last answers the last: the newest
+    // A page beyond the last answers the last: the newest.
+    lists.push(() => myList(kind, box, 99999, filter));
   }
+  await Promise.all(lists.map((l) => l()));
   return page;
 }
 
 // The condition "entered by me" of the lists.
 function mine(kind) {
-  return `<cond><row${api.attrs({
+  return `<row${api.attrs({
     name: 'strpersonid',
     fieldname: KINDS[kind].table + '.strpersonid',
     fieldtype: '0',
     value: session.userName,
     type: '0'
-  })}/></cond>`;
+  })}/>`;
 }
 
-async function myList(kind, box, current) {
+async function myList(kind, box, current, filter) {
   const title = h('h2', null, t(kind === 'loan' ? 'mine.loans' : 'mine.claims'));
-  const page = await readList(KINDS[kind].list, mine(kind), current, PAGE_ROWS);
+  const page =
+      await readList(KINDS[kind].list, filter.request(kind, mine(kind)), current, PAGE_ROWS);
   if (page.note) {
     box.replaceChildren(title, h('p', {class: 'muted'}, page.note));
     return;
   }
   const list = page.rows.reverse();
-  // The heads carry each voucher's state.
+  // The heads carry each voucher's state and, for loans, what was repaid.
   const heads = await api.call(
       'CPubMsg',
       list.map(
@@ -70,11 +76,14 @@ async function myList(kind, box, current) {
   heads.forEach((o, i) => {
     byId[list[i].autoid] = (o && api.recordset(o)[0]) || {};
   });
+  const open = (r) => num(r.dblmoney) - num(byId[r.autoid].dblReturn);
+  const sums = {dblmoney: (r) => r.dblmoney, ...(kind === 'loan' ? {open} : {})};
   box.replaceChildren(
       title,
       table(
           [
             {
+              key: 'strvouchid',
               label: t('f.number'),
               cell: (r) => h('a', {href: `#/${kind}/${r.autoid}`}, r.strvouchid)
             },
@@ -82,11 +91,16 @@ async function myList(kind, box, current) {
             {label: t('f.date'), cell: (r) => day(r.dtloandate)},
             {label: kind === 'loan' ? t('f.borrower') : t('f.claimant'), key: 'strloanname'},
             {label: t('f.purpose'), key: 'strused'},
-            {label: t('f.amount'), align: 'right', cell: (r) => money(r.dblmoney)},
+            {key: 'dblmoney', label: t('f.amount'), align: 'right', cell: (r) => money(r.dblmoney)},
+            ...(kind === 'loan' ?
+                    [
+                      {key: 'open', label: t('f.open'), align: 'right', cell: (r) => money(open(r))}
+                    ] :
+                    []),
             {label: t('f.state'), cell: (r) => byId[r.autoid].strStateName || ''},
           ],
-          list),
-      pager(page.current, page.count, (n) => myList(kind, box, n)));
+          list, null, {strvouchid: t('list.pageTotal'), ...totals(list, sums)}),
+      pager(page.current, page.count, (n) => myList(kind, box, n, filter)));
 }
 
 // Older and newer pages of a list (page 0 is the oldest).
@@ -136,6 +150,8 @@ async function voucherView(kind, id) {
         h('button', {type: 'button', onclick: (e) => guard(() => withdraw(kind, v, e.target))},
           t('act.withdraw')));
   }
+  actions.append(
+      h('a', {class: 'button secondary', href: `#/print/${kind}/${id}`}, t('print.open')));
   page.append(actions);
   if (kind === 'claim') {
     const settlement = await readSettlement(v);
@@ -335,7 +351,7 @@ async function headFields(kind, v, types) {
   if (!v.GUID) {
     // A new voucher starts with the department and person of my latest one.
     for (const k of [kind, kind === 'loan' ? 'claim' : 'loan']) {
-      const last = (await readList(KINDS[k].list, mine(k), 99999, 1)).rows[0];
+      const last = (await readList(KINDS[k].list, `<cond>${mine(k)}</cond>`, 99999, 1)).rows[0];
       if (last) {
         c.strDepartID.value = last.strdepartid || '';
         c.strLoanID.value = last.strloanid || '';

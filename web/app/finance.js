@@ -8,10 +8,10 @@ import {go, guard} from './nav.js';
 import {refs} from './refs.js';
 import * as rv from './report_view.js';
 import {session} from './session.js';
-import {readList} from './vouchers.js';
+import {readList, totals, wordSearch} from './vouchers.js';
 
 export const routes = {
-  ledger: () => ledgerView(),
+  ledger: (word, current) => ledgerView(word, current),
   pz: (code) => pzView(code),
   reports: () => reportsView(),
 };
@@ -31,13 +31,23 @@ function linesTable(rows) {
       [...rows, {ccode: t('pz.total'), md: debit, mc: credit}]);
 }
 
-async function ledgerView() {
-  const [waiting, made] =
-      await Promise.all([readList('listmakepzdata', '<cond/>'), readList('listpzdata', '<cond/>')]);
+const LEDGER_ROWS = 50;
+
+// #/ledger[/<search word>[/<page>]]: the vouchers to book, found by the server a page at a time.
+function ledgerAddress(word, current) {
+  return `#/ledger/${encodeURIComponent(word)}/${current}`;
+}
+
+async function ledgerView(word = '', current = '0') {
+  const waitingList = `<cond/><search${api.attrs({text: word})}/>`;
+  const [waiting, made] = await Promise.all([
+    readList('listmakepzdata', waitingList, Number.parseInt(current, 10) || 0, LEDGER_ROWS),
+    readList('listpzdata', '<cond/>')
+  ]);
   const page = h('div', null, h('h1', null, t('ledger.title')));
   const sources = waiting.rows;
   const picked = new Map();
-  const box = section(t('ledger.waiting'));
+  const box = section(t('ledger.waiting'), wordSearch('ledger', word));
   page.append(box);
   if (!sources.length) {
     box.append(h('p', {class: 'muted'}, t('ledger.noneWaiting')));
@@ -75,11 +85,27 @@ async function ledgerView() {
               {label: t('f.date'), cell: (r) => day(r.dtloandate)},
               {label: t('f.department'), key: 'strdepartname'},
               {label: t('f.person'), key: 'strloanname'},
-              {label: t('f.amount'), align: 'right', cell: (r) => money(r.dblmoney)},
+              {
+                key: 'dblmoney',
+                label: t('f.amount'),
+                align: 'right',
+                cell: (r) => money(r.dblmoney)
+              },
               {label: t('f.purpose'), key: 'strused'},
               {label: t('ledger.voucher'), key: 'strpzid'},
             ],
-            sources),
+            sources, null,
+            {strvouchid: t('list.pageTotal'), ...totals(sources, {dblmoney: (r) => r.dblmoney})}),
+        waiting.count > 1 ?
+            h('div', {class: 'pager'},
+              waiting.current > 0 ?
+                  h('a', {href: ledgerAddress(word, waiting.current - 1)}, t('list.previous')) :
+                  '',
+              h('span', null, t('list.page', waiting.current + 1, waiting.count)),
+              waiting.current < waiting.count - 1 ?
+                  h('a', {href: ledgerAddress(word, waiting.current + 1)}, t('list.next')) :
+                  '') :
+            '',
         h('form', {
           class: 'grid-form',
           onsubmit: (e) => {

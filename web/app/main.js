@@ -10,7 +10,9 @@ import * as employee from './employee.js';
 import * as finance from './finance.js';
 import {language, LANGUAGES, setLanguage, t} from './i18n.js';
 import {connect, go, guard, takeMessage} from './nav.js';
+import * as print from './print.js';
 import {session} from './session.js';
+import {countWaiting, WAITING} from './vouchers.js';
 
 // The views of the navigation and the rights that open them (any of them; administrators see
 // every view). The pages check nothing themselves: the classes refuse what a right does not allow.
@@ -27,7 +29,8 @@ const ROUTES = {
   ...approver.routes,
   ...cashier.routes,
   ...finance.routes,
-  ...admin.routes
+  ...admin.routes,
+  ...print.routes
 };
 
 // A right on a branch ("ec02") covers every task below it ("ec020201"), as at the server.
@@ -50,6 +53,8 @@ const VIEW_OF = {
   pz: 'ledger'
 };
 function routeAllowed(name) {
+  // Anyone who may open a voucher may print it: the reads keep to the data permissions.
+  if (name === 'print') return VIEWS.some(allowed);
   const view = VIEWS.find((v) => v.id === (VIEW_OF[name] || name));
   return !!view && allowed(view);
 }
@@ -123,7 +128,13 @@ function showHeader() {
   nav.setAttribute('aria-label', t('nav.label'));
   nav.replaceChildren(
       ...(session.user ? VIEWS.filter(allowed) : [])
-          .map((v) => h('a', {href: '#/' + v.id, dataset: {view: v.id}}, t('nav.' + v.id))));
+          .map(
+              (v) =>
+                  h('a', {href: '#/' + v.id, dataset: {view: v.id}}, t('nav.' + v.id),
+                    WAITING[v.id] ?
+                        h('span', {class: 'count', dataset: {count: v.id}, hidden: true}) :
+                        null)));
+  refreshCounts();
   document.getElementById('who').textContent = session.user ?
       `${session.userName} · ${session.accountName || session.account} · ${session.year}` :
       '';
@@ -131,6 +142,31 @@ function showHeader() {
   out.textContent = t('logout');
   out.hidden = !session.user;
 }
+
+// The work waiting in the navigation (to approve, to pay, to book), read again every half
+// minute and after every view so that it follows what the operator and the others do.
+let counting = 0;
+async function refreshCounts() {
+  const mine = ++counting;
+  const user = session.user;
+  for (const span of document.querySelectorAll('#nav .count')) {
+    const view = span.dataset.count;
+    let count = 0;
+    try {
+      count = user ? await countWaiting(view, user) : 0;
+    } catch (e) {
+      // A lost session shows itself at the next action; the counts just wait.
+      return;
+    }
+    if (mine !== counting) return;
+    span.textContent = count.toLocaleString(language());
+    span.hidden = !count;
+    span.setAttribute('aria-label', t('nav.waiting', count));
+  }
+}
+setInterval(() => {
+  if (session.user && !document.hidden) refreshCounts();
+}, 30000);
 
 function relogin() {
   const dialog = document.getElementById('relogin');
@@ -197,6 +233,7 @@ async function route() {
         h('section', {class: 'card'}, h('h1', null, t('route.failed')),
           h('p', null, h('a', {href: '#/'}, t('route.start')))));
   }
+  refreshCounts();
   const heading = main.querySelector('h1');
   if (heading) {
     heading.tabIndex = -1;

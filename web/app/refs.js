@@ -14,6 +14,7 @@ const LISTS = {
   transport: ['EC_EISet_NUStand', 'strEICode,strEIName,intEICode', 'intEICode=3'],
   budgetItems: ['BG_Item', 'cItemCode,cItemName', ''],
   signs: ['dsign', 'csign,ctext,isignseq', ''],
+  types: ['EC_OperationType', 'strCode,strName', ''],
 };
 
 let cache = {owner: '', lists: {}};

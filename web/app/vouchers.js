@@ -3,8 +3,10 @@
 // from the service (strState, strStateName), worked out there from the approval and the
 // settlement; the pages never derive it.
 import * as api from './api.js';
-import {day, facts, h, money, num, section, table} from './dom.js';
+import {day, facts, field, h, input, money, num, section, select, table} from './dom.js';
 import {t} from './i18n.js';
+import {go, guard} from './nav.js';
+import {options, refs} from './refs.js';
 
 export const KINDS = {
   loan: {
@@ -206,7 +208,9 @@ export function historySection(flow) {
                 {label: t('f.action'), key: 'actionname'},
                 {label: t('f.remark'), key: 'remark'},
                 {label: t('f.time'), key: 'time'},
-                {label: '', cell: (r) => r.undone === '1' ? t('v.undone') : ''},
+                ...(flow.records.some((r) => r.undone === '1') ?
+                        [{label: '', cell: (r) => r.undone === '1' ? t('v.undone') : ''}] :
+                        []),
               ],
               flow.records) :
           h('p', {class: 'muted'}, t('v.noRecords')));
@@ -263,4 +267,130 @@ export async function readSettlement(v, {payments = true} = {}) {
     if (e instanceof api.SessionLost) throw e;
     return null;
   }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Searching and filtering the lists. The server narrows and pages: a word (number, person,
+// purpose), the approval state, a date range, the department and the type.
+
+// The search form of a voucher list of `kind` ('loan', 'claim' or 'any' for both); `show()` runs
+// when it is sent. `request(kind, fixed)` gives a list request's <cond> (the fixed condition rows
+// and the chosen ones) and <search>.
+export async function listFilter(kind, show) {
+  const {departments, types} = await refs('departments', 'types');
+  const family = (code) => kind === 'any' || (kind === 'loan') === String(code).startsWith('3');
+  const word = input('q', '', {type: 'search', placeholder: t('filter.wordHint')});
+  const state = select(
+      'state',
+      [
+        ['draft', t('filter.draft')], ['waiting', t('filter.waiting')],
+        ['approved', t('filter.approved')]
+      ],
+      '', t('filter.any'));
+  const from = input('from', '', {type: 'date'});
+  const to = input('to', '', {type: 'date'});
+  const department = select('department', options(departments), '', t('filter.any'));
+  const type = select('type', options(types.filter((x) => family(x.code))), '', t('filter.any'));
+  // On a phone the filters beyond the word wait behind "More filters", so the list shows.
+  const more = h(
+      'details', {class: 'more', open: window.innerWidth > 600},
+      h('summary', null, t('filter.more')),
+      h('div', {class: 'filters-grid'}, field(t('f.state'), state), field(t('filter.from'), from),
+        field(t('filter.to'), to), field(t('f.department'), department), field(t('f.type'), type)));
+  const form =
+      h('form', {class: 'filters', role: 'search'},
+        h('div', {class: 'search-line'}, field(t('filter.word'), word),
+          h('button', {type: 'submit'}, t('filter.apply'))),
+        more);
+  form.addEventListener('submit', (e) => {
+    e.preventDefault();
+    guard(show);
+  });
+  const row = (table, column, value, fieldtype = '0') => `<row${
+      api.attrs({name: column, fieldname: `${table}.${column}`, fieldtype, value, type: '0'})}/>`;
+  const request = (k, fixed = '') => {
+    const table = KINDS[k].table;
+    const rows = [fixed];
+    if (from.value) rows.push(row(table, 'dtloandate', from.value, '1'));
+    // The end of the last day: stored dates may carry a time.
+    if (to.value) rows.push(row(table, 'dtloandate', `${to.value} 23:59:59`, '2'));
+    if (department.value) rows.push(row(table, 'strdepartid', department.value));
+    if (type.value) rows.push(row(table, 'strtypecode', type.value));
+    return `<cond>${rows.join('')}</cond><search${
+        api.attrs({text: word.value.trim(), state: state.value})}/>`;
+  };
+  return {form, request};
+}
+
+// The amount columns' totals of a page of rows, as the last line of its table.
+export function totals(rows, keys) {
+  const out = {};
+  for (const [key, read] of Object.entries(keys)) {
+    out[key] = money(rows.reduce((sum, r) => sum + num(read(r)), 0));
+  }
+  return out;
+}
+
+// How much work waits for the operator, by navigation view: vouchers to approve, claims to
+// settle and payment lines to pay (not confirmed by the bank, or cash rows not paid out) and
+// vouchers waiting for their ledger voucher. A list of one row per page counts its keys in its
+// pages.
+const notConfirmed = `<cond><row${api.attrs({
+  name: 'blnnetok',
+  fieldname: 'ec_vchs.blnnetok',
+  fieldtype: '0',
+  value: '0',
+  type: '6'
+})}/></cond>`;
+// Approved claims ("from the empty approver on": every approver name) not settled yet.
+export const toSettle = `<cond>${
+        [{
+          name: 'strauditorid',
+          fieldname: 'ec_expenvouch.strauditorid',
+          fieldtype: '1',
+          value: '',
+          type: '0'
+        },
+         {
+           name: 'blnsettle',
+           fieldname: 'ec_expenvouch.blnsettle',
+           fieldtype: '0',
+           value: '0',
+           type: '6'
+         }].map((r) => `<row${api.attrs(r)}/>`)
+            .join('')}</cond>`;
+export const WAITING = {
+  inbox: (user) => {
+    const cond = `<cond/><auditcond${api.attrs({auditcondition: '0', Auditor: user})}/>`;
+    return [['listloandata', cond], ['listrepaydata', cond]];
+  },
+  pay: () => [
+      ['listrepaydata', toSettle], ['listnetpaydata', notConfirmed],
+      ['listcashpaydata', notConfirmed]],
+  ledger: () => [['listmakepzdata', `<cond/><search${api.attrs({state: 'waiting'})}/>`]],
+};
+export async function countWaiting(view, user) {
+  const counts = await Promise.all(WAITING[view](user).map(async ([name, inner]) => {
+    const page = await readList(name, inner, 0, 1);
+    return page.note ? 0 : page.count;
+  }));
+  return counts.reduce((a, b) => a + b, 0);
+}
+
+// A search word alone, kept in the view's address (#/<view>/<word>) so that paging and going
+// back keep it.
+export function wordSearch(view, word) {
+  const box = input('q', word, {type: 'search', placeholder: t('filter.wordHint')});
+  return h(
+      'form', {
+        class: 'filters',
+        role: 'search',
+        onsubmit: (e) => {
+          e.preventDefault();
+          const text = box.value.trim();
+          go(text ? `/${view}/${encodeURIComponent(text)}` : `/${view}`);
+        }
+      },
+      h('div', {class: 'search-line'}, field(t('filter.word'), box),
+        h('button', {type: 'submit'}, t('filter.apply'))));
 }
