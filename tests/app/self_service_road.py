@@ -308,7 +308,8 @@ def walk(r):
     r.shot("clerk-claim-standards-inline")
     r.click("Save")
     refusal = r.wait_message("error")
-    assert "1000.00" in refusal, refusal
+    # The server's row label "(1)" is said as the page says rows.
+    assert refusal.startswith("Row 1: ") and "1000.00" in refusal, refusal
     assert r.sql("select GUID from EC_ExpenVouch") == [], "a refused claim was written"
     # Nothing typed is lost.
     assert r.row(0).find_element(By.NAME, "dblMoney").get_attribute("value") == "1000"

@@ -2,10 +2,15 @@
 // /api/<Class>, the same document comes back with each operation's answer under its `out`.
 // Every answer is read as an XML document; nothing from it is ever parsed as HTML.
 
-// A refusal the user should read: the message text of an error document.
+import {t} from './i18n.js';
+
+// A refusal the user should read: the message text of an error document. The classes name a voucher
+// row by its label "(n)" before the rest of the message; the page says "Row n:" in its language, as
+// its own checks do.
 export class ServiceError extends Error {
   constructor(text, id = '', status = 200) {
-    super(text);
+    const row = /^\((\d+)\)\s*([\s\S]*)$/.exec(text ?? '');
+    super(row ? t('check.row', row[1], row[2]) : text);
     this.id = id;
     this.status = status;
   }
