@@ -194,7 +194,7 @@ class ClaimSave : public voucher::VoucherSave {
     }
     // A receipt amount is required where the item's standard grades by receipt bracket.
     standards::RequireReceiptAmount(standards_, head_.Attr("strDepartID"), item,
-                                    row.Attr("dblVouch"));
+                                    row.Attr("dblVouch"), label);
 
     // Every row carries its amount.
     const std::string money = frame::RequiredNumber(row, "dblMoney", "Q7.Rembiz.0226");

@@ -362,16 +362,17 @@ bool UsesReceiptBracket(db::Connection& cn, std::string_view department, std::st
 }
 
 void RequireReceiptAmount(db::Connection& cn, std::string_view department, std::string_view item,
-                          std::string_view receipt) {
+                          std::string_view receipt, std::string_view row_label) {
   if (receipt.empty() && UsesReceiptBracket(cn, department, item)) {
-    Raise(kErrBusiness, "Q7.Rembiz.0282");
+    Raise(kErrBusiness, "Q7.Rembiz.0282", row_label);
   }
 }
 
 void RequireReceiptAmount(StandardLookups& lookups, std::string_view department,
-                          std::string_view item, std::string_view receipt) {
+                          std::string_view item, std::string_view receipt,
+                          std::string_view row_label) {
   if (receipt.empty() && lookups.UsesReceiptBracket(department, item)) {
-    Raise(kErrBusiness, "Q7.Rembiz.0282");
+    Raise(kErrBusiness, "Q7.Rembiz.0282", row_label);
   }
 }
 

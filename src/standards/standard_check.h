@@ -136,11 +136,13 @@ bool IsHardControl(std::string_view control_type);
 // claim row of the item needs a receipt amount. False for an empty department.
 bool UsesReceiptBracket(db::Connection& cn, std::string_view department, std::string_view item);
 
-// Raises "Q7.Rembiz.0282" when the row carries no receipt amount (`receipt` empty) although
-// its item's standard in the department grades by receipt bracket.
+// Raises "Q7.Rembiz.0282" naming the row by `row_label` ("(n)") when the row carries no receipt
+// amount (`receipt` empty) although its item's standard in the department grades by receipt
+// bracket.
 void RequireReceiptAmount(db::Connection& cn, std::string_view department, std::string_view item,
-                          std::string_view receipt);
+                          std::string_view receipt, std::string_view row_label);
 void RequireReceiptAmount(StandardLookups& lookups, std::string_view department,
-                          std::string_view item, std::string_view receipt);
+                          std::string_view item, std::string_view receipt,
+                          std::string_view row_label);
 
 }  // namespace rembiz::standards

@@ -209,7 +209,7 @@ TEST_F(ExpenseTest, StandardsRefuseWarnOrDemandAReceipt) {
   // A transport row without receipt amount under a bracket standard.
   before = State();
   doc = Save(Head({{"strVouchID", "BX0002"}}), "<row strIOItem='20102' dblMoney='80'/>");
-  EXPECT_EQ(OutError(doc, "savevouch"), Text("Q7.Rembiz.0282"));
+  EXPECT_EQ(OutError(doc, "savevouch"), Text("Q7.Rembiz.0282", "(1)"));
   EXPECT_EQ(State(), before);
 
   // A parent item is no leaf; master data errors name their key.
@@ -250,7 +250,7 @@ TEST_F(ExpenseTest, ClaimChecksLookUpOnceForAllRows) {
   EXPECT_EQ(OutError(doc, "savevouch"), Text("Q7.Rembiz.0222"));
   doc = Save(Head({{"strVouchID", "BX0002"}}),
              "<row strIOItem='20102' dblMoney='80'/><row strIOItem='201' dblMoney='1'/>");
-  EXPECT_EQ(OutError(doc, "savevouch"), Text("Q7.Rembiz.0282"));
+  EXPECT_EQ(OutError(doc, "savevouch"), Text("Q7.Rembiz.0282", "(1)"));
   doc = Save(Head({{"strVouchID", "BX0002"}}),
              "<row strIOItem='203' dblMoney='1'/><row strIOItem='9' dblMoney='1'/>");
   EXPECT_EQ(OutError(doc, "savevouch"), Text("Q7.Rembiz.0281", "(2)"));

@@ -184,14 +184,14 @@ TEST_F(StandardCheckTest, BracketStandardsNeedAReceiptAmount) {
   EXPECT_TRUE(UsesReceiptBracket(Cn(), "01", "20102"));
   EXPECT_FALSE(UsesReceiptBracket(Cn(), "01", "20101"));
   EXPECT_FALSE(UsesReceiptBracket(Cn(), "", "20102"));
-  EXPECT_NO_THROW(RequireReceiptAmount(Cn(), "01", "20102", "80"));
-  EXPECT_NO_THROW(RequireReceiptAmount(Cn(), "01", "20101", ""));
+  EXPECT_NO_THROW(RequireReceiptAmount(Cn(), "01", "20102", "80", "(1)"));
+  EXPECT_NO_THROW(RequireReceiptAmount(Cn(), "01", "20101", "", "(1)"));
   try {
-    RequireReceiptAmount(Cn(), "0201", "20102", "");
+    RequireReceiptAmount(Cn(), "0201", "20102", "", "(3)");
     FAIL() << "a missing receipt amount was accepted";
   } catch (const ComError& error) {
     EXPECT_EQ(error.Number(), kErrBusiness);
-    EXPECT_EQ(error.Description(), host::MessageText("Q7.Rembiz.0282"));
+    EXPECT_EQ(error.Description(), host::MessageText("Q7.Rembiz.0282", "", "(3)"));
   }
 }
 

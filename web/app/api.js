@@ -9,7 +9,7 @@ import {t} from './i18n.js';
 // its own checks do.
 export class ServiceError extends Error {
   constructor(text, id = '', status = 200) {
-    const row = /^\((\d+)\)\s*([\s\S]*)$/.exec(text ?? '');
+    const row = /^\((\d+)\)[:：的]?\s*([\s\S]*)$/.exec(text ?? '');
     super(row ? t('check.row', row[1], row[2]) : text);
     this.id = id;
     this.status = status;
