@@ -608,10 +608,6 @@ def walk(r):
     for text in ("支出报销单", claim_no, "Anna Approver", loan["strVouchID"], "报销人签字"):
         assert text in sheet.text, (text, sheet.text)
     r.shot("clerk-claim-print-view")
-    loan_id = r.one("select AutoID from EC_LoanVouch where GUID = '%s'" % loan["GUID"])["AutoID"]
-    r.open("print/loan/" + loan_id)
-    for text in ("借款单", loan["strVouchID"], "Purpose", "借款人签字"):
-        r.wait(lambda: text in r.first("article.sheet").text, "the printed loan: " + text)
     options = PrintOptions()
     options.page_width, options.page_height = 21.0, 29.7
     pdf = os.path.join(r.shots, "claim.pdf")
@@ -625,8 +621,15 @@ def walk(r):
             width, height = struct.unpack(">II", f.read(24)[16:24])
         # A4 at 60 dpi: 496 x 702 pixels.
         assert abs(width - 496) <= 2 and abs(height - 702) <= 2, (width, height)
+        printed = subprocess.run(["pdftotext", "-layout", pdf, "-"], check=True,
+                                 capture_output=True, text=True).stdout
+        assert claim_no in printed and "报销人签字" in printed, printed
     else:
         print("pdftoppm is not installed: the printed claim stays a PDF")
+    loan_id = r.one("select AutoID from EC_LoanVouch where GUID = '%s'" % loan["GUID"])["AutoID"]
+    r.open("print/loan/" + loan_id)
+    for text in ("借款单", loan["strVouchID"], "Purpose", "借款人签字"):
+        r.wait(lambda: text in r.first("article.sheet").text, "the printed loan: " + text)
 
     # The next user of the browser logs in on the clerk's address: their own first view opens.
     r.open("claim/" + claim_id)
