@@ -104,8 +104,11 @@ class Road:
         print("step %d: %s" % (self.step, name), flush=True)
 
     def wait(self, condition, what, timeout=15):
+        # A list redrawn while the condition reads it leaves stale elements: read it again.
         try:
-            return WebDriverWait(self.driver, timeout).until(lambda d: condition())
+            return WebDriverWait(self.driver, timeout,
+                                 ignored_exceptions=(StaleElementReferenceException,)).until(
+                lambda d: condition())
         except TimeoutException:
             self.shot("FAILED-" + re.sub(r"\W+", "-", what)[:40])
             raise AssertionError("timed out waiting for " + what + "\nmessage: " + self.message()
