@@ -17,6 +17,7 @@
 #include "app/report_command.h"
 #include "app/serve_config.h"
 #include "app/table_printer.h"
+#include "app/upgrade_command.h"
 #include "db/connection.h"
 #include "db/persist.h"
 #include "db/store.h"
@@ -353,6 +354,16 @@ int RunCli(int argc, char** argv) {
   restore->add_option("--from", restore_options.archive, "the archive to read")->required();
   restore->add_flag("--force", restore_options.force, "replace the databases the folder holds");
 
+  UpgradeOptions upgrade_options;
+  std::string upgrade_data = "rembiz-data", upgrade_db;
+  CLI::App* upgrade = app.add_subcommand(
+      "upgrade", "take every database to this release's schema, after a backup (service stopped)");
+  AddLocation(upgrade, upgrade_data, upgrade_db);
+  upgrade->add_option("--backup", upgrade_options.backup,
+                      "where the backup goes (default: DIR/backups/before-upgrade-<time>.zip, or "
+                      "rembiz-before-upgrade-<time>.dump from pg_dump)");
+  upgrade->add_flag("--no-backup", upgrade_options.no_backup, "upgrade without a backup");
+
   std::string config_file;
   serve->add_option("--config", config_file,
                     "settings file (TOML, e.g. /etc/rembiz/rembiz.toml); flags win over it");
@@ -376,6 +387,10 @@ int RunCli(int argc, char** argv) {
     if (*backup) {
       if (!backup_db.empty()) backup_options.data = backup_db;
       return RunBackup(backup_options, std::cerr);
+    }
+    if (*upgrade) {
+      upgrade_options.location = upgrade_db.empty() ? upgrade_data : upgrade_db;
+      return RunUpgrade(upgrade_options, std::cerr);
     }
     if (*restore) {
       if (!restore_db.empty()) restore_options.data = restore_db;

@@ -40,6 +40,7 @@
 #include "host/local_session.h"
 #include "host/login_guard.h"
 #include "host/messages.h"
+#include "host/schema_versions.h"
 #include "xml/document.h"
 #include "xml/escape.h"
 
@@ -519,13 +520,27 @@ class HttpService::Impl {
     };
   }
 
-  // 200 when the system database answers a query, 503 (with the reason, never the driver's
-  // text) when it does not.
+  // 200 when every database answers and is at this release's schema version, 503 (with the
+  // reason, never the driver's text) when one does not answer or another release changed it.
   void Ready(const Request& req, Response& res) {
     try {
-      db::Connection cn;
-      cn.Open(dir_.SystemConnectionString());
-      cn.Execute("select 1");
+      {
+        db::Connection cn;
+        cn.Open(dir_.SystemConnectionString());
+        cn.Execute("select 1");
+      }
+      for (const host::DatabaseVersion& d : host::SchemaVersions(dir_)) {
+        if (d.version == d.latest) continue;
+        spdlog::warn("readyz: {} has schema version {}, this release needs {}", d.database,
+                     d.version, d.latest);
+        res.status = 503;
+        nlohmann::json body = {
+            {"status", "unavailable"},
+            {"reason", host::MessageText("Rembiz.Host.SchemaNotCurrent", RequestLanguage(req))}};
+        res.set_content(body.dump(), "application/json");
+        t_log.outcome = "schema-not-current";
+        return;
+      }
       res.set_content("{\"status\":\"ready\"}", "application/json");
     } catch (const std::exception& e) {
       spdlog::warn("readyz: the database cannot be reached: {}", LogSafe(e.what()));
@@ -790,6 +805,12 @@ int RunServe(const ServeOptions& options) {
   if (!dir.HasSystemDatabase()) {
     spdlog::error("no databases in {}: create them with `rembiz init {} --demo`", dir.Describe(),
                   DataOption(options.data_dir));
+    return 1;
+  }
+  try {
+    host::RequireCurrentSchema(dir);
+  } catch (const ComError& e) {
+    spdlog::error("{}", e.Description());
     return 1;
   }
   HttpService service(options);

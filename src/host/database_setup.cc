@@ -7,6 +7,7 @@
 #include "db/text.h"
 #include "host/embedded_files.h"
 #include "host/passwords.h"
+#include "host/schema_versions.h"
 
 namespace rembiz::host {
 namespace {
@@ -208,7 +209,7 @@ void InitDataDirectory(const DataDir& dir, const InitOptions& options) {
     db::Connection cn;
     cn.Open(store.SystemConnectionString(), db::Connection::OpenMode::kCreate);
     cn.BeginTrans();
-    RunScripts(cn, "schema/system/", year);
+    ApplySchemaVersions(cn, SchemaKind::kSystem, 0, year);
     cn.CommitTrans();
   }
   try {
@@ -216,7 +217,7 @@ void InitDataDirectory(const DataDir& dir, const InitOptions& options) {
       db::Connection cn;
       cn.Open(dir.ConnectionString(options.account, year), db::Connection::OpenMode::kCreate);
       cn.BeginTrans();
-      RunScripts(cn, "schema/account/", year);
+      ApplySchemaVersions(cn, SchemaKind::kAccount, 0, year);
       RunScripts(cn, options.demo ? "schema/demo/account/" : "schema/company/account/", year);
       cn.CommitTrans();
     }

@@ -1,5 +1,5 @@
 // Files compiled into the program: schema scripts, demo data and message texts, keyed by their
-// path in the source tree ("schema/account/030_ec.sql").
+// path in the source tree ("schema/account/001/030_ec.sql").
 #pragma once
 
 #include <string>

@@ -19,6 +19,8 @@
 
 #include "app/http_fixture.h"
 #include "app/log_format.h"
+#include "host/messages.h"
+#include "host/schema_versions.h"
 
 namespace rembiz::app {
 namespace {
@@ -86,6 +88,20 @@ TEST_F(HttpTest, MetricsCountEveryAnswerByClassAndOperation) {
   ASSERT_TRUE(r);
   EXPECT_EQ(r->status, 200);
   EXPECT_EQ(r->body, "{\"status\":\"ready\"}");
+}
+
+TEST_F(HttpTest, ReadinessWantsEveryDatabaseAtThisReleasesSchema) {
+  Start();
+  EXPECT_EQ(Client().Get("/readyz")->status, 200);
+  // Another release's upgrade took the account further than this program knows.
+  Cn().Execute("insert into Host_SchemaVersion (iVersion) values (" +
+               std::to_string(host::LatestSchemaVersion(host::SchemaKind::kAccount) + 1) + ")");
+  httplib::Result r = Client().Get("/readyz", {{"Accept-Language", "en-US"}});
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->status, 503);
+  EXPECT_NE(r->body.find(host::MessageText("Rembiz.Host.SchemaNotCurrent", "en-US")),
+            std::string::npos)
+      << r->body;
 }
 
 TEST(MetricsTest, MadeUpNamesCannotGrowTheScrapeWithoutEnd) {

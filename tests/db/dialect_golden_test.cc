@@ -33,7 +33,7 @@ class DialectGoldenTest : public testing::DemoTest {};
 
 TEST_F(DialectGoldenTest, AnswersAsTheServerDoes) {
   testing::RunSqlGoldenFile(REMBIZ_SOURCE_DIR "/tests/db/golden/dialect.test",
-                            {"sqlite", &Cn(), SqliteSteps});
+                            {testing::OnPostgres() ? "postgres" : "sqlite", &Cn(), SqliteSteps});
 }
 
 }  // namespace

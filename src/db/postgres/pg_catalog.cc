@@ -223,4 +223,11 @@ void Catalog::Forget(Oid oid) {
   state_->by_oid.erase(oid);
 }
 
+void Catalog::ForgetColumnsAndKeys() {
+  std::lock_guard lock(state_->mutex);
+  state_->by_oid.clear();
+  state_->foreign_keys.clear();
+  state_->preloaded.clear();
+}
+
 }  // namespace rembiz::db::postgres

@@ -60,6 +60,8 @@ class Catalog {
 
   // Forgets a relation (after it was made again under its name).
   void Forget(Oid oid);
+  // Forgets every relation's columns and every foreign key (after ALTER TABLE added some).
+  void ForgetColumnsAndKeys();
 
   // Learns every table and view of the schemas and their foreign keys at once, the first time a
   // connection to them opens, so that a failed transaction's error still finds their names.

@@ -622,7 +622,50 @@ class PostgresEmitter : public sql::Emitter {
     create.push_back(RParen());
     out.push_back(std::move(create));
 
-    if (std::optional<Tokens> guard = Guard(table)) out.push_back(std::move(*guard));
+    if (std::optional<Tokens> guard = Guard(table, "")) out.push_back(std::move(*guard));
+    out.push_back(Comments(table));
+    return out;
+  }
+
+  // ALTER TABLE ADD: the columns, declared as CreateTable declares them (a row version's default
+  // gives each existing row its own value), then a guard of their own beside the table's and
+  // their declared names and types.
+  std::vector<Tokens> AddColumns(const TableDefinition& table) const override {
+    std::vector<Tokens> out;
+    Tokens add{Word("ALTER"), Word("TABLE")};
+    Append(add, Qualified(table.schema, table.name));
+    bool first = true;
+    for (const ColumnDefinition& c : table.columns) {
+      if (c.identity) sql::Fail("ALTER TABLE ADD of an IDENTITY column");
+      if (!first) add.push_back(Comma());
+      first = false;
+      AppendWords(add, {"ADD", "COLUMN"});
+      add.push_back(IdentToken(c.name));
+      if (c.rowversion) {
+        AppendWords(add, {"bigint", "NOT", "NULL", "DEFAULT"});
+        Append(add, sql::Tokenize("nextval('rembiz.rowversion')"));
+        continue;
+      }
+      add.push_back(Word(ColumnType(c)));
+      if (IsTextType(c.type.base)) {
+        add.push_back(Word("COLLATE"));
+        add.push_back(c.collation.empty() ? Word("rembiz.ci") : CollationOf(c.collation));
+      }
+      if (!c.nullable) AppendWords(add, {"NOT", "NULL"});
+      if (!c.default_value.empty()) {
+        add.push_back(Word("DEFAULT"));
+        Append(add, Parenthesized(c.default_value));
+      }
+    }
+    for (const Tokens& check : table.checks) {
+      add.push_back(Comma());
+      AppendWords(add, {"ADD", "CHECK"});
+      Append(add, Parenthesized(check));
+    }
+    out.push_back(std::move(add));
+    if (std::optional<Tokens> guard = Guard(table, "_" + table.columns.front().name)) {
+      out.push_back(std::move(*guard));
+    }
     out.push_back(Comments(table));
     return out;
   }
@@ -630,7 +673,8 @@ class PostgresEmitter : public sql::Emitter {
   // What the server checks when a row is written, and the row version: a trigger function of
   // the table, written out column by column. Work tables get only their row version, as no
   // check of the server guards them on the other engine either.
-  std::optional<Tokens> Guard(const TableDefinition& table) const {
+  // `suffix` names the guard of columns added later, which runs beside the table's own.
+  std::optional<Tokens> Guard(const TableDefinition& table, const std::string& suffix) const {
     const bool work = table.schema == "tempdb";
     std::string body;
     for (const ColumnDefinition& c : table.columns) {
@@ -666,12 +710,12 @@ class PostgresEmitter : public sql::Emitter {
       }
     }
     if (body.empty()) return std::nullopt;
-    const std::string function =
-        (table.schema.empty() ? "" : table.schema + ".") + Ident("rembiz_guard_" + table.name);
+    const std::string function = (table.schema.empty() ? "" : table.schema + ".") +
+                                 Ident("rembiz_guard_" + table.name + suffix);
     std::string text = "CREATE OR REPLACE FUNCTION " + function +
                        "() RETURNS trigger LANGUAGE plpgsql AS $f$\nBEGIN\n" + body +
-                       "  RETURN NEW;\nEND $f$;\nCREATE TRIGGER rembiz_guard BEFORE INSERT OR "
-                       "UPDATE ON " +
+                       "  RETURN NEW;\nEND $f$;\nCREATE TRIGGER " + Ident("rembiz_guard" + suffix) +
+                       " BEFORE INSERT OR UPDATE ON " +
                        (table.schema.empty() ? "" : table.schema + ".") + Ident(table.name) +
                        " FOR EACH ROW EXECUTE FUNCTION " + function + "()";
     return Tokens{MakeToken(TokenKind::kString, std::move(text))};

@@ -272,7 +272,8 @@ class StepBuilder {
     }
     if (IsWord(b[0], "create") && IsWord(b[1], "table") && !condition.empty() &&
         IsWord(condition[0], "not")) {
-      StatementRewriter sr(RewritePlus(b), emitter_);
+      const Tokens rewritten = RewritePlus(b);  // the rewriter keeps a reference
+      StatementRewriter sr(rewritten, emitter_);
       for (const Tokens& statement : emitter_.CreateTable(sr.ParseTable(true))) Add(statement);
       return true;
     }
@@ -922,16 +923,16 @@ class StepBuilder {
   }
 
   // ALTER TABLE t ADD CONSTRAINT name FOREIGN KEY (columns) REFERENCES parent (columns)
-  // [ON DELETE CASCADE]: the only change of a table the schema makes.
+  // [ON DELETE CASCADE], and ALTER TABLE t ADD column definitions (a schema's later versions).
   void Alter(StatementRewriter& sr) {
     const Tokens& t = sr.tokens();
     const size_t n = t.size();
-    if (n < 6 || !IsWord(t[1], "table")) Fail("unsupported ALTER statement");
+    if (n < 5 || !IsWord(t[1], "table")) Fail("unsupported ALTER statement");
     size_t name_end = NameChainEnd(t, 2, n);
-    if (name_end == 2 || name_end >= n || !IsWord(t[name_end], "add")) {
+    if (name_end == 2 || name_end + 1 >= n || !IsWord(t[name_end], "add")) {
       Fail("unsupported ALTER TABLE statement");
     }
-    // The constraint reads as a CREATE TABLE with that one element.
+    // What is added reads as a CREATE TABLE of those elements.
     Tokens create{Word("CREATE"), Word("TABLE")};
     create.insert(create.end(), t.begin() + 2, t.begin() + static_cast<ptrdiff_t>(name_end));
     create.push_back(LParen());
@@ -939,9 +940,15 @@ class StepBuilder {
     create.push_back(RParen());
     StatementRewriter definition(create, emitter_);
     TableDefinition table = definition.ParseTable(false);
-    if (!table.columns.empty() || !table.keys.empty() || !table.checks.empty() ||
-        table.foreign_keys.size() != 1) {
-      Fail("ALTER TABLE ADD supports one FOREIGN KEY constraint");
+    if (!table.columns.empty()) {
+      if (!table.keys.empty() || !table.foreign_keys.empty()) {
+        Fail("ALTER TABLE ADD of columns with keys; add the key as a constraint of its own");
+      }
+      for (const Tokens& statement : emitter_.AddColumns(table)) Add(statement);
+      return;
+    }
+    if (!table.keys.empty() || !table.checks.empty() || table.foreign_keys.size() != 1) {
+      Fail("ALTER TABLE ADD supports columns or one FOREIGN KEY constraint");
     }
     foreign_keys_.push_back(ForeignKeyUse{table.schema, table.name, table.foreign_keys[0]});
   }

@@ -106,6 +106,10 @@ class Emitter {
   // The statements that make a table, an index, a foreign key or a view.
   virtual std::vector<Tokens> CreateTable(const TableDefinition& table) const = 0;
   virtual std::vector<Tokens> CreateIndex(const IndexDefinition& index) const = 0;
+  // ALTER TABLE ADD of the columns of `table` (a definition holding only the new columns and
+  // their CHECKs) to the existing table: existing rows take the columns' defaults, a row version
+  // gives each existing row its own value, and the new columns are guarded as CreateTable's are.
+  virtual std::vector<Tokens> AddColumns(const TableDefinition& table) const = 0;
   // A batch's foreign keys (CREATE TABLE's and ALTER TABLE ADD CONSTRAINT's), in the order the
   // batch declares them, written at its end when every table exists. Where several keys refer to
   // one table, deleting a row that more than one of them still needs names the first declared.

@@ -205,17 +205,7 @@ class SqliteEmitter : public sql::Emitter {
     const std::string& schema = table.schema;
     bool has_rowversion = false;
     for (const ColumnDefinition& c : table.columns) has_rowversion |= c.rowversion;
-    if (has_rowversion) {
-      Tokens counter = sql::Tokenize("CREATE TABLE IF NOT EXISTS");
-      Append(counter, Qualified(schema, "Host_RowVersion"));
-      Append(counter,
-             sql::Tokenize("(id INTEGER PRIMARY KEY CHECK (id = 1), value INTEGER NOT NULL)"));
-      out.push_back(std::move(counter));
-      Tokens first = sql::Tokenize("INSERT OR IGNORE INTO");
-      Append(first, Qualified(schema, "Host_RowVersion"));
-      Append(first, sql::Tokenize("VALUES (1, 0)"));
-      out.push_back(std::move(first));
-    }
+    if (has_rowversion) RowVersionCounter(schema, &out);
 
     Tokens create{Word("CREATE"), Word("TABLE")};
     if (table.if_not_exists) AppendWords(create, {"IF", "NOT", "EXISTS"});
@@ -280,56 +270,139 @@ class SqliteEmitter : public sql::Emitter {
         }
         index.keys.push_back(std::move(expr));
       }
-      for (Tokens& statement : CreateIndex(index)) out.push_back(std::move(statement));
+      for (Tokens& statement : CreateIndex(index)) {
+        // A table made only when missing keeps the keys it has.
+        if (table.if_not_exists && statement.size() > 3) {
+          statement.insert(statement.begin() + 3, {Word("IF"), Word("NOT"), Word("EXISTS")});
+        }
+        out.push_back(std::move(statement));
+      }
     }
 
     if (has_rowversion) {
-      const ColumnDefinition* ts = nullptr;
       for (const ColumnDefinition& c : table.columns) {
-        if (c.rowversion) ts = &c;
+        if (c.rowversion) RowVersionTriggers(schema, table.name, c.name, &out);
       }
-      std::string bump = "UPDATE Host_RowVersion SET value = value + 1 WHERE id = 1; UPDATE \"" +
-                         table.name + "\" SET \"" + ts->name +
-                         "\" = (SELECT value FROM Host_RowVersion WHERE id = 1) WHERE rowid = "
-                         "NEW.rowid; END";
-      Tokens insert =
-          TriggerHead(schema, "trg_" + table.name + "_ts_ins", "AFTER INSERT", table.name);
-      Append(insert, sql::Tokenize("BEGIN " + bump));
-      out.push_back(std::move(insert));
-      // The insert trigger sets ts itself; only updates that leave it alone need a new one.
-      Tokens update =
-          TriggerHead(schema, "trg_" + table.name + "_ts_upd", "AFTER UPDATE", table.name);
-      Append(update, sql::Tokenize("WHEN NEW.\"" + ts->name + "\" = OLD.\"" + ts->name +
-                                   "\" BEGIN " + bump));
-      out.push_back(std::move(update));
     }
-
-    // A bit holds 0 or 1: any other number written to it is 1, as in the server.
     std::vector<std::string> bits;
     for (const ColumnDefinition& c : table.columns) {
       if (c.type.base == "bit") bits.push_back(c.name);
     }
-    if (!bits.empty()) {
-      std::string when, set, names;
-      for (const std::string& b : bits) {
-        std::string q = "\"" + b + "\"";
-        when += (when.empty() ? "" : " OR ") + ("NEW." + q + " NOT IN (0, 1)");
-        set += (set.empty() ? "" : ", ") + q + " = CASE WHEN " + q + " IS NULL THEN NULL WHEN " +
-               q + " = 0 OR lower(" + q + ") = 'false' THEN 0 ELSE 1 END";
-        names += (names.empty() ? "" : ", ") + q;
-      }
-      std::string body = " WHEN " + when + " BEGIN UPDATE \"" + table.name + "\" SET " + set +
-                         " WHERE rowid = NEW.rowid; END";
-      Tokens insert =
-          TriggerHead(schema, "trg_" + table.name + "_bit_ins", "AFTER INSERT", table.name);
-      Append(insert, sql::Tokenize(body));
-      out.push_back(std::move(insert));
-      Tokens update = TriggerHead(schema, "trg_" + table.name + "_bit_upd",
-                                  "AFTER UPDATE OF " + names, table.name);
-      Append(update, sql::Tokenize(body));
-      out.push_back(std::move(update));
-    }
+    BitTriggers(schema, table.name, bits, "", &out);
     return out;
+  }
+
+  // ALTER TABLE ADD of columns: one ADD COLUMN each (SQLite takes only a constant default, so a
+  // default is written bare), then what CreateTable would have made for them: a new row
+  // version's counter and triggers, with every existing row given its own value, and the bit
+  // triggers of new bit columns beside the table's own.
+  std::vector<Tokens> AddColumns(const TableDefinition& table) const override {
+    std::vector<Tokens> out;
+    const std::string& schema = table.schema;
+    std::vector<std::string> bits;
+    for (const ColumnDefinition& c : table.columns) {
+      if (c.identity) sql::Fail("ALTER TABLE ADD of an IDENTITY column");
+      if (c.rowversion) RowVersionCounter(schema, &out);
+      Tokens add{Word("ALTER"), Word("TABLE")};
+      Append(add, Qualified(schema, table.name));
+      AppendWords(add, {"ADD", "COLUMN"});
+      add.push_back(QuotedName(c.name));
+      if (c.rowversion) {
+        AppendWords(add, {"bigint", "NOT", "NULL", "DEFAULT", "0"});
+      } else {
+        add.push_back(Word(c.type.Text()));
+        if (!c.nullable) AppendWords(add, {"NOT", "NULL"});
+        if (!c.default_value.empty()) {
+          add.push_back(Word("DEFAULT"));
+          Append(add,
+                 c.default_value.size() == 1 ? c.default_value : Parenthesized(c.default_value));
+        }
+        if (!c.collation.empty()) {
+          add.push_back(Word("COLLATE"));
+          add.push_back(Collation(c.collation));
+        } else if (const char* collation = DefaultCollation(c)) {
+          AppendWords(add, {"COLLATE", collation});
+        }
+      }
+      // A CHECK of the statement belongs to its one column.
+      if (table.columns.size() == 1) {
+        for (const Tokens& check : table.checks) {
+          add.push_back(Word("CHECK"));
+          Append(add, Parenthesized(check));
+        }
+      }
+      out.push_back(std::move(add));
+      if (c.rowversion) {
+        RowVersionTriggers(schema, table.name, c.name, &out);
+        // The update trigger gives each row that keeps its value a new one.
+        Tokens renew{Word("UPDATE")};
+        Append(renew, Qualified(schema, table.name));
+        Append(renew, sql::Tokenize("SET \"" + c.name + "\" = \"" + c.name + "\""));
+        out.push_back(std::move(renew));
+      }
+      if (c.type.base == "bit") bits.push_back(c.name);
+    }
+    if (!table.checks.empty() && table.columns.size() != 1) {
+      sql::Fail("ALTER TABLE ADD of a CHECK with several columns");
+    }
+    BitTriggers(schema, table.name, bits, bits.empty() ? "" : "_" + bits.front(), &out);
+    return out;
+  }
+
+  // The per-database counter row versions are taken from.
+  static void RowVersionCounter(const std::string& schema, std::vector<Tokens>* out) {
+    Tokens counter = sql::Tokenize("CREATE TABLE IF NOT EXISTS");
+    Append(counter, Qualified(schema, "Host_RowVersion"));
+    Append(counter,
+           sql::Tokenize("(id INTEGER PRIMARY KEY CHECK (id = 1), value INTEGER NOT NULL)"));
+    out->push_back(std::move(counter));
+    Tokens first = sql::Tokenize("INSERT OR IGNORE INTO");
+    Append(first, Qualified(schema, "Host_RowVersion"));
+    Append(first, sql::Tokenize("VALUES (1, 0)"));
+    out->push_back(std::move(first));
+  }
+
+  // A row version takes the counter's next value on every insert, and on every update that does
+  // not set it itself.
+  static void RowVersionTriggers(const std::string& schema, const std::string& table,
+                                 const std::string& ts, std::vector<Tokens>* out) {
+    std::string bump = "UPDATE Host_RowVersion SET value = value + 1 WHERE id = 1; UPDATE \"" +
+                       table + "\" SET \"" + ts +
+                       "\" = (SELECT value FROM Host_RowVersion WHERE id = 1) WHERE rowid = "
+                       "NEW.rowid; END";
+    Tokens insert = TriggerHead(schema, "trg_" + table + "_ts_ins", "AFTER INSERT", table);
+    Append(insert, sql::Tokenize("BEGIN " + bump));
+    out->push_back(std::move(insert));
+    // The insert trigger sets ts itself; only updates that leave it alone need a new one.
+    Tokens update = TriggerHead(schema, "trg_" + table + "_ts_upd", "AFTER UPDATE", table);
+    Append(update, sql::Tokenize("WHEN NEW.\"" + ts + "\" = OLD.\"" + ts + "\" BEGIN " + bump));
+    out->push_back(std::move(update));
+  }
+
+  // A bit holds 0 or 1: any other number written to it is 1, as in the server. `suffix` tells
+  // apart the triggers of bits added later from the table's own.
+  static void BitTriggers(const std::string& schema, const std::string& table,
+                          const std::vector<std::string>& bits, const std::string& suffix,
+                          std::vector<Tokens>* out) {
+    if (bits.empty()) return;
+    std::string when, set, names;
+    for (const std::string& b : bits) {
+      std::string q = "\"" + b + "\"";
+      when += (when.empty() ? "" : " OR ") + ("NEW." + q + " NOT IN (0, 1)");
+      set += (set.empty() ? "" : ", ") + q + " = CASE WHEN " + q + " IS NULL THEN NULL WHEN " + q +
+             " = 0 OR lower(" + q + ") = 'false' THEN 0 ELSE 1 END";
+      names += (names.empty() ? "" : ", ") + q;
+    }
+    std::string body = " WHEN " + when + " BEGIN UPDATE \"" + table + "\" SET " + set +
+                       " WHERE rowid = NEW.rowid; END";
+    Tokens insert =
+        TriggerHead(schema, "trg_" + table + "_bit" + suffix + "_ins", "AFTER INSERT", table);
+    Append(insert, sql::Tokenize(body));
+    out->push_back(std::move(insert));
+    Tokens update = TriggerHead(schema, "trg_" + table + "_bit" + suffix + "_upd",
+                                "AFTER UPDATE OF " + names, table);
+    Append(update, sql::Tokenize(body));
+    out->push_back(std::move(update));
   }
 
   // SQLite puts the schema on the index's name, not on its table.

@@ -16,16 +16,13 @@ CREATE TABLE accinformation (
 );
 
 ------------------------------------------------------------------------------------------------
--- Organisation: departments (a coded tree; bDepEnd marks the last level) and persons. A
--- department's head (cDepLeader, an operator) approves the steps of flows that name the head.
+-- Organisation: departments (a coded tree; bDepEnd marks the last level) and persons.
 
 CREATE TABLE Department (
   cDepCode varchar(12) NOT NULL,
   cDepName nvarchar(60) NOT NULL,
   iDepGrade tinyint NOT NULL DEFAULT 1,
   bDepEnd bit NOT NULL DEFAULT 1,
-  cDepLeader varchar(20) NULL,
-  ts rowversion NOT NULL,
   CONSTRAINT PK_Department PRIMARY KEY (cDepCode)
 );
 
@@ -35,7 +32,6 @@ CREATE TABLE Person (
   cDepCode varchar(12) NULL,
   cPersonEmail nvarchar(100) NULL,
   cPersonPhone nvarchar(100) NULL,
-  ts rowversion NOT NULL,
   CONSTRAINT PK_Person PRIMARY KEY (cPersonCode)
 );
 CREATE INDEX idx_Person_cDepCode ON Person (cDepCode);
@@ -74,7 +70,6 @@ CREATE TABLE foreigncurrency (
   idec tinyint NOT NULL DEFAULT 2,
   nerror float NULL,
   iotherused int NULL DEFAULT 0,
-  ts rowversion NOT NULL,
   CONSTRAINT PK_foreigncurrency PRIMARY KEY (cexch_name)
 );
 
@@ -97,7 +92,6 @@ CREATE TABLE SettleStyle (
   iSSGrade tinyint NOT NULL DEFAULT 1,
   bSSEnd bit NOT NULL DEFAULT 1,
   bSSFlag bit NOT NULL DEFAULT 0,
-  ts rowversion NOT NULL,
   CONSTRAINT PK_SettleStyle PRIMARY KEY (cSSCode)
 );
 
@@ -105,7 +99,6 @@ CREATE TABLE Bank (
   cBCode varchar(12) NOT NULL,
   cBName nvarchar(60) NOT NULL,
   cBAccount nvarchar(50) NULL,
-  ts rowversion NOT NULL,
   CONSTRAINT PK_Bank PRIMARY KEY (cBCode)
 );
 
@@ -141,7 +134,6 @@ CREATE TABLE code (
   bcDefine14 bit NOT NULL DEFAULT 0,
   bcDefine15 bit NOT NULL DEFAULT 0,
   bcDefine16 bit NOT NULL DEFAULT 0,
-  ts rowversion NOT NULL,
   CONSTRAINT PK_code PRIMARY KEY (ccode)
 );
 
@@ -226,7 +218,6 @@ CREATE TABLE dsign (
   csign nvarchar(8) NOT NULL,
   isignseq tinyint NOT NULL,
   ctext nvarchar(20) NULL,
-  ts rowversion NOT NULL,
   CONSTRAINT PK_dsign PRIMARY KEY (csign)
 );
 

@@ -54,7 +54,6 @@ CREATE TABLE UA_User (
   cLocaleId varchar(10) NOT NULL DEFAULT 'zh-CN',  -- preferred language
   cUser_Email varchar(60) NULL,
   bDisabled bit NOT NULL DEFAULT 0,  -- may no longer log in
-  ts rowversion NOT NULL,
   CONSTRAINT PK_UA_User PRIMARY KEY (cUser_Id),
   CONSTRAINT IX_UA_User_Name UNIQUE (cUser_Name)
 );
@@ -64,7 +63,6 @@ CREATE TABLE UA_Group (
   cGroup_Id varchar(20) NOT NULL,
   cGroup_Name nvarchar(40) NOT NULL,
   cMemo nvarchar(120) NULL,
-  ts rowversion NOT NULL,
   CONSTRAINT PK_UA_Group PRIMARY KEY (cGroup_Id)
 );
 
@@ -163,18 +161,6 @@ CREATE TABLE UA_Session (
   dLastSeen datetime NOT NULL DEFAULT (getdate()),
   CONSTRAINT PK_UA_Session PRIMARY KEY (cSession)
 );
-
--- Failed password checks, counted per user name and per client (the key is the SHA-256 of
--- "user <name>" or "client <address>"), with the lock they earned; every process that checks
--- passwords on the database counts here. Times are milliseconds since 1970-01-01 UTC.
-CREATE TABLE UA_LoginFailure (
-  cKey varchar(64) NOT NULL,
-  iFailures int NOT NULL DEFAULT 0,
-  iLastFailure bigint NOT NULL DEFAULT 0,
-  iLockedUntil bigint NOT NULL DEFAULT 0,
-  CONSTRAINT PK_UA_LoginFailure PRIMARY KEY (cKey)
-);
-CREATE INDEX IX_UA_LoginFailure_Last ON UA_LoginFailure (iLastFailure);
 
 -- Task catalogue of the expense module.
 INSERT INTO UA_Auth (cAuth_Id, cSub_Id, cAuth_Name, cAuth_NameEn, cSupAuth_Id, iGrade, bEndGrade)

@@ -139,8 +139,6 @@ CREATE TABLE Host_Flow (
   mMinAmount money NULL,  -- NULL: no lower bound
   mMaxAmount money NULL,  -- NULL: no upper bound
   bActive bit NOT NULL DEFAULT 1,
-  -- On rejection: 0 the voucher goes back to its maker, 1 back to the step before.
-  iRejectAction tinyint NOT NULL DEFAULT 0 CHECK (iRejectAction IN (0, 1)),
   ts rowversion NOT NULL
 );
 CREATE INDEX IX_Host_Flow_Card ON Host_Flow (cCardNumber, iPriority);
@@ -155,16 +153,7 @@ CREATE TABLE Host_FlowStep (
   CONSTRAINT PK_Host_FlowStep PRIMARY KEY (iFlowId, iStep)
 );
 
--- Operation types a flow is limited to, beside cTypeCode: with rows here, the voucher's type
--- must begin with one of them.
-CREATE TABLE Host_FlowType (
-  iFlowId int NOT NULL,
-  cTypeCode varchar(20) NOT NULL,
-  CONSTRAINT PK_Host_FlowType PRIMARY KEY (iFlowId, cTypeCode)
-);
-
--- Approvers of a step: a user (iIsUser 1, UA_User.cUser_Id), a role (0, UA_Group.cGroup_Id) or
--- the head of the voucher's department (2, cApprover_Id '').
+-- Approvers of a step: a user (iIsUser 1, UA_User.cUser_Id) or a role (0, UA_Group.cGroup_Id).
 CREATE TABLE Host_FlowApprover (
   iFlowId int NOT NULL,
   iStep int NOT NULL,
@@ -206,7 +195,6 @@ CREATE TABLE Host_FlowInstance (
   cTypeCode varchar(20) NULL,
   mAmount money NULL,
   cStarter_Id varchar(20) NULL,
-  cHead_Id varchar(20) NULL,  -- head of the voucher's department when the instance started
   dStartTime datetime NOT NULL DEFAULT (getdate()),
   dEndTime datetime NULL,
   ts rowversion NOT NULL,
@@ -420,8 +408,6 @@ ALTER TABLE Host_ScopeRuleItem ADD CONSTRAINT FK_Host_ScopeRuleItem_Host_ScopeRu
 ALTER TABLE Host_FlowStep ADD CONSTRAINT FK_Host_FlowStep_Host_Flow
   FOREIGN KEY (iFlowId) REFERENCES Host_Flow (iFlowId) ON DELETE CASCADE;
 ALTER TABLE Host_FlowApprover ADD CONSTRAINT FK_Host_FlowApprover_Host_Flow
-  FOREIGN KEY (iFlowId) REFERENCES Host_Flow (iFlowId) ON DELETE CASCADE;
-ALTER TABLE Host_FlowType ADD CONSTRAINT FK_Host_FlowType_Host_Flow
   FOREIGN KEY (iFlowId) REFERENCES Host_Flow (iFlowId) ON DELETE CASCADE;
 ALTER TABLE Host_FlowRecord ADD CONSTRAINT FK_Host_FlowRecord_Host_FlowInstance
   FOREIGN KEY (iInstanceId) REFERENCES Host_FlowInstance (iInstanceId) ON DELETE CASCADE;
