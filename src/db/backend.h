@@ -66,6 +66,17 @@ class BackendConnection {
   // round trip (a server that restarted meanwhile has closed it).
   virtual bool Alive() { return true; }
 
+  // Bytes of a binary column (varbinary, image), bound as the engine's binary value outside the
+  // translator, whose values are text: `bytes` into `column` of the rows of `table` whose
+  // `key_column` is `key` (the count of rows changed), and back (nullopt when no row has that
+  // key; "" for NULL). The names are the program's own, checked by the caller.
+  virtual int64_t WriteBytes(const std::string& table, const std::string& column,
+                             const std::string& key_column, std::string_view key,
+                             std::string_view bytes, int timeout_seconds) = 0;
+  virtual std::optional<std::string> ReadBytes(const std::string& table, const std::string& column,
+                                               const std::string& key_column, std::string_view key,
+                                               int timeout_seconds) = 0;
+
   // A new GUID as NEWID() gives it, made without a round trip to the engine.
   virtual std::string NewGuid();
   // The identity (AutoID) of the row the last INSERT statement added, when the engine tells

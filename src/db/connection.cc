@@ -166,6 +166,38 @@ std::string Connection::NewGuid() {
   return backend_->NewGuid();
 }
 
+namespace {
+
+// A name the program gives a binary column's statement: letters, digits and '_' only.
+const std::string& CheckedName(const std::string& name) {
+  if (name.empty() || name.size() > 64 ||
+      name.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_") !=
+          std::string::npos) {
+    throw DbError(kErrInvalidRequest, "'" + name + "' is not a name of a table or column.");
+  }
+  return name;
+}
+
+}  // namespace
+
+int64_t Connection::WriteBytes(std::string_view table, std::string_view column,
+                               std::string_view key_column, std::string_view key,
+                               std::string_view bytes) {
+  RequireOpen();
+  ++statements_;
+  return backend_->WriteBytes(CheckedName(std::string(table)), CheckedName(std::string(column)),
+                              CheckedName(std::string(key_column)), key, bytes, command_timeout_);
+}
+
+std::optional<std::string> Connection::ReadBytes(std::string_view table, std::string_view column,
+                                                 std::string_view key_column,
+                                                 std::string_view key) {
+  RequireOpen();
+  ++statements_;
+  return backend_->ReadBytes(CheckedName(std::string(table)), CheckedName(std::string(column)),
+                             CheckedName(std::string(key_column)), key, command_timeout_);
+}
+
 std::optional<int64_t> Connection::LastInsertId() {
   RequireOpen();
   return backend_->LastInsertId();

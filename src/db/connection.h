@@ -72,6 +72,16 @@ class Connection {
   void ReleaseSavepoint();
   void RollbackToSavepoint();
 
+  // Bytes of a binary column (varbinary(max)): written into `column` of the rows of `table`
+  // whose `key_column` equals `key` (the count of rows changed), and read back (nullopt when no
+  // row has that key, "" for NULL). The bytes are bound as the engine's binary value, never
+  // written into SQL text; the names are the program's own (letters, digits, '_'), anything
+  // else is refused.
+  int64_t WriteBytes(std::string_view table, std::string_view column, std::string_view key_column,
+                     std::string_view key, std::string_view bytes);
+  std::optional<std::string> ReadBytes(std::string_view table, std::string_view column,
+                                       std::string_view key_column, std::string_view key);
+
   // A new GUID as NEWID() gives it ("{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}"), made by the
   // driver without a statement.
   std::string NewGuid();

@@ -317,8 +317,47 @@ class PgConnection : public BackendConnection {
       if (!prepared_.empty()) PQclear(PQexec(conn_, "DEALLOCATE ALL"));
       prepared_.clear();
       inserts_.clear();
+      if (Lower(std::string_view(step.sql).substr(0, 6)) == "alter ") {
+        catalog_->ForgetColumnsAndKeys();
+      }
     }
   }
+
+  // The bytes go as a binary parameter and come back in binary form: neither is ever text.
+  int64_t WriteBytes(const std::string& table, const std::string& column,
+                     const std::string& key_column, std::string_view key, std::string_view bytes,
+                     int timeout_seconds) override {
+    SetTimeout(timeout_seconds);
+    const std::string sql = "UPDATE " + Quoted(table) + " SET " + Quoted(column) +
+                            " = $1::bytea WHERE " + Quoted(key_column) + " = $2";
+    const std::string key_text(key);
+    const char* values[2] = {bytes.data(), key_text.c_str()};
+    const int lengths[2] = {static_cast<int>(bytes.size()), 0};
+    const int formats[2] = {1, 0};
+    Result res(PQexecParams(conn_, sql.c_str(), 2, nullptr, values, lengths, formats, 0), PQclear);
+    Require(res);
+    const char* count = PQcmdTuples(res.get());
+    return count && *count ? std::stoll(count) : 0;
+  }
+
+  std::optional<std::string> ReadBytes(const std::string& table, const std::string& column,
+                                       const std::string& key_column, std::string_view key,
+                                       int timeout_seconds) override {
+    SetTimeout(timeout_seconds);
+    const std::string sql = "SELECT " + Quoted(column) + " FROM " + Quoted(table) + " WHERE " +
+                            Quoted(key_column) + " = $1";
+    const std::string key_text(key);
+    const char* values[1] = {key_text.c_str()};
+    Result res(PQexecParams(conn_, sql.c_str(), 1, nullptr, values, nullptr, nullptr, 1), PQclear);
+    Require(res);
+    if (PQntuples(res.get()) == 0) return std::nullopt;
+    if (PQgetisnull(res.get(), 0, 0)) return std::string();
+    return std::string(PQgetvalue(res.get(), 0, 0),
+                       static_cast<size_t>(PQgetlength(res.get(), 0, 0)));
+  }
+
+  // A name as the schema made it: lower case (the program's names need no more).
+  static std::string Quoted(const std::string& name) { return "\"" + Lower(name) + "\""; }
 
   // SQL that arrived with a request runs on a connection of its own that logs in as the
   // database's reader role (see the support): it may read the tables but never write, never call

@@ -691,6 +691,48 @@ class SqliteConnection : public BackendConnection {
     return sqlite3_get_autocommit(db_) != 0;
   }
 
+  // Binary values take the write transaction's lock like any write: they are written only
+  // inside one.
+  int64_t WriteBytes(const std::string& table, const std::string& column,
+                     const std::string& key_column, std::string_view key, std::string_view bytes,
+                     int timeout_seconds) override {
+    if (!InTransaction()) {
+      throw DbError(kErrStatement, "Binary values are written inside a transaction.");
+    }
+    SetTimeout(timeout_seconds);
+    DeadlineScope deadline(db_, timeout_seconds);
+    const std::string sql =
+        "UPDATE \"" + table + "\" SET \"" + column + "\" = ?1 WHERE \"" + key_column + "\" = ?2";
+    Statement stmt = Prepare(sql);
+    if (bytes.empty()) {
+      sqlite3_bind_zeroblob(stmt.get(), 1, 0);
+    } else {
+      sqlite3_bind_blob64(stmt.get(), 1, bytes.data(), bytes.size(), SQLITE_STATIC);
+    }
+    sqlite3_bind_text64(stmt.get(), 2, key.data(), key.size(), SQLITE_STATIC, SQLITE_UTF8);
+    int rc = sqlite3_step(stmt.get());
+    if (rc != SQLITE_DONE) ThrowError(db_, rc, sql);
+    return sqlite3_changes64(db_);
+  }
+
+  std::optional<std::string> ReadBytes(const std::string& table, const std::string& column,
+                                       const std::string& key_column, std::string_view key,
+                                       int timeout_seconds) override {
+    SetTimeout(timeout_seconds);
+    DeadlineScope deadline(db_, timeout_seconds);
+    const std::string sql =
+        "SELECT \"" + column + "\" FROM \"" + table + "\" WHERE \"" + key_column + "\" = ?1";
+    Statement stmt = Prepare(sql);
+    sqlite3_bind_text64(stmt.get(), 1, key.data(), key.size(), SQLITE_STATIC, SQLITE_UTF8);
+    int rc = sqlite3_step(stmt.get());
+    if (rc == SQLITE_DONE) return std::nullopt;
+    if (rc != SQLITE_ROW) ThrowError(db_, rc, sql);
+    const void* data = sqlite3_column_blob(stmt.get(), 0);
+    const int size = sqlite3_column_bytes(stmt.get(), 0);
+    return data ? std::string(static_cast<const char*>(data), static_cast<size_t>(size))
+                : std::string();
+  }
+
   // Rows that triggers add do not count: SQLite gives back the statement's own row.
   std::optional<int64_t> LastInsertId() override { return sqlite3_last_insert_rowid(db_); }
 
@@ -699,6 +741,16 @@ class SqliteConnection : public BackendConnection {
     unsigned char bytes[16];
     sqlite3_randomness(sizeof bytes, bytes);
     return RandomGuidText(bytes);
+  }
+
+  using Statement = std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)>;
+  // A statement of its own, outside the cache.
+  Statement Prepare(const std::string& sql) {
+    sqlite3_stmt* raw = nullptr;
+    int rc = sqlite3_prepare_v2(db_, sql.c_str(), static_cast<int>(sql.size()), &raw, nullptr);
+    Statement stmt(raw, sqlite3_finalize);
+    if (rc != SQLITE_OK) ThrowError(db_, rc, sql);
+    return stmt;
   }
 
   void Exec(const std::string& sql) {
