@@ -64,15 +64,17 @@ std::string IOListSql() {
          "strOperatType, strIOItemCode";
 }
 
-// The payment direction is stored as its zh-CN word and shown in the user's language.
+// The payment direction is stored as its zh-CN word and shown in the user's language; intIOType
+// gives it as the settlement rows do (1 receipt, 2 payment), the same in every language.
 std::string OPListSql() {
-  return "SELECT GUID, case strOperatType when " +
-         db::SqlText(MessageText("Q7.Rembiz.0186", "zh-CN")) + " then " +
+  std::string payment = db::SqlText(MessageText("Q7.Rembiz.0186", "zh-CN"));
+  return "SELECT GUID, case strOperatType when " + payment + " then " +
          db::SqlText(MessageText("Q7.Rembiz.0186")) + " else " +
          db::SqlText(MessageText("Q7.Rembiz.0185")) +
-         " end As strOperatType, strBalanceType, strBalanceName, strBankID, cBName, cBAccount, "
-         "strCurrency, strCode, strCodeName, Cast(ts As money) As ts From dbo.vwECOPKM ORDER BY "
-         "strOperatType, strBalanceType, strBankID";
+         " end As strOperatType, case strOperatType when " + payment +
+         " then 2 else 1 end As intIOType, strBalanceType, strBalanceName, strBankID, cBName, "
+         "cBAccount, strCurrency, strCode, strCodeName, Cast(ts As money) As ts From dbo.vwECOPKM "
+         "ORDER BY strOperatType, strBalanceType, strBankID";
 }
 
 std::string HBListSql() {
@@ -109,12 +111,77 @@ Edit EditOf(const xml::Node& element) {
   return edit;
 }
 
-// Writes the settings of a save request into `table`: `columns` name the table's columns and
-// `values` give each element's SQL literals in the same order.
-void SaveSettings(db::Connection& cn, const xml::Node& func, const std::string& table,
-                  const std::vector<std::string>& columns,
-                  std::vector<std::string> (*values)(const xml::Node&),
-                  std::span<const frame::ConstraintKey> constraints) {
+// A code the setting names, when it names one, exists in `table`.
+void RequireOptional(db::Connection& cn, const xml::Node& element, std::string_view name,
+                     const std::string& table, const std::string& column,
+                     std::string_view failed_key) {
+  std::string code = element.Attr(name);
+  if (!code.empty() && !frame::Exists(cn, "Select " + column + " From " + table + " Where " +
+                                              column + " = " + db::SqlText(code))) {
+    Raise(kErrBusiness, failed_key);
+  }
+}
+
+// The account voucher generation posts the setting's lines to: one of the chart that takes
+// postings, as the ledger voucher will require of it.
+void RequirePostingAccount(db::Connection& cn, const xml::Node& element) {
+  std::string code = element.Attr("strCode");
+  if (code.empty()) Raise(kErrBusiness, "Rembiz.Ledger.AccountRequired");
+  if (!frame::Exists(cn, "Select ccode From code Where be = 1 And ccode = " + db::SqlText(code))) {
+    Raise(kErrBusiness, "Rembiz.Host.LedgerNotPosting", code);
+  }
+}
+
+void CheckIO(db::Connection& cn, const xml::Node& element) {
+  std::string type = element.Attr("strOperatType");
+  if (type.empty()) Raise(kErrBusiness, "Q7.Rembiz.0011");
+  if (!frame::Exists(cn,
+                     "Select strCode From EC_OperationType Where strCode = " + db::SqlText(type))) {
+    Raise(kErrBusiness, "Rembiz.Ledger.UnknownOperationType", type);
+  }
+  RequireOptional(cn, element, "strIOItemCode", "EC_IOItem", "strCode", "Q7.Rembiz.0220");
+  RequireOptional(cn, element, "strCurrency", "foreigncurrency", "cexch_name", "Q7.Rembiz.0222");
+  RequirePostingAccount(cn, element);
+}
+
+void CheckOP(db::Connection& cn, const xml::Node& element) {
+  RequireOptional(cn, element, "strBalanceType", "SettleStyle", "cSSCode", "Q7.Rembiz.0250");
+  RequireOptional(cn, element, "strBankID", "Bank", "cBCode", "Q7.Rembiz.0254");
+  RequireOptional(cn, element, "strCurrency", "foreigncurrency", "cexch_name", "Q7.Rembiz.0222");
+  RequirePostingAccount(cn, element);
+}
+
+// How the settings of one side are kept: the table, its columns, each element's SQL literals
+// in their order (the first `key_count` are the setting's key), the checks of an element, and
+// the message of a key that is there already.
+struct Side {
+  std::string table;
+  std::vector<std::string> columns;
+  size_t key_count;
+  std::vector<std::string> (*values)(const xml::Node&);
+  void (*check)(db::Connection&, const xml::Node&);
+  std::string_view duplicate_key;
+  std::span<const frame::ConstraintKey> constraints;
+};
+
+// The unique index does not see a key with an empty part (Null) twice; voucher generation reads
+// an empty part as "any", so two such settings would leave it to chance which one it takes.
+void RefuseDuplicate(db::Connection& cn, const Side& side, const std::vector<std::string>& literals,
+                     const Edit& edit) {
+  std::string sql = "Select GUID From " + side.table + " Where 1 = 1";
+  for (size_t i = 0; i < side.key_count; ++i) {
+    sql += " And IsNull(" + side.columns[i] +
+           ", '') = " + (literals[i] == "null" ? std::string("''") : literals[i]);
+  }
+  if (edit.mode == "2") sql += " And GUID <> " + edit.guid;
+  if (frame::Exists(cn, sql)) Raise(kErrBusiness, side.duplicate_key);
+}
+
+// Writes the settings of a save request into the side's table.
+void SaveSettings(db::Connection& cn, const xml::Node& func, const Side& side) {
+  const std::string& table = side.table;
+  const std::vector<std::string>& columns = side.columns;
+  std::span<const frame::ConstraintKey> constraints = side.constraints;
   for (const xml::Node& element : func.Child("in").Children()) {
     Edit edit = EditOf(element);
     if (edit.mode == "3") {
@@ -124,7 +191,9 @@ void SaveSettings(db::Connection& cn, const xml::Node& func, const std::string& 
           "Q7.Rembiz.0047", constraints);
       continue;
     }
-    std::vector<std::string> literals = values(element);
+    std::vector<std::string> literals = side.values(element);
+    side.check(cn, element);
+    RefuseDuplicate(cn, side, literals, edit);
     if (edit.mode == "1") {
       std::string names, list;
       for (size_t i = 0; i < columns.size(); ++i) {
@@ -160,8 +229,12 @@ std::vector<std::string> IOValues(const xml::Node& element) {
 std::vector<std::string> OPValues(const xml::Node& element) {
   // The direction is stored as its zh-CN word. It is recognised by its word in either language
   // (settings are copied between sessions of both), and a word that is neither is refused.
+  // Scripts and the pages may give the digit of the settlement rows instead (1 receipt, 2 payment).
   std::string given = db::Trim(element.Attr("strOperatType"));
   std::string kind;
+  if (given == "1" || given == "2") {
+    kind = MessageText(given == "1" ? "Q7.Rembiz.0185" : "Q7.Rembiz.0186", "zh-CN");
+  }
   for (const char* key : {"Q7.Rembiz.0186", "Q7.Rembiz.0185"}) {
     for (const char* language : {"zh-CN", "en-US"}) {
       if (db::Lower(given) == db::Lower(MessageText(key, language))) {
@@ -204,17 +277,27 @@ bool CPzSet::GetHB(host::Session&, db::Connection& cn, xml::Node&, xml::Document
 }
 
 bool CPzSet::SaveIOKM(host::Session&, db::Connection& cn, xml::Node& func, xml::Document& answer) {
-  SaveSettings(cn, func, "EC_PzSet_IO",
-               {"strOperatType", "strIOItemCode", "strCurrency", "strSubject", "blnModiDire"},
-               IOValues, kIOConstraints);
+  SaveSettings(cn, func,
+               {"EC_PzSet_IO",
+                {"strOperatType", "strIOItemCode", "strCurrency", "strSubject", "blnModiDire"},
+                3,
+                IOValues,
+                CheckIO,
+                "Q7.Rembiz.0075",
+                kIOConstraints});
   AnswerRows(cn, IOListSql(), answer);
   return true;
 }
 
 bool CPzSet::SaveOPKM(host::Session&, db::Connection& cn, xml::Node& func, xml::Document& answer) {
-  SaveSettings(cn, func, "EC_PzSet_OP",
-               {"strOperatType", "strBalanceType", "strBankID", "strCurrency", "strSubject"},
-               OPValues, kOPConstraints);
+  SaveSettings(cn, func,
+               {"EC_PzSet_OP",
+                {"strOperatType", "strBalanceType", "strBankID", "strCurrency", "strSubject"},
+                4,
+                OPValues,
+                CheckOP,
+                "Q7.Rembiz.0076",
+                kOPConstraints});
   AnswerRows(cn, OPListSql(), answer);
   return true;
 }

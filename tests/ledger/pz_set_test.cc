@@ -1,6 +1,8 @@
 // The voucher-generation settings: accounts by expense side and payment side, merge options.
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include "ledger/ledger_fixture.h"
 
 namespace rembiz::ledger {
@@ -140,6 +142,105 @@ TEST_F(PzSetTest, PaymentDirectionIsRecognisedInBothLanguages) {
         << word;
   }
   EXPECT_EQ(Dump("EC_PzSet_OP"), before);
+}
+
+// A setting names codes that exist and an account that takes postings: voucher generation would
+// otherwise find it and post to nothing. Every refusal leaves both tables as they were.
+TEST_F(PzSetTest, SettingsNameExistingCodesAndAPostingAccount) {
+  std::string before = Dump("EC_PzSet_IO") + Dump("EC_PzSet_OP");
+  // The request and the refusal: its message key and parameter.
+  const std::array<std::string, 3> refused[] = {
+      {"<func name='saveiokm'><in><row P='1' strOperatType='399' strCurrency='人民币' "
+       "strCode='122101'/></in></func>",
+       "Rembiz.Ledger.UnknownOperationType", "399"},
+      {"<func name='saveiokm'><in><row P='1' strOperatType='' strCode='122101'/></in></func>",
+       "Q7.Rembiz.0011", ""},
+      {"<func name='saveiokm'><in><row P='1' strOperatType='201' strIOItemCode='29999' "
+       "strCurrency='人民币' strCode='660101'/></in></func>",
+       "Q7.Rembiz.0220", ""},
+      {"<func name='saveiokm'><in><row P='1' strOperatType='201' strCurrency='日元' "
+       "strCode='660101'/></in></func>",
+       "Q7.Rembiz.0222", ""},
+      // 6601 has accounts below it.
+      {"<func name='saveiokm'><in><row P='1' strOperatType='201' strIOItemCode='20101' "
+       "strCurrency='人民币' strCode='6601'/></in></func>",
+       "Rembiz.Host.LedgerNotPosting", "6601"},
+      {"<func name='saveiokm'><in><row P='1' strOperatType='201' strIOItemCode='20101' "
+       "strCurrency='人民币' strCode=''/></in></func>",
+       "Rembiz.Ledger.AccountRequired", ""},
+      {"<func name='saveopkm'><in><row P='1' strOperatType='2' strBalanceType='9' "
+       "strCurrency='人民币' strCode='1001'/></in></func>",
+       "Q7.Rembiz.0250", ""},
+      {"<func name='saveopkm'><in><row P='1' strOperatType='2' strBalanceType='2' "
+       "strBankID='99' strCurrency='人民币' strCode='100201'/></in></func>",
+       "Q7.Rembiz.0254", ""},
+      {"<func name='saveopkm'><in><row P='1' strOperatType='2' strBalanceType='2' "
+       "strBankID='01' strCurrency='美元' strCode='1002'/></in></func>",
+       "Rembiz.Host.LedgerNotPosting", "1002"},
+  };
+  for (const auto& [request, key, code] : refused) {
+    // The message in the session's language, known once the request ran.
+    std::string refusal = ErrorText(PzSet(request));
+    EXPECT_EQ(refusal, Text(key, code)) << request;
+  }
+  EXPECT_EQ(Dump("EC_PzSet_IO") + Dump("EC_PzSet_OP"), before);
+}
+
+// The unique indexes take an empty part (stored Null) for a value unlike any other, so a key with
+// an empty item, bank or currency would be there twice; the class refuses it as any other twin,
+// on an add and on a change that would make one. A change that keeps its own key is no twin.
+TEST_F(PzSetTest, AKeyWithEmptyPartsIsThereOnce) {
+  std::string before = Dump("EC_PzSet_IO") + Dump("EC_PzSet_OP");
+  EXPECT_EQ(ErrorText(PzSet(Save("saveiokm",
+                                 "<row P='1' strOperatType='301' strIOItemCode='' "
+                                 "strCurrency='人民币' strCode='2241'/>"))),
+            Text("Q7.Rembiz.0075"));
+  EXPECT_EQ(ErrorText(PzSet(Save("saveopkm",
+                                 "<row P='1' strOperatType='付款' strBalanceType='1' "
+                                 "strBankID='' strCurrency='人民币' strCode='100201'/>"))),
+            Text("Q7.Rembiz.0076"));
+  // 302 becoming 301 in RMB, either side's twin.
+  std::string row = IOSetting("302", "", "人民币");
+  std::string guid = row.substr(0, row.find('|'));
+  std::string ts = row.substr(guid.size() + 1, row.find('|', guid.size() + 1) - guid.size() - 1);
+  EXPECT_EQ(ErrorText(PzSet(Save("saveiokm", "<row P='2' GUID='" + guid + "' ts='" + ts +
+                                                 "' strOperatType='301' strCurrency='人民币' "
+                                                 "strCode='122101'/>"))),
+            Text("Q7.Rembiz.0075"));
+  EXPECT_EQ(Dump("EC_PzSet_IO") + Dump("EC_PzSet_OP"), before);
+
+  xml::Document doc = PzSet(Save("saveiokm", "<row P='2' GUID='" + guid + "' ts='" + ts +
+                                                 "' strOperatType='302' strCurrency='人民币' "
+                                                 "strCode='2241'/>"));
+  ASSERT_TRUE(doc.SelectSingleNode("//out/error").IsNull()) << doc.Xml();
+  EXPECT_NE(IOSetting("302", "", "人民币").find("|2241|"), std::string::npos);
+}
+
+// The pages name the direction by the digit of the settlement rows, and the list gives it beside
+// the word of the session's language.
+TEST_F(PzSetTest, PaymentDirectionMayBeGivenByItsDigit) {
+  auto english = SessionFor("demo", "en-US");
+  xml::Document doc = PzSet(Save("saveopkm",
+                                 "<row P='1' strOperatType='1' strBalanceType='1' "
+                                 "strCurrency='美元' strCode='1001'/>"
+                                 "<row P='1' strOperatType='2' strBalanceType='1' "
+                                 "strCurrency='美元' strCode='1001'/>"),
+                            english.get());
+  ASSERT_TRUE(doc.SelectSingleNode("//out/error").IsNull()) << doc.Xml();
+  for (const char* word : {"付款", "收款"}) {
+    EXPECT_EQ(Scalar(std::string("select count(*) from EC_PzSet_OP where strCurrency = '美元' and "
+                                 "strBalanceType = '1' and strOperatType = '") +
+                     word + "'"),
+              "1")
+        << word;
+  }
+  for (const char* digit : {"1", "2"}) {
+    xml::NodeList shown = doc.SelectNodes(
+        std::string("//out/Rows/row[@strBalanceType='1' and @strCurrency='美元' and @intIOType='") +
+        digit + "']");
+    ASSERT_EQ(shown.size(), 1u) << digit;
+    EXPECT_EQ(shown[0].Attr("strOperatType"), digit[0] == '1' ? "Receipt" : "Payment");
+  }
 }
 
 TEST_F(PzSetTest, MergeOptionsAreListedAndSaved) {

@@ -1,7 +1,10 @@
 // The administrator's pages: users, roles, rights and data permissions, the organisation,
 // settlement and currencies, periods, approval flows, the chart of accounts and voucher signs,
-// and imports. Everything goes through the administration class (CAdmin), which refuses anyone
-// who is no administrator of the account year; these pages only reflect its answers.
+// operation types, the ledger accounts of voucher generation, and imports. Almost everything
+// goes through the administration class (CAdmin), which refuses anyone who is no administrator
+// of the account year; operation types (COperation) and the account settings (CPzSet) go to
+// the classes that keep them, which refuse anyone without their rights. These pages only
+// reflect the answers.
 import './admin_labels.js';
 
 import {readSheet} from './admin_sheet.js';
@@ -24,13 +27,18 @@ export const routes = {
 const GROUPS = [
   ['access', ['user', 'role', 'rights', 'scope']],
   ['org', ['department', 'person', 'settlestyle', 'bank', 'currency', 'rate']],
-  ['ledger', ['flow', 'period', 'account', 'sign']],
-  ['master', ['item', 'district', 'standvalue', 'import']],
+  ['ledger', ['flow', 'period', 'account', 'sign', 'iokm', 'opkm']],
+  ['master', ['optype', 'item', 'district', 'standvalue', 'import']],
 ];
 
 // The fields of each kind kept by the generic form: name, control (text, flag, select,
-// password, language), `key` (named on change and delete, fixed once added), `shown` (listed,
-// not edited), `adding` (only when adding), `options` (async [value, text] pairs).
+// password, language), `key` (named on change and delete, fixed once added), `fixed` (fixed
+// once added and named on change and delete, but not part of the record's address), `hidden`
+// (a key neither listed nor edited), `shown` (listed, not edited), `adding` (only when adding),
+// `options` (async [value, text] pairs; a select lists the text), `follows` (the select offers
+// only the options whose third element is the value of the field named). A kind kept by a
+// class of its own has `read` (its records) and `write(mark, values)`; `title(record)` names a
+// record where its key would say little; `note` is a label shown above the list.
 const FORMS = {
   user: {
     fields: [
@@ -136,6 +144,69 @@ const FORMS = {
       {name: 'id', key: true, shown: true}
     ],
   },
+  // Operation types: the class gives the code (the family's digit and a number); the family is
+  // fixed once added, as the code's first digit names it; the templates are those of the
+  // family's voucher card.
+  optype: {
+    read: () => opTypes(),
+    write: (mark, values) => saveTo('COperation', 'edit', mark, values),
+    fields: [
+      {name: 'strCode', key: true, shown: true},
+      {name: 'intType', fixed: true, control: 'select', options: () => families()},
+      {name: 'strName'},
+      {name: 'strShowID', control: 'select', options: () => templates(0), follows: 'intType'},
+      {name: 'strPrintID', control: 'select', options: () => templates(1), follows: 'intType'},
+      {name: 'strLink'},
+    ],
+    title: (r) => `${r.strCode} ${r.strName}`,
+  },
+  // The ledger accounts of voucher generation (CPzSet): the account of the lines of a voucher
+  // by its operation type, item and currency, and the account of a payment or receipt by its
+  // settlement style, bank and currency. An empty item or bank stands for any; the currency is
+  // asked for, the local one first: voucher generation matches it exactly, so a setting without
+  // one would never be used. Only posting accounts take lines.
+  iokm: {
+    read: () => settings('getiokm'),
+    write: (mark, values) => saveTo('CPzSet', 'saveiokm', mark, values),
+    fields: [
+      {name: 'GUID', key: true, hidden: true},
+      {name: 'strOperatType', control: 'select', options: () => opTypeChoices()},
+      {
+        name: 'strIOItemCode',
+        control: 'select',
+        options: () => leafItems(),
+        follows: 'strOperatType',
+        empty: 'adm.opt.anyItem'
+      },
+      {name: 'strCurrency', control: 'select', options: () => currencies()},
+      {name: 'strCode', control: 'select', options: () => postingAccounts()},
+      {name: 'blnModiDire', control: 'flag'},
+    ],
+    title: (r) => [`${r.strOperatType} ${r.strOperatName || ''}`, r.strIOItemName, r.strCurrency]
+                      .filter(Boolean)
+                      .join(' · '),
+    note: 'adm.note.iokm',
+  },
+  opkm: {
+    // The class lists the direction as a word of the session's language and takes its digit.
+    read: async () => (await settings('getopkm'))
+                          .map((r) => ({...r, word: r.strOperatType, strOperatType: r.intIOType})),
+    write: (mark, values) => saveTo('CPzSet', 'saveopkm', mark, values),
+    fields: [
+      {name: 'GUID', key: true, hidden: true},
+      {
+        name: 'strOperatType',
+        control: 'select',
+        options: () => [['2', t('adm.opt.payment')], ['1', t('adm.opt.receipt')]]
+      },
+      {name: 'strBalanceType', control: 'select', options: () => lastSettleStyles()},
+      {name: 'strBankID', control: 'select', options: () => banks(), empty: 'adm.opt.anyBank'},
+      {name: 'strCurrency', control: 'select', options: () => currencies()},
+      {name: 'strCode', control: 'select', options: () => postingAccounts()},
+    ],
+    title: (r) => [r.word, r.strBalanceName, r.cBName, r.strCurrency].filter(Boolean).join(' · '),
+    note: 'adm.note.opkm',
+  },
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -171,10 +242,73 @@ async function departments() {
 async function lastDepartments() {
   return (await departments()).filter((d) => d[2]).map(([v, text]) => [v, text]);
 }
-async function foreignCurrencies() {
+// The currencies, the local one first.
+async function currencies(foreignOnly = false) {
   return (await rows('currency'))
-      .filter((c) => c.local !== '-1')
+      .filter((c) => !foreignOnly || c.local !== '-1')
+      .sort((a, b) => (b.local === '-1') - (a.local === '-1'))
       .map((c) => [c.name, c.code ? `${c.code} ${c.name}` : c.name]);
+}
+function foreignCurrencies() {
+  return currencies(true);
+}
+async function postingAccounts() {
+  return (await rows('account'))
+      .filter((a) => truthy(a.posting))
+      .map((a) => [a.code, `${a.code} ${a.name}`]);
+}
+async function lastSettleStyles() {
+  return (await rows('settlestyle'))
+      .filter((s) => truthy(s.last))
+      .map((s) => [s.code, `${s.code} ${s.name}`]);
+}
+async function banks() {
+  return (await rows('bank')).map((b) => [b.code, `${b.code} ${b.name}`]);
+}
+// The items a claim row can name (those without items below them), tagged with their
+// operation type.
+async function leafItems() {
+  const items = await rows('item');
+  const parents = new Set(items.map((i) => i.parent));
+  return items.filter((i) => !parents.has(i.code))
+      .map((i) => [i.code, `${i.code} ${i.name}`, i.type]);
+}
+
+// Kinds kept by classes of their own: their records are the rows of a list operation, a change
+// is one row of `in`.
+async function saveTo(className, operation, mark, values) {
+  const [out] = await api.call(
+      className, [api.op(operation, `<in><row${api.attrs({P: mark, ...values})}/></in>`)]);
+  api.must(out);
+}
+async function opTypes() {
+  const [out] = await api.call('COperation', [api.op('get')]);
+  return api.records(api.must(out));
+}
+async function opTypeChoices() {
+  return (await opTypes()).map((o) => [o.strCode, `${o.strCode} ${o.strName}`]);
+}
+async function settings(operation) {
+  const [out] = await api.call('CPzSet', [api.op(operation)]);
+  return api.records(api.must(out));
+}
+// The voucher families, as the first digit of an operation type's code names them, and the
+// template card of each.
+const FAMILIES = [['3', 'loan', 'EC01'], ['1', 'income', 'EC02'], ['2', 'expenditure', 'EC03']];
+function families() {
+  return FAMILIES.map(([digit, name]) => [digit, t('adm.opt.' + name)]);
+}
+// The display (mode 0) or print (mode 1) templates of the cards, tagged with their family.
+async function templates(mode) {
+  const outs = await api.call(
+      'CPubMsg',
+      FAMILIES.map(
+          ([, , card]) => api.op(
+              'vchmodulelistget', `<in><type>${card}</type><kind>${mode}</kind></in>`,
+              {goon: '1'})));
+  return FAMILIES.flatMap(
+      ([digit], i) =>
+          api.records(api.must(outs[i])).map((r) => [r.vt_id, `${r.vt_id} ${r.vt_name}`, digit]));
 }
 let roleNames = [];
 function roleNote() {
@@ -234,7 +368,7 @@ function keyOf(spec, row) {
 }
 
 function control(kind, f, value, editing, options) {
-  const fixed = f.shown || (editing && f.key);
+  const fixed = f.shown || (editing && (f.key || f.fixed));
   if (f.control === 'flag') {
     return h('input', {type: 'checkbox', name: f.name, checked: truthy(value), disabled: fixed});
   }
@@ -242,8 +376,11 @@ function control(kind, f, value, editing, options) {
     return select(
         f.name, [['zh-CN', t('lang.zh-CN')], ['en-US', t('lang.en-US')]], value || language());
   }
-  if (f.control === 'select' && !fixed) {
-    return select(f.name, options, value ?? '', f.empty ? t(f.empty) : undefined);
+  // A fixed choice still reads as its text.
+  if (f.control === 'select' && (!fixed || options)) {
+    const el = select(f.name, options, value ?? '', f.empty ? t(f.empty) : undefined);
+    el.disabled = fixed;
+    return el;
   }
   return input(f.name, value ?? '', {
     type: f.control === 'password' ? 'password' : f.type || 'text',
@@ -282,20 +419,31 @@ function exportButton(kind, columns, records) {
       t('adm.export'));
 }
 
+// A record's name in titles and questions: its keys, or what the kind names it by.
+function titleOf(spec, record) {
+  return spec.title ? spec.title(record) :
+                      spec.fields.filter((f) => f.key).map((f) => record[f.name]).join(' ');
+}
+
 async function kindView(kind, key) {
   const spec = FORMS[kind];
   if (!spec) return page('', h('p', {class: 'card'}, t('adm.none')));
   const [records, options] = await Promise.all([
-    rows(kind),
+    spec.read ? spec.read() : rows(kind),
     Promise.all(spec.fields.map((f) => f.options && !f.shown ? f.options() : null)),
   ]);
   if (kind === 'user') roleNames = (await rows('role')).map((r) => r.id);
   const picked = key !== undefined ? records.find((r) => keyOf(spec, r) === key) : null;
-  const listed = spec.fields.filter((f) => f.control !== 'password');
+  const listed = spec.fields.filter((f) => f.control !== 'password' && !f.hidden);
   const cell = (f) => (r) => {
     const v = f.value ? f.value(r[f.name]) : r[f.name];
     if (f.control === 'language' && v) return t('lang.' + v);
-    return f.control === 'flag' ? yesNo(v) : v ?? '';
+    if (f.control === 'flag') return yesNo(v);
+    // A choice is listed as the text it was chosen by; an empty one as what it stands for.
+    const choices = options[spec.fields.indexOf(f)];
+    if (choices && (v ?? '') !== '') return (choices.find(([c]) => c === v) || [v, v])[1];
+    if (choices && f.empty) return t(f.empty);
+    return v ?? '';
   };
   const box = section(
       t('adm.records'),
@@ -316,17 +464,37 @@ async function kindView(kind, key) {
           h('p', {class: 'muted'}, t('adm.none')),
       h('div', {class: 'actions'},
         exportButton(kind, listed.filter((f) => !f.shown).map((f) => f.name), records)));
+  const note = spec.note ? h('p', {class: 'muted'}, t(spec.note)) : null;
   // The record picked is changed above the list; a new one is added below it.
-  if (!picked) return page(kind, box, spec.noAdd ? null : recordForm(kind, spec, null, options));
+  if (!picked) {
+    return page(kind, note, box, spec.noAdd ? null : recordForm(kind, spec, null, options));
+  }
   return page(
-      kind, recordForm(kind, spec, picked, options), kind === 'user' ? passwordForm(picked) : null,
-      box);
+      kind, note, recordForm(kind, spec, picked, options),
+      kind === 'user' ? passwordForm(picked) : null, box);
+}
+
+// A select that follows another field offers the options tagged with that field's value.
+function follow(form, f, all) {
+  const leader = form.elements[f.follows];
+  const el = form.elements[f.name];
+  const refill = () => {
+    const kept = el.value;
+    const offered = all.filter((o) => o[2] === leader.value);
+    el.replaceChildren(
+        ...(f.empty ? [h('option', {value: ''}, t(f.empty))] : []),
+        ...offered.map(([v, text]) => h('option', {value: v}, text)));
+    if ([...el.options].some((o) => o.value === kept)) el.value = kept;
+  };
+  leader.addEventListener('change', refill);
+  refill();
 }
 
 function recordForm(kind, spec, picked, options) {
   const editing = !!picked;
   const values = picked || {};
-  const fields = spec.fields.filter((f) => !(editing ? f.adding : f.shown));
+  const fields = spec.fields.filter((f) => !f.hidden && !(editing ? f.adding : f.shown));
+  const write = (mark, v) => spec.write ? spec.write(mark, v) : save(kind, mark, v);
   const form = h(
       'form', {class: 'admin-form', dataset: {kind}}, h('div', {class: 'grid'}, fields.map((f) => {
         const i = spec.fields.indexOf(f);
@@ -343,16 +511,16 @@ function recordForm(kind, spec, picked, options) {
                   null));
   const keyValues = () => {
     const out = {};
-    for (const f of spec.fields.filter((f) => f.key)) {
+    for (const f of spec.fields.filter((f) => f.key || f.fixed)) {
       out[f.name] = (f.value ? f.value(values[f.name]) : values[f.name]) ?? '';
     }
     if (!spec.noVersion) out.ts = values.ts;
     return out;
   };
+  for (const f of fields.filter((f) => f.follows)) follow(form, f, options[spec.fields.indexOf(f)]);
   const remove = (button) => guard(async () => {
-    const name = spec.fields.filter((f) => f.key).map((f) => values[f.name]).join(' ');
-    if (!window.confirm(t('adm.deleteConfirm', name))) return;
-    await busy(button, () => save(kind, '3', keyValues()));
+    if (!window.confirm(t('adm.deleteConfirm', titleOf(spec, values)))) return;
+    await busy(button, () => write('3', keyValues()));
     go('/admin/' + kind, t('adm.deleted'));
   });
   form.addEventListener('submit', (e) => {
@@ -360,14 +528,11 @@ function recordForm(kind, spec, picked, options) {
     guard(async () => {
       const v = formValues(spec, form);
       await busy(
-          e.submitter,
-          () => save(kind, editing ? '2' : '1', {...v, ...(editing ? keyValues() : {})}));
+          e.submitter, () => write(editing ? '2' : '1', {...v, ...(editing ? keyValues() : {})}));
       go('/admin/' + kind, t('adm.saved'));
     });
   });
-  const title = editing ?
-      t('adm.editing', spec.fields.filter((f) => f.key).map((f) => values[f.name]).join(' ')) :
-      t('adm.new');
+  const title = editing ? t('adm.editing', titleOf(spec, values)) : t('adm.new');
   return section(title, form);
 }
 
