@@ -72,7 +72,7 @@ class Connection {
   void ReleaseSavepoint();
   void RollbackToSavepoint();
 
-  // Bytes of a binary column (varbinary(max)): written into `column` of the rows of `table`
+  // Bytes of a binary column (image, varbinary): written into `column` of the rows of `table`
   // whose `key_column` equals `key` (the count of rows changed), and read back (nullopt when no
   // row has that key, "" for NULL). The bytes are bound as the engine's binary value, never
   // written into SQL text; the names are the program's own (letters, digits, '_'), anything

@@ -9,6 +9,7 @@
 #include "frame/sql_helpers.h"
 #include "host/approval_flow.h"
 #include "host/errors.h"
+#include "voucher/receipts.h"
 #include "voucher/scope.h"
 
 namespace rembiz::voucher {
@@ -69,6 +70,8 @@ bool InitAudit(host::Session& session, db::Connection& cn, const xml::Node& node
   const VoucherKind* kind = KindOfTypeCode(type_code);
   if (!kind) Raise(kErrBusiness, "Q7.Rembiz.0177");
   std::string vouch_id = node.Attr("strVouchID");
+  // Rows whose item asks for a receipt above an amount go to the approvers with one.
+  if (kind->table == "EC_ExpenVouch") RequireReceipts(cn, guid);
 
   std::unique_ptr<host::ApprovalFlow> flow = host::CreateApprovalFlow();
   flow->Init(session, cn);

@@ -12,6 +12,7 @@
 #include "host/approval_flow.h"
 #include "host/errors.h"
 #include "host/messages.h"
+#include "voucher/receipts.h"
 #include "voucher/scope.h"
 #include "voucher/voucher_state.h"
 
@@ -132,6 +133,7 @@ void DeleteVoucher(host::Session& session, db::Connection& cn, const DeleteKind&
   }
   const std::string table(kind.table);
   cn.Execute(NormalizeSql("Delete " + table + "_Sub Where MGUID = " + qguid));
+  DeleteVoucherReceipts(cn, guid);
   int64_t affected = 0;
   cn.Execute(NormalizeSql("Delete " + table + " Where GUID = " + qguid), &affected);
   if (affected != 1) Raise(kErrBusiness, "Q7.Rembiz.0209");
