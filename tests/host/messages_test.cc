@@ -16,7 +16,7 @@ TEST(MessagesTest, EveryKeyUsedInTheCodeHasBothTexts) {
   namespace fs = std::filesystem;
   fs::path src = fs::path(REMBIZ_SOURCE_DIR) / "src";
   std::regex key_pattern(
-      R"re("(Q7\.Rembiz\.(?:Web\.)?[0-9]{4}|Rembiz\.(?:Host|Master|Ledger|Report|Value|Admin)\.[A-Za-z]+)")re");
+      R"re("(Q7\.Rembiz\.(?:Web\.)?[0-9]{4}|Rembiz\.(?:Host|Master|Ledger|Report|Value|Admin|Receipt)\.[A-Za-z]+)")re");
   std::set<std::string> keys;
   for (const auto& entry : fs::recursive_directory_iterator(src)) {
     if (!entry.is_regular_file()) continue;
