@@ -65,7 +65,8 @@ struct Head {
   size_t size = 0;  // through the blank line
   size_t content_length = 0;
   bool expects_continue = false;
-  int refusal = 0;  // a status to refuse the request with; 0 when it may go on
+  bool upload = false;  // a receipt upload, which may be longer than other bodies
+  int refusal = 0;      // a status to refuse the request with; 0 when it may go on
 };
 
 // The head once it has arrived whole; nullopt while it has not.
@@ -78,6 +79,7 @@ std::optional<Head> ParseHead(std::string_view buffer, size_t max_head) {
     return head;
   }
   head.size = end + 4;
+  head.upload = buffer.starts_with("POST /api/receipts/");
   bool has_length = false;
   for (size_t pos = buffer.find("\r\n") + 2; pos < end;) {
     size_t eol = buffer.find("\r\n", pos);
@@ -411,7 +413,7 @@ class HttpFront::Impl {
         Refuse(c, head->refusal, "a request: its length is not declared plainly", now);
         return false;
       }
-      if (head->content_length > options_.max_body) {
+      if (head->content_length > (head->upload ? options_.max_upload : options_.max_body)) {
         Refuse(c, 413, "a request: its body is too large", now);
         return false;
       }

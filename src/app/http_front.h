@@ -18,15 +18,18 @@ namespace rembiz::app {
 
 struct FrontOptions {
   std::string host = "127.0.0.1";
-  int port = 8080;                   // 0: any free port
-  size_t connection_threads = 8;     // threads answering complete requests
-  int request_seconds = 10;          // the head and body of a request arrive within this
-  int idle_seconds = 5;              // a kept-alive connection waits this long for the next
-  int write_seconds = 10;            // the client takes an answer within this
-  size_t max_connections = 512;      // open connections in all
-  size_t per_client = 32;            // open connections per client address; 0: no cap
-  size_t max_head = 32u << 10;       // request line and headers
-  size_t max_body = 8u << 20;        // a body declared longer is refused with 413
+  int port = 8080;                // 0: any free port
+  size_t connection_threads = 8;  // threads answering complete requests
+  int request_seconds = 10;       // the head and body of a request arrive within this
+  int idle_seconds = 5;           // a kept-alive connection waits this long for the next
+  int write_seconds = 10;         // the client takes an answer within this
+  size_t max_connections = 512;   // open connections in all
+  size_t per_client = 32;         // open connections per client address; 0: no cap
+  size_t max_head = 32u << 10;    // request line and headers
+  size_t max_body = 8u << 20;     // a body declared longer is refused with 413
+  // Receipt uploads ("POST /api/receipts/…") may be this long instead; the account's own limit
+  // is checked when the file has arrived.
+  size_t max_upload = 24u << 20;
   size_t max_buffered = 64u << 20;   // bodies being read at once, all connections together
   size_t keep_alive_requests = 100;  // requests on one connection
 };

@@ -26,6 +26,7 @@
 #include "app/http_front.h"
 #include "app/log_format.h"
 #include "app/metrics.h"
+#include "app/receipt_reader.h"
 #include "app/report_command.h"
 #include "app/session_store.h"
 #include "app/worker_pool.h"
@@ -41,6 +42,9 @@
 #include "host/login_guard.h"
 #include "host/messages.h"
 #include "host/schema_versions.h"
+#include "receipts/c_receipt.h"
+#include "receipts/uploads.h"
+#include "voucher/receipts.h"
 #include "xml/document.h"
 #include "xml/escape.h"
 
@@ -101,6 +105,22 @@ std::string LogSafe(std::string_view text) {
 std::string ErrorXml(std::string_view what, int status, std::string_view text) {
   return "<?xml version='1.0' encoding='utf-8'?><error><id>Rembiz:serve:" + xml::XmlEscape(what) +
          ":" + std::to_string(status) + "</id><text>" + xml::XmlEscape(text) + "</text></error>";
+}
+
+// A file name for Content-Disposition's filename* (RFC 5987): unreserved bytes as they are.
+std::string PercentEncoded(std::string_view text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : text) {
+    if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+  }
+  return out;
 }
 
 void Refuse(Response& res, int status, std::string_view what, const std::string& text) {
@@ -332,6 +352,7 @@ class HttpService::Impl {
     front.max_connections = options.max_connections;
     front.per_client = options.per_client;
     front.max_body = options.max_body;
+    front.max_upload = options.max_upload;
     return front;
   }
 
@@ -366,7 +387,7 @@ class HttpService::Impl {
 
   void SetUpRouter() {
     // The front reads whole requests within their limits; this is a second line.
-    router_.set_payload_max_length(options_.max_body);
+    router_.set_payload_max_length(std::max(options_.max_body, options_.max_upload));
     router_.set_default_headers({{"X-Content-Type-Options", "nosniff"},
                                  {"Cache-Control", "no-store"},
                                  {"Referrer-Policy", "no-referrer"},
@@ -489,6 +510,17 @@ class HttpService::Impl {
     });
     router_.Get(R"(/api/report/([a-z]{1,20}))",
                 [this](const Request& req, Response& res) { Report(req, res); });
+    // Receipts: a file added to a voucher's row (multipart/form-data, part "file", ?row=n), a
+    // voucher's receipts, and one receipt's bytes (?view=thumb for its thumbnail, ?view=page for
+    // what the viewer shows: a PDF's first page).
+    router_.Post(R"(/api/receipts/(\{?[A-Fa-f0-9-]{36}\}?))",
+                 [this](const Request& req, Response& res, const httplib::ContentReader& read) {
+                   UploadReceipt(req, res, read);
+                 });
+    router_.Get(R"(/api/receipts/(\{?[A-Fa-f0-9-]{36}\}?))",
+                [this](const Request& req, Response& res) { ListReceipts(req, res); });
+    router_.Get(R"(/api/receipt/(\{?[A-Fa-f0-9-]{36}\}?))",
+                [this](const Request& req, Response& res) { ReceiptFile(req, res); });
     // Whatever its content type - `curl --data-binary` sends a form type - the body is the
     // request document, read as it is and never parsed as form fields. (httplib tries these
     // handlers before the others: log-in and log-out are left to theirs.)
@@ -683,6 +715,165 @@ class HttpService::Impl {
     res.set_content(body, type);
   }
 
+  // Runs `work` on a worker with a connection of the session's account database (and its
+  // language), in one transaction when `write`. Answers the refusal itself and returns false when
+  // the work did not succeed.
+  template <class Work>
+  bool ReceiptWork(Response& res, host::LocalSession& session, bool write, Work&& work) {
+    std::string refusal;
+    std::optional<std::string> unreachable;
+    int status = 200;
+    bool accepted = RunOnWorker([&] {
+      host::SetCurrentLanguage(session.LanguageId());
+      try {
+        db::Connection cn;
+        cn.Open(session.ConnectionString());
+        if (!write) return work(cn);
+        cn.BeginTrans();
+        try {
+          work(cn);
+          cn.CommitTrans();
+        } catch (...) {
+          cn.RollbackTrans();
+          throw;
+        }
+      } catch (const ComError& e) {
+        if (db::IsDatabaseUnreachable(e)) {
+          unreachable = e.Description();
+          return;
+        }
+        // What the caller can mend is the caller's; a receipt not found is not found.
+        status = e.Number() == kErrBusiness ? 400 : 500;
+        refusal = e.Description();
+      }
+    });
+    const std::string language = session.LanguageId();
+    if (!accepted) {
+      Busy(res, "receipts", language);
+      return false;
+    }
+    if (unreachable) {
+      NoDatabase(res, "receipts", language, *unreachable);
+      return false;
+    }
+    if (status != 200) {
+      Refuse(res, status, "receipts", refusal);
+      return false;
+    }
+    return true;
+  }
+
+  void UploadReceipt(const Request& req, Response& res, const httplib::ContentReader& read) {
+    t_log.class_name = "receipts";
+    const std::string token = RequestToken(req);
+    std::unique_ptr<host::LocalSession> session = CheckoutLive(req, token);
+    if (!session) return NoSession(req, res, "receipts");
+    const std::string language = session->LanguageId();
+    const std::string bad = host::MessageText("Rembiz.Host.HttpBadRequest", language);
+    if (!req.is_multipart_form_data()) return Refuse(res, 400, "receipts", bad);
+    // One part named "file"; its bytes are the only copy of the file this request holds.
+    std::string file_name, bytes;
+    int files = 0;
+    bool in_file = false;
+    read(
+        [&](const httplib::MultipartFormData& part) {
+          in_file = part.name == "file";
+          if (in_file) {
+            ++files;
+            file_name = part.filename;
+          }
+          return files <= 1;
+        },
+        [&](const char* data, size_t size) {
+          if (in_file) bytes.append(data, size);
+          return true;
+        });
+    int row = 0;
+    if (req.has_param("row")) {
+      const std::string text = req.get_param_value("row");
+      if (text.empty() || text.size() > 4 ||
+          text.find_first_not_of("0123456789") != std::string::npos) {
+        return Refuse(res, 400, "receipts", bad);
+      }
+      row = std::stoi(text);
+    }
+    if (files != 1) return Refuse(res, 400, "receipts", bad);
+    const std::string voucher_guid = req.matches[1];
+    std::string answer, receipt_guid;
+    if (!ReceiptWork(res, *session, true, [&](db::Connection& cn) {
+          voucher::Receipt added =
+              receipts::AddUploadedReceipt(*session, cn, voucher_guid, row, file_name, bytes);
+          receipt_guid = added.guid;
+          answer = receipts::ReceiptXml(added);
+        })) {
+      return;
+    }
+    // Read after the commit, never inside the request.
+    reader_.Enqueue(session->ConnectionString(), receipt_guid);
+    t_log.outcome = "ok";
+    res.set_content(answer, kXmlType);
+  }
+
+  void ListReceipts(const Request& req, Response& res) {
+    t_log.class_name = "receipts";
+    const std::string token = RequestToken(req);
+    std::unique_ptr<host::LocalSession> session = CheckoutLive(req, token);
+    if (!session) return NoSession(req, res, "receipts");
+    const std::string voucher_guid = req.matches[1];
+    std::string answer;
+    std::vector<std::string> waiting;
+    if (!ReceiptWork(res, *session, false, [&](db::Connection& cn) {
+          answer = "<receipts voucherGUID=\"" + xml::XmlEscape(voucher_guid) + "\">";
+          for (const voucher::Receipt& r : voucher::ListReceipts(*session, cn, voucher_guid)) {
+            answer += receipts::ReceiptXml(r);
+            if (r.read_state == 0) waiting.push_back(r.guid);
+          }
+          answer += "<rows>";
+          for (const voucher::RowDuplicate& d : voucher::ClaimRowDuplicates(cn, voucher_guid)) {
+            answer += "<dup row=\"" + std::to_string(d.row) + "\" kind=\"row\" voucher=\"" +
+                      xml::XmlEscape(d.other.voucher_id) + "\" voucherGUID=\"" +
+                      xml::XmlEscape(d.other.voucher_guid) + "\" otherRow=\"" +
+                      std::to_string(d.other.row) + "\"/>";
+          }
+          answer += "</rows></receipts>";
+        })) {
+      return;
+    }
+    // Receipts whose reading was lost (a full queue, a stop) are read now.
+    for (const std::string& guid : waiting) reader_.Enqueue(session->ConnectionString(), guid);
+    t_log.outcome = "ok";
+    res.set_content(answer, kXmlType);
+  }
+
+  void ReceiptFile(const Request& req, Response& res) {
+    t_log.class_name = "receipts";
+    const std::string token = RequestToken(req);
+    std::unique_ptr<host::LocalSession> session = CheckoutLive(req, token);
+    if (!session) return NoSession(req, res, "receipts");
+    const std::string receipt_guid = req.matches[1];
+    const std::string view = req.has_param("view") ? req.get_param_value("view") : "file";
+    if (view != "file" && view != "thumb" && view != "page") {
+      return Refuse(res, 400, "receipts",
+                    host::MessageText("Rembiz.Host.HttpBadRequest", session->LanguageId()));
+    }
+    voucher::ReceiptBytes file;
+    if (!ReceiptWork(res, *session, false, [&](db::Connection& cn) {
+          file = view == "page" ? receipts::ReceiptForViewing(*session, cn, receipt_guid)
+                                : voucher::ReadReceipt(*session, cn, receipt_guid, view == "thumb");
+        })) {
+      return;
+    }
+    t_log.outcome = "ok";
+    // Shown, never run: a file may be what its uploader made it, so it gets no rights of a page.
+    res.set_header("Content-Security-Policy", "default-src 'none'; sandbox");
+    res.set_header("Content-Disposition",
+                   std::string(req.has_param("download") ? "attachment" : "inline") +
+                       "; filename*=UTF-8''" + PercentEncoded(file.file_name));
+    // Moved, not copied: the answer holds the only copy of the file.
+    res.body = std::move(file.bytes);
+    res.set_header("Content-Type", file.mime);
+  }
+
   void Login(const Request& req, Response& res) {
     LoginFields fields;
     std::string parse_error;
@@ -773,6 +964,7 @@ class HttpService::Impl {
   Router router_;
   HttpFront front_;
   const db::ReadOnlyLimits saved_limits_;
+  ReceiptReader reader_;
 
   std::mutex run_mutex_;
   std::condition_variable run_state_;

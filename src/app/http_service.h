@@ -12,11 +12,12 @@ namespace rembiz::app {
 struct ServeOptions {
   std::string data_dir = "rembiz-data";  // a data folder or a database URL
   std::string host = "127.0.0.1";
-  int port = 8080;             // 0: any free port (see HttpService::Bind)
-  size_t threads = 0;          // workers running business calls; 0: one per core, at least 2
-  size_t queue = 0;            // calls that may wait for a worker; 0: four per worker
-  int idle_minutes = 30;       // a session ends after this long without a request
-  size_t max_body = 8u << 20;  // larger request bodies are refused with 413
+  int port = 8080;                // 0: any free port (see HttpService::Bind)
+  size_t threads = 0;             // workers running business calls; 0: one per core, at least 2
+  size_t queue = 0;               // calls that may wait for a worker; 0: four per worker
+  int idle_minutes = 30;          // a session ends after this long without a request
+  size_t max_body = 8u << 20;     // larger request bodies are refused with 413
+  size_t max_upload = 24u << 20;  // the same for receipt uploads (the account limits each file)
   // Sessions as rows of UA_Session (token hash only), shared by every service process on the
   // database; false: in this process only.
   bool record_sessions = true;
