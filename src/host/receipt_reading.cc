@@ -429,7 +429,7 @@ std::string ProposeDate(const std::vector<std::string>& lower_lines) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Tesseract. An engine with its language data loaded costs a second and some hundred megabytes,
+// Tesseract. An engine with its language data loaded costs a second or two and about 100 MB,
 // so engines are kept for the next call: as many as have ever been in use at once.
 
 class EnginePool {
