@@ -35,6 +35,8 @@
 #include "db/store.h"
 #include "db/test_seams.h"
 #include "frame/registry.h"
+#include "host/receipt_reading.h"
+#include "host/receipt_samples.h"
 #include "support/serve_process.h"
 #include "xml/document.h"
 
@@ -714,6 +716,24 @@ void HttpReads(benchmark::State& state, bool keep_alive) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// Receipts
+
+// Reading one receipt: the generated image of the receipt tests (four lines of English, 300 dpi
+// PNG) through libvips and tesseract, the engine already loaded as in a running service.
+void ReceiptRead(benchmark::State& state) {
+  const std::string png = testing::Encoded(
+      testing::TextPage("RECEIPT\nDate: 2026-12-07\nInvoice No: 12345678\nTotal: 123.45"), ".png");
+  host::PrepareReceiptReading();
+  for (auto _ : state) {
+    host::ReceiptReading reading = host::ReadReceipt(png, "image/png", std::chrono::seconds(60));
+    if (reading.amount != "123.45" || reading.date != "2026-12-07") {
+      state.SkipWithError(("receipt read as: " + reading.text).c_str());
+      break;
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
 // Figures
 
 struct Measured {
@@ -798,6 +818,7 @@ void DeriveFigures(const Collector& collector, const std::vector<int64_t>& sizes
   per_second("pg/processes/claim_save", "pg_two_processes_saves_ps");
   per_second("http/read", "http_rps", kHttpClients * kHttpRequestsPerClient);
   per_second("http/read_keepalive", "http_keepalive_rps", kHttpClients * kHttpRequestsPerClient);
+  if (const Measured* m = find("receipt/read")) figures["receipt_read_ms"] = m->ns / 1e6;
   per_second("accounts/one", "one_account_saves_ps");
   per_second("accounts/two", "two_accounts_saves_ps");
   if (const Measured* one = find("accounts/one")) {
@@ -887,6 +908,7 @@ void PrintTable(const std::vector<int64_t>& sizes, const std::vector<int64_t>& l
   rows.push_back({"http_save_p50_ms", "ms", "", nullptr});
   rows.push_back({"http_save_p99_ms", "ms", "< 10", [](double v) { return v < 10; }});
   rows.push_back({"http_save_max_ms", "ms", "< 50", [](double v) { return v < 50; }});
+  rows.push_back({"receipt_read_ms", "ms", "<= 1000", at_most(1000)});
   rows.push_back({"loan_replay_us", "us", "", nullptr});
   rows.push_back({"loan_save_replay_ratio", "x", "<= 1.6", at_most(1.6)});
   rows.push_back({"claim_replay_us", "us", "", nullptr});
@@ -1180,6 +1202,11 @@ int Main(int argc, char** argv) {
                                [load_seconds](benchmark::State& s) { HttpSaves(s, load_seconds); })
       ->Iterations(1)
       ->UseManualTime()
+      ->Unit(unit);
+  // About a second per reading: a fixed number of them instead of a minimum time.
+  benchmark::RegisterBenchmark("receipt/read", ReceiptRead)
+      ->Iterations(options.quick ? 3 : 10)
+      ->UseRealTime()
       ->Unit(unit);
   benchmark::RegisterBenchmark("http/read", [](benchmark::State& s) { HttpReads(s, false); })
       ->MinTime(min_time)

@@ -45,8 +45,7 @@ struct Refused {
 // ---------------------------------------------------------------------------------------------
 // libvips, set up once per process. The operation cache is off: it would keep images that point
 // into a caller's buffer after the call and could answer a later call with the same address and
-// length from them. Loaders marked untrusted (the catch-all ones backed by other libraries) are
-// blocked, and every receipt is opened with the loader of the type libmagic found.
+// length from them. Every receipt is opened with the loader of the type libmagic found.
 
 void StartVips() {
   static std::once_flag once;
@@ -56,6 +55,13 @@ void StartVips() {
     }
     vips_cache_set_max(0);
     vips_block_untrusted_set(TRUE);
+    // The one process-wide user of libvips reads no other formats: every loader but the buffer
+    // loaders of the accepted types is blocked, so that no file reaches another decoder.
+    vips_operation_block_set("VipsForeignLoad", TRUE);
+    for (const char* loader : {"VipsForeignLoadJpegBuffer", "VipsForeignLoadPngBuffer",
+                               "VipsForeignLoadWebpBuffer", "VipsForeignLoadHeifBuffer"}) {
+      vips_operation_block_set(loader, FALSE);
+    }
     // A damaged upload is refused with a message key; libvips' own warnings about it would only
     // repeat that on standard error.
     g_log_set_handler(
@@ -120,7 +126,9 @@ VImage Shrunk(const Blob& blob, int long_side) {
                                           VImage::option()
                                               ->set("height", long_side)
                                               ->set("size", VIPS_SIZE_DOWN)
-                                              ->set("fail_on", VIPS_FAIL_ON_ERROR));
+                                              // the thumbnail's own fail_on does not reach
+                                              // the loader; its option string does
+                                              ->set("option_string", "fail_on=error"));
   if (image.interpretation() != VIPS_INTERPRETATION_sRGB) {
     image = image.colourspace(VIPS_INTERPRETATION_sRGB);
   }

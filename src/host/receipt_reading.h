@@ -18,11 +18,13 @@ struct ReceiptReading {
 };
 
 // Reads the receipt's first page (an image or a PDF, `mime` as CheckReceiptFile found it) and
-// proposes its amount, date and invoice number. Returns with timed_out once `limit` has passed:
-// the time is checked between the steps and during recognition; only a step that cannot be
-// interrupted (decoding a bounded image, loading the language data the first time, tesseract's
-// page layout) may run past it. Throws ComError with a Rembiz.Receipt.* key when the file cannot
-// be read, and Rembiz.Receipt.Unavailable when the OCR languages are not installed.
+// proposes its amount, date and invoice number. Returns with timed_out (and nothing else) once
+// `limit` has passed: the time is checked between the steps and, during recognition, by
+// tesseract after each word it reads. A call can therefore run past the limit by one step that
+// cannot be interrupted: decoding the (bounded) image, loading the language data the first time
+// (see PrepareReceiptReading), or one word, which on a receipt line is a few hundred
+// milliseconds. Throws ComError with a Rembiz.Receipt.* key when the file cannot be read, and
+// Rembiz.Receipt.Unavailable when the OCR languages are not installed.
 ReceiptReading ReadReceipt(std::string_view bytes, std::string_view mime,
                            std::chrono::milliseconds limit);
 
