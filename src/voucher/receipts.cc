@@ -285,6 +285,19 @@ void StoreReceiptReading(db::Connection& cn, std::string_view receipt_guid, int 
 
 std::vector<DuplicatePair> PossibleDuplicates(host::Session& session, db::Connection& cn) {
   std::vector<DuplicatePair> out;
+  // A pair of places (columns a, a_row, b, b_row) when the operator reaches both vouchers.
+  auto pair_of = [&](const db::Recordset& rs, const char* kind) -> std::optional<DuplicatePair> {
+    std::optional<VoucherOf> a = FindVoucher(session, cn, rs.Text("a"));
+    std::optional<VoucherOf> b = FindVoucher(session, cn, rs.Text("b"));
+    if (!a || !b) return std::nullopt;
+    DuplicatePair pair;
+    pair.kind = kind;
+    pair.voucher_id = a->id;
+    pair.other_voucher_id = b->id;
+    pair.row = static_cast<int>(rs.Value("a_row").ToInt());
+    pair.other_row = static_cast<int>(rs.Value("b_row").ToInt());
+    return pair;
+  };
   // The same file on two places.
   for (db::Recordset rs = cn.Execute(
            "select r.cVouchGUID as a, r.iRowNo as a_row, o.cVouchGUID as b, o.iRowNo as b_row, "
@@ -292,22 +305,16 @@ std::vector<DuplicatePair> PossibleDuplicates(host::Session& session, db::Connec
            "o.GUID > r.GUID and (o.cVouchGUID <> r.cVouchGUID or o.iRowNo <> r.iRowNo) order by "
            "r.dUploaded");
        !rs.Eof(); rs.MoveNext()) {
-    std::optional<VoucherOf> a = FindVoucher(session, cn, rs.Text("a"));
-    std::optional<VoucherOf> b = FindVoucher(session, cn, rs.Text("b"));
-    if (!a || !b) continue;
-    DuplicatePair pair;
-    pair.kind = "file";
-    pair.voucher_id = a->id;
-    pair.other_voucher_id = b->id;
-    pair.row = static_cast<int>(rs.Value("a_row").ToInt());
-    pair.other_row = static_cast<int>(rs.Value("b_row").ToInt());
+    std::optional<DuplicatePair> found = pair_of(rs, "file");
+    if (!found) continue;
+    DuplicatePair& pair = *found;
     pair.sha256 = rs.Text("cSha256");
     // Each pair once, the earlier voucher number first.
     if (std::tie(pair.other_voucher_id, pair.other_row) < std::tie(pair.voucher_id, pair.row)) {
       std::swap(pair.voucher_id, pair.other_voucher_id);
       std::swap(pair.row, pair.other_row);
     }
-    out.push_back(std::move(pair));
+    out.push_back(std::move(*found));
   }
   // The same person, item, amount and date on two claims.
   for (db::Recordset rs = cn.Execute(
@@ -320,20 +327,14 @@ std::vector<DuplicatePair> PossibleDuplicates(host::Session& session, db::Connec
            "f.GUID = t.MGuid and f.strLoanID = e.strLoanID where e.AutoID < f.AutoID and "
            "s.dtBDate is not null and s.dtBDate <> '' order by e.AutoID, s.AutoID");
        !rs.Eof(); rs.MoveNext()) {
-    std::optional<VoucherOf> a = FindVoucher(session, cn, rs.Text("a"));
-    std::optional<VoucherOf> b = FindVoucher(session, cn, rs.Text("b"));
-    if (!a || !b) continue;
-    DuplicatePair pair;
-    pair.kind = "row";
-    pair.voucher_id = a->id;
-    pair.other_voucher_id = b->id;
-    pair.row = static_cast<int>(rs.Value("a_row").ToInt());
-    pair.other_row = static_cast<int>(rs.Value("b_row").ToInt());
+    std::optional<DuplicatePair> found = pair_of(rs, "row");
+    if (!found) continue;
+    DuplicatePair& pair = *found;
     pair.person = rs.Text("strLoanID");
     pair.item = rs.Text("strIOItem");
     pair.amount = rs.Text("dblMoney");
     pair.date = rs.Text("dtBDate");
-    out.push_back(std::move(pair));
+    out.push_back(std::move(*found));
   }
   return out;
 }

@@ -565,6 +565,31 @@ class PostgresEmitter : public sql::Emitter {
   Tokens UnnamedColumnAlias() const override { return {}; }
   Tokens LastIdentity() const override { return Call({Word("lastval")}, {}); }
 
+  // What follows a column's name where a table is made or a column added: its type, collation,
+  // nullability and default; a row version takes the counter, an IDENTITY the engine's own.
+  static void ColumnDeclaration(const ColumnDefinition& c, Tokens& out) {
+    if (c.rowversion) {
+      AppendWords(out, {"bigint", "NOT", "NULL", "DEFAULT"});
+      Append(out, sql::Tokenize("nextval('rembiz.rowversion')"));
+      return;
+    }
+    if (c.identity) {
+      out.push_back(Word(c.type.base == "bigint" ? "bigint" : "integer"));
+      AppendWords(out, {"GENERATED", "BY", "DEFAULT", "AS", "IDENTITY", "NOT", "NULL"});
+      return;
+    }
+    out.push_back(Word(ColumnType(c)));
+    if (IsTextType(c.type.base)) {
+      out.push_back(Word("COLLATE"));
+      out.push_back(c.collation.empty() ? Word("rembiz.ci") : CollationOf(c.collation));
+    }
+    if (!c.nullable) AppendWords(out, {"NOT", "NULL"});
+    if (!c.default_value.empty()) {
+      out.push_back(Word("DEFAULT"));
+      Append(out, Parenthesized(c.default_value));
+    }
+  }
+
   std::vector<Tokens> CreateTable(const TableDefinition& table) const override {
     std::vector<Tokens> out;
     const std::string& schema = table.schema;
@@ -577,26 +602,7 @@ class PostgresEmitter : public sql::Emitter {
       if (!first) create.push_back(Comma());
       first = false;
       create.push_back(IdentToken(c.name));
-      if (c.rowversion) {
-        AppendWords(create, {"bigint", "NOT", "NULL", "DEFAULT"});
-        Append(create, sql::Tokenize("nextval('rembiz.rowversion')"));
-        continue;
-      }
-      if (c.identity) {
-        create.push_back(Word(c.type.base == "bigint" ? "bigint" : "integer"));
-        AppendWords(create, {"GENERATED", "BY", "DEFAULT", "AS", "IDENTITY", "NOT", "NULL"});
-        continue;
-      }
-      create.push_back(Word(ColumnType(c)));
-      if (IsTextType(c.type.base)) {
-        create.push_back(Word("COLLATE"));
-        create.push_back(c.collation.empty() ? Word("rembiz.ci") : CollationOf(c.collation));
-      }
-      if (!c.nullable) AppendWords(create, {"NOT", "NULL"});
-      if (!c.default_value.empty()) {
-        create.push_back(Word("DEFAULT"));
-        Append(create, Parenthesized(c.default_value));
-      }
+      ColumnDeclaration(c, create);
     }
     for (const KeyDefinition& key : table.keys) {
       create.push_back(Comma());
@@ -641,21 +647,7 @@ class PostgresEmitter : public sql::Emitter {
       first = false;
       AppendWords(add, {"ADD", "COLUMN"});
       add.push_back(IdentToken(c.name));
-      if (c.rowversion) {
-        AppendWords(add, {"bigint", "NOT", "NULL", "DEFAULT"});
-        Append(add, sql::Tokenize("nextval('rembiz.rowversion')"));
-        continue;
-      }
-      add.push_back(Word(ColumnType(c)));
-      if (IsTextType(c.type.base)) {
-        add.push_back(Word("COLLATE"));
-        add.push_back(c.collation.empty() ? Word("rembiz.ci") : CollationOf(c.collation));
-      }
-      if (!c.nullable) AppendWords(add, {"NOT", "NULL"});
-      if (!c.default_value.empty()) {
-        add.push_back(Word("DEFAULT"));
-        Append(add, Parenthesized(c.default_value));
-      }
+      ColumnDeclaration(c, add);
     }
     for (const Tokens& check : table.checks) {
       add.push_back(Comma());
