@@ -22,7 +22,8 @@ build: configure
 	@cmake --build --preset $(PRESET) -j $(JOBS)
 
 run: build
-	@if [ ! -f $(DATA_DIR)/qdsystem.db ]; then ./$(BUILD_DIR)/rembiz init --data $(DATA_DIR) --demo; fi
+	@if [ ! -f $(DATA_DIR)/qdsystem.db ]; then ./$(BUILD_DIR)/rembiz init --data $(DATA_DIR) --demo; \
+	 else ./$(BUILD_DIR)/rembiz upgrade --data $(DATA_DIR); fi
 	@echo "Demo data in $(DATA_DIR). The console: http://$(LISTEN)/  (user demo, password demo)"
 	@echo "The self-service pages: http://$(LISTEN)/app/  (users clerk, manager, approver, cashier, finance; password = user)"
 	@echo "From a script:"
