@@ -42,21 +42,28 @@ class TreeRecordKind : public Kind {
  public:
   struct Names {
     std::string_view kind, prog_id, table, code, name, type, parent, type_attr;
+    // Items: the amount above which a claim row needs a receipt (column "receiptabove").
+    std::string_view receipt_above = {};
   };
   explicit TreeRecordKind(Names names) : n_(names) {}
 
   std::string_view Name() const override { return n_.kind; }
   std::vector<std::string> Columns() const override {
-    return {"code", "name", std::string(n_.type_attr), "parent"};
+    std::vector<std::string> columns = {"code", "name", std::string(n_.type_attr), "parent"};
+    if (!n_.receipt_above.empty()) columns.push_back("receiptabove");
+    return columns;
   }
   bool Importable() const override { return true; }
 
   std::string List(Context& ctx, const xml::Node&) override {
-    db::Recordset rs =
-        ctx.cn.Execute("select " + std::string(n_.code) + " as code, " + std::string(n_.name) +
-                       " as name, " + std::string(n_.type) + " as " + std::string(n_.type_attr) +
-                       ", " + std::string(n_.parent) + " as parent, cast(ts as money) as ts from " +
-                       std::string(n_.table) + " order by " + std::string(n_.code));
+    db::Recordset rs = ctx.cn.Execute(
+        "select " + std::string(n_.code) + " as code, " + std::string(n_.name) + " as name, " +
+        std::string(n_.type) + " as " + std::string(n_.type_attr) + ", " + std::string(n_.parent) +
+        " as parent, " +
+        (n_.receipt_above.empty() ? std::string()
+                                  : std::string(n_.receipt_above) + " as receiptabove, ") +
+        "cast(ts as money) as ts from " + std::string(n_.table) + " order by " +
+        std::string(n_.code));
     return RowsXml(rs);
   }
   void Add(Context& ctx, const xml::Node& row) override { Run(ctx, "new", row, false); }
@@ -69,6 +76,10 @@ class TreeRecordKind : public Kind {
                          Attr("strname", db::Trim(row.Attr("name"))) +
                          Attr("strtypecode", db::Trim(row.Attr(n_.type_attr))) +
                          Attr("strupcode", db::Trim(row.Attr("parent")));
+    // A sheet without the column leaves the amount as it is.
+    if (!n_.receipt_above.empty() && row.HasAttr("receiptabove")) {
+      record += Attr("dblreceiptabove", db::Trim(row.Attr("receiptabove")));
+    }
     if (versioned) record += Attr("ts", db::Trim(row.Attr("ts")));
     RunOperation(ctx, n_.prog_id, op, "<in>" + record + "/></in>");
   }
@@ -135,7 +146,8 @@ TreeRecordKind item_kind({.kind = "item",
                           .name = "strName",
                           .type = "strTypeCode",
                           .parent = "strUpCode",
-                          .type_attr = "type"});
+                          .type_attr = "type",
+                          .receipt_above = "dblReceiptAbove"});
 TreeRecordKind district_kind({.kind = "district",
                               .prog_id = "Rembiz.CDistrict",
                               .table = "EC_Position",

@@ -73,6 +73,14 @@ void RefuseIfUsed(db::Connection& cn, const std::string& code, std::string_view 
                 standard_key);
 }
 
+// The amount above which a claim row of the item needs a receipt: SQL text, "Null" for never
+// (empty); no number or a negative one is an invalid request.
+std::string ReceiptAbove(const xml::Node& record) {
+  std::string above = frame::NumberOf(record, "dblreceiptabove");
+  if (above.starts_with('-')) frame::InvalidNumber("dblreceiptabove", above);
+  return above;
+}
+
 }  // namespace
 
 const frame::FrameVariant& CRPItem::Variant() const { return kVariant; }
@@ -111,10 +119,12 @@ bool CRPItem::RecordNew(host::Session&, db::Connection& cn, xml::Node& func,
     std::string type = TypeOf(record);
     std::string name = frame::RequireText(record, "strname", "Rembiz.Master.NameRequired");
 
+    std::string above = ReceiptAbove(record);
     frame::ExecuteOne(cn,
-                      "insert into EC_IOItem(strcode,strname,strtypecode,strupcode,blnend)values(" +
+                      "insert into EC_IOItem(strcode,strname,strtypecode,strupcode,blnend,"
+                      "dblReceiptAbove)values(" +
                           SqlText(code) + "," + SqlText(name) + "," + SqlText(type) + "," +
-                          SqlText(parent) + ",1)",
+                          SqlText(parent) + ",1," + above + ")",
                       "Q7.Rembiz.0046");
     cn.Execute(NormalizeSql("Update EC_IOItem Set blnEnd = 0 Where strCode = " + SqlText(parent)));
     answer.LoadXml("<success/>");
@@ -135,10 +145,14 @@ bool CRPItem::RecordEdit(host::Session&, db::Connection& cn, xml::Node& func,
     if (!given.empty() && given != stored.Text("strUpCode")) Raise(kErrBusiness, "Q7.Rembiz.0006");
     std::string type = TypeOf(record);
     std::string name = frame::RequireText(record, "strname", "Rembiz.Master.NameRequired");
+    // A record without the option (an older page) leaves it as it is.
+    std::string above = record.HasAttr("dblreceiptabove")
+                            ? ",dblReceiptAbove=" + ReceiptAbove(record)
+                            : std::string();
     frame::ExecuteOne(cn,
                       "update EC_IOItem set strname=" + SqlText(name) +
-                          ",strtypecode=" + SqlText(type) + " where strcode=" + SqlText(code) +
-                          " And cast(ts as money) = " +
+                          ",strtypecode=" + SqlText(type) + above +
+                          " where strcode=" + SqlText(code) + " And cast(ts as money) = " +
                           frame::RequireVersion(record.Attr("ts"), "Q7.Rembiz.0047"),
                       "Q7.Rembiz.0047");
     answer.LoadXml("<success/>");
@@ -176,7 +190,8 @@ bool CRPItem::RecordGet(host::Session&, db::Connection& cn, xml::Node& func,
   db::Recordset rs = cn.Execute(NormalizeSql(
       "select EC_IOItem.strcode as strcode,EC_IOItem.strname as strname,EC_IOItem.strtypecode "
       "as strtypecode,EC_OperationType.strname as strtypename,EC_IOItem.strupcode as "
-      "strupcode,cast(EC_IOItem.ts As money) as ts from EC_IOItem left join EC_OperationType "
+      "strupcode,EC_IOItem.dblReceiptAbove as dblreceiptabove,cast(EC_IOItem.ts As money) as ts "
+      "from EC_IOItem left join EC_OperationType "
       "on EC_OperationType.strcode=EC_IOItem.strtypecode where EC_IOItem.strcode=" +
       SqlText(FirstIn(func).Attr("strcode"))));
   if (rs.Eof()) Raise(kErrBusiness, "Q7.Rembiz.0021");

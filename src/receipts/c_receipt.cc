@@ -37,6 +37,9 @@ std::string DuplicateXml(const voucher::ReceiptDuplicate& d, int row = -1) {
          Attr("voucherGUID", d.voucher_guid) + Attr("otherRow", std::to_string(d.row)) + "/>";
 }
 
+// A voucher kind as the pages' addresses name it.
+std::string_view Kind(int kind) { return kind == 1 ? "loan" : "claim"; }
+
 std::string GuidOf(const xml::Node& func) {
   std::string guid = func.SelectSingleNode("in").Attr("GUID");
   if (guid.empty()) Raise(kErrBusiness, "Rembiz.Receipt.NotFound");
@@ -88,7 +91,9 @@ bool CReceipt::Duplicates(host::Session& session, db::Connection& cn, xml::Node&
            Attr("row", std::to_string(p.row)) + Attr("other", p.other_voucher_id) +
            Attr("otherRow", std::to_string(p.other_row)) + Attr("person", p.person) +
            Attr("item", p.item) + Attr("amount", p.amount) + Attr("date", p.date) +
-           Attr("sha256", p.sha256) + "/>";
+           Attr("sha256", p.sha256) + Attr("voucherKind", Kind(p.voucher_kind)) +
+           Attr("voucherAutoID", p.voucher_autoid) + Attr("otherKind", Kind(p.other_voucher_kind)) +
+           Attr("otherAutoID", p.other_voucher_autoid) + "/>";
   }
   answer.LoadXml(out + "</duplicates>");
   return true;

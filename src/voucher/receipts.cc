@@ -25,6 +25,7 @@ struct VoucherOf {
   std::string id;  // strVouchID
   bool submitted = false;
   std::string maker;
+  std::string autoid;  // how the pages open it
 };
 
 // The voucher of a GUID in the operator's reach; a voucher out of reach is not found.
@@ -33,12 +34,16 @@ std::optional<VoucherOf> FindVoucher(host::Session& session, db::Connection& cn,
   if (guid.empty() || guid.size() > 40) return std::nullopt;
   const std::pair<int, const char*> tables[] = {{1, "EC_LoanVouch"}, {2, "EC_ExpenVouch"}};
   for (const auto& [kind, table] : tables) {
-    db::Recordset rs = cn.Execute("select strVouchID, blnAudi, strPersonID from " +
+    db::Recordset rs = cn.Execute("select strVouchID, blnAudi, strPersonID, AutoID from " +
                                   std::string(table) + " where GUID = " + SqlText(guid));
     if (rs.Eof()) continue;
     if (!VoucherInScope(session, cn, table, "GUID", guid)) return std::nullopt;
-    return VoucherOf{kind, table, rs.Text("strVouchID"), rs.Value("blnAudi").ToBool(),
-                     rs.Text("strPersonID")};
+    return VoucherOf{kind,
+                     table,
+                     rs.Text("strVouchID"),
+                     rs.Value("blnAudi").ToBool(),
+                     rs.Text("strPersonID"),
+                     rs.Text("AutoID")};
   }
   return std::nullopt;
 }
@@ -294,6 +299,10 @@ std::vector<DuplicatePair> PossibleDuplicates(host::Session& session, db::Connec
     pair.kind = kind;
     pair.voucher_id = a->id;
     pair.other_voucher_id = b->id;
+    pair.voucher_kind = a->kind;
+    pair.other_voucher_kind = b->kind;
+    pair.voucher_autoid = a->autoid;
+    pair.other_voucher_autoid = b->autoid;
     pair.row = static_cast<int>(rs.Value("a_row").ToInt());
     pair.other_row = static_cast<int>(rs.Value("b_row").ToInt());
     return pair;
@@ -313,6 +322,8 @@ std::vector<DuplicatePair> PossibleDuplicates(host::Session& session, db::Connec
     if (std::tie(pair.other_voucher_id, pair.other_row) < std::tie(pair.voucher_id, pair.row)) {
       std::swap(pair.voucher_id, pair.other_voucher_id);
       std::swap(pair.row, pair.other_row);
+      std::swap(pair.voucher_kind, pair.other_voucher_kind);
+      std::swap(pair.voucher_autoid, pair.other_voucher_autoid);
     }
     out.push_back(std::move(*found));
   }

@@ -113,6 +113,8 @@ struct DuplicatePair {
   std::string kind;  // "file" or "row"
   std::string voucher_id, other_voucher_id;
   int row = 0, other_row = 0;
+  int voucher_kind = 0, other_voucher_kind = 0;      // 1 loan, 2 claim
+  std::string voucher_autoid, other_voucher_autoid;  // how the pages open them
   std::string person, item, amount, date, sha256;
 };
 std::vector<DuplicatePair> PossibleDuplicates(host::Session& session, db::Connection& cn);

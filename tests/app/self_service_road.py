@@ -18,6 +18,7 @@ import time
 import urllib.error
 import urllib.request
 import xml.etree.ElementTree as ET
+import zlib
 
 try:
     from selenium import webdriver
@@ -36,6 +37,27 @@ CHROMEDRIVER = "/usr/bin/chromedriver"
 CHROMIUM = "/usr/bin/chromium"
 ROW = "{#RowsetSchema}row"
 SCRIPT_PURPOSE = "<script>alert('x')</script> & <b>Beijing</b> trip"
+
+
+def receipt_png(path, width=240, height=320):
+    """A receipt-like PNG made here: a white slip with dark bars as lines of print."""
+    rows = []
+    for y in range(height):
+        line = bytearray()
+        printed = 30 <= y < height - 30 and (y // 8) % 3 == 0
+        for x in range(width):
+            dark = printed and 20 <= x < width - 20 - (y * 7) % 60
+            line += b"\x20\x20\x20" if dark else b"\xff\xff\xff"
+        rows.append(b"\x00" + bytes(line))
+
+    def chunk(kind, data):
+        return (struct.pack(">I", len(data)) + kind + data +
+                struct.pack(">I", zlib.crc32(kind + data) & 0xffffffff))
+    with open(path, "wb") as out:
+        out.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height,
+                                                                        8, 2, 0, 0, 0)) +
+                  chunk(b"IDAT", zlib.compress(b"".join(rows))) + chunk(b"IEND", b""))
+    return path
 
 
 class Road:
@@ -198,6 +220,14 @@ class Road:
         except NoAlertPresentException:
             return None
 
+    def image_loaded(self, img):
+        return self.driver.execute_script(
+            "return arguments[0].complete && arguments[0].naturalWidth > 0", img)
+
+    def wide_enough(self, name):
+        assert self.driver.execute_script(
+            "return document.documentElement.scrollWidth <= window.innerWidth + 1"), name
+
     def phone_shot(self, route, name):
         """The list at phone width: stacked cards, nothing wider than the screen."""
         self.driver.set_window_size(390, 844)
@@ -357,10 +387,14 @@ def walk(r):
     link = r.one("select dblJE, blnUsed from EC_ExpenLoanInfo")
     assert link["dblJE"] == "800", link
     r.shot("clerk-advance-written-off")
+    attach_receipts(r, claim)
     r.click("Submit for approval")
     r.wait_message("info")
     assert r.one("select blnAudi from EC_ExpenVouch")["blnAudi"] == "True"
     r.wait(lambda: "Submitted" in r.first("dl.facts").text, "state submitted")
+    # Submitted, the receipts are frozen: shown, no longer removable.
+    r.wait(lambda: r.css("main tr[data-row='1'] button.thumb img"), "the receipt on the voucher")
+    assert not r.css("main .receipts .remove")
     r.shot("clerk-claim-submitted")
 
     # Two approvers: the manager (in Chinese) takes the first step, the approver the second
@@ -426,6 +460,7 @@ def walk(r):
     r.shot("manager-claim-print-view")
 
     r.login("approver")
+    approver_views_receipts(r, claim_id)
     r.open("inbox")
     # The work waiting is counted in the navigation; the header box picks the whole page.
     r.wait(lambda: r.css("#nav [data-count=inbox]:not([hidden])") and r.css(
@@ -545,6 +580,17 @@ def walk(r):
     r.wait(lambda: r.css("main section .voided"), "the void marking")
     assert "Void" in r.first("main section .voided").text
     r.shot("finance-voided")
+
+    # The possible duplicates: the same receipt file on the claim's two rows, linked.
+    r.open("reports")
+    r.first("main a[href='#/duplicates']").click()
+    r.wait(lambda: r.css("main table.cards tbody tr"), "the possible duplicates")
+    pair = r.first("main table.cards tbody tr")
+    assert "Same receipt file" in pair.text and claim_no + ", row 1" in pair.text, pair.text
+    assert pair.find_element(By.CSS_SELECTOR, "a").get_attribute("href").endswith(
+        "#/print/claim/" + claim_id)
+    r.shot("finance-possible-duplicates")
+    r.phone_shot("duplicates", "finance-possible-duplicates")
 
     # The ageing of today's loans on the first click: the submitted loan of 0301 is owed (the
     # advance was repaid by the claim); the summary that follows shows its data.
@@ -677,6 +723,89 @@ def walk(r):
                           {"Cookie": cookie, "Content-Type": "application/xml"})
     assert status == 200 and "cexch_name" in body, (status, body)
     print("cross-origin POST refused, plain POST served")
+
+
+def attach_receipts(r, claim):
+    """The clerk attaches a receipt image to the first row of the saved claim on its form, is
+    told why a file that is no receipt was refused, and attaches the same image to the second row
+    (a possible duplicate the approver is shown)."""
+    png = receipt_png(os.path.join(r.tmp, "hotel-receipt.png"))
+    text = os.path.join(r.tmp, "notes.txt")
+    with open(text, "w") as out:
+        out.write("not a receipt\n")
+    r.first("main a[href$='/edit']").click()
+    r.first("form.entry")
+    r.wait(lambda: r.css("table.edit tbody tr td.more input[type=file]"), "the receipt pickers")
+    r.row(0).find_element(By.CSS_SELECTOR, "td.more input[type=file]").send_keys(png)
+    r.wait(lambda: r.css("table.edit tbody tr:first-child button.thumb img"), "the thumbnail")
+    img = r.first("table.edit tbody tr:first-child button.thumb img")
+    r.wait(lambda: r.image_loaded(img), "the thumbnail loaded")
+    receipt = r.one("select GUID, iRowNo, cFileName, cMimeType, iSize from EC_Receipt")
+    assert receipt["iRowNo"] == "1" and receipt["cFileName"] == "hotel-receipt.png" and \
+        receipt["cMimeType"] == "image/png" and int(receipt["iSize"]) == os.path.getsize(png), receipt
+    # A file that is no receipt: the row says the service's refusal; nothing is kept.
+    r.row(1).find_element(By.CSS_SELECTOR, "td.more input[type=file]").send_keys(text)
+    refused = r.wait(lambda: r.css("table.edit tbody tr:nth-child(2) .uploads li.refused"),
+                     "the refusal by the row")[0]
+    assert refused.text.strip() and "notes.txt" in refused.text, refused.text
+    assert len(r.sql("select GUID from EC_Receipt")) == 1
+    r.row(1).find_element(By.CSS_SELECTOR, "td.more input[type=file]").send_keys(png)
+    r.wait(lambda: r.css("table.edit tbody tr:nth-child(2) button.thumb img"), "the second one")
+    assert [x["iRowNo"] for x in r.sql("select iRowNo from EC_Receipt order by iRowNo")] == \
+        ["1", "2"]
+    # The same file on both rows is flagged on each.
+    r.wait(lambda: "Same file as" in r.row(0).text and "row 2" in r.row(0).text,
+           "the duplicate flagged on the form")
+    # The receipts are the rows' last column: the table's box scrolls to them.
+    r.driver.execute_script("arguments[0].scrollLeft = arguments[0].scrollWidth",
+                            r.first("form.entry .table-box"))
+    r.shot("clerk-claim-receipts-on-form")
+    r.driver.set_window_size(390, 844)
+    try:
+        r.wait(lambda: r.css("table.edit tbody tr:first-child button.thumb img"), "phone form")
+        r.wide_enough("the claim form with receipts")
+        r.driver.execute_script("arguments[0].scrollIntoView()", r.row(0).find_element(
+            By.CSS_SELECTOR, "td.more"))
+        r.shot("clerk-claim-receipts-on-form-390")
+    finally:
+        r.driver.set_window_size(1280, 1000)
+    # The form leaves without saving: the receipts are kept already.
+    r.click("Cancel")
+    r.wait(lambda: r.driver.current_url.endswith("#/claim/" + claim["AutoID"]), "the voucher")
+    r.wait(lambda: r.css("main tr[data-row='1'] button.thumb img") and r.css(
+        "main tr[data-row='2'] button.thumb img"), "the receipts on the voucher")
+    r.shot("clerk-claim-receipts-on-voucher")
+
+
+def approver_views_receipts(r, claim_id):
+    """The approver sees the thumbnails by the rows, the duplicate flag, and the receipt large in
+    the viewer with its original to download; at phone width too."""
+    receipt = r.one("select GUID from EC_Receipt where iRowNo = 1")["GUID"]
+    for width in (1280, 390):
+        r.driver.set_window_size(width, 1000 if width > 400 else 844)
+        try:
+            r.open("review/claim/" + claim_id)
+            row = r.first("main tr[data-row='1']")
+            img = r.first("button.thumb img", row)
+            r.wait(lambda: r.image_loaded(img), "the thumbnail for the approver")
+            src = img.get_attribute("src").lower()
+            assert "/api/receipt/" in src and receipt.strip("{}").lower() in src and \
+                src.endswith("?view=thumb"), (src, receipt)
+            assert "Same file as" in row.text and "row 2" in row.text, row.text
+            if width < 400:
+                r.wide_enough("the review with receipts")
+            r.first("button.thumb", row).click()
+            viewer = r.first("dialog.receipt-viewer[open]")
+            page = r.first("dialog.receipt-viewer[open] .viewer-page img")
+            r.wait(lambda: r.image_loaded(page), "the receipt in the viewer")
+            assert "hotel-receipt.png" in viewer.text and "Row 1" in viewer.text, viewer.text
+            link = viewer.find_element(By.CSS_SELECTOR, "a[href*='download=1']")
+            assert receipt.strip("{}").lower() in link.get_attribute("href").lower()
+            r.shot("approver-receipt-viewer" + ("" if width > 400 else "-390"))
+            r.click("Close", viewer)
+            r.wait(lambda: not r.css("dialog.receipt-viewer[open]"), "the viewer closed")
+        finally:
+            r.driver.set_window_size(1280, 1000)
 
 
 def main():

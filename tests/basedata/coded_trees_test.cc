@@ -21,9 +21,12 @@ TEST_F(MasterTest, TreesAndExportsFollowTheCodes) {
   xml::Document added =
       Call("CRPItem",
            "<req><func name='new'><in><r strcode='10101' strupcode='101' strname='利息' "
-           "strtypecode='101'/></in></func></req>");
+           "strtypecode='101' dblreceiptabove='200'/></in></func></req>");
   ASSERT_EQ(Out(added), "<success/>") << added.Xml();
-  testing::ExpectGolden("basedata/golden/items.xml", Call("CRPItem", Reads("20101")).Xml());
+  // The reads of an item with its receipt amount and of one without (never).
+  std::string reads = Reads("20101");
+  reads.insert(reads.find("</req>"), "<func name='get'><in><r strcode='10101'/></in></func>");
+  testing::ExpectGolden("basedata/golden/items.xml", Call("CRPItem", reads).Xml());
   testing::ExpectGolden("basedata/golden/districts.xml", Call("CDistrict", Reads("0203")).Xml());
   EXPECT_EQ(Scalar("select blnEnd from EC_IOItem where strCode = '101'"), "False");
 }
@@ -126,6 +129,26 @@ TEST_F(MasterTest, StaleVersionsAndUnknownCodesChangeNothing) {
 
   EXPECT_EQ(call("CRPItem", "edit", "strcode='203' ts='" + item_ts + "'").size(), 0u);
   EXPECT_NE(Ts("EC_IOItem", "strCode = '203'"), item_ts);
+}
+
+TEST_F(MasterTest, AnItemsReceiptAmountIsSetKeptAndCleared) {
+  auto edit = [&](const std::string& above) {
+    std::string ts = Ts("EC_IOItem", "strCode = '203'");
+    return OutError(Call("CRPItem",
+                         "<req><func name='edit'><in><r strcode='203' strname='n' "
+                         "strtypecode='202' ts='" +
+                             ts + "'" + above + "/></in></func></req>"));
+  };
+  const std::string amount = "select dblReceiptAbove from EC_IOItem where strCode = '203'";
+  EXPECT_EQ(edit(" dblreceiptabove='150.5'"), "");
+  EXPECT_EQ(Scalar(amount), "150.5");
+  EXPECT_EQ(edit(""), "");  // a record without the option keeps it
+  EXPECT_EQ(Scalar(amount), "150.5");
+  EXPECT_NE(edit(" dblreceiptabove='1; delete from EC_IOItem'"), "");
+  EXPECT_NE(edit(" dblreceiptabove='-1'"), "");
+  EXPECT_EQ(Scalar(amount), "150.5");
+  EXPECT_EQ(edit(" dblreceiptabove=''"), "");  // empty: never
+  EXPECT_EQ(Scalar(amount), "");
 }
 
 TEST_F(MasterTest, QuotesAndSqlInCodesAndNamesAreStoredAsTyped) {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "db/error.h"
+#include "db/text.h"
 #include "expense/expense_fixture.h"
 #include "host/errors.h"
 
@@ -191,6 +192,16 @@ TEST_F(ReceiptsTest, DuplicatesAreFlaggedByFileAndByPersonItemAmountAndDate) {
              pair.Attr("other") + "(" + pair.Attr("otherRow") + ");";
   }
   EXPECT_EQ(pairs, "file BX0001(1) BX0002(2);row BX0001(1) BX0002(2);") << doc.Xml();
+  // Each side names its kind and AutoID: the pages link to the vouchers.
+  for (const xml::Node& pair : doc.SelectNodes("//pair")) {
+    EXPECT_EQ(pair.Attr("voucherKind") + pair.Attr("otherKind"), "claimclaim");
+    EXPECT_EQ(pair.Attr("voucherAutoID"),
+              Cn().Execute("select AutoID from EC_ExpenVouch where GUID = " + db::SqlText(first))
+                  .Text("AutoID"));
+    EXPECT_EQ(pair.Attr("otherAutoID"),
+              Cn().Execute("select AutoID from EC_ExpenVouch where GUID = " + db::SqlText(second))
+                  .Text("AutoID"));
+  }
   // Only pairs the operator sees both sides of: the clerk does not reach department 0301.
   auto clerk = SessionFor("clerk");
   EXPECT_TRUE(voucher::PossibleDuplicates(*clerk, Cn()).empty());

@@ -133,7 +133,13 @@ const FORMS = {
   },
   sign: {fields: [{name: 'sign', key: true}, {name: 'order', numeric: true}, {name: 'text'}]},
   // The module's own master data: CAdmin passes them to the classes that keep them.
-  item: {fields: [{name: 'code', key: true}, {name: 'name'}, {name: 'type'}, {name: 'parent'}]},
+  // An item may ask for a receipt on claim rows above an amount (empty: never).
+  item: {
+    fields: [
+      {name: 'code', key: true}, {name: 'name'}, {name: 'type'}, {name: 'parent'},
+      {name: 'receiptabove', numeric: true}
+    ]
+  },
   district: {
     fields: [{name: 'code', key: true}, {name: 'name'}, {name: 'grade'}, {name: 'parent'}],
   },

@@ -155,3 +155,44 @@ export async function currentSession() {
 export async function logout() {
   await fetch('/api/logout', {method: 'POST', credentials: 'same-origin'});
 }
+
+// A document read with GET (the receipts' lists); refusals as for the classes.
+export async function getDocument(path) {
+  let res;
+  try {
+    res = await fetch(path, {credentials: 'same-origin'});
+  } catch (e) {
+    throw new ServiceError(String(e.message || e), 'network', 0);
+  }
+  const text = await res.text();
+  const doc = parse(text);
+  if (res.status !== 200 || !doc || doc.documentElement.nodeName === 'error') {
+    throw refusal(doc, text, res.status);
+  }
+  return doc;
+}
+
+// Sends one file as the part "file" of a multipart form; `progress(sent, total)` follows the
+// upload (fetch cannot say how far an upload is). Answers the answer's document.
+export function uploadFile(path, file, progress) {
+  return new Promise((resolve, reject) => {
+    const xhr = new XMLHttpRequest();
+    const form = new FormData();
+    form.append('file', file, file.name);
+    xhr.open('POST', path);
+    xhr.upload.addEventListener('progress', (e) => {
+      if (e.lengthComputable) progress(e.loaded, e.total);
+    });
+    xhr.addEventListener(
+        'error', () => reject(new ServiceError(t('rc.uploadFailed'), 'network', 0)));
+    xhr.addEventListener('load', () => {
+      const doc = parse(xhr.responseText);
+      if (xhr.status !== 200 || !doc || doc.documentElement.nodeName === 'error') {
+        reject(refusal(doc, xhr.responseText, xhr.status));
+      } else {
+        resolve(doc);
+      }
+    });
+    xhr.send(form);
+  });
+}

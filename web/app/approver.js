@@ -5,6 +5,7 @@ import * as api from './api.js';
 import {day, field, h, input, money, pickAll, pickBox, section, table} from './dom.js';
 import {t} from './i18n.js';
 import {go, guard} from './nav.js';
+import {readReceipts, voucherReceipts} from './receipts.js';
 import {session} from './session.js';
 import {auditType, headFacts, historySection, KINDS, listFilter, readFlows, readList, readSettlement, readVoucher, rowsTable, totals, writeOffTable} from './vouchers.js';
 
@@ -149,7 +150,8 @@ function checkRemark(remark, required) {
 
 async function reviewView(kind, id) {
   const {head: v, rows} = await readVoucher(kind, id);
-  const flow = (await readFlows([v]))[v.GUID];
+  const [flows, receipts] = await Promise.all([readFlows([v]), readReceipts(v.GUID)]);
+  const flow = flows[v.GUID];
   // The advances the claim writes off are part of what the approver decides on.
   const settlement = kind === 'claim' ? await readSettlement(v, {payments: false}) : null;
   const listed = {guid: v.GUID, ts: v.ts, strtypecode: v.strTypeCode, strvouchid: v.strVouchID};
@@ -172,7 +174,8 @@ async function reviewView(kind, id) {
   });
   return h(
       'div', null, h('h1', null, `${t(kind === 'loan' ? 'v.loan' : 'v.claim')} ${v.strVouchID}`),
-      section(t('v.head'), headFacts(kind, v)), section(t('v.rows'), rowsTable(kind, rows)),
+      section(t('v.head'), headFacts(kind, v)),
+      section(t('v.rows'), rowsTable(kind, rows, receipts)), voucherReceipts(receipts),
       settlement && settlement.writeOffs.length ?
           section(t('v.writeOffs'), writeOffTable(settlement.writeOffs)) :
           '',

@@ -4,6 +4,7 @@ import * as api from './api.js';
 import {day, field, h, input, money, num, pickBox, plain, section, select, table} from './dom.js';
 import {t} from './i18n.js';
 import {go, guard} from './nav.js';
+import {readReceipts, voucherReceipts} from './receipts.js';
 import {options, refs} from './refs.js';
 import {bankState, headFacts, paymentTable, readList, readSettlement, readVoucher, rowsTable, toSettle, totals, wordSearch, writeOffTable} from './vouchers.js';
 
@@ -199,7 +200,8 @@ async function send(picked, how, button) {
 
 async function settleView(id) {
   const {head: v, rows} = await readVoucher('claim', id);
-  const settlement = (await readSettlement(v)) || {writeOffs: [], payments: []};
+  const [found, receipts] = await Promise.all([readSettlement(v), readReceipts(v.GUID)]);
+  const settlement = found || {writeOffs: [], payments: []};
   const {settlements, banks} = await refs('settlements', 'banks');
   const written = settlement.writeOffs.reduce((s, r) => s + num(r.dblRetValue), 0);
   const paidOut = settlement.payments.reduce((s, r) => s + num(r.dblMoney), 0);
@@ -254,7 +256,8 @@ async function settleView(id) {
         t('act.delete'));
   return h(
       'div', null, h('h1', null, `${t('v.claim')} ${v.strVouchID}`),
-      section(t('v.head'), headFacts('claim', v)), section(t('v.rows'), rowsTable('claim', rows)),
+      section(t('v.head'), headFacts('claim', v)),
+      section(t('v.rows'), rowsTable('claim', rows, receipts)), voucherReceipts(receipts),
       section(
           t('v.writeOffs'),
           settlement.writeOffs.length ? writeOffTable(settlement.writeOffs) :

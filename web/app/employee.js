@@ -6,6 +6,7 @@ import {day, field, h, input, money, num, plain, say, section, select, table} fr
 import {rowsEditor, valuesOf} from './forms.js';
 import {t} from './i18n.js';
 import {go, guard} from './nav.js';
+import {readReceipts, receiptBox, voucherReceipts} from './receipts.js';
 import {currencies, options, rateOf, refs} from './refs.js';
 import {session} from './session.js';
 import {cardOf, date, headFacts, historySection, KINDS, listFilter, paymentTable, readFlows, readList, readSettlement, readVoucher, rowsTable, totals, truthy, writeOffTable} from './vouchers.js';
@@ -130,12 +131,13 @@ function pager(current, count, show) {
 
 async function voucherView(kind, id) {
   const {head: v, rows} = await readVoucher(kind, id);
-  const flows = await readFlows([v]);
+  const [flows, receipts] = await Promise.all([readFlows([v]), readReceipts(v.GUID)]);
   const flow = flows[v.GUID];
   const draft = v.strState === 'draft';
   const page =
       h('div', null, h('h1', null, `${t(kind === 'loan' ? 'v.loan' : 'v.claim')} ${v.strVouchID}`),
-        section(t('v.head'), headFacts(kind, v)), section(t('v.rows'), rowsTable(kind, rows)));
+        section(t('v.head'), headFacts(kind, v)),
+        section(t('v.rows'), rowsTable(kind, rows, receipts)), voucherReceipts(receipts));
   const actions = h('div', {class: 'actions'});
   if (draft) {
     actions.append(
@@ -545,14 +547,17 @@ async function loanForm(id) {
   };
   c.strLoanID.addEventListener('change', changed);
   changed();
-  return formPage(
-      id ? `${t('v.loan')} ${v.strVouchID}` : t('mine.newLoan'),
-      [
-        headGrid(c, {strLoanID: t('f.borrower'), dtLoanDate: t('f.loanDate')}),
-        limits,
-        h('fieldset', null, h('legend', null, t('v.rows')), editor, total),
-      ],
-      () => save('loan', v, c, editor.rows().map(valuesOf)), id ? `#/loan/${id}` : '#/mine');
+  return withReceipts(
+      formPage(
+          id ? `${t('v.loan')} ${v.strVouchID}` : t('mine.newLoan'),
+          [
+            headGrid(c, {strLoanID: t('f.borrower'), dtLoanDate: t('f.loanDate')}),
+            limits,
+            h('fieldset', null, h('legend', null, t('v.rows')), editor, total),
+            receiptsPart(v),
+          ],
+          () => save('loan', v, c, editor.rows().map(valuesOf)), id ? `#/loan/${id}` : '#/mine'),
+      v);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -615,11 +620,23 @@ async function claimForm(id) {
         },
         {name: 'strMemo', label: t('f.memo'), make: (val) => input('strMemo', val)},
       ],
-      old.rows, () => changed(), {label: t('f.standard'), after: 'dblMoney'});
+      old.rows, () => changed(), {label: t('f.standard'), after: 'dblMoney'}, {
+        label: t('rc.title'),
+        cell: (values, tr) => rowReceiptBox(v, old.rows.indexOf(values) + 1, tr)
+      });
+  // Receipts name their row by its place: once a saved row is removed or rows move, the places
+  // are the saved ones again only after the save.
+  const saved = editor.rows().slice(0, old.rows.length);
+  const placesKept = () => saved.every((tr, i) => editor.rows()[i] === tr);
   const standards = new Map();  // row → {allowed, excess, control}
   let timer = 0;
   const changed = () => {
     const rows = editor.rows();
+    const kept = placesKept();
+    for (const box of editor.querySelectorAll('td.more .receipts.editable')) box.hidden = !kept;
+    for (const note of editor.querySelectorAll('td.more .save-first')) {
+      note.hidden = kept && !note.classList.contains('new');
+    }
     total.textContent =
         `${t('f.amount')}: ${money(rows.reduce((s, tr) => s + num(valuesOf(tr).dblMoney), 0))}`;
     clearTimeout(timer);
@@ -664,27 +681,78 @@ async function claimForm(id) {
   for (const el of [c.strDepartID, c.strLoanID]) el.addEventListener('change', changed);
   await showPorts();
   changed();
-  return formPage(
-      id ? `${t('v.claim')} ${v.strVouchID}` : t('mine.newClaim'),
-      [
-        headGrid(c, {
-          dtLoanDate: t('f.claimDate'),
-          strLoanID: t('f.claimant'),
-          strBudItemID: t('f.budget')
-        }),
-        ports,
-        h('fieldset', null, h('legend', null, t('v.rows')), editor, total),
-      ],
-      async () => {
-        await checkStandards();
-        const rows =
-            editor.rows().map((tr) => ({
-                                ...valuesOf(tr),
-                                dblStand: standards.has(tr) ? plain(standards.get(tr).allowed) : '',
-                              }));
-        await save('claim', v, c, rows, valuesOf(ports));
-      },
-      id ? `#/claim/${id}` : '#/mine');
+  return withReceipts(
+      formPage(
+          id ? `${t('v.claim')} ${v.strVouchID}` : t('mine.newClaim'),
+          [
+            headGrid(c, {
+              dtLoanDate: t('f.claimDate'),
+              strLoanID: t('f.claimant'),
+              strBudItemID: t('f.budget')
+            }),
+            ports,
+            h('fieldset', null, h('legend', null, t('v.rows')), editor, total),
+          ],
+          async () => {
+            await checkStandards();
+            const rows = editor.rows().map(
+                (tr) => ({
+                  ...valuesOf(tr),
+                  dblStand: standards.has(tr) ? plain(standards.get(tr).allowed) : '',
+                }));
+            await save('claim', v, c, rows, valuesOf(ports));
+          },
+          id ? `#/claim/${id}` : '#/mine'),
+      v);
+}
+
+// The receipts of a saved claim row on the form: files dropped on the row or picked, and what
+// reading proposed taken into the row's fields (saved with the form, never without it). A row not
+// saved yet says so.
+function rowReceiptBox(v, row, tr) {
+  const note = (isNew) =>
+      h('small', {class: 'save-first muted' + (isNew ? ' new' : '')}, t('rc.saveFirst'));
+  if (!v.GUID || row < 1) return note(true);
+  const box = receiptBox(v.GUID, row, {
+    drop: tr,
+    apply: (p) => {
+      const set = (name, value) => {
+        const control = tr.querySelector(`[data-col="${name}"]`);
+        if (control && value) control.value = value;
+      };
+      set('dblVouch', p.amount);
+      set('dblMoney', p.amount);
+      set('dtBDate', p.date);
+      const to = tr.querySelector('[data-col="dtEDate"]');
+      if (p.date && to && (!to.value || to.value < p.date)) to.value = p.date;
+      const memo = tr.querySelector('[data-col="strMemo"]');
+      const invoice = p.invoice ? t('rc.invoice', p.invoice) : '';
+      if (memo && invoice && !memo.value.includes(p.invoice)) {
+        memo.value = memo.value ? `${memo.value} ${invoice}` : invoice;
+      }
+      tr.dispatchEvent(new Event('input', {bubbles: true}));
+      say('info', t('rc.proposalTaken', row));
+    }
+  });
+  return [box, note(false)];
+}
+
+// The receipts of a loan on its form: on the voucher as a whole, once it is saved.
+function receiptsPart(v) {
+  return h(
+      'fieldset', {class: 'receipts-part'}, h('legend', null, t('rc.title')),
+      v.GUID ? receiptBox(v.GUID, 0) : h('p', {class: 'muted'}, t('rc.saveFirst')));
+}
+
+// Every receipt box of a form shows the voucher's receipts, read once after the form is built.
+function withReceipts(page, v) {
+  if (v.GUID) {
+    setTimeout(() => guard(async () => {
+                 const data = await readReceipts(v.GUID);
+                 for (const box of page.querySelectorAll('.receipts.editable')) box.show(data);
+               }));
+  }
+  return page;
 }
 
 // What the standard allows for a row: per unit amount times the quantity; above it a share

@@ -5,6 +5,7 @@ import * as api from './api.js';
 import {day, field, h, input, money, num, pickBox, say, section, select, table} from './dom.js';
 import {language, t} from './i18n.js';
 import {go, guard} from './nav.js';
+import {duplicatesView} from './receipts.js';
 import {refs} from './refs.js';
 import * as rv from './report_view.js';
 import {session} from './session.js';
@@ -14,6 +15,7 @@ export const routes = {
   ledger: (word, current) => ledgerView(word, current),
   pz: (code) => pzView(code),
   reports: () => reportsView(),
+  duplicates: () => duplicatesView(),
 };
 
 function linesTable(rows) {
@@ -294,5 +296,6 @@ async function reportsView() {
                 t('rep.loanDetails'))),
             h('li', null,
               h('a', {href: '/api/report/claims?format=csv', download: 'claims.csv'},
-                t('rep.claimDetails'))))));
+                t('rep.claimDetails'))),
+            h('li', null, h('a', {href: '#/duplicates'}, t('rc.dupTitle'))))));
 }

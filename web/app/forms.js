@@ -4,8 +4,10 @@ import {t} from './i18n.js';
 
 // An editable table: one <tr> per row with one control per column; columns are
 // {name, label, make(value) → control}. `onChange(tr)` runs after any edit of a row. `extra`
-// ({label, after}) adds a cell for output (td.extra) after the column named `after`.
-export function rowsEditor(columns, rows, onChange, extra) {
+// ({label, after}) adds a cell for output (td.extra) after the column named `after`; `more`
+// ({label, cell(values, tr) → node}) a last column of the row's own (its receipts), `values`
+// being the row object the editor was given for the row (or {} for a row added).
+export function rowsEditor(columns, rows, onChange, extra, more) {
   const extraCell = (c) => extra && c.name === extra.after ? h('td', {class: 'extra'}) : null;
   const body = h('tbody');
   const renumber = () => [...body.rows].forEach((tr, i) => {
@@ -21,6 +23,7 @@ export function rowsEditor(columns, rows, onChange, extra) {
           control.dataset.label = c.label;
           return [h('td', {'data-label': c.label}, control), extraCell(c)];
         }),
+          more ? h('td', {class: 'more', 'data-label': more.label}) : null,
           h('td', null,
             h('button', {
               type: 'button',
@@ -34,6 +37,7 @@ export function rowsEditor(columns, rows, onChange, extra) {
               }
             },
               t('form.removeRow'))));
+    if (more) tr.querySelector('td.more').append(...[more.cell(values, tr)].flat());
     tr.addEventListener('input', () => onChange(tr));
     tr.addEventListener('change', () => onChange(tr));
     body.append(tr);
@@ -51,7 +55,7 @@ export function rowsEditor(columns, rows, onChange, extra) {
                     (c) =>
                         [h('th', {scope: 'col'}, c.label),
                          extraCell(c) && h('th', {scope: 'col'}, extra.label)]),
-                h('th'))),
+                more ? h('th', {scope: 'col'}, more.label) : null, h('th'))),
             body)),
         h('button', {
           type: 'button',

@@ -50,7 +50,8 @@ const VIEW_OF = {
   claim: 'mine',
   review: 'inbox',
   settle: 'pay',
-  pz: 'ledger'
+  pz: 'ledger',
+  duplicates: 'reports'
 };
 function routeAllowed(name) {
   // Anyone who may open a voucher may print it: the reads keep to the data permissions.

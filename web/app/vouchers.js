@@ -6,6 +6,7 @@ import * as api from './api.js';
 import {day, facts, field, h, input, money, num, section, select, table} from './dom.js';
 import {t} from './i18n.js';
 import {go, guard} from './nav.js';
+import {rowReceipts} from './receipts.js';
 import {options, refs} from './refs.js';
 
 export const KINDS = {
@@ -142,7 +143,8 @@ export function headFacts(kind, v) {
   ]);
 }
 
-export function rowsTable(kind, rows) {
+// The rows of a voucher; with `receipts` (readReceipts) a claim's rows show theirs.
+export function rowsTable(kind, rows, receipts) {
   if (kind === 'loan') {
     return table(
         [
@@ -175,8 +177,9 @@ export function rowsTable(kind, rows) {
         {label: t('f.amount'), align: 'right', cell: (r) => money(r.dblMoney)},
         {label: t('f.excess'), align: 'right', cell: (r) => excessOf(r)},
         {label: t('f.memo'), key: 'strMemo'},
+        ...(receipts ? [{label: t('rc.title'), cell: (r) => rowReceipts(receipts, r._n)}] : []),
       ],
-      rows, t('v.rows'));
+      rows.map((r, i) => ({...r, _n: i + 1, _data: {row: String(i + 1)}})), t('v.rows'));
 }
 
 // The part of a claim row above the standard the claimant was shown (stored with the row).
