@@ -50,7 +50,7 @@ class TreeRecordKind : public Kind {
   std::string_view Name() const override { return n_.kind; }
   std::vector<std::string> Columns() const override {
     std::vector<std::string> columns = {"code", "name", std::string(n_.type_attr), "parent"};
-    if (!n_.receipt_above.empty()) columns.push_back("receiptabove");
+    if (!n_.receipt_above.empty()) columns.emplace_back("receiptabove");
     return columns;
   }
   bool Importable() const override { return true; }
