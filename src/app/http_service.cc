@@ -823,19 +823,7 @@ class HttpService::Impl {
     std::string answer;
     std::vector<std::string> waiting;
     if (!ReceiptWork(res, *session, false, [&](db::Connection& cn) {
-          answer = "<receipts voucherGUID=\"" + xml::XmlEscape(voucher_guid) + "\">";
-          for (const voucher::Receipt& r : voucher::ListReceipts(*session, cn, voucher_guid)) {
-            answer += receipts::ReceiptXml(r);
-            if (r.read_state == 0) waiting.push_back(r.guid);
-          }
-          answer += "<rows>";
-          for (const voucher::RowDuplicate& d : voucher::ClaimRowDuplicates(cn, voucher_guid)) {
-            answer += "<dup row=\"" + std::to_string(d.row) + "\" kind=\"row\" voucher=\"" +
-                      xml::XmlEscape(d.other.voucher_id) + "\" voucherGUID=\"" +
-                      xml::XmlEscape(d.other.voucher_guid) + "\" otherRow=\"" +
-                      std::to_string(d.other.row) + "\"/>";
-          }
-          answer += "</rows></receipts>";
+          answer = receipts::ReceiptsXml(*session, cn, voucher_guid, &waiting);
         })) {
       return;
     }

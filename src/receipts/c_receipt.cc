@@ -63,16 +63,23 @@ std::string ReceiptXml(const voucher::Receipt& r) {
 const frame::FrameVariant& CReceipt::Variant() const { return kVariant; }
 std::span<const frame::OperationEntry> CReceipt::Operations() const { return kOperations; }
 
-bool CReceipt::List(host::Session& session, db::Connection& cn, xml::Node& func,
-                    xml::Document& answer) {
-  const std::string guid = GuidOf(func);
-  std::string out = "<receipts" + Attr("voucherGUID", guid) + ">";
-  for (const voucher::Receipt& r : voucher::ListReceipts(session, cn, guid)) out += ReceiptXml(r);
+std::string ReceiptsXml(host::Session& session, db::Connection& cn, std::string_view voucher_guid,
+                        std::vector<std::string>* waiting) {
+  std::string out = "<receipts" + Attr("voucherGUID", voucher_guid) + ">";
+  for (const voucher::Receipt& r : voucher::ListReceipts(session, cn, voucher_guid)) {
+    out += ReceiptXml(r);
+    if (waiting && r.read_state == 0) waiting->push_back(r.guid);
+  }
   out += "<rows>";
-  for (const voucher::RowDuplicate& d : voucher::ClaimRowDuplicates(cn, guid)) {
+  for (const voucher::RowDuplicate& d : voucher::ClaimRowDuplicates(cn, voucher_guid)) {
     out += DuplicateXml(d.other, d.row);
   }
-  answer.LoadXml(out + "</rows></receipts>");
+  return out + "</rows></receipts>";
+}
+
+bool CReceipt::List(host::Session& session, db::Connection& cn, xml::Node& func,
+                    xml::Document& answer) {
+  answer.LoadXml(ReceiptsXml(session, cn, GuidOf(func)));
   return true;
 }
 

@@ -6,6 +6,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "frame/frame.h"
 #include "voucher/receipts.h"
@@ -29,5 +30,11 @@ class CReceipt : public frame::FramedClass {
 
 // A receipt as the answers write it: <receipt guid=… row=… name=… …><dup …/></receipt>.
 std::string ReceiptXml(const voucher::Receipt& receipt);
+
+// A voucher's receipts as the class and the service answer them: <receipts> with each receipt
+// and, under <rows>, the claim rows that look like rows of other claims. The GUIDs of receipts
+// still waiting to be read go to `waiting` when it is given.
+std::string ReceiptsXml(host::Session& session, db::Connection& cn, std::string_view voucher_guid,
+                        std::vector<std::string>* waiting = nullptr);
 
 }  // namespace rembiz::receipts

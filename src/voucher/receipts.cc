@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 #include <optional>
+#include <set>
 #include <tuple>
 
 #include "db/text.h"
@@ -254,19 +255,23 @@ std::vector<RowDuplicate> ClaimRowDuplicates(db::Connection& cn, std::string_vie
 }
 
 void RequireReceipts(db::Connection& cn, std::string_view claim_guid) {
+  // The rows that have a receipt, read once; a submission is on the path of every claim.
+  std::set<int64_t> with_receipt;
+  for (db::Recordset rs = cn.Execute("select distinct iRowNo from EC_Receipt where cVouchGUID = " +
+                                     SqlText(claim_guid));
+       !rs.Eof(); rs.MoveNext()) {
+    with_receipt.insert(rs.Value("iRowNo").ToInt());
+  }
   int row = 0;
   for (db::Recordset rs = cn.Execute(
-           "select s.dblMoney, i.dblReceiptAbove, (select count(*) from EC_Receipt r where "
-           "r.cVouchGUID = s.MGuid) as on_claim from EC_ExpenVouch_Sub s left join EC_IOItem i on "
+           "select s.dblMoney, i.dblReceiptAbove from EC_ExpenVouch_Sub s left join EC_IOItem i on "
            "i.strCode = s.strIOItem where s.MGuid = " +
            SqlText(claim_guid) + " order by s.AutoID");
        !rs.Eof(); rs.MoveNext()) {
     ++row;
     const db::Variant& above = rs.Value("dblReceiptAbove");
     if (above.IsNull() || rs.Value("dblMoney").ToDouble() <= above.ToDouble()) continue;
-    db::Recordset has = cn.Execute("select count(*) as n from EC_Receipt where cVouchGUID = " +
-                                   SqlText(claim_guid) + " and iRowNo = " + std::to_string(row));
-    if (has.Value("n").ToInt() == 0) {
+    if (!with_receipt.contains(row)) {
       Raise(kErrBusiness, "Rembiz.Receipt.Required", RowLabel(row), above.ToText());
     }
   }
@@ -290,10 +295,19 @@ void StoreReceiptReading(db::Connection& cn, std::string_view receipt_guid, int 
 
 std::vector<DuplicatePair> PossibleDuplicates(host::Session& session, db::Connection& cn) {
   std::vector<DuplicatePair> out;
+  // Each voucher looked up (and its reach decided) once, however many pairs it is in.
+  std::map<std::string, std::optional<VoucherOf>> vouchers;
+  auto voucher_of = [&](const std::string& guid) -> const std::optional<VoucherOf>& {
+    auto found = vouchers.find(guid);
+    if (found == vouchers.end()) {
+      found = vouchers.emplace(guid, FindVoucher(session, cn, guid)).first;
+    }
+    return found->second;
+  };
   // A pair of places (columns a, a_row, b, b_row) when the operator reaches both vouchers.
   auto pair_of = [&](const db::Recordset& rs, const char* kind) -> std::optional<DuplicatePair> {
-    std::optional<VoucherOf> a = FindVoucher(session, cn, rs.Text("a"));
-    std::optional<VoucherOf> b = FindVoucher(session, cn, rs.Text("b"));
+    const std::optional<VoucherOf>& a = voucher_of(rs.Text("a"));
+    const std::optional<VoucherOf>& b = voucher_of(rs.Text("b"));
     if (!a || !b) return std::nullopt;
     DuplicatePair pair;
     pair.kind = kind;
