@@ -12,6 +12,7 @@
 #include <csignal>
 #include <filesystem>
 #include <future>
+#include <limits>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -62,6 +63,8 @@ constexpr char kCookieName[] = "rembiz_session";
 constexpr char kClassPrefix[] = "Rembiz.";
 // Seconds a caller is asked to wait before trying again while the database is out of reach.
 constexpr char kDatabaseRetrySeconds[] = "5";
+// A receipt goes to the client in pieces of this size.
+constexpr size_t kReceiptPiece = 256 * 1024;
 
 // What the access log says about the request being answered on this thread. httplib reads,
 // routes, answers and logs one request on one thread, so a thread-local record is enough.
@@ -160,6 +163,12 @@ std::string HeadLanguage(std::string_view head) {
 // httplib's router and handlers, answering requests the front has read whole.
 class Router : public httplib::Server {
  public:
+  // The router never listens, and httplib takes a server without a listening socket for one
+  // shutting down: it would end an answer given by a content provider before its first byte.
+  // The sentinel is never a socket of this process that httplib closes (it closes only what
+  // listen() opened).
+  Router() { svr_sock_ = std::numeric_limits<int>::max(); }
+
   bool Answer(httplib::Stream& stream, bool close_connection, bool& connection_closed) {
     return process_request(stream, close_connection, connection_closed, nullptr);
   }
@@ -844,20 +853,56 @@ class HttpService::Impl {
       return Refuse(res, 400, "receipts",
                     host::MessageText("Rembiz.Host.HttpBadRequest", session->LanguageId()));
     }
+    // Shown, never run: a file may be what its uploader made it, so it gets no rights of a page.
+    res.set_header("Content-Security-Policy", "default-src 'none'; sandbox");
+    const auto disposition = [&](const std::string& file_name) {
+      res.set_header("Content-Disposition",
+                     std::string(req.has_param("download") ? "attachment" : "inline") +
+                         "; filename*=UTF-8''" + PercentEncoded(file_name));
+    };
+    if (view == "file") {
+      // The file itself goes out a piece at a time as the client takes it, read from the
+      // database on a connection of its own once the rights were checked.
+      voucher::ReceiptFileInfo info;
+      if (!ReceiptWork(res, *session, false, [&](db::Connection& cn) {
+            info = voucher::ReadableReceipt(*session, cn, receipt_guid, false);
+          })) {
+        return;
+      }
+      t_log.outcome = "ok";
+      disposition(info.file_name);
+      auto cn = std::make_shared<db::Connection>();
+      const std::string connection_string = session->ConnectionString();
+      res.set_content_provider(static_cast<size_t>(info.size), info.mime,
+                               [cn, connection_string, receipt_guid](size_t offset, size_t length,
+                                                                     httplib::DataSink& sink) {
+                                 std::string piece;
+                                 try {
+                                   if (!cn->IsOpen()) cn->Open(connection_string);
+                                   cn->ReadBytesRange(
+                                       voucher::kReceiptFiles, voucher::kReceiptContent, "GUID",
+                                       receipt_guid, static_cast<int64_t>(offset),
+                                       std::min<size_t>(length, kReceiptPiece), piece);
+                                 } catch (const ComError& e) {
+                                   spdlog::warn("receipt {}: {}", receipt_guid, e.Description());
+                                   return false;
+                                 }
+                                 // A receipt removed meanwhile ends the answer short; the client
+                                 // sees it broken off.
+                                 return !piece.empty() && sink.write(piece.data(), piece.size());
+                               });
+      return;
+    }
     voucher::ReceiptBytes file;
     if (!ReceiptWork(res, *session, false, [&](db::Connection& cn) {
           file = view == "page" ? receipts::ReceiptForViewing(*session, cn, receipt_guid)
-                                : voucher::ReadReceipt(*session, cn, receipt_guid, view == "thumb");
+                                : voucher::ReadReceipt(*session, cn, receipt_guid, true);
         })) {
       return;
     }
     t_log.outcome = "ok";
-    // Shown, never run: a file may be what its uploader made it, so it gets no rights of a page.
-    res.set_header("Content-Security-Policy", "default-src 'none'; sandbox");
-    res.set_header("Content-Disposition",
-                   std::string(req.has_param("download") ? "attachment" : "inline") +
-                       "; filename*=UTF-8''" + PercentEncoded(file.file_name));
-    // Moved, not copied: the answer holds the only copy of the file.
+    disposition(file.file_name);
+    // Moved, not copied: the answer holds the only copy of the image.
     res.body = std::move(file.bytes);
     res.set_header("Content-Type", file.mime);
   }

@@ -73,7 +73,7 @@ void ReceiptReader::Read(const std::string& connection_string, const std::string
                                   db::SqlText(receipt_guid));
     if (rs.Eof() || rs.Value("iReadState").ToInt() != 0) return;
     std::optional<std::string> bytes =
-        cn.ReadBytes("EC_ReceiptFile", "bContent", "GUID", receipt_guid);
+        cn.ReadBytes(voucher::kReceiptFiles, voucher::kReceiptContent, "GUID", receipt_guid);
     if (!bytes) return;
     int state = 4;
     host::ReceiptReading reading;

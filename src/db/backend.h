@@ -67,15 +67,20 @@ class BackendConnection {
   virtual bool Alive() { return true; }
 
   // Bytes of a binary column (varbinary, image), bound as the engine's binary value outside the
-  // translator, whose values are text: `bytes` into `column` of the rows of `table` whose
-  // `key_column` is `key` (the count of rows changed), and back (nullopt when no row has that
-  // key; "" for NULL). The names are the program's own, checked by the caller.
+  // translator, whose values are text, and moved in pieces so that a large value is never held
+  // a second time by the driver: `bytes` into `column` of the rows of `table` whose
+  // `key_column` is `key` (the count of rows changed); the value's size (nullopt when no row has
+  // that key, 0 for NULL); and up to `length` of its bytes from `offset`, appended to `out`.
+  // The names are the program's own, checked by the caller.
   virtual int64_t WriteBytes(const std::string& table, const std::string& column,
                              const std::string& key_column, std::string_view key,
                              std::string_view bytes, int timeout_seconds) = 0;
-  virtual std::optional<std::string> ReadBytes(const std::string& table, const std::string& column,
-                                               const std::string& key_column, std::string_view key,
-                                               int timeout_seconds) = 0;
+  virtual std::optional<int64_t> BytesSize(const std::string& table, const std::string& column,
+                                           const std::string& key_column, std::string_view key,
+                                           int timeout_seconds) = 0;
+  virtual void ReadBytesRange(const std::string& table, const std::string& column,
+                              const std::string& key_column, std::string_view key, int64_t offset,
+                              size_t length, std::string& out, int timeout_seconds) = 0;
 
   // A new GUID as NEWID() gives it, made without a round trip to the engine.
   virtual std::string NewGuid();

@@ -192,10 +192,37 @@ int64_t Connection::WriteBytes(std::string_view table, std::string_view column,
 std::optional<std::string> Connection::ReadBytes(std::string_view table, std::string_view column,
                                                  std::string_view key_column,
                                                  std::string_view key) {
+  std::optional<int64_t> size = BytesSize(table, column, key_column, key);
+  if (!size) return std::nullopt;
+  std::string out;
+  out.reserve(static_cast<size_t>(*size));
+  // Pieces of a size the engines move without strain; the value itself is held only here.
+  constexpr size_t kPiece = 1 << 20;
+  for (int64_t offset = 0; offset < *size; offset += kPiece) {
+    const size_t before = out.size();
+    ReadBytesRange(table, column, key_column, key, offset, kPiece, out);
+    // A value that shrank meanwhile (another writer) ends where its bytes end.
+    if (out.size() == before) break;
+  }
+  return out;
+}
+
+std::optional<int64_t> Connection::BytesSize(std::string_view table, std::string_view column,
+                                             std::string_view key_column, std::string_view key) {
   RequireOpen();
   ++statements_;
-  return backend_->ReadBytes(CheckedName(std::string(table)), CheckedName(std::string(column)),
+  return backend_->BytesSize(CheckedName(std::string(table)), CheckedName(std::string(column)),
                              CheckedName(std::string(key_column)), key, command_timeout_);
+}
+
+void Connection::ReadBytesRange(std::string_view table, std::string_view column,
+                                std::string_view key_column, std::string_view key, int64_t offset,
+                                size_t length, std::string& out) {
+  RequireOpen();
+  ++statements_;
+  backend_->ReadBytesRange(CheckedName(std::string(table)), CheckedName(std::string(column)),
+                           CheckedName(std::string(key_column)), key, offset, length, out,
+                           command_timeout_);
 }
 
 std::optional<int64_t> Connection::LastInsertId() {

@@ -75,12 +75,19 @@ class Connection {
   // Bytes of a binary column (image, varbinary): written into `column` of the rows of `table`
   // whose `key_column` equals `key` (the count of rows changed), and read back (nullopt when no
   // row has that key, "" for NULL). The bytes are bound as the engine's binary value, never
-  // written into SQL text; the names are the program's own (letters, digits, '_'), anything
-  // else is refused.
+  // written into SQL text, and go to and from the engine in pieces, so the value is held once:
+  // by the caller. The names are the program's own (letters, digits, '_'), anything else is
+  // refused.
   int64_t WriteBytes(std::string_view table, std::string_view column, std::string_view key_column,
                      std::string_view key, std::string_view bytes);
   std::optional<std::string> ReadBytes(std::string_view table, std::string_view column,
                                        std::string_view key_column, std::string_view key);
+  // The same value a piece at a time, for answers that stream it: its size (nullopt when no row
+  // has the key), and up to `length` bytes from `offset` appended to `out`.
+  std::optional<int64_t> BytesSize(std::string_view table, std::string_view column,
+                                   std::string_view key_column, std::string_view key);
+  void ReadBytesRange(std::string_view table, std::string_view column, std::string_view key_column,
+                      std::string_view key, int64_t offset, size_t length, std::string& out);
 
   // A new GUID as NEWID() gives it ("{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}"), made by the
   // driver without a statement.

@@ -18,8 +18,6 @@ namespace {
 
 using db::SqlText;
 
-constexpr std::string_view kFiles = "EC_ReceiptFile";
-
 struct VoucherOf {
   int kind = 0;  // 1 loan, 2 claim
   std::string table;
@@ -157,8 +155,10 @@ Receipt AddReceipt(host::Session& session, db::Connection& cn, const ReceiptUplo
       ", " + SqlText(session.UserId()) + ", " +
       (upload.thumbnail.empty() ? "null" : SqlText(upload.thumbnail_mime)) + ")");
   cn.Execute("insert into EC_ReceiptFile (GUID) values (" + SqlText(guid) + ")");
-  cn.WriteBytes(kFiles, "bContent", "GUID", guid, upload.bytes);
-  if (!upload.thumbnail.empty()) cn.WriteBytes(kFiles, "bThumb", "GUID", guid, upload.thumbnail);
+  cn.WriteBytes(kReceiptFiles, kReceiptContent, "GUID", guid, upload.bytes);
+  if (!upload.thumbnail.empty()) {
+    cn.WriteBytes(kReceiptFiles, kReceiptThumb, "GUID", guid, upload.thumbnail);
+  }
 
   db::Recordset rs = cn.Execute(std::string("select ") + kReceiptColumns +
                                 " from EC_Receipt r where r.GUID = " + SqlText(guid));
@@ -195,23 +195,32 @@ std::vector<Receipt> ListReceipts(host::Session& session, db::Connection& cn,
   return out;
 }
 
-ReceiptBytes ReadReceipt(host::Session& session, db::Connection& cn, std::string_view receipt_guid,
-                         bool thumbnail) {
+ReceiptFileInfo ReadableReceipt(host::Session& session, db::Connection& cn,
+                                std::string_view receipt_guid, bool thumbnail) {
   db::Recordset rs = cn.Execute(
       "select cVouchGUID, cFileName, cMimeType, cThumbType from EC_Receipt where GUID = " +
       SqlText(receipt_guid));
   if (rs.Eof() || !FindVoucher(session, cn, rs.Text("cVouchGUID"))) {
     Raise(kErrBusiness, "Rembiz.Receipt.NotFound");
   }
-  ReceiptBytes out;
+  ReceiptFileInfo out;
   out.file_name = rs.Text("cFileName");
   out.mime = thumbnail ? rs.Text("cThumbType") : rs.Text("cMimeType");
   if (out.mime.empty()) Raise(kErrBusiness, "Rembiz.Receipt.NotFound");
-  std::optional<std::string> bytes =
-      cn.ReadBytes(kFiles, thumbnail ? "bThumb" : "bContent", "GUID", receipt_guid);
-  if (!bytes || bytes->empty()) Raise(kErrBusiness, "Rembiz.Receipt.NotFound");
-  out.bytes = std::move(*bytes);
+  std::optional<int64_t> size = cn.BytesSize(
+      kReceiptFiles, thumbnail ? kReceiptThumb : kReceiptContent, "GUID", receipt_guid);
+  if (!size || *size == 0) Raise(kErrBusiness, "Rembiz.Receipt.NotFound");
+  out.size = *size;
   return out;
+}
+
+ReceiptBytes ReadReceipt(host::Session& session, db::Connection& cn, std::string_view receipt_guid,
+                         bool thumbnail) {
+  ReceiptFileInfo info = ReadableReceipt(session, cn, receipt_guid, thumbnail);
+  std::optional<std::string> bytes = cn.ReadBytes(
+      kReceiptFiles, thumbnail ? kReceiptThumb : kReceiptContent, "GUID", receipt_guid);
+  if (!bytes || bytes->empty()) Raise(kErrBusiness, "Rembiz.Receipt.NotFound");
+  return {std::move(*bytes), std::move(info.mime), std::move(info.file_name)};
 }
 
 void DeleteReceipt(host::Session& session, db::Connection& cn, std::string_view receipt_guid) {

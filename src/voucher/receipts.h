@@ -84,6 +84,19 @@ struct ReceiptBytes {
 };
 ReceiptBytes ReadReceipt(host::Session& session, db::Connection& cn, std::string_view receipt_guid,
                          bool thumbnail);
+// The same checks without the bytes, for answers that stream them a piece at a time from
+// `kReceiptFiles`: type, name and size (bytes left empty).
+struct ReceiptFileInfo {
+  std::string mime;
+  std::string file_name;
+  int64_t size = 0;
+};
+ReceiptFileInfo ReadableReceipt(host::Session& session, db::Connection& cn,
+                                std::string_view receipt_guid, bool thumbnail);
+// Where the bytes are: the table, and its columns of the file and the thumbnail, keyed by GUID.
+inline constexpr std::string_view kReceiptFiles = "EC_ReceiptFile";
+inline constexpr std::string_view kReceiptContent = "bContent";
+inline constexpr std::string_view kReceiptThumb = "bThumb";
 
 // Removes a receipt of a draft, by its voucher's maker.
 void DeleteReceipt(host::Session& session, db::Connection& cn, std::string_view receipt_guid);

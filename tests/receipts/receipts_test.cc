@@ -73,10 +73,11 @@ class ReceiptsTest : public ExpenseTest {
 
 TEST_F(ReceiptsTest, BytesComeBackAsTheyWentInAndGoWithTheirReceiptOrVoucher) {
   const std::string claim = SaveClaim("BX0001");
-  const std::string bytes = Binary(300'000, 7);
+  // Larger than the pieces the engines move at a time.
+  const std::string bytes = Binary(2'500'000, 7);
   voucher::Receipt added = Add(claim, 2, bytes);
   EXPECT_EQ(added.row, 2);
-  EXPECT_EQ(added.size, 300'000);
+  EXPECT_EQ(added.size, 2'500'000);
   EXPECT_EQ(added.sha256.size(), 64u);
   EXPECT_EQ(added.file_name, "票据.png");  // the path and the control character dropped
   EXPECT_EQ(added.uploader, "demo");

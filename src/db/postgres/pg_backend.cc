@@ -31,6 +31,8 @@ namespace rembiz::db::postgres {
 namespace {
 
 constexpr size_t kMaxPrepared = 256;
+// Binary values go to the server in pieces of this size.
+constexpr size_t kBytesPiece = 1 << 20;
 
 // Type OIDs of the engine's built-in types.
 constexpr Oid kBool = 16, kBytea = 17, kInt8 = 20, kInt2 = 21, kInt4 = 23, kFloat4 = 700,
@@ -323,37 +325,67 @@ class PgConnection : public BackendConnection {
     }
   }
 
-  // The bytes go as a binary parameter and come back in binary form: neither is ever text.
+  // The bytes go as binary parameters and come back in binary form: neither is ever text. They
+  // go in pieces appended to the value, so libpq never copies the whole value into a message of
+  // its own, and come back a range at a time.
   int64_t WriteBytes(const std::string& table, const std::string& column,
                      const std::string& key_column, std::string_view key, std::string_view bytes,
                      int timeout_seconds) override {
     SetTimeout(timeout_seconds);
-    const std::string sql = "UPDATE " + Quoted(table) + " SET " + Quoted(column) +
-                            " = $1::bytea WHERE " + Quoted(key_column) + " = $2";
+    const std::string where = " WHERE " + Quoted(key_column) + " = $2";
+    const std::string first =
+        "UPDATE " + Quoted(table) + " SET " + Quoted(column) + " = $1::bytea" + where;
+    const std::string next = "UPDATE " + Quoted(table) + " SET " + Quoted(column) + " = " +
+                             Quoted(column) + " || $1::bytea" + where;
     const std::string key_text(key);
-    const char* values[2] = {bytes.data(), key_text.c_str()};
-    const int lengths[2] = {static_cast<int>(bytes.size()), 0};
-    const int formats[2] = {1, 0};
-    Result res(PQexecParams(conn_, sql.c_str(), 2, nullptr, values, lengths, formats, 0), PQclear);
-    Require(res);
-    const char* count = PQcmdTuples(res.get());
-    return count && *count ? std::stoll(count) : 0;
+    int64_t changed = 0;
+    size_t offset = 0;
+    do {
+      const size_t piece = std::min(kBytesPiece, bytes.size() - offset);
+      const char* values[2] = {bytes.data() + offset, key_text.c_str()};
+      const int lengths[2] = {static_cast<int>(piece), 0};
+      const int formats[2] = {1, 0};
+      Result res(PQexecParams(conn_, (offset == 0 ? first : next).c_str(), 2, nullptr, values,
+                              lengths, formats, 0),
+                 PQclear);
+      Require(res);
+      if (offset == 0) {
+        const char* count = PQcmdTuples(res.get());
+        changed = count && *count ? std::stoll(count) : 0;
+        if (changed == 0) break;
+      }
+      offset += piece;
+    } while (offset < bytes.size());
+    return changed;
   }
 
-  std::optional<std::string> ReadBytes(const std::string& table, const std::string& column,
-                                       const std::string& key_column, std::string_view key,
-                                       int timeout_seconds) override {
+  std::optional<int64_t> BytesSize(const std::string& table, const std::string& column,
+                                   const std::string& key_column, std::string_view key,
+                                   int timeout_seconds) override {
     SetTimeout(timeout_seconds);
-    const std::string sql = "SELECT " + Quoted(column) + " FROM " + Quoted(table) + " WHERE " +
-                            Quoted(key_column) + " = $1";
+    const std::string sql = "SELECT coalesce(octet_length(" + Quoted(column) + "), 0) FROM " +
+                            Quoted(table) + " WHERE " + Quoted(key_column) + " = $1";
     const std::string key_text(key);
     const char* values[1] = {key_text.c_str()};
-    Result res(PQexecParams(conn_, sql.c_str(), 1, nullptr, values, nullptr, nullptr, 1), PQclear);
+    Result res(PQexecParams(conn_, sql.c_str(), 1, nullptr, values, nullptr, nullptr, 0), PQclear);
     Require(res);
     if (PQntuples(res.get()) == 0) return std::nullopt;
-    if (PQgetisnull(res.get(), 0, 0)) return std::string();
-    return std::string(PQgetvalue(res.get(), 0, 0),
-                       static_cast<size_t>(PQgetlength(res.get(), 0, 0)));
+    return std::stoll(PQgetvalue(res.get(), 0, 0));
+  }
+
+  void ReadBytesRange(const std::string& table, const std::string& column,
+                      const std::string& key_column, std::string_view key, int64_t offset,
+                      size_t length, std::string& out, int timeout_seconds) override {
+    SetTimeout(timeout_seconds);
+    const std::string sql = "SELECT substring(" + Quoted(column) +
+                            " from $2::int + 1 for $3::int) FROM " + Quoted(table) + " WHERE " +
+                            Quoted(key_column) + " = $1";
+    const std::string key_text(key), from = std::to_string(offset), count = std::to_string(length);
+    const char* values[3] = {key_text.c_str(), from.c_str(), count.c_str()};
+    Result res(PQexecParams(conn_, sql.c_str(), 3, nullptr, values, nullptr, nullptr, 1), PQclear);
+    Require(res);
+    if (PQntuples(res.get()) == 0 || PQgetisnull(res.get(), 0, 0)) return;
+    out.append(PQgetvalue(res.get(), 0, 0), static_cast<size_t>(PQgetlength(res.get(), 0, 0)));
   }
 
   // A name as the schema made it: lower case (the program's names need no more).

@@ -34,6 +34,8 @@ namespace rembiz::db::sqlite {
 namespace {
 
 constexpr size_t kMaxCachedStatements = 256;
+// Binary values move to and from their rows in pieces of this size.
+constexpr size_t kBlobPiece = 256 * 1024;
 
 std::string TempPath() {
   return (std::filesystem::temp_directory_path() /
@@ -692,7 +694,8 @@ class SqliteConnection : public BackendConnection {
   }
 
   // Binary values take the write transaction's lock like any write: they are written only
-  // inside one.
+  // inside one. The row gets a value of the right size first, then its bytes go in pieces
+  // through incremental blob I/O, so SQLite never builds the whole value as a record of its own.
   int64_t WriteBytes(const std::string& table, const std::string& column,
                      const std::string& key_column, std::string_view key, std::string_view bytes,
                      int timeout_seconds) override {
@@ -701,36 +704,79 @@ class SqliteConnection : public BackendConnection {
     }
     SetTimeout(timeout_seconds);
     DeadlineScope deadline(db_, timeout_seconds);
-    const std::string sql =
-        "UPDATE \"" + table + "\" SET \"" + column + "\" = ?1 WHERE \"" + key_column + "\" = ?2";
+    const std::string sql = "UPDATE \"" + table + "\" SET \"" + column +
+                            "\" = zeroblob(?1) WHERE \"" + key_column + "\" = ?2 RETURNING rowid";
     Statement stmt = Prepare(sql);
-    if (bytes.empty()) {
-      sqlite3_bind_zeroblob(stmt.get(), 1, 0);
-    } else {
-      sqlite3_bind_blob64(stmt.get(), 1, bytes.data(), bytes.size(), SQLITE_STATIC);
-    }
+    sqlite3_bind_int64(stmt.get(), 1, static_cast<sqlite3_int64>(bytes.size()));
     sqlite3_bind_text64(stmt.get(), 2, key.data(), key.size(), SQLITE_STATIC, SQLITE_UTF8);
-    int rc = sqlite3_step(stmt.get());
+    std::vector<sqlite3_int64> rows;
+    int rc;
+    while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
+      rows.push_back(sqlite3_column_int64(stmt.get(), 0));
+    }
     if (rc != SQLITE_DONE) ThrowError(db_, rc, sql);
-    return sqlite3_changes64(db_);
+    stmt.reset();
+    for (sqlite3_int64 row : rows) {
+      if (bytes.empty()) break;
+      sqlite3_blob* blob = nullptr;
+      rc = sqlite3_blob_open(db_, "main", table.c_str(), column.c_str(), row, 1, &blob);
+      std::unique_ptr<sqlite3_blob, int (*)(sqlite3_blob*)> owned(blob, sqlite3_blob_close);
+      if (rc != SQLITE_OK) ThrowError(db_, rc, sql);
+      for (size_t offset = 0; offset < bytes.size(); offset += kBlobPiece) {
+        const size_t piece = std::min(kBlobPiece, bytes.size() - offset);
+        rc = sqlite3_blob_write(blob, bytes.data() + offset, static_cast<int>(piece),
+                                static_cast<int>(offset));
+        if (rc != SQLITE_OK) ThrowError(db_, rc, sql);
+      }
+    }
+    return static_cast<int64_t>(rows.size());
   }
 
-  std::optional<std::string> ReadBytes(const std::string& table, const std::string& column,
-                                       const std::string& key_column, std::string_view key,
-                                       int timeout_seconds) override {
+  std::optional<int64_t> BytesSize(const std::string& table, const std::string& column,
+                                   const std::string& key_column, std::string_view key,
+                                   int timeout_seconds) override {
     SetTimeout(timeout_seconds);
     DeadlineScope deadline(db_, timeout_seconds);
-    const std::string sql =
-        "SELECT \"" + column + "\" FROM \"" + table + "\" WHERE \"" + key_column + "\" = ?1";
+    // length() of a blob reads its header, not its bytes.
+    const std::string sql = "SELECT coalesce(length(\"" + column + "\"), 0) FROM \"" + table +
+                            "\" WHERE \"" + key_column + "\" = ?1";
     Statement stmt = Prepare(sql);
     sqlite3_bind_text64(stmt.get(), 1, key.data(), key.size(), SQLITE_STATIC, SQLITE_UTF8);
     int rc = sqlite3_step(stmt.get());
     if (rc == SQLITE_DONE) return std::nullopt;
     if (rc != SQLITE_ROW) ThrowError(db_, rc, sql);
-    const void* data = sqlite3_column_blob(stmt.get(), 0);
-    const int size = sqlite3_column_bytes(stmt.get(), 0);
-    return data ? std::string(static_cast<const char*>(data), static_cast<size_t>(size))
-                : std::string();
+    return sqlite3_column_int64(stmt.get(), 0);
+  }
+
+  void ReadBytesRange(const std::string& table, const std::string& column,
+                      const std::string& key_column, std::string_view key, int64_t offset,
+                      size_t length, std::string& out, int timeout_seconds) override {
+    SetTimeout(timeout_seconds);
+    DeadlineScope deadline(db_, timeout_seconds);
+    const std::string sql = "SELECT rowid, coalesce(length(\"" + column + "\"), 0) FROM \"" +
+                            table + "\" WHERE \"" + key_column + "\" = ?1";
+    Statement stmt = Prepare(sql);
+    sqlite3_bind_text64(stmt.get(), 1, key.data(), key.size(), SQLITE_STATIC, SQLITE_UTF8);
+    int rc = sqlite3_step(stmt.get());
+    if (rc == SQLITE_DONE) return;
+    if (rc != SQLITE_ROW) ThrowError(db_, rc, sql);
+    const sqlite3_int64 row = sqlite3_column_int64(stmt.get(), 0);
+    const int64_t size = sqlite3_column_int64(stmt.get(), 1);
+    stmt.reset();
+    if (offset < 0 || offset >= size) return;
+    const size_t piece = static_cast<size_t>(std::min<int64_t>(length, size - offset));
+    sqlite3_blob* blob = nullptr;
+    rc = sqlite3_blob_open(db_, "main", table.c_str(), column.c_str(), row, 0, &blob);
+    std::unique_ptr<sqlite3_blob, int (*)(sqlite3_blob*)> owned(blob, sqlite3_blob_close);
+    if (rc != SQLITE_OK) ThrowError(db_, rc, sql);
+    const size_t before = out.size();
+    out.resize(before + piece);
+    rc = sqlite3_blob_read(blob, out.data() + before, static_cast<int>(piece),
+                           static_cast<int>(offset));
+    if (rc != SQLITE_OK) {
+      out.resize(before);
+      ThrowError(db_, rc, sql);
+    }
   }
 
   // Rows that triggers add do not count: SQLite gives back the statement's own row.
