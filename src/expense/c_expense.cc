@@ -15,6 +15,7 @@
 #include "host/tasks.h"
 #include "standards/get_stand.h"
 #include "standards/standard_check.h"
+#include "voucher/history.h"
 #include "voucher/scope.h"
 #include "voucher/submission.h"
 #include "voucher/voucher_save.h"
@@ -469,6 +470,11 @@ bool CExpense::SaveLoanInfo(host::Session& session, db::Connection& cn, xml::Nod
     Raise(kErrBusiness, "Q7.Rembiz.0286");
   }
   std::set<std::string> loan_rows_touched(old_rows.begin(), old_rows.end());
+  const std::string links_sql =
+      "Select LoanSubguid,dblJE,blnUsed From EC_ExpenLoanInfo Where "
+      "Expenguid = " +
+      qguid + " Order By LoanSubguid";
+  const voucher::VoucherSnapshot links_before = voucher::ReadLines(cn, links_sql);
   cn.Execute(NormalizeSql("Delete EC_ExpenLoanInfo Where Expenguid = " + qguid));
 
   if (in.Attr("del") != "1") {
@@ -497,6 +503,8 @@ bool CExpense::SaveLoanInfo(host::Session& session, db::Connection& cn, xml::Nod
   }
 
   SettleClaim(session, cn, guid);
+  voucher::WriteHistory(session, cn, "EC_ExpenVouch", guid, voucher::history::kWriteOff, "",
+                        voucher::ChangesJson(links_before, voucher::ReadLines(cn, links_sql)));
   PassRowVersion(cn, func, qguid, "SaveExpenInfo");
   answer.LoadXml(LoanRowsXml(session, cn, in));
   return true;
@@ -546,6 +554,11 @@ bool CExpense::SaveExpenInfo(host::Session& session, db::Connection& cn, xml::No
       NormalizeSql("Select blnAudi,strPersonID From EC_ExpenVouch Where GUID = " + qguid));
   if (owner.Eof()) Raise(kErrBusiness, "Q7.Rembiz.0293");
   voucher::RequireDraftMaker(session, owner.Value("blnAudi").ToBool(), owner.Text("strPersonID"));
+  const std::string lines_sql =
+      "Select intIOType,strBalanceID,dblMoney,strBillID,strPayBankID,strPayment,strRecBank,"
+      "strRecAcc From EC_BalanceInfo Where ExpenGUID = " +
+      qguid + " Order By AutoID";
+  const voucher::VoucherSnapshot lines_before = voucher::ReadLines(cn, lines_sql);
 
   int position = 0;
   for (const xml::Node& line : in.FirstChild().Children()) {
@@ -612,6 +625,8 @@ bool CExpense::SaveExpenInfo(host::Session& session, db::Connection& cn, xml::No
   if (claim.Eof()) Raise(kErrBusiness, "Q7.Rembiz.0293");
 
   SettleClaim(session, cn, guid);
+  voucher::WriteHistory(session, cn, "EC_ExpenVouch", guid, voucher::history::kSettlement, "",
+                        voucher::ChangesJson(lines_before, voucher::ReadLines(cn, lines_sql)));
 
   PassRowVersion(cn, func, qguid, "SaveLoanInfo");
   return true;
