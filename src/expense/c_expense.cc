@@ -470,10 +470,12 @@ bool CExpense::SaveLoanInfo(host::Session& session, db::Connection& cn, xml::Nod
     Raise(kErrBusiness, "Q7.Rembiz.0286");
   }
   std::set<std::string> loan_rows_touched(old_rows.begin(), old_rows.end());
+  // The loans as people know them: by number, each row in its order.
   const std::string links_sql =
-      "Select LoanSubguid,dblJE,blnUsed From EC_ExpenLoanInfo Where "
-      "Expenguid = " +
-      qguid + " Order By LoanSubguid";
+      "Select v.strVouchID As strLoanVouchID,li.dblJE,li.blnUsed From EC_ExpenLoanInfo li Inner "
+      "Join EC_LoanVouch_Sub s On s.GUID = li.LoanSubguid Inner Join EC_LoanVouch v On v.GUID = "
+      "s.MGuid Where li.Expenguid = " +
+      qguid + " Order By v.strVouchID,s.AutoID";
   const voucher::VoucherSnapshot links_before = voucher::ReadLines(cn, links_sql);
   cn.Execute(NormalizeSql("Delete EC_ExpenLoanInfo Where Expenguid = " + qguid));
 
@@ -503,8 +505,8 @@ bool CExpense::SaveLoanInfo(host::Session& session, db::Connection& cn, xml::Nod
   }
 
   SettleClaim(session, cn, guid);
-  voucher::WriteHistory(session, cn, "EC_ExpenVouch", guid, voucher::history::kWriteOff, "",
-                        voucher::ChangesJson(links_before, voucher::ReadLines(cn, links_sql)));
+  voucher::WriteLinesHistory(session, cn, guid, voucher::history::kWriteOff, links_before,
+                             links_sql);
   PassRowVersion(cn, func, qguid, "SaveExpenInfo");
   answer.LoadXml(LoanRowsXml(session, cn, in));
   return true;
@@ -625,8 +627,8 @@ bool CExpense::SaveExpenInfo(host::Session& session, db::Connection& cn, xml::No
   if (claim.Eof()) Raise(kErrBusiness, "Q7.Rembiz.0293");
 
   SettleClaim(session, cn, guid);
-  voucher::WriteHistory(session, cn, "EC_ExpenVouch", guid, voucher::history::kSettlement, "",
-                        voucher::ChangesJson(lines_before, voucher::ReadLines(cn, lines_sql)));
+  voucher::WriteLinesHistory(session, cn, guid, voucher::history::kSettlement, lines_before,
+                             lines_sql);
 
   PassRowVersion(cn, func, qguid, "SaveLoanInfo");
   return true;

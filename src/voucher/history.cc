@@ -107,6 +107,13 @@ VoucherSnapshot ReadLines(db::Connection& cn, const std::string& sql) {
   return out;
 }
 
+void WriteLinesHistory(host::Session& session, db::Connection& cn, std::string_view guid,
+                       std::string_view event, const VoucherSnapshot& before,
+                       const std::string& sql) {
+  const std::string changes = ChangesJson(before, ReadLines(cn, sql));
+  if (!changes.empty()) WriteHistory(session, cn, "EC_ExpenVouch", guid, event, "", changes);
+}
+
 std::string ChangesJson(const VoucherSnapshot& before, const VoucherSnapshot& after) {
   nlohmann::ordered_json out = nlohmann::ordered_json::array();
   Compare(before.head, after.head, 0, out);

@@ -75,6 +75,12 @@ VoucherSnapshot ReadSnapshot(db::Connection& cn, std::string_view table, std::st
 // its write-offs and settlement lines.
 VoucherSnapshot ReadLines(db::Connection& cn, const std::string& sql);
 
+// The entry of the lines of the claim `guid` that `sql` reads (ReadLines), as they changed since
+// `before`; none when nothing changed.
+void WriteLinesHistory(host::Session& session, db::Connection& cn, std::string_view guid,
+                       std::string_view event, const VoucherSnapshot& before,
+                       const std::string& sql);
+
 // What changed between two snapshots, as JSON: a list of {"field", "old", "new"} with "row"
 // (from 1) for a row's field; a value that was or became null is null. "" when nothing changed.
 std::string ChangesJson(const VoucherSnapshot& before, const VoucherSnapshot& after);
