@@ -270,8 +270,10 @@ function changeLines(json) {
     return '';
   }
   if (!changes.length) return '';
+  // Flags as yes and no; dates without a midnight time.
+  const flag = {True: t('hist.yes'), False: t('hist.no')};
   const shown = (value) =>
-      value === null || value === '' ? '—' : String(value).replace('T00:00:00', '');
+      value === null || value === '' ? '—' : flag[value] || String(value).replace('T00:00:00', '');
   return h(
       'ul', {class: 'changes'},
       changes.map(
