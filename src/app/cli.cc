@@ -23,9 +23,9 @@
 #include "db/store.h"
 #include "db/transaction.h"
 #include "frame/registry.h"
-#include "host/bank_link.h"
 #include "host/database_setup.h"
 #include "host/local_session.h"
+#include "payment/bank_confirmation.h"
 #include "xml/document.h"
 
 namespace rembiz::app {
@@ -182,7 +182,7 @@ int RunBankConfirm(const Common& common, const std::string& pay_id) {
   cn.Open(dir.ConnectionString(common.account, year));
   db::Transaction transaction(cn);
   std::string error;
-  if (!host::CreateBankLink(cn)->Confirm(pay_id, error)) {
+  if (!payment::ConfirmBankPayment(cn, pay_id, error)) {
     std::cerr << "rembiz bank confirm: " << error << "\n";
     return kExitFailed;
   }

@@ -10,10 +10,10 @@
 #include "db/connection.h"
 #include "db/text.h"
 #include "frame/registry.h"
-#include "host/bank_link.h"
 #include "host/database_setup.h"
 #include "host/local_session.h"
 #include "host/messages.h"
+#include "payment/bank_confirmation.h"
 #include "xml/document.h"
 
 namespace rembiz::app {
@@ -125,7 +125,7 @@ class DemoRoad {
     });
     Step("The bank confirms the online payment", [&] {
       std::string error;
-      if (!host::CreateBankLink(cn_)->Confirm(pay_id_, error)) throw StepFailed(error);
+      if (!payment::ConfirmBankPayment(cn_, pay_id_, error)) throw StepFailed(error);
       Show("confirmed",
            Scalar("select bConfirmed from Host_BankBill where cPayID = " + db::SqlText(pay_id_)));
     });

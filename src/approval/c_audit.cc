@@ -16,6 +16,7 @@
 #include "host/messages.h"
 #include "host/tasks.h"
 #include "payment/cheque_registration.h"
+#include "voucher/history.h"
 #include "voucher/scope.h"
 #include "voucher/write_offs.h"
 
@@ -337,6 +338,30 @@ std::string TaskXml(std::string_view action, std::string_view remark) {
          "' remark='" + XmlEscape(remark) + "'/></EASTdata >";
 }
 
+// What an approver's action on a voucher's flow did, as its history tells it: a rejection
+// (with the approver's remark), a pass taken back, the last step passed, or one step passed.
+struct StepOutcome {
+  std::string_view event;
+  std::string remark;
+};
+
+StepOutcome StepOf(host::ApprovalFlow& flow, const AuditKind& kind, const std::string& guid,
+                   bool approve, const std::string& task_xml) {
+  xml::Document task;
+  task.LoadXml(task_xml);
+  xml::Node node = task.SelectSingleNode("//task");
+  StepOutcome out{voucher::history::kPassed, node ? node.Attr("remark") : ""};
+  std::optional<host::FlowProgress> progress = flow.GetProgress(kind.card, guid);
+  if (!approve || (node && node.Attr("EAAID") == "3")) {
+    out.event = voucher::history::kTakenBack;
+  } else if (progress && progress->state == 2) {
+    out.event = voucher::history::kRejected;
+  } else if (flow.FlowEnded()) {
+    out.event = voucher::history::kApproved;
+  }
+  return out;
+}
+
 // A batch approves with the flow's pass action, without a remark.
 constexpr std::string_view kPassAction = "1";
 
@@ -361,6 +386,8 @@ Decision Decide(host::Session& session, db::Connection& cn, const AuditKind& kin
   db::Transaction transaction(cn, 5, 20);
   std::unique_ptr<host::ApprovalFlow> flow = host::CreateApprovalFlow();
   flow->Init(session, cn);
+  // Without a flow the approval (its cancellation) is the voucher's only step.
+  StepOutcome step{approve ? voucher::history::kApproved : voucher::history::kTakenBack, ""};
   try {
     if (flow->HasInstance(kind.card, guid, kFlowKind)) {
       if (approve) {
@@ -368,8 +395,10 @@ Decision Decide(host::Session& session, db::Connection& cn, const AuditKind& kin
       } else {
         flow->UndoTask(kind.card, guid, kFlowKind);
       }
+      step = StepOf(*flow, kind, guid, approve, task_xml);
       // An intermediate step only moves the flow; the voucher stays submitted.
       if (!flow->FlowEnded()) {
+        voucher::WriteHistory(session, cn, kind.table, guid, step.event, step.remark);
         transaction.Commit();
         return {Decision::kStepOnly, ""};
       }
@@ -386,6 +415,7 @@ Decision Decide(host::Session& session, db::Connection& cn, const AuditKind& kin
     RollBackKeepingOverBudget(cn, transaction, kind.table, guid, ts);
     return {Decision::kBudgetRefused, refusal};
   }
+  voucher::WriteHistory(session, cn, kind.table, guid, step.event, step.remark);
   transaction.Commit();
   Decision done;
   if (approve && kind.loan) {
@@ -594,6 +624,7 @@ bool CAudit::DelAudit(host::Session& session, db::Connection& cn, xml::Node& fun
                           db::SqlText(guid)),
              &affected);
   if (affected != 1) Raise(kErrBusiness, "Q7.Rembiz.0178");
+  voucher::WriteHistory(session, cn, table, guid, voucher::history::kWithdrawn);
   db::Recordset version = cn.Execute(NormalizeSql("Select Cast(ts as money) as ts From " + table +
                                                   " Where GUID = " + db::SqlText(guid)));
   if (version.Eof()) Raise(kErrBusiness, "Q7.Rembiz.0180");

@@ -15,6 +15,7 @@
 #include "host/tasks.h"
 #include "standards/get_stand.h"
 #include "standards/standard_check.h"
+#include "voucher/history.h"
 #include "voucher/scope.h"
 #include "voucher/submission.h"
 #include "voucher/voucher_save.h"
@@ -469,6 +470,13 @@ bool CExpense::SaveLoanInfo(host::Session& session, db::Connection& cn, xml::Nod
     Raise(kErrBusiness, "Q7.Rembiz.0286");
   }
   std::set<std::string> loan_rows_touched(old_rows.begin(), old_rows.end());
+  // The loans as people know them: by number, each row in its order.
+  const std::string links_sql =
+      "Select v.strVouchID As strLoanVouchID,li.dblJE,li.blnUsed From EC_ExpenLoanInfo li Inner "
+      "Join EC_LoanVouch_Sub s On s.GUID = li.LoanSubguid Inner Join EC_LoanVouch v On v.GUID = "
+      "s.MGuid Where li.Expenguid = " +
+      qguid + " Order By v.strVouchID,s.AutoID";
+  const voucher::VoucherSnapshot links_before = voucher::ReadLines(cn, links_sql);
   cn.Execute(NormalizeSql("Delete EC_ExpenLoanInfo Where Expenguid = " + qguid));
 
   if (in.Attr("del") != "1") {
@@ -497,6 +505,8 @@ bool CExpense::SaveLoanInfo(host::Session& session, db::Connection& cn, xml::Nod
   }
 
   SettleClaim(session, cn, guid);
+  voucher::WriteLinesHistory(session, cn, guid, voucher::history::kWriteOff, links_before,
+                             links_sql);
   PassRowVersion(cn, func, qguid, "SaveExpenInfo");
   answer.LoadXml(LoanRowsXml(session, cn, in));
   return true;
@@ -546,6 +556,11 @@ bool CExpense::SaveExpenInfo(host::Session& session, db::Connection& cn, xml::No
       NormalizeSql("Select blnAudi,strPersonID From EC_ExpenVouch Where GUID = " + qguid));
   if (owner.Eof()) Raise(kErrBusiness, "Q7.Rembiz.0293");
   voucher::RequireDraftMaker(session, owner.Value("blnAudi").ToBool(), owner.Text("strPersonID"));
+  const std::string lines_sql =
+      "Select intIOType,strBalanceID,dblMoney,strBillID,strPayBankID,strPayment,strRecBank,"
+      "strRecAcc From EC_BalanceInfo Where ExpenGUID = " +
+      qguid + " Order By AutoID";
+  const voucher::VoucherSnapshot lines_before = voucher::ReadLines(cn, lines_sql);
 
   int position = 0;
   for (const xml::Node& line : in.FirstChild().Children()) {
@@ -612,6 +627,8 @@ bool CExpense::SaveExpenInfo(host::Session& session, db::Connection& cn, xml::No
   if (claim.Eof()) Raise(kErrBusiness, "Q7.Rembiz.0293");
 
   SettleClaim(session, cn, guid);
+  voucher::WriteLinesHistory(session, cn, guid, voucher::history::kSettlement, lines_before,
+                             lines_sql);
 
   PassRowVersion(cn, func, qguid, "SaveLoanInfo");
   return true;

@@ -17,6 +17,7 @@
 #include "ledger/source_builders.h"
 #include "ledger/staged_lines.h"
 #include "payment/cheque_registration.h"
+#include "voucher/history.h"
 #include "voucher/voucher_state.h"
 
 namespace rembiz::ledger {
@@ -303,6 +304,8 @@ bool CMakePZ::ConvertPZ(host::Session& ologin, db::Connection& CN, xml::Node& oN
                               " Set PZGUID= " + db::SqlText(generation_.link_id) +
                               " ,strMakerID = " + db::SqlText(ologin.UserName()) +
                               " Where GUID = " + db::SqlText(guid)));
+      voucher::WriteHistory(ologin, CN, source_table, guid, voucher::history::kBooked,
+                            voucher.Code());
     }
 
     db::Recordset paid = CN.Execute(NormalizeSql(

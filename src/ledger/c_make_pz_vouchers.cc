@@ -17,6 +17,7 @@
 #include "host/messages.h"
 #include "ledger/c_make_pz.h"
 #include "ledger/source_builders.h"
+#include "voucher/history.h"
 
 namespace rembiz::ledger {
 namespace {
@@ -382,6 +383,14 @@ void CMakePZ::CancelOne(host::Session& session, db::Connection& cn, const xml::N
   }
   cn.Execute(NormalizeSql("UPDATE gl_accvouch SET iflag = 1,ibg_overflag=null Where ino_id = " +
                           number + " And coutno_id = " + link));
+  for (const char* source : {"EC_LoanVouch", "EC_ExpenVouch"}) {
+    db::Recordset booked = cn.Execute(
+        NormalizeSql("Select GUID From " + std::string(source) + " Where PZGUID = " + link));
+    for (; !booked.Eof(); booked.MoveNext()) {
+      voucher::WriteHistory(session, cn, source, booked.Text("GUID"), voucher::history::kUnbooked,
+                            row.Attr("strpzcode"));
+    }
+  }
   try {
     for (const char* source : {"EC_LoanVouch", "EC_ExpenVouch"}) {
       cn.Execute(NormalizeSql("Update " + std::string(source) +

@@ -10,6 +10,7 @@
 #include "host/bank_link.h"
 #include "host/errors.h"
 #include "host/messages.h"
+#include "voucher/history.h"
 #include "voucher/voucher_state.h"
 
 namespace rembiz::payment {
@@ -114,11 +115,13 @@ void Pay(host::Session& session, db::Connection& cn, bool loan, const std::strin
     throw ComError(kErrBusiness, error, "Rembiz");
   }
   std::string target = loan ? "EC_LoanVouch_Sub" : "EC_BalanceInfo";
+  voucher::PaymentLineHistory history(cn, loan, guid);
   for (const xml::Node& row : result.DocumentElement().SelectNodes("in/z:row")) {
     cn.Execute(NormalizeSql("Update " + target + " Set strPayID = '" +
                             SqlEscape(row.Attr("payid")) + "' Where guid = '" +
                             SqlEscape(row.Attr("guid")) + "'"));
   }
+  history.Write({session.UserId(), session.UserName()}, voucher::history::kPaymentSent);
 }
 
 // A loan row the bank does not pay (cash, or no payee account) is paid out by the cashier, who
@@ -147,6 +150,7 @@ void PayInCash(host::Session& session, db::Connection& cn, bool loan, const std:
       !state.Text("strBankAcc").empty()) {
     Raise(kErrBusiness, "Rembiz.Payment.CashOnlineLine");
   }
+  voucher::PaymentLineHistory history(cn, loan, guid);
   int64_t affected = 0;
   cn.Execute(NormalizeSql("Update EC_LoanVouch_Sub Set strPayID = '" +
                           SqlEscape(voucher::CashPayId(session.LoginDate(), state.Text("AutoID"))) +
@@ -154,6 +158,7 @@ void PayInCash(host::Session& session, db::Connection& cn, bool loan, const std:
                           "' And isnull(strPayID,'') = ''"),
              &affected);
   if (affected != 1) Raise(kErrBusiness, "Q7.Rembiz.0117");
+  history.Write({session.UserId(), session.UserName()}, voucher::history::kPaid);
 }
 
 void Withdraw(host::Session& session, db::Connection& cn, bool loan, const std::string& guid) {
@@ -168,11 +173,13 @@ void Withdraw(host::Session& session, db::Connection& cn, bool loan, const std::
   if (!bank->DeleteBill("EC", kBillKind, guid, pay_id, error)) {
     throw ComError(kErrBusiness, error, "Rembiz");
   }
+  voucher::PaymentLineHistory history(cn, loan, guid);
   int64_t affected = 0;
   cn.Execute(NormalizeSql("Update " + std::string(loan ? "EC_LoanVouch_Sub" : "EC_BalanceInfo") +
                           " Set strPayID = NULL,blnNetOK=0 Where GUID = '" + SqlEscape(guid) + "'"),
              &affected);
   if (affected != 1) Raise(kErrBusiness, "Q7.Rembiz.0117");
+  history.Write({session.UserId(), session.UserName()}, voucher::history::kPaymentWithdrawn);
 }
 
 const frame::ClassRegistrar kRegistrar("Rembiz.CNetPay",

@@ -228,6 +228,7 @@ std::span<const frame::OperationEntry> CPubMsg::Operations() const {
       Op<&CPubMsg::VchGetExpenHeadData>("vchgetexpenheaddata"),
       Op<&CPubMsg::VchGetExpenBodyData>("vchgetExpenbodydata"),
       Op<&CPubMsg::VchGetExpenLoanData>("vchgetexpenloandata"),
+      Op<&CPubMsg::VchGetHistory>("vchgethistory"),
   };
   return kOperations;
 }
@@ -829,6 +830,12 @@ bool CPubMsg::VchGetExpenLoanData(host::Session& session, db::Connection& cn, xm
   xml::Node in = func.Child("in");
   if (in) in.RemoveAttr("strLoanID");
   return Forward(expense_, "Rembiz.CExpense", "GetLoanInfo", session, cn, func, answer);
+}
+
+bool CPubMsg::VchGetHistory(host::Session& session, db::Connection& cn, xml::Node& func,
+                            xml::Document& answer) {
+  // The claim class finds loans and claims alike.
+  return Forward(expense_, "Rembiz.CExpense", "GetVouchHistory", session, cn, func, answer);
 }
 
 namespace {

@@ -80,6 +80,9 @@ class CPubMsg : public frame::FramedClass, public frame::RequestState {
   // settling claims (approvers): the claim's own links only, never the claimant's open loans.
   bool VchGetExpenLoanData(host::Session& session, db::Connection& cn, xml::Node& func,
                            xml::Document& answer);
+  // The history of a loan voucher or a claim by its GUID, for whoever may see the voucher.
+  bool VchGetHistory(host::Session& session, db::Connection& cn, xml::Node& func,
+                     xml::Document& answer);
   // Creates the other class on first use in this request and calls its public procedure.
   bool Forward(std::unique_ptr<frame::BusinessObject>& object, std::string_view prog_id,
                std::string_view procedure, host::Session& session, db::Connection& cn,

@@ -12,6 +12,7 @@
 #include "host/approval_flow.h"
 #include "host/errors.h"
 #include "host/messages.h"
+#include "voucher/history.h"
 #include "voucher/receipts.h"
 #include "voucher/scope.h"
 #include "voucher/voucher_state.h"
@@ -66,6 +67,7 @@ constexpr OperationEntry kSharedOperations[] = {
     OwnErrors(Op<&VoucherClass::GetVoucherHead>("vchgetloanheaddata"), "GetVoucherHead"),
     OwnErrors(Op<&VoucherClass::GetVoucherBody>("vchgetloanbodydata"), "GetVoucherBody"),
     OwnErrors(Op<&VoucherClass::GetOperList>("getOperList"), "GetOperList"),
+    OwnErrors(Op<&VoucherClass::GetVouchHistory>("getVouchHistory"), "GetVouchHistory"),
     Op<&VoucherClass::VchModuleGet>("vchmoduleget"),
     Op<&VoucherClass::VchNoFormatGet>("vchnoformatget"),
 };
@@ -76,6 +78,7 @@ constexpr OperationEntry kSharedPublicProcedures[] = {
     OwnErrors(Op<&VoucherClass::GetOperList>("GetOperList"), "GetOperList"),
     OwnErrors(Op<&VoucherClass::GetVouchListID>("GetVouchListID"), "GetVoucherListID"),
     OwnErrors(Op<&VoucherClass::GetVouchByGUID>("GetVouchByGUID"), "GetVouchByGUID"),
+    OwnErrors(Op<&VoucherClass::GetVouchHistory>("GetVouchHistory"), "GetVouchHistory"),
 };
 
 std::span<const OperationEntry> Joined(std::vector<OperationEntry>& cache,
@@ -132,6 +135,7 @@ void DeleteVoucher(host::Session& session, db::Connection& cn, const DeleteKind&
     Raise(kErrBusiness, "Q7.Rembiz.0272");
   }
   const std::string table(kind.table);
+  WriteHistory(session, cn, table, guid, history::kDeleted);
   cn.Execute(NormalizeSql("Delete " + table + "_Sub Where MGUID = " + qguid));
   DeleteVoucherReceipts(cn, guid);
   int64_t affected = 0;
@@ -299,6 +303,23 @@ bool VoucherClass::GetVouchByGUID(host::Session& session, db::Connection& cn, xm
   if (rs.Value("nType").ToInt() == 0) Raise(kErrBusiness, "Q7.Rembiz.0258");
   show_model_ = rs.Text("strShowModel");
   answer.LoadXml("<Rows><row AutoID='" + auto_id_ + "' /></Rows>");
+  return true;
+}
+
+bool VoucherClass::GetVouchHistory(host::Session& session, db::Connection& cn, xml::Node& func,
+                                   xml::Document& answer) {
+  const std::string guid = InText(func, "GUID");
+  // Who may see the voucher may see its history; a voucher out of reach has none to show.
+  db::Recordset kind = cn.Execute(NormalizeSql(
+      "Select 1 As nKind From EC_LoanVouch Where GUID = " + SqlText(guid) +
+      " Union All Select 2 As nKind From EC_ExpenVouch Where GUID = " + SqlText(guid)));
+  if (kind.Eof() ||
+      !VoucherInScope(session, cn,
+                      kind.Value("nKind").ToInt() == 1 ? "EC_LoanVouch" : "EC_ExpenVouch", "GUID",
+                      guid)) {
+    Raise(kErrBusiness, "Q7.Rembiz.0257");
+  }
+  AnswerHistory(cn, guid, answer);
   return true;
 }
 

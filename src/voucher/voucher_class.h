@@ -75,6 +75,10 @@ class VoucherClass : public frame::FramedClass, public frame::RequestState {
   // "getVouchByGUID": a loan voucher or a claim by its GUID becomes the current voucher.
   bool GetVouchByGUID(host::Session& session, db::Connection& cn, xml::Node& func,
                       xml::Document& answer);
+  // "getVouchHistory": the history of the loan voucher or claim `in/GUID` (voucher/history.h),
+  // oldest entry first, for an operator who may see the voucher.
+  bool GetVouchHistory(host::Session& session, db::Connection& cn, xml::Node& func,
+                       xml::Document& answer);
   // "getVouchListID": the list of the vouchers the page may still edit, and the one to show by
   // `in/Director` from `in/strAutoID`.
   bool GetVouchListID(host::Session& session, db::Connection& cn, xml::Node& func,

@@ -15,6 +15,7 @@
 #include "host/doc_number.h"
 #include "host/errors.h"
 #include "host/messages.h"
+#include "voucher/history.h"
 #include "voucher/scope.h"
 
 namespace rembiz::voucher {
@@ -147,8 +148,10 @@ void VoucherSave::Run(Submitter submit) {
     qguid_ = SqlText(guid_);
 
     ValidateHead();
+    VoucherSnapshot before;
     if (change_) {
       CheckMayChange();
+      before = ReadSnapshot(cn_, family_.table, guid_);
       WriteHead();
     } else {
       WriteNewHead();
@@ -161,6 +164,7 @@ void VoucherSave::Run(Submitter submit) {
     if (change_) RestartFlow();
     WriteRows();
     WriteTotal();
+    WriteSaveHistory(before);
     Submit(submit);
     PositionList();
   } catch (const db::DbError& e) {
@@ -389,6 +393,17 @@ void VoucherSave::WriteRows() {
   BeforeRows(rows);
   int index = 0;
   for (const xml::Node& row : rows) WriteRow(row, index++);
+}
+
+void VoucherSave::WriteSaveHistory(const VoucherSnapshot& before) {
+  if (!change_) {
+    WriteHistory(session_, cn_, family_.table, guid_, history::kSaved);
+    return;
+  }
+  // What the save changed of what was stored, rows included; a save that changed nothing is
+  // still a save.
+  const std::string changes = ChangesJson(before, ReadSnapshot(cn_, family_.table, guid_));
+  WriteHistory(session_, cn_, family_.table, guid_, history::kChanged, "", changes);
 }
 
 void VoucherSave::Submit(Submitter submit) {

@@ -5,7 +5,7 @@
 //   WriteHead       the budget pairs; insert, or update under the row version and drop the old
 //                   rows (WriteNewHead: a number another writer took meanwhile is taken afresh);
 //   RestartFlow     a changed voucher: its running approval starts over;
-//   WriteRows, WriteTotal, Submit, PositionList.
+//   WriteRows, WriteTotal, WriteSaveHistory, Submit, PositionList.
 // A family (the loan save, the claim save) gives its differences as VoucherFamily values and as
 // the hooks below; everything else is the same for both.
 #pragma once
@@ -18,6 +18,7 @@
 
 #include "db/connection.h"
 #include "host/session.h"
+#include "voucher/history.h"
 #include "xml/document.h"
 
 namespace rembiz::voucher {
@@ -109,6 +110,8 @@ class VoucherSave {
   void WriteHead();
   void RestartFlow();
   void WriteRows();
+  // The voucher's history entry: saved, or changed with what changed since `before`.
+  void WriteSaveHistory(const VoucherSnapshot& before);
   void Submit(Submitter submit);
   void PositionList();
 

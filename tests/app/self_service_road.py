@@ -648,6 +648,24 @@ def walk(r):
         "main").text and "同意报销" in r.first("main").text, "the approval history")
     r.shot("clerk-claim-history")
 
+    # The claim's change history: each step of its road, the correction with what it changed,
+    # and the bank and the ledger at the end; at phone width the entries stack as cards.
+    r.wait(lambda: "Change history" in r.first("main").text, "the change history")
+    changes = [s for s in r.css("main section") if s.text.startswith("Change history")][0]
+    for event in ("Created", "Changed", "Submitted", "Rejected", "Step approved", "Approved",
+                  "Online payment sent", "Payment confirmed by the bank", "Ledger voucher made",
+                  "Ledger voucher voided", "The bank", "Mike Manager", "→"):
+        assert event in changes.text, (event, changes.text)
+    r.driver.execute_script("arguments[0].scrollIntoView()", changes)
+    r.shot("clerk-claim-change-history")
+    r.driver.set_window_size(390, 844)
+    try:
+        r.wide_enough("the change history at phone width")
+        r.driver.execute_script("arguments[0].scrollIntoView()", changes)
+        r.shot("clerk-claim-change-history-390")
+    finally:
+        r.driver.set_window_size(1280, 1000)
+
     r.phone_shot("mine", "clerk-my-vouchers")
 
     # The printed claim: its print template's layout with rows, write-off, history and

@@ -132,6 +132,8 @@ TEST_F(VoucherScopeTest, EveryRouteToAVoucherOutsideThePermissionsAnswersNotFoun
       {"loan by GUID", "CLoan", "clerk",
        func("getVouchByGUID", "<in><GUID>" + std::string(kLoan) + "</GUID></in>")},
       {"loan head", "CLoan", "clerk", func("vchgetloanheaddata", row_in("AutoID", loan_id))},
+      {"loan history", "CLoan", "clerk",
+       func("getVouchHistory", "<in><GUID>" + std::string(kSubmittedLoan) + "</GUID></in>")},
       {"loan rows", "CLoan", "clerk", func("vchgetloanbodydata", row_in("AutoID", loan_id))},
       {"loan save", "CLoan", "clerk",
        func("savevouch", "<in><xml><head blnBegin='0'>" + loan_head +
@@ -149,6 +151,8 @@ TEST_F(VoucherScopeTest, EveryRouteToAVoucherOutsideThePermissionsAnswersNotFoun
       {"claim by GUID", "CExpense", "clerk",
        func("getVouchByGUID", "<in><GUID>" + std::string(kClaim) + "</GUID></in>")},
       {"claim head", "CExpense", "clerk", func("vchgetloanheaddata", row_in("AutoID", claim_id))},
+      {"claim history", "CExpense", "clerk",
+       func("getVouchHistory", "<in><GUID>" + std::string(kClaim) + "</GUID></in>")},
       {"claim rows", "CExpense", "clerk", func("vchgetloanbodydata", row_in("AutoID", claim_id))},
       {"claim save", "CExpense", "clerk",
        func("savevouch",
@@ -179,6 +183,8 @@ TEST_F(VoucherScopeTest, EveryRouteToAVoucherOutsideThePermissionsAnswersNotFoun
        func("vchgetloanbodydata", row_in("AutoID", loan_id))},
       {"public claim head", "CPubMsg", "clerk",
        func("vchgetexpenheaddata", row_in("AutoID", claim_id))},
+      {"public history", "CPubMsg", "clerk",
+       func("vchgethistory", "<in><GUID>" + std::string(kClaim) + "</GUID></in>")},
       {"public claim rows", "CPubMsg", "clerk",
        func("vchgetExpenbodydata", row_in("AutoID", claim_id))},
       {"public claim write-offs", "CPubMsg", "approver",
@@ -224,6 +230,7 @@ TEST_F(VoucherScopeTest, EveryRouteToAVoucherOutsideThePermissionsAnswersNotFoun
   std::vector<std::string> admin;
   for (const Route& route : routes) {
     if (route.name.find("head") != std::string::npos ||
+        route.name.find("history") != std::string::npos ||
         route.name.find("by GUID") != std::string::npos) {
       admin.push_back(Call(route.class_name, route.request).Xml());
     }
@@ -244,6 +251,7 @@ TEST_F(VoucherScopeTest, EveryRouteToAVoucherOutsideThePermissionsAnswersNotFoun
     std::string gone = Call(route.class_name, route.request, As(route.user)).Xml();
     EXPECT_EQ(answers[i], gone) << route.name;
     if (route.name.find("head") != std::string::npos ||
+        route.name.find("history") != std::string::npos ||
         route.name.find("by GUID") != std::string::npos) {
       EXPECT_NE(admin[reads++], gone) << route.name << " as an administrator";
     }

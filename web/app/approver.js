@@ -7,7 +7,7 @@ import {t} from './i18n.js';
 import {go, guard} from './nav.js';
 import {readReceipts, voucherReceipts} from './receipts.js';
 import {session} from './session.js';
-import {auditType, headFacts, historySection, KINDS, listFilter, readFlows, readList, readSettlement, readVoucher, rowsTable, totals, writeOffTable} from './vouchers.js';
+import {auditType, changesSection, headFacts, historySection, KINDS, listFilter, readChanges, readFlows, readList, readSettlement, readVoucher, rowsTable, totals, writeOffTable} from './vouchers.js';
 
 export const routes = {
   inbox: () => inboxView(),
@@ -150,7 +150,8 @@ function checkRemark(remark, required) {
 
 async function reviewView(kind, id) {
   const {head: v, rows} = await readVoucher(kind, id);
-  const [flows, receipts] = await Promise.all([readFlows([v]), readReceipts(v.GUID)]);
+  const [flows, receipts, changes] =
+      await Promise.all([readFlows([v]), readReceipts(v.GUID), readChanges(v)]);
   const flow = flows[v.GUID];
   // The advances the claim writes off are part of what the approver decides on.
   const settlement = kind === 'claim' ? await readSettlement(v, {payments: false}) : null;
@@ -179,5 +180,5 @@ async function reviewView(kind, id) {
       settlement && settlement.writeOffs.length ?
           section(t('v.writeOffs'), writeOffTable(settlement.writeOffs)) :
           '',
-      section(t('v.decision'), form), historySection(flow) || '');
+      section(t('v.decision'), form), historySection(flow) || '', changesSection(changes) || '');
 }

@@ -9,7 +9,7 @@ import {go, guard} from './nav.js';
 import {readReceipts, receiptBox, voucherReceipts} from './receipts.js';
 import {currencies, options, rateOf, refs} from './refs.js';
 import {session} from './session.js';
-import {cardOf, date, headFacts, historySection, KINDS, listFilter, paymentTable, readFlows, readList, readSettlement, readVoucher, rowsTable, totals, truthy, writeOffTable} from './vouchers.js';
+import {cardOf, changesSection, date, headFacts, historySection, KINDS, listFilter, paymentTable, readChanges, readFlows, readList, readSettlement, readVoucher, rowsTable, totals, truthy, writeOffTable} from './vouchers.js';
 
 export const routes = {
   mine: () => mineView(),
@@ -131,7 +131,8 @@ function pager(current, count, show) {
 
 async function voucherView(kind, id) {
   const {head: v, rows} = await readVoucher(kind, id);
-  const [flows, receipts] = await Promise.all([readFlows([v]), readReceipts(v.GUID)]);
+  const [flows, receipts, changes] =
+      await Promise.all([readFlows([v]), readReceipts(v.GUID), readChanges(v)]);
   const flow = flows[v.GUID];
   const draft = v.strState === 'draft';
   const page =
@@ -168,7 +169,7 @@ async function voucherView(kind, id) {
   } else {
     page.append(await loanWriteOffs(v));
   }
-  page.append(historySection(flow) || '');
+  page.append(historySection(flow) || '', changesSection(changes) || '');
   return page;
 }
 

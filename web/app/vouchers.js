@@ -219,6 +219,93 @@ export function historySection(flow) {
           h('p', {class: 'muted'}, t('v.noRecords')));
 }
 
+// The voucher's history of changes: every save, step, payment and ledger voucher, oldest first
+// (CPubMsg, with the voucher's permissions); [] when it cannot be read.
+export async function readChanges(v) {
+  try {
+    const [out] = await api.call(
+        'CPubMsg',
+        [api.op('vchgethistory', `<in><GUID>${api.x(v.GUID)}</GUID></in>`, {goon: '1'})]);
+    return api.failure(out) ? [] : api.recordset(out);
+  } catch (e) {
+    if (e instanceof api.SessionLost) throw e;
+    return [];
+  }
+}
+
+// The columns people know by a label of the forms; any other by its own name.
+const CHANGED_FIELD = {
+  strUsed: 'f.purpose',
+  dblMoney: 'f.amount',
+  dblOldMoney: 'f.local',
+  dtLoanDate: 'f.date',
+  strDepartID: 'f.department',
+  strLoanID: 'f.claimant',
+  strTypeCode: 'f.type',
+  strBill: 'f.currency',
+  strIOItem: 'f.item',
+  strMemo: 'f.memo',
+  dblVouch: 'f.receipt',
+  dblNumber: 'f.qty',
+  strBalanceID: 'f.settlement',
+  strBillID: 'f.billNo',
+  strPayID: 'f.payId',
+  blnNetOK: 'f.bank',
+  dblJE: 'f.writeOff',
+  blnUsed: 'hist.writeOffKind',
+  strLoanVouchID: 'f.loan',
+  intIOType: 'f.direction',
+  strPayBankID: 'f.payBank',
+  strPayment: 'f.payee',
+  strRecBank: 'f.payeeBank',
+  strRecAcc: 'f.payeeAcc',
+};
+
+// What an entry changed, one line a field: "Row 2 · Amount: 100 → 120".
+function changeLines(json) {
+  let changes = [];
+  try {
+    changes = JSON.parse(json || '[]');
+  } catch (e) {
+    return '';
+  }
+  if (!changes.length) return '';
+  // Flags as yes and no; dates without a midnight time.
+  const flag = {True: t('hist.yes'), False: t('hist.no')};
+  const shown = (value) =>
+      value === null || value === '' ? '—' : flag[value] || String(value).replace('T00:00:00', '');
+  return h(
+      'ul', {class: 'changes'},
+      changes.map(
+          (c) =>
+              h('li', null,
+                `${c.row ? `${t('hist.row', c.row)} · ` : ''}${
+                    CHANGED_FIELD[c.field] ? t(CHANGED_FIELD[c.field]) :
+                                             c.field}: ${shown(c.old)} → ${shown(c.new)}`)));
+}
+
+// Who made a change: a substitute for the approver, the bank, or the user.
+function changedBy(e) {
+  if (!e.cUser_Name && !e.cUser_Id) return t('hist.bank');
+  const name = e.cUser_Name || e.cUser_Id;
+  return e.cForUser_Id ? t('hist.for', name, e.cForUser_Name || e.cForUser_Id) : name;
+}
+
+export function changesSection(entries) {
+  if (!entries.length) return null;
+  return section(
+      t('hist.title'),
+      table(
+          [
+            {label: t('f.time'), cell: (e) => String(e.dTime || '').replace('T', ' ').slice(0, 16)},
+            {label: t('hist.event'), cell: (e) => t(`hist.${e.cEvent}`)},
+            {label: t('hist.by'), cell: changedBy},
+            {label: t('f.remark'), key: 'cRemark'},
+            {label: t('hist.changes'), cell: (e) => changeLines(e.cChanges)},
+          ],
+          entries));
+}
+
 export function writeOffTable(rows) {
   return table(
       [

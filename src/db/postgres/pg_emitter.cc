@@ -775,6 +775,23 @@ class PostgresEmitter : public sql::Emitter {
     return out;
   }
 
+  // A trigger function that raises the text as a constraint violation, and the row trigger
+  // that runs it before the statements refused.
+  std::vector<Tokens> RefusingTrigger(const sql::RefusalTrigger& trigger) const override {
+    const std::string prefix = trigger.schema.empty() ? "" : trigger.schema + ".";
+    const std::string function = prefix + Ident("rembiz_refuse_" + trigger.name);
+    std::string events = trigger.update ? "UPDATE" : "";
+    if (trigger.del) events += events.empty() ? "DELETE" : " OR DELETE";
+    std::string text =
+        "CREATE OR REPLACE FUNCTION " + function +
+        "() RETURNS trigger LANGUAGE plpgsql AS $f$\nBEGIN\n"
+        "  RAISE EXCEPTION USING ERRCODE = '23000', MESSAGE = " +
+        QuotedLiteral(trigger.message) + ", CONSTRAINT = " + QuotedLiteral(trigger.name) +
+        ";\nEND $f$;\nCREATE TRIGGER " + Ident(trigger.name) + " BEFORE " + events + " ON " +
+        prefix + Ident(trigger.table) + " FOR EACH ROW EXECUTE FUNCTION " + function + "()";
+    return {Tokens{MakeToken(TokenKind::kString, std::move(text))}};
+  }
+
   Tokens CreateView(const Tokens& name, const Tokens& query) const override {
     Tokens out{Word("CREATE"), Word("VIEW")};
     Append(out, name);

@@ -889,6 +889,10 @@ class StepBuilder {
       step.shape = std::make_shared<const ResultShape>(sr.ShapeOf(as + 1, n));
       return;
     }
+    if (i < n && IsWord(t[i], "trigger")) {
+      for (const Tokens& statement : emitter_.RefusingTrigger(ParseRefusal(sr))) Add(statement);
+      return;
+    }
     IndexDefinition index;
     if (i < n && IsWord(t[i], "unique")) {
       index.unique = true;
@@ -920,6 +924,47 @@ class StepBuilder {
       return;
     }
     Fail("unsupported CREATE statement");
+  }
+
+  // CREATE TRIGGER name ON table {FOR | AFTER | INSTEAD OF} UPDATE, DELETE AS
+  // RAISERROR('text', severity, state): the only trigger the translator knows, one that refuses.
+  static RefusalTrigger ParseRefusal(StatementRewriter& sr) {
+    const Tokens& t = sr.tokens();
+    const size_t n = t.size();
+    RefusalTrigger trigger;
+    size_t on = FindTop(t, sr.match(), 2, n, "on");
+    if (on != 3 || !IsName(t[2])) Fail("CREATE TRIGGER without ON");
+    trigger.name = NameOf(t[2]);
+    size_t table_end = NameChainEnd(t, on + 1, n);
+    if (table_end == on + 1) Fail("CREATE TRIGGER without a table");
+    if (table_end - on - 1 == 3) trigger.schema = Lower(NameOf(t[on + 1]));
+    trigger.table = NameOf(t[table_end - 1]);
+    size_t i = table_end;
+    if (i < n && (IsWord(t[i], "for") || IsWord(t[i], "after"))) {
+      ++i;
+    } else if (i + 1 < n && IsWord(t[i], "instead") && IsWord(t[i + 1], "of")) {
+      i += 2;
+    } else {
+      Fail("CREATE TRIGGER without FOR, AFTER or INSTEAD OF");
+    }
+    size_t as = FindTop(t, sr.match(), i, n, "as");
+    if (as == kNone) Fail("CREATE TRIGGER without AS");
+    for (auto [b, e] : SplitTop(t, sr.match(), i, as)) {
+      if (e == b + 1 && IsWord(t[b], "update")) {
+        trigger.update = true;
+      } else if (e == b + 1 && IsWord(t[b], "delete")) {
+        trigger.del = true;
+      } else {
+        Fail("CREATE TRIGGER for other statements than UPDATE and DELETE");
+      }
+    }
+    // The body: RAISERROR('text', …) and nothing else.
+    if (as + 3 >= n || !IsWord(t[as + 1], "raiserror") || t[as + 2].kind != TokenKind::kLParen ||
+        t[as + 3].kind != TokenKind::kString || sr.match()[as + 2] + 1 != n) {
+      Fail("CREATE TRIGGER whose body is not one RAISERROR");
+    }
+    trigger.message = StringValue(t[as + 3].text);
+    return trigger;
   }
 
   // ALTER TABLE t ADD CONSTRAINT name FOREIGN KEY (columns) REFERENCES parent (columns)

@@ -69,6 +69,18 @@ struct IndexDefinition {
   Tokens where;              // translated filter, or empty
 };
 
+// CREATE TRIGGER name ON table FOR UPDATE, DELETE AS RAISERROR('text', 16, 1): the one trigger
+// the schema writes, which refuses the statements it names with its text (a table that only
+// ever grows, such as a history).
+struct RefusalTrigger {
+  std::string schema;  // "" (the account database), "qdsystem" or "tempdb"
+  std::string table;   // as written
+  std::string name;
+  bool update = false;
+  bool del = false;
+  std::string message;
+};
+
 // ---------------------------------------------------------------------------------------------
 // The emitter: what each engine writes differently. The front end decides what a statement
 // means; the emitter spells it.
@@ -114,6 +126,9 @@ class Emitter {
   // batch declares them, written at its end when every table exists. Where several keys refer to
   // one table, deleting a row that more than one of them still needs names the first declared.
   virtual std::vector<Tokens> ForeignKeys(const std::vector<ForeignKeyUse>& keys) const = 0;
+  // The statements that make a RefusalTrigger: the statements it names fail as a constraint
+  // does, with its text.
+  virtual std::vector<Tokens> RefusingTrigger(const RefusalTrigger& trigger) const = 0;
   // CREATE VIEW name AS query.
   virtual Tokens CreateView(const Tokens& name, const Tokens& query) const = 0;
   // DROP INDEX of `table` (schema may be empty).

@@ -491,6 +491,22 @@ class SqliteEmitter : public sql::Emitter {
     out.push_back(std::move(del));
   }
 
+  // One trigger per statement refused, raising its text before the row changes.
+  std::vector<Tokens> RefusingTrigger(const sql::RefusalTrigger& trigger) const override {
+    std::vector<Tokens> out;
+    auto add = [&](bool refused, const std::string& event, const std::string& suffix) {
+      if (!refused) return;
+      Tokens statement =
+          TriggerHead(trigger.schema, trigger.name + suffix, "BEFORE " + event, trigger.table);
+      Append(statement,
+             sql::Tokenize(" BEGIN SELECT RAISE(ABORT, " + Quoted(trigger.message) + "); END"));
+      out.push_back(std::move(statement));
+    };
+    add(trigger.update, "UPDATE", "_upd");
+    add(trigger.del, "DELETE", "_del");
+    return out;
+  }
+
   Tokens CreateView(const Tokens& name, const Tokens& query) const override {
     Tokens out{Word("CREATE"), Word("VIEW")};
     Append(out, name);
