@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "support/demo_fixture.h"
+#include "support/program.h"
 
 namespace rembiz::loan {
 namespace {
@@ -89,6 +90,18 @@ TEST_F(RemindersTest, AlertsOffRemindOnlyWhenForced) {
   Cn().Execute("delete from EC_LoanReminder where cPeriod like '2026-05-31%'");
   EXPECT_EQ(Counts(RemindLoans(Cn(), "2026-06-15", true)), "0/0/2/1");
   EXPECT_THROW(RemindLoans(Cn(), "15.06.2026", true), ComError);
+}
+
+TEST_F(RemindersTest, TheCommandRemindsEveryAccountOnceADay) {
+  std::string args =
+      "remind " + DataArgs() + " --year " + Session().FiscalYear() + " --today 2026-06-15";
+  testing::ProgramResult first = testing::RunCommand(testing::Rembiz(args));
+  EXPECT_EQ(first.code, 0) << first.out;
+  EXPECT_NE(first.out.find("3 loans reminded, 5 notices"), std::string::npos) << first.out;
+  testing::ProgramResult again = testing::RunCommand(testing::Rembiz(args));
+  EXPECT_NE(again.out.find("0 loans reminded, 0 notices; 3 reminded before"), std::string::npos)
+      << again.out;
+  EXPECT_EQ(Scalar("select count(*) from EC_Outbox"), "5");
 }
 
 }  // namespace
