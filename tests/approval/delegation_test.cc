@@ -158,10 +158,34 @@ TEST_F(DelegationTest, ChainsResolveAndDisabledSubstitutesFallBack) {
   EXPECT_EQ(Waiting(), "");
 }
 
-TEST_F(DelegationTest, TheOneAwayMayStillActButNotTwice) {
+TEST_F(DelegationTest, TheOneAwayMayStillAct) {
   Delegate("approver", "clerk", Day(0), Day(1));
   ASSERT_EQ(ActAs("approver"), "");
   EXPECT_EQ(Scalar("select cUser_Id, cForUser_Id from Host_FlowRecord"), "approver|");
+}
+
+TEST_F(DelegationTest, AStepAllMustPassCountsTheSubstitutesPass) {
+  Cn().Execute(
+      "insert into Host_Flow (iFlowId, cCardNumber, cFlowName, iPriority) values (9, '45', "
+      "'both', -1)");
+  Cn().Execute(
+      "insert into Host_FlowStep (iFlowId, iStep, cStepName, iPassMode) values (9, 1, 'both', 1)");
+  Cn().Execute(
+      "insert into Host_FlowApprover (iFlowId, iStep, iIsUser, cApprover_Id) values "
+      "(9, 1, 1, 'approver'), (9, 1, 1, 'manager')");
+  auto demo = SessionFor("demo");
+  Flow(*demo)->StartInstance(
+      Cn(), "45", kLoan, "JK-D1",
+      voucher::EAdata(*voucher::KindOfTypeCode("301"), "800", "0201", "301", "JK-D1"));
+  Delegate("manager", "approver", Day(0), Day(0));
+  EXPECT_EQ(Waiting(), "approver");
+  // The approver passes in their own right, then for the manager: then the step has passed.
+  ASSERT_EQ(ActAs("approver"), "");
+  EXPECT_EQ(Scalar("select iState from Host_FlowInstance"), "0");
+  ASSERT_EQ(ActAs("approver"), "");
+  EXPECT_EQ(Scalar("select iState from Host_FlowInstance"), "1");
+  EXPECT_EQ(Lines("select cForUser_Id from Host_FlowRecord order by AutoID", ","), ",manager");
+  EXPECT_EQ(ActAs("manager"), "Rembiz.Host.FlowNotRunning");
 }
 
 TEST_F(DelegationTest, RefusedDelegationsWriteNothing) {
