@@ -158,6 +158,10 @@ class UserKind : public TableKind {
     ctx.cn.Execute("delete from qdsystem..UA_Role where cUser_Id = " + who);
     ctx.cn.Execute("delete from qdsystem..UA_HoldAuth where iIsUser = 1 and cUser_Id = " + who);
     ctx.cn.Execute("delete from qdsystem..UA_Session where cUser_Id = " + who);
+    // Substitutes to or from the user end with the user (other accounts' fall back as for a
+    // disabled substitute).
+    ctx.cn.Execute("delete from Host_Delegation where cUser_Id = " + who +
+                   " or cSubstitute_Id = " + who);
     ctx.cn.Execute("delete from Host_ScopeRule where cUser_Id = " + who);
   }
 

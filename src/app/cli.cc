@@ -14,6 +14,7 @@
 #include "app/demo_road.h"
 #include "app/http_service.h"
 #include "app/log_format.h"
+#include "app/remind_command.h"
 #include "app/report_command.h"
 #include "app/serve_config.h"
 #include "app/table_printer.h"
@@ -297,6 +298,17 @@ int RunCli(int argc, char** argv) {
   admin->add_option("--out", admin_command.out, "list: the file to write");
   admin->add_flag("--dry-run", admin_command.dry_run, "import: check every line, add nothing");
 
+  RemindCommand remind_command;
+  std::string remind_data = "rembiz-data", remind_db;
+  CLI::App* remind = app.add_subcommand(
+      "remind", "tell borrowers and department heads of overdue and soon-due loans (for cron)");
+  AddLocation(remind, remind_data, remind_db);
+  remind->add_option("--account", remind_command.account, "one account (default: every one)");
+  remind->add_option("--year", remind_command.year, "fiscal year (default: today's)");
+  remind->add_option("--today", remind_command.today, "the day to remind as of, YYYY-MM-DD");
+  remind->add_flag("--force", remind_command.force,
+                   "remind also where automatic alerts (option 104) are off");
+
   ServeOptions serve_options;
   std::string listen = "127.0.0.1:8080";
   CLI::App* serve = app.add_subcommand("serve", "serve the classes and the console over HTTP");
@@ -339,6 +351,9 @@ int RunCli(int argc, char** argv) {
                    "size of one free-query answer, in bytes")
       ->capture_default_str()
       ->check(CLI::PositiveNumber);
+  serve->add_flag_function(
+      "--no-reminders", [&](int64_t) { serve_options.reminders = false; },
+      "no daily reminders of overdue loans (run `rembiz remind` from cron instead)");
 
   BackupOptions backup_options;
   std::string backup_db;
@@ -395,6 +410,10 @@ int RunCli(int argc, char** argv) {
     if (*restore) {
       if (!restore_db.empty()) restore_options.data = restore_db;
       return RunRestore(restore_options, std::cerr);
+    }
+    if (*remind) {
+      remind_command.location = remind_db.empty() ? remind_data : remind_db;
+      return RunRemindCommand(remind_command, std::cout);
     }
     if (*call) return RunCall(common, class_name, file, user, language);
     if (*bank_confirm) return RunBankConfirm(common, pay_id);

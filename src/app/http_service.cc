@@ -10,6 +10,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
+#include <ctime>
 #include <filesystem>
 #include <future>
 #include <limits>
@@ -28,6 +29,7 @@
 #include "app/log_format.h"
 #include "app/metrics.h"
 #include "app/receipt_reader.h"
+#include "app/remind_command.h"
 #include "app/report_command.h"
 #include "app/session_store.h"
 #include "app/worker_pool.h"
@@ -313,6 +315,9 @@ class HttpService::Impl {
       if (stop_requested_) return;
     }
     std::thread janitor([this] { SweepRegularly(); });
+    std::thread reminder([this] {
+      if (options_.reminders) RemindDaily();
+    });
     front_.Run();  // returns when stopped and every request being answered is answered
     pool_.Shutdown();
     {
@@ -321,6 +326,7 @@ class HttpService::Impl {
     }
     run_state_.notify_all();
     janitor.join();
+    reminder.join();
   }
 
   void Stop() {
@@ -986,6 +992,40 @@ class HttpService::Impl {
         spdlog::warn("idle sessions not ended: {}", e.Description());
       }
       lock.lock();
+    }
+  }
+
+  // Reminds the loans at start and then each day a few minutes after midnight, local time.
+  void RemindDaily() {
+    std::unique_lock lock(run_mutex_);
+    while (!stop_requested_) {
+      lock.unlock();
+      try {
+        RemindAccounts(dir_, RemindCommand{},
+                       [](const std::string& account, const std::string& year,
+                          const loan::ReminderRun* run, const std::string& error) {
+                         if (!run) {
+                           spdlog::warn("loan reminders of account {} ({}) failed: {}", account,
+                                        year, error);
+                         } else if (run->reminded > 0) {
+                           spdlog::info("loan reminders of account {} ({}): {} loans, {} notices",
+                                        account, year, run->reminded, run->notices);
+                         }
+                       });
+      } catch (const ComError& e) {
+        spdlog::warn("loan reminders not run: {}", e.Description());
+      }
+      lock.lock();
+      std::time_t now = std::time(nullptr);
+      std::tm local{};
+      localtime_r(&now, &local);
+      local.tm_mday += 1;
+      local.tm_hour = 0;
+      local.tm_min = 5;
+      local.tm_sec = 0;
+      local.tm_isdst = -1;
+      auto next = std::chrono::system_clock::from_time_t(std::mktime(&local));
+      run_state_.wait_until(lock, next, [this] { return stop_requested_; });
     }
   }
 

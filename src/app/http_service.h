@@ -33,6 +33,9 @@ struct ServeOptions {
   int query_seconds = 5;
   size_t query_rows = 50'000;
   size_t query_bytes = 16u << 20;
+  // Reminders of overdue and soon-due loans: at start and then once a day, in every account of
+  // the year whose automatic alerts are on.
+  bool reminders = true;
 };
 
 class HttpService {

@@ -42,6 +42,13 @@ class Reader {
     if (!node->is_string()) Refuse(path_, node->source(), std::string(key) + " wants text");
     target = *node->value<std::string>();
   }
+  void Flag(std::string_view key, std::string_view flag, bool& target) {
+    const toml::node* node = Find(key);
+    if (!node || given_(flag)) return;
+    if (!node->is_boolean())
+      Refuse(path_, node->source(), std::string(key) + " wants true or false");
+    target = *node->value<bool>();
+  }
   const toml::node* Node(std::string_view key) { return Find(key); }
 
   // Every key of the file was read: a misspelt one is refused rather than silently ignored.
@@ -108,6 +115,7 @@ void ReadServeConfig(const std::string& path, ServeOptions& options, ServeExtras
   if (!log_format.empty() && !ParseLogFormat(log_format, extras.log_format)) {
     Refuse(path, read.Node("log_format")->source(), "log_format is text or json");
   }
+  read.Flag("reminders", "--no-reminders", options.reminders);
   read.Number("limits.idle_minutes", "--idle-minutes", options.idle_minutes, 1);
   read.Number("limits.max_body", "--max-body", options.max_body, 1);
   read.Number("limits.request_seconds", "--request-seconds", options.request_seconds, 1);

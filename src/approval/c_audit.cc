@@ -12,6 +12,8 @@
 #include "frame/registry.h"
 #include "frame/sql_helpers.h"
 #include "host/approval_flow.h"
+#include "host/database_setup.h"
+#include "host/delegation.h"
 #include "host/errors.h"
 #include "host/messages.h"
 #include "host/tasks.h"
@@ -43,6 +45,9 @@ constexpr frame::OperationEntry kOperations[] = {
     frame::Op<&CAudit::GetAudiState>("GetAudiState"),
     frame::Op<&CAudit::AuditVouch>("AuditVouch"),
     frame::Op<&CAudit::DelAudit>("DelAudit"),
+    frame::Op<&CAudit::GetDelegations>("GetDelegations"),
+    frame::Op<&CAudit::SaveDelegation>("SaveDelegation"),
+    frame::Op<&CAudit::DelDelegation>("DelDelegation"),
 };
 
 constexpr frame::OperationEntry kPublicProcedures[] = {
@@ -576,8 +581,10 @@ bool CAudit::GetAudiState(host::Session& session, db::Connection& cn, xml::Node&
         rows += records.Field(i).name + "='" + XmlEscape(records.Value(i).ToText()) + "' ";
       }
       rows += "/>";
-      print += MessageText("Q7.Rembiz.0381") + records.Text("cUser_Name") + " " +
-               MessageText("Q7.Rembiz.0382") + records.Text("EAA_Name") +
+      std::string acted_for = records.Text("cForUser_Name");
+      print += MessageText("Q7.Rembiz.0381") + records.Text("cUser_Name") +
+               (acted_for.empty() ? "" : MessageText("Rembiz.Host.FlowActedFor", "", acted_for)) +
+               " " + MessageText("Q7.Rembiz.0382") + records.Text("EAA_Name") +
                MessageText("Q7.Rembiz.0383") + records.Text("remark") +
                MessageText("Q7.Rembiz.0384") + records.Text("EA_time") + "\n";
     }
@@ -631,6 +638,36 @@ bool CAudit::DelAudit(host::Session& session, db::Connection& cn, xml::Node& fun
   std::string new_ts = version.Text("ts");
   transaction.Commit();
   answer.LoadXml("<RetValue ts='" + new_ts + "' />");
+  return true;
+}
+
+// Substitutes while away: every operator keeps their own, an administrator anyone's; the rules
+// live with the delegations (host/delegation.h).
+bool CAudit::GetDelegations(host::Session& session, db::Connection& cn, xml::Node& func,
+                            xml::Document& answer) {
+  db::Recordset rows = host::ListDelegations(session, cn, InValue(func, "user"));
+  answer.LoadXml("<Rows today='" + XmlEscape(host::TodayText()) + "'>" + frame::RowXml(rows) +
+                 "</Rows>");
+  return true;
+}
+
+bool CAudit::SaveDelegation(host::Session& session, db::Connection& cn, xml::Node& func,
+                            xml::Document& answer) {
+  host::DelegationInput input{InValue(func, "user"), InValue(func, "substitute"),
+                              InValue(func, "from"), InValue(func, "to"), InValue(func, "remark")};
+  db::Transaction transaction(cn, 5, 20);
+  int64_t id = host::SaveDelegation(session, cn, input, host::TodayText());
+  transaction.Commit();
+  answer.LoadXml("<RetValue AutoID='" + std::to_string(id) + "' />");
+  return true;
+}
+
+bool CAudit::DelDelegation(host::Session& session, db::Connection& cn, xml::Node& func,
+                           xml::Document& answer) {
+  db::Transaction transaction(cn, 5, 20);
+  host::RemoveDelegation(session, cn, InValue(func, "AutoID"), InValue(func, "ts"));
+  transaction.Commit();
+  answer.LoadXml("<Return />");
   return true;
 }
 

@@ -2,6 +2,8 @@
 // approval cancelled in a batch from a list ("CheckAudit") or one approver action at a time
 // through the host's approval flow ("AuditVouch"); the flow and its records are shown
 // ("GetAuditInfo", "GetAudiState"), and a submission not yet approved is withdrawn ("DelAudit").
+// Approvers also name their substitutes while away ("GetDelegations", "SaveDelegation",
+// "DelDelegation").
 // The final write of an approval is the budget check's (CBudCtrl::CheckBudCtrl); each voucher
 // runs in its own transaction, opened here, and under the function task of its kind.
 #pragma once
@@ -24,6 +26,13 @@ class CAudit : public frame::FramedClass {
   bool AuditVouch(host::Session& session, db::Connection& cn, xml::Node& func,
                   xml::Document& answer);
   bool DelAudit(host::Session& session, db::Connection& cn, xml::Node& func, xml::Document& answer);
+  // Substitutes while away: list, add, remove.
+  bool GetDelegations(host::Session& session, db::Connection& cn, xml::Node& func,
+                      xml::Document& answer);
+  bool SaveDelegation(host::Session& session, db::Connection& cn, xml::Node& func,
+                      xml::Document& answer);
+  bool DelDelegation(host::Session& session, db::Connection& cn, xml::Node& func,
+                     xml::Document& answer);
 
  protected:
   const frame::FrameVariant& Variant() const override;

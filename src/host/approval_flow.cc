@@ -1,11 +1,15 @@
 #include "host/approval_flow.h"
 
+#include <algorithm>
 #include <optional>
+#include <set>
 #include <vector>
 
 #include "db/error.h"
 #include "db/text.h"
 #include "db/variant.h"
+#include "host/database_setup.h"
+#include "host/delegation.h"
 #include "host/errors.h"
 #include "host/messages.h"
 #include "host/service_sql.h"
@@ -74,8 +78,9 @@ class TableApprovalFlow : public ApprovalFlow {
     return cn_->Execute(
         std::string("select r.cUser_Name, ") +
         (english ? "isnull(a.EAA_NameEn, a.EAA_Name)" : "a.EAA_Name") +
-        " as EAA_Name, r.remark, r.EA_time from Host_FlowRecord r left join Host_FlowAction a "
-        "on a.EAAID = r.EAAID where r.iInstanceId = " +
+        " as EAA_Name, r.remark, r.EA_time, isnull(r.cForUser_Name, '') as cForUser_Name from "
+        "Host_FlowRecord r left join Host_FlowAction a on a.EAAID = r.EAAID where "
+        "r.iInstanceId = " +
         std::to_string(instance.id) + " order by r.AutoID");
   }
 
@@ -96,22 +101,12 @@ class TableApprovalFlow : public ApprovalFlow {
     std::optional<Instance> instance = Find(*cn_, card, guid);
     if (!instance) Raise(kErrBusiness, "Rembiz.Host.FlowNoInstance");
     if (instance->state != kRunning) Raise(kErrBusiness, "Rembiz.Host.FlowNotRunning");
-    std::string user = session_->UserId();
-    if (!IsApprover(*instance, user)) {
-      Raise(kErrBusiness, "Rembiz.Host.FlowNotApprover", session_->UserName(), StepName(*instance));
-    }
-    db::Recordset done = cn_->Execute(
-        "select count(*) as n from Host_FlowRecord where iInstanceId = " +
-        std::to_string(instance->id) + " and iRound = " + std::to_string(instance->round) +
-        " and iStep = " + std::to_string(instance->step) +
-        " and bUndone = 0 and cUser_Id = " + SqlText(user) + " and " + kDecisions);
-    if (done.Value("n").ToInt() > 0) Raise(kErrBusiness, "Rembiz.Host.FlowAlreadyDone");
-
+    std::string for_user = ActingFor(*instance, session_->UserId());
     // A rejection goes back to the one who entered the voucher, who needs to read why.
     if (effect == kReject && db::Trim(remark).empty()) {
       Raise(kErrBusiness, "Rembiz.Host.FlowRejectRemark");
     }
-    AddRecord(*instance, instance->step, action, remark);
+    AddRecord(*instance, instance->step, action, remark, for_user);
     std::string where = " where iInstanceId = " + std::to_string(instance->id);
     if (effect == kReject) {
       std::optional<int64_t> back = PreviousStep(*instance);
@@ -141,6 +136,32 @@ class TableApprovalFlow : public ApprovalFlow {
     flow_ended_ = false;
     RequireKnownKind(code);
     TakeBack(card, guid);
+  }
+
+  std::vector<std::string> WaitingApprovers(std::string_view card, std::string_view guid) override {
+    RequireBound();
+    std::optional<Instance> instance = Find(*cn_, card, guid);
+    if (!instance || instance->state != kRunning) return {};
+    DelegationsInForce delegations = DelegationsInForce::Read(*cn_, TodayText());
+    std::set<std::string> decided = DecidedFor(*instance);
+    std::vector<std::string> waiting;
+    for (const std::string& approver : StepUsers(*instance)) {
+      if (decided.count(db::Lower(approver))) continue;
+      std::string effective = delegations.Effective(approver);
+      bool listed = std::any_of(waiting.begin(), waiting.end(), [&](const std::string& w) {
+        return db::Lower(w) == db::Lower(effective);
+      });
+      if (!listed) waiting.push_back(effective);
+    }
+    if (waiting.empty()) return waiting;
+    std::string ids;
+    for (const std::string& user : waiting) ids += (ids.empty() ? "" : ", ") + SqlText(user);
+    db::Recordset disabled = cn_->Execute(
+        "select cUser_Id from QDSystem..UA_User where bDisabled = 1 and cUser_Id in (" + ids + ")");
+    std::set<std::string> off;
+    for (; !disabled.Eof(); disabled.MoveNext()) off.insert(db::Lower(disabled.Text("cUser_Id")));
+    std::erase_if(waiting, [&](const std::string& user) { return off.count(db::Lower(user)) > 0; });
+    return waiting;
   }
 
   std::optional<FlowProgress> GetProgress(std::string_view card, std::string_view guid) override {
@@ -196,7 +217,8 @@ class TableApprovalFlow : public ApprovalFlow {
       out += "</step>";
     }
     db::Recordset records = cn_->Execute(
-        std::string("select r.iRound, r.iStep, r.cUser_Id, r.cUser_Name, r.EAAID, ") +
+        std::string("select r.iRound, r.iStep, r.cUser_Id, r.cUser_Name, r.cForUser_Id, "
+                    "r.cForUser_Name, r.EAAID, ") +
         (CurrentLanguageIsEnglish() ? "isnull(a.EAA_NameEn, a.EAA_Name)" : "a.EAA_Name") +
         " as EAA_Name, r.remark, r.EA_time, r.bUndone from Host_FlowRecord r left join "
         "Host_FlowAction a on a.EAAID = r.EAAID where r.iInstanceId = " +
@@ -204,9 +226,13 @@ class TableApprovalFlow : public ApprovalFlow {
     for (; !records.Eof(); records.MoveNext()) {
       out += "<record" + Attr("round", records.Text("iRound")) +
              Attr("step", records.Text("iStep")) + Attr("user", records.Text("cUser_Id")) +
-             Attr("username", records.Text("cUser_Name")) + Attr("action", records.Text("EAAID")) +
-             Attr("actionname", records.Text("EAA_Name")) + Attr("remark", records.Text("remark")) +
-             Attr("time", records.Text("EA_time")) +
+             Attr("username", records.Text("cUser_Name")) +
+             (records.Text("cForUser_Id").empty()
+                  ? std::string()
+                  : Attr("for", records.Text("cForUser_Id")) +
+                        Attr("forname", records.Text("cForUser_Name"))) +
+             Attr("action", records.Text("EAAID")) + Attr("actionname", records.Text("EAA_Name")) +
+             Attr("remark", records.Text("remark")) + Attr("time", records.Text("EA_time")) +
              Attr("undone", records.Value("bUndone").ToBool() ? "1" : "0") + "/>";
     }
     return out + "</flow>";
@@ -382,19 +408,67 @@ class TableApprovalFlow : public ApprovalFlow {
     return rs.Eof() ? std::to_string(instance.step) : rs.Text("cStepName");
   }
 
-  // The operator is named at the step, holds a role named there, or is the department's head
-  // the instance started with where the step names the head.
-  bool IsApprover(const Instance& instance, const std::string& user) {
+  // The users the waiting step names: the users named, the members of the roles named, and the
+  // department's head the instance started with where the step names the head.
+  std::vector<std::string> StepUsers(const Instance& instance) {
+    std::string of_step =
+        " from Host_FlowApprover where iFlowId = " + std::to_string(instance.flow) +
+        " and iStep = " + std::to_string(instance.step);
     db::Recordset rs = cn_->Execute(
-        "select count(*) as n from Host_FlowApprover where iFlowId = " +
-        std::to_string(instance.flow) + " and iStep = " + std::to_string(instance.step) +
-        " and ((iIsUser = 1 and cApprover_Id = " + SqlText(user) +
-        ") or (iIsUser = 0 and cApprover_Id in (select cGroup_Id from QDSystem..UA_Role where "
-        "cUser_Id = " +
-        SqlText(user) +
-        ")) or (iIsUser = 2 and exists (select 1 from Host_FlowInstance i where i.iInstanceId = " +
-        std::to_string(instance.id) + " and i.cHead_Id = " + SqlText(user) + ")))");
-    return rs.Value("n").ToInt() > 0;
+        "select cApprover_Id as u" + of_step +
+        " and iIsUser = 1 union select r.cUser_Id as u from QDSystem..UA_Role r where "
+        "r.cGroup_Id in (select cApprover_Id" +
+        of_step +
+        " and iIsUser = 0) union select i.cHead_Id as u from Host_FlowInstance i where "
+        "i.iInstanceId = " +
+        std::to_string(instance.id) + " and isnull(i.cHead_Id, '') <> '' and exists (select 1" +
+        of_step + " and iIsUser = 2)");
+    std::vector<std::string> users;
+    for (; !rs.Eof(); rs.MoveNext()) users.push_back(rs.Text("u"));
+    std::sort(users.begin(), users.end());
+    return users;
+  }
+
+  // The approvers who decided the waiting step in this round, themselves or through a
+  // substitute (lower case).
+  std::set<std::string> DecidedFor(const Instance& instance) {
+    db::Recordset rs = cn_->Execute(
+        "select cUser_Id, cForUser_Id from Host_FlowRecord where iInstanceId = " +
+        std::to_string(instance.id) + " and iRound = " + std::to_string(instance.round) +
+        " and iStep = " + std::to_string(instance.step) + " and bUndone = 0 and " + kDecisions);
+    std::set<std::string> decided;
+    for (; !rs.Eof(); rs.MoveNext()) {
+      std::string for_user = rs.Text("cForUser_Id");
+      decided.insert(db::Lower(for_user.empty() ? rs.Text("cUser_Id") : for_user));
+    }
+    return decided;
+  }
+
+  // For whom the operator acts at the waiting step: "" in their own right (the step names them;
+  // a user who delegated keeps that right), else the first approver of the step not yet decided
+  // whose work reaches the operator through today's delegations. Refused when the operator is
+  // neither, or has nothing left to decide there.
+  std::string ActingFor(const Instance& instance, const std::string& user) {
+    std::vector<std::string> named = StepUsers(instance);
+    DelegationsInForce delegations = DelegationsInForce::Read(*cn_, TodayText());
+    std::vector<std::string> candidates;
+    for (const std::string& approver : named) {
+      if (db::Lower(approver) == db::Lower(user)) candidates.insert(candidates.begin(), "");
+    }
+    for (const std::string& approver : named) {
+      if (db::Lower(approver) != db::Lower(user) &&
+          db::Lower(delegations.Effective(approver)) == db::Lower(user)) {
+        candidates.push_back(approver);
+      }
+    }
+    if (candidates.empty()) {
+      Raise(kErrBusiness, "Rembiz.Host.FlowNotApprover", session_->UserName(), StepName(instance));
+    }
+    std::set<std::string> decided = DecidedFor(instance);
+    for (const std::string& candidate : candidates) {
+      if (!decided.count(db::Lower(candidate.empty() ? user : candidate))) return candidate;
+    }
+    Raise(kErrBusiness, "Rembiz.Host.FlowAlreadyDone");
   }
 
   // Pass mode 0: one pass suffices. Pass mode 1: every approver user of the step has passed in
@@ -411,20 +485,29 @@ class TableApprovalFlow : public ApprovalFlow {
         " and a.iIsUser = 1 and not exists (select 1 from Host_FlowRecord r where "
         "r.iInstanceId = " +
         std::to_string(instance.id) + " and r.iRound = " + std::to_string(instance.round) +
-        " and r.iStep = " + step + " and r.bUndone = 0 and r.cUser_Id = a.cApprover_Id and r." +
+        " and r.iStep = " + step +
+        " and r.bUndone = 0 and ((r.cUser_Id = a.cApprover_Id and isnull(r.cForUser_Id, '') = "
+        "'') or r.cForUser_Id = a.cApprover_Id) and r." +
         kPasses + ")");
     return pending.Value("n").ToInt() == 0;
   }
 
+  // `for_user`: the approver a substitute acts for, "" when acting in their own right.
   void AddRecord(const Instance& instance, int64_t step, std::string_view action,
-                 std::string_view remark) {
+                 std::string_view remark, const std::string& for_user = "") {
+    std::string for_name;
+    if (!for_user.empty()) {
+      db::Recordset rs = cn_->Execute("select cUser_Name from QDSystem..UA_User where cUser_Id = " +
+                                      SqlText(for_user));
+      for_name = rs.Eof() ? for_user : rs.Text("cUser_Name");
+    }
     cn_->Execute(
-        "insert into Host_FlowRecord (iInstanceId, iRound, iStep, cUser_Id, cUser_Name, EAAID, "
-        "remark) values (" +
+        "insert into Host_FlowRecord (iInstanceId, iRound, iStep, cUser_Id, cUser_Name, "
+        "cForUser_Id, cForUser_Name, EAAID, remark) values (" +
         std::to_string(instance.id) + ", " + std::to_string(instance.round) + ", " +
         std::to_string(step) + ", " + SqlText(session_->UserId()) + ", " +
-        SqlText(session_->UserName()) + ", " + SqlText(action) + ", " + SqlTextOrNull(remark) +
-        ")");
+        SqlText(session_->UserName()) + ", " + SqlTextOrNull(for_user) + ", " +
+        SqlTextOrNull(for_name) + ", " + SqlText(action) + ", " + SqlTextOrNull(remark) + ")");
   }
 
   void TakeBack(std::string_view card, std::string_view guid) {
@@ -512,23 +595,21 @@ class TableApprovalFlow : public ApprovalFlow {
     return false;
   }
 
-  // The head of the department or of the nearest department above it (codes by level) that
-  // has one; "" when none has.
-  static std::string DepartmentHead(db::Connection& cn, const std::string& department) {
-    if (department.empty()) return "";
-    db::Recordset rs = cn.Execute(
-        "select cDepLeader from Department where isnull(cDepLeader, '') <> '' and cDepCode = "
-        "left(" +
-        SqlText(department) + ", len(cDepCode)) order by len(cDepCode) desc");
-    return rs.Eof() ? "" : rs.Text("cDepLeader");
-  }
-
   Session* session_ = nullptr;
   db::Connection* cn_ = nullptr;
   bool flow_ended_ = false;
 };
 
 }  // namespace
+
+std::string DepartmentHead(db::Connection& cn, const std::string& department) {
+  if (department.empty()) return "";
+  db::Recordset rs = cn.Execute(
+      "select cDepLeader from Department where isnull(cDepLeader, '') <> '' and cDepCode = "
+      "left(" +
+      SqlText(department) + ", len(cDepCode)) order by len(cDepCode) desc");
+  return rs.Eof() ? "" : rs.Text("cDepLeader");
+}
 
 std::unique_ptr<ApprovalFlow> CreateApprovalFlow() { return std::make_unique<TableApprovalFlow>(); }
 

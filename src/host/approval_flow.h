@@ -17,6 +17,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "db/connection.h"
 #include "db/recordset.h"
@@ -45,11 +46,15 @@ class ApprovalFlow {
   virtual void Init(Session& session, db::Connection& cn) = 0;
 
   // One record per action on the instance in order (all rounds), with the fields cUser_Name,
-  // EAA_Name (in the current language), remark and EA_time.
+  // EAA_Name (in the current language), remark, EA_time and cForUser_Name (the approver a
+  // substitute acted for; empty when acting in their own right).
   virtual db::Recordset GetFlowRecords(std::string_view card, std::string_view guid,
                                        std::string_view code) = 0;
-  // The operator's action on the step the instance waits for. `task_xml` is the EASTdata
-  // document: "<EASTdata><task EAAID='1' remark='…'/></EASTdata>", EAAID one of Host_FlowAction.
+  // The operator's action on the step the instance waits for. The operator acts in their own
+  // right when the step names them (a user on leave keeps that right), else as the substitute
+  // of an approver of the step who delegated to them for today (the record then names both).
+  // `task_xml` is the EASTdata document: "<EASTdata><task EAAID='1' remark='…'/></EASTdata>", EAAID
+  // one of Host_FlowAction.
   virtual void DoTask(std::string_view card, std::string_view guid, std::string_view task_xml) = 0;
   // Takes back the operator's last pass or rejection of the current round, as long as no later
   // step has acted since; the instance waits at that step again.
@@ -57,6 +62,12 @@ class ApprovalFlow {
   // The instance as XML: the flow with its state, its steps and approvers, and the records.
   virtual std::string GetFlowInfo(std::string_view card, std::string_view guid,
                                   std::string_view code) = 0;
+  // The users who may act on the step the instance waits for now: each approver of the step
+  // (named, through a role, or as the department's head) who has not decided yet in this round,
+  // replaced by the substitute who takes their work today; disabled users left out. Empty when
+  // the instance is not running or the voucher has none.
+  virtual std::vector<std::string> WaitingApprovers(std::string_view card,
+                                                    std::string_view guid) = 0;
   // Where the instance stands; nullopt when the voucher has none.
   virtual std::optional<FlowProgress> GetProgress(std::string_view card, std::string_view guid) = 0;
   // Removes the instance with its records.
@@ -83,5 +94,9 @@ class ApprovalFlow {
 };
 
 std::unique_ptr<ApprovalFlow> CreateApprovalFlow();
+
+// The head of the department or of the nearest department above it (codes by level) that has
+// one; "" when none has.
+std::string DepartmentHead(db::Connection& cn, const std::string& department);
 
 }  // namespace rembiz::host

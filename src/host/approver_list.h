@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "db/connection.h"
+
 namespace rembiz::host {
 
 class ApproverList {
@@ -21,13 +23,16 @@ class ApproverList {
                                           std::string_view voucher_table,
                                           std::string_view auditor) = 0;
   // GUIDs of the table's vouchers that are not waiting for the auditor: no running flow, or a
-  // flow whose current step does not name the auditor (as a user or through a role), or whose
-  // current step the auditor has already decided in this round.
+  // flow whose current step names neither the auditor (as a user, through a role or as the
+  // department's head) nor a user whose work reaches the auditor through today's delegations,
+  // or whose current step each of them named there has already decided in this round.
   virtual std::string GetNotInAuditUserListSql(std::string_view system_id,
                                                std::string_view voucher_table,
                                                std::string_view auditor) = 0;
 };
 
-std::unique_ptr<ApproverList> CreateApproverList();
+// With a connection, the lists follow today's delegations (work the auditor holds as a
+// substitute waits for the auditor too); without one, only the auditor's own.
+std::unique_ptr<ApproverList> CreateApproverList(db::Connection* cn = nullptr);
 
 }  // namespace rembiz::host

@@ -51,7 +51,7 @@ bool AnswerPage(db::Connection& cn, const PagedQuery& query, const xml::Node& fu
 
 // The approval filter of the loan and claim lists, on the voucher table `table` (as the list's
 // FROM names it). Applied unless the request names no auditor and condition -1.
-std::string ApprovalFilter(const xml::Node& func, const std::string& table) {
+std::string ApprovalFilter(db::Connection& cn, const xml::Node& func, const std::string& table) {
   xml::Node cond = func.SelectSingleNode(".//auditcond");
   if (!cond) return "";
   std::string auditor = cond.Attr("Auditor");
@@ -59,7 +59,7 @@ std::string ApprovalFilter(const xml::Node& func, const std::string& table) {
   int64_t condition = condition_text.empty() ? -1 : WholeNumber(condition_text, "auditcondition");
   if (auditor.empty() && condition == -1) return "";
 
-  std::unique_ptr<host::ApproverList> approvers = host::CreateApproverList();
+  std::unique_ptr<host::ApproverList> approvers = host::CreateApproverList(&cn);
   std::string not_waiting = approvers->GetNotInAuditUserListSql("EC", table, auditor);
   std::string submitted = " and " + table + ".blnAudi=1";
   if (condition == 0) {
@@ -120,7 +120,7 @@ PagedQuery VoucherList(host::Session& session, db::Connection& cn, const xml::No
   PagedQuery query;
   std::string vouchers = frame::DataAuthFilter(session, table, "True");
   query.from = vouchers + NameJoins(table, RequestItems(func, cn));
-  query.where = UserFilter(func) + ApprovalFilter(func, table) + SearchFilter(func, table);
+  query.where = UserFilter(func) + ApprovalFilter(cn, func, table) + SearchFilter(func, table);
   query.key = table + ".autoid";
   query.unique_key = true;
   if (FilterOnlyOn(func, table)) query.key_from = vouchers;

@@ -49,6 +49,7 @@ data = "/var/lib/rembiz"
 workers = 6
 queue = 40
 log_format = "json"
+reminders = false
 
 [limits]
 idle_minutes = 45
@@ -65,6 +66,7 @@ per_client = 0
   EXPECT_EQ(options_.query_seconds, 3);
   EXPECT_EQ(options_.per_client, 0u);
   EXPECT_EQ(options_.max_body, ServeOptions().max_body);  // not in the file
+  EXPECT_FALSE(options_.reminders);
 
   ServeOptions before;
   options_ = before;
@@ -83,6 +85,7 @@ TEST_F(ServeConfigTest, MistakesAreRefusedWithTheirLineAndKey) {
             std::string::npos);
   EXPECT_NE(Refusal("[limits]\nquery_seconds = 0\n").find("at least 1"), std::string::npos);
   EXPECT_NE(Refusal("log_format = \"xml\"\n").find("text or json"), std::string::npos);
+  EXPECT_NE(Refusal("reminders = \"no\"\n").find("true or false"), std::string::npos);
   EXPECT_NE(Refusal("data = \"/d\"\ndatabase = \"postgresql://x@y/z\"\n").find("not both"),
             std::string::npos);
   EXPECT_NE(Refusal("workers = [\n").find(path_.string() + ":"), std::string::npos);

@@ -2,6 +2,7 @@
 // read-only with its rows, standards and budget outcome, approve or reject with a remark, and
 // approval of several at once.
 import * as api from './api.js';
+import {awaySection} from './away.js';
 import {day, field, h, input, money, pickAll, pickBox, section, table} from './dom.js';
 import {t} from './i18n.js';
 import {go, guard} from './nav.js';
@@ -110,7 +111,7 @@ async function inboxView() {
       go('/inbox', t('done.approved', picked.size));
     });
   });
-  page.append(section(t('inbox.batch'), form));
+  page.append(section(t('inbox.batch'), form), await awaySection());
   return page;
 }
 

@@ -207,7 +207,10 @@ export function historySection(flow) {
                         [{label: t('f.round'), cell: (r) => t('v.round', r.round)}] :
                         []),
                 {label: t('f.step'), key: 'step'},
-                {label: t('f.approver'), key: 'username'},
+                {
+                  label: t('f.approver'),
+                  cell: (r) => r.forname ? t('v.actedFor', r.username, r.forname) : r.username
+                },
                 {label: t('f.action'), key: 'actionname'},
                 {label: t('f.remark'), key: 'remark'},
                 {label: t('f.time'), key: 'time'},
