@@ -953,6 +953,7 @@ class HttpService::Impl {
   HttpFront front_;
   const db::ReadOnlyLimits saved_limits_;
   ReceiptReader reader_;
+  OutboxSender sender_{dir_, options_.outbox};
 
   std::mutex run_mutex_;
   std::condition_variable run_state_;

@@ -7,6 +7,8 @@
 #include <memory>
 #include <string>
 
+#include "app/outbox.h"
+
 namespace rembiz::app {
 
 struct ServeOptions {
@@ -33,6 +35,8 @@ struct ServeOptions {
   int query_seconds = 5;
   size_t query_rows = 50'000;
   size_t query_bytes = 16u << 20;
+  // Notice mails and webhook events: the sender thread and the mail server.
+  OutboxOptions outbox;
 };
 
 class HttpService {

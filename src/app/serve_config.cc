@@ -42,6 +42,13 @@ class Reader {
     if (!node->is_string()) Refuse(path_, node->source(), std::string(key) + " wants text");
     target = *node->value<std::string>();
   }
+  void Flag(std::string_view key, std::string_view flag, bool& target) {
+    const toml::node* node = Find(key);
+    if (!node || given_(flag)) return;
+    if (!node->is_boolean())
+      Refuse(path_, node->source(), std::string(key) + " wants true or false");
+    target = *node->value<bool>();
+  }
   const toml::node* Node(std::string_view key) { return Find(key); }
 
   // Every key of the file was read: a misspelt one is refused rather than silently ignored.
@@ -117,6 +124,20 @@ void ReadServeConfig(const std::string& path, ServeOptions& options, ServeExtras
   read.Number("limits.query_seconds", "--query-seconds", options.query_seconds, 1);
   read.Number("limits.query_rows", "--query-rows", options.query_rows, 1);
   read.Number("limits.query_bytes", "--query-bytes", options.query_bytes, 1);
+  MailSettings& mail = options.outbox.mail;
+  read.Text("mail.server", "--mail-server", mail.server);
+  read.Number("mail.port", "--mail-port", mail.port, 1);
+  read.Flag("mail.starttls", "--mail-starttls", mail.starttls);
+  read.Text("mail.user", "--mail-user", mail.user);
+  read.Text("mail.password", "--mail-password", mail.password);
+  read.Text("mail.sender", "--mail-sender", mail.sender);
+  read.Text("mail.base_url", "--base-url", mail.base_url);
+  read.Number("outbox.max_attempts", "--outbox-attempts", options.outbox.max_attempts, 1);
+  read.Number("outbox.poll_seconds", "--outbox-seconds", options.outbox.poll_seconds, 1);
+  read.Number("outbox.timeout_seconds", "--outbox-timeout", options.outbox.timeout_seconds, 1);
+  if (!mail.server.empty() && mail.sender.empty()) {
+    Refuse(path, root.source(), "mail.sender is needed with mail.server");
+  }
   read.RefuseUnknown();
 }
 

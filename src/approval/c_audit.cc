@@ -14,6 +14,7 @@
 #include "host/approval_flow.h"
 #include "host/errors.h"
 #include "host/messages.h"
+#include "host/notices.h"
 #include "host/tasks.h"
 #include "payment/cheque_registration.h"
 #include "voucher/scope.h"
@@ -370,6 +371,7 @@ Decision Decide(host::Session& session, db::Connection& cn, const AuditKind& kin
       }
       // An intermediate step only moves the flow; the voucher stays submitted.
       if (!flow->FlowEnded()) {
+        if (approve) host::NoticeFlowAction(session, cn, kind.table, guid);
         transaction.Commit();
         return {Decision::kStepOnly, ""};
       }
@@ -386,6 +388,7 @@ Decision Decide(host::Session& session, db::Connection& cn, const AuditKind& kin
     RollBackKeepingOverBudget(cn, transaction, kind.table, guid, ts);
     return {Decision::kBudgetRefused, refusal};
   }
+  if (approve) host::NoticeApproved(session, cn, kind.table, guid);
   transaction.Commit();
   Decision done;
   if (approve && kind.loan) {

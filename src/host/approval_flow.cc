@@ -143,6 +143,27 @@ class TableApprovalFlow : public ApprovalFlow {
     TakeBack(card, guid);
   }
 
+  std::vector<std::string> WaitingApprovers(std::string_view card, std::string_view guid) override {
+    RequireBound();
+    std::optional<Instance> instance = Find(*cn_, card, guid);
+    std::vector<std::string> users;
+    if (!instance || instance->state != kRunning) return users;
+    std::string of_step = " a.iFlowId = " + std::to_string(instance->flow) +
+                          " and a.iStep = " + std::to_string(instance->step);
+    db::Recordset rs = cn_->Execute(
+        "select a.cApprover_Id as u from Host_FlowApprover a where" + of_step +
+        " and a.iIsUser = 1 union select r.cUser_Id as u from Host_FlowApprover a join "
+        "QDSystem..UA_Role r on r.cGroup_Id = a.cApprover_Id where" +
+        of_step +
+        " and a.iIsUser = 0 union select i.cHead_Id as u from Host_FlowInstance i where "
+        "i.iInstanceId = " +
+        std::to_string(instance->id) +
+        " and isnull(i.cHead_Id, '') <> '' and exists (select 1 from Host_FlowApprover a where" +
+        of_step + " and a.iIsUser = 2) order by u");
+    for (; !rs.Eof(); rs.MoveNext()) users.push_back(rs.Text("u"));
+    return users;
+  }
+
   std::optional<FlowProgress> GetProgress(std::string_view card, std::string_view guid) override {
     RequireBound();
     db::Recordset rs = cn_->Execute(

@@ -17,6 +17,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "db/connection.h"
 #include "db/recordset.h"
@@ -57,6 +58,11 @@ class ApprovalFlow {
   // The instance as XML: the flow with its state, its steps and approvers, and the records.
   virtual std::string GetFlowInfo(std::string_view card, std::string_view guid,
                                   std::string_view code) = 0;
+  // The users the voucher waits for at its current step: those named at the step, the members
+  // of the roles named there, and the department's head where the step names the head. Empty
+  // when the voucher has no running instance. Notices of a waiting voucher go to these.
+  virtual std::vector<std::string> WaitingApprovers(std::string_view card,
+                                                    std::string_view guid) = 0;
   // Where the instance stands; nullopt when the voucher has none.
   virtual std::optional<FlowProgress> GetProgress(std::string_view card, std::string_view guid) = 0;
   // Removes the instance with its records.

@@ -14,6 +14,7 @@
 #include "host/errors.h"
 #include "host/ledger.h"
 #include "host/messages.h"
+#include "host/notices.h"
 #include "ledger/source_builders.h"
 #include "ledger/staged_lines.h"
 #include "payment/cheque_registration.h"
@@ -303,6 +304,7 @@ bool CMakePZ::ConvertPZ(host::Session& ologin, db::Connection& CN, xml::Node& oN
                               " Set PZGUID= " + db::SqlText(generation_.link_id) +
                               " ,strMakerID = " + db::SqlText(ologin.UserName()) +
                               " Where GUID = " + db::SqlText(guid)));
+      host::NoticeBooked(ologin, CN, source_table, guid);
     }
 
     db::Recordset paid = CN.Execute(NormalizeSql(

@@ -10,6 +10,7 @@
 #include "host/bank_link.h"
 #include "host/errors.h"
 #include "host/messages.h"
+#include "host/notices.h"
 #include "voucher/voucher_state.h"
 
 namespace rembiz::payment {
@@ -154,6 +155,7 @@ void PayInCash(host::Session& session, db::Connection& cn, bool loan, const std:
                           "' And isnull(strPayID,'') = ''"),
              &affected);
   if (affected != 1) Raise(kErrBusiness, "Q7.Rembiz.0117");
+  host::NoticePaid(cn, guid, session.UserName());
 }
 
 void Withdraw(host::Session& session, db::Connection& cn, bool loan, const std::string& guid) {
