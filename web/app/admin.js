@@ -29,6 +29,7 @@ const GROUPS = [
   ['org', ['department', 'person', 'settlestyle', 'bank', 'currency', 'rate']],
   ['ledger', ['flow', 'period', 'account', 'sign', 'iokm', 'opkm']],
   ['master', ['optype', 'item', 'district', 'standvalue', 'import']],
+  ['notify', ['webhook', 'webhookdelivery']],
 ];
 
 // The fields of each kind kept by the generic form: name, control (text, flag, select,
@@ -87,6 +88,24 @@ const FORMS = {
     ],
   },
   bank: {fields: [{name: 'code', key: true}, {name: 'name'}, {name: 'account'}]},
+  // The secret is written, never shown: a change without one keeps it.
+  webhook: {
+    fields: [
+      {name: 'id', key: true, shown: true}, {name: 'url'}, {name: 'events'},
+      {name: 'secret', control: 'password'}, {name: 'active', control: 'flag'},
+      {name: 'maker', shown: true}
+    ],
+    note: 'adm.note.webhook',
+  },
+  webhookdelivery: {
+    fields: [
+      {name: 'id', key: true, shown: true}, {name: 'time', shown: true},
+      {name: 'url', shown: true}, {name: 'event', shown: true}, {name: 'attempt', shown: true},
+      {name: 'status', shown: true}, {name: 'error', shown: true}, {name: 'millis', shown: true}
+    ],
+    noAdd: true,
+    note: 'adm.note.webhookdelivery',
+  },
   currency: {
     fields: [
       {name: 'name', key: true}, {name: 'code'}, {name: 'multiply', control: 'flag'},
