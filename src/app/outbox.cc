@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstring>
 #include <ctime>
 #include <mutex>
 #include <random>
@@ -94,7 +93,7 @@ struct Upload {
 size_t ReadUpload(char* buffer, size_t size, size_t count, void* user) {
   auto* upload = static_cast<Upload*>(user);
   size_t n = std::min(size * count, upload->data.size() - upload->at);
-  std::memcpy(buffer, upload->data.data() + upload->at, n);
+  upload->data.copy(buffer, n, upload->at);
   upload->at += n;
   return n;
 }
