@@ -1,10 +1,12 @@
 #include "host/notices.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <utility>
 
 #include "db/text.h"
 #include "host/approval_flow.h"
@@ -154,12 +156,6 @@ std::string Money(std::string_view amount) {
   return buf;
 }
 
-void ReplaceAll(std::string& text, std::string_view from, std::string_view to) {
-  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
-    text.replace(at, from.size(), to);
-  }
-}
-
 }  // namespace
 
 int64_t AddNotice(db::Connection& cn, const NoticeValues& n) {
@@ -241,25 +237,45 @@ void NoticeBooked(Session& session, db::Connection& cn, std::string_view table,
 }
 
 NoticeText RenderNotice(const NoticeValues& n, std::string_view language, std::string_view link) {
-  // Unknown kinds still say something: the general text with the voucher's number.
-  std::string kind = n.kind;
-  if (kind != kNoticeWaiting && kind != kNoticeApproved && kind != kNoticeRejected &&
-      kind != kNoticePaid && kind != kNoticeOverdue && kind != kNoticeDueSoon) {
-    kind = "other";
-  }
+  struct Texts {
+    std::string_view kind, subject, body;
+  };
   // The texts name their values: {code}, {amount}, {who}, {step}, {remark}, {due}.
-  std::string key = "Rembiz.Host.Notice" + std::string(1, static_cast<char>(kind[0] - 'a' + 'A')) +
-                    kind.substr(1);
-  if (kind == kNoticeDueSoon) key = "Rembiz.Host.NoticeDueSoon";
-  NoticeText text{MessageText(key + "Subject", language), MessageText(key + "Body", language)};
-  std::string due = n.due.substr(0, 10);
+  static constexpr Texts kTexts[] = {
+      {kNoticeWaiting, "Rembiz.Host.NoticeWaitingSubject", "Rembiz.Host.NoticeWaitingBody"},
+      {kNoticeApproved, "Rembiz.Host.NoticeApprovedSubject", "Rembiz.Host.NoticeApprovedBody"},
+      {kNoticeRejected, "Rembiz.Host.NoticeRejectedSubject", "Rembiz.Host.NoticeRejectedBody"},
+      {kNoticePaid, "Rembiz.Host.NoticePaidSubject", "Rembiz.Host.NoticePaidBody"},
+      {kNoticeOverdue, "Rembiz.Host.NoticeOverdueSubject", "Rembiz.Host.NoticeOverdueBody"},
+      {kNoticeDueSoon, "Rembiz.Host.NoticeDueSoonSubject", "Rembiz.Host.NoticeDueSoonBody"},
+  };
+  // Unknown kinds still say something: the general text with the voucher's number.
+  Texts texts{"", "Rembiz.Host.NoticeOtherSubject", "Rembiz.Host.NoticeOtherBody"};
+  for (const Texts& t : kTexts) {
+    if (t.kind == n.kind) texts = t;
+  }
+  NoticeText text{MessageText(texts.subject, language), MessageText(texts.body, language)};
+  // One pass, so that a value holding "{…}" (a remark) is never filled in itself.
+  const std::pair<std::string_view, std::string> values[] = {
+      {"code", n.code}, {"amount", Money(n.amount)}, {"who", n.actor},
+      {"step", n.step}, {"remark", n.remark},        {"due", n.due.substr(0, 10)}};
   for (std::string* t : {&text.subject, &text.body}) {
-    ReplaceAll(*t, "{code}", n.code);
-    ReplaceAll(*t, "{amount}", Money(n.amount));
-    ReplaceAll(*t, "{who}", n.actor);
-    ReplaceAll(*t, "{step}", n.step);
-    ReplaceAll(*t, "{remark}", n.remark);
-    ReplaceAll(*t, "{due}", due);
+    std::string out;
+    for (size_t at = 0; at < t->size();) {
+      size_t open = t->find('{', at);
+      size_t close = open == std::string::npos ? open : t->find('}', open);
+      if (close == std::string::npos) {
+        out += t->substr(at);
+        break;
+      }
+      out += t->substr(at, open - at);
+      std::string_view name = std::string_view(*t).substr(open + 1, close - open - 1);
+      const auto* found = std::find_if(std::begin(values), std::end(values),
+                                       [&](const auto& v) { return v.first == name; });
+      out += found != std::end(values) ? found->second : t->substr(open, close - open + 1);
+      at = close + 1;
+    }
+    *t = std::move(out);
   }
   if (!link.empty()) text.body += "\n\n" + MessageText("Rembiz.Host.NoticeLink", language, link);
   return text;

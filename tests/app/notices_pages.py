@@ -88,8 +88,8 @@ def walk(r):
     r.click("添加", form) if any(b.text == "添加" for b in r.css("button", form)) else \
         form.find_element("css selector", "button[type=submit]").click()
     r.wait(lambda: r.sql("select cEvents from EC_Webhook"), "the webhook saved")
-    assert r.one("select cEvents, cSecret from EC_Webhook") == {
-        "cEvents": "submitted,approved,paid", "cSecret": "a-long-secret"}
+    assert r.one("select cEvents, cSecret, bActive from EC_Webhook") == {
+        "cEvents": "submitted,approved,paid", "cSecret": "a-long-secret", "bActive": "True"}
     r.open("admin/webhook")
     assert "a-long-secret" not in r.driver.page_source
     r.wide_enough("webhooks")

@@ -37,7 +37,8 @@ const GROUPS = [
 // once added and named on change and delete, but not part of the record's address), `hidden`
 // (a key neither listed nor edited), `shown` (listed, not edited), `adding` (only when adding),
 // `options` (async [value, text] pairs; a select lists the text), `follows` (the select offers
-// only the options whose third element is the value of the field named). A kind kept by a
+// only the options whose third element is the value of the field named), `initial` (a new
+// record's value). A kind kept by a
 // class of its own has `read` (its records) and `write(mark, values)`; `title(record)` names a
 // record where its key would say little; `note` is a label shown above the list.
 const FORMS = {
@@ -92,7 +93,7 @@ const FORMS = {
   webhook: {
     fields: [
       {name: 'id', key: true, shown: true}, {name: 'url'}, {name: 'events'},
-      {name: 'secret', control: 'password'}, {name: 'active', control: 'flag'},
+      {name: 'secret', control: 'password'}, {name: 'active', control: 'flag', initial: '1'},
       {name: 'maker', shown: true}
     ],
     note: 'adm.note.webhook',
@@ -395,7 +396,9 @@ function keyOf(spec, row) {
 function control(kind, f, value, editing, options) {
   const fixed = f.shown || (editing && (f.key || f.fixed));
   if (f.control === 'flag') {
-    return h('input', {type: 'checkbox', name: f.name, checked: truthy(value), disabled: fixed});
+    return h(
+        'input',
+        {type: 'checkbox', name: f.name, checked: truthy(value ?? f.initial), disabled: fixed});
   }
   if (f.control === 'language') {
     return select(
