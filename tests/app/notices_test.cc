@@ -237,6 +237,22 @@ TEST_F(NoticeTest, AClaimThroughTwoStepsMailsEachPersonAndPostsEachEventOnce) {
             "submitted|1|200\napproved|1|200");
   EXPECT_EQ(Lines("select cChannel, iState, iAttempts from EC_Outbox order by iOutboxId", ","),
             "mail|1|1,mail|1|1,webhook|1|1,mail|1|1,mail|1|1,webhook|1|1");
+
+  // In the pages each reads and marks only their own.
+  xml::Document list = Call("CNotice", "<req><func name='list'><in/></func></req>", approver.get());
+  xml::NodeList listed = list.SelectNodes("//notices/notice");
+  ASSERT_EQ(listed.size(), 1u) << list.Xml();
+  EXPECT_EQ(listed[0].Attr("route"), "review/claim/" + autoid);
+  // The pages speak the session's language.
+  EXPECT_EQ(listed[0].Attr("subject"), "单据 ZC0071 等待您审批");
+  std::string others = Scalar("select max(iNoticeId) from EC_Notice where cUser_Id = 'demo'");
+  xml::Document read = Call(
+      "CNotice", "<req><func name='read'><in id='" + others + "'/></func></req>", approver.get());
+  EXPECT_EQ(read.SelectSingleNode("//notices").Attr("unread"), "1") << read.Xml();
+  read = Call("CNotice", "<req><func name='read'><in all='1'/></func></req>", approver.get());
+  EXPECT_EQ(read.SelectSingleNode("//notices").Attr("unread"), "0") << read.Xml();
+  EXPECT_EQ(Lines("select cUser_Id, cast(bRead as int) from EC_Notice order by iNoticeId", ","),
+            "demo|0,manager|0,approver|1,demo|0");
 }
 
 TEST_F(NoticeTest, ARejectionReachesTheMakerAndAFailedPostIsRetriedAfterItsPause) {
