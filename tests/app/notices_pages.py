@@ -82,7 +82,8 @@ def walk(r):
     r.login("demo", "zh-CN")
     r.open("admin/webhook")
     form = r.first("main form")
-    r.fill(form, "url", "https://hooks.example.com/rembiz")
+    # A local address where nobody listens: its delivery fails and is logged.
+    r.fill(form, "url", "http://127.0.0.1:9/rembiz")
     r.fill(form, "events", "submitted, approved,paid")
     r.fill(form, "secret", "a-long-secret")
     r.click("添加", form) if any(b.text == "添加" for b in r.css("button", form)) else \
@@ -94,7 +95,14 @@ def walk(r):
     assert "a-long-secret" not in r.driver.page_source
     r.wide_enough("webhooks")
     r.shot("webhooks-zh-CN-390")
+    write(r, "insert into EC_Outbox (cChannel, iWebhookId, cEvent, cPayload) values ('webhook', "
+             "1, 'paid', '{}')")
+    sent = subprocess.run([r.rembiz, "outbox", "--data", r.data], capture_output=True, text=True)
+    assert sent.returncode == 1 and "1 to try again" in sent.stdout, sent.stdout + sent.stderr
     r.open("admin/webhookdelivery")
+    log = r.wait(lambda: r.css("main table.cards tbody tr"), "the delivery log")
+    assert "paid" in log[0].text and "127.0.0.1:9" in log[0].text, log[0].text
+    r.wide_enough("deliveries")
     r.shot("deliveries-zh-CN-390")
 
 
