@@ -38,9 +38,9 @@ const GROUPS = [
 // (a key neither listed nor edited), `shown` (listed, not edited), `adding` (only when adding),
 // `options` (async [value, text] pairs; a select lists the text), `follows` (the select offers
 // only the options whose third element is the value of the field named), `initial` (a new
-// record's value). A kind kept by a
-// class of its own has `read` (its records) and `write(mark, values)`; `title(record)` names a
-// record where its key would say little; `note` is a label shown above the list.
+// record's value). A kind kept by a class of its own has `read` (its records) and
+// `write(mark, values)`; `title(record)` names a record where its key would say little; `note`
+// is a label shown above the list.
 const FORMS = {
   user: {
     fields: [
@@ -100,9 +100,9 @@ const FORMS = {
   },
   webhookdelivery: {
     fields: [
-      {name: 'id', key: true, shown: true}, {name: 'time', shown: true},
-      {name: 'url', shown: true}, {name: 'event', shown: true}, {name: 'attempt', shown: true},
-      {name: 'status', shown: true}, {name: 'error', shown: true}, {name: 'millis', shown: true}
+      {name: 'id', key: true, shown: true}, {name: 'time', shown: true}, {name: 'url', shown: true},
+      {name: 'event', shown: true}, {name: 'attempt', shown: true}, {name: 'status', shown: true},
+      {name: 'error', shown: true}, {name: 'millis', shown: true}
     ],
     noAdd: true,
     note: 'adm.note.webhookdelivery',

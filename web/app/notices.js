@@ -46,7 +46,8 @@ async function markRead(inner) {
 
 function when(value) {
   const d = new Date(String(value || '').replace(' ', 'T'));
-  return isNaN(d) ? value || '' : d.toLocaleString(language(), {dateStyle: 'short', timeStyle: 'short'});
+  return isNaN(d) ? value || '' :
+                    d.toLocaleString(language(), {dateStyle: 'short', timeStyle: 'short'});
 }
 
 async function noticesView() {
@@ -66,8 +67,8 @@ async function noticesView() {
     });
     return h(
         'li', {class: fresh ? 'notice unread' : 'notice', dataset: {id: n.id}},
-        h('div', {class: 'notice-head'}, fresh ? h('span', {class: 'tag'}, t('nt.new')) : null, open,
-          h('time', {class: 'muted'}, when(n.created))),
+        h('div', {class: 'notice-head'}, fresh ? h('span', {class: 'tag'}, t('nt.new')) : null,
+          open, h('time', {class: 'muted'}, when(n.created))),
         h('p', {class: 'notice-body'}, n.body),
         fresh ? h('button', {
           type: 'button',
