@@ -1001,6 +1001,13 @@ int RunServe(const ServeOptions& options) {
       "serving {} on http://{}:{}/ ({} workers, {} queued calls at most, sessions end "
       "after {} idle minutes)",
       dir.Describe(), used.host, port, used.threads, used.queue, used.idle_minutes);
+  const MailSettings& mail = used.outbox.mail;
+  if (mail.server.empty()) {
+    spdlog::info("no mail server set: notice mails wait in the outbox ([mail] server)");
+  } else {
+    spdlog::info("notice mails through {}:{}{} from {}", mail.server, mail.port,
+                 mail.starttls ? " with STARTTLS" : "", mail.sender);
+  }
 
   std::atomic<bool> done = false;
   std::thread waiter([&] {
