@@ -344,6 +344,49 @@ TEST_F(NoticeTest, KilledAndConcurrentServicesSendEachMailOnce) {
   EXPECT_EQ(Scalar("select count(*) from EC_Outbox where iState = 1 and iAttempts = 1"), "12");
 }
 
+// The administrator's webhooks: known events and web addresses only, the secret never listed, a
+// disabled hook gets no events, and one that was posted to is disabled rather than deleted.
+TEST_F(NoticeTest, WebhooksTakeKnownEventsAndWebAddressesOnly) {
+  auto save = [&](const std::string& row) {
+    return Call("CAdmin", "<req><func name='save'><in kind='webhook'>" + row + "</in></func></req>")
+        .Xml();
+  };
+  std::string before = Dump("EC_Webhook");
+  EXPECT_NE(save("<row P='1' url='https://h.example/x' events='submitted,payd' secret='k'/>")
+                .find(host::MessageText("Rembiz.Admin.WebhookEvent", "zh-CN", "payd")),
+            std::string::npos);
+  EXPECT_NE(save("<row P='1' url='file:///etc/passwd' events='paid' secret='k'/>")
+                .find(host::MessageText("Rembiz.Admin.WebhookUrl", "zh-CN", "file:///etc/passwd")),
+            std::string::npos);
+  EXPECT_EQ(Dump("EC_Webhook"), before);
+
+  save("<row P='1' url='http://127.0.0.1:9/h' events='Paid, submitted,paid' secret='k2'/>");
+  EXPECT_EQ(Scalar("select cEvents, cSecret, cast(bActive as int), cMaker from EC_Webhook where "
+                   "iWebhookId = 2"),
+            "paid,submitted|k2|1|demo");
+  std::string listed =
+      Call("CAdmin", "<req><func name='list'><in kind='webhook'/></func></req>").Xml();
+  EXPECT_EQ(listed.find(kSecret), std::string::npos) << listed;
+  EXPECT_EQ(listed.find("k2"), std::string::npos) << listed;
+
+  // The first hook is disabled: the next submission is posted to the second only.
+  save("<row P='2' id='1' url='" + hooks_.Url() + "' events='submitted' active='0' ts='" +
+       Scalar("select cast(ts as money) from EC_Webhook where iWebhookId = 1") + "'/>");
+  EXPECT_EQ(Scalar("select cSecret, cast(bActive as int) from EC_Webhook where iWebhookId = 1"),
+            std::string(kSecret) + "|0");  // a blank secret keeps the one it had
+  InsertClaim(kClaim, "ZC0073", 300, "01", "[01]总经理办公室");
+  SubmitClaim(kClaim);
+  EXPECT_EQ(Lines("select iWebhookId, cEvent from EC_Outbox where cChannel = 'webhook'"),
+            "2|submitted");
+  std::string refusal =
+      save("<row P='3' id='2' ts='" +
+           Scalar("select cast(ts as money) from EC_Webhook where iWebhookId = 2") + "'/>");
+  EXPECT_NE(refusal.find(host::MessageText("Rembiz.Admin.UsedByDeliveries", "zh-CN")),
+            std::string::npos)
+      << refusal;
+  EXPECT_EQ(Scalar("select count(*) from EC_Webhook"), "2");
+}
+
 // What every kind of notice says, in both languages.
 TEST(NoticeTextTest, EveryKindHasASubjectAndBodyInBothLanguages) {
   std::string out;
