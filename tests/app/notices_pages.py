@@ -51,7 +51,7 @@ def badge(r):
 
 def walk(r):
     claim = add_notices(r)
-    for language, width in (("zh-CN", 390), ("en-US", 1280)):
+    for language, width in (("zh-CN", 390), ("en-US", 390), ("zh-CN", 1280)):
         write(r, "update EC_Notice set bRead = 0")
         r.driver.set_window_size(width, 844 if width == 390 else 1000)
         r.login("approver", language)
