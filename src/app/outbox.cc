@@ -195,9 +195,11 @@ Outcome DeliverMail(db::Connection& cn, const OutboxOptions& options, const db::
       "select n.*, u.cUser_Email, u.cLocaleId, u.bDisabled from EC_Notice n left join "
       "QDSystem..UA_User u on u.cUser_Id = n.cUser_Id where n.iNoticeId = " +
       std::to_string(row.Value("iNoticeId").ToInt()));
-  if (n.Eof() || db::Trim(n.Text("cUser_Email")).empty() || n.Value("bDisabled").ToBool()) {
-    return {"", true};
-  }
+  std::string to = n.Eof() ? "" : db::Trim(n.Text("cUser_Email"));
+  // One plain address: nothing that could add a header or a second recipient.
+  bool plain = !to.empty() && to.find('@') != std::string::npos &&
+               to.find_first_of("\r\n,;<>\" ") == std::string::npos;
+  if (!plain || n.Value("bDisabled").ToBool()) return {"", true};
   host::NoticeValues v;
   v.user = n.Text("cUser_Id");
   v.kind = n.Text("cKind");
@@ -219,8 +221,7 @@ Outcome DeliverMail(db::Connection& cn, const OutboxOptions& options, const db::
   host::NoticeText text = host::RenderNotice(v, language.empty() ? "zh-CN" : language, link);
   std::string message_id =
       "<notice-" + n.Text("iNoticeId") + "." + row.Text("iOutboxId") + "@rembiz>";
-  return {SendMail(options.mail, options.timeout_seconds, db::Trim(n.Text("cUser_Email")),
-                   text.subject, text.body, message_id),
+  return {SendMail(options.mail, options.timeout_seconds, to, text.subject, text.body, message_id),
           false};
 }
 
