@@ -59,6 +59,36 @@ void AddCommon(CLI::App* cmd, Common& common) {
   cmd->add_option("--year", common.year, "fiscal year (default: the current year)");
 }
 
+// The mail server and the outbox's pace, for `serve` and `outbox`.
+void AddOutboxOptions(CLI::App* cmd, OutboxOptions& outbox) {
+  cmd->add_option("--mail-server", outbox.mail.server, "SMTP server for notice mails");
+  cmd->add_option("--mail-port", outbox.mail.port, "its port")->capture_default_str();
+  cmd->add_flag("--mail-starttls", outbox.mail.starttls, "require STARTTLS");
+  cmd->add_option("--mail-user", outbox.mail.user, "SMTP login");
+  cmd->add_option("--mail-password", outbox.mail.password, "SMTP password");
+  cmd->add_option("--mail-sender", outbox.mail.sender, "the From address of notice mails");
+  cmd->add_option("--base-url", outbox.mail.base_url,
+                  "the pages' address, for the links in mails (https://host)");
+  cmd->add_option("--outbox-attempts", outbox.max_attempts, "tries before a delivery is given up")
+      ->capture_default_str()
+      ->check(CLI::PositiveNumber);
+  cmd->add_option("--outbox-seconds", outbox.poll_seconds, "how often the outbox is looked at")
+      ->capture_default_str()
+      ->check(CLI::PositiveNumber);
+  cmd->add_option("--outbox-timeout", outbox.timeout_seconds, "time limit of one delivery")
+      ->capture_default_str()
+      ->check(CLI::PositiveNumber);
+}
+
+// Delivers what the outbox holds that is due, once (cron, tests), and says what it did.
+int RunOutbox(const std::string& location, const OutboxOptions& options) {
+  host::DataDir dir(location);
+  OutboxPass pass = DeliverDueEverywhere(dir, options);
+  std::cout << pass.delivered << " delivered, " << pass.failed << " to try again, " << pass.given_up
+            << " given up, " << pass.nothing << " with nothing to send\n";
+  return pass.failed + pass.given_up > 0 ? kExitFailed : 0;
+}
+
 // One line of standard input; on a terminal with the echo off, for passwords.
 std::string ReadSecret(const std::string& prompt) {
   bool terminal = isatty(STDIN_FILENO);
@@ -379,6 +409,16 @@ int RunCli(int argc, char** argv) {
                       "rembiz-before-upgrade-<time>.dump from pg_dump)");
   upgrade->add_flag("--no-backup", upgrade_options.no_backup, "upgrade without a backup");
 
+  AddOutboxOptions(serve, serve_options.outbox);
+
+  ServeOptions outbox_options;
+  std::string outbox_db, outbox_config;
+  CLI::App* outbox = app.add_subcommand(
+      "outbox", "deliver the notice mails and webhook events that are due, once, and exit");
+  AddLocation(outbox, outbox_options.data_dir, outbox_db);
+  AddOutboxOptions(outbox, outbox_options.outbox);
+  outbox->add_option("--config", outbox_config, "the service's settings file, for [mail]");
+
   std::string config_file;
   serve->add_option("--config", config_file,
                     "settings file (TOML, e.g. /etc/rembiz/rembiz.toml); flags win over it");
@@ -417,6 +457,16 @@ int RunCli(int argc, char** argv) {
     }
     if (*call) return RunCall(common, class_name, file, user, language);
     if (*bank_confirm) return RunBankConfirm(common, pay_id);
+    if (*outbox) {
+      if (!outbox_config.empty()) {
+        ServeExtras extras;
+        ReadServeConfig(outbox_config, outbox_options, extras, [&](std::string_view flag) {
+          return outbox->count(std::string(flag)) > 0;
+        });
+      }
+      if (!outbox_db.empty()) outbox_options.data_dir = outbox_db;
+      return RunOutbox(outbox_options.data_dir, outbox_options.outbox);
+    }
     if (*demo_road) {
       return RunDemoRoad(demo_db.empty() ? demo_dir : demo_db, demo_force, std::cout);
     }

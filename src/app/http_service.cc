@@ -1038,6 +1038,7 @@ class HttpService::Impl {
   HttpFront front_;
   const db::ReadOnlyLimits saved_limits_;
   ReceiptReader reader_;
+  OutboxSender sender_{dir_, options_.outbox};
 
   std::mutex run_mutex_;
   std::condition_variable run_state_;
@@ -1085,6 +1086,13 @@ int RunServe(const ServeOptions& options) {
       "serving {} on http://{}:{}/ ({} workers, {} queued calls at most, sessions end "
       "after {} idle minutes)",
       dir.Describe(), used.host, port, used.threads, used.queue, used.idle_minutes);
+  const MailSettings& mail = used.outbox.mail;
+  if (mail.server.empty()) {
+    spdlog::info("no mail server set: notice mails wait in the outbox ([mail] server)");
+  } else {
+    spdlog::info("notice mails through {}:{}{} from {}", mail.server, mail.port,
+                 mail.starttls ? " with STARTTLS" : "", mail.sender);
+  }
 
   std::atomic<bool> done = false;
   std::thread waiter([&] {

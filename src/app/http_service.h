@@ -7,6 +7,8 @@
 #include <memory>
 #include <string>
 
+#include "app/outbox.h"
+
 namespace rembiz::app {
 
 struct ServeOptions {
@@ -36,6 +38,8 @@ struct ServeOptions {
   // Reminders of overdue and soon-due loans: at start and then once a day, in every account of
   // the year whose automatic alerts are on.
   bool reminders = true;
+  // Notice mails and webhook events: the sender thread and the mail server.
+  OutboxOptions outbox;
 };
 
 class HttpService {

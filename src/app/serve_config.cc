@@ -125,6 +125,20 @@ void ReadServeConfig(const std::string& path, ServeOptions& options, ServeExtras
   read.Number("limits.query_seconds", "--query-seconds", options.query_seconds, 1);
   read.Number("limits.query_rows", "--query-rows", options.query_rows, 1);
   read.Number("limits.query_bytes", "--query-bytes", options.query_bytes, 1);
+  MailSettings& mail = options.outbox.mail;
+  read.Text("mail.server", "--mail-server", mail.server);
+  read.Number("mail.port", "--mail-port", mail.port, 1);
+  read.Flag("mail.starttls", "--mail-starttls", mail.starttls);
+  read.Text("mail.user", "--mail-user", mail.user);
+  read.Text("mail.password", "--mail-password", mail.password);
+  read.Text("mail.sender", "--mail-sender", mail.sender);
+  read.Text("mail.base_url", "--base-url", mail.base_url);
+  read.Number("outbox.max_attempts", "--outbox-attempts", options.outbox.max_attempts, 1);
+  read.Number("outbox.poll_seconds", "--outbox-seconds", options.outbox.poll_seconds, 1);
+  read.Number("outbox.timeout_seconds", "--outbox-timeout", options.outbox.timeout_seconds, 1);
+  if (!mail.server.empty() && mail.sender.empty()) {
+    Refuse(path, root.source(), "mail.sender is needed with mail.server");
+  }
   read.RefuseUnknown();
 }
 

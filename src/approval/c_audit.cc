@@ -16,6 +16,7 @@
 #include "host/delegation.h"
 #include "host/errors.h"
 #include "host/messages.h"
+#include "host/notices.h"
 #include "host/tasks.h"
 #include "payment/cheque_registration.h"
 #include "voucher/history.h"
@@ -348,10 +349,12 @@ std::string TaskXml(std::string_view action, std::string_view remark) {
 struct StepOutcome {
   std::string_view event;
   std::string remark;
+  voucher::ActingFor acting_for;  // the approver a substitute acted for
 };
 
-StepOutcome StepOf(host::ApprovalFlow& flow, const AuditKind& kind, const std::string& guid,
-                   bool approve, const std::string& task_xml) {
+StepOutcome StepOf(host::Session& session, db::Connection& cn, host::ApprovalFlow& flow,
+                   const AuditKind& kind, const std::string& guid, bool approve,
+                   const std::string& task_xml) {
   xml::Document task;
   task.LoadXml(task_xml);
   xml::Node node = task.SelectSingleNode("//task");
@@ -363,6 +366,15 @@ StepOutcome StepOf(host::ApprovalFlow& flow, const AuditKind& kind, const std::s
     out.event = voucher::history::kRejected;
   } else if (flow.FlowEnded()) {
     out.event = voucher::history::kApproved;
+  }
+  // The flow's record of the action names whom a substitute acted for; the history says the same.
+  db::Recordset record = cn.Execute(
+      "select top 1 r.cForUser_Id, r.cForUser_Name from Host_FlowRecord r join Host_FlowInstance "
+      "i on i.iInstanceId = r.iInstanceId where i.cCardNumber = " +
+      db::SqlText(kind.card) + " and i.cVouchGUID = " + db::SqlText(guid) +
+      " and r.cUser_Id = " + db::SqlText(session.UserId()) + " order by r.AutoID desc");
+  if (!record.Eof() && !record.Text("cForUser_Id").empty()) {
+    out.acting_for = {record.Text("cForUser_Id"), record.Text("cForUser_Name")};
   }
   return out;
 }
@@ -400,10 +412,12 @@ Decision Decide(host::Session& session, db::Connection& cn, const AuditKind& kin
       } else {
         flow->UndoTask(kind.card, guid, kFlowKind);
       }
-      step = StepOf(*flow, kind, guid, approve, task_xml);
+      step = StepOf(session, cn, *flow, kind, guid, approve, task_xml);
       // An intermediate step only moves the flow; the voucher stays submitted.
       if (!flow->FlowEnded()) {
-        voucher::WriteHistory(session, cn, kind.table, guid, step.event, step.remark);
+        voucher::WriteHistory(session, cn, kind.table, guid, step.event, step.remark, "",
+                              step.acting_for);
+        if (approve) host::NoticeFlowAction(session, cn, kind.table, guid);
         transaction.Commit();
         return {Decision::kStepOnly, ""};
       }
@@ -420,7 +434,9 @@ Decision Decide(host::Session& session, db::Connection& cn, const AuditKind& kin
     RollBackKeepingOverBudget(cn, transaction, kind.table, guid, ts);
     return {Decision::kBudgetRefused, refusal};
   }
-  voucher::WriteHistory(session, cn, kind.table, guid, step.event, step.remark);
+  voucher::WriteHistory(session, cn, kind.table, guid, step.event, step.remark, "",
+                        step.acting_for);
+  if (approve) host::NoticeApproved(session, cn, kind.table, guid);
   transaction.Commit();
   Decision done;
   if (approve && kind.loan) {

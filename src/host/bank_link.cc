@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "host/messages.h"
+#include "host/notices.h"
 #include "host/service_sql.h"
 #include "xml/escape.h"
 
@@ -143,6 +144,7 @@ class TableBankLink : public BankLink {
         " where GUID = " + SqlText(bill.Text("iID")) + " and strPayID = " + SqlText(pay_id);
     cn_.Execute("update EC_LoanVouch_Sub set blnNetOK = 1" + where);
     cn_.Execute("update EC_BalanceInfo set blnNetOK = 1" + where);
+    NoticePaid(cn_, bill.Text("iID"), "");
     return true;
   }
 

@@ -14,6 +14,7 @@
 #include "host/errors.h"
 #include "host/ledger.h"
 #include "host/messages.h"
+#include "host/notices.h"
 #include "ledger/source_builders.h"
 #include "ledger/staged_lines.h"
 #include "payment/cheque_registration.h"
@@ -306,6 +307,7 @@ bool CMakePZ::ConvertPZ(host::Session& ologin, db::Connection& CN, xml::Node& oN
                               " Where GUID = " + db::SqlText(guid)));
       voucher::WriteHistory(ologin, CN, source_table, guid, voucher::history::kBooked,
                             voucher.Code());
+      host::NoticeBooked(ologin, CN, source_table, guid);
     }
 
     db::Recordset paid = CN.Execute(NormalizeSql(

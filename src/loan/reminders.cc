@@ -9,6 +9,7 @@
 #include "db/text.h"
 #include "db/transaction.h"
 #include "host/approval_flow.h"
+#include "host/notices.h"
 #include "host/service_sql.h"
 
 namespace rembiz::loan {
@@ -193,21 +194,15 @@ ReminderRun RemindLoans(db::Connection& cn, std::string_view today_text, bool fo
                  SqlText(loan.guid) + ", " + SqlText(due->kind) + ", " + SqlText(due->period) +
                  ")");
       for (const std::string& user : users) {
-        std::string notice = " where cUser_Id = " + SqlText(user) +
-                             " and cVouchGUID = " + SqlText(loan.guid) +
-                             " and cKind = " + SqlText(due->kind);
-        cn.Execute(
-            "insert into EC_Notice (cUser_Id, cKind, cCardNumber, cVouchGUID, cVouchCode, "
-            "mAmount, dDue) values (" +
-            SqlText(user) + ", " + SqlText(due->kind) + ", '45', " + SqlText(loan.guid) + ", " +
-            SqlText(loan.code) + ", " + host::SqlMoney(std::round(loan.lack * 100) / 100) + ", " +
-            SqlText(DateText(loan.due)) + ")");
-        // The notice just written is the newest of its user, loan and kind: the mark above
-        // keeps every other writer of one away until this transaction ends.
-        cn.Execute(
-            "insert into EC_Outbox (cChannel, iNoticeId) select 'mail', max(iNoticeId) from "
-            "EC_Notice" +
-            notice);
+        host::NoticeValues notice;
+        notice.user = user;
+        notice.kind = due->kind;
+        notice.card = "45";
+        notice.guid = loan.guid;
+        notice.code = loan.code;
+        notice.amount = host::SqlMoney(std::round(loan.lack * 100) / 100);
+        notice.due = DateText(loan.due);
+        host::AddNotice(cn, notice);
         ++written;
       }
       transaction.Commit();

@@ -10,6 +10,7 @@
 #include "host/bank_link.h"
 #include "host/errors.h"
 #include "host/messages.h"
+#include "host/notices.h"
 #include "voucher/history.h"
 #include "voucher/voucher_state.h"
 
@@ -159,6 +160,7 @@ void PayInCash(host::Session& session, db::Connection& cn, bool loan, const std:
              &affected);
   if (affected != 1) Raise(kErrBusiness, "Q7.Rembiz.0117");
   history.Write({session.UserId(), session.UserName()}, voucher::history::kPaid);
+  host::NoticePaid(cn, guid, session.UserName());
 }
 
 void Withdraw(host::Session& session, db::Connection& cn, bool loan, const std::string& guid) {

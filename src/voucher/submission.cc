@@ -9,6 +9,7 @@
 #include "frame/sql_helpers.h"
 #include "host/approval_flow.h"
 #include "host/errors.h"
+#include "host/notices.h"
 #include "voucher/history.h"
 #include "voucher/receipts.h"
 #include "voucher/scope.h"
@@ -92,6 +93,7 @@ bool InitAudit(host::Session& session, db::Connection& cn, const xml::Node& node
              &affected);
   if (affected != 1) Raise(kErrBusiness, "Q7.Rembiz.0260");
   WriteHistory(session, cn, kind->table, guid, history::kSubmitted);
+  host::NoticeSubmitted(session, cn, kind->table, guid);
   return true;
 }
 

@@ -68,6 +68,26 @@ per_client = 0
   EXPECT_EQ(options_.max_body, ServeOptions().max_body);  // not in the file
   EXPECT_FALSE(options_.reminders);
 
+  Read(R"([mail]
+server = "smtp.example.com"
+port = 587
+starttls = true
+user = "rembiz"
+password = "p"
+sender = "rembiz@example.com"
+base_url = "https://rembiz.example.com"
+[outbox]
+max_attempts = 3
+)",
+       {"--mail-port"});
+  const MailSettings& mail = options_.outbox.mail;
+  EXPECT_EQ(
+      mail.server + "|" + mail.user + "|" + mail.password + "|" + mail.sender + "|" + mail.base_url,
+      "smtp.example.com|rembiz|p|rembiz@example.com|https://rembiz.example.com");
+  EXPECT_TRUE(mail.starttls);
+  EXPECT_EQ(mail.port, 25);  // --mail-port was given
+  EXPECT_EQ(options_.outbox.max_attempts, 3);
+
   ServeOptions before;
   options_ = before;
   Read("database = \"postgresql://rembiz@db:5432/rembiz\"\n", {"--data"});
@@ -89,6 +109,10 @@ TEST_F(ServeConfigTest, MistakesAreRefusedWithTheirLineAndKey) {
   EXPECT_NE(Refusal("data = \"/d\"\ndatabase = \"postgresql://x@y/z\"\n").find("not both"),
             std::string::npos);
   EXPECT_NE(Refusal("workers = [\n").find(path_.string() + ":"), std::string::npos);
+  EXPECT_NE(Refusal("[mail]\nstarttls = \"yes\"\n").find("mail.starttls wants true or false"),
+            std::string::npos);
+  EXPECT_NE(Refusal("[mail]\nserver = \"smtp\"\n").find("mail.sender is needed"),
+            std::string::npos);
   fs::remove(path_);
   std::string missing;
   try {

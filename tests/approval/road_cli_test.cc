@@ -5,6 +5,7 @@
 
 #include <fstream>
 
+#include "host/bank_link.h"
 #include "host/messages.h"
 #include "support/demo_fixture.h"
 #include "support/program.h"
@@ -186,6 +187,16 @@ TEST_F(RoadCliTest, ALoanIsSavedSubmittedApprovedAndPaidThroughTheProgram) {
   ASSERT_TRUE(Ok(r)) << r.out;
   EXPECT_FALSE(Scalar("select strPayID from EC_BalanceInfo where GUID = '" + line + "'").empty())
       << r.out;
+
+  // The bank confirms the transfer: the claimant who entered the claim hears of it, as of its
+  // approval.
+  std::string error;
+  ASSERT_TRUE(host::CreateBankLink(Cn())->Confirm(
+      Scalar("select strPayID from EC_BalanceInfo where GUID = '" + line + "'"), error))
+      << error;
+  EXPECT_EQ(Lines("select cUser_Id, cKind, mAmount from EC_Notice where cVouchCode = 'ZC0001' "
+                  "and cKind <> 'waiting' order by iNoticeId"),
+            "clerk|approved|1000\nclerk|paid|700");
 }
 
 }  // namespace

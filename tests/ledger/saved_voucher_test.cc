@@ -69,6 +69,9 @@ TEST_F(SavedVoucherTest, ALoanPaidOutInCashIsBooked) {
 }
 
 TEST_F(SavedVoucherTest, SaveReadBackCancelAndGenerateAgain) {
+  Cn().Execute(
+      "insert into EC_Webhook (cUrl, cEvents, cSecret) values ('http://127.0.0.1:9/', 'booked', "
+      "'k')");
   xml::Document answer;
   std::string code = Save(&answer);
   ASSERT_EQ(code, "记-3-1") << answer.Xml();
@@ -81,6 +84,8 @@ TEST_F(SavedVoucherTest, SaveReadBackCancelAndGenerateAgain) {
   EXPECT_EQ(Column("EC_LoanVouch", "strMakerID", kLoan), "Demo Admin");
   EXPECT_EQ(Column("EC_ExpenVouch", "strMakerID", kClaim), "Demo Admin");
   EXPECT_EQ(Scalar("select cPZID from Host_BankBill where cPayID = 'NB-S1'"), link);
+  // Each source booked is an event for the hooks that want it.
+  EXPECT_EQ(Scalar("select count(*) from EC_Outbox where cEvent = 'booked'"), "2");
 
   // The ledger holds one balanced voucher, its lines numbered, linked to the outside voucher.
   ExpectGoldenText(

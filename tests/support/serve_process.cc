@@ -52,6 +52,13 @@ ServeProcess::~ServeProcess() {
   waitpid(pid_, nullptr, 0);
 }
 
+void ServeProcess::Kill() {
+  if (pid_ <= 0) return;
+  kill(pid_, SIGKILL);
+  waitpid(pid_, nullptr, 0);
+  pid_ = -1;
+}
+
 httplib::Result ServeProcess::Post(const std::string& path, const std::string& body,
                                    const std::string& token) const {
   httplib::Client client("127.0.0.1", port_);

@@ -22,6 +22,8 @@ class ServeProcess {
   ServeProcess& operator=(const ServeProcess&) = delete;
 
   int Port() const { return port_; }
+  // Ends the process at once (SIGKILL), as a crash or a power cut would: no clean stop.
+  void Kill();
 
   // Posts a request document with the session of `token`.
   httplib::Result Post(const std::string& path, const std::string& body,

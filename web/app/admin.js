@@ -29,6 +29,7 @@ const GROUPS = [
   ['org', ['department', 'person', 'settlestyle', 'bank', 'currency', 'rate']],
   ['ledger', ['flow', 'period', 'account', 'sign', 'iokm', 'opkm']],
   ['master', ['optype', 'item', 'district', 'standvalue', 'import']],
+  ['notify', ['webhook', 'webhookdelivery']],
 ];
 
 // The fields of each kind kept by the generic form: name, control (text, flag, select,
@@ -36,9 +37,10 @@ const GROUPS = [
 // once added and named on change and delete, but not part of the record's address), `hidden`
 // (a key neither listed nor edited), `shown` (listed, not edited), `adding` (only when adding),
 // `options` (async [value, text] pairs; a select lists the text), `follows` (the select offers
-// only the options whose third element is the value of the field named). A kind kept by a
-// class of its own has `read` (its records) and `write(mark, values)`; `title(record)` names a
-// record where its key would say little; `note` is a label shown above the list.
+// only the options whose third element is the value of the field named), `initial` (a new
+// record's value). A kind kept by a class of its own has `read` (its records) and
+// `write(mark, values)`; `title(record)` names a record where its key would say little; `note`
+// is a label shown above the list.
 const FORMS = {
   user: {
     fields: [
@@ -87,6 +89,24 @@ const FORMS = {
     ],
   },
   bank: {fields: [{name: 'code', key: true}, {name: 'name'}, {name: 'account'}]},
+  // The secret is written, never shown: a change without one keeps it.
+  webhook: {
+    fields: [
+      {name: 'id', key: true, shown: true}, {name: 'url'}, {name: 'events'},
+      {name: 'secret', control: 'password'}, {name: 'active', control: 'flag', initial: '1'},
+      {name: 'maker', shown: true}
+    ],
+    note: 'adm.note.webhook',
+  },
+  webhookdelivery: {
+    fields: [
+      {name: 'id', key: true, shown: true}, {name: 'time', shown: true}, {name: 'url', shown: true},
+      {name: 'event', shown: true}, {name: 'attempt', shown: true}, {name: 'status', shown: true},
+      {name: 'error', shown: true}, {name: 'millis', shown: true}
+    ],
+    noAdd: true,
+    note: 'adm.note.webhookdelivery',
+  },
   currency: {
     fields: [
       {name: 'name', key: true}, {name: 'code'}, {name: 'multiply', control: 'flag'},
@@ -376,7 +396,9 @@ function keyOf(spec, row) {
 function control(kind, f, value, editing, options) {
   const fixed = f.shown || (editing && (f.key || f.fixed));
   if (f.control === 'flag') {
-    return h('input', {type: 'checkbox', name: f.name, checked: truthy(value), disabled: fixed});
+    return h(
+        'input',
+        {type: 'checkbox', name: f.name, checked: truthy(value ?? f.initial), disabled: fixed});
   }
   if (f.control === 'language') {
     return select(

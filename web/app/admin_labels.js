@@ -2,6 +2,27 @@
 import {addLabels} from './i18n.js';
 
 addLabels('zh-CN', {
+  'adm.kind.webhook': 'Webhook',
+  'adm.kind.webhookdelivery': 'Webhook 投递日志',
+  'adm.group.notify': '通知与集成',
+  'adm.f.webhook.id': '编号',
+  'adm.f.webhook.url': '网址',
+  'adm.f.webhook.events': '事件（逗号分隔）',
+  'adm.f.webhook.secret': '签名密钥',
+  'adm.f.webhook.active': '启用',
+  'adm.f.webhook.maker': '登记人',
+  'adm.f.webhookdelivery.id': '序号',
+  'adm.f.webhookdelivery.time': '时间',
+  'adm.f.webhookdelivery.url': '网址',
+  'adm.f.webhookdelivery.event': '事件',
+  'adm.f.webhookdelivery.attempt': '第几次',
+  'adm.f.webhookdelivery.status': 'HTTP 状态',
+  'adm.f.webhookdelivery.error': '错误',
+  'adm.f.webhookdelivery.millis': '耗时（毫秒）',
+  'adm.note.webhook':
+      '事件：submitted（提交）、approved（审批通过）、rejected（退回）、paid（已付款）、booked（已生成凭证）。每次推送以 JSON 发送，X-Rembiz-Signature 头为 sha256=正文的 HMAC-SHA256。停用而非删除已推送过的 Webhook。',
+  'adm.note.webhookdelivery':
+      '最近 200 次推送尝试，最新的在前。失败的推送在 1 分钟、5 分钟、30 分钟、之后每 2 小时重试。',
   'nav.admin': '系统管理',
   'adm.title': '系统管理',
   'adm.intro': '用户、权限、组织与基础资料。每次保存都在服务端检查；被拒绝的保存不会改变任何数据。',
@@ -193,6 +214,27 @@ addLabels('zh-CN', {
 });
 
 addLabels('en-US', {
+  'adm.kind.webhook': 'Webhooks',
+  'adm.kind.webhookdelivery': 'Webhook deliveries',
+  'adm.group.notify': 'Notices and integration',
+  'adm.f.webhook.id': 'No.',
+  'adm.f.webhook.url': 'URL',
+  'adm.f.webhook.events': 'Events (comma-separated)',
+  'adm.f.webhook.secret': 'Signing secret',
+  'adm.f.webhook.active': 'Active',
+  'adm.f.webhook.maker': 'Registered by',
+  'adm.f.webhookdelivery.id': 'No.',
+  'adm.f.webhookdelivery.time': 'Time',
+  'adm.f.webhookdelivery.url': 'URL',
+  'adm.f.webhookdelivery.event': 'Event',
+  'adm.f.webhookdelivery.attempt': 'Attempt',
+  'adm.f.webhookdelivery.status': 'HTTP status',
+  'adm.f.webhookdelivery.error': 'Error',
+  'adm.f.webhookdelivery.millis': 'Time taken (ms)',
+  'adm.note.webhook':
+      'Events: submitted, approved, rejected, paid, booked. Each is posted as JSON with the header X-Rembiz-Signature: sha256=<HMAC-SHA256 of the body>. Disable a webhook that was posted to rather than delete it.',
+  'adm.note.webhookdelivery':
+      'The latest 200 attempts, newest first. A failed post is tried again after 1 minute, 5 minutes, 30 minutes, then every 2 hours.',
   'nav.admin': 'Administration',
   'adm.title': 'Administration',
   'adm.intro':

@@ -10,6 +10,7 @@ import * as employee from './employee.js';
 import * as finance from './finance.js';
 import {language, LANGUAGES, setLanguage, t} from './i18n.js';
 import {connect, go, guard, takeMessage} from './nav.js';
+import * as notices from './notices.js';
 import * as print from './print.js';
 import {session} from './session.js';
 import {countWaiting, WAITING} from './vouchers.js';
@@ -30,6 +31,7 @@ const ROUTES = {
   ...cashier.routes,
   ...finance.routes,
   ...admin.routes,
+  ...notices.routes,
   ...print.routes
 };
 
@@ -56,6 +58,8 @@ const VIEW_OF = {
 function routeAllowed(name) {
   // Anyone who may open a voucher may print it: the reads keep to the data permissions.
   if (name === 'print') return VIEWS.some(allowed);
+  // Everyone logged in has their own notices.
+  if (name === 'notices') return true;
   const view = VIEWS.find((v) => v.id === (VIEW_OF[name] || name));
   return !!view && allowed(view);
 }
@@ -135,6 +139,9 @@ function showHeader() {
                     WAITING[v.id] ?
                         h('span', {class: 'count', dataset: {count: v.id}, hidden: true}) :
                         null)));
+  const bell = document.getElementById('bell');
+  bell.hidden = !session.user;
+  bell.firstChild.textContent = t('nav.notices');
   refreshCounts();
   document.getElementById('who').textContent = session.user ?
       `${session.userName} · ${session.accountName || session.account} · ${session.year}` :
@@ -150,6 +157,17 @@ let counting = 0;
 async function refreshCounts() {
   const mine = ++counting;
   const user = session.user;
+  const badge = document.getElementById('notice-count');
+  try {
+    const unread = user ? await notices.countUnread() : 0;
+    if (mine !== counting) return;
+    badge.textContent = unread.toLocaleString(language());
+    badge.hidden = !unread;
+    document.getElementById('bell').setAttribute(
+        'aria-label', unread ? `${t('nav.notices')}: ${t('nt.badge', unread)}` : t('nav.notices'));
+  } catch (e) {
+    return;
+  }
   for (const span of document.querySelectorAll('#nav .count')) {
     const view = span.dataset.count;
     let count = 0;
