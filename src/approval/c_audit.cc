@@ -358,7 +358,7 @@ StepOutcome StepOf(host::Session& session, db::Connection& cn, host::ApprovalFlo
   xml::Document task;
   task.LoadXml(task_xml);
   xml::Node node = task.SelectSingleNode("//task");
-  StepOutcome out{voucher::history::kPassed, node ? node.Attr("remark") : ""};
+  StepOutcome out{voucher::history::kPassed, node ? node.Attr("remark") : "", {}};
   std::optional<host::FlowProgress> progress = flow.GetProgress(kind.card, guid);
   if (!approve || (node && node.Attr("EAAID") == "3")) {
     out.event = voucher::history::kTakenBack;
@@ -404,7 +404,7 @@ Decision Decide(host::Session& session, db::Connection& cn, const AuditKind& kin
   std::unique_ptr<host::ApprovalFlow> flow = host::CreateApprovalFlow();
   flow->Init(session, cn);
   // Without a flow the approval (its cancellation) is the voucher's only step.
-  StepOutcome step{approve ? voucher::history::kApproved : voucher::history::kTakenBack, ""};
+  StepOutcome step{approve ? voucher::history::kApproved : voucher::history::kTakenBack, "", {}};
   try {
     if (flow->HasInstance(kind.card, guid, kFlowKind)) {
       if (approve) {
