@@ -593,11 +593,14 @@ bool CAudit::GetAudiState(host::Session& session, db::Connection& cn, xml::Node&
     db::Recordset records = flow->GetFlowRecords(card, guid, kFlowKind);
     for (; !records.Eof(); records.MoveNext()) {
       rows += "<row ";
+      std::string acted_for = records.Text("cForUser_Name");
       for (int i = 0; i < records.FieldCount(); ++i) {
+        // Whom a substitute acted for is told only where one did: other records keep their
+        // four fields.
+        if (records.Field(i).name == "cForUser_Name" && acted_for.empty()) continue;
         rows += records.Field(i).name + "='" + XmlEscape(records.Value(i).ToText()) + "' ";
       }
       rows += "/>";
-      std::string acted_for = records.Text("cForUser_Name");
       print += MessageText("Q7.Rembiz.0381") + records.Text("cUser_Name") +
                (acted_for.empty() ? "" : MessageText("Rembiz.Host.FlowActedFor", "", acted_for)) +
                " " + MessageText("Q7.Rembiz.0382") + records.Text("EAA_Name") +
