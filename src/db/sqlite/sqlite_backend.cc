@@ -397,8 +397,11 @@ size_t ValueBytes(sqlite3_stmt* stmt, int col) {
 // Steps a prepared statement to its end. A statement with columns leaves its rows in `result`
 // and answers true. With a bound the answer is counted while it is read, and refused past it.
 // `cached`: the statement's fields kept with the prepared statement (made on its first run).
+// With a `sink` the rows go to it as they are stepped instead (when every column's type is
+// declared; otherwise once the types are known, at the end).
 bool StepRows(sqlite3* db, sqlite3_stmt* stmt, std::string_view sql, Recordset* result,
-              const AnswerBound* bound = nullptr, StatementShape* cached = nullptr) {
+              const AnswerBound* bound = nullptr, StatementShape* cached = nullptr,
+              RowSink* sink = nullptr) {
   int columns = sqlite3_column_count(stmt);
   StatementShape own;
   StatementShape& shape = cached ? *cached : own;
@@ -421,12 +424,15 @@ bool StepRows(sqlite3* db, sqlite3_stmt* stmt, std::string_view sql, Recordset* 
     for (const FieldInfo& field : shape.declared) row_overhead += field.name.size() + 4;
   }
   size_t bytes = 0;
+  size_t count = 0;
+  const bool streaming = sink && columns > 0 && !shape.any_undeclared;
+  if (streaming) sink->Fields(shape.declared);
   for (;;) {
     int rc = sqlite3_step(stmt);
     if (rc == SQLITE_DONE) break;
     if (rc != SQLITE_ROW) ThrowError(db, rc, sql);
     if (bound) {
-      if (rows.size() >= bound->max_rows) AnswerTooLarge(bound->max_rows, "rows");
+      if (count >= bound->max_rows) AnswerTooLarge(bound->max_rows, "rows");
       bytes += row_overhead;
       for (int i = 0; i < columns; ++i) bytes += ValueBytes(stmt, i);
       if (bytes > bound->max_bytes) AnswerTooLarge(bound->max_bytes >> 10, "KiB");
@@ -435,8 +441,14 @@ bool StepRows(sqlite3* db, sqlite3_stmt* stmt, std::string_view sql, Recordset* 
     std::vector<Variant> row;
     row.reserve(types.size());
     for (int i = 0; i < columns; ++i) row.push_back(ColumnValue(stmt, i, types[i].type));
-    rows.push_back(std::move(row));
+    ++count;
+    if (streaming) {
+      sink->Row(row);
+    } else {
+      rows.push_back(std::move(row));
+    }
   }
+  if (streaming) return true;
   if (columns > 0) {
     // Values read before a column's type was known are re-typed now.
     if (shape.any_undeclared) {
@@ -579,6 +591,21 @@ class SqliteConnection : public BackendConnection {
 
   Recordset RunReadOnly(const BatchStep& step, const std::vector<BoundValue>& values,
                         const ReadOnlyLimits& limits) override {
+    return ReadOnly(step, values, limits, nullptr);
+  }
+
+  void StreamReadOnly(const BatchStep& step, const std::vector<BoundValue>& values,
+                      const ReadOnlyLimits& limits, RowSink& sink) override {
+    Recordset held = ReadOnly(step, values, limits, &sink);
+    // Columns of no declared type come whole, once their types are known.
+    if (held.IsOpen()) {
+      sink.Fields(held.Fields());
+      for (const auto& row : held.Rows()) sink.Row(row);
+    }
+  }
+
+  Recordset ReadOnly(const BatchStep& step, const std::vector<BoundValue>& values,
+                     const ReadOnlyLimits& limits, RowSink* sink) {
     const std::string& text = step.sql;
     // The query's own budget, shorter than the command timeout: it must not hold a worker long.
     const int seconds = std::max(1, limits.seconds);
@@ -618,7 +645,7 @@ class SqliteConnection : public BackendConnection {
     Recordset result;
     AnswerBound bound{limits.max_rows, limits.max_bytes};
     try {
-      StepRows(db_, stmt.get(), text, &result, &bound);
+      StepRows(db_, stmt.get(), text, &result, &bound, nullptr, sink);
     } catch (const DbError&) {
       if (sqlite3_errcode(db_) == SQLITE_TOOBIG) ValueTooLong(limits.max_value_bytes);
       if (std::chrono::steady_clock::now() < stop_at) throw;
