@@ -212,8 +212,7 @@ int RunReportCommand(const ReportCommand& command) {
   }
   progress.Finish();
   if (!command.out.empty()) {
-    std::cerr << "rembiz report: " << written << " rows written to " << command.out
-              << "\n";
+    std::cerr << "rembiz report: " << written << " rows written to " << command.out << "\n";
   }
   return 0;
 }

@@ -305,8 +305,7 @@ void Connection::ExecuteReadOnly(std::string_view sql, const ReadOnlyLimits& lim
   ReadOnly(sql, limits, &sink);
 }
 
-Recordset Connection::ReadOnly(std::string_view sql, const ReadOnlyLimits& limits,
-                               RowSink* sink) {
+Recordset Connection::ReadOnly(std::string_view sql, const ReadOnlyLimits& limits, RowSink* sink) {
   RequireOpen();
   CheckRequestSql(sql);
   TranslatedBatch batch;

@@ -74,8 +74,8 @@ class ReportEngine : public ReportManager {
   // The same rows handed to `sink` as they are read, never held whole; the read is read-only
   // (within the free-query bounds when there is a filter, the command timeout otherwise). The
   // work table lives until the last row is handed over.
-  void Run(ReportPlugin& plugin, std::string_view title, std::string_view order,
-           db::RowSink& sink, const ReportProgress& progress = nullptr);
+  void Run(ReportPlugin& plugin, std::string_view title, std::string_view order, db::RowSink& sink,
+           const ReportProgress& progress = nullptr);
 
  private:
   // Fills the work table, then lets `read` read the detail rows: the statement, and whether it
