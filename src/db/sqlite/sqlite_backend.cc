@@ -394,11 +394,20 @@ size_t ValueBytes(sqlite3_stmt* stmt, int col) {
   }
 }
 
+// Values of a column read as integers before the column turned out to hold doubles.
+void Retype(std::vector<Variant>& row, const std::vector<ColumnType>& types) {
+  for (size_t i = 0; i < types.size(); ++i) {
+    if (types[i].type == kAdDouble && row[i].kind() == Variant::Kind::kInt) {
+      row[i] = Variant(row[i].ToDouble());
+    }
+  }
+}
+
 // Steps a prepared statement to its end. A statement with columns leaves its rows in `result`
 // and answers true. With a bound the answer is counted while it is read, and refused past it.
 // `cached`: the statement's fields kept with the prepared statement (made on its first run).
-// With a `sink` the rows go to it as they are stepped instead (when every column's type is
-// declared; otherwise once the types are known, at the end).
+// With a `sink` the rows go to it as they are stepped instead, and the sink gets the declared
+// fields (a column of no declared type is typed by its first value, as the rows show).
 bool StepRows(sqlite3* db, sqlite3_stmt* stmt, std::string_view sql, Recordset* result,
               const AnswerBound* bound = nullptr, StatementShape* cached = nullptr,
               RowSink* sink = nullptr) {
@@ -425,7 +434,7 @@ bool StepRows(sqlite3* db, sqlite3_stmt* stmt, std::string_view sql, Recordset* 
   }
   size_t bytes = 0;
   size_t count = 0;
-  const bool streaming = sink && columns > 0 && !shape.any_undeclared;
+  const bool streaming = sink && columns > 0;
   if (streaming) sink->Fields(shape.declared);
   for (;;) {
     int rc = sqlite3_step(stmt);
@@ -443,6 +452,8 @@ bool StepRows(sqlite3* db, sqlite3_stmt* stmt, std::string_view sql, Recordset* 
     for (int i = 0; i < columns; ++i) row.push_back(ColumnValue(stmt, i, types[i].type));
     ++count;
     if (streaming) {
+      // A column's type is known from its first value on, and is then the row's.
+      if (shape.any_undeclared) Retype(row, types);
       sink->Row(row);
     } else {
       rows.push_back(std::move(row));
@@ -452,13 +463,7 @@ bool StepRows(sqlite3* db, sqlite3_stmt* stmt, std::string_view sql, Recordset* 
   if (columns > 0) {
     // Values read before a column's type was known are re-typed now.
     if (shape.any_undeclared) {
-      for (auto& row : rows) {
-        for (size_t i = 0; i < types.size(); ++i) {
-          if (types[i].type == kAdDouble && row[i].kind() == Variant::Kind::kInt) {
-            row[i] = Variant(row[i].ToDouble());
-          }
-        }
-      }
+      for (auto& row : rows) Retype(row, types);
     }
     *result = Recordset(ShapeOf(shape, types), std::move(rows));
   }
@@ -596,12 +601,8 @@ class SqliteConnection : public BackendConnection {
 
   void StreamReadOnly(const BatchStep& step, const std::vector<BoundValue>& values,
                       const ReadOnlyLimits& limits, RowSink& sink) override {
-    Recordset held = ReadOnly(step, values, limits, &sink);
-    // Columns of no declared type come whole, once their types are known.
-    if (held.IsOpen()) {
-      sink.Fields(held.Fields());
-      for (const auto& row : held.Rows()) sink.Row(row);
-    }
+    // A query with columns steps its rows into the sink: nothing is held.
+    ReadOnly(step, values, limits, &sink);
   }
 
   Recordset ReadOnly(const BatchStep& step, const std::vector<BoundValue>& values,
