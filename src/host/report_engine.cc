@@ -13,6 +13,8 @@ namespace rembiz::host {
 namespace {
 
 constexpr std::string_view kTempPrefix = "tempdb..";
+// How long the engine's own read of a streamed report (rows and their writing) may take.
+constexpr int kOwnReadSeconds = 3600;
 
 // The work table's own name, without "tempdb.."; it must be a plain name.
 std::string WorkTableName(const std::string& full) {
@@ -137,9 +139,10 @@ void ReportEngine::Run(ReportPlugin& plugin, std::string_view title, std::string
   Fill(plugin, title, order, progress,
        [&](db::Connection& cn, const std::string& sql, bool filtered) {
          // The engine's own statement is read on the read-only path as well, which is the one
-         // that hands rows over as they come; it keeps the command's time.
+         // that hands rows over as they come. Its time includes writing every row, so it is
+         // bounded by kOwnReadSeconds, not by the free-query budget a filter keeps.
          db::ReadOnlyLimits limits = db::GetReadOnlyLimits();
-         if (!filtered) limits.seconds = std::max(limits.seconds, cn.CommandTimeout());
+         if (!filtered) limits.seconds = std::max(limits.seconds, kOwnReadSeconds);
          limits.max_rows = SIZE_MAX;
          limits.max_bytes = SIZE_MAX;
          cn.ExecuteReadOnly(sql, limits, sink);

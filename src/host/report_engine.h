@@ -72,7 +72,7 @@ class ReportEngine : public ReportManager {
   db::Recordset Run(ReportPlugin& plugin, std::string_view title, std::string_view order = "",
                     const ReportProgress& progress = nullptr);
   // The same rows handed to `sink` as they are read, never held whole; the read is read-only
-  // (within the free-query bounds when there is a filter, the command timeout otherwise). The
+  // (within the free-query bounds when there is a filter, an hour otherwise). The
   // work table lives until the last row is handed over.
   void Run(ReportPlugin& plugin, std::string_view title, std::string_view order, db::RowSink& sink,
            const ReportProgress& progress = nullptr);
