@@ -12,9 +12,17 @@ std::string Numbers(int64_t count) {
       "(select 0 as d union all select 1 union all select 2 union all select 3 union all select 4 "
       "union all select 5 union all select 6 union all select 7 union all select 8 union all "
       "select 9)";
-  return "(select a.d + 10 * b.d + 100 * c.d + 1000 * e.d + 10000 * f.d + 1 as i from " + digit +
-         " a cross join " + digit + " b cross join " + digit + " c cross join " + digit +
-         " e cross join " + digit + " f) n where i <= " + std::to_string(count);
+  // Five digit tables up to 100,000, one more for every further power of ten.
+  std::string sum = "a.d + 10 * b.d + 100 * c.d + 1000 * e.d + 10000 * f.d";
+  std::string tables = digit + " a cross join " + digit + " b cross join " + digit +
+                       " c cross join " + digit + " e cross join " + digit + " f";
+  int64_t reach = 100000;
+  for (int k = 0; reach < count; ++k, reach *= 10) {
+    const std::string name = "g" + std::to_string(k);
+    sum += " + " + std::to_string(reach) + " * " + name + ".d";
+    tables += " cross join " + digit + " " + name;
+  }
+  return "(select " + sum + " + 1 as i from " + tables + ") n where i <= " + std::to_string(count);
 }
 
 }  // namespace
@@ -35,7 +43,7 @@ host::DataDir MakeDemoData(const std::string& location, int64_t vouchers) {
 
   // Generated in the database itself: the data is the subject's input, not its work. The rows
   // look like vouchers the demo operator entered for department 0201, so that every one of
-  // them is visible to the list and navigation queries. Numbers 1..N come from five digit
+  // them is visible to the list and navigation queries. Numbers 1..N come from digit
   // tables joined.
   const std::string year = host::CurrentYearText();
   db::Connection cn;

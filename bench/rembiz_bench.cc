@@ -2,9 +2,12 @@
 // a real request through a class's myHandle (or the HTTP service); the table at the end sets each
 // figure beside its target and the same figures go to a JSON file.
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
 #include <httplib.h>
 #include <spdlog/spdlog.h>
 #include <sqlite3.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -56,6 +59,7 @@ struct Options {
   // A PostgreSQL server ("postgresql://user@host:port/", no database): its figures beside
   // SQLite's. `make bench` starts one (scripts/test-postgres).
   std::string postgres;
+  int64_t report_rows = 0;  // loan rows of the report export; 0: 1M, quick 100k
 };
 
 // What the benchmarks report, by figure name; a missing figure stays null in the JSON.
@@ -909,6 +913,10 @@ void PrintTable(const std::vector<int64_t>& sizes, const std::vector<int64_t>& l
   rows.push_back({"http_save_p99_ms", "ms", "< 10", [](double v) { return v < 10; }});
   rows.push_back({"http_save_max_ms", "ms", "< 50", [](double v) { return v < 50; }});
   rows.push_back({"receipt_read_ms", "ms", "<= 1000", at_most(1000)});
+  rows.push_back({"report_export_csv_rows", "rows", "", nullptr});
+  rows.push_back({"report_export_csv_peak_mb", "MiB", "", nullptr});
+  rows.push_back({"report_export_xlsx_peak_mb", "MiB", "", nullptr});
+  rows.push_back({"report_export_peak_mb", "MiB", "< 64", [](double v) { return v < 64; }});
   rows.push_back({"loan_replay_us", "us", "", nullptr});
   rows.push_back({"loan_save_replay_ratio", "x", "<= 1.6", at_most(1.6)});
   rows.push_back({"claim_replay_us", "us", "", nullptr});
@@ -1003,6 +1011,70 @@ void WriteJson(const fs::path& path) {
   out << "}\n";
 }
 
+// `rembiz report loans --format FORMAT --out FILE` in a child process: its peak resident size
+// in MiB (the child's own maximum, as wait4 reports it) and the rows it wrote; nullopt (with
+// `error`) when it failed.
+std::optional<double> ReportPeakMb(const fs::path& data, const std::string& format,
+                                   const fs::path& out, int64_t* rows, std::string* error) {
+  const fs::path log = out.string() + ".log";
+  pid_t pid = fork();
+  if (pid == 0) {
+    int devnull = open("/dev/null", O_WRONLY);
+    int err = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (devnull >= 0) dup2(devnull, STDOUT_FILENO);
+    if (err >= 0) dup2(err, STDERR_FILENO);
+    execl(REMBIZ_BIN, REMBIZ_BIN, "report", "loans", "--data", data.c_str(), "--format",
+          format.c_str(), "--out", out.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  int status = 0;
+  struct rusage usage {};
+  if (pid < 0 || wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) ||
+      WEXITSTATUS(status) != 0) {
+    std::ifstream in(log);
+    std::getline(in, *error);
+    if (error->empty()) *error = "rembiz report failed";
+    return std::nullopt;
+  }
+  // "rembiz report: N rows written to FILE"
+  std::ifstream in(log);
+  std::string line, last;
+  while (std::getline(in, line)) {
+    if (line.find(" rows written to ") != std::string::npos) last = line;
+  }
+  *rows = std::atoll(last.substr(last.find(':') + 1).c_str());
+  return static_cast<double>(usage.ru_maxrss) / 1024.0;
+}
+
+// The report of `rows` loan rows exported once as CSV and once as a workbook: the peak memory
+// of each export, which must not grow with the rows.
+void ReportExport(benchmark::State& state, const fs::path& root, int64_t rows) {
+  const fs::path data = root / "report";
+  for (auto _ : state) {
+    fs::create_directories(data);
+    MakeDemoData(data.string(), rows);
+    double seconds = 0, peak = 0;
+    for (const std::string format : {"csv", "xlsx"}) {
+      int64_t written = 0;
+      std::string error;
+      Clock::time_point start = Clock::now();
+      std::optional<double> mb =
+          ReportPeakMb(data, format, root / ("report." + format), &written, &error);
+      seconds += std::chrono::duration<double>(Clock::now() - start).count();
+      if (!mb) {
+        Failures()["report_export_peak_mb"] = format + ": " + error;
+        state.SkipWithError(error.c_str());
+        return;
+      }
+      Figures()["report_export_" + format + "_peak_mb"] = *mb;
+      Figures()["report_export_" + format + "_rows"] = static_cast<double>(written);
+      peak = std::max(peak, *mb);
+    }
+    Figures()["report_export_peak_mb"] = peak;
+    state.SetIterationTime(seconds);
+  }
+}
+
 // ---------------------------------------------------------------------------------------------
 
 Options ParseOptions(int* argc, char** argv) {
@@ -1023,6 +1095,8 @@ Options ParseOptions(int* argc, char** argv) {
       options.out = arg.substr(6);
     } else if (arg.rfind("--min-time=", 0) == 0) {
       options.min_time = std::stod(arg.substr(11));
+    } else if (arg.rfind("--report-rows=", 0) == 0) {
+      options.report_rows = std::stoll(arg.substr(14));
     } else if (arg == "--keep") {
       options.keep = true;
     } else if (arg.rfind("--postgres=", 0) == 0) {
@@ -1043,6 +1117,7 @@ Options ParseOptions(int* argc, char** argv) {
     options.postgres = std::getenv("REMBIZ_BENCH_POSTGRES");
   }
   if (!options.postgres.empty() && options.postgres.back() != '/') options.postgres += '/';
+  if (options.report_rows <= 0) options.report_rows = options.quick ? 100'000 : 1'000'000;
   if (options.data_root.empty()) {
     options.data_root = fs::temp_directory_path() / ("rembiz-bench-" + std::to_string(getpid()));
   }
@@ -1216,6 +1291,14 @@ int Main(int argc, char** argv) {
                                [](benchmark::State& s) { HttpReads(s, true); })
       ->MinTime(min_time)
       ->UseRealTime()
+      ->Unit(unit);
+
+  // Once, on a data set of its own made when it runs (a million rows take a while).
+  benchmark::RegisterBenchmark(
+      "report/export_peak",
+      [&options](benchmark::State& s) { ReportExport(s, options.data_root, options.report_rows); })
+      ->Iterations(1)
+      ->UseManualTime()
       ->Unit(unit);
 
   Collector collector;

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
+#include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <future>
@@ -17,7 +18,9 @@
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <ostream>
 #include <random>
+#include <streambuf>
 #include <string_view>
 #include <thread>
 #include <vector>
@@ -163,6 +166,27 @@ std::string HeadLanguage(std::string_view head) {
 }
 
 // httplib's router and handlers, answering requests the front has read whole.
+// An ostream's buffer over a C file (a spool file of an answer).
+class SpoolBuffer : public std::streambuf {
+ public:
+  explicit SpoolBuffer(std::FILE* file) : file_(file) {}
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
+    return std::fputc(c, file_) == EOF ? traits_type::eof() : c;
+  }
+  std::streamsize xsputn(const char* data, std::streamsize n) override {
+    return static_cast<std::streamsize>(std::fwrite(data, 1, static_cast<size_t>(n), file_));
+  }
+
+ private:
+  std::FILE* file_;
+};
+
+// How much of a report's answer goes out in one chunk.
+constexpr size_t kReportPiece = 64 << 10;
+
 class Router : public httplib::Server {
  public:
   // The router never listens, and httplib takes a server without a listening socket for one
@@ -698,13 +722,31 @@ class HttpService::Impl {
     if (format != "csv" && format != "json") {
       return Refuse(res, 400, "report", host::MessageText("Rembiz.Host.HttpBadRequest", language));
     }
-    std::string body, type, refusal;
+    // The rows are written to a spool file as the engine reads them, on the worker: a refused
+    // filter or one stopped at its bound is still answered with its status before any byte
+    // goes out. The file then goes out in chunks as the client takes it, without a worker, and
+    // is gone with the answer; memory holds a row and a chunk, whatever the report's length.
+    std::shared_ptr<std::FILE> spool(std::tmpfile(), [](std::FILE* f) {
+      if (f) std::fclose(f);
+    });
+    if (!spool) {
+      spdlog::error("report/{}: no temporary file for the answer", kind_name);
+      return Refuse(res, 500, "report", host::MessageText("Rembiz.Host.HttpFailed", language));
+    }
+    std::string type, refusal;
     std::optional<std::string> unreachable;
     int status = 200;
     bool accepted = RunOnWorker([&] {
       db::ReadOnlyOwner owner(SessionStore::HashToken(token));  // the filter is free SQL
       try {
-        body = ReportAnswer(*session, *kind, req.get_param_value("filter"), format, &type);
+        SpoolBuffer buffer(spool.get());
+        std::ostream out(&buffer);
+        WriteReportAnswer(*session, *kind, req.get_param_value("filter"), format, out, &type);
+        out.flush();
+        if (!out || std::fflush(spool.get()) != 0) {
+          throw ComError(static_cast<int32_t>(0x80004005), "Cannot write the report's answer.",
+                         "Rembiz.Report");
+        }
       } catch (const ComError& e) {
         // A filter the engine refuses or cannot run is the caller's; anything else is ours.
         // (A filter stopped at its time bound, or refused while others run, is the caller's
@@ -727,7 +769,15 @@ class HttpService::Impl {
       res.set_header("Content-Disposition",
                      "attachment; filename=\"" + std::string(kind->name) + ".csv\"");
     }
-    res.set_content(body, type);
+    std::rewind(spool.get());
+    res.set_chunked_content_provider(type, [spool](size_t, httplib::DataSink& sink) {
+      char piece[kReportPiece];
+      size_t read = std::fread(piece, 1, sizeof piece, spool.get());
+      if (read > 0) return sink.write(piece, read);
+      if (std::ferror(spool.get())) return false;
+      sink.done();
+      return true;
+    });
   }
 
   // Runs `work` on a worker with a connection of the session's account database (and its

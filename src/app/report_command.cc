@@ -9,7 +9,6 @@
 #include <fstream>
 #include <iostream>
 #include <mutex>
-#include <sstream>
 #include <thread>
 
 #include "app/report_export.h"
@@ -82,9 +81,21 @@ class ProgressLine {
   std::thread ticker_;
 };
 
-std::string Count(int64_t done, int64_t total) {
-  return std::to_string(done) + " of " + std::to_string(total) + " rows written";
-}
+// Passes rows on to a writer and shows every thousandth on the progress line.
+class CountingSink : public db::RowSink {
+ public:
+  CountingSink(db::RowSink& next, ProgressLine& progress) : next_(next), progress_(progress) {}
+  void Fields(const std::vector<db::FieldInfo>& fields) override { next_.Fields(fields); }
+  void Row(const std::vector<db::Variant>& row) override {
+    next_.Row(row);
+    if (++done_ % 1000 == 0) progress_.Stage(std::to_string(done_) + " rows written");
+  }
+
+ private:
+  db::RowSink& next_;
+  ProgressLine& progress_;
+  int64_t done_ = 0;
+};
 
 }  // namespace
 
@@ -104,17 +115,28 @@ db::Recordset RunReport(host::Session& session, const ReportKind& kind, std::str
   return engine.Run(*plugin, kind.name, kind.order, progress);
 }
 
-std::string ReportAnswer(host::Session& session, const ReportKind& kind, std::string_view filter,
-                         std::string_view format, std::string* content_type) {
-  db::Recordset rows = RunReport(session, kind, filter);
+void StreamReport(host::Session& session, const ReportKind& kind, std::string_view filter,
+                  db::RowSink& sink, const host::ReportProgress& progress) {
+  host::SetCurrentLanguage(session.LanguageId());
+  auto plugin = frame::CreateObjectAs<host::ReportPlugin>(kind.prog_id);
+  host::ReportEngine engine(session);
+  engine.SetFilter(kind.name, filter);
+  engine.Run(*plugin, kind.name, kind.order, sink, progress);
+}
+
+void WriteReportAnswer(host::Session& session, const ReportKind& kind, std::string_view filter,
+                       std::string_view format, std::ostream& out, std::string* content_type) {
   if (format == "json") {
     *content_type = "application/json; charset=utf-8";
-    return ToJson(rows, kind.name);
+    JsonWriter writer([&](std::string_view piece) { out.write(piece.data(), piece.size()); },
+                      kind.name);
+    StreamReport(session, kind, filter, writer);
+    writer.Finish();
+    return;
   }
   *content_type = "text/csv; charset=utf-8";
-  std::ostringstream out;
-  WriteCsv(rows, out);
-  return out.str();
+  CsvWriter writer(out);
+  StreamReport(session, kind, filter, writer);
 }
 
 int RunReportCommand(const ReportCommand& command) {
@@ -153,15 +175,17 @@ int RunReportCommand(const ReportCommand& command) {
   auto session = host::LocalSession::Open(dir, request);
 
   ProgressLine progress(command.progress || isatty(STDERR_FILENO));
-  db::Recordset rows =
-      RunReport(*session, *kind, command.filter, [&](std::string_view stage, int64_t, int64_t) {
-        progress.Stage(stage == "fill" ? "collecting the detail rows" : "reading the detail rows");
-      });
-  RowProgress written = [&](int64_t done, int64_t total) {
-    if (done % 1000 == 0 || done == total) progress.Stage(Count(done, total));
+  auto stage = [&](std::string_view step, int64_t, int64_t) {
+    progress.Stage(step == "fill" ? "collecting the detail rows" : "reading the detail rows");
   };
+  int64_t written = 0;
   if (command.format == "xlsx") {
-    WriteXlsx(rows, command.out, host::MessageText(kind->title_key), written);
+    // Rows go into the workbook as they are read.
+    XlsxWriter writer(command.out, host::MessageText(kind->title_key));
+    CountingSink counted(writer, progress);
+    StreamReport(*session, *kind, command.filter, counted, stage);
+    writer.Close();
+    written = writer.RowsWritten();
   } else {
     std::ofstream file;
     if (!command.out.empty()) {
@@ -174,15 +198,21 @@ int RunReportCommand(const ReportCommand& command) {
     }
     std::ostream& out = command.out.empty() ? std::cout : file;
     if (command.format == "csv") {
-      WriteCsv(rows, out, written);
+      // Rows go out as they are read.
+      CsvWriter writer(out);
+      CountingSink counted(writer, progress);
+      StreamReport(*session, *kind, command.filter, counted, stage);
+      written = writer.RowsWritten();
     } else {
+      // A table's columns are as wide as their widest value: it needs every row first.
+      db::Recordset rows = RunReport(*session, *kind, command.filter, stage);
       PrintTable(rows, out);
+      written = rows.RecordCount();
     }
   }
   progress.Finish();
   if (!command.out.empty()) {
-    std::cerr << "rembiz report: " << rows.RecordCount() << " rows written to " << command.out
-              << "\n";
+    std::cerr << "rembiz report: " << written << " rows written to " << command.out << "\n";
   }
   return 0;
 }

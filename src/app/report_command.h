@@ -3,6 +3,7 @@
 // report engine with the plug-in of the kind and the user's filter, under the operator's rights.
 #pragma once
 
+#include <ostream>
 #include <string>
 #include <string_view>
 
@@ -26,10 +27,15 @@ const ReportKind* FindReportKind(std::string_view name);
 db::Recordset RunReport(host::Session& session, const ReportKind& kind, std::string_view filter,
                         const host::ReportProgress& progress = nullptr);
 
-// The report as an HTTP answer body: `format` "csv" (the default) or "json". Sets the content
-// type; throws ComError on failure.
-std::string ReportAnswer(host::Session& session, const ReportKind& kind, std::string_view filter,
-                         std::string_view format, std::string* content_type);
+// The same rows handed to `sink` as they are read (the read is read-only; see
+// host::ReportEngine::Run).
+void StreamReport(host::Session& session, const ReportKind& kind, std::string_view filter,
+                  db::RowSink& sink, const host::ReportProgress& progress = nullptr);
+
+// The report as an HTTP answer body, written to `out` as the rows are read: `format` "csv"
+// (the default) or "json". Sets the content type; throws ComError on failure.
+void WriteReportAnswer(host::Session& session, const ReportKind& kind, std::string_view filter,
+                       std::string_view format, std::ostream& out, std::string* content_type);
 
 struct ReportCommand {
   std::string kind;

@@ -96,69 +96,116 @@ void Check(lxw_error error, const std::string& path) {
 
 }  // namespace
 
-void WriteCsv(const db::Recordset& rows, std::ostream& out, const RowProgress& progress) {
-  const auto& fields = rows.Fields();
+void CsvWriter::Fields(const std::vector<db::FieldInfo>& fields) {
   for (size_t i = 0; i < fields.size(); ++i) {
-    out << (i ? "," : "") << CsvField(db::Variant(host::ColumnLabel(fields[i].name)));
+    out_ << (i ? "," : "") << CsvField(db::Variant(host::ColumnLabel(fields[i].name)));
   }
-  out << "\r\n";
-  int64_t done = 0;
+  out_ << "\r\n";
+}
+
+void CsvWriter::Row(const std::vector<db::Variant>& row) {
+  for (size_t i = 0; i < row.size(); ++i) out_ << (i ? "," : "") << CsvField(row[i]);
+  out_ << "\r\n";
+  ++rows_;
+}
+
+void WriteCsv(const db::Recordset& rows, std::ostream& out, const RowProgress& progress) {
+  CsvWriter writer(out);
+  writer.Fields(rows.Fields());
   for (const auto& row : rows.Rows()) {
-    for (size_t i = 0; i < row.size(); ++i) out << (i ? "," : "") << CsvField(row[i]);
-    out << "\r\n";
-    if (progress) progress(++done, rows.RecordCount());
+    writer.Row(row);
+    if (progress) progress(writer.RowsWritten(), rows.RecordCount());
   }
 }
 
+JsonWriter::JsonWriter(std::function<void(std::string_view)> write, std::string_view report)
+    : write_(std::move(write)), report_(report) {}
+
+void JsonWriter::Fields(const std::vector<db::FieldInfo>& fields) {
+  piece_ = "{\"report\":" + JsonString(report_) + ",\"columns\":[";
+  for (size_t i = 0; i < fields.size(); ++i) piece_ += (i ? "," : "") + JsonString(fields[i].name);
+  piece_ += "],\"rows\":[";
+  write_(piece_);
+}
+
+void JsonWriter::Row(const std::vector<db::Variant>& row) {
+  piece_ = first_row_ ? "[" : ",[";
+  first_row_ = false;
+  for (size_t i = 0; i < row.size(); ++i) piece_ += (i ? "," : "") + JsonValue(row[i]);
+  piece_ += "]";
+  write_(piece_);
+}
+
+void JsonWriter::Finish() { write_("]}"); }
+
 std::string ToJson(const db::Recordset& rows, std::string_view report) {
-  std::string out = "{\"report\":" + JsonString(report) + ",\"columns\":[";
-  const auto& fields = rows.Fields();
-  for (size_t i = 0; i < fields.size(); ++i) out += (i ? "," : "") + JsonString(fields[i].name);
-  out += "],\"rows\":[";
-  bool first_row = true;
-  for (const auto& row : rows.Rows()) {
-    out += first_row ? "[" : ",[";
-    first_row = false;
-    for (size_t i = 0; i < row.size(); ++i) out += (i ? "," : "") + JsonValue(row[i]);
-    out += "]";
+  std::string out;
+  JsonWriter writer([&](std::string_view piece) { out += piece; }, report);
+  writer.Fields(rows.Fields());
+  for (const auto& row : rows.Rows()) writer.Row(row);
+  writer.Finish();
+  return out;
+}
+
+XlsxWriter::XlsxWriter(const std::string& path, std::string_view sheet) : path_(path) {
+  lxw_workbook_options options = {};
+  options.constant_memory = LXW_TRUE;
+  workbook_ = workbook_new_opt(path.c_str(), &options);
+  if (!workbook_) Check(LXW_ERROR_CREATING_XLSX_FILE, path);
+  std::string name = SheetName(sheet);
+  worksheet_ = workbook_add_worksheet(workbook_, name.c_str());
+}
+
+XlsxWriter::~XlsxWriter() {
+  if (workbook_) workbook_close(workbook_);
+}
+
+void XlsxWriter::Fields(const std::vector<db::FieldInfo>& fields) {
+  lxw_format* header = workbook_add_format(workbook_);
+  format_set_bold(header);
+  lxw_error error = LXW_NO_ERROR;
+  for (size_t i = 0; i < fields.size() && error == LXW_NO_ERROR; ++i) {
+    error = worksheet_write_string(worksheet_, 0, static_cast<lxw_col_t>(i),
+                                   host::ColumnLabel(fields[i].name).c_str(), header);
   }
-  return out + "]}";
+  if (error_ == LXW_NO_ERROR) error_ = error;
+}
+
+void XlsxWriter::Row(const std::vector<db::Variant>& row) {
+  lxw_row_t r = static_cast<lxw_row_t>(rows_ + 1);
+  lxw_error error = LXW_NO_ERROR;
+  for (size_t i = 0; i < row.size() && error == LXW_NO_ERROR; ++i) {
+    const db::Variant& value = row[i];
+    lxw_col_t c = static_cast<lxw_col_t>(i);
+    if (value.IsNull()) continue;
+    if (value.IsNumber() && std::isfinite(value.ToDouble())) {
+      error = worksheet_write_number(worksheet_, r, c, value.ToDouble(), nullptr);
+    } else {
+      std::string text = value.ToText();
+      if (!text.empty()) error = worksheet_write_string(worksheet_, r, c, text.c_str(), nullptr);
+    }
+  }
+  if (error_ == LXW_NO_ERROR) error_ = error;
+  ++rows_;
+}
+
+void XlsxWriter::Close() {
+  lxw_workbook* workbook = workbook_;
+  workbook_ = nullptr;
+  lxw_error closed = workbook ? workbook_close(workbook) : LXW_NO_ERROR;
+  Check(static_cast<lxw_error>(error_), path_);
+  Check(closed, path_);
 }
 
 void WriteXlsx(const db::Recordset& rows, const std::string& path, std::string_view sheet,
                const RowProgress& progress) {
-  lxw_workbook* workbook = workbook_new(path.c_str());
-  if (!workbook) Check(LXW_ERROR_CREATING_XLSX_FILE, path);
-  std::string name = SheetName(sheet);
-  lxw_worksheet* worksheet = workbook_add_worksheet(workbook, name.c_str());
-  lxw_format* header = workbook_add_format(workbook);
-  format_set_bold(header);
-  const auto& fields = rows.Fields();
-  lxw_error error = LXW_NO_ERROR;
-  for (size_t i = 0; i < fields.size() && error == LXW_NO_ERROR; ++i) {
-    error = worksheet_write_string(worksheet, 0, static_cast<lxw_col_t>(i),
-                                   host::ColumnLabel(fields[i].name).c_str(), header);
-  }
-  lxw_row_t r = 1;
-  int64_t done = 0;
+  XlsxWriter writer(path, sheet);
+  writer.Fields(rows.Fields());
   for (const auto& row : rows.Rows()) {
-    for (size_t i = 0; i < row.size() && error == LXW_NO_ERROR; ++i) {
-      const db::Variant& value = row[i];
-      lxw_col_t c = static_cast<lxw_col_t>(i);
-      if (value.IsNull()) continue;
-      if (value.IsNumber() && std::isfinite(value.ToDouble())) {
-        error = worksheet_write_number(worksheet, r, c, value.ToDouble(), nullptr);
-      } else {
-        std::string text = value.ToText();
-        if (!text.empty()) error = worksheet_write_string(worksheet, r, c, text.c_str(), nullptr);
-      }
-    }
-    ++r;
-    if (progress) progress(++done, rows.RecordCount());
+    writer.Row(row);
+    if (progress) progress(writer.RowsWritten(), rows.RecordCount());
   }
-  lxw_error closed = workbook_close(workbook);
-  Check(error, path);
-  Check(closed, path);
+  writer.Close();
 }
 
 namespace {

@@ -14,6 +14,9 @@
 
 #include "db/recordset.h"
 
+struct lxw_workbook;
+struct lxw_worksheet;
+
 namespace rembiz::app {
 
 // One CSV cell, quoted where it needs to be. Text that a spreadsheet would take for a formula
@@ -23,6 +26,57 @@ std::string CsvField(const db::Variant& value);
 
 // Called after each written row: rows written, rows in all.
 using RowProgress = std::function<void(int64_t done, int64_t total)>;
+
+// Writers that take the rows as they are read (db::RowSink), so that a report of any length
+// costs the memory of a row; the functions below write a whole Recordset through them.
+class CsvWriter : public db::RowSink {
+ public:
+  explicit CsvWriter(std::ostream& out) : out_(out) {}
+  void Fields(const std::vector<db::FieldInfo>& fields) override;
+  void Row(const std::vector<db::Variant>& row) override;
+  int64_t RowsWritten() const { return rows_; }
+
+ private:
+  std::ostream& out_;
+  int64_t rows_ = 0;
+};
+
+// {"report":…,"columns":[…],"rows":[[…],…]}, handed to `write` a piece at a time; Finish
+// writes the end.
+class JsonWriter : public db::RowSink {
+ public:
+  JsonWriter(std::function<void(std::string_view)> write, std::string_view report);
+  void Fields(const std::vector<db::FieldInfo>& fields) override;
+  void Row(const std::vector<db::Variant>& row) override;
+  void Finish();
+
+ private:
+  std::function<void(std::string_view)> write_;
+  std::string report_;
+  std::string piece_;
+  bool first_row_ = true;
+};
+
+// A workbook in libxlsxwriter's constant-memory mode: every row goes to a temporary file as it
+// comes, rows in order. Close writes the workbook (throws ComError when it cannot be written).
+class XlsxWriter : public db::RowSink {
+ public:
+  XlsxWriter(const std::string& path, std::string_view sheet);
+  ~XlsxWriter() override;
+  XlsxWriter(const XlsxWriter&) = delete;
+  XlsxWriter& operator=(const XlsxWriter&) = delete;
+  void Fields(const std::vector<db::FieldInfo>& fields) override;
+  void Row(const std::vector<db::Variant>& row) override;
+  void Close();
+  int64_t RowsWritten() const { return rows_; }
+
+ private:
+  std::string path_;
+  ::lxw_workbook* workbook_ = nullptr;
+  ::lxw_worksheet* worksheet_ = nullptr;
+  int error_ = 0;
+  int64_t rows_ = 0;
+};
 
 void WriteCsv(const db::Recordset& rows, std::ostream& out, const RowProgress& progress = nullptr);
 // {"report":…,"columns":[…],"rows":[[…],…]}

@@ -44,6 +44,14 @@ class BackendConnection {
   // its rows, answer size or value length DbError(kErrStatement).
   virtual Recordset RunReadOnly(const BatchStep& step, const std::vector<BoundValue>& values,
                                 const ReadOnlyLimits& limits) = 0;
+  // The same, handing the rows to `sink` as they are read, within the same limits. An engine
+  // that cannot stream reads the answer whole first.
+  virtual void StreamReadOnly(const BatchStep& step, const std::vector<BoundValue>& values,
+                              const ReadOnlyLimits& limits, RowSink& sink) {
+    Recordset rows = RunReadOnly(step, values, limits);
+    sink.Fields(rows.Fields());
+    for (const auto& row : rows.Rows()) sink.Row(row);
+  }
 
   // Transactions; Begin waits at most `timeout_seconds` for the engine to start one.
   virtual void Begin(int timeout_seconds) = 0;

@@ -297,6 +297,15 @@ Recordset Connection::ExecuteReadOnly(std::string_view sql) {
 }
 
 Recordset Connection::ExecuteReadOnly(std::string_view sql, const ReadOnlyLimits& limits) {
+  return ReadOnly(sql, limits, nullptr);
+}
+
+void Connection::ExecuteReadOnly(std::string_view sql, const ReadOnlyLimits& limits,
+                                 RowSink& sink) {
+  ReadOnly(sql, limits, &sink);
+}
+
+Recordset Connection::ReadOnly(std::string_view sql, const ReadOnlyLimits& limits, RowSink* sink) {
   RequireOpen();
   CheckRequestSql(sql);
   TranslatedBatch batch;
@@ -313,7 +322,9 @@ Recordset Connection::ExecuteReadOnly(std::string_view sql, const ReadOnlyLimits
   ++statements_;
   FreeQuerySlot slot;
   try {
-    return backend_->RunReadOnly(step, batch.values, limits);
+    if (!sink) return backend_->RunReadOnly(step, batch.values, limits);
+    backend_->StreamReadOnly(step, batch.values, limits, *sink);
+    return Recordset();
   } catch (const DbError& e) {
     // The engine's own words may quote the statement: the caller sees the problem alone.
     throw DbError(e.Number(), WithoutSql(e.Description(), step.sql), e.NativeCode());

@@ -56,6 +56,9 @@ class Connection {
   // The same within other limits (a report's filter narrows rows the report may show anyway:
   // its answer is as long as the report's).
   Recordset ExecuteReadOnly(std::string_view sql, const ReadOnlyLimits& limits);
+  // The same, handing the rows to `sink` as they are read instead of holding the answer: a long
+  // answer costs the memory of one row. A sink that throws stops the query.
+  void ExecuteReadOnly(std::string_view sql, const ReadOnlyLimits& limits, RowSink& sink);
 
   // Writers that meet wait for each other (up to the command timeout) instead of failing later.
   void BeginTrans();
@@ -102,6 +105,7 @@ class Connection {
 
  private:
   void RequireOpen() const;
+  Recordset ReadOnly(std::string_view sql, const ReadOnlyLimits& limits, RowSink* sink);
   void RunStatement(const BatchStep& step, const std::vector<BoundValue>& values, Recordset* result,
                     int64_t* changes);
 

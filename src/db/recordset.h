@@ -128,4 +128,13 @@ class Recordset {
   bool open_ = false;
 };
 
+// Receives an answer a row at a time instead of a Recordset holding it: the fields once, before
+// the first row, then every row in order. A sink that throws stops the query.
+class RowSink {
+ public:
+  virtual ~RowSink() = default;
+  virtual void Fields(const std::vector<FieldInfo>& fields) = 0;
+  virtual void Row(const std::vector<Variant>& row) = 0;
+};
+
 }  // namespace rembiz::db

@@ -1,5 +1,6 @@
 #include "host/report_engine.h"
 
+#include <algorithm>
 #include <cstdint>
 
 #include "db/error.h"
@@ -12,6 +13,8 @@ namespace rembiz::host {
 namespace {
 
 constexpr std::string_view kTempPrefix = "tempdb..";
+// How long the engine's own read of a streamed report (rows and their writing) may take.
+constexpr int kOwnReadSeconds = 3600;
 
 // The work table's own name, without "tempdb.."; it must be a plain name.
 std::string WorkTableName(const std::string& full) {
@@ -77,8 +80,10 @@ const ReportFilter* ReportEngine::ReportFilterByName(std::string_view name) cons
   return it == filters_.end() ? nullptr : &it->second;
 }
 
-db::Recordset ReportEngine::Run(ReportPlugin& plugin, std::string_view title,
-                                std::string_view order, const ReportProgress& progress) {
+void ReportEngine::Fill(
+    ReportPlugin& plugin, std::string_view title, std::string_view order,
+    const ReportProgress& progress,
+    const std::function<void(db::Connection&, const std::string&, bool)>& read) {
   if (!order.empty()) RequireOrder(order);
   // The user's filter is SQL from outside: checked before any work, and applied only where the
   // engine reads the detail rows back, outside the rows the plug-in's rights selected and within
@@ -102,18 +107,46 @@ db::Recordset ReportEngine::Run(ReportPlugin& plugin, std::string_view title,
   if (progress) progress("read", 0, 0);
   const std::string detail = "select * from tempdb.." + name;
   const std::string ordered = order.empty() ? "" : " order by " + std::string(order);
-  db::Recordset rows;
   if (filter.empty()) {
-    rows = cn.Execute(detail + ordered);
+    read(cn, detail + ordered, false);
   } else {
-    // Free-query bounds of time, value length and of queries at once; the rows are the report's.
-    db::ReadOnlyLimits limits = db::GetReadOnlyLimits();
-    limits.max_rows = SIZE_MAX;
-    limits.max_bytes = SIZE_MAX;
-    rows = cn.ExecuteReadOnly(db::FilteredQuery(detail, filter) + ordered, limits);
+    read(cn, db::FilteredQuery(detail, filter) + ordered, true);
   }
+}
+
+db::Recordset ReportEngine::Run(ReportPlugin& plugin, std::string_view title,
+                                std::string_view order, const ReportProgress& progress) {
+  db::Recordset rows;
+  Fill(plugin, title, order, progress,
+       [&](db::Connection& cn, const std::string& sql, bool filtered) {
+         if (!filtered) {
+           rows = cn.Execute(sql);
+           return;
+         }
+         // Free-query bounds of time, value length and of queries at once; the rows are the
+         // report's.
+         db::ReadOnlyLimits limits = db::GetReadOnlyLimits();
+         limits.max_rows = SIZE_MAX;
+         limits.max_bytes = SIZE_MAX;
+         rows = cn.ExecuteReadOnly(sql, limits);
+       });
   if (progress) progress("read", rows.RecordCount(), rows.RecordCount());
   return rows;
+}
+
+void ReportEngine::Run(ReportPlugin& plugin, std::string_view title, std::string_view order,
+                       db::RowSink& sink, const ReportProgress& progress) {
+  Fill(plugin, title, order, progress,
+       [&](db::Connection& cn, const std::string& sql, bool filtered) {
+         // The engine's own statement is read on the read-only path as well, which is the one
+         // that hands rows over as they come. Its time includes writing every row, so it is
+         // bounded by kOwnReadSeconds, not by the free-query budget a filter keeps.
+         db::ReadOnlyLimits limits = db::GetReadOnlyLimits();
+         if (!filtered) limits.seconds = std::max(limits.seconds, kOwnReadSeconds);
+         limits.max_rows = SIZE_MAX;
+         limits.max_bytes = SIZE_MAX;
+         cn.ExecuteReadOnly(sql, limits, sink);
+       });
 }
 
 }  // namespace rembiz::host

@@ -71,8 +71,19 @@ class ReportEngine : public ReportManager {
   // or a failed fill throws ComError; the work table is gone afterwards in every case.
   db::Recordset Run(ReportPlugin& plugin, std::string_view title, std::string_view order = "",
                     const ReportProgress& progress = nullptr);
+  // The same rows handed to `sink` as they are read, never held whole; the read is read-only
+  // (within the free-query bounds when there is a filter, an hour otherwise). The
+  // work table lives until the last row is handed over.
+  void Run(ReportPlugin& plugin, std::string_view title, std::string_view order, db::RowSink& sink,
+           const ReportProgress& progress = nullptr);
 
  private:
+  // Fills the work table, then lets `read` read the detail rows: the statement, and whether it
+  // holds the user's filter.
+  void Fill(ReportPlugin& plugin, std::string_view title, std::string_view order,
+            const ReportProgress& progress,
+            const std::function<void(db::Connection&, const std::string&, bool)>& read);
+
   Session& session_;
   std::map<std::string, ReportFilter, std::less<>> filters_;
 };

@@ -212,7 +212,8 @@ class ReportTest : public testing::DemoTest {
   // `count` varied vouchers (a fixed sequence): both families, every operation type, the
   // departments and persons of the demo, dates over the year, two currencies, partly and fully
   // repaid loans, with and without cost items and budget items.
-  void Generate(int count) {
+  // `first`: the number of the first voucher, past those an earlier call made.
+  void Generate(int count, int first = 0) {
     static const char* kTypes[] = {"301", "302", "101", "201", "202"};
     static const char* kDepartments[] = {"01", "0201", "0202", "0301", "0302", "04"};
     uint32_t seed = 7;
@@ -224,7 +225,7 @@ class ReportTest : public testing::DemoTest {
     for (int i = 0; i < count; ++i) {
       Voucher v;
       v.type = kTypes[next(5)];
-      v.number = "G" + std::to_string(100000 + i);
+      v.number = "G" + std::to_string(100000 + first + i);
       char date[8];
       std::snprintf(date, sizeof date, "%02u-%02u", 1 + next(12), 1 + next(28));
       v.date = date;

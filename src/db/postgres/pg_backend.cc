@@ -15,6 +15,7 @@
 #include <climits>
 #include <cstdlib>
 #include <ctime>
+#include <exception>
 #include <mutex>
 #include <optional>
 #include <unordered_map>
@@ -398,6 +399,16 @@ class PgConnection : public BackendConnection {
   // query (settings, locks, prepared statements, temporary objects) or closed.
   Recordset RunReadOnly(const BatchStep& step, const std::vector<BoundValue>& values,
                         const ReadOnlyLimits& limits) override {
+    return ReadOnly(step, values, limits, nullptr);
+  }
+
+  void StreamReadOnly(const BatchStep& step, const std::vector<BoundValue>& values,
+                      const ReadOnlyLimits& limits, RowSink& sink) override {
+    ReadOnly(step, values, limits, &sink);
+  }
+
+  Recordset ReadOnly(const BatchStep& step, const std::vector<BoundValue>& values,
+                     const ReadOnlyLimits& limits, RowSink* sink) {
     std::string_view sql = step.sql;
     size_t first = sql.find_first_not_of(" (");
     if (first == std::string_view::npos || Lower(sql.substr(first, 6)) != "select") {
@@ -409,18 +420,19 @@ class PgConnection : public BackendConnection {
       ~Reset() { self->ResetReader(); }
     } reset{this};
     try {
-      return ReadOnlyQuery(step, values, limits);
+      return ReadOnlyQuery(step, values, limits, sink);
     } catch (const DbError& e) {
       // A schema made after the reader was set up in this process: grant it, try once more.
       if (e.NativeCode() != "42501") throw;
     }
     ResetReader();
     OpenReader(true);
-    return ReadOnlyQuery(step, values, limits);
+    return ReadOnlyQuery(step, values, limits, sink);
   }
 
+  // With a `sink` every row goes to it as it arrives and the answer is a closed recordset.
   Recordset ReadOnlyQuery(const BatchStep& step, const std::vector<BoundValue>& values,
-                          const ReadOnlyLimits& limits) {
+                          const ReadOnlyLimits& limits, RowSink* sink) {
     // A generic plan keeps every part of the query that depends on a bound value, so that the
     // reader's rights are checked on every table the text names: with the values folded in,
     // "1 = 0 AND EXISTS (SELECT ... FROM qdsystem.ua_session)" would never touch the table. The
@@ -443,16 +455,25 @@ class PgConnection : public BackendConnection {
     std::optional<Layout> layout;
     std::vector<std::vector<Variant>> rows;
     size_t bytes = 0, row_overhead = 0;
+    size_t count = 0;
     std::optional<DbError> refusal;
+    std::exception_ptr sink_failed;
     Result failed(nullptr, PQclear);
     while (PGresult* raw = PQgetResult(reader_)) {
       Result res(raw, PQclear);
       ExecStatusType status = PQresultStatus(raw);
-      if (refusal || failed) continue;  // drain what is left
+      if (refusal || failed || sink_failed) continue;  // drain what is left
       if (status == PGRES_SINGLE_TUPLE || status == PGRES_TUPLES_OK) {
         if (!layout) {
           layout = LayoutOf(step, raw);
           for (const FieldInfo& field : layout->fields) row_overhead += field.name.size() + 4;
+          if (sink) {
+            try {
+              sink->Fields(layout->fields);
+            } catch (...) {
+              sink_failed = std::current_exception();
+            }
+          }
         }
         for (int r = 0; r < PQntuples(raw); ++r) {
           size_t row_bytes = row_overhead;
@@ -464,16 +485,25 @@ class PgConnection : public BackendConnection {
             row_bytes += PQgetisnull(raw, r, c) ? 0 : length;
           }
           bytes += row_bytes;
-          if (!refusal && rows.size() >= limits.max_rows) {
+          if (!refusal && count >= limits.max_rows) {
             refusal = Refusal([&] { AnswerTooLarge(limits.max_rows, "rows"); });
           }
           if (!refusal && bytes > limits.max_bytes) {
             refusal = Refusal([&] { AnswerTooLarge(limits.max_bytes >> 10, "KiB"); });
           }
-          if (refusal) break;
-          rows.push_back(RowOf(raw, r, *layout));
+          if (refusal || sink_failed) break;
+          ++count;
+          if (!sink) {
+            rows.push_back(RowOf(raw, r, *layout));
+            continue;
+          }
+          try {
+            sink->Row(RowOf(raw, r, *layout));
+          } catch (...) {
+            sink_failed = std::current_exception();
+          }
         }
-        if (refusal) Cancel(reader_);
+        if (refusal || sink_failed) Cancel(reader_);
         continue;
       }
       if (status == PGRES_COMMAND_OK) {
@@ -482,6 +512,7 @@ class PgConnection : public BackendConnection {
       }
       failed = std::move(res);
     }
+    if (sink_failed) std::rethrow_exception(sink_failed);
     if (refusal) throw *refusal;
     if (failed) {
       const char* state = PQresultErrorField(failed.get(), PG_DIAG_SQLSTATE);
@@ -501,6 +532,7 @@ class PgConnection : public BackendConnection {
       ThrowError({reader_, catalog_, &step}, failed.get());
     }
     if (!layout) RefuseQuery("not a query");
+    if (sink) return Recordset();
     return Finished(std::move(*layout), std::move(rows));
   }
 

@@ -394,11 +394,23 @@ size_t ValueBytes(sqlite3_stmt* stmt, int col) {
   }
 }
 
+// Values of a column read as integers before the column turned out to hold doubles.
+void Retype(std::vector<Variant>& row, const std::vector<ColumnType>& types) {
+  for (size_t i = 0; i < types.size(); ++i) {
+    if (types[i].type == kAdDouble && row[i].kind() == Variant::Kind::kInt) {
+      row[i] = Variant(row[i].ToDouble());
+    }
+  }
+}
+
 // Steps a prepared statement to its end. A statement with columns leaves its rows in `result`
 // and answers true. With a bound the answer is counted while it is read, and refused past it.
 // `cached`: the statement's fields kept with the prepared statement (made on its first run).
+// With a `sink` the rows go to it as they are stepped instead, and the sink gets the declared
+// fields (a column of no declared type is typed by its first value, as the rows show).
 bool StepRows(sqlite3* db, sqlite3_stmt* stmt, std::string_view sql, Recordset* result,
-              const AnswerBound* bound = nullptr, StatementShape* cached = nullptr) {
+              const AnswerBound* bound = nullptr, StatementShape* cached = nullptr,
+              RowSink* sink = nullptr) {
   int columns = sqlite3_column_count(stmt);
   StatementShape own;
   StatementShape& shape = cached ? *cached : own;
@@ -421,12 +433,15 @@ bool StepRows(sqlite3* db, sqlite3_stmt* stmt, std::string_view sql, Recordset* 
     for (const FieldInfo& field : shape.declared) row_overhead += field.name.size() + 4;
   }
   size_t bytes = 0;
+  size_t count = 0;
+  const bool streaming = sink && columns > 0;
+  if (streaming) sink->Fields(shape.declared);
   for (;;) {
     int rc = sqlite3_step(stmt);
     if (rc == SQLITE_DONE) break;
     if (rc != SQLITE_ROW) ThrowError(db, rc, sql);
     if (bound) {
-      if (rows.size() >= bound->max_rows) AnswerTooLarge(bound->max_rows, "rows");
+      if (count >= bound->max_rows) AnswerTooLarge(bound->max_rows, "rows");
       bytes += row_overhead;
       for (int i = 0; i < columns; ++i) bytes += ValueBytes(stmt, i);
       if (bytes > bound->max_bytes) AnswerTooLarge(bound->max_bytes >> 10, "KiB");
@@ -435,18 +450,20 @@ bool StepRows(sqlite3* db, sqlite3_stmt* stmt, std::string_view sql, Recordset* 
     std::vector<Variant> row;
     row.reserve(types.size());
     for (int i = 0; i < columns; ++i) row.push_back(ColumnValue(stmt, i, types[i].type));
-    rows.push_back(std::move(row));
+    ++count;
+    if (streaming) {
+      // A column's type is known from its first value on, and is then the row's.
+      if (shape.any_undeclared) Retype(row, types);
+      sink->Row(row);
+    } else {
+      rows.push_back(std::move(row));
+    }
   }
+  if (streaming) return true;
   if (columns > 0) {
     // Values read before a column's type was known are re-typed now.
     if (shape.any_undeclared) {
-      for (auto& row : rows) {
-        for (size_t i = 0; i < types.size(); ++i) {
-          if (types[i].type == kAdDouble && row[i].kind() == Variant::Kind::kInt) {
-            row[i] = Variant(row[i].ToDouble());
-          }
-        }
-      }
+      for (auto& row : rows) Retype(row, types);
     }
     *result = Recordset(ShapeOf(shape, types), std::move(rows));
   }
@@ -579,6 +596,17 @@ class SqliteConnection : public BackendConnection {
 
   Recordset RunReadOnly(const BatchStep& step, const std::vector<BoundValue>& values,
                         const ReadOnlyLimits& limits) override {
+    return ReadOnly(step, values, limits, nullptr);
+  }
+
+  void StreamReadOnly(const BatchStep& step, const std::vector<BoundValue>& values,
+                      const ReadOnlyLimits& limits, RowSink& sink) override {
+    // A query with columns steps its rows into the sink: nothing is held.
+    ReadOnly(step, values, limits, &sink);
+  }
+
+  Recordset ReadOnly(const BatchStep& step, const std::vector<BoundValue>& values,
+                     const ReadOnlyLimits& limits, RowSink* sink) {
     const std::string& text = step.sql;
     // The query's own budget, shorter than the command timeout: it must not hold a worker long.
     const int seconds = std::max(1, limits.seconds);
@@ -618,7 +646,7 @@ class SqliteConnection : public BackendConnection {
     Recordset result;
     AnswerBound bound{limits.max_rows, limits.max_bytes};
     try {
-      StepRows(db_, stmt.get(), text, &result, &bound);
+      StepRows(db_, stmt.get(), text, &result, &bound, nullptr, sink);
     } catch (const DbError&) {
       if (sqlite3_errcode(db_) == SQLITE_TOOBIG) ValueTooLong(limits.max_value_bytes);
       if (std::chrono::steady_clock::now() < stop_at) throw;
