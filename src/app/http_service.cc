@@ -165,7 +165,6 @@ std::string HeadLanguage(std::string_view head) {
   return LanguageOf(head.substr(from, head.find("\r\n", from) - from));
 }
 
-// httplib's router and handlers, answering requests the front has read whole.
 // An ostream's buffer over a C file (a spool file of an answer).
 class SpoolBuffer : public std::streambuf {
  public:
@@ -187,6 +186,7 @@ class SpoolBuffer : public std::streambuf {
 // How much of a report's answer goes out in one chunk.
 constexpr size_t kReportPiece = 64 << 10;
 
+// httplib's router and handlers, answering requests the front has read whole.
 class Router : public httplib::Server {
  public:
   // The router never listens, and httplib takes a server without a listening socket for one
