@@ -289,9 +289,12 @@ TEST_F(ReportCliTest, LongReportsStreamTheSameRowsInBoundedMemory) {
   ASSERT_GT(whole.str().size(), 50000u * 40);
   if (python) {
     long long_kib = peak_kib(csv_args);
-    // Held whole, these rows would take tens of MB more than the 120 (streamed: a few).
+    // Held whole, these rows would take tens of MB more than the 120 (streamed: a few). Under
+    // the address sanitizer freed memory is held back in quarantine, so the peak says nothing.
+#if !defined(__SANITIZE_ADDRESS__)
     EXPECT_LT(long_kib, short_kib + 16 * 1024)
         << long_kib << " vs " << short_kib << " KiB for 120 rows";
+#endif
   } else {
     ASSERT_EQ(RunCommand(Report(csv_args)).code, 0);
   }
