@@ -200,17 +200,7 @@ Outcome DeliverMail(db::Connection& cn, const OutboxOptions& options, const db::
   bool plain = !to.empty() && to.find('@') != std::string::npos &&
                to.find_first_of("\r\n,;<>\" ") == std::string::npos;
   if (!plain || n.Value("bDisabled").ToBool()) return {"", true};
-  host::NoticeValues v;
-  v.user = n.Text("cUser_Id");
-  v.kind = n.Text("cKind");
-  v.card = n.Text("cCardNumber");
-  v.guid = n.Text("cVouchGUID");
-  v.code = n.Text("cVouchCode");
-  v.actor = n.Text("cActor");
-  v.step = n.Text("cStep");
-  v.remark = n.Text("cRemark");
-  v.amount = n.Text("mAmount");
-  v.due = n.Text("dDue");
+  host::NoticeValues v = host::NoticeFromRow(n);
   std::string link;
   if (!options.mail.base_url.empty()) {
     std::string base = options.mail.base_url;

@@ -158,6 +158,21 @@ std::string Money(std::string_view amount) {
 
 }  // namespace
 
+NoticeValues NoticeFromRow(const db::Recordset& row) {
+  NoticeValues v;
+  v.user = row.Text("cUser_Id");
+  v.kind = row.Text("cKind");
+  v.card = row.Text("cCardNumber");
+  v.guid = row.Text("cVouchGUID");
+  v.code = row.Text("cVouchCode");
+  v.actor = row.Text("cActor");
+  v.step = row.Text("cStep");
+  v.remark = row.Text("cRemark");
+  v.amount = row.Text("mAmount");
+  v.due = row.Text("dDue");
+  return v;
+}
+
 int64_t AddNotice(db::Connection& cn, const NoticeValues& n) {
   cn.Execute(
       "insert into EC_Notice (cUser_Id, cKind, cCardNumber, cVouchGUID, cVouchCode, cActor, "

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "db/connection.h"
+#include "db/recordset.h"
 #include "host/session.h"
 
 namespace rembiz::host {
@@ -41,6 +42,9 @@ struct NoticeValues {
   std::string amount;  // as the database gives it; "" for none
   std::string due;     // "YYYY-MM-DD"; "" for none
 };
+
+// The values of a notice as an EC_Notice row holds them (its columns by their names).
+NoticeValues NoticeFromRow(const db::Recordset& row);
 
 // Writes the notice and its mail row on `cn` (in the caller's transaction); returns its id.
 int64_t AddNotice(db::Connection& cn, const NoticeValues& notice);

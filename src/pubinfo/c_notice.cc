@@ -56,24 +56,15 @@ bool CNotice::Count(host::Session& session, db::Connection& cn, xml::Node&, xml:
 bool CNotice::List(host::Session& session, db::Connection& cn, xml::Node& func,
                    xml::Document& answer) {
   bool unread_only = func.SelectSingleNode("in").Attr("unread") == "1";
-  db::Recordset rs = cn.Execute(
-      "select top " + std::to_string(kListed) +
-      " iNoticeId, cKind, cCardNumber, cVouchGUID, cVouchCode, cActor, cStep, cRemark, mAmount, "
-      "dDue, dCreated, bRead from EC_Notice where cUser_Id = " +
-      db::SqlText(session.UserId()) + (unread_only ? " and bRead = 0" : "") +
-      " order by iNoticeId desc");
+  db::Recordset rs = cn.Execute("select top " + std::to_string(kListed) +
+                                " iNoticeId, cUser_Id, cKind, cCardNumber, cVouchGUID, cVouchCode, "
+                                "cActor, cStep, cRemark, mAmount, "
+                                "dDue, dCreated, bRead from EC_Notice where cUser_Id = " +
+                                db::SqlText(session.UserId()) +
+                                (unread_only ? " and bRead = 0" : "") + " order by iNoticeId desc");
   std::string out = "<notices" + Attr("unread", Unread(session, cn)) + ">";
   for (; !rs.Eof(); rs.MoveNext()) {
-    host::NoticeValues n;
-    n.kind = rs.Text("cKind");
-    n.card = rs.Text("cCardNumber");
-    n.guid = rs.Text("cVouchGUID");
-    n.code = rs.Text("cVouchCode");
-    n.actor = rs.Text("cActor");
-    n.step = rs.Text("cStep");
-    n.remark = rs.Text("cRemark");
-    n.amount = rs.Text("mAmount");
-    n.due = rs.Text("dDue");
+    host::NoticeValues n = host::NoticeFromRow(rs);
     host::NoticeText text = host::RenderNotice(n, session.LanguageId(), "");
     out += "<notice" + Attr("id", rs.Text("iNoticeId")) + Attr("kind", n.kind) +
            Attr("code", n.code) + Attr("subject", text.subject) + Attr("body", text.body) +
