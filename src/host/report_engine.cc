@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 
 #include "db/error.h"
 #include "db/request_sql.h"
@@ -80,10 +81,8 @@ const ReportFilter* ReportEngine::ReportFilterByName(std::string_view name) cons
   return it == filters_.end() ? nullptr : &it->second;
 }
 
-void ReportEngine::Fill(
-    ReportPlugin& plugin, std::string_view title, std::string_view order,
-    const ReportProgress& progress,
-    const std::function<void(db::Connection&, const std::string&, bool)>& read) {
+void ReportEngine::Fill(ReportPlugin& plugin, std::string_view title, std::string_view order,
+                        const ReportProgress& progress, const Reader& read, const int64_t* rows) {
   if (!order.empty()) RequireOrder(order);
   // The user's filter is SQL from outside: checked before any work, and applied only where the
   // engine reads the detail rows back, outside the rows the plug-in's rights selected and within
@@ -91,27 +90,62 @@ void ReportEngine::Fill(
   std::string filter;
   if (const ReportFilter* f = ReportFilterByName(title)) filter = db::Trim(f->SQLString());
   if (!filter.empty()) db::CheckCondition(filter);
+  const std::string ordered = order.empty() ? "" : " order by " + std::string(order);
+  const std::string replica = session_.ReadConnectionString();
+  if (!replica.empty() &&
+      FillOn(replica, true, plugin, title, ordered, filter, progress, read, rows)) {
+    return;
+  }
+  FillOn(session_.ConnectionString(), false, plugin, title, ordered, filter, progress, read, rows);
+}
+
+bool ReportEngine::FillOn(const std::string& connection_string, bool replica, ReportPlugin& plugin,
+                          std::string_view title, const std::string& ordered,
+                          const std::string& filter, const ReportProgress& progress,
+                          const Reader& read, const int64_t* rows) {
   db::Connection cn;
   plugin.ObjReportManager = this;
   plugin.ReportTitle = std::string(title);
   plugin.objLogin = &session_;
   plugin.mconn = &cn;
-  plugin.ConnectionString = session_.ConnectionString();
-
-  std::string name = WorkTableName(plugin.TempTablename());
-  WorkTable work_table(cn, name);
-  if (!plugin.OnValidateFilter()) Raise(kErrBusiness, "Rembiz.Report.BadFilter", title);
-  if (progress) progress("fill", 0, 0);
-  if (!plugin.MoveDataDetail()) Raise(kErrBusiness, "Rembiz.Report.Failed", title);
-  if (!cn.IsOpen()) cn.Open(session_.ConnectionString());
-  if (progress) progress("read", 0, 0);
-  const std::string detail = "select * from tempdb.." + name;
-  const std::string ordered = order.empty() ? "" : " order by " + std::string(order);
-  if (filter.empty()) {
-    read(cn, detail + ordered, false);
-  } else {
-    read(cn, db::FilteredQuery(detail, filter) + ordered, true);
+  plugin.ConnectionString = connection_string;
+  const int64_t before = rows ? *rows : 0;
+  try {
+    if (replica) {
+      // A replica that is down is given up quickly: the primary answers instead.
+      cn.SetConnectionTimeout(3);
+      cn.Open(connection_string);
+    }
+    if (!plugin.OnValidateFilter()) Raise(kErrBusiness, "Rembiz.Report.BadFilter", title);
+    std::string detail;
+    std::optional<WorkTable> work_table;
+    if (progress) progress("fill", 0, 0);
+    std::string straight = plugin.DetailQuery();
+    if (!straight.empty()) {
+      detail = "select * from (" + straight + ")detail";
+    } else {
+      if (replica) return false;  // a work table is written: the primary's work
+      std::string name = WorkTableName(plugin.TempTablename());
+      work_table.emplace(cn, name);
+      if (!plugin.MoveDataDetail()) Raise(kErrBusiness, "Rembiz.Report.Failed", title);
+      detail = "select * from tempdb.." + name;
+    }
+    if (!cn.IsOpen()) cn.Open(connection_string);
+    if (progress) progress("read", 0, 0);
+    if (filter.empty()) {
+      read(cn, detail + ordered, false);
+    } else {
+      read(cn, db::FilteredQuery(detail, filter) + ordered, true);
+    }
+  } catch (const std::exception& e) {
+    // Rows already handed on cannot be taken back: then the failure is the caller's.
+    if (replica && (cn.ServerCouldNotServe() || db::IsDatabaseUnreachable(e)) &&
+        (rows ? *rows : 0) == before) {
+      return false;
+    }
+    throw;
   }
+  return true;
 }
 
 db::Recordset ReportEngine::Run(ReportPlugin& plugin, std::string_view title,
@@ -134,19 +168,45 @@ db::Recordset ReportEngine::Run(ReportPlugin& plugin, std::string_view title,
   return rows;
 }
 
+namespace {
+
+// Counts the rows it hands on, so that a read is only tried again elsewhere before the first.
+class CountingSink : public db::RowSink {
+ public:
+  explicit CountingSink(db::RowSink& sink) : sink_(sink) {}
+  void Fields(const std::vector<db::FieldInfo>& fields) override {
+    ++count_;
+    sink_.Fields(fields);
+  }
+  void Row(const std::vector<db::Variant>& row) override {
+    ++count_;
+    sink_.Row(row);
+  }
+  const int64_t* Count() const { return &count_; }
+
+ private:
+  db::RowSink& sink_;
+  int64_t count_ = 0;
+};
+
+}  // namespace
+
 void ReportEngine::Run(ReportPlugin& plugin, std::string_view title, std::string_view order,
-                       db::RowSink& sink, const ReportProgress& progress) {
-  Fill(plugin, title, order, progress,
-       [&](db::Connection& cn, const std::string& sql, bool filtered) {
-         // The engine's own statement is read on the read-only path as well, which is the one
-         // that hands rows over as they come. Its time includes writing every row, so it is
-         // bounded by kOwnReadSeconds, not by the free-query budget a filter keeps.
-         db::ReadOnlyLimits limits = db::GetReadOnlyLimits();
-         if (!filtered) limits.seconds = std::max(limits.seconds, kOwnReadSeconds);
-         limits.max_rows = SIZE_MAX;
-         limits.max_bytes = SIZE_MAX;
-         cn.ExecuteReadOnly(sql, limits, sink);
-       });
+                       db::RowSink& out, const ReportProgress& progress) {
+  CountingSink sink(out);
+  Fill(
+      plugin, title, order, progress,
+      [&](db::Connection& cn, const std::string& sql, bool filtered) {
+        // The engine's own statement is read on the read-only path as well, which is the one
+        // that hands rows over as they come. Its time includes writing every row, so it is
+        // bounded by kOwnReadSeconds, not by the free-query budget a filter keeps.
+        db::ReadOnlyLimits limits = db::GetReadOnlyLimits();
+        if (!filtered) limits.seconds = std::max(limits.seconds, kOwnReadSeconds);
+        limits.max_rows = SIZE_MAX;
+        limits.max_bytes = SIZE_MAX;
+        cn.ExecuteReadOnly(sql, limits, sink);
+      },
+      sink.Count());
 }
 
 }  // namespace rembiz::host

@@ -52,6 +52,11 @@ class ReportPlugin {
   // select; true on success.
   virtual bool MoveDataDetail() = 0;
   virtual bool OnValidateFilter() = 0;
+  // The detail rows MoveDataDetail would fill, as one query on mconn (opened by the plug-in),
+  // when the plug-in can say them so; "" (the default) when it needs its work table. The engine
+  // then reads them straight: nothing is written, so a read replica can serve the report, and
+  // the rows are read once instead of copied first.
+  virtual std::string DetailQuery() { return ""; }
 };
 
 // Where a long report is: the stage ("fill", "read") and, while rows are counted, how many.
@@ -78,11 +83,17 @@ class ReportEngine : public ReportManager {
            const ReportProgress& progress = nullptr);
 
  private:
-  // Fills the work table, then lets `read` read the detail rows: the statement, and whether it
-  // holds the user's filter.
+  using Reader = std::function<void(db::Connection&, const std::string&, bool)>;
+  // Fills the work table (or takes the plug-in's detail query), then lets `read` read the detail
+  // rows: the statement, and whether it holds the user's filter. On the session's read replica
+  // first when there is one and the plug-in needs no work table; on the primary when the
+  // replica cannot serve it before `rows` (the rows handed on so far, when counted) moved.
   void Fill(ReportPlugin& plugin, std::string_view title, std::string_view order,
-            const ReportProgress& progress,
-            const std::function<void(db::Connection&, const std::string&, bool)>& read);
+            const ReportProgress& progress, const Reader& read, const int64_t* rows = nullptr);
+  // The same on one database; false when it is the replica and the replica could not serve.
+  bool FillOn(const std::string& connection_string, bool replica, ReportPlugin& plugin,
+              std::string_view title, const std::string& ordered, const std::string& filter,
+              const ReportProgress& progress, const Reader& read, const int64_t* rows);
 
   Session& session_;
   std::map<std::string, ReportFilter, std::less<>> filters_;

@@ -46,13 +46,21 @@ std::string ReportPluginBase::TempTablename() {
 }
 
 bool ReportPluginBase::MoveDataDetail() {
-  if (!mconn || !objLogin) return false;
+  std::string detail = DetailQuery();
+  if (detail.empty()) return false;
   db::Connection& cn = *mconn;
-  if (!cn.IsOpen()) cn.Open(NormalizeSql(ConnectionString));
   if (table_.empty()) TempTablename();
   frame::DropTempTable(cn, table_);
+  cn.Execute("select * into tempdb.." + table_ + " from(" + detail + ")a");
+  return true;
+}
 
-  // The user's filter is not part of the fill: the engine applies it when it reads the rows back,
+std::string ReportPluginBase::DetailQuery() {
+  if (!mconn || !objLogin) return "";
+  db::Connection& cn = *mconn;
+  if (!cn.IsOpen()) cn.Open(NormalizeSql(ConnectionString));
+
+  // The user's filter is not part of the detail: the engine applies it when it reads the rows,
   // outside the operator's rights and as a free query.
   std::string users = frame::RowAuthString(*objLogin, "USER");
   std::string rights;
@@ -65,9 +73,7 @@ bool ReportPluginBase::MoveDataDetail() {
   std::string detail = "(select " + DetailColumns() + " from " +
                        DetailFrom(frame::DataAuthFilter(*objLogin, HeadTable(), "False"), cn) +
                        ")a";
-  cn.Execute(
-      NormalizeSql("select * into tempdb.." + table_ + " from" + detail + " where 1=1" + rights));
-  return true;
+  return NormalizeSql("select * from" + detail + " where 1=1" + rights);
 }
 
 const std::string& CReportJKTJ::ClassName() const {

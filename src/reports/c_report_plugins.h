@@ -16,6 +16,7 @@ class ReportPluginBase : public frame::BusinessObject, public host::ReportPlugin
   std::string TempTablename() override;
   std::string strSubTitle() override { return ""; }
   bool MoveDataDetail() override;
+  std::string DetailQuery() override;
   bool OnValidateFilter() override { return true; }
 
   // A request sent to a plug-in answers an error document: it is not called that way.
