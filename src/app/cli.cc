@@ -370,6 +370,10 @@ int RunCli(int argc, char** argv) {
       ->add_option("--per-client", serve_options.per_client,
                    "open connections per client address (0: no cap)")
       ->capture_default_str();
+  serve
+      ->add_option("--read-db", serve_options.read_db,
+                   "a PostgreSQL standby's URL: lists, reports and free queries read there")
+      ->capture_default_str();
   serve->add_option("--query-seconds", serve_options.query_seconds, "time budget of one free query")
       ->capture_default_str()
       ->check(CLI::PositiveNumber);

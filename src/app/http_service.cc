@@ -302,7 +302,7 @@ class HttpService::Impl {
  public:
   explicit Impl(ServeOptions options)
       : options_(Normalized(std::move(options))),
-        dir_(options_.data_dir),
+        dir_(DataDirOf(options_)),
         sessions_(options_.record_sessions
                       ? SessionStore(std::chrono::minutes(options_.idle_minutes), dir_)
                       : SessionStore(std::chrono::minutes(options_.idle_minutes))),
@@ -367,6 +367,12 @@ class HttpService::Impl {
   const ServeOptions& Options() const { return options_; }
 
  private:
+  static host::DataDir DataDirOf(const ServeOptions& options) {
+    host::DataDir dir(options.data_dir);
+    if (!options.read_db.empty()) dir.SetReadReplica(options.read_db);
+    return dir;
+  }
+
   static ServeOptions Normalized(ServeOptions options) {
     if (options.threads == 0) {
       options.threads = std::max<size_t>(2, std::thread::hardware_concurrency());
@@ -1118,6 +1124,12 @@ int RunServe(const ServeOptions& options) {
   signal(SIGTERM, SIG_DFL);
 
   host::DataDir dir(options.data_dir);
+  try {
+    if (!options.read_db.empty()) dir.SetReadReplica(options.read_db);
+  } catch (const ComError& e) {
+    spdlog::error("{}", e.Description());
+    return 1;
+  }
   if (!dir.HasSystemDatabase()) {
     spdlog::error("no databases in {}: create them with `rembiz init {} --demo`", dir.Describe(),
                   DataOption(options.data_dir));
@@ -1136,6 +1148,10 @@ int RunServe(const ServeOptions& options) {
       "serving {} on http://{}:{}/ ({} workers, {} queued calls at most, sessions end "
       "after {} idle minutes)",
       dir.Describe(), used.host, port, used.threads, used.queue, used.idle_minutes);
+  if (dir.HasReadReplica()) {
+    spdlog::info("lists, reports and free queries read from {} (the primary when it cannot)",
+                 dir.ReadReplica().Describe());
+  }
   const MailSettings& mail = used.outbox.mail;
   if (mail.server.empty()) {
     spdlog::info("no mail server set: notice mails wait in the outbox ([mail] server)");

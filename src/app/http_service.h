@@ -13,6 +13,9 @@ namespace rembiz::app {
 
 struct ServeOptions {
   std::string data_dir = "rembiz-data";  // a data folder or a database URL
+  // A PostgreSQL standby of data_dir's server: requests that only read go there (lists, reports,
+  // free queries), everything else and whatever it cannot serve to data_dir. Empty: none.
+  std::string read_db;
   std::string host = "127.0.0.1";
   int port = 8080;                // 0: any free port (see HttpService::Bind)
   size_t threads = 0;             // workers running business calls; 0: one per core, at least 2

@@ -108,6 +108,7 @@ void ReadServeConfig(const std::string& path, ServeOptions& options, ServeExtras
     if (!data.empty()) options.data_dir = data;
     if (!database.empty()) options.data_dir = database;
   }
+  read.Text("read_database", "--read-db", options.read_db);
   read.Number("workers", "--threads", options.threads, 1);
   read.Number("queue", "--queue", options.queue, 1);
   std::string log_format;

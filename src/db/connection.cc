@@ -148,6 +148,7 @@ Connection::~Connection() { Close(); }
 
 void Connection::Open(std::string_view connection_string, OpenMode mode) {
   Close();
+  server_failed_ = false;
   options_ = ParseConnectionString(connection_string);
   pool_key_ = FormatConnectionString(options_);
   backend_ = Pool().Acquire(pool_key_, options_, mode == OpenMode::kCreate);
@@ -284,7 +285,12 @@ void Connection::RunStatement(const BatchStep& step, const std::vector<BoundValu
   ++statements_;
   int64_t before = *changes;
   *changes = -1;
-  backend_->Run(step, values, command_timeout_, result, changes);
+  try {
+    backend_->Run(step, values, command_timeout_, result, changes);
+  } catch (const DbError& e) {
+    NoteFailure(e);
+    throw;
+  }
   if (*changes >= 0) {
     last_changes_ = *changes;
   } else {
@@ -326,6 +332,7 @@ Recordset Connection::ReadOnly(std::string_view sql, const ReadOnlyLimits& limit
     backend_->StreamReadOnly(step, batch.values, limits, *sink);
     return Recordset();
   } catch (const DbError& e) {
+    NoteFailure(e);
     // The engine's own words may quote the statement: the caller sees the problem alone.
     throw DbError(e.Number(), WithoutSql(e.Description(), step.sql), e.NativeCode());
   }
@@ -351,7 +358,22 @@ bool Connection::InTransaction() const { return backend_ && backend_->InTransact
 
 void Connection::BeginRead() {
   RequireOpen();
-  backend_->BeginRead();
+  try {
+    backend_->BeginRead();
+  } catch (const DbError& e) {
+    NoteFailure(e);
+    throw;
+  }
+}
+
+void Connection::NoteFailure(const DbError& error) {
+  // 25006: read-only transaction (what a standby answers to any write); 40001 on a standby: a
+  // read cancelled by replication; 57P01-03: the server is shutting down or starting.
+  const std::string& state = error.NativeCode();
+  if (error.Number() == kErrConnection || state == "25006" || state == "40001" ||
+      state.rfind("57P0", 0) == 0) {
+    server_failed_ = true;
+  }
 }
 
 void Connection::EndRead() {

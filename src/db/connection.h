@@ -99,6 +99,12 @@ class Connection {
   // statement (SQLite); nullopt elsewhere.
   std::optional<int64_t> LastInsertId();
 
+  // Whether a statement failed because this server could not serve it rather than because of
+  // the statement: the server only reads (a standby refuses writes, work tables included),
+  // replication cancelled the read, or the server went away. A request tried on a read replica
+  // runs again on the primary then.
+  bool ServerCouldNotServe() const { return server_failed_; }
+
   // Statements this connection executed since it was opened.
   int64_t StatementCount() const { return statements_; }
   const ConnectionOptions& Options() const { return options_; }
@@ -108,6 +114,7 @@ class Connection {
   Recordset ReadOnly(std::string_view sql, const ReadOnlyLimits& limits, RowSink* sink);
   void RunStatement(const BatchStep& step, const std::vector<BoundValue>& values, Recordset* result,
                     int64_t* changes);
+  void NoteFailure(const DbError& error);
 
   std::unique_ptr<BackendConnection> backend_;
   std::string pool_key_;
@@ -116,6 +123,7 @@ class Connection {
   int command_timeout_ = 30;
   int64_t statements_ = 0;
   int64_t last_changes_ = 0;  // @@ROWCOUNT
+  bool server_failed_ = false;
   Dialect dialect_ = Dialect::kSqlite;
 };
 

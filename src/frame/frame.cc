@@ -156,8 +156,25 @@ std::string ErrorText(const FrameVariant& variant, const ComError& error) {
   return error.Description();
 }
 
-void RunFrame(const FrameVariant& variant, std::span<const OperationEntry> operations,
-              BusinessObject& self, host::Session* session, xml::Document& request) {
+namespace {
+
+// Whether every operation the request names only reads, so that it may run on a read replica.
+bool ReadsOnly(std::span<const OperationEntry> operations, const xml::Document& request) {
+  bool any = false;
+  for (xml::Node func : request.SelectNodes("//func")) {
+    const OperationEntry* entry = FindOperation(operations, func.Attr("name"));
+    if (!entry) continue;
+    if (!(entry->flags & kReadsOnly)) return false;
+    any = true;
+  }
+  return any;
+}
+
+// Runs the request on one database; true when it ran on the replica and the replica could not
+// serve it (then nothing was written and the request is to run again on the primary).
+bool RunFrameOn(const FrameVariant& variant, std::span<const OperationEntry> operations,
+                BusinessObject& self, host::Session* session, xml::Document& request,
+                const std::string* replica) {
   if (auto* state = dynamic_cast<RequestState*>(&self)) state->ResetRequestState();
   bool has_entry_task =
       !variant.task_code.empty() && (variant.entry_task == EntryTask::kBeforeConnect ||
@@ -180,17 +197,28 @@ void RunFrame(const FrameVariant& variant, std::span<const OperationEntry> opera
       return entry_task->Applied();
     };
     if (has_entry_task && variant.entry_task == EntryTask::kBeforeConnect && !apply_entry_task()) {
-      return;  // the request already holds the refusal
+      return false;  // the request already holds the refusal
     }
     if (variant.connect) {
-      cn.SetConnectionTimeout(60);
-      cn.Open(NormalizeSql(session->ConnectionString()));
+      if (replica) {
+        // A replica that is down is given up quickly: the primary answers instead.
+        cn.SetConnectionTimeout(3);
+        try {
+          cn.Open(NormalizeSql(*replica));
+        } catch (const ComError& e) {
+          if (db::IsDatabaseUnreachable(e)) return true;
+          throw;
+        }
+      } else {
+        cn.SetConnectionTimeout(60);
+        cn.Open(NormalizeSql(session->ConnectionString()));
+      }
       // The reads of the request share one snapshot until it writes; it ends before the
       // answer goes out.
       if (variant.transactions != Transactions::kWholeRequest) cn.BeginRead();
     }
     if (has_entry_task && variant.entry_task == EntryTask::kAfterConnect && !apply_entry_task()) {
-      return;
+      return false;
     }
     if (variant.transactions == Transactions::kWholeRequest) transaction.emplace(cn);
 
@@ -232,11 +260,30 @@ void RunFrame(const FrameVariant& variant, std::span<const OperationEntry> opera
     cn.EndRead();
   } catch (const ComError& e) {
     transaction.reset();
+    if (replica && cn.ServerCouldNotServe()) return true;
     request.LoadXml(HandlerErrorXml(variant, e));
   } catch (const std::exception& e) {
     transaction.reset();
+    if (replica && cn.ServerCouldNotServe()) return true;
     request.LoadXml(HandlerErrorXml(variant, ComError(kErrUnexpected, e.what())));
   }
+  return replica && cn.ServerCouldNotServe();
+}
+
+}  // namespace
+
+void RunFrame(const FrameVariant& variant, std::span<const OperationEntry> operations,
+              BusinessObject& self, host::Session* session, xml::Document& request) {
+  // Requests that only read go to the session's read replica when it has one; when the replica
+  // is down or cannot serve them (a work table, a read cancelled by replication), the same
+  // request runs again on the primary, from the request as it came.
+  std::string replica = session && variant.connect ? session->ReadConnectionString() : "";
+  if (!replica.empty() && ReadsOnly(operations, request)) {
+    std::string original = request.Xml();
+    if (!RunFrameOn(variant, operations, self, session, request, &replica)) return;
+    request.LoadXml(original);
+  }
+  RunFrameOn(variant, operations, self, session, request, nullptr);
 }
 
 void FramedClass::myHandle(host::Session* ologin, xml::Document& oXml) {

@@ -40,6 +40,9 @@ enum OperationFlags : unsigned {
   kOpensTransaction = 2,  // opens the lazy transaction
   kOwnTransaction = 4,    // runs in its own transaction: committed on true, rolled back on false
   kLowerCaseName = 8,     // the request's name is lower-cased before it is compared
+  // Only reads (lists, free queries, navigation): a request of such operations alone may run on
+  // the session's read replica (host::Session::ReadConnectionString).
+  kReadsOnly = 16,
 };
 
 // Every operation procedure has this shape: session, open connection, its `func` element and the

@@ -110,6 +110,21 @@ std::string DataDir::ConnectionString(std::string_view account, std::string_view
   return store_.ConnectionString(AccountDatabase(account, year));
 }
 
+void DataDir::SetReadReplica(std::string_view url) {
+  db::Store replica(url);
+  // A folder of SQLite files has no replicas: one process writes them where it runs.
+  if (!store_.IsServer() || !replica.IsServer()) {
+    throw ComError(db::kErrInvalidRequest,
+                   "A read replica is a PostgreSQL standby of a PostgreSQL location ('" +
+                       replica.Describe() + "' for '" + store_.Describe() + "').");
+  }
+  read_store_.emplace(std::move(replica));
+}
+
+std::string DataDir::ReadConnectionString(std::string_view account, std::string_view year) const {
+  return read_store_ ? read_store_->ConnectionString(AccountDatabase(account, year)) : "";
+}
+
 std::string TodayText() {
   std::tm tm = LocalNow();
   char buf[16];

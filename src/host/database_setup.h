@@ -3,6 +3,7 @@
 // live (a folder, a database server) is the data layer's business (db/store.h).
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -22,11 +23,19 @@ class DataDir {
   static std::string AccountDatabase(std::string_view account, std::string_view year);
   // The connection string a session of that account and year connects with.
   std::string ConnectionString(std::string_view account, std::string_view year) const;
+  // A read replica of a database server: a standby that streams the primary's changes, reached
+  // by its own URL (the same database). Refused (ComError) unless both are servers.
+  void SetReadReplica(std::string_view url);
+  bool HasReadReplica() const { return read_store_.has_value(); }
+  const db::Store& ReadReplica() const { return *read_store_; }
+  // The same database on the replica; empty without one.
+  std::string ReadConnectionString(std::string_view account, std::string_view year) const;
   std::string SystemConnectionString() const { return store_.SystemConnectionString(); }
   bool HasSystemDatabase() const { return store_.Exists(db::kSystemDatabase); }
 
  private:
   db::Store store_;
+  std::optional<db::Store> read_store_;
 };
 
 struct InitOptions {

@@ -123,6 +123,7 @@ std::unique_ptr<LocalSession> LocalSession::Open(const DataDir& dir,
   s->period_ = period.Eof() ? 1 : static_cast<int>(period.Value("iId").ToInt());
 
   s->connection_string_ = dir.ConnectionString(s->account_, s->year_);
+  s->read_connection_ = dir.ReadConnectionString(s->account_, s->year_);
   return s;
 }
 

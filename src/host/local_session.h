@@ -33,6 +33,7 @@ class LocalSession : public Session {
                                              std::string_view password);
 
   std::string ConnectionString() const override { return connection_string_; }
+  std::string ReadConnectionString() const override { return read_connection_; }
   std::string LanguageId() const override { return language_; }
   std::string AccountId() const override { return account_; }
   std::string AccountName() const override { return account_name_; }
@@ -70,6 +71,7 @@ class LocalSession : public Session {
   std::string TaskHolder() const;
 
   std::string connection_string_;
+  std::string read_connection_;
   std::string system_connection_;
   std::string language_;
   std::string account_, account_name_, year_;

@@ -11,6 +11,10 @@ class Session {
   virtual ~Session() = default;
 
   virtual std::string ConnectionString() const = 0;
+  // Where requests that only read may go instead: the same database on a read replica (a
+  // standby of the primary); empty when there is none. Whatever the replica cannot serve runs
+  // on ConnectionString().
+  virtual std::string ReadConnectionString() const { return ""; }
   virtual std::string LanguageId() const = 0;
   virtual std::string AccountId() const = 0;
   virtual std::string AccountName() const = 0;

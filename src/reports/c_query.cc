@@ -25,12 +25,12 @@ constexpr frame::FrameVariant kVariant{
 };
 
 constexpr frame::OperationEntry kOperations[] = {
-    frame::Op<&CQuery::ListLoanData>("listloandata", 0, "EC0301"),
-    frame::Op<&CQuery::ListRepayData>("listrepaydata", 0, "EC0302"),
-    frame::Op<&CQuery::ListPZData>("listpzdata", 0, "EC0303"),
-    frame::Op<&CQuery::ListNetpayData>("listnetpaydata"),
-    frame::Op<&CQuery::ListCashPayData>("listcashpaydata"),
-    frame::Op<&CQuery::ListMakePZData>("listmakepzdata"),
+    frame::Op<&CQuery::ListLoanData>("listloandata", frame::kReadsOnly, "EC0301"),
+    frame::Op<&CQuery::ListRepayData>("listrepaydata", frame::kReadsOnly, "EC0302"),
+    frame::Op<&CQuery::ListPZData>("listpzdata", frame::kReadsOnly, "EC0303"),
+    frame::Op<&CQuery::ListNetpayData>("listnetpaydata", frame::kReadsOnly),
+    frame::Op<&CQuery::ListCashPayData>("listcashpaydata", frame::kReadsOnly),
+    frame::Op<&CQuery::ListMakePZData>("listmakepzdata", frame::kReadsOnly),
 };
 
 const frame::ClassRegistrar kRegistrar("Rembiz.CQuery", [] { return std::make_unique<CQuery>(); });

@@ -38,7 +38,7 @@ constexpr frame::FrameVariant kVariant{
 
 // The ageing periods and the ageing analysis are one right of the menu ("EC0402").
 constexpr frame::OperationEntry kOperations[] = {
-    frame::Op<&CReport::LoanAlertData>("loanalertdata", 0, "EC0401"),
+    frame::Op<&CReport::LoanAlertData>("loanalertdata", frame::kReadsOnly, "EC0401"),
     frame::Op<&CReport::AgeGet>("ageget", 0, "EC0402"),
     frame::Op<&CReport::AgeSet>("ageset", 0, "EC0402"),
     frame::Op<&CReport::LoanAgeData>("loanagedata", 0, "EC0402"),

@@ -61,8 +61,11 @@ constexpr frame::ConstraintKey kDeleteConstraints[] = {
     {"FK_EC_BalanceInfo_EC_ExpenVouch", "Q7.Rembiz.0274"},
 };
 
+// The voucher list may be read on a replica; a voucher itself is read where it was saved, so
+// that a page shows what its operator just wrote.
 constexpr OperationEntry kSharedOperations[] = {
-    OwnErrors(Op<&VoucherClass::GetVouchListID>("getVouchListID"), "GetVoucherListID"),
+    OwnErrors(Op<&VoucherClass::GetVouchListID>("getVouchListID", frame::kReadsOnly),
+              "GetVoucherListID"),
     OwnErrors(Op<&VoucherClass::GetVouchByGUID>("getVouchByGUID"), "GetVouchByGUID"),
     OwnErrors(Op<&VoucherClass::GetVoucherHead>("vchgetloanheaddata"), "GetVoucherHead"),
     OwnErrors(Op<&VoucherClass::GetVoucherBody>("vchgetloanbodydata"), "GetVoucherBody"),

@@ -260,6 +260,28 @@ ReaderLogin SetUpReader(const ConnectionOptions& options, const std::string& sch
                                      values.data(), nullptr, nullptr, 0),
                         PQclear));
   };
+  // A standby (a read replica) writes nothing: it takes the role its primary made, once the
+  // primary has set it up for the schema. Until then the query is the primary's to run.
+  if (std::string(PQgetvalue(run("SELECT pg_is_in_recovery()", {}).get(), 0, 0)) == "t") {
+    auto not_yet = [] {
+      return DbError(kErrStatement,
+                     "Free queries cannot run on this standby yet: its primary has not set up "
+                     "their role for the database.",
+                     "25006");
+    };
+    Result table = run("SELECT to_regclass('rembiz.reader_login') IS NOT NULL", {});
+    if (std::string(PQgetvalue(table.get(), 0, 0)) != "t") throw not_yet();
+    Result made =
+        run("SELECT l.role, l.password FROM rembiz.reader_login l WHERE EXISTS (SELECT 1 FROM "
+            "pg_roles r WHERE r.rolname = l.role) AND EXISTS (SELECT 1 FROM pg_namespace n WHERE "
+            "n.nspname = $1) AND has_schema_privilege(l.role, $1, 'USAGE')",
+            {schema});
+    if (PQntuples(made.get()) == 0) throw not_yet();
+    ReaderLogin reader{PQgetvalue(made.get(), 0, 0), PQgetvalue(made.get(), 0, 1)};
+    known->logins[key] = reader;
+    known->schemas[key + "|" + schema] = true;
+    return reader;
+  }
   // Processes that set the role up at once wait for each other.
   run("BEGIN", {});
   run("SELECT pg_advisory_xact_lock(7400211)", {});
