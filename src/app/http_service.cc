@@ -47,6 +47,7 @@
 #include "host/local_session.h"
 #include "host/login_guard.h"
 #include "host/messages.h"
+#include "host/read_replica.h"
 #include "host/schema_versions.h"
 #include "receipts/c_receipt.h"
 #include "receipts/uploads.h"
@@ -584,6 +585,7 @@ class HttpService::Impl {
 
   std::vector<Metrics::Gauge> Gauges() const {
     db::ConnectionPoolStats pool = db::ConnectionPoolNow();
+    host::ReplicaReads replica = host::ReplicaReadsSoFar();
     auto count = [](size_t n) { return static_cast<double>(n); };
     return {
         {"rembiz_sessions", "Sessions open in this process.", count(sessions_.Size())},
@@ -594,6 +596,11 @@ class HttpService::Impl {
         {"rembiz_connections_open", "HTTP connections open.", count(front_.OpenConnections())},
         {"rembiz_db_connections_in_use", "Database connections checked out.", count(pool.in_use)},
         {"rembiz_db_connections_idle", "Database connections idle in the pool.", count(pool.idle)},
+        {"rembiz_replica_reads_total", "Requests that only read, tried on the read replica.",
+         static_cast<double>(replica.tried), "counter"},
+        {"rembiz_replica_fallbacks_total",
+         "Of those, answered by the primary: the replica was down or could not serve them.",
+         static_cast<double>(replica.fell_back), "counter"},
     };
   }
 

@@ -100,8 +100,8 @@ std::string Metrics::Render(const std::vector<Gauge>& gauges) const {
            PrometheusLabel(key.second) + "\"} " + std::to_string(count) + "\n";
   }
   for (const Gauge& gauge : gauges) {
-    out += "# HELP " + gauge.name + " " + gauge.help + "\n# TYPE " + gauge.name + " gauge\n" +
-           gauge.name + " " + Number(gauge.value) + "\n";
+    out += "# HELP " + gauge.name + " " + gauge.help + "\n# TYPE " + gauge.name + " " + gauge.type +
+           "\n" + gauge.name + " " + Number(gauge.value) + "\n";
   }
   return out;
 }

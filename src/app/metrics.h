@@ -31,6 +31,7 @@ class Metrics {
     std::string name;
     std::string help;
     double value = 0;
+    std::string type = "gauge";  // or "counter"
   };
   // The whole scrape: the counters kept here, then `gauges` as they are now.
   std::string Render(const std::vector<Gauge>& gauges) const;

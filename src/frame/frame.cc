@@ -10,6 +10,7 @@
 #include "frame/convert.h"
 #include "host/errors.h"
 #include "host/messages.h"
+#include "host/read_replica.h"
 #include "host/tasks.h"
 
 namespace rembiz::frame {
@@ -280,7 +281,9 @@ void RunFrame(const FrameVariant& variant, std::span<const OperationEntry> opera
   std::string replica = session && variant.connect ? session->ReadConnectionString() : "";
   if (!replica.empty() && ReadsOnly(operations, request)) {
     std::string original = request.Xml();
-    if (!RunFrameOn(variant, operations, self, session, request, &replica)) return;
+    const bool fell_back = RunFrameOn(variant, operations, self, session, request, &replica);
+    host::CountReplicaRead(fell_back);
+    if (!fell_back) return;
     request.LoadXml(original);
   }
   RunFrameOn(variant, operations, self, session, request, nullptr);

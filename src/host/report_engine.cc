@@ -9,6 +9,7 @@
 #include "db/text.h"
 #include "host/errors.h"
 #include "host/messages.h"
+#include "host/read_replica.h"
 
 namespace rembiz::host {
 namespace {
@@ -92,9 +93,10 @@ void ReportEngine::Fill(ReportPlugin& plugin, std::string_view title, std::strin
   if (!filter.empty()) db::CheckCondition(filter);
   const std::string ordered = order.empty() ? "" : " order by " + std::string(order);
   const std::string replica = session_.ReadConnectionString();
-  if (!replica.empty() &&
-      FillOn(replica, true, plugin, title, ordered, filter, progress, read, rows)) {
-    return;
+  if (!replica.empty()) {
+    const bool served = FillOn(replica, true, plugin, title, ordered, filter, progress, read, rows);
+    CountReplicaRead(!served);
+    if (served) return;
   }
   FillOn(session_.ConnectionString(), false, plugin, title, ordered, filter, progress, read, rows);
 }

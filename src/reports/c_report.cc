@@ -41,20 +41,12 @@ constexpr frame::OperationEntry kOperations[] = {
     frame::Op<&CReport::LoanAlertData>("loanalertdata", frame::kReadsOnly, "EC0401"),
     frame::Op<&CReport::AgeGet>("ageget", 0, "EC0402"),
     frame::Op<&CReport::AgeSet>("ageset", 0, "EC0402"),
-    frame::Op<&CReport::LoanAgeData>("loanagedata", 0, "EC0402"),
+    frame::Op<&CReport::LoanAgeData>("loanagedata", frame::kReadsOnly, "EC0402"),
     frame::Op<&CReport::typeCollectData>("typecollectdata", 0, "EC0404"),
 };
 
 const frame::ClassRegistrar kRegistrar("Rembiz.CReport",
                                        [] { return std::make_unique<CReport>(); });
-
-constexpr const char* kAgeingTable =
-    "([ccode] [varchar] (50) COLLATE Chinese_PRC_CI_AS NOT NULL ,[dtloandate] [datetime] NULL ,"
-    "[dbllack] [decimal](18, 2) NULL,[autoid] [int] IDENTITY (1, 1) NOT NULL) ON [PRIMARY]";
-constexpr const char* kAgeingItemTable =
-    "([cclasscode] [varchar] (50) COLLATE Chinese_PRC_CI_AS NOT NULL ,[ccode] [varchar] (50) "
-    "COLLATE Chinese_PRC_CI_AS NOT NULL ,[dtloandate] [datetime] NULL ,[dbllack] [decimal](18, 2) "
-    "NULL,[autoid] [int] IDENTITY (1, 1) NOT NULL) ON [PRIMARY]";
 
 // A work table in tempdb for the length of one analysis.
 class WorkTable {
@@ -274,20 +266,24 @@ bool CReport::LoanAgeData(host::Session& session, db::Connection& cn, xml::Node&
     std::string cutoff = db::SqlText(CutOff(session, func));
     Dimension dimension = RequestDimension(func, "ec_loanvouch", false, cn);
 
-    WorkTable table(cn, dimension.item ? kAgeingItemTable : kAgeingTable);
-    cn.Execute(NormalizeSql(
-        "insert into " + table.Qualified() + " select * from(select " + dimension.SelectGroup() +
+    // The groups' outstanding amounts per loan date, numbered in the order of their keys: read
+    // straight, without a work table, so that the analysis writes nothing (a read replica can
+    // answer it).
+    const std::string order =
+        (dimension.item ? "loan.cclasscode," : "") + std::string("loan.ccode,loan.dtloandate");
+    const std::string grouped =
+        "(select loan.*,row_number() over (order by " + order + ") as autoid from(select " +
+        dimension.SelectGroup() +
         ",ec_loanvouch.dtloandate as dtloandate,sum(isnull(ec_loanvouch.dblmoney,0)-"
         "isnull(ec_loanvouch.dblreturn,0)) as dbllack from " +
         frame::DataAuthFilter(session, "ec_loanvouch", "True") + dimension.source_joins +
         NameJoins("ec_loanvouch", RequestItems(func, cn)) + " where " + UserFilter(func) +
         // A draft owes nothing yet: only submitted loans are counted.
         dimension.NotNull() + " and ec_loanvouch.blnaudi=1 and ec_loanvouch.dtloandate<" + cutoff +
-        " group by " + dimension.GroupColumns() +
-        ",ec_loanvouch.dtloandate)loan where dbllack<>0"));
+        " group by " + dimension.GroupColumns() + ",ec_loanvouch.dtloandate)loan where dbllack<>0)";
 
     PagedQuery query;
-    query.from = table.Qualified() + " w" + dimension.name_joins;
+    query.from = grouped + " w" + dimension.name_joins;
     query.where = "1=1";
     query.key = dimension.WorkKey();
     query.text_key = true;

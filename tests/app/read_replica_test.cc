@@ -48,6 +48,32 @@ std::string Sql(const std::string& url, const std::string& sql) {
   return value;
 }
 
+constexpr const char* kAgeing =
+    "<req><func name='loanagedata'><in><page><current>0</current><rows>100</rows></page><cond/>"
+    "<type><row name='stritem' value='部门'/></type><age><age><row cdays='30' name='30'/>"
+    "<row cdays='' name='more'/></age></age></in></func></req>";
+constexpr const char* kFreeQuery =
+    "<req><func name='selectget'><in><sql>select count(*) as n from EC_LoanVouch</sql></in>"
+    "</func></req>";
+
+// The service's replica counters (/metrics).
+struct Replica {
+  long tried = -1;
+  long fell_back = -1;
+};
+Replica Counters(const ServeProcess& service) {
+  httplib::Client client("127.0.0.1", service.Port());
+  httplib::Result r = client.Get("/metrics");
+  Replica counters;
+  std::smatch m;
+  std::string body = r ? r->body : "";
+  if (std::regex_search(body, m, std::regex("\nrembiz_replica_reads_total (\\d+)")))
+    counters.tried = std::stol(m[1]);
+  if (std::regex_search(body, m, std::regex("\nrembiz_replica_fallbacks_total (\\d+)")))
+    counters.fell_back = std::stol(m[1]);
+  return counters;
+}
+
 size_t Count(const std::string& text, const std::string& what) {
   size_t n = 0;
   for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
@@ -141,14 +167,29 @@ TEST_F(ReadReplicaTest, ListsReadTheStandbyAndFallBackToThePrimary) {
   const std::string token = service.Login("demo");
   ASSERT_FALSE(token.empty());
   ASSERT_TRUE(testing::Answered(service.Post("/api/CLoan", Loan("0398"), token)));
+  // Submitted, so that the ageing counts it.
+  const std::string year = Sql(primary_, "select extract(year from current_date)::int");
+  ASSERT_EQ(Sql(primary_, "update account_001_" + year + ".ec_loanvouch set blnaudi = '1'"), "");
   ASSERT_TRUE(CaughtUp());
   const size_t loans = ListedLoans(service, token);
   const size_t report_rows = ReportedLoanRows(service, token);
   ASSERT_GT(loans, 0u);
 
-  // The standby stops replaying, once it has all the primary wrote (free queries' role
-  // included): a save reaches the primary, the lists still say what the standby holds.
+  // The standby has all the primary wrote (free queries' role included): lists, reports, the
+  // ageing and free queries are all answered there.
   ASSERT_TRUE(CaughtUp());
+  const Replica before = Counters(service);
+  EXPECT_EQ(ListedLoans(service, token), loans);
+  EXPECT_EQ(ReportedLoanRows(service, token), report_rows);
+  httplib::Result ageing = service.Post("/api/CReport", kAgeing, token);
+  EXPECT_TRUE(testing::Answered(ageing)) << (ageing ? ageing->body : "no answer");
+  EXPECT_TRUE(testing::Answered(service.Post("/api/CPubMsg", kFreeQuery, token)));
+  const Replica after = Counters(service);
+  EXPECT_EQ(after.tried, before.tried + 4);
+  EXPECT_EQ(after.fell_back, before.fell_back);
+
+  // The standby stops replaying: a save reaches the primary, the lists still say what the
+  // standby holds.
   ASSERT_EQ(Sql(standby_, "select pg_wal_replay_pause()"), "");
   httplib::Result saved = service.Post("/api/CLoan", Loan("0399"), token);
   ASSERT_TRUE(testing::Answered(saved)) << (saved ? saved->body : "no answer");
@@ -166,14 +207,13 @@ TEST_F(ReadReplicaTest, ListsReadTheStandbyAndFallBackToThePrimary) {
 
   // The standby goes down: the primary answers the same reads, and saves go on.
   ASSERT_EQ(RunCommand(Script("stop " + (dir_ / "standby").string())).code, 0);
+  const Replica down = Counters(service);
   EXPECT_EQ(ListedLoans(service, token), loans + 1);
   EXPECT_GT(ReportedLoanRows(service, token), report_rows);
-  httplib::Result free_query = service.Post(
-      "/api/CPubMsg",
-      "<req><func name='selectget'><in><sql>select count(*) as n from EC_LoanVouch</sql></in>"
-      "</func></req>",
-      token);
-  EXPECT_TRUE(testing::Answered(free_query)) << (free_query ? free_query->body : "no answer");
+  EXPECT_TRUE(testing::Answered(service.Post("/api/CReport", kAgeing, token)));
+  EXPECT_TRUE(testing::Answered(service.Post("/api/CPubMsg", kFreeQuery, token)));
+  EXPECT_TRUE(testing::Answered(service.Post("/api/CLoan", Loan("0400"), token)));
+  EXPECT_EQ(Counters(service).fell_back, down.fell_back + 4);
 }
 
 // A folder of SQLite files has no standby: the service refuses to start with one named.
