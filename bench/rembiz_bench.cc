@@ -892,9 +892,9 @@ void PrintTable(const std::vector<int64_t>& sizes, const std::vector<int64_t>& l
       {"claim_save_allocs", "allocs", "<= 1000", at_most(1000)},
       {"claim_read_allocs", "allocs", "<= 550", at_most(550)},
       {"two_processes_saves_ps", "saves/s", "", nullptr},
-      {"pg_claim_save_ps", "saves/s", "", nullptr},
-      {"pg_claim_read_ps", "reads/s", "", nullptr},
-      {"pg_two_processes_saves_ps", "saves/s", "", nullptr},
+      {"pg_claim_save_ps", "saves/s", ">= 1000", at_least(1000)},
+      {"pg_claim_read_ps", "reads/s", ">= 5000", at_least(5000)},
+      {"pg_two_processes_saves_ps", "saves/s", ">= 2000", at_least(2000)},
   };
   for (const char* kind : {"navigate", "selectget", "listpage", "listlast"}) {
     for (int64_t size : sizes) {
