@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "bench/floor_common.h"
+
 struct sqlite3;
 struct sqlite3_stmt;
 
@@ -16,12 +18,6 @@ namespace rembiz::bench {
 // synchronous NORMAL, the system database attached), with the SQL Server functions.
 std::unique_ptr<sqlite3, int (*)(sqlite3*)> OpenAccountFile(const std::string& account,
                                                             const std::string& system);
-
-// The values of the benchmark's claim (bench_data.h ClaimSaveRequest) that the floor writes.
-struct FloorClaim {
-  std::string year;
-  std::string number;
-};
 
 class FloorStatements {
  public:
@@ -69,8 +65,7 @@ class ClaimReadFloor {
   sqlite3* db_;
   std::string language_;
   FloorStatements statements_;
-  std::string head_schema_;  // "<xml ...>" up to "<rs:data>"
-  std::string body_schema_;
+  ReadSchemas schemas_;
 };
 
 }  // namespace rembiz::bench
