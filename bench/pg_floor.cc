@@ -4,9 +4,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <cstdlib>
+#include <initializer_list>
 #include <random>
 #include <stdexcept>
+#include <string_view>
 
 #include "db/backend.h"
 #include "db/connection_string.h"
@@ -33,8 +36,7 @@ void Prepare(PGconn* conn, const char* name, const char* sql) {
 }
 
 void Send(PGconn* conn, const char* name, std::initializer_list<const char*> values) {
-  const std::vector<const char*> params(values);
-  if (!PQsendQueryPrepared(conn, name, static_cast<int>(params.size()), params.data(), nullptr,
+  if (!PQsendQueryPrepared(conn, name, static_cast<int>(values.size()), values.begin(), nullptr,
                            nullptr, 0)) {
     Fail(conn, std::string("cannot send ") + name);
   }
@@ -233,52 +235,49 @@ void PgClaimSaveFloor::Run(const FloorClaim& claim) {
   Send(conn_, "fl_items", {"0201"});
   Send(conn_, "fl_values", {"0201", "0002"});
   Sync(conn_);
-  std::vector<Result> checks = Collect(conn_, 4);
-  std::string refused;
-  const PGresult* head = checks[1].get();
-  auto is = [&](int field, const char* value) {
-    return !PQgetisnull(head, 0, field) && std::string_view(PQgetvalue(head, 0, field)) == value;
-  };
-  if (PQntuples(head) != 1 || !(PQgetisnull(head, 0, 0) || is(0, "0")) || PQgetisnull(head, 0, 2) ||
-      is(2, "0") || !is(3, "t") || PQgetisnull(head, 0, 4) || !is(5, "f")) {
-    refused = "the head's checks refuse the claim";
-  }
-  // Items that are leaves, and per standard the dimensions it uses.
-  const PGresult* items = checks[2].get();
-  if (PQntuples(items) != static_cast<int>(std::size(kFloorRows))) refused = "items";
-  for (int i = 0; i < PQntuples(items); ++i) {
-    if (std::string_view(PQgetvalue(items, i, 1)) == "0") refused = "an item refused";
-  }
-  // The least amount any value row of the standards allows: every row is within it here.
-  const PGresult* values = checks[3].get();
-  double least = 1e300;
-  for (int i = 0; i < PQntuples(values); ++i) {
-    least = std::min(least, std::strtod(PQgetvalue(values, i, 3), nullptr));
-  }
-  if (least < kFloorRows[1].money) refused = "a standard refuses";
-  if (!refused.empty()) {
-    Send(conn_, "fl_rollback", {});
-    Sync(conn_);
-    Collect(conn_, 1);
-    throw std::runtime_error("pg floor: " + refused);
-  }
-
-  guid_ = NewGuid();
-  const std::string date = day + "5", from = day + "1", to = day + "3";
-  Send(conn_, "fl_insert_head", {guid_.c_str(), claim.number.c_str(), date.c_str()});
-  for (const FloorRow& r : kFloorRows) {
-    const std::string receipt = r.receipt > 0 ? Text(r.receipt) : "";
-    const std::string money = Text(r.money);
-    Send(conn_, "fl_insert_row",
-         {guid_.c_str(), from.c_str(), to.c_str(), r.item,
-          r.receipt > 0 ? receipt.c_str() : nullptr, money.c_str()});
-  }
-  Send(conn_, "fl_commit", {});
-  Sync(conn_);
   try {
+    std::vector<Result> checks = Collect(conn_, 4);
+    const PGresult* head = checks[1].get();
+    auto is = [&](int field, const char* value) {
+      return !PQgetisnull(head, 0, field) && std::string_view(PQgetvalue(head, 0, field)) == value;
+    };
+    if (PQntuples(head) != 1 || !(PQgetisnull(head, 0, 0) || is(0, "0")) ||
+        PQgetisnull(head, 0, 2) || is(2, "0") || !is(3, "t") || PQgetisnull(head, 0, 4) ||
+        !is(5, "f")) {
+      throw std::runtime_error("pg floor: the head's checks refuse the claim");
+    }
+    // Items that are leaves, and per standard the dimensions it uses.
+    const PGresult* items = checks[2].get();
+    if (PQntuples(items) != static_cast<int>(std::size(kFloorRows))) {
+      throw std::runtime_error("pg floor: items");
+    }
+    for (int i = 0; i < PQntuples(items); ++i) {
+      if (std::string_view(PQgetvalue(items, i, 1)) == "0") {
+        throw std::runtime_error("pg floor: an item refused");
+      }
+    }
+    // The least amount any value row of the standards allows: every row is within it here.
+    const PGresult* values = checks[3].get();
+    double least = 1e300;
+    for (int i = 0; i < PQntuples(values); ++i) {
+      least = std::min(least, std::strtod(PQgetvalue(values, i, 3), nullptr));
+    }
+    if (least < kFloorRows[1].money) throw std::runtime_error("pg floor: a standard refuses");
+
+    guid_ = NewGuid();
+    const std::string date = day + "5", from = day + "1", to = day + "3";
+    Send(conn_, "fl_insert_head", {guid_.c_str(), claim.number.c_str(), date.c_str()});
+    for (const FloorRow& r : kFloorRows) {
+      const std::string receipt = Text(r.receipt), money = Text(r.money);
+      Send(conn_, "fl_insert_row",
+           {guid_.c_str(), from.c_str(), to.c_str(), r.item,
+            r.receipt > 0 ? receipt.c_str() : nullptr, money.c_str()});
+    }
+    Send(conn_, "fl_commit", {});
+    Sync(conn_);
     Collect(conn_, 2 + std::size(kFloorRows));
   } catch (...) {
-    // A refused statement leaves the transaction aborted until it is rolled back.
+    // A refusal, or a refused statement, leaves the transaction open until it is rolled back.
     Send(conn_, "fl_rollback", {});
     Sync(conn_);
     Collect(conn_, 1);
