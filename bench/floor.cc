@@ -183,12 +183,17 @@ void ClaimSaveFloor::Run(const FloorClaim& claim) {
   }
 }
 
-ClaimReadFloor::ClaimReadFloor(sqlite3* db, const std::string& language)
+ClaimReadFloor::ClaimReadFloor(sqlite3* db, const std::string& language,
+                               const std::string& draft_name)
     : db_(db),
       language_(language),
+      draft_name_(draft_name),
       statements_(db, {"SELECT v.*, '' AS editprop, ' ' AS strItem, (SELECT idec FROM "
-                       "foreigncurrency WHERE cexch_name = v.strBill) AS NumPoint FROM "
-                       "vwECExpenHead v WHERE LocaleID = ?1 AND GUID = ?2",
+                       "foreigncurrency WHERE cexch_name = v.strBill) AS NumPoint, CASE WHEN "
+                       "ifnull(v.strAuditorID, '') = '' AND v.blnAudi = 0 THEN 'draft' END AS "
+                       "strState, CASE WHEN ifnull(v.strAuditorID, '') = '' AND v.blnAudi = 0 "
+                       "THEN ?3 END AS strStateName FROM vwECExpenHead v WHERE LocaleID = ?1 AND "
+                       "GUID = ?2",
                        "SELECT *, '' AS editprop FROM vwECExpenBody WHERE AutoID = ?1"}) {}
 
 bool ClaimReadFloor::Learn(const std::string& expected) { return schemas_.Learn(expected); }
@@ -236,9 +241,14 @@ std::string ClaimReadFloor::Run(const std::string& guid) {
   sqlite3_stmt* head = statements_[0];
   Text(head, 1, language_);
   Text(head, 2, guid);
+  Text(head, 3, draft_name_);
   if (sqlite3_step(head) != SQLITE_ROW) {
     sqlite3_reset(head);
     throw std::runtime_error("floor: no claim " + guid);
+  }
+  if (sqlite3_column_type(head, sqlite3_column_count(head) - 1) == SQLITE_NULL) {
+    sqlite3_reset(head);
+    throw std::runtime_error("floor: the claim " + guid + " is no draft");
   }
   const int64_t auto_id = sqlite3_column_int64(head, 0);
   std::string head_row;

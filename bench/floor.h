@@ -50,10 +50,11 @@ class ClaimSaveFloor {
 // The claim read of ClaimReadRequest: the head by its GUID and the rows by the head's AutoID,
 // written as the same request document the full stack answers. The schema parts of the two
 // record answers are constants of such a program; they are taken once from `expected` (the full
-// stack's answer), which the first run is checked against.
+// stack's answer), which the first run is checked against. The claims it reads are drafts, whose
+// state's name in `language` is `draft_name`.
 class ClaimReadFloor {
  public:
-  ClaimReadFloor(sqlite3* db, const std::string& language);
+  ClaimReadFloor(sqlite3* db, const std::string& language, const std::string& draft_name);
   // The answered request document, as text.
   std::string Run(const std::string& guid);
   // Takes the constant parts from the full stack's answer; false when they are not found.
@@ -64,6 +65,7 @@ class ClaimReadFloor {
 
   sqlite3* db_;
   std::string language_;
+  std::string draft_name_;
   FloorStatements statements_;
   ReadSchemas schemas_;
 };

@@ -336,7 +336,9 @@ void ClaimReadFloorRuns(benchmark::State& state) {
   std::unique_ptr<ClaimReadFloor> floor;
   try {
     db = OpenFloorDatabase();
-    floor = std::make_unique<ClaimReadFloor>(db.get(), env.session->LanguageId());
+    const std::string language = env.session->LanguageId();
+    floor = std::make_unique<ClaimReadFloor>(db.get(), language,
+                                             host::MessageText("Q7.Rembiz.0446", language));
     std::string first = floor->Learn(expected) ? floor->Run(guid) : "";
     if (first != expected) {
       size_t at = 0;
