@@ -2,7 +2,6 @@
 
 #include <sqlite3.h>
 
-#include <charconv>
 #include <cstdio>
 #include <stdexcept>
 
@@ -27,47 +26,6 @@ void Done(sqlite3* db, sqlite3_stmt* stmt) {
   }
   sqlite3_reset(stmt);
   if (rc != SQLITE_DONE) Fail(db, sqlite3_sql(stmt));
-}
-
-// As pugixml writes an attribute value in double quotes.
-void AppendEscaped(std::string& out, const char* text, int size) {
-  for (int i = 0; i < size; ++i) {
-    switch (text[i]) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      case '\r':
-        out += "&#13;";
-        break;
-      case '\n':
-        out += "&#10;";
-        break;
-      case '\t':
-        out += "&#9;";
-        break;
-      default:
-        out += text[i];
-    }
-  }
-}
-
-void AppendNumber(std::string& out, double value) {
-  char buffer[32];
-  if (value == 0) {
-    out += '0';
-    return;
-  }
-  auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
-  out.append(buffer, end);
 }
 
 const char* kHead[] = {
@@ -101,15 +59,6 @@ const char* kHead[] = {
     "strEZero, strIOItem, dblVouch, dblNumber, dblMoney, dblOldMoney) VALUES (?1, ?2, 8, ?3, 18, "
     "'0101', '0201', ?4, ?5, 1, ?6, ?6)",
 };
-
-// The claim's rows as bench_data.h writes them.
-struct FloorRow {
-  const char* item;
-  double money;
-  double receipt;  // 0: none
-};
-constexpr FloorRow kRows[] = {
-    {"20101", 400, 0}, {"20102", 80, 80}, {"20103", 100, 0}, {"202", 50, 0}, {"203", 30, 0}};
 
 // As the data layer makes them (db::Connection::NewGuid on SQLite).
 std::string NewGuid() {
@@ -193,7 +142,7 @@ void ClaimSaveFloor::Run(const FloorClaim& claim) {
       ++found;
     }
     sqlite3_reset(items);
-    if (found != static_cast<int>(std::size(kRows))) throw std::runtime_error("floor: items");
+    if (found != static_cast<int>(std::size(kFloorRows))) throw std::runtime_error("floor: items");
 
     // The least amount any value row of the standards allows: every row is within it here.
     sqlite3_stmt* values = statements_[4];
@@ -203,7 +152,7 @@ void ClaimSaveFloor::Run(const FloorClaim& claim) {
     while (sqlite3_step(values) == SQLITE_ROW)
       least = std::min(least, sqlite3_column_double(values, 3));
     sqlite3_reset(values);
-    if (least < kRows[1].money) throw std::runtime_error("floor: a standard refuses");
+    if (least < kFloorRows[1].money) throw std::runtime_error("floor: a standard refuses");
 
     guid_ = NewGuid();
     sqlite3_stmt* insert = statements_[5];
@@ -214,7 +163,7 @@ void ClaimSaveFloor::Run(const FloorClaim& claim) {
     Done(db_, insert);
     sqlite3_stmt* row = statements_[6];
     const std::string from = day + "1", to = day + "3";
-    for (const FloorRow& r : kRows) {
+    for (const FloorRow& r : kFloorRows) {
       Text(row, 1, guid_);
       Text(row, 2, from);
       Text(row, 3, to);
@@ -234,24 +183,20 @@ void ClaimSaveFloor::Run(const FloorClaim& claim) {
   }
 }
 
-ClaimReadFloor::ClaimReadFloor(sqlite3* db, const std::string& language)
+ClaimReadFloor::ClaimReadFloor(sqlite3* db, const std::string& language,
+                               const std::string& draft_name)
     : db_(db),
       language_(language),
+      draft_name_(draft_name),
       statements_(db, {"SELECT v.*, '' AS editprop, ' ' AS strItem, (SELECT idec FROM "
-                       "foreigncurrency WHERE cexch_name = v.strBill) AS NumPoint FROM "
-                       "vwECExpenHead v WHERE LocaleID = ?1 AND GUID = ?2",
+                       "foreigncurrency WHERE cexch_name = v.strBill) AS NumPoint, CASE WHEN "
+                       "ifnull(v.strAuditorID, '') = '' AND v.blnAudi = 0 THEN 'draft' END AS "
+                       "strState, CASE WHEN ifnull(v.strAuditorID, '') = '' AND v.blnAudi = 0 "
+                       "THEN ?3 END AS strStateName FROM vwECExpenHead v WHERE LocaleID = ?1 AND "
+                       "GUID = ?2",
                        "SELECT *, '' AS editprop FROM vwECExpenBody WHERE AutoID = ?1"}) {}
 
-bool ClaimReadFloor::Learn(const std::string& expected) {
-  size_t head = expected.find("<xml ");
-  size_t head_data = expected.find("<rs:data>", head);
-  size_t body = expected.find("<xml ", head_data);
-  size_t body_data = expected.find("<rs:data>", body);
-  if (body_data == std::string::npos) return false;
-  head_schema_ = expected.substr(head, head_data + 9 - head);
-  body_schema_ = expected.substr(body, body_data + 9 - body);
-  return true;
-}
+bool ClaimReadFloor::Learn(const std::string& expected) { return schemas_.Learn(expected); }
 
 // The z:row of the current row: non-null values as the persisted format writes them.
 void ClaimReadFloor::AppendRow(std::string& out, sqlite3_stmt* stmt) {
@@ -280,8 +225,9 @@ void ClaimReadFloor::AppendRow(std::string& out, sqlite3_stmt* stmt) {
       } else if (storage == SQLITE_FLOAT) {
         AppendNumber(out, sqlite3_column_double(stmt, i));
       } else {
-        AppendEscaped(out, reinterpret_cast<const char*>(sqlite3_column_text(stmt, i)),
-                      sqlite3_column_bytes(stmt, i));
+        AppendEscaped(out,
+                      std::string_view(reinterpret_cast<const char*>(sqlite3_column_text(stmt, i)),
+                                       static_cast<size_t>(sqlite3_column_bytes(stmt, i))));
       }
       out += '"';
     }
@@ -295,29 +241,30 @@ std::string ClaimReadFloor::Run(const std::string& guid) {
   sqlite3_stmt* head = statements_[0];
   Text(head, 1, language_);
   Text(head, 2, guid);
+  Text(head, 3, draft_name_);
   if (sqlite3_step(head) != SQLITE_ROW) {
     sqlite3_reset(head);
     throw std::runtime_error("floor: no claim " + guid);
+  }
+  if (sqlite3_column_type(head, sqlite3_column_count(head) - 1) == SQLITE_NULL) {
+    sqlite3_reset(head);
+    throw std::runtime_error("floor: the claim " + guid + " is no draft");
   }
   const int64_t auto_id = sqlite3_column_int64(head, 0);
   std::string head_row;
   AppendRow(head_row, head);
   sqlite3_reset(head);
   const std::string id = std::to_string(auto_id);
-  out += "<req><func name=\"getVouchByGUID\"><in><GUID>" + guid +
-         "</GUID></in><out><Rows><row AutoID=\"" + id +
-         "\"/></Rows></out></func><func name=\"vchgetloanheaddata\"><in><row/></in><out>";
-  out += head_schema_;
+  AppendReadOpening(out, guid, id, schemas_);
   out += head_row;
-  out += "</rs:data></xml></out></func><func name=\"vchgetloanbodydata\"><in><row/></in><out>";
-  out += body_schema_;
+  AppendReadMiddle(out, schemas_);
   sqlite3_stmt* body = statements_[1];
   sqlite3_bind_int64(body, 1, auto_id);
   int rc;
   while ((rc = sqlite3_step(body)) == SQLITE_ROW) AppendRow(out, body);
   sqlite3_reset(body);
   if (rc != SQLITE_DONE) Fail(db_, sqlite3_sql(body));
-  out += "</rs:data></xml></out></func></req>";
+  AppendReadClosing(out);
   return out;
 }
 

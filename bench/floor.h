@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "bench/floor_common.h"
+
 struct sqlite3;
 struct sqlite3_stmt;
 
@@ -16,12 +18,6 @@ namespace rembiz::bench {
 // synchronous NORMAL, the system database attached), with the SQL Server functions.
 std::unique_ptr<sqlite3, int (*)(sqlite3*)> OpenAccountFile(const std::string& account,
                                                             const std::string& system);
-
-// The values of the benchmark's claim (bench_data.h ClaimSaveRequest) that the floor writes.
-struct FloorClaim {
-  std::string year;
-  std::string number;
-};
 
 class FloorStatements {
  public:
@@ -54,10 +50,11 @@ class ClaimSaveFloor {
 // The claim read of ClaimReadRequest: the head by its GUID and the rows by the head's AutoID,
 // written as the same request document the full stack answers. The schema parts of the two
 // record answers are constants of such a program; they are taken once from `expected` (the full
-// stack's answer), which the first run is checked against.
+// stack's answer), which the first run is checked against. The claims it reads are drafts, whose
+// state's name in `language` is `draft_name`.
 class ClaimReadFloor {
  public:
-  ClaimReadFloor(sqlite3* db, const std::string& language);
+  ClaimReadFloor(sqlite3* db, const std::string& language, const std::string& draft_name);
   // The answered request document, as text.
   std::string Run(const std::string& guid);
   // Takes the constant parts from the full stack's answer; false when they are not found.
@@ -68,9 +65,9 @@ class ClaimReadFloor {
 
   sqlite3* db_;
   std::string language_;
+  std::string draft_name_;
   FloorStatements statements_;
-  std::string head_schema_;  // "<xml ...>" up to "<rs:data>"
-  std::string body_schema_;
+  ReadSchemas schemas_;
 };
 
 }  // namespace rembiz::bench

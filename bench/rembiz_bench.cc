@@ -31,6 +31,7 @@
 #include "bench/alloc_count.h"
 #include "bench/bench_data.h"
 #include "bench/floor.h"
+#include "bench/pg_floor.h"
 #include "bench/replay.h"
 #include "db/connection.h"
 #include "db/recordset.h"
@@ -38,6 +39,7 @@
 #include "db/store.h"
 #include "db/test_seams.h"
 #include "frame/registry.h"
+#include "host/messages.h"
 #include "host/receipt_reading.h"
 #include "host/receipt_samples.h"
 #include "support/serve_process.h"
@@ -334,7 +336,72 @@ void ClaimReadFloorRuns(benchmark::State& state) {
   std::unique_ptr<ClaimReadFloor> floor;
   try {
     db = OpenFloorDatabase();
-    floor = std::make_unique<ClaimReadFloor>(db.get(), env.session->LanguageId());
+    const std::string language = env.session->LanguageId();
+    floor = std::make_unique<ClaimReadFloor>(db.get(), language,
+                                             host::MessageText("Q7.Rembiz.0446", language));
+    std::string first = floor->Learn(expected) ? floor->Run(guid) : "";
+    if (first != expected) {
+      size_t at = 0;
+      while (at < first.size() && at < expected.size() && first[at] == expected[at]) ++at;
+      throw std::runtime_error("the floor answers otherwise at byte " + std::to_string(at) + ": " +
+                               first.substr(at, 80) + " / " + expected.substr(at, 80));
+    }
+  } catch (const std::exception& e) {
+    return FloorRefused(state, e);
+  }
+  for (auto _ : state) {
+    std::string answer = floor->Run(guid);
+    benchmark::DoNotOptimize(answer);
+  }
+}
+
+// The same floors on PostgreSQL (pg_floor.h), on the PostgreSQL saves' data set; the claim save
+// is undone on a connection of its own.
+void PgClaimSaveFloorRuns(benchmark::State& state) {
+  Env& env = TheEnv();
+  PgHandle conn(nullptr, nullptr);
+  PgHandle undo(nullptr, nullptr);
+  std::unique_ptr<PgClaimSaveFloor> floor;
+  try {
+    conn = OpenAccountSchema(env.pg_session->ConnectionString());
+    undo = OpenAccountSchema(env.pg_session->ConnectionString());
+    floor = std::make_unique<PgClaimSaveFloor>(conn.get());
+  } catch (const std::exception& e) {
+    return FloorRefused(state, e);
+  }
+  for (auto _ : state) {
+    try {
+      const FloorClaim claim{env.year, NextNumber("PF")};
+      Clock::time_point start = Clock::now();
+      floor->Run(claim);
+      state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
+      PgExecute(undo.get(), "DELETE FROM ec_expenvouch_sub WHERE mguid = '" + floor->LastGuid() +
+                                "'; DELETE FROM ec_expenvouch WHERE guid = '" + floor->LastGuid() +
+                                "';");
+    } catch (const std::exception& e) {
+      state.SkipWithError(e.what());
+      break;
+    }
+  }
+}
+
+void PgClaimReadFloorRuns(benchmark::State& state) {
+  Env& env = TheEnv();
+  const std::string number = NextNumber("PR");
+  Call("CExpense", ClaimSaveRequest(env.year, number), *env.pg_session);
+  db::Connection cn;
+  cn.Open(env.pg_session->ConnectionString());
+  const std::string guid =
+      cn.Execute("select GUID from EC_ExpenVouch where strVouchID = '" + number + "'").Text("GUID");
+  cn.Close();
+  const std::string expected = Call("CExpense", ClaimReadRequest(guid), *env.pg_session).Xml();
+  PgHandle conn(nullptr, nullptr);
+  std::unique_ptr<PgClaimReadFloor> floor;
+  try {
+    conn = OpenAccountSchema(env.pg_session->ConnectionString());
+    const std::string language = env.pg_session->LanguageId();
+    floor = std::make_unique<PgClaimReadFloor>(conn.get(), language,
+                                               host::MessageText("Q7.Rembiz.0446", language));
     std::string first = floor->Learn(expected) ? floor->Run(guid) : "";
     if (first != expected) {
       size_t at = 0;
@@ -819,6 +886,13 @@ void DeriveFigures(const Collector& collector, const std::vector<int64_t>& sizes
   per_second("processes/claim_save", "two_processes_saves_ps");
   per_second("pg/claim/save", "pg_claim_save_ps");
   per_second("pg/claim/read", "pg_claim_read_ps");
+  for (const char* kind : {"save", "read"}) {
+    const Measured* full = find(std::string("pg/claim/") + kind);
+    const Measured* floor = find(std::string("pg/claim/") + kind + "_floor");
+    if (floor) figures[std::string("pg_claim_") + kind + "_floor_us"] = floor->ns / 1000.0;
+    if (full && floor)
+      figures[std::string("pg_claim_") + kind + "_floor_ratio"] = full->ns / floor->ns;
+  }
   per_second("pg/processes/claim_save", "pg_two_processes_saves_ps");
   per_second("http/read", "http_rps", kHttpClients * kHttpRequestsPerClient);
   per_second("http/read_keepalive", "http_keepalive_rps", kHttpClients * kHttpRequestsPerClient);
@@ -894,6 +968,10 @@ void PrintTable(const std::vector<int64_t>& sizes, const std::vector<int64_t>& l
       {"two_processes_saves_ps", "saves/s", "", nullptr},
       {"pg_claim_save_ps", "saves/s", ">= 1000", at_least(1000)},
       {"pg_claim_read_ps", "reads/s", ">= 5000", at_least(5000)},
+      {"pg_claim_save_floor_us", "us", "", nullptr},
+      {"pg_claim_save_floor_ratio", "x", "<= 1.5", at_most(1.5)},
+      {"pg_claim_read_floor_us", "us", "", nullptr},
+      {"pg_claim_read_floor_ratio", "x", "<= 2.0", at_most(2.0)},
       {"pg_two_processes_saves_ps", "saves/s", ">= 2000", at_least(2000)},
   };
   for (const char* kind : {"navigate", "selectget", "listpage", "listlast"}) {
@@ -1219,6 +1297,13 @@ int Main(int argc, char** argv) {
         ->Unit(unit);
     benchmark::RegisterBenchmark("pg/claim/read",
                                  [&env](benchmark::State& s) { ClaimRead(s, *env.pg_session); })
+        ->MinTime(min_time)
+        ->Unit(unit);
+    benchmark::RegisterBenchmark("pg/claim/save_floor", PgClaimSaveFloorRuns)
+        ->MinTime(min_time)
+        ->UseManualTime()
+        ->Unit(unit);
+    benchmark::RegisterBenchmark("pg/claim/read_floor", PgClaimReadFloorRuns)
         ->MinTime(min_time)
         ->Unit(unit);
     benchmark::RegisterBenchmark(
