@@ -255,7 +255,21 @@ void InitDataDirectory(const DataDir& dir, const InitOptions& options) {
     if (!adding) store.Drop(db::kSystemDatabase);
     throw;
   }
+  PrepareFreeQueries(dir, dir.ConnectionString(options.account, year));
   db::ClearConnectionPool();
+}
+
+void PrepareFreeQueries(const DataDir& dir, const std::string& connection_string) {
+  if (!dir.Store().IsServer()) return;
+  // On a database server free queries run as the database's reader role, which the first one
+  // makes. Made now, so that a standby copied from the database serves them from the start; a
+  // user who may not make roles is refused here as at the first free query, and init goes on.
+  try {
+    db::Connection cn;
+    cn.Open(connection_string);
+    cn.ExecuteReadOnly("select 1 as ready");
+  } catch (const ComError&) {
+  }
 }
 
 }  // namespace rembiz::host

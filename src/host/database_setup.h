@@ -57,6 +57,10 @@ struct InitOptions {
 // account year that exists (without `force`), a folder of other files, and a new administrator
 // without a password.
 void InitDataDirectory(const DataDir& dir, const InitOptions& options);
+// Sets up what free queries on the database of `connection_string` need (on a server: the
+// reader role and its grants), as the first free query would; a refusal is left for that query
+// to report.
+void PrepareFreeQueries(const DataDir& dir, const std::string& connection_string);
 // Whether InitDataDirectory will make the administrator, so that it needs a password.
 bool NeedsAdministratorPassword(const DataDir& dir, const InitOptions& options);
 

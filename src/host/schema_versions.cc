@@ -171,6 +171,12 @@ std::vector<DatabaseVersion> UpgradeDatabases(const DataDir& dir) {
   }
   // Connections opened before the change know the tables as they were.
   db::ClearConnectionPool();
+  for (const DatabaseVersion& d : all) {
+    if (d.kind == SchemaKind::kAccount) {
+      PrepareFreeQueries(dir, dir.Store().ConnectionString(d.database));
+    }
+  }
+  db::ClearConnectionPool();
   return changed;
 }
 
