@@ -82,9 +82,9 @@ class ProgressLine {
 };
 
 // Passes rows on to a writer and shows every thousandth on the progress line.
-class CountingSink : public db::RowSink {
+class ProgressSink : public db::RowSink {
  public:
-  CountingSink(db::RowSink& next, ProgressLine& progress) : next_(next), progress_(progress) {}
+  ProgressSink(db::RowSink& next, ProgressLine& progress) : next_(next), progress_(progress) {}
   void Fields(const std::vector<db::FieldInfo>& fields) override { next_.Fields(fields); }
   void Row(const std::vector<db::Variant>& row) override {
     next_.Row(row);
@@ -182,7 +182,7 @@ int RunReportCommand(const ReportCommand& command) {
   if (command.format == "xlsx") {
     // Rows go into the workbook as they are read.
     XlsxWriter writer(command.out, host::MessageText(kind->title_key));
-    CountingSink counted(writer, progress);
+    ProgressSink counted(writer, progress);
     StreamReport(*session, *kind, command.filter, counted, stage);
     writer.Close();
     written = writer.RowsWritten();
@@ -200,7 +200,7 @@ int RunReportCommand(const ReportCommand& command) {
     if (command.format == "csv") {
       // Rows go out as they are read.
       CsvWriter writer(out);
-      CountingSink counted(writer, progress);
+      ProgressSink counted(writer, progress);
       StreamReport(*session, *kind, command.filter, counted, stage);
       written = writer.RowsWritten();
     } else {

@@ -285,12 +285,7 @@ void Connection::RunStatement(const BatchStep& step, const std::vector<BoundValu
   ++statements_;
   int64_t before = *changes;
   *changes = -1;
-  try {
-    backend_->Run(step, values, command_timeout_, result, changes);
-  } catch (const DbError& e) {
-    NoteFailure(e);
-    throw;
-  }
+  NotingFailure([&] { backend_->Run(step, values, command_timeout_, result, changes); });
   if (*changes >= 0) {
     last_changes_ = *changes;
   } else {
@@ -328,11 +323,12 @@ Recordset Connection::ReadOnly(std::string_view sql, const ReadOnlyLimits& limit
   ++statements_;
   FreeQuerySlot slot;
   try {
-    if (!sink) return backend_->RunReadOnly(step, batch.values, limits);
-    backend_->StreamReadOnly(step, batch.values, limits, *sink);
-    return Recordset();
+    return NotingFailure([&] {
+      if (!sink) return backend_->RunReadOnly(step, batch.values, limits);
+      backend_->StreamReadOnly(step, batch.values, limits, *sink);
+      return Recordset();
+    });
   } catch (const DbError& e) {
-    NoteFailure(e);
     // The engine's own words may quote the statement: the caller sees the problem alone.
     throw DbError(e.Number(), WithoutSql(e.Description(), step.sql), e.NativeCode());
   }
@@ -358,12 +354,7 @@ bool Connection::InTransaction() const { return backend_ && backend_->InTransact
 
 void Connection::BeginRead() {
   RequireOpen();
-  try {
-    backend_->BeginRead();
-  } catch (const DbError& e) {
-    NoteFailure(e);
-    throw;
-  }
+  NotingFailure([&] { backend_->BeginRead(); });
 }
 
 void Connection::NoteFailure(const DbError& error) {

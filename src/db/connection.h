@@ -114,6 +114,16 @@ class Connection {
   Recordset ReadOnly(std::string_view sql, const ReadOnlyLimits& limits, RowSink* sink);
   void RunStatement(const BatchStep& step, const std::vector<BoundValue>& values, Recordset* result,
                     int64_t* changes);
+  // Runs `step` on the engine, noting whether a failure was the server's (ServerCouldNotServe).
+  template <typename Step>
+  decltype(auto) NotingFailure(Step&& step) {
+    try {
+      return step();
+    } catch (const DbError& e) {
+      NoteFailure(e);
+      throw;
+    }
+  }
   void NoteFailure(const DbError& error);
 
   std::unique_ptr<BackendConnection> backend_;

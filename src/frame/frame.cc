@@ -202,14 +202,7 @@ bool RunFrameOn(const FrameVariant& variant, std::span<const OperationEntry> ope
     }
     if (variant.connect) {
       if (replica) {
-        // A replica that is down is given up quickly: the primary answers instead.
-        cn.SetConnectionTimeout(3);
-        try {
-          cn.Open(NormalizeSql(*replica));
-        } catch (const ComError& e) {
-          if (db::IsDatabaseUnreachable(e)) return true;
-          throw;
-        }
+        if (!host::OpenReplica(cn, NormalizeSql(*replica))) return true;
       } else {
         cn.SetConnectionTimeout(60);
         cn.Open(NormalizeSql(session->ConnectionString()));
@@ -261,11 +254,11 @@ bool RunFrameOn(const FrameVariant& variant, std::span<const OperationEntry> ope
     cn.EndRead();
   } catch (const ComError& e) {
     transaction.reset();
-    if (replica && cn.ServerCouldNotServe()) return true;
+    if (replica && host::ReplicaCouldNotServe(cn, e)) return true;
     request.LoadXml(HandlerErrorXml(variant, e));
   } catch (const std::exception& e) {
     transaction.reset();
-    if (replica && cn.ServerCouldNotServe()) return true;
+    if (replica && host::ReplicaCouldNotServe(cn, e)) return true;
     request.LoadXml(HandlerErrorXml(variant, ComError(kErrUnexpected, e.what())));
   }
   return replica && cn.ServerCouldNotServe();
@@ -281,9 +274,11 @@ void RunFrame(const FrameVariant& variant, std::span<const OperationEntry> opera
   std::string replica = session && variant.connect ? session->ReadConnectionString() : "";
   if (!replica.empty() && ReadsOnly(operations, request)) {
     std::string original = request.Xml();
-    const bool fell_back = RunFrameOn(variant, operations, self, session, request, &replica);
-    host::CountReplicaRead(fell_back);
-    if (!fell_back) return;
+    if (host::ServedByReplica(replica, [&] {
+          return !RunFrameOn(variant, operations, self, session, request, &replica);
+        })) {
+      return;
+    }
     request.LoadXml(original);
   }
   RunFrameOn(variant, operations, self, session, request, nullptr);

@@ -2,6 +2,8 @@
 
 #include <atomic>
 
+#include "db/error.h"
+
 namespace rembiz::host {
 namespace {
 
@@ -10,9 +12,27 @@ std::atomic<uint64_t> fell_back{0};
 
 }  // namespace
 
-void CountReplicaRead(bool primary_answered) {
+bool ServedByReplica(const std::string& url, const std::function<bool()>& attempt) {
+  if (url.empty()) return false;
+  const bool served = attempt();
   tried.fetch_add(1, std::memory_order_relaxed);
-  if (primary_answered) fell_back.fetch_add(1, std::memory_order_relaxed);
+  if (!served) fell_back.fetch_add(1, std::memory_order_relaxed);
+  return served;
+}
+
+bool OpenReplica(db::Connection& cn, const std::string& url) {
+  cn.SetConnectionTimeout(3);
+  try {
+    cn.Open(url);
+  } catch (const std::exception& e) {
+    if (db::IsDatabaseUnreachable(e)) return false;
+    throw;
+  }
+  return true;
+}
+
+bool ReplicaCouldNotServe(const db::Connection& cn, const std::exception& error) {
+  return cn.ServerCouldNotServe() || db::IsDatabaseUnreachable(error);
 }
 
 ReplicaReads ReplicaReadsSoFar() {

@@ -93,10 +93,10 @@ void ReportEngine::Fill(ReportPlugin& plugin, std::string_view title, std::strin
   if (!filter.empty()) db::CheckCondition(filter);
   const std::string ordered = order.empty() ? "" : " order by " + std::string(order);
   const std::string replica = session_.ReadConnectionString();
-  if (!replica.empty()) {
-    const bool served = FillOn(replica, true, plugin, title, ordered, filter, progress, read, rows);
-    CountReplicaRead(!served);
-    if (served) return;
+  if (ServedByReplica(replica, [&] {
+        return FillOn(replica, true, plugin, title, ordered, filter, progress, read, rows);
+      })) {
+    return;
   }
   FillOn(session_.ConnectionString(), false, plugin, title, ordered, filter, progress, read, rows);
 }
@@ -113,11 +113,7 @@ bool ReportEngine::FillOn(const std::string& connection_string, bool replica, Re
   plugin.ConnectionString = connection_string;
   const int64_t before = rows ? *rows : 0;
   try {
-    if (replica) {
-      // A replica that is down is given up quickly: the primary answers instead.
-      cn.SetConnectionTimeout(3);
-      cn.Open(connection_string);
-    }
+    if (replica && !OpenReplica(cn, connection_string)) return false;
     if (!plugin.OnValidateFilter()) Raise(kErrBusiness, "Rembiz.Report.BadFilter", title);
     std::string detail;
     std::optional<WorkTable> work_table;
@@ -141,8 +137,7 @@ bool ReportEngine::FillOn(const std::string& connection_string, bool replica, Re
     }
   } catch (const std::exception& e) {
     // Rows already handed on cannot be taken back: then the failure is the caller's.
-    if (replica && (cn.ServerCouldNotServe() || db::IsDatabaseUnreachable(e)) &&
-        (rows ? *rows : 0) == before) {
+    if (replica && ReplicaCouldNotServe(cn, e) && (rows ? *rows : 0) == before) {
       return false;
     }
     throw;
@@ -172,10 +167,11 @@ db::Recordset ReportEngine::Run(ReportPlugin& plugin, std::string_view title,
 
 namespace {
 
-// Counts the rows it hands on, so that a read is only tried again elsewhere before the first.
-class CountingSink : public db::RowSink {
+// Counts what it hands on, the header and the rows, so that a read is only tried again elsewhere
+// before anything reached the caller.
+class HandOnSink : public db::RowSink {
  public:
-  explicit CountingSink(db::RowSink& sink) : sink_(sink) {}
+  explicit HandOnSink(db::RowSink& sink) : sink_(sink) {}
   void Fields(const std::vector<db::FieldInfo>& fields) override {
     ++count_;
     sink_.Fields(fields);
@@ -184,7 +180,7 @@ class CountingSink : public db::RowSink {
     ++count_;
     sink_.Row(row);
   }
-  const int64_t* Count() const { return &count_; }
+  const int64_t* HandedOn() const { return &count_; }
 
  private:
   db::RowSink& sink_;
@@ -195,7 +191,7 @@ class CountingSink : public db::RowSink {
 
 void ReportEngine::Run(ReportPlugin& plugin, std::string_view title, std::string_view order,
                        db::RowSink& out, const ReportProgress& progress) {
-  CountingSink sink(out);
+  HandOnSink sink(out);
   Fill(
       plugin, title, order, progress,
       [&](db::Connection& cn, const std::string& sql, bool filtered) {
@@ -208,7 +204,7 @@ void ReportEngine::Run(ReportPlugin& plugin, std::string_view title, std::string
         limits.max_bytes = SIZE_MAX;
         cn.ExecuteReadOnly(sql, limits, sink);
       },
-      sink.Count());
+      sink.HandedOn());
 }
 
 }  // namespace rembiz::host
