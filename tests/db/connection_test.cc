@@ -136,6 +136,56 @@ TEST_F(ConnectionTest, ConstraintErrorsNameTheirIndexAndKey) {
   EXPECT_EQ(Scalar("select count(*) from EC_ExpenVouch where GUID=N'" + guid + "'"), "1");
 }
 
+// Transaction control may reach the server late, with the statement that follows it: each part
+// still undoes exactly its own writes, and a transaction given up before any statement leaves
+// the connection as it was.
+TEST_F(ConnectionTest, SavepointsAndTransactionsUndoExactlyTheirPart) {
+  auto guid = [](char last) {
+    return std::string("{11111111-2222-3333-4444-55555555555") + last + "}";
+  };
+  auto count = [&] {
+    return Scalar("select count(*) from EC_ExpenVouch where strVouchID like N'S_'");
+  };
+  {
+    Transaction all(Cn(), 5, 20);
+    InsertClaim(guid('1'), "S1", "201");
+    {
+      Savepoint step(Cn());
+      EXPECT_NE(ErrorOf("insert into EC_ExpenVouch (strTypeCode, strVouchID, dtLoanDate) values "
+                        "(N'201', N'S1', '2004-03-05')"),
+                "no error");
+      step.Rollback();
+    }
+    {
+      Savepoint kept(Cn());
+      InsertClaim(guid('2'), "S2", "201");
+      kept.Release();
+    }
+    {
+      Savepoint undone(Cn());
+      InsertClaim(guid('3'), "S3", "201");
+    }
+    all.Commit();
+  }
+  EXPECT_EQ(count(), "2");
+  {
+    Transaction nothing(Cn());
+    nothing.Rollback();
+  }
+  {
+    Transaction unused(Cn(), 5, 20);
+    Savepoint step(Cn());
+  }
+  {
+    Transaction undone(Cn());
+    InsertClaim(guid('4'), "S4", "201");
+  }
+  EXPECT_FALSE(Cn().InTransaction());
+  EXPECT_EQ(count(), "2");
+  Cn().Execute("delete from EC_ExpenVouch where strVouchID = N'S1'");
+  EXPECT_EQ(count(), "1");
+}
+
 TEST_F(ConnectionTest, FaultsCountsAndEmptyResults) {
   Cn().Execute("select 0");
   int64_t before = ThreadStatementCount();

@@ -328,6 +328,7 @@ class PgConnection : public BackendConnection {
     const BatchStep* run = &step;
     BatchStep converting;
     if (step.effect == BatchStep::Effect::kInsertSelect) {
+      Flush();  // the conversion may ask the catalog
       converting = step;
       converting.sql = ConvertingInsert(step);
       run = &converting;
@@ -368,6 +369,7 @@ class PgConnection : public BackendConnection {
       const char* values[2] = {bytes.data() + offset, key_text.c_str()};
       const int lengths[2] = {static_cast<int>(piece), 0};
       const int formats[2] = {1, 0};
+      Flush();
       Result res(PQexecParams(conn_, (offset == 0 ? first : next).c_str(), 2, nullptr, values,
                               lengths, formats, 0),
                  PQclear);
@@ -390,6 +392,7 @@ class PgConnection : public BackendConnection {
                             Quoted(table) + " WHERE " + Quoted(key_column) + " = $1";
     const std::string key_text(key);
     const char* values[1] = {key_text.c_str()};
+    Flush();
     Result res(PQexecParams(conn_, sql.c_str(), 1, nullptr, values, nullptr, nullptr, 0), PQclear);
     Require(res);
     if (PQntuples(res.get()) == 0) return std::nullopt;
@@ -405,6 +408,7 @@ class PgConnection : public BackendConnection {
                             Quoted(key_column) + " = $1";
     const std::string key_text(key), from = std::to_string(offset), count = std::to_string(length);
     const char* values[3] = {key_text.c_str(), from.c_str(), count.c_str()};
+    Flush();
     Result res(PQexecParams(conn_, sql.c_str(), 3, nullptr, values, nullptr, nullptr, 1), PQclear);
     Require(res);
     if (PQntuples(res.get()) == 0 || PQgetisnull(res.get(), 0, 0)) return;
@@ -577,34 +581,47 @@ class PgConnection : public BackendConnection {
     }
   }
 
-  void Begin(int) override { Require(Exec(conn_, "BEGIN")); }
+  // BEGIN, savepoints and settings answer nothing the program waits for: they wait for the
+  // next statement and go to the server with it, in one round trip (see Deferred).
+  void Begin(int) override {
+    pending_.push_back("BEGIN");
+    begin_pending_ = true;
+  }
 
   void Commit() override {
-    Result res = Exec(conn_, "COMMIT");
+    Result res = Exec(conn_, Deferred("COMMIT"));
     if (!Ok(res)) ThrowError({conn_, catalog_, nullptr}, res.get());
     // A transaction that failed ends in ROLLBACK however it is closed: say so.
     if (std::string_view(PQcmdStatus(res.get())) != "COMMIT") {
+      timeout_ = -1;
       throw DbError(kErrStatement,
                     "The transaction ended in a rollback: a statement of it had failed.");
     }
   }
 
   void Rollback() override {
-    if (InTransaction()) Require(Exec(conn_, "ROLLBACK"));
+    const bool begun = PQtransactionStatus(conn_) != PQTRANS_IDLE;
+    // What waits is undone unsent; settings made inside the transaction are undone with it.
+    pending_.clear();
+    begin_pending_ = false;
+    timeout_ = -1;
+    if (begun) Require(Exec(conn_, "ROLLBACK"));
   }
 
   bool InTransaction() const override {
     PGTransactionStatusType s = PQtransactionStatus(conn_);
-    return s == PQTRANS_INTRANS || s == PQTRANS_INERROR;
+    return begin_pending_ || s == PQTRANS_INTRANS || s == PQTRANS_INERROR;
   }
 
-  void Savepoint(const std::string& name) override { Require(Exec(conn_, "SAVEPOINT " + name)); }
+  void Savepoint(const std::string& name) override { pending_.push_back("SAVEPOINT " + name); }
   void ReleaseSavepoint(const std::string& name) override {
-    if (InTransaction()) Require(Exec(conn_, "RELEASE SAVEPOINT " + name));
+    if (InTransaction()) pending_.push_back("RELEASE SAVEPOINT " + name);
   }
   void RollbackToSavepoint(const std::string& name) override {
     if (InTransaction()) {
-      Require(Exec(conn_, "ROLLBACK TO SAVEPOINT " + name + "; RELEASE SAVEPOINT " + name));
+      timeout_ = -1;
+      Require(
+          Exec(conn_, Deferred("ROLLBACK TO SAVEPOINT " + name + "; RELEASE SAVEPOINT " + name)));
     }
   }
 
@@ -619,6 +636,11 @@ class PgConnection : public BackendConnection {
   }
 
   bool Reset() override {
+    if (!pending_.empty()) {
+      pending_.clear();
+      begin_pending_ = false;
+      timeout_ = -1;
+    }
     if (PQstatus(conn_) != CONNECTION_OK) return false;
     if (PQtransactionStatus(conn_) != PQTRANS_IDLE) PQclear(PQexec(conn_, "ROLLBACK"));
     return PQtransactionStatus(conn_) == PQTRANS_IDLE;
@@ -630,6 +652,7 @@ class PgConnection : public BackendConnection {
   }
 
   Result Params(const char* sql, const std::vector<std::string>& args) {
+    Flush();
     std::vector<const char*> values;
     for (const std::string& a : args) values.push_back(a.c_str());
     Result res(PQexecParams(conn_, sql, static_cast<int>(values.size()), nullptr, values.data(),
@@ -644,9 +667,82 @@ class PgConnection : public BackendConnection {
   void SetTimeout(int seconds) {
     if (seconds == timeout_) return;
     const int ms = std::max(seconds, 0) * 1000;
-    Require(Exec(conn_, "SET statement_timeout = " + std::to_string(ms) +
-                            "; SET lock_timeout = " + std::to_string(std::max(ms, 1))));
+    pending_.push_back("SET statement_timeout = " + std::to_string(ms));
+    pending_.push_back("SET lock_timeout = " + std::to_string(std::max(ms, 1)));
     timeout_ = seconds;
+  }
+
+  // `sql` after the commands that wait (see Begin), as one string of the simple protocol: the
+  // server runs them in order and stops at the first that fails, whose error is the answer.
+  std::string Deferred(std::string_view sql) {
+    std::string out;
+    for (const std::string& command : pending_) out += command + "; ";
+    out += sql;
+    pending_.clear();
+    begin_pending_ = false;
+    return out;
+  }
+
+  // Sends what waits on its own, before a statement that cannot carry it.
+  void Flush() {
+    if (pending_.empty()) return;
+    std::string sql = Deferred("");
+    sql.resize(sql.size() - 2);
+    Result res = Exec(conn_, sql);
+    if (!Ok(res)) timeout_ = -1;
+    Require(res);
+  }
+
+  // Runs a prepared statement, the commands that wait sent before it in libpq's pipeline mode:
+  // one round trip for all. The first failure is the answer; what follows it did not run.
+  Result ExecPrepared(const std::string& name, const std::vector<const char*>& params) {
+    const int count = static_cast<int>(params.size());
+    if (pending_.empty()) {
+      return {PQexecPrepared(conn_, name.c_str(), count, params.data(), nullptr, nullptr, 0),
+              PQclear};
+    }
+    const std::vector<std::string> sent = std::move(pending_);
+    pending_.clear();
+    begin_pending_ = false;
+    bool queued = PQenterPipelineMode(conn_) == 1;
+    for (const std::string& command : sent) {
+      queued = queued && PQsendQueryParams(conn_, command.c_str(), 0, nullptr, nullptr, nullptr,
+                                           nullptr, 0) == 1;
+    }
+    queued =
+        queued &&
+        PQsendQueryPrepared(conn_, name.c_str(), count, params.data(), nullptr, nullptr, 0) == 1 &&
+        PQpipelineSync(conn_) == 1;
+    Result failed(nullptr, PQclear), last(nullptr, PQclear);
+    // Each query's results end in a null; the synchronisation point ends them all.
+    size_t query = 0;
+    while (queued && query <= sent.size() + 1) {
+      PGresult* res = PQgetResult(conn_);
+      if (!res) {
+        ++query;
+        continue;
+      }
+      const ExecStatusType status = PQresultStatus(res);
+      if (status == PGRES_PIPELINE_SYNC) {
+        PQclear(res);
+        break;
+      }
+      Result taken(res, PQclear);
+      if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK && !failed &&
+          status != PGRES_PIPELINE_ABORTED) {
+        failed = std::move(taken);
+      } else if (query == sent.size()) {
+        last = std::move(taken);
+      }
+    }
+    PQexitPipelineMode(conn_);
+    // Settings sent outside a transaction share the implicit one of the pipeline: a failure
+    // undoes them.
+    if (!queued || failed) timeout_ = -1;
+    if (!queued) ThrowError({conn_, catalog_, nullptr}, nullptr);
+    if (failed && !last) return failed;  // the statement itself: the caller reads its error
+    if (failed) ThrowError({conn_, catalog_, nullptr}, failed.get());
+    return last ? std::move(last) : std::move(failed);
   }
 
   // The engine's types of the bound values: numbers the statement wrote are numbers wherever
@@ -689,6 +785,9 @@ class PgConnection : public BackendConnection {
   // otherwise as it is (definitions may be several statements).
   Result Execute(const BatchStep& step, const std::vector<BoundValue>& values) {
     if (step.params.empty()) {
+      // Sent apart from what waits: a statement of the simple protocol may be one that cannot
+      // run inside the implicit transaction several statements of one string share.
+      Flush();
       Result res = Exec(conn_, step.sql);
       if (!Ok(res)) ThrowError({conn_, catalog_, &step}, res.get());
       return res;
@@ -703,9 +802,7 @@ class PgConnection : public BackendConnection {
           params[k] = nullptr;
         }
       }
-      Result res(PQexecPrepared(conn_, prepared.name.c_str(), static_cast<int>(params.size()),
-                                params.data(), nullptr, nullptr, 0),
-                 PQclear);
+      Result res = ExecPrepared(prepared.name, params);
       if (Ok(res)) return res;
       // A work table made again with other columns: prepare the statement anew, once.
       const char* state = PQresultErrorField(res.get(), PG_DIAG_SQLSTATE);
@@ -765,6 +862,9 @@ class PgConnection : public BackendConnection {
     std::string key = PreparedKey(step, values);
     auto it = prepared_.find(key);
     if (it != prepared_.end()) return it->second;
+    // A statement the server refuses to prepare fails the transaction: after what waits (a
+    // savepoint to return to), not before.
+    Flush();
     if (prepared_.size() >= kMaxPrepared) {
       PQclear(PQexec(conn_, "DEALLOCATE ALL"));
       prepared_.clear();
@@ -1092,6 +1192,8 @@ class PgConnection : public BackendConnection {
   Catalog* catalog_;
   ConnectionOptions options_;
   int timeout_ = -1;
+  std::vector<std::string> pending_;  // commands waiting for the next statement (see Begin)
+  bool begin_pending_ = false;        // a BEGIN among them
   int64_t statements_ = 0;
   std::unordered_map<std::string, PreparedStatement> prepared_;
   std::unordered_map<std::string, std::string> inserts_;  // INSERT ... SELECT as it runs
