@@ -185,10 +185,13 @@ bool VoucherClass::GetVoucherHead(host::Session& session, db::Connection& cn, xm
                                   xml::Document& answer) {
   std::string number = VoucherNumber(session, cn, Pages().table, func, auto_id_);
   // Without a number the statement finds nothing but still gives the page the record's layout.
+  // The currency's decimals come with the head: '0' for a currency that is not known.
+  const std::string view(Pages().head_view);
   db::Recordset rs = cn.Execute(NormalizeSql(
-      "Select *,'' as editprop,' ' As strItem,'0' As NumPoint,'' As strState,'' As strStateName "
-      "From " +
-      std::string(Pages().head_view) + " Where LocaleID=" + SqlText(host::CurrentLanguage()) +
+      "Select *,'' as editprop,' ' As strItem,IsNull((SELECT Cast(idec As nvarchar(10)) FROM "
+      "dbo.foreigncurrency WHERE cexch_name = " +
+      view + ".strbill),'0') As NumPoint,'' As strState,'' As strStateName From " + view +
+      " Where LocaleID=" + SqlText(host::CurrentLanguage()) +
       " and AutoID = " + (number.empty() ? "0" : number)));
   db::LoadXml(rs, answer);
   if (rs.Eof()) return true;
@@ -200,12 +203,6 @@ bool VoucherClass::GetVoucherHead(host::Session& session, db::Connection& cn, xm
     // A loan's unknown item reads as no name; a claim's keeps the record's placeholder.
     std::string name = ItemName(cn, item_class, item);
     if (!name.empty() || !Pages().keeps_card) row.SetAttr("strItem", name);
-  }
-  std::string currency = rs.Text("strbill");
-  if (!currency.empty()) {
-    db::Recordset decimals = cn.Execute(NormalizeSql(
-        "SELECT idec FROM dbo.foreigncurrency WHERE (cexch_name = " + SqlText(currency) + ")"));
-    if (!decimals.Eof()) row.SetAttr("NumPoint", decimals.Text("idec"));
   }
   AnswerState(session, cn, rs.Text("GUID"), row);
   return true;
