@@ -204,16 +204,11 @@ bool VoucherClass::GetVoucherHead(host::Session& session, db::Connection& cn, xm
     std::string name = ItemName(cn, item_class, item);
     if (!name.empty() || !Pages().keeps_card) row.SetAttr("strItem", name);
   }
-  AnswerState(session, cn, rs.Text("GUID"), row);
+  // The head view carries what the state is read from.
+  VoucherState state = VoucherStateOf(session, cn, Pages().table, rs.Text("GUID"), rs);
+  row.SetAttr("strState", state.code);
+  row.SetAttr("strStateName", state.name);
   return true;
-}
-
-void VoucherClass::AnswerState(host::Session& session, db::Connection& cn, const std::string& guid,
-                               xml::Node& row) {
-  std::optional<VoucherState> state = ReadVoucherState(session, cn, Pages().table, guid);
-  if (!state) return;
-  row.SetAttr("strState", state->code);
-  row.SetAttr("strStateName", state->name);
 }
 
 bool VoucherClass::GetVoucherBody(host::Session& session, db::Connection& cn, xml::Node& func,

@@ -111,9 +111,6 @@ class VoucherClass : public frame::FramedClass, public frame::RequestState {
                                     const xml::Node& func) = 0;
   // CPubMsg, created on first use and kept for the rest of the request.
   frame::BusinessObject& PubMsg();
-  // Writes the state of the voucher `guid` into the head record `row`.
-  void AnswerState(host::Session& session, db::Connection& cn, const std::string& guid,
-                   xml::Node& row);
 
   std::string auto_id_;
   std::string show_model_;

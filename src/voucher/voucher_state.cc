@@ -89,7 +89,12 @@ std::optional<VoucherState> ReadVoucherState(host::Session& session, db::Connect
       std::string(loan ? ", isnull(dblReturn,0) As dblReturn" : "") + " From " +
       std::string(loan ? "EC_LoanVouch" : "EC_ExpenVouch") + " Where GUID = " + SqlText(guid)));
   if (head.Eof()) return std::nullopt;
+  return VoucherStateOf(session, cn, table, guid, head);
+}
 
+VoucherState VoucherStateOf(host::Session& session, db::Connection& cn, std::string_view table,
+                            std::string_view guid, const db::Recordset& head) {
+  const bool loan = table == "EC_LoanVouch";
   if (head.Text("strAuditorID").empty()) {
     if (!head.Value("blnAudi").ToBool()) return Named("draft", "Q7.Rembiz.0446");
     const std::string type_code = head.Text("strTypeCode");

@@ -53,5 +53,9 @@ struct VoucherState {
 // approval.
 std::optional<VoucherState> ReadVoucherState(host::Session& session, db::Connection& cn,
                                              std::string_view table, std::string_view guid);
+// The same from a head already read: `head` stands on the voucher's row and has its columns
+// strTypeCode, blnAudi, strAuditorID and blnSettle, and a loan's dblReturn (the head views do).
+VoucherState VoucherStateOf(host::Session& session, db::Connection& cn, std::string_view table,
+                            std::string_view guid, const db::Recordset& head);
 
 }  // namespace rembiz::voucher
