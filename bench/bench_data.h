@@ -12,6 +12,10 @@
 
 namespace rembiz::bench {
 
+// Whether `location` holds a whole data set of `vouchers` generated vouchers, upgraded to the
+// program's schema when it was older.
+bool Reusable(const std::string& location, int64_t vouchers);
+
 // A demo data directory under `root` with `vouchers` generated loan vouchers on top of the demo
 // ones (file databases in WAL mode, as `rembiz init` makes them).
 host::DataDir MakeDataDirectory(const std::filesystem::path& root, int64_t vouchers);
