@@ -734,9 +734,13 @@ class PostgresEmitter : public sql::Emitter {
     out.push_back(Word("ON"));
     Append(out, Qualified(index.schema, index.table));
     out.push_back(LParen());
+    // Keys in the server's order, NULL below every value, as every translated ORDER BY asks
+    // (WithNullOrder): an index in PostgreSQL's own order could not give an ordered read, such as
+    // the first keys of a list page, its rows in order, and the read would sort the table.
     for (size_t k = 0; k < index.keys.size(); ++k) {
       if (k > 0) out.push_back(Comma());
       Append(out, index.keys[k]);
+      AppendWords(out, {"NULLS", "FIRST"});
     }
     out.push_back(RParen());
     if (index.unique) AppendWords(out, {"NULLS", "NOT", "DISTINCT"});
