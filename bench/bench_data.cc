@@ -1,5 +1,6 @@
 #include "bench/bench_data.h"
 
+#include <malloc.h>
 #include <sqlite3.h>
 
 #include <exception>
@@ -25,9 +26,9 @@ std::string Numbers(int64_t count) {
                        " c cross join " + digit + " e cross join " + digit + " f";
   int64_t reach = 100000;
   for (int k = 0; reach < count; ++k, reach *= 10) {
-    const std::string name = "g" + std::to_string(k);
-    sum += " + " + std::to_string(reach) + " * " + name + ".d";
-    tables += " cross join " + digit + " " + name;
+    const std::string name = std::string("g").append(std::to_string(k));
+    sum.append(" + ").append(std::to_string(reach)).append(" * ").append(name).append(".d");
+    tables.append(" cross join ").append(digit).append(" ").append(name);
   }
   return "(select " + sum + " + 1 as i from " + tables + ") n where i <= " + std::to_string(count);
 }
@@ -59,6 +60,8 @@ void GenerateOnSqlite(const host::DataDir& dir, const std::string& year, int64_t
     sqlite3_free(error);
     throw std::runtime_error("generating the vouchers failed: " + message);
   }
+  db.reset();
+  malloc_trim(0);  // the page cache's memory, back to the system
 }
 
 }  // namespace
