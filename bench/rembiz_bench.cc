@@ -931,7 +931,7 @@ class Collector : public benchmark::BenchmarkReporter {
   std::map<std::string, Measured> results;
 };
 
-// The benchmarks run at every data set size, by their names' first part.
+// The benchmarks run at every data set size, by the first word of their names.
 constexpr const char* kSizedKinds[] = {"navigate", "selectget", "listpage", "listlast",
                                        "loanage",  "summary",   "report",   "report_one"};
 
@@ -1354,7 +1354,7 @@ int Main(int argc, char** argv) {
 
   std::fprintf(stderr, "Generating data sets in %s ...\n", options.data_root.c_str());
   Clock::time_point started = Clock::now();
-  // Each sized data set made is timed: generating a million vouchers is part of what is
+  // Each sized data set made is timed: generating a million vouchers is among what is
   // measured. With --keep, a data set kept from an earlier run is taken again (upgraded when the
   // schema moved on) and not timed.
   auto sized = [&](const std::string& location, int64_t size, const std::string& figure) {
