@@ -584,7 +584,7 @@ class PgConnection : public BackendConnection {
   // BEGIN, savepoints and settings answer nothing the program waits for: they wait for the
   // next statement and go to the server with it, in one round trip (see Deferred).
   void Begin(int) override {
-    pending_.push_back("BEGIN");
+    pending_.emplace_back("BEGIN");
     begin_pending_ = true;
   }
 
@@ -613,9 +613,9 @@ class PgConnection : public BackendConnection {
     return begin_pending_ || s == PQTRANS_INTRANS || s == PQTRANS_INERROR;
   }
 
-  void Savepoint(const std::string& name) override { pending_.push_back("SAVEPOINT " + name); }
+  void Savepoint(const std::string& name) override { pending_.emplace_back("SAVEPOINT " + name); }
   void ReleaseSavepoint(const std::string& name) override {
-    if (InTransaction()) pending_.push_back("RELEASE SAVEPOINT " + name);
+    if (InTransaction()) pending_.emplace_back("RELEASE SAVEPOINT " + name);
   }
   void RollbackToSavepoint(const std::string& name) override {
     if (InTransaction()) {
@@ -667,8 +667,8 @@ class PgConnection : public BackendConnection {
   void SetTimeout(int seconds) {
     if (seconds == timeout_) return;
     const int ms = std::max(seconds, 0) * 1000;
-    pending_.push_back("SET statement_timeout = " + std::to_string(ms));
-    pending_.push_back("SET lock_timeout = " + std::to_string(std::max(ms, 1)));
+    pending_.emplace_back("SET statement_timeout = " + std::to_string(ms));
+    pending_.emplace_back("SET lock_timeout = " + std::to_string(std::max(ms, 1)));
     timeout_ = seconds;
   }
 
