@@ -629,19 +629,17 @@ void HttpSaves(benchmark::State& state, double seconds) {
   }
 }
 
-// A list request over a data set of `size` generated vouchers, of which it must answer at least
-// `least` rows; rows answered and statements per call as counters (a per-row statement shows as
-// statements growing with the size).
-void OverSize(benchmark::State& state, host::LocalSession& session, int64_t least,
-              const std::string& class_name, const std::string& request,
-              const std::string& row_path) {
+// Times `request` on `class_name`, once its first answer is one that `accepted` takes; the
+// statements per call go to the counters. False, the benchmark skipped, when it is not.
+bool TimeCalls(benchmark::State& state, host::LocalSession& session, const std::string& class_name,
+               const std::string& request, const char* what,
+               const std::function<bool(const xml::Document&)>& accepted) {
   xml::Document check = Call(class_name, request, session);
-  size_t rows = check.SelectNodes(row_path).size();
-  if (IsError(check) || rows < static_cast<size_t>(least)) {
-    state.SkipWithError(("list failed: " + Describe(check)).c_str());
+  if (IsError(check) || !accepted(check)) {
+    state.SkipWithError((std::string(what) + " failed: " + Describe(check)).c_str());
     for (auto _ : state) {
     }
-    return;
+    return false;
   }
   ShowStatements(class_name, request, session);
   int64_t statements = 0;
@@ -651,9 +649,24 @@ void OverSize(benchmark::State& state, host::LocalSession& session, int64_t leas
     statements += db::ThreadStatementCount() - before;
     benchmark::DoNotOptimize(doc);
   }
-  state.counters["rows"] = static_cast<double>(rows);
   state.counters["statements"] = static_cast<double>(statements) /
                                  static_cast<double>(std::max<int64_t>(state.iterations(), 1));
+  return true;
+}
+
+// A list request over a data set of `size` generated vouchers, of which it must answer at least
+// `least` rows; rows answered and statements per call as counters (a per-row statement shows as
+// statements growing with the size).
+void OverSize(benchmark::State& state, host::LocalSession& session, int64_t least,
+              const std::string& class_name, const std::string& request,
+              const std::string& row_path) {
+  size_t rows = 0;
+  const bool timed =
+      TimeCalls(state, session, class_name, request, "list", [&](const xml::Document& check) {
+        rows = check.SelectNodes(row_path).size();
+        return rows >= static_cast<size_t>(least);
+      });
+  if (timed) state.counters["rows"] = static_cast<double>(rows);
 }
 
 // One page of CQuery's loan list over a data set of `size` generated vouchers: the first page
@@ -663,23 +676,9 @@ void ListPage(benchmark::State& state, host::LocalSession& session, bool last) {
   const std::string request = "<req><func name='listloandata'><in><page><current>" +
                               std::string(last ? "999999999" : "0") +
                               "</current><rows>20</rows></page><cond/></in></func></req>";
-  xml::Document check = Call("CQuery", request, session);
-  if (IsError(check) || check.SelectNodes("//data/row").size() != 20) {
-    state.SkipWithError(("list page failed: " + Describe(check)).c_str());
-    for (auto _ : state) {
-    }
-    return;
-  }
-  ShowStatements("CQuery", request, session);
-  int64_t statements = 0;
-  for (auto _ : state) {
-    int64_t before = db::ThreadStatementCount();
-    xml::Document doc = Call("CQuery", request, session);
-    statements += db::ThreadStatementCount() - before;
-    benchmark::DoNotOptimize(doc);
-  }
-  state.counters["statements"] = static_cast<double>(statements) /
-                                 static_cast<double>(std::max<int64_t>(state.iterations(), 1));
+  TimeCalls(state, session, "CQuery", request, "list page", [](const xml::Document& check) {
+    return check.SelectNodes("//data/row").size() == 20;
+  });
 }
 
 // An analysis of CReport over a data set: the loan ageing by department (periods of 30, 60, 90
@@ -701,23 +700,8 @@ std::string AnalysisRequest(bool ageing, const std::string& year) {
 
 void Analysis(benchmark::State& state, host::LocalSession& session, bool ageing) {
   const std::string request = AnalysisRequest(ageing, TheEnv().year);
-  xml::Document check = Call("CReport", request, session);
-  if (IsError(check) || check.SelectNodes("//data/row").empty()) {
-    state.SkipWithError(("analysis failed: " + Describe(check)).c_str());
-    for (auto _ : state) {
-    }
-    return;
-  }
-  ShowStatements("CReport", request, session);
-  int64_t statements = 0;
-  for (auto _ : state) {
-    int64_t before = db::ThreadStatementCount();
-    xml::Document doc = Call("CReport", request, session);
-    statements += db::ThreadStatementCount() - before;
-    benchmark::DoNotOptimize(doc);
-  }
-  state.counters["statements"] = static_cast<double>(statements) /
-                                 static_cast<double>(std::max<int64_t>(state.iterations(), 1));
+  TimeCalls(state, session, "CReport", request, "analysis",
+            [](const xml::Document& check) { return !check.SelectNodes("//data/row").empty(); });
 }
 
 // Counts the rows the report engine hands over and keeps the last, as a writer would take them.
