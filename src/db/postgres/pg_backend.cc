@@ -583,10 +583,7 @@ class PgConnection : public BackendConnection {
 
   // BEGIN, savepoints and settings answer nothing the program waits for: they wait for the
   // next statement and go to the server with it, in one round trip (see Deferred).
-  void Begin(int) override {
-    pending_.emplace_back("BEGIN");
-    begin_pending_ = true;
-  }
+  void Begin(int) override { pending_.emplace_back("BEGIN"); }
 
   void Commit() override {
     Result res = Exec(conn_, Deferred("COMMIT"));
@@ -602,15 +599,14 @@ class PgConnection : public BackendConnection {
   void Rollback() override {
     const bool begun = PQtransactionStatus(conn_) != PQTRANS_IDLE;
     // What waits is undone unsent; settings made inside the transaction are undone with it.
-    pending_.clear();
-    begin_pending_ = false;
-    timeout_ = -1;
+    DropWaiting();
     if (begun) Require(Exec(conn_, "ROLLBACK"));
   }
 
   bool InTransaction() const override {
     PGTransactionStatusType s = PQtransactionStatus(conn_);
-    return begin_pending_ || s == PQTRANS_INTRANS || s == PQTRANS_INERROR;
+    return s == PQTRANS_INTRANS || s == PQTRANS_INERROR ||
+           std::find(pending_.begin(), pending_.end(), "BEGIN") != pending_.end();
   }
 
   void Savepoint(const std::string& name) override { pending_.emplace_back("SAVEPOINT " + name); }
@@ -636,11 +632,7 @@ class PgConnection : public BackendConnection {
   }
 
   bool Reset() override {
-    if (!pending_.empty()) {
-      pending_.clear();
-      begin_pending_ = false;
-      timeout_ = -1;
-    }
+    if (!pending_.empty()) DropWaiting();
     if (PQstatus(conn_) != CONNECTION_OK) return false;
     if (PQtransactionStatus(conn_) != PQTRANS_IDLE) PQclear(PQexec(conn_, "ROLLBACK"));
     return PQtransactionStatus(conn_) == PQTRANS_IDLE;
@@ -679,16 +671,19 @@ class PgConnection : public BackendConnection {
     for (const std::string& command : pending_) out += command + "; ";
     out += sql;
     pending_.clear();
-    begin_pending_ = false;
     return out;
+  }
+
+  // What waits, given up unsent; the settings among it are sent again when next needed.
+  void DropWaiting() {
+    pending_.clear();
+    timeout_ = -1;
   }
 
   // Sends what waits on its own, before a statement that cannot carry it.
   void Flush() {
     if (pending_.empty()) return;
-    std::string sql = Deferred("");
-    sql.resize(sql.size() - 2);
-    Result res = Exec(conn_, sql);
+    Result res = Exec(conn_, Deferred(""));  // a trailing empty statement is no statement
     if (!Ok(res)) timeout_ = -1;
     Require(res);
   }
@@ -703,7 +698,6 @@ class PgConnection : public BackendConnection {
     }
     const std::vector<std::string> sent = std::move(pending_);
     pending_.clear();
-    begin_pending_ = false;
     bool queued = PQenterPipelineMode(conn_) == 1;
     for (const std::string& command : sent) {
       queued = queued && PQsendQueryParams(conn_, command.c_str(), 0, nullptr, nullptr, nullptr,
@@ -1193,7 +1187,6 @@ class PgConnection : public BackendConnection {
   ConnectionOptions options_;
   int timeout_ = -1;
   std::vector<std::string> pending_;  // commands waiting for the next statement (see Begin)
-  bool begin_pending_ = false;        // a BEGIN among them
   int64_t statements_ = 0;
   std::unordered_map<std::string, PreparedStatement> prepared_;
   std::unordered_map<std::string, std::string> inserts_;  // INSERT ... SELECT as it runs
