@@ -149,8 +149,19 @@ Connection::~Connection() { Close(); }
 void Connection::Open(std::string_view connection_string, OpenMode mode) {
   Close();
   server_failed_ = false;
-  options_ = ParseConnectionString(connection_string);
-  pool_key_ = FormatConnectionString(options_);
+  // A thread opens the same few connection strings request after request; their reading is
+  // kept for the last one.
+  thread_local std::string last_text;
+  thread_local ConnectionOptions last_options;
+  thread_local std::string last_key;
+  if (last_key.empty() || connection_string != last_text) {
+    ConnectionOptions options = ParseConnectionString(connection_string);
+    last_key = FormatConnectionString(options);
+    last_options = std::move(options);
+    last_text = connection_string;
+  }
+  options_ = last_options;
+  pool_key_ = last_key;
   backend_ = Pool().Acquire(pool_key_, options_, mode == OpenMode::kCreate);
   dialect_ = BackendFor(options_).TargetDialect();
   statements_ = 0;

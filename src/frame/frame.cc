@@ -171,6 +171,21 @@ bool ReadsOnly(std::span<const OperationEntry> operations, const xml::Document& 
   return any;
 }
 
+// The connection string passes NormalizeSql like any SQL text; the result depends only on the
+// text and the language, and a thread serves the same string request after request.
+const std::string& NormalizedConnectionString(const std::string& text) {
+  thread_local std::string last_text, last_result;
+  thread_local bool last_english = false, known = false;
+  const bool english = host::CurrentLanguageIsEnglish();
+  if (!known || english != last_english || text != last_text) {
+    last_result = NormalizeSql(text);
+    last_text = text;
+    last_english = english;
+    known = true;
+  }
+  return last_result;
+}
+
 // Runs the request on one database; true when it ran on the replica and the replica could not
 // serve it (then nothing was written and the request is to run again on the primary).
 bool RunFrameOn(const FrameVariant& variant, std::span<const OperationEntry> operations,
@@ -205,7 +220,7 @@ bool RunFrameOn(const FrameVariant& variant, std::span<const OperationEntry> ope
         if (!host::OpenReplica(cn, NormalizeSql(*replica))) return true;
       } else {
         cn.SetConnectionTimeout(60);
-        cn.Open(NormalizeSql(session->ConnectionString()));
+        cn.Open(NormalizedConnectionString(session->ConnectionString()));
       }
       // The reads of the request share one snapshot until it writes; it ends before the
       // answer goes out.

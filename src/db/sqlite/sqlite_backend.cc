@@ -571,6 +571,7 @@ class SqliteConnection : public BackendConnection {
 
   ~SqliteConnection() override {
     for (auto& [sql, cached] : statements_) sqlite3_finalize(cached.stmt);
+    FinalizeControl();
     sqlite3_close_v2(db_);
   }
 
@@ -667,7 +668,7 @@ class SqliteConnection : public BackendConnection {
     if (!TakeWriterLock(*writer_, timeout_seconds)) WriterLockTimeout(main_file_);
     holds_writer_ = true;
     try {
-      Exec("BEGIN");
+      Control("BEGIN");
       write_ = true;
       if (!LockWith(kLockAccount)) {
         // A database without an identity column yet (one being set up): all of them.
@@ -680,7 +681,7 @@ class SqliteConnection : public BackendConnection {
   }
   void Commit() override {
     try {
-      Exec("COMMIT");
+      Control("COMMIT");
     } catch (...) {
       if (sqlite3_get_autocommit(db_)) EndWrite();
       throw;
@@ -688,29 +689,31 @@ class SqliteConnection : public BackendConnection {
     EndWrite();
   }
   void Rollback() override {
-    if (!sqlite3_get_autocommit(db_)) Exec("ROLLBACK");
+    if (!sqlite3_get_autocommit(db_)) Control("ROLLBACK");
     EndWrite();
   }
   bool InTransaction() const override { return write_ && !sqlite3_get_autocommit(db_); }
-  void Savepoint(const std::string& name) override { Exec("SAVEPOINT " + name); }
+  void Savepoint(const std::string& name) override { Control("SAVEPOINT " + name); }
   void ReleaseSavepoint(const std::string& name) override {
-    if (InTransaction()) Exec("RELEASE " + name);
+    if (InTransaction()) Control("RELEASE " + name);
   }
   void RollbackToSavepoint(const std::string& name) override {
-    if (InTransaction()) Exec("ROLLBACK TO " + name + "; RELEASE " + name);
+    if (!InTransaction()) return;
+    Control("ROLLBACK TO " + name);
+    Control("RELEASE " + name);
   }
 
   // The reads of one request share one snapshot: a deferred transaction that takes no lock
   // until it reads, ended by a write (which then runs on its own) or by the end of the request.
   void BeginRead() override {
     if (!sqlite3_get_autocommit(db_)) return;
-    Exec("BEGIN");
+    Control("BEGIN");
     read_ = true;
   }
   void EndRead() override {
     if (!read_) return;
     read_ = false;
-    if (!sqlite3_get_autocommit(db_)) Exec("COMMIT");
+    if (!sqlite3_get_autocommit(db_)) Control("COMMIT");
   }
 
   bool Reset() override {
@@ -832,6 +835,31 @@ class SqliteConnection : public BackendConnection {
     int rc = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &error);
     if (error) sqlite3_free(error);
     if (rc != SQLITE_OK) ThrowError(db_, rc, sql);
+  }
+
+  // One transaction command (BEGIN, COMMIT, a savepoint's), prepared once per handle: every
+  // request begins and ends at least one, and parsing them each time cost more than running them.
+  void Control(const std::string& sql) {
+    auto it = control_.find(sql);
+    if (it == control_.end()) {
+      // Savepoint names are few; a handle that met many starts over.
+      if (control_.size() >= 32) FinalizeControl();
+      sqlite3_stmt* stmt = nullptr;
+      int rc = sqlite3_prepare_v3(db_, sql.c_str(), static_cast<int>(sql.size()),
+                                  SQLITE_PREPARE_PERSISTENT, &stmt, nullptr);
+      if (rc != SQLITE_OK) {
+        sqlite3_finalize(stmt);
+        ThrowError(db_, rc, sql);
+      }
+      it = control_.emplace(sql, stmt).first;
+    }
+    int rc = sqlite3_step(it->second);
+    sqlite3_reset(it->second);
+    if (rc != SQLITE_DONE && rc != SQLITE_ROW) ThrowError(db_, rc, sql);
+  }
+  void FinalizeControl() {
+    for (auto& [text, stmt] : control_) sqlite3_finalize(stmt);
+    control_.clear();
   }
 
  private:
@@ -1002,6 +1030,7 @@ class SqliteConnection : public BackendConnection {
     StatementShape shape;
   };
   std::unordered_map<std::string, Cached> statements_;
+  std::unordered_map<std::string, sqlite3_stmt*> control_;  // see Control
   std::string main_file_;                     // the account database's file: its writer lock
   std::shared_ptr<std::timed_mutex> writer_;  // that lock, once this handle has written
   bool holds_writer_ = false;                 // held for the open write transaction
