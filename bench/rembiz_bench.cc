@@ -1213,29 +1213,105 @@ void WriteJson(const fs::path& path) {
   out << "}\n";
 }
 
-// `rembiz report loans --format FORMAT --out FILE` in a child process: its peak resident size
-// in MiB (the child's own maximum, as wait4 reports it) and the rows it wrote; nullopt (with
+// Runs `rembiz report` for the export benchmark from a process forked when this one was still
+// small: a child's peak resident size counts the pages it shared with its parent when forked
+// (Linux keeps that peak across exec), so a child of this process, grown by the data sets and
+// the receipt reader's engine, would report this process's size instead of its own.
+class Launcher {
+ public:
+  // Forks the launcher; called first thing in main.
+  static void Start() {
+    int ask[2], tell[2];
+    if (pipe(ask) != 0 || pipe(tell) != 0) return;
+    pid_t pid = fork();
+    if (pid == 0) {
+      close(ask[1]);
+      close(tell[0]);
+      Serve(ask[0], tell[1]);
+      _exit(0);
+    }
+    close(ask[0]);
+    close(tell[1]);
+    if (pid > 0) {
+      ask_ = ask[1];
+      tell_ = tell[0];
+    }
+  }
+
+  // Runs REMBIZ_BIN with `args` (stdout to /dev/null, stderr to `log`): its exit status (-1 when
+  // it did not exit) and its peak resident size in KiB.
+  static std::optional<std::pair<int, long>> Run(const std::vector<std::string>& args,
+                                                 const std::string& log) {
+    if (ask_ < 0) return std::nullopt;
+    std::string line = log;
+    for (const std::string& arg : args) line += '\t' + arg;
+    line += '\n';
+    if (write(ask_, line.data(), line.size()) != static_cast<ssize_t>(line.size())) {
+      return std::nullopt;
+    }
+    std::string answer;
+    char c = 0;
+    while (read(tell_, &c, 1) == 1 && c != '\n') answer += c;
+    int status = -1;
+    long kib = 0;
+    if (std::sscanf(answer.c_str(), "%d %ld", &status, &kib) != 2) return std::nullopt;
+    return std::make_pair(status, kib);
+  }
+
+ private:
+  static void Serve(int ask, int tell) {
+    std::string line;
+    char c = 0;
+    while (read(ask, &c, 1) == 1) {
+      if (c != '\n') {
+        line += c;
+        continue;
+      }
+      std::vector<std::string> parts;
+      for (size_t start = 0;;) {
+        size_t tab = line.find('\t', start);
+        parts.push_back(line.substr(start, tab - start));
+        if (tab == std::string::npos) break;
+        start = tab + 1;
+      }
+      line.clear();
+      int status = -1;
+      struct rusage usage {};
+      pid_t pid = fork();
+      if (pid == 0) {
+        int devnull = open("/dev/null", O_WRONLY);
+        int err = open(parts[0].c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (devnull >= 0) dup2(devnull, STDOUT_FILENO);
+        if (err >= 0) dup2(err, STDERR_FILENO);
+        std::vector<char*> argv{const_cast<char*>(REMBIZ_BIN)};
+        for (size_t i = 1; i < parts.size(); ++i) argv.push_back(parts[i].data());
+        argv.push_back(nullptr);
+        execv(REMBIZ_BIN, argv.data());
+        _exit(127);
+      }
+      int raw = 0;
+      if (pid > 0 && wait4(pid, &raw, 0, &usage) == pid && WIFEXITED(raw)) {
+        status = WEXITSTATUS(raw);
+      }
+      std::string answer = std::to_string(status) + " " + std::to_string(usage.ru_maxrss) + "\n";
+      if (write(tell, answer.data(), answer.size()) < 0) return;
+    }
+  }
+
+  static inline int ask_ = -1;
+  static inline int tell_ = -1;
+};
+
+// `rembiz report loans --format FORMAT --out FILE` through the launcher: its peak resident size
+// in MiB (the command's own maximum, as wait4 reports it) and the rows it wrote; nullopt (with
 // `error`) when it failed.
 std::optional<double> ReportPeakMb(const fs::path& data, const std::string& format,
                                    const fs::path& out, int64_t* rows, std::string* error) {
   const fs::path log = out.string() + ".log";
-  // The child's peak counts what it shared of this process when it was forked: memory this
-  // process freed (the generated data sets' page caches, earlier answers) goes back first.
-  malloc_trim(0);
-  pid_t pid = fork();
-  if (pid == 0) {
-    int devnull = open("/dev/null", O_WRONLY);
-    int err = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (devnull >= 0) dup2(devnull, STDOUT_FILENO);
-    if (err >= 0) dup2(err, STDERR_FILENO);
-    execl(REMBIZ_BIN, REMBIZ_BIN, "report", "loans", "--data", data.c_str(), "--format",
-          format.c_str(), "--out", out.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  int status = 0;
-  struct rusage usage {};
-  if (pid < 0 || wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) ||
-      WEXITSTATUS(status) != 0) {
+  std::optional<std::pair<int, long>> ran = Launcher::Run(
+      {"report", "loans", "--data", data.string(), "--format", format, "--out", out.string()},
+      log.string());
+  if (!ran || ran->first != 0) {
     std::ifstream in(log);
     std::getline(in, *error);
     if (error->empty()) *error = "rembiz report failed";
@@ -1248,7 +1324,7 @@ std::optional<double> ReportPeakMb(const fs::path& data, const std::string& form
     if (line.find(" rows written to ") != std::string::npos) last = line;
   }
   *rows = std::atoll(last.substr(last.find(':') + 1).c_str());
-  return static_cast<double>(usage.ru_maxrss) / 1024.0;
+  return static_cast<double>(ran->second) / 1024.0;
 }
 
 // The report of `rows` loan rows exported once as CSV and once as a workbook: the peak memory
@@ -1331,6 +1407,7 @@ Options ParseOptions(int* argc, char** argv) {
 }
 
 int Main(int argc, char** argv) {
+  Launcher::Start();
   Options options = ParseOptions(&argc, argv);
   benchmark::Initialize(&argc, argv);
   Env& env = TheEnv();
