@@ -213,6 +213,30 @@ TEST_F(ConnectionTest, FaultsCountsAndEmptyResults) {
   EXPECT_EQ(Cn().Execute("select dtLoanDate from EC_ExpenVouch").Field(0).type, kAdDbTimeStamp);
 }
 
+// Results of one statement share their fields (and the persisted schema made from them) instead
+// of describing them again for every result; a table made again is described anew.
+TEST_F(ConnectionTest, ResultsOfOneStatementShareTheirFields) {
+  InsertClaim("{21111111-2222-3333-4444-555555555555}", "0001", "201");
+  InsertClaim("{31111111-2222-3333-4444-555555555555}", "0002", "201");
+  Recordset first =
+      Cn().Execute("select strVouchID, dblMoney from EC_ExpenVouch where strVouchID=N'0001'");
+  Recordset second =
+      Cn().Execute("select strVouchID, dblMoney from EC_ExpenVouch where strVouchID=N'0002'");
+  ASSERT_NE(first.Shape(), nullptr);
+  EXPECT_EQ(first.Shape(), second.Shape());
+  EXPECT_EQ(second.Text("strVouchID"), "0002");
+
+  Cn().Execute("create table ShapeProbe (nValue int)");
+  Cn().Execute("insert into ShapeProbe (nValue) values (7)");
+  EXPECT_EQ(Cn().Execute("select nValue from ShapeProbe").Field(0).type, kAdInteger);
+  Cn().Execute("drop table ShapeProbe");
+  Cn().Execute("create table ShapeProbe (nValue nvarchar(20))");
+  Cn().Execute("insert into ShapeProbe (nValue) values (N'seven')");
+  Recordset again = Cn().Execute("select nValue from ShapeProbe");
+  EXPECT_EQ(again.Field(0).type, kAdVarWChar);
+  EXPECT_EQ(again.Text("nValue"), "seven");
+}
+
 TEST_F(ConnectionTest, BadConnectionsAndStatementsFailCleanly) {
   Connection cn;
   EXPECT_THROW(cn.Open("Provider=SQLite;Data Source=/no/such/dir/x.db"), DbError);

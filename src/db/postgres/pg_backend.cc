@@ -343,6 +343,7 @@ class PgConnection : public BackendConnection {
       if (!prepared_.empty()) PQclear(PQexec(conn_, "DEALLOCATE ALL"));
       prepared_.clear();
       inserts_.clear();
+      shapes_.clear();
       if (Lower(std::string_view(step.sql).substr(0, 6)) == "alter ") {
         catalog_->ForgetColumnsAndKeys();
       }
@@ -559,7 +560,8 @@ class PgConnection : public BackendConnection {
     }
     if (!layout) RefuseQuery("not a query");
     if (sink) return Recordset();
-    return Finished(std::move(*layout), std::move(rows));
+    if (auto widened = Widened(layout->types, layout->fields, rows)) layout->fields = *widened;
+    return Recordset(std::move(layout->fields), std::move(rows));
   }
 
   template <class F>
@@ -985,42 +987,98 @@ class PgConnection : public BackendConnection {
     return layout;
   }
 
-  static std::vector<Variant> RowOf(PGresult* res, int r, const Layout& layout) {
+  static std::vector<Variant> RowOf(PGresult* res, int r, const std::vector<Oid>& types,
+                                    const std::vector<FieldInfo>& fields) {
     std::vector<Variant> row;
-    row.reserve(layout.fields.size());
-    for (size_t c = 0; c < layout.fields.size(); ++c) {
+    row.reserve(fields.size());
+    for (size_t c = 0; c < fields.size(); ++c) {
       const int col = static_cast<int>(c);
       if (PQgetisnull(res, r, col)) {
         row.emplace_back();
       } else {
-        row.push_back(ValueOf(PQgetvalue(res, r, col), PQgetlength(res, r, col), layout.types[c],
-                              layout.fields[c]));
+        row.push_back(
+            ValueOf(PQgetvalue(res, r, col), PQgetlength(res, r, col), types[c], fields[c]));
       }
     }
     return row;
   }
+  static std::vector<Variant> RowOf(PGresult* res, int r, const Layout& layout) {
+    return RowOf(res, r, layout.types, layout.fields);
+  }
 
-  // An expression counted in 64 bits is an int, as on SQLite, unless a value needs more.
-  static Recordset Finished(Layout layout, std::vector<std::vector<Variant>> rows) {
-    for (size_t c = 0; c < layout.fields.size(); ++c) {
-      if (layout.types[c] != kInt8 || layout.fields[c].type != kAdInteger) continue;
+  // An expression counted in 64 bits is an int, as on SQLite, unless a value needs more: the
+  // fields, changed where one does; nullopt when none does.
+  static std::optional<std::vector<FieldInfo>> Widened(
+      const std::vector<Oid>& types, const std::vector<FieldInfo>& fields,
+      const std::vector<std::vector<Variant>>& rows) {
+    std::optional<std::vector<FieldInfo>> out;
+    for (size_t c = 0; c < fields.size(); ++c) {
+      if (types[c] != kInt8 || fields[c].type != kAdInteger) continue;
       for (const auto& row : rows) {
         const Variant& v = row[c];
         if (!v.IsNull() && (v.ToInt() > INT32_MAX || v.ToInt() < INT32_MIN)) {
-          layout.fields[c] = FieldInfoFromDeclType(layout.fields[c].name, "bigint");
+          if (!out) out = fields;
+          (*out)[c] = FieldInfoFromDeclType(fields[c].name, "bigint");
           break;
         }
       }
     }
-    return Recordset(std::move(layout.fields), std::move(rows));
+    return out;
+  }
+
+  // What a statement's results look like, kept per statement text, so that every result of it
+  // shares one set of fields and their persisted schema (building them cost more than reading
+  // the rows). Kept while the engine describes the result the same way.
+  struct KeptShape {
+    std::vector<Oid> types;
+    std::vector<Oid> tables;  // a table made again has a new OID (and perhaps other types)
+    std::vector<std::string> engine_names;
+    std::shared_ptr<const RecordShape> shape;
+  };
+  static bool Describes(const KeptShape& kept, PGresult* res) {
+    const int n = PQnfields(res);
+    if (n != static_cast<int>(kept.types.size())) return false;
+    for (int c = 0; c < n; ++c) {
+      const size_t i = static_cast<size_t>(c);
+      if (PQftype(res, c) != kept.types[i] || PQftable(res, c) != kept.tables[i] ||
+          kept.engine_names[i] != PQfname(res, c)) {
+        return false;
+      }
+    }
+    return true;
   }
 
   Recordset Rows(const BatchStep& step, PGresult* res) {
-    Layout layout = LayoutOf(step, res);
     std::vector<std::vector<Variant>> rows;
     rows.reserve(static_cast<size_t>(PQntuples(res)));
+    auto kept = shapes_.find(step.sql);
+    if (kept != shapes_.end() && Describes(kept->second, res)) {
+      const KeptShape& k = kept->second;
+      for (int r = 0; r < PQntuples(res); ++r) {
+        rows.push_back(RowOf(res, r, k.types, k.shape->Fields()));
+      }
+      if (auto widened = Widened(k.types, k.shape->Fields(), rows)) {
+        return Recordset(std::move(*widened), std::move(rows));
+      }
+      return Recordset(k.shape, std::move(rows));
+    }
+    const bool complete = CanAsk();  // names and types all learnt, not what a failure left
+    Layout layout = LayoutOf(step, res);
     for (int r = 0; r < PQntuples(res); ++r) rows.push_back(RowOf(res, r, layout));
-    return Finished(std::move(layout), std::move(rows));
+    if (auto widened = Widened(layout.types, layout.fields, rows)) {
+      return Recordset(std::move(*widened), std::move(rows));
+    }
+    if (!complete) return Recordset(std::move(layout.fields), std::move(rows));
+    KeptShape made{
+        layout.types, {}, {}, std::make_shared<const RecordShape>(std::move(layout.fields))};
+    for (int c = 0; c < PQnfields(res); ++c) {
+      made.tables.push_back(PQftable(res, c));
+      made.engine_names.emplace_back(PQfname(res, c));
+    }
+    if (shapes_.size() >= kMaxPrepared) shapes_.clear();
+    std::shared_ptr<const RecordShape> shape = made.shape;
+    shapes_.insert_or_assign(step.sql, std::move(made));
+    return Recordset(std::move(shape), std::move(rows));
   }
 
   // SELECT ... INTO and CREATE VIEW: the new relation's columns get the names the server gives
@@ -1190,6 +1248,7 @@ class PgConnection : public BackendConnection {
   int64_t statements_ = 0;
   std::unordered_map<std::string, PreparedStatement> prepared_;
   std::unordered_map<std::string, std::string> inserts_;  // INSERT ... SELECT as it runs
+  std::unordered_map<std::string, KeptShape> shapes_;     // see Rows
 };
 
 class PostgresBackend : public Backend {

@@ -411,6 +411,9 @@ void Retype(std::vector<Variant>& row, const std::vector<ColumnType>& types) {
 bool StepRows(sqlite3* db, sqlite3_stmt* stmt, std::string_view sql, Recordset* result,
               const AnswerBound* bound = nullptr, StatementShape* cached = nullptr,
               RowSink* sink = nullptr) {
+  // A statement whose tables changed since it was prepared is prepared again by its first step,
+  // perhaps with other columns: the fields are looked at after it.
+  int rc = sqlite3_step(stmt);
   int columns = sqlite3_column_count(stmt);
   StatementShape own;
   StatementShape& shape = cached ? *cached : own;
@@ -436,8 +439,8 @@ bool StepRows(sqlite3* db, sqlite3_stmt* stmt, std::string_view sql, Recordset* 
   size_t count = 0;
   const bool streaming = sink && columns > 0;
   if (streaming) sink->Fields(shape.declared);
-  for (;;) {
-    int rc = sqlite3_step(stmt);
+  for (bool first = true;; first = false) {
+    if (!first) rc = sqlite3_step(stmt);
     if (rc == SQLITE_DONE) break;
     if (rc != SQLITE_ROW) ThrowError(db, rc, sql);
     if (bound) {
