@@ -64,6 +64,11 @@ TEST_F(ConnectionTest, RowVersionsChangeOnEveryInsertAndUpdate) {
   std::string generated = Scalar("select GUID from EC_ExpenVouch where strVouchID=N'0002'");
   EXPECT_EQ(generated.size(), 38u);
   EXPECT_EQ(generated.front(), '{');
+  // The number the engine gave the new row is told by the insert itself.
+  std::optional<int64_t> id = Cn().LastInsertId();
+  ASSERT_TRUE(id.has_value());
+  EXPECT_EQ(std::to_string(*id),
+            Scalar("select AutoID from EC_ExpenVouch where strVouchID=N'0002'"));
 }
 
 // Every writer is held to the declared column types, as the server would hold it; a refused

@@ -327,14 +327,32 @@ class PgConnection : public BackendConnection {
     SetTimeout(timeout_seconds);
     const BatchStep* run = &step;
     BatchStep converting;
+    bool returning = false;
     if (step.effect == BatchStep::Effect::kInsertSelect) {
       Flush();  // the conversion may ask the catalog
       converting = step;
       converting.sql = ConvertingInsert(step);
       run = &converting;
+    } else if (std::string identity = InsertedIdentity(step); !identity.empty()) {
+      // The number the engine gave the new row comes back with the insert, instead of being
+      // asked for by a statement of its own.
+      converting = step;
+      converting.sql += " RETURNING " + identity;
+      run = &converting;
+      returning = true;
     }
     Result res = Execute(*run, values);
-    ReadResult(*run, res.get(), result, changes);
+    if (returning) {
+      // As on SQLite, the number stays that of the last row inserted until the next insert.
+      last_insert_id_.reset();
+      *changes = std::strtoll(PQcmdTuples(res.get()), nullptr, 10);
+      const int rows = PQntuples(res.get());
+      if (rows > 0 && !PQgetisnull(res.get(), rows - 1, 0)) {
+        last_insert_id_ = std::strtoll(PQgetvalue(res.get(), rows - 1, 0), nullptr, 10);
+      }
+    } else {
+      ReadResult(*run, res.get(), result, changes);
+    }
     if (step.effect == BatchStep::Effect::kCreateFromQuery) Annotate(step);
     // A relation dropped or made again may have other columns: statements prepared on it
     // would fail inside a transaction, where they cannot be prepared anew.
@@ -902,6 +920,28 @@ class PgConnection : public BackendConnection {
 
   bool CanAsk() const { return PQtransactionStatus(conn_) != PQTRANS_INERROR; }
 
+  std::optional<int64_t> LastInsertId() override { return last_insert_id_; }
+
+  // The quoted IDENTITY column of the table a plain "INSERT INTO t [(…)] VALUES …" writes; ""
+  // for any other statement, or when the table is not known (nothing is asked in a failed
+  // transaction).
+  std::string InsertedIdentity(const BatchStep& step) {
+    if (step.effect != BatchStep::Effect::kNone || step.params.empty() || !CanAsk()) return {};
+    constexpr std::string_view kInsert = "insert into ";
+    const std::string lower = Lower(step.sql);
+    if (!lower.starts_with(kInsert) || lower.find(" values ") == std::string::npos ||
+        lower.find(" returning ") != std::string::npos || lower.find(';') != std::string::npos) {
+      return {};
+    }
+    std::string name =
+        lower.substr(kInsert.size(), lower.find_first_of(" (", kInsert.size()) - kInsert.size());
+    name.erase(std::remove(name.begin(), name.end(), '"'), name.end());
+    if (name.empty()) return {};
+    auto meta = catalog_->ByName(conn_, path_, name, false);
+    const ColumnMeta* identity = meta ? meta->IdentityColumn() : nullptr;
+    return identity ? Quoted(identity->name) : std::string();
+  }
+
   // The names of a result's columns: those the statement gives (its shape), the declared names
   // of the tables a star spans, and otherwise the engine's own names.
   std::vector<std::string> Names(const BatchStep& step, PGresult* res) {
@@ -1249,6 +1289,7 @@ class PgConnection : public BackendConnection {
   std::unordered_map<std::string, PreparedStatement> prepared_;
   std::unordered_map<std::string, std::string> inserts_;  // INSERT ... SELECT as it runs
   std::unordered_map<std::string, KeptShape> shapes_;     // see Rows
+  std::optional<int64_t> last_insert_id_;                 // of the last statement, when it inserted
 };
 
 class PostgresBackend : public Backend {

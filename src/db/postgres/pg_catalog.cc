@@ -46,6 +46,13 @@ const ColumnMeta* RelationMeta::Column(int attnum) const {
   return nullptr;
 }
 
+const ColumnMeta* RelationMeta::IdentityColumn() const {
+  for (const ColumnMeta& c : columns) {
+    if (c.identity) return &c;
+  }
+  return nullptr;
+}
+
 std::string RelationMeta::ColumnName(int attnum) const {
   const ColumnMeta* c = Column(attnum);
   if (!c) return {};
@@ -67,7 +74,8 @@ Catalog& Catalog::For(const std::string& key) {
 std::shared_ptr<const RelationMeta> Catalog::Load(PGconn* conn, Oid oid) {
   auto res = Query(conn,
                    "SELECT c.relname, obj_description(c.oid, 'pg_class'), a.attnum, a.attname, "
-                   "col_description(c.oid, a.attnum) FROM pg_class c LEFT JOIN pg_attribute a ON "
+                   "col_description(c.oid, a.attnum), a.attidentity <> '' FROM pg_class c LEFT "
+                   "JOIN pg_attribute a ON "
                    "a.attrelid = c.oid AND a.attnum > 0 AND NOT a.attisdropped WHERE c.oid = "
                    "$1::oid ORDER BY a.attnum",
                    {std::to_string(oid)});
@@ -86,6 +94,7 @@ std::shared_ptr<const RelationMeta> Catalog::Load(PGconn* conn, Oid oid) {
     size_t bar = comment.find('|');
     column.declared = comment.substr(0, bar);
     if (bar != std::string::npos) column.type = comment.substr(bar + 1);
+    column.identity = Field(res.get(), r, 5) == "t";
     meta->columns.push_back(std::move(column));
   }
   std::lock_guard lock(state_->mutex);
@@ -175,7 +184,8 @@ void Catalog::Preload(PGconn* conn, const std::vector<std::string>& schemas) {
   }
   auto res = Query(conn,
                    "SELECT c.oid, c.relname, obj_description(c.oid, 'pg_class'), a.attnum, "
-                   "a.attname, col_description(c.oid, a.attnum) FROM pg_class c JOIN "
+                   "a.attname, col_description(c.oid, a.attnum), a.attidentity <> '' FROM "
+                   "pg_class c JOIN "
                    "pg_namespace n ON n.oid = c.relnamespace JOIN pg_attribute a ON a.attrelid = "
                    "c.oid AND a.attnum > 0 AND NOT a.attisdropped WHERE n.nspname = ANY($1) AND "
                    "c.relkind IN ('r', 'v', 'p') ORDER BY c.oid, a.attnum",
@@ -204,6 +214,7 @@ void Catalog::Preload(PGconn* conn, const std::vector<std::string>& schemas) {
     size_t bar = comment.find('|');
     column.declared = comment.substr(0, bar);
     if (bar != std::string::npos) column.type = comment.substr(bar + 1);
+    column.identity = Field(res.get(), r, 6) == "t";
     meta->columns.push_back(std::move(column));
   }
   if (meta) state_->by_oid[meta->oid] = meta;

@@ -17,9 +17,10 @@ namespace rembiz::db::postgres {
 
 struct ColumnMeta {
   int attnum = 0;
-  std::string name;      // as the engine has it (lower case)
-  std::string declared;  // as the server declared it ("strVouchID"), or empty
-  std::string type;      // the server's type ("varchar(30)"), or empty
+  std::string name;       // as the engine has it (lower case)
+  std::string declared;   // as the server declared it ("strVouchID"), or empty
+  std::string type;       // the server's type ("varchar(30)"), or empty
+  bool identity = false;  // numbered by the engine (the server's IDENTITY)
 };
 
 struct RelationMeta {
@@ -33,6 +34,8 @@ struct RelationMeta {
   std::string ColumnName(int attnum) const;
   // The table's declared name, or its own name.
   std::string TableName() const { return declared.empty() ? name : declared; }
+  // The column the engine numbers; null when there is none.
+  const ColumnMeta* IdentityColumn() const;
 };
 
 struct ForeignKeyMeta {
