@@ -175,6 +175,12 @@ class ClaimSave : public voucher::VoucherSave {
     for (const xml::Node& row : rows) items.push_back(row.Attr("strIOItem"));
     standards_.Preload(head_.Attr("strDepartID"), items, head_.Attr("strLoanID"),
                        head_.Attr("strBill"));
+    // And the value rows of their standards, in one query too.
+    std::vector<standards::ClaimRowValues> values;
+    for (const xml::Node& row : rows) {
+      values.push_back(standards::ClaimRowValues::FromClaim(head_, row));
+    }
+    standards_.PreloadValueRows(session_.LanguageId(), values);
   }
 
   void WriteRow(const xml::Node& row, int index) override {

@@ -120,17 +120,14 @@ void RunCheck(std::string_view language, StandardLookups& lookups, const ClaimRo
   }
 
   // With brackets the lowest bracket whose upper bound reaches the receipt per unit wins.
-  db::Connection& cn = lookups.Cn();
-  db::Recordset value =
+  db::Recordset value = lookups.ValueRows(
       by_bracket
-          ? Query(cn,
-                  "select top 1 dblMoney,dblRate from EC_StandSet left join(SELECT * From "
-                  "EC_EISet_Stand WHERE intEICode=4)B ON(EC_StandSet.GUIDStand=B.GUIDStand AND "
-                  "EC_StandSet.strField4=B.strEICode) where " +
-                      condition +
-                      " and Cast(B.strEIName as decimal(20,2))>=" + Number(row.receipt / quantity) +
-                      " order by Cast(B.strEIName as decimal(20,2))")
-          : Query(cn, "select dblMoney,dblRate from EC_StandSet where " + condition);
+          ? "select top 1 dblMoney,dblRate from EC_StandSet left join(SELECT * From "
+            "EC_EISet_Stand WHERE intEICode=4)B ON(EC_StandSet.GUIDStand=B.GUIDStand AND "
+            "EC_StandSet.strField4=B.strEICode) where " +
+                condition + " and Cast(B.strEIName as decimal(20,2))>=" +
+                Number(row.receipt / quantity) + " order by Cast(B.strEIName as decimal(20,2))"
+          : "select dblMoney,dblRate from EC_StandSet where " + condition);
   if (value.Eof()) return SetMessage(out, language, "Q7.Rembiz.0037", out.name);
 
   out.per_unit = frame::NumValue(value.Value("dblMoney"));
@@ -246,6 +243,63 @@ void StandardLookups::Preload(std::string_view department, const std::vector<std
   } catch (const ComError& e) {
     items_error_ = e;
   }
+}
+
+namespace {
+// Ends a check where it would read its value rows, while they are being gathered.
+struct ValueRowsAsked {};
+}  // namespace
+
+void StandardLookups::PreloadValueRows(std::string_view language,
+                                       const std::vector<ClaimRowValues>& rows) {
+  value_rows_.clear();
+  std::vector<std::string> asked;
+  asked_ = &asked;
+  for (const ClaimRowValues& row : rows) {
+    StandardOutcome ignored;
+    try {
+      RunCheck(language, *this, row, ignored);
+    } catch (const ValueRowsAsked&) {
+    } catch (...) {
+      // The check itself meets it again, in its row's turn.
+    }
+  }
+  asked_ = nullptr;
+  std::sort(asked.begin(), asked.end());
+  asked.erase(std::unique(asked.begin(), asked.end()), asked.end());
+  if (asked.size() < 2) return;  // one query either way
+  // Each query as it stands, numbered, in one UNION ALL: its rows come back as they would alone.
+  std::string sql;
+  for (size_t i = 0; i < asked.size(); ++i) {
+    sql += (i ? " union all " : "") + std::string("select ") + std::to_string(i) +
+           " As nAsked,Q.dblMoney,Q.dblRate from (" + asked[i] + ")Q";
+  }
+  db::Recordset all;
+  try {
+    all = Query(cn_, sql);
+  } catch (const ComError&) {
+    return;
+  }
+  std::vector<db::FieldInfo> fields = {all.Field(1), all.Field(2)};
+  std::vector<std::vector<std::vector<db::Variant>>> found(asked.size());
+  for (; !all.Eof(); all.MoveNext()) {
+    const int64_t i = all.Value(0).ToInt();
+    if (i < 0 || static_cast<size_t>(i) >= asked.size()) return;
+    found[static_cast<size_t>(i)].push_back({all.Value(1), all.Value(2)});
+  }
+  for (size_t i = 0; i < asked.size(); ++i) {
+    value_rows_.emplace(asked[i], db::Recordset(fields, std::move(found[i])));
+  }
+}
+
+db::Recordset StandardLookups::ValueRows(const std::string& sql) {
+  if (asked_) {
+    asked_->push_back(sql);
+    throw ValueRowsAsked{};
+  }
+  auto it = value_rows_.find(sql);
+  if (it != value_rows_.end()) return it->second;
+  return Query(cn_, sql);
 }
 
 std::optional<StandardLookups::Standard> StandardLookups::Find(std::string_view item,

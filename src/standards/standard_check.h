@@ -100,6 +100,13 @@ class StandardLookups {
   // How amounts of the currency become local ones; nullopt for an unknown currency.
   std::optional<Conversion> CurrencyConversion(std::string_view currency);
 
+  // The value rows of every row's standard, read in one query before the rows are checked one
+  // by one; each check then takes its own from here. Nothing is kept when that query fails, and
+  // each check reads its own rows as before.
+  void PreloadValueRows(std::string_view language, const std::vector<ClaimRowValues>& rows);
+  // The value rows a check asks for with `sql`: those read at once when there, else read now.
+  db::Recordset ValueRows(const std::string& sql);
+
   db::Connection& Cn() { return cn_; }
 
  private:
@@ -117,6 +124,8 @@ class StandardLookups {
   Grades person_grades_;
   Grades place_grades_;
   std::map<std::string, std::optional<Conversion>, std::less<>> conversions_;
+  std::vector<std::string>* asked_ = nullptr;  // while the value rows are being gathered
+  std::map<std::string, db::Recordset, std::less<>> value_rows_;  // by the query that asks them
 };
 
 // Runs the check for one row. Never throws on bad data or database errors: every problem ends

@@ -180,6 +180,50 @@ TEST_F(StandardCheckTest, DatabaseErrorsBecomeTheMessage) {
   EXPECT_TRUE(out.StopsSave());
 }
 
+// The rows of one claim read the value rows of their standards in one statement before they are
+// checked, with the outcomes each row would have alone; when that statement fails, each row reads
+// its own as before.
+TEST_F(StandardCheckTest, RowsOfOneClaimReadTheirValueRowsAtOnce) {
+  std::vector<ClaimRowValues> rows = {Row("20102", "01", 300), Row("20102", "01", 300),
+                                      Row("202", "01", 2100), Row("203", "01", 50),
+                                      Row("20102", "01", 300)};
+  rows[0].receipt = 300;  // bracket "200": 150 per unit
+  rows[0].quantity = 2;
+  rows[1].receipt = 160;  // bracket "100"
+  rows[1].quantity = 2;
+  rows[4].receipt = 1200;  // above every bracket
+  rows[4].quantity = 2;
+  std::vector<StandardOutcome> alone;
+  for (const ClaimRowValues& row : rows) alone.push_back(Check(row));
+  EXPECT_EQ(alone[0].per_unit, 150);
+  EXPECT_EQ(alone[1].per_unit, 100);
+  EXPECT_EQ(alone[2].excess, 100);
+  EXPECT_FALSE(alone[3].Applies());
+  EXPECT_EQ(alone[4].message_key, "Q7.Rembiz.0037");
+
+  // (English sessions bracket every alias of the statement reading them at once.)
+  for (const auto& [fails, language] :
+       {std::pair{false, "zh-CN"}, {true, "zh-CN"}, {false, "en-US"}}) {
+    StandardLookups lookups(Cn());
+    lookups.Preload("01", {"20102", "202", "203"}, "0001");
+    if (fails) db::InjectFault(1, db::DbError(db::kErrStatement, "disk on fire"));
+    host::SetCurrentLanguage(language);
+    lookups.PreloadValueRows("zh-CN", rows);
+    host::SetCurrentLanguage("zh-CN");
+    db::ClearFault();
+    const int64_t before = db::ThreadStatementCount();
+    for (size_t i = 0; i < rows.size(); ++i) {
+      StandardOutcome out = StandardCheck(Session(), lookups, rows[i]);
+      EXPECT_EQ(out.per_unit, alone[i].per_unit) << i << fails;
+      EXPECT_EQ(out.allowed, alone[i].allowed) << i << fails;
+      EXPECT_EQ(out.message, alone[i].message) << i << fails;
+    }
+    // Four rows ask for value rows (three different ones): none is read again, unless the
+    // statement reading them at once failed.
+    EXPECT_EQ(db::ThreadStatementCount() - before, fails ? 4 : 0) << fails;
+  }
+}
+
 TEST_F(StandardCheckTest, BracketStandardsNeedAReceiptAmount) {
   EXPECT_TRUE(UsesReceiptBracket(Cn(), "01", "20102"));
   EXPECT_FALSE(UsesReceiptBracket(Cn(), "01", "20101"));
