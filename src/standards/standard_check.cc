@@ -8,6 +8,7 @@
 #include "db/money.h"
 #include "db/recordset.h"
 #include "db/text.h"
+#include "db/transaction.h"
 #include "db/variant.h"
 #include "frame/convert.h"
 #include "host/errors.h"
@@ -276,7 +277,12 @@ void StandardLookups::PreloadValueRows(std::string_view language,
   }
   db::Recordset all;
   try {
+    // A failed statement must not leave a transaction failed (PostgreSQL would refuse every
+    // statement after it): the rows then read their own as if this had not been tried.
+    std::optional<db::Savepoint> before;
+    if (cn_.InTransaction()) before.emplace(cn_);
     all = Query(cn_, sql);
+    if (before) before->Release();
   } catch (const ComError&) {
     return;
   }

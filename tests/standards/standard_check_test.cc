@@ -4,6 +4,7 @@
 
 #include "db/money.h"
 #include "db/test_seams.h"
+#include "db/transaction.h"
 #include "host/errors.h"
 #include "host/messages.h"
 #include "support/demo_fixture.h"
@@ -204,6 +205,8 @@ TEST_F(StandardCheckTest, RowsOfOneClaimReadTheirValueRowsAtOnce) {
   // (English sessions bracket every alias of the statement reading them at once.)
   for (const auto& [fails, language] :
        {std::pair{false, "zh-CN"}, {true, "zh-CN"}, {false, "en-US"}}) {
+    // Inside a claim's transaction, as a save reads them.
+    db::Transaction transaction(Cn());
     StandardLookups lookups(Cn());
     lookups.Preload("01", {"20102", "202", "203"}, "0001");
     if (fails) db::InjectFault(1, db::DbError(db::kErrStatement, "disk on fire"));
@@ -221,6 +224,7 @@ TEST_F(StandardCheckTest, RowsOfOneClaimReadTheirValueRowsAtOnce) {
     // Four rows ask for value rows (three different ones): none is read again, unless the
     // statement reading them at once failed.
     EXPECT_EQ(db::ThreadStatementCount() - before, fails ? 4 : 0) << fails;
+    transaction.Rollback();
   }
 }
 
