@@ -254,6 +254,7 @@ struct ValueRowsAsked {};
 void StandardLookups::PreloadValueRows(std::string_view language,
                                        const std::vector<ClaimRowValues>& rows) {
   value_rows_.clear();
+  failed_reads_.clear();
   std::vector<std::string> asked;
   asked_ = &asked;
   for (const ClaimRowValues& row : rows) {
@@ -262,7 +263,7 @@ void StandardLookups::PreloadValueRows(std::string_view language,
       RunCheck(language, *this, row, ignored);
     } catch (const ValueRowsAsked&) {
     } catch (...) {
-      // The check itself meets it again, in its row's turn.
+      // The check itself meets it again in its row's turn (a failed read: see Grade).
     }
   }
   asked_ = nullptr;
@@ -278,12 +279,14 @@ void StandardLookups::PreloadValueRows(std::string_view language,
   db::Recordset all;
   try {
     // A failed statement must not leave a transaction failed (PostgreSQL would refuse every
-    // statement after it): the rows then read their own as if this had not been tried.
+    // statement after it), as a row's own failed read does not on SQLite.
     std::optional<db::Savepoint> before;
     if (cn_.InTransaction()) before.emplace(cn_);
     all = Query(cn_, sql);
     if (before) before->Release();
-  } catch (const ComError&) {
+  } catch (const ComError& error) {
+    // Every row that asked fails its check with it, as if its own read had failed.
+    for (const std::string& query : asked) failed_reads_.insert_or_assign(query, error);
     return;
   }
   std::vector<db::FieldInfo> fields = {all.Field(1), all.Field(2)};
@@ -305,6 +308,7 @@ db::Recordset StandardLookups::ValueRows(const std::string& sql) {
   }
   auto it = value_rows_.find(sql);
   if (it != value_rows_.end()) return it->second;
+  if (auto failed = failed_reads_.find(sql); failed != failed_reads_.end()) throw failed->second;
   return Query(cn_, sql);
 }
 
@@ -352,7 +356,21 @@ std::optional<std::string> StandardLookups::Grade(Grades& grades, const char* sq
                                                   std::string_view code) {
   auto it = grades.find(code);
   if (it != grades.end()) return it->second;
-  db::Recordset rs = Query(cn_, sql + db::SqlText(code));
+  const std::string query = sql + db::SqlText(code);
+  // A read that failed while the value rows were gathered fails the row's own check once, where
+  // the check would have read it, and is not sent again for it.
+  if (auto failed = failed_reads_.find(query); failed != failed_reads_.end()) {
+    ComError error = failed->second;
+    failed_reads_.erase(failed);
+    throw error;
+  }
+  db::Recordset rs;
+  try {
+    rs = Query(cn_, query);
+  } catch (const ComError& error) {
+    if (asked_) failed_reads_.insert_or_assign(query, error);
+    throw;
+  }
   std::optional<std::string> grade;
   if (!rs.Eof()) grade = rs.Text("strGradeID");
   grades.emplace(std::string(code), grade);

@@ -101,8 +101,8 @@ class StandardLookups {
   std::optional<Conversion> CurrencyConversion(std::string_view currency);
 
   // The value rows of every row's standard, read in one query before the rows are checked one
-  // by one; each check then takes its own from here. Nothing is kept when that query fails, and
-  // each check reads its own rows as before.
+  // by one; each check then takes its own from here. When that query fails, each check that
+  // asked fails with its error, as when its own read fails.
   void PreloadValueRows(std::string_view language, const std::vector<ClaimRowValues>& rows);
   // The value rows a check asks for with `sql`: those read at once when there, else read now.
   db::Recordset ValueRows(const std::string& sql);
@@ -126,6 +126,7 @@ class StandardLookups {
   std::map<std::string, std::optional<Conversion>, std::less<>> conversions_;
   std::vector<std::string>* asked_ = nullptr;  // while the value rows are being gathered
   std::map<std::string, db::Recordset, std::less<>> value_rows_;  // by the query that asks them
+  std::map<std::string, ComError, std::less<>> failed_reads_;     // by the query that failed
 };
 
 // Runs the check for one row. Never throws on bad data or database errors: every problem ends
