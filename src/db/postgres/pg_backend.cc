@@ -362,6 +362,7 @@ class PgConnection : public BackendConnection {
       prepared_.clear();
       inserts_.clear();
       shapes_.clear();
+      identities_.clear();
       if (Lower(std::string_view(step.sql).substr(0, 6)) == "alter ") {
         catalog_->ForgetColumnsAndKeys();
       }
@@ -925,21 +926,30 @@ class PgConnection : public BackendConnection {
   // The quoted IDENTITY column of the table a plain "INSERT INTO t [(…)] VALUES …" writes; ""
   // for any other statement, or when the table is not known (nothing is asked in a failed
   // transaction).
+  // Known per statement text once the catalog answered (every statement runs through here: only
+  // the start of the text is looked at for any other).
   std::string InsertedIdentity(const BatchStep& step) {
-    if (step.effect != BatchStep::Effect::kNone || step.params.empty() || !CanAsk()) return {};
     constexpr std::string_view kInsert = "insert into ";
-    const std::string lower = Lower(step.sql);
-    if (!lower.starts_with(kInsert) || lower.find(" values ") == std::string::npos ||
-        lower.find(" returning ") != std::string::npos || lower.find(';') != std::string::npos) {
+    if (step.effect != BatchStep::Effect::kNone || step.params.empty() ||
+        step.sql.size() <= kInsert.size() ||
+        Lower(std::string_view(step.sql).substr(0, kInsert.size())) != kInsert || !CanAsk()) {
       return {};
+    }
+    if (auto known = identities_.find(step.sql); known != identities_.end()) return known->second;
+    const std::string lower = Lower(step.sql);
+    if (lower.find(" values ") == std::string::npos ||
+        lower.find(" returning ") != std::string::npos || lower.find(';') != std::string::npos) {
+      return identities_.emplace(step.sql, "").first->second;
     }
     std::string name =
         lower.substr(kInsert.size(), lower.find_first_of(" (", kInsert.size()) - kInsert.size());
     name.erase(std::remove(name.begin(), name.end(), '"'), name.end());
     if (name.empty()) return {};
     auto meta = catalog_->ByName(conn_, path_, name, false);
-    const ColumnMeta* identity = meta ? meta->IdentityColumn() : nullptr;
-    return identity ? Quoted(identity->name) : std::string();
+    if (!meta) return {};  // asked again next time
+    const ColumnMeta* identity = meta->IdentityColumn();
+    if (identities_.size() >= kMaxPrepared) identities_.clear();
+    return identities_.emplace(step.sql, identity ? Quoted(identity->name) : "").first->second;
   }
 
   // The names of a result's columns: those the statement gives (its shape), the declared names
@@ -1287,9 +1297,10 @@ class PgConnection : public BackendConnection {
   std::vector<std::string> pending_;  // commands waiting for the next statement (see Begin)
   int64_t statements_ = 0;
   std::unordered_map<std::string, PreparedStatement> prepared_;
-  std::unordered_map<std::string, std::string> inserts_;  // INSERT ... SELECT as it runs
-  std::unordered_map<std::string, KeptShape> shapes_;     // see Rows
-  std::optional<int64_t> last_insert_id_;                 // of the last statement, when it inserted
+  std::unordered_map<std::string, std::string> inserts_;     // INSERT ... SELECT as it runs
+  std::unordered_map<std::string, KeptShape> shapes_;        // see Rows
+  std::unordered_map<std::string, std::string> identities_;  // see InsertedIdentity
+  std::optional<int64_t> last_insert_id_;  // of the last row inserted into a numbered table
 };
 
 class PostgresBackend : public Backend {

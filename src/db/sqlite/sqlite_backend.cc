@@ -847,14 +847,7 @@ class SqliteConnection : public BackendConnection {
     if (it == control_.end()) {
       // Savepoint names are few; a handle that met many starts over.
       if (control_.size() >= 32) FinalizeControl();
-      sqlite3_stmt* stmt = nullptr;
-      int rc = sqlite3_prepare_v3(db_, sql.c_str(), static_cast<int>(sql.size()),
-                                  SQLITE_PREPARE_PERSISTENT, &stmt, nullptr);
-      if (rc != SQLITE_OK) {
-        sqlite3_finalize(stmt);
-        ThrowError(db_, rc, sql);
-      }
-      it = control_.emplace(sql, stmt).first;
+      it = control_.emplace(sql, PrepareKept(sql, nullptr)).first;
     }
     int rc = sqlite3_step(it->second);
     sqlite3_reset(it->second);
@@ -944,6 +937,18 @@ class SqliteConnection : public BackendConnection {
     return std::search(sql.begin(), sql.end(), kName.begin(), kName.end(), same) != sql.end();
   }
 
+  // `sql` prepared to be kept and run again (its first statement; `tail` gets the rest).
+  sqlite3_stmt* PrepareKept(const std::string& sql, const char** tail) {
+    sqlite3_stmt* stmt = nullptr;
+    int rc = sqlite3_prepare_v3(db_, sql.c_str(), static_cast<int>(sql.size()),
+                                SQLITE_PREPARE_PERSISTENT, &stmt, tail);
+    if (rc != SQLITE_OK) {
+      sqlite3_finalize(stmt);
+      ThrowError(db_, rc, sql);
+    }
+    return stmt;
+  }
+
   // A prepared statement for `sql`, reused across requests; reset before it is handed out.
   sqlite3_stmt* Prepare(const std::string& sql, const char** tail, bool* cached,
                         StatementShape** shape) {
@@ -959,13 +964,7 @@ class SqliteConnection : public BackendConnection {
       for (auto& [text, old] : statements_) sqlite3_finalize(old.stmt);
       statements_.clear();
     }
-    sqlite3_stmt* stmt = nullptr;
-    int rc = sqlite3_prepare_v3(db_, sql.c_str(), static_cast<int>(sql.size()),
-                                SQLITE_PREPARE_PERSISTENT, &stmt, tail);
-    if (rc != SQLITE_OK) {
-      sqlite3_finalize(stmt);
-      ThrowError(db_, rc, sql);
-    }
+    sqlite3_stmt* stmt = PrepareKept(sql, tail);
     *cached = stmt && (*tail == nullptr || **tail == '\0');
     if (*cached) *shape = &statements_.emplace(sql, Cached{stmt, {}}).first->second.shape;
     return stmt;
